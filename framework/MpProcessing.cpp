@@ -1,0 +1,281 @@
+#include "MpProcessing.h"
+
+#include <algorithm>
+
+MpPluginBase::MpPluginBase(mpapi::IMpUnknown*) {}
+
+MpPluginBase::~MpPluginBase()
+{
+    pins.clear();
+    releaseHosts();
+}
+
+int32_t MpPluginBase::queryInterface(const mpapi::MpGuid& iid, void** object)
+{
+    if (!object)
+        return mpapi::MP_RESULT_FAIL;
+    *object = nullptr;
+    if (iid == mpapi::MP_IID_UNKNOWN || iid == mpapi::MP_IID_PLUGIN)
+        *object = static_cast<mpapi::IMpPlugin*>(this);
+    else if (iid == mpapi::MP_IID_PLUGIN2)
+        *object = static_cast<mpapi::IMpPlugin2*>(this);
+    else if (iid == mpapi::MP_IID_LEGACY_INITIALIZATION)
+        *object = static_cast<mpapi::IMpLegacyInitialization*>(this);
+    else
+        return mpapi::MP_RESULT_UNSUPPORTED;
+    addRef();
+    return mpapi::MP_RESULT_OK;
+}
+
+int32_t MpPluginBase::addRef()
+{
+    return ++refCount;
+}
+
+int32_t MpPluginBase::release()
+{
+    const int32_t count = --refCount;
+    if (count == 0)
+        delete this;
+    return count;
+}
+
+int32_t MpPluginBase::open() noexcept
+{
+    return mpapi::MP_RESULT_OK;
+}
+
+int32_t MpPluginBase::setBuffer(int32_t pinId, float* buffer)
+{
+    MpPinBase* pin = getPin(pinId);
+    if (!pin)
+        return mpapi::MP_RESULT_FAIL;
+    pin->setBuffer(buffer);
+    return mpapi::MP_RESULT_OK;
+}
+
+void MpPluginBase::process(int32_t count, mpapi::MpEvent* events)
+{
+    process(count, static_cast<const mpapi::MpEvent*>(events));
+}
+
+int32_t MpPluginBase::receiveMessageFromGui(int32_t id, int32_t size, void* data) noexcept
+{
+    if (inMessage)
+        return mpapi::MP_RESULT_OK;
+    inMessage = true;
+    const int32_t result = receiveMessageFromGui(id, size, static_cast<const void*>(data));
+    inMessage = false;
+    return result;
+}
+
+int32_t MpPluginBase::receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept
+{
+    if (inMessage)
+        return mpapi::MP_RESULT_OK;
+    inMessage = true;
+    const int32_t result = receiveMessageFromGui(id, size, const_cast<void*>(data));
+    inMessage = false;
+    return result;
+}
+
+void MpPluginBase::releaseHosts()
+{
+    if (processorHost)
+        processorHost->release();
+    if (host)
+        host->release();
+    processorHost = nullptr;
+    host = nullptr;
+}
+
+int32_t MpPluginBase::bindHost(mpapi::IMpUnknown* newHost)
+{
+    releaseHosts();
+    if (!newHost)
+        return mpapi::MP_RESULT_FAIL;
+    newHost->queryInterface(mpapi::MP_IID_PROCESSOR_HOST, reinterpret_cast<void**>(&processorHost));
+    return newHost->queryInterface(mpapi::MP_IID_HOST, reinterpret_cast<void**>(&host));
+}
+
+int32_t MpPluginBase::setHost(mpapi::IMpUnknown* newHost)
+{
+    try {
+        return bindHost(newHost);
+    } catch (...) {
+        return mpapi::MP_RESULT_FAIL;
+    }
+}
+
+void MpPluginBase::onMidiMessage(int pin, const unsigned char* bytes, int size)
+{
+    onMidiMessage(pin, const_cast<unsigned char*>(bytes), size);
+}
+
+void MpPluginBase::onMidiMessage(int, unsigned char*, int) {}
+
+void MpPluginBase::onSetPins() {}
+
+void MpPluginBase::onGraphStart()
+{
+    for (const auto& [id, pin] : pins)
+        if (pin->getDirection() == mpapi::MP_OUT)
+            pin->sendFirstUpdate();
+}
+
+void MpPluginBase::initializePin(int32_t index, MpPinBase& pin, MpPinEventHandler handler)
+{
+    pin.initialize(this, index, handler);
+    pins.try_emplace(index, &pin);
+}
+
+void MpPluginBase::resetSleepCounter()
+{
+    if (host)
+        host->queryBlockLength(&sleepCount);
+}
+
+MpPinBase* MpPluginBase::getPin(int32_t pinId) const
+{
+    const auto found = pins.find(pinId);
+    return found == pins.end() ? nullptr : found->second;
+}
+
+void MpPluginBase::midiHelper(const mpapi::MpEvent* event)
+{
+    const MpEventData data = eventData(event);
+    if (data.size >= 3) {
+        onMidiMessage(event->parm1, const_cast<unsigned char*>(data.bytes), data.size);
+        return;
+    }
+    // Short messages reach the module padded, so bytes beyond the size read as 0.
+    unsigned char padded[4] = {};
+    std::copy_n(data.bytes, data.size, padded);
+    onMidiMessage(event->parm1, padded, data.size);
+}
+
+void MpPluginBase::preProcessEvent(const mpapi::MpEvent* event)
+{
+    if (event->eventType < mpapi::MP_EVENT_PIN_VALUE || event->eventType > mpapi::MP_EVENT_MIDI)
+        return;
+    if (MpPinBase* pin = getPin(event->parm1))
+        pin->preProcessEvent(event);
+}
+
+void MpPluginBase::processEvent(const mpapi::MpEvent* event)
+{
+    if (event->eventType == mpapi::MP_EVENT_GRAPH_START) {
+        onGraphStart();
+        return;
+    }
+    if (event->eventType < mpapi::MP_EVENT_PIN_VALUE || event->eventType > mpapi::MP_EVENT_MIDI)
+        return;
+    if (MpPinBase* pin = getPin(event->parm1))
+        pin->processEvent(event);
+}
+
+void MpPluginBase::postProcessEvent(const mpapi::MpEvent* event)
+{
+    if (event->eventType < mpapi::MP_EVENT_PIN_VALUE || event->eventType > mpapi::MP_EVENT_MIDI)
+        return;
+    if (MpPinBase* pin = getPin(event->parm1))
+        pin->postProcessEvent(event);
+}
+
+// --- MpBase ---------------------------------------------------------------------------------
+
+MpBase::MpBase()
+    : curSubProcess(&MpBase::subProcessPreSleep), savedSubProcess(&MpBase::subProcessNothing)
+{
+}
+
+void MpBase::process(int32_t count, const mpapi::MpEvent* events)
+{
+    try {
+        walkBlock(count, events, [this](int32_t offset, int32_t frames) { (this->*curSubProcess)(offset, frames); });
+    } catch (...) {
+        // Nothing leaves the bundle; the module continues with the next block.
+        eventsComplete = true;
+    }
+}
+
+void MpBase::OnPinStreamingChange(bool isStreaming)
+{
+    curSubProcess = countStreamingChange(isStreaming) ? &MpBase::subProcessPreSleep : savedSubProcess;
+}
+
+void MpBase::setSubProcess(SubProcess p)
+{
+    if (curSubProcess == savedSubProcess)
+        curSubProcess = p;
+    savedSubProcess = p;
+}
+
+void MpBase::setSleep(bool sleep)
+{
+    canSleep = sleep ? 1 : 0;
+    if (sleep)
+        curSubProcess = &MpBase::subProcessPreSleep;
+}
+
+void MpBase::subProcessNothing(int, int) {}
+
+void MpBase::subProcessPreSleep(int bufferOffset, int sampleFrames)
+{
+    countDownToSleep(
+        bufferOffset, sampleFrames, [this] { curSubProcess = savedSubProcess; },
+        [this](int32_t offset, int32_t frames) { (this->*savedSubProcess)(offset, frames); });
+}
+
+// --- MpBase2 --------------------------------------------------------------------------------
+
+MpBase2::MpBase2()
+    : curSubProcess(&MpBase2::subProcessPreSleep), savedSubProcess(&MpBase2::subProcessNothing)
+{
+}
+
+void MpBase2::process(int32_t count, const mpapi::MpEvent* events)
+{
+    try {
+        walkBlock(count, events, [this](int32_t offset, int32_t frames) {
+            blockPos = offset;
+            (this->*curSubProcess)(frames);
+            blockPos = offset + frames;
+        });
+    } catch (...) {
+        eventsComplete = true;
+    }
+}
+
+void MpBase2::OnPinStreamingChange(bool isStreaming)
+{
+    curSubProcess = countStreamingChange(isStreaming) ? &MpBase2::subProcessPreSleep : savedSubProcess;
+}
+
+void MpBase2::setSubProcess(SubProcess p)
+{
+    if (curSubProcess == savedSubProcess)
+        curSubProcess = p;
+    savedSubProcess = p;
+}
+
+void MpBase2::setSleep(bool sleep)
+{
+    canSleep = sleep ? 1 : 0;
+    if (sleep)
+        curSubProcess = &MpBase2::subProcessPreSleep;
+}
+
+void MpBase2::subProcessNothing(int) {}
+
+void MpBase2::subProcessPreSleep(int sampleFrames)
+{
+    const int32_t start = blockPos;
+    countDownToSleep(
+        start, sampleFrames, [this] { curSubProcess = savedSubProcess; },
+        [this](int32_t offset, int32_t frames) {
+            blockPos = offset;
+            (this->*savedSubProcess)(frames);
+        });
+    blockPos = start;
+}

@@ -1,0 +1,178 @@
+#include "Values.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace tavhost {
+
+Bytes floatValue(float v)
+{
+    Bytes b(sizeof v);
+    std::memcpy(b.data(), &v, sizeof v);
+    return b;
+}
+
+Bytes intValue(std::int32_t v)
+{
+    Bytes b(sizeof v);
+    std::memcpy(b.data(), &v, sizeof v);
+    return b;
+}
+
+Bytes boolValue(bool v)
+{
+    return Bytes{static_cast<std::uint8_t>(v ? 1 : 0)};
+}
+
+Bytes textValue(std::u32string_view text)
+{
+    Bytes b(text.size() * 4);
+    if (!text.empty())
+        std::memcpy(b.data(), text.data(), b.size());
+    return b;
+}
+
+Bytes textValue(std::string_view utf8)
+{
+    const std::wstring wide = utf8ToWide(utf8);
+    std::u32string text(wide.begin(), wide.end());
+    return textValue(std::u32string_view(text));
+}
+
+Bytes midiValue(std::initializer_list<std::uint8_t> bytes)
+{
+    return Bytes(bytes);
+}
+
+bool readFloat(const Bytes& b, float& out)
+{
+    if (b.size() != sizeof out)
+        return false;
+    std::memcpy(&out, b.data(), sizeof out);
+    return true;
+}
+
+bool readInt(const Bytes& b, std::int32_t& out)
+{
+    if (b.size() != sizeof out)
+        return false;
+    std::memcpy(&out, b.data(), sizeof out);
+    return true;
+}
+
+std::wstring utf8ToWide(std::string_view s)
+{
+    std::wstring out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > s.size()) {
+            out.push_back(static_cast<wchar_t>(0xFFFD));
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = len == 1 ? c : c & (0x7F >> len);
+        bool ok = true;
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        out.push_back(static_cast<wchar_t>(ok && cp <= 0x10FFFF ? cp : 0xFFFD));
+        i += ok ? len : 1;
+    }
+    return out;
+}
+
+std::string wideToUtf8(std::wstring_view w)
+{
+    std::string out;
+    for (wchar_t wc : w) {
+        auto cp = static_cast<std::uint32_t>(wc);
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            cp = 0xFFFD;
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string formatFloat(float v)
+{
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string hexBytes(const std::uint8_t* data, std::size_t size)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i)
+            out.push_back(' ');
+        out.push_back(digits[data[i] >> 4]);
+        out.push_back(digits[data[i] & 0xF]);
+    }
+    return out;
+}
+
+std::string formatValue(const Bytes& b, ValueType type)
+{
+    if (type == ValueType::Unknown)
+        type = b.size() == 1 ? ValueType::Bool : b.size() == 4 ? ValueType::Float : ValueType::Raw;
+    switch (type) {
+    case ValueType::Float:
+    case ValueType::Audio: {
+        float f = 0;
+        if (readFloat(b, f))
+            return formatFloat(f);
+        break;
+    }
+    case ValueType::Int: {
+        std::int32_t i = 0;
+        if (readInt(b, i))
+            return std::to_string(i);
+        break;
+    }
+    case ValueType::Bool:
+        if (b.size() == 1)
+            return b[0] ? "true" : "false";
+        break;
+    case ValueType::Text:
+        if (b.size() % 4 == 0) {
+            std::wstring w(b.size() / 4, L'\0');
+            if (!b.empty())
+                std::memcpy(w.data(), b.data(), b.size());
+            return "\"" + wideToUtf8(w) + "\"";
+        }
+        break;
+    case ValueType::Midi:
+        return hexBytes(b.data(), b.size());
+    case ValueType::Unknown:
+    case ValueType::Raw:
+        break;
+    }
+    if (b.empty())
+        return "empty";
+    return "bytes " + hexBytes(b.data(), b.size());
+}
+
+} // namespace tavhost
