@@ -1,0 +1,25 @@
+// File services the preset modules share: whole-file writes that never leave a half-written
+// file, and the expansion of a folder text like a shell word.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Writes bytes to a temporary file beside target and renames it over target, so that a crash or
+// a full disk leaves either the old file or the new one, never a mix. false when any step fails
+// (the target is then untouched and the temporary file removed).
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// The whole file, or nothing when it cannot be opened or read.
+std::optional<std::string> readFile(const std::filesystem::path& file);
+
+// Expands text like one shell word (a leading "~", $VARIABLES, quotes) and keeps the first word
+// of the result. Command substitution is refused. Nothing when the expansion fails, yields no
+// word or yields an empty one: callers then do no file operation.
+std::optional<std::string> expandShellWord(std::string_view text);
+
+} // namespace platform
