@@ -1,0 +1,96 @@
+// Patch files for tavrin-run: a JSON description of module instances, wires, audio inputs, a
+// timed script and recorded outputs (format in host/README.md), and the runner that plays one
+// through a Host and prints what leaves the modules.
+#pragma once
+
+#include "Host.h"
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace tavhost {
+
+// "name.dsp.3": a pin of one half of a named module.
+struct Endpoint {
+    std::string module;
+    Side side = Side::Dsp;
+    std::int32_t pin = 0;
+};
+
+struct PatchModule {
+    std::string name;
+    std::string id;
+    std::int32_t guiPins = 0;
+    std::vector<std::pair<Endpoint, Bytes>> init;
+    std::vector<std::pair<Endpoint, ValueType>> types;
+};
+
+struct PatchWire {
+    Endpoint from;
+    Endpoint to;
+};
+
+struct PatchInput {
+    enum Signal { Constant, Sine, Ramp } signal = Constant;
+    Endpoint pin;
+    double value = 0.0;                    // constant
+    double freq = 0.0, amp = 1.0, phase = 0.0; // sine: Hz, peak, cycles
+    double start = 0.0, end = 1.0;         // ramp, linear then held
+    std::int64_t duration = 1;             // ramp length in samples
+    bool streaming = false;
+};
+
+struct ScriptAction {
+    enum Kind { Value, Midi, Streaming, Gui, Message } kind = Value;
+    std::int64_t at = 0; // samples
+    Endpoint target;     // for Message only module and side (the receiving half)
+    Bytes data;
+    bool on = false;     // Streaming
+    std::int32_t id = 0; // Message
+};
+
+struct PatchOutput {
+    Endpoint pin;
+    std::filesystem::path file; // empty: only in the --wav file
+};
+
+struct PrintOptions {
+    std::vector<std::string> kinds;   // value midi streaming gui message sleep script shared file query
+    std::vector<std::string> modules; // empty: all
+};
+
+struct Patch {
+    float sampleRate = 48000.0f;
+    std::int32_t blockLength = 64;
+    std::int64_t length = 0; // samples
+    std::optional<std::filesystem::path> fileFolder;
+    std::optional<std::string> sharedFolder;
+    std::vector<PatchModule> modules;
+    std::vector<PatchWire> wires;
+    std::vector<PatchInput> inputs;
+    std::vector<ScriptAction> script; // sorted by time, stable
+    std::vector<PatchOutput> outputs;
+    PrintOptions print;
+};
+
+// [load time] Reads and checks a patch. On any problem returns nothing and a message naming the
+// key at fault; never throws.
+std::optional<Patch> parsePatch(const nlohmann::json& json, std::string& error);
+std::optional<Patch> loadPatch(const std::filesystem::path& file, std::string& error);
+
+struct RunOptions {
+    std::filesystem::path wavFile; // every output as one channel of one file; empty: none
+};
+
+// Runs the patch on the calling thread, printing one line per event to out and problems to err.
+// Returns the process exit code: 0 fine, 1 a module could not be made or misbehaved, or a file
+// could not be written.
+int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& options, std::ostream& out,
+             std::ostream& err);
+
+} // namespace tavhost

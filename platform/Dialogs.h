@@ -1,0 +1,137 @@
+// Modal file panels and message boxes of the preset managers.
+//
+// Two narrow services, each behind an interface with one process-wide current implementation:
+// FilePanels (open a file, choose a file to save) and Alerts (two-button confirmation, one-button
+// notice). The product's own system backs them with its native panels and boxes; this build has
+// no native GUI, so the current implementation is ScriptedDialogs, which answers from queues that
+// tests and the stand-in host fill, and records every request so that callers can be checked.
+//
+// Every call is modal: it returns only when answered. [GUI thread] for every operation below
+// unless said otherwise; ScriptedDialogs also takes a lock of its own so that a host script may
+// fill its queues from another thread.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+class FilePanels {
+public:
+    virtual ~FilePanels() = default;
+
+    // Open panel: files only, one file, folders may be created; starts in startFolder (a leading
+    // "~" is the home folder) and offers only files ending in "." + fileType (fileType without
+    // the dot; empty: any file). The chosen file, or nothing when cancelled.
+    virtual std::optional<std::filesystem::path> chooseFileToOpen(const std::filesystem::path& startFolder,
+                                                                  std::string_view fileType) = 0;
+
+    // Save panel: starts in startFolder with suggestedName in its name field (empty: the field is
+    // left as the panel has it), folders may be created. With a fileType the returned path ends
+    // in "." + fileType, added when the typed name lacks it and never twice. The panel itself asks
+    // nothing about existing files (see chooseFileToSaveAskingReplace). Nothing when cancelled.
+    virtual std::optional<std::filesystem::path> chooseFileToSave(const std::filesystem::path& startFolder,
+                                                                  std::string_view suggestedName,
+                                                                  std::string_view fileType) = 0;
+};
+
+enum class AlertAnswer {
+    Default,   // the default button (also what a box answers when dismissed without a choice)
+    Alternate, // the alternate button
+};
+
+class Alerts {
+public:
+    virtual ~Alerts() = default;
+
+    // Note-level box with a title, a message (may hold "\n" line breaks) and two buttons.
+    virtual AlertAnswer confirm(std::string_view title, std::string_view message, std::string_view defaultButton,
+                                std::string_view alternateButton) = 0;
+
+    // Plain box with one button; returns when it is dismissed.
+    virtual void notice(std::string_view title, std::string_view message, std::string_view button = "OK") = 0;
+};
+
+// The current implementations (ScriptedDialogs::instance() until replaced). Setting nullptr
+// restores the scripted one. The caller keeps ownership of what it sets and must reset it before
+// destroying it. [any thread, but not while a dialog runs]
+FilePanels& filePanels();
+Alerts& alerts();
+void setFilePanels(FilePanels* panels);
+void setAlerts(Alerts* alerts);
+
+// One request as a dialog received it, in call order.
+struct DialogRequest {
+    enum class Kind { OpenPanel, SavePanel, Confirm, Notice };
+    Kind kind = Kind::OpenPanel;
+    // Panels.
+    std::filesystem::path startFolder;
+    std::string suggestedName;
+    std::string fileType;
+    // Boxes.
+    std::string title;
+    std::string message;
+    std::string defaultButton;   // Confirm: default; Notice: its only button
+    std::string alternateButton; // Confirm only
+};
+
+// Queue-driven panels and boxes. Answers are consumed in order, one per panel or confirmation
+// (panels and confirmations have separate queues; notices take no answer).
+// - Panels: the next panel answer is returned as the chosen path (a save panel adds the missing
+//   file extension as described above), or a cancel. No answer left: the panel cancels.
+// - Confirmations: the next alert answer. No answer left: AlertAnswer::Default, as a dismissed
+//   box answers; every caller makes its default the cautious choice ("No").
+class ScriptedDialogs final : public FilePanels, public Alerts {
+public:
+    static ScriptedDialogs& instance();
+
+    // Queue the answer of a later panel: a path, or nothing for a cancel.
+    void pushPanelAnswer(std::optional<std::filesystem::path> path);
+    void pushPanelCancel() { pushPanelAnswer(std::nullopt); }
+    // Queue the answer of a later confirmation.
+    void pushAlertAnswer(AlertAnswer answer);
+
+    // Every request so far, oldest first (a copy: the record may grow meanwhile).
+    std::vector<DialogRequest> requests() const;
+    std::size_t pendingPanelAnswers() const;
+    std::size_t pendingAlertAnswers() const;
+    // Forgets queued answers and recorded requests.
+    void reset();
+
+    std::optional<std::filesystem::path> chooseFileToOpen(const std::filesystem::path& startFolder,
+                                                          std::string_view fileType) override;
+    std::optional<std::filesystem::path> chooseFileToSave(const std::filesystem::path& startFolder,
+                                                          std::string_view suggestedName,
+                                                          std::string_view fileType) override;
+    AlertAnswer confirm(std::string_view title, std::string_view message, std::string_view defaultButton,
+                        std::string_view alternateButton) override;
+    void notice(std::string_view title, std::string_view message, std::string_view button = "OK") override;
+
+private:
+    ScriptedDialogs() = default;
+
+    mutable std::mutex mutex_;
+    std::deque<std::optional<std::filesystem::path>> panelAnswers_;
+    std::deque<AlertAnswer> alertAnswers_;
+    std::vector<DialogRequest> requests_;
+};
+
+// path with "." + fileType appended unless it already ends so (fileType empty: unchanged).
+std::filesystem::path withFileType(const std::filesystem::path& path, std::string_view fileType);
+
+// The save with a replace question the managers share: runs the current save panel; when the
+// chosen path can be opened for reading (an existing file or folder) asks with the current alerts
+// "Save" / "A file with the same name already exists.\nDo you want to replace it?", default "No",
+// alternate "Replace". "No" runs the panel again (a cancel there ends it); "Replace" keeps the
+// path. Nothing when a panel is cancelled.
+std::optional<std::filesystem::path> chooseFileToSaveAskingReplace(const std::filesystem::path& startFolder,
+                                                                   std::string_view suggestedName,
+                                                                   std::string_view fileType);
+
+} // namespace platform
