@@ -1,0 +1,52 @@
+// Small helpers shared by tests that drive modules through the stand-in host.
+#pragma once
+
+#include "Host.h"
+#include "MpFactory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+// The in-process factory of the modules linked into the test binary.
+inline mpapi::IMpFactory* factory()
+{
+    void* f = nullptr;
+    MP_GetFactory(&f);
+    return static_cast<mpapi::IMpFactory*>(f);
+}
+
+// Adds a module and fails the test when the factory has no half under the identifier.
+inline std::size_t add(tavhost::Host& host, const std::string& identifier, tavhost::InstanceOptions options = {})
+{
+    const auto created = host.addInstance(identifier, std::move(options));
+    EXPECT_TRUE(created.instance.has_value()) << identifier << ": " << created.error;
+    return created.instance.value_or(0);
+}
+
+// A fresh folder that stands in for the shared folder (TAVRIN_SHARED_FOLDER) during one test.
+class TemporarySharedFolder {
+public:
+    TemporarySharedFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+        ::setenv("TAVRIN_SHARED_FOLDER", path_.c_str(), 1);
+    }
+    ~TemporarySharedFolder()
+    {
+        ::unsetenv("TAVRIN_SHARED_FOLDER");
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace testsupport

@@ -1,0 +1,53 @@
+// Test-only modules registered in the test binary: they record what the framework hands them,
+// so the tests can assert the framework's own behaviour through the stand-in host.
+#pragma once
+
+#include "MpInterface.h"
+#include "MpProcessing.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace probes {
+
+struct Piece {
+    int offset;
+    int frames;
+    int blockPos;
+    bool operator==(const Piece&) const = default;
+};
+
+struct SetPinsCall {
+    int blockPos;
+    bool valueAUpdated;
+    bool valueBUpdated;
+    float valueA;
+    float valueB;
+};
+
+struct Midi {
+    int pin;
+    std::array<unsigned char, 3> bytes;
+    int size;
+};
+
+// What the last created probe saw.
+struct Log {
+    std::vector<Piece> pieces;
+    std::vector<SetPinsCall> setPins;
+    std::vector<Midi> midi;
+    std::vector<std::string> order;  // "A", "B" handler runs, "setPins"
+    std::vector<int> messages;
+    std::wstring text;
+    bool flag = false;
+    int32_t integer = 0;
+    void clear() { *this = Log{}; }
+};
+Log& log();
+
+// Pin indexes of "TEST_Probe" (never sleeps) and "TEST_SleepyProbe" (same pins, sleeps when
+// allowed). The float output follows input A; message 7 re-enters the message entry.
+enum ProbePin { kValueA, kValueB, kMidiIn, kAudioIn, kAudioOut, kValueOut, kFlag, kText, kInteger };
+
+} // namespace probes
