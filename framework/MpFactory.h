@@ -47,11 +47,16 @@ public:
     // Returns 0.
     int32_t RegisterPlugin(const wchar_t* identifier, int32_t type, MpCreateFunction create);
 
+    using Registry = std::map<std::pair<int32_t, std::wstring>, MpCreateFunction>;
+    // [any thread, after loading] Every registered (type, identifier), for tools that walk the
+    // bundle's modules.
+    const Registry& registrations() const { return registry_; }
+
 private:
     // Creates the object of a key; -2 unknown key, -1 the create function threw.
     int32_t create(const wchar_t* identifier, int32_t type, mpapi::IMpUnknown*& object);
 
-    std::map<std::pair<int32_t, std::wstring>, MpCreateFunction> registry_;
+    Registry registry_;
 };
 
 extern "C" {

@@ -56,7 +56,9 @@ TEST(Factory, ResultsForUnknownThrowingAndRefusingModules)
     EXPECT_EQ(both.guiResult, mpapi::MP_RESULT_OK);
 
     // An interface half whose host offers no interface-side host is released, not handed out.
-    const auto refused = host.addInstance("QV_FloatTurner", {.refusedIids = {mpapi::MP_IID_UI_HOST}});
+    InstanceOptions refuseUiHost;
+    refuseUiHost.refusedIids = {mpapi::MP_IID_UI_HOST};
+    const auto refused = host.addInstance("QV_FloatTurner", refuseUiHost);
     EXPECT_EQ(refused.guiResult, mpapi::MP_RESULT_FAIL);
     EXPECT_FALSE(refused.instance.has_value());
 

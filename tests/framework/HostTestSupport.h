@@ -20,6 +20,23 @@ inline mpapi::IMpFactory* factory()
     return static_cast<mpapi::IMpFactory*>(f);
 }
 
+// A host configuration of block length 64 at 48 kHz.
+inline tavhost::HostConfig config64(bool skipSleeping = true)
+{
+    tavhost::HostConfig config;
+    config.sampleRate = 48000.0f;
+    config.blockLength = 64;
+    config.skipSleeping = skipSleeping;
+    return config;
+}
+
+inline tavhost::InstanceOptions withGuiPins(std::int32_t count)
+{
+    tavhost::InstanceOptions options;
+    options.guiPinCount = count;
+    return options;
+}
+
 // Adds a module and fails the test when the factory has no half under the identifier.
 inline std::size_t add(tavhost::Host& host, const std::string& identifier, tavhost::InstanceOptions options = {})
 {

@@ -37,7 +37,7 @@ protected:
         return probe;
     }
 
-    Host host{testsupport::factory(), HostConfig{.sampleRate = 48000.0f, .blockLength = 64}};
+    Host host{testsupport::factory(), testsupport::config64()};
 };
 
 TEST_F(ProcessingBase, BlockIsCutAtEachTimeStampAndPinsAreSetOncePerStamp)
@@ -218,7 +218,7 @@ TEST_F(ProcessingBase, MessagesNeverReenterTheModule)
 // A streaming input that stops: the shaper computes one more block length, then sleeps.
 TEST(ProcessingSleep, OutputGoingStaticComputesOneBlockLengthThenSleeps)
 {
-    Host host{testsupport::factory(), HostConfig{.sampleRate = 48000.0f, .blockLength = 64}};
+    Host host{testsupport::factory(), testsupport::config64()};
     const std::size_t shaper = add(host, "QV_Pow2x");
     host.setInputConstant(shaper, 0, 0.5f);
     host.queueStreaming(shaper, 0, true, 0);
@@ -244,7 +244,7 @@ TEST(ProcessingSleep, OutputGoingStaticComputesOneBlockLengthThenSleeps)
 
 TEST(ProcessingSleep, ModuleWithoutAudioComputesOnlyBeforeFurtherEvents)
 {
-    Host host{testsupport::factory(), HostConfig{.sampleRate = 48000.0f, .blockLength = 64, .skipSleeping = false}};
+    Host host{testsupport::factory(), testsupport::config64(false)};
     const std::size_t probe = add(host, "TEST_ControlProbe");
     host.runBlock(64);
     EXPECT_TRUE(log().pieces.empty());
@@ -258,7 +258,7 @@ TEST(ProcessingSleep, ModuleWithoutAudioComputesOnlyBeforeFurtherEvents)
 
 TEST(ProcessingSleep, StreamingInputStopKeepsASleepyModuleAwakeForOneSample)
 {
-    Host host{testsupport::factory(), HostConfig{.sampleRate = 48000.0f, .blockLength = 64, .skipSleeping = false}};
+    Host host{testsupport::factory(), testsupport::config64(false)};
     const std::size_t probe = add(host, "TEST_SleepyProbe");
     host.queueStreaming(probe, probes::kAudioIn, true, 0);
     host.runBlock(64);
