@@ -1,0 +1,390 @@
+// Family helpers of the parameter links, the small modules that tie one synth parameter to one
+// slot of the shared preset block: the 10 ms poll clock, the two-poll debounce, the tagged value
+// text ("d%f") they exchange with their interface halves, the processing base of the two float
+// links and the twelve-pin mirror that both float links use as interface half.
+#pragma once
+
+#include "MpInterface.h"
+#include "MpProcessing.h"
+#include "PresetStore/PresetBlock.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+namespace parameter_link {
+
+inline constexpr float kPollSeconds = 0.01f;
+// Each slot is polled while fewer samples of the period are left than (slot + 1) x 10 us, so
+// the slots are not all read in the same call.
+inline constexpr float kSlotStaggerSeconds = 0.00001f;
+
+inline bool validSlot(int32_t slot) { return slot >= 0 && slot < PresetBlock::kSlots; }
+
+// trunc(seconds x rate) in 32-bit float, toward zero. A rate that is not a positive number gives
+// 0 and a product beyond int range the largest int, so no host value makes the cast undefined.
+inline int32_t truncSamples(float product)
+{
+    if (!(product > 0.0f))
+        return 0;
+    if (product >= 2147483648.0f)
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(product);
+}
+
+// Sample countdown to the end of each 10 ms poll period.
+class PollClock {
+public:
+    void start(float sampleRate)
+    {
+        sampleRate_ = sampleRate;
+        countdown_ = period();
+    }
+
+    int32_t period() const { return truncSamples(kPollSeconds * sampleRate_); }
+    int32_t countdown() const { return countdown_; }
+
+    // Advances the clock over one sub-process call of frames samples; true when slot is to be
+    // polled in this call. The call that ends a period polls every slot: when the call lengths
+    // add up exactly to the period the countdown stops at 0, and the lowest slots, whose
+    // threshold is 0, would otherwise never be read.
+    bool advance(int32_t frames, int32_t slot)
+    {
+        countdown_ -= frames;
+        const bool periodEnds = countdown_ <= 0;
+        bool poll = false;
+        if (validSlot(slot)) {
+            const int32_t threshold = truncSamples((static_cast<float>(slot + 1) * kSlotStaggerSeconds) * sampleRate_);
+            poll = countdown_ < threshold || periodEnds;
+        }
+        periodEnded_ = periodEnds;
+        if (periodEnds)
+            countdown_ = period();  // the overshoot is not carried over
+        return poll;
+    }
+
+    // Whether the last advance ended a period.
+    bool periodEnded() const { return periodEnded_; }
+
+private:
+    float sampleRate_ = 0.0f;
+    int32_t countdown_ = 0;  // samples left in the period
+    bool periodEnded_ = false;
+};
+
+// A slot change is passed on at the first poll that reads the same value as the poll before it,
+// so a block that a manager is half way through rewriting is never passed on.
+class TwoPollDebounce {
+public:
+    // A change is waiting and v held still since the last poll (a NaN never holds still).
+    bool settled(float v) const { return changed_ && v == lastRead_; }
+    void passedOn() { changed_ = false; }
+    // Ends a poll that read v; a difference is counted as a change only when countChange.
+    void read(float v, bool countChange = true)
+    {
+        if (!(v == lastRead_) && countChange)
+            changed_ = true;
+        lastRead_ = v;
+    }
+
+    float lastRead() const { return lastRead_; }
+    bool changed() const { return changed_; }
+
+private:
+    float lastRead_ = 0.0f;
+    bool changed_ = false;
+};
+
+// --- Tagged value text ----------------------------------------------------------------------
+
+// Room for a tag letter, the longest "%f" text of any float (39 integer digits, a sign, a point
+// and six decimals) and the terminating zero.
+inline constexpr int kTaggedTextBytes = 64;
+
+// Writes tag + value as "%f" (fixed, six decimals, "." whatever the process locale) and the
+// terminating zero; returns the message size, text length + 1.
+inline int32_t formatTaggedValue(char tag, float value, char (&text)[kTaggedTextBytes])
+{
+    text[0] = tag;
+    const auto [end, ec] = std::to_chars(text + 1, text + kTaggedTextBytes - 1, static_cast<double>(value),
+                                         std::chars_format::fixed, 6);
+    char* last = ec == std::errc() ? end : text + 1;
+    *last = '\0';
+    return static_cast<int32_t>(last - text) + 1;
+}
+
+namespace detail {
+
+inline bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Decimal exponent of the leading digit of a decimal number text that did not fit a double, so
+// an out-of-range text can go to infinity (too large) or zero (too small), as atof does.
+inline long leadingExponent(const char* first, const char* last)
+{
+    long magnitude = 0;
+    bool seenPoint = false;
+    bool seenDigit = false;
+    const char* p = first;
+    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            seenPoint = true;
+            continue;
+        }
+        if (!seenDigit && *p == '0') {
+            if (seenPoint)
+                --magnitude;
+            continue;
+        }
+        if (!seenDigit) {
+            seenDigit = true;
+            if (seenPoint)
+                --magnitude;
+        } else if (!seenPoint) {
+            ++magnitude;
+        }
+    }
+    long exponent = 0;
+    if (p != last) {
+        ++p;
+        bool negative = false;
+        if (p != last && (*p == '+' || *p == '-'))
+            negative = *p++ == '-';
+        for (; p != last && *p >= '0' && *p <= '9'; ++p)
+            if (exponent < 100000000L)
+                exponent = exponent * 10 + (*p - '0');
+        if (negative)
+            exponent = -exponent;
+    }
+    return magnitude + exponent;
+}
+
+// Whether a hexadecimal number text that did not fit a double has a negative exponent (too small).
+inline bool hasNegativeBinaryExponent(const char* first, const char* last)
+{
+    for (const char* p = first; p + 1 < last; ++p)
+        if ((*p == 'p' || *p == 'P') && p[1] == '-')
+            return true;
+    return false;
+}
+
+} // namespace detail
+
+// The number at the start of text [first, last), read like atof in the C locale: leading
+// white space, a sign, decimal or hexadecimal digits, inf and nan; 0.0 when there is none. Too
+// large a number gives an infinity, too small a one zero.
+inline double readNumberC(const char* first, const char* last)
+{
+    while (first != last && detail::isCSpace(*first))
+        ++first;
+    bool negative = false;
+    if (first != last && (*first == '+' || *first == '-'))
+        negative = *first++ == '-';
+    if (first == last || *first == '+' || *first == '-')
+        return 0.0;
+    auto format = std::chars_format::general;
+    if (last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X')) {
+        first += 2;
+        format = std::chars_format::hex;
+    }
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(first, last, value, format);
+    if (ec == std::errc::result_out_of_range) {
+        const bool tooLarge = format == std::chars_format::hex ? !detail::hasNegativeBinaryExponent(first, end)
+                                                               : detail::leadingExponent(first, end) > 0;
+        value = tooLarge ? std::numeric_limits<double>::infinity() : 0.0;
+    } else if (ec != std::errc()) {
+        value = 0.0;
+    }
+    return negative ? -value : value;
+}
+
+// A float as a pin holds it: a double beyond float range becomes an infinity.
+inline float toFloat(double value)
+{
+    if (value > std::numeric_limits<float>::max())
+        return std::numeric_limits<float>::infinity();
+    if (value < -std::numeric_limits<float>::max())
+        return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(value);
+}
+
+// The value of a tagged text message: the number after the tag letter. The text ends at its
+// terminating zero or at the end of the payload, whichever comes first; nothing when there is no
+// payload at all.
+inline bool readTaggedValue(int32_t size, const void* data, float& value)
+{
+    if (!data || size <= 0)
+        return false;
+    const char* text = static_cast<const char*>(data);
+    const auto length = static_cast<std::ptrdiff_t>(strnlen(text, static_cast<std::size_t>(size)));
+    const char* number = text + (length > 0 ? 1 : 0);
+    value = toFloat(readNumberC(number, text + length));
+    return true;
+}
+
+// --- Processing base of the float links -----------------------------------------------------
+
+// Module supplies static bool passesOn(float v): whether a settled slot value may go to the
+// outputs.
+template <class Module>
+class FloatLink : public MpBase {
+public:
+    enum Pin { kValueIn, kValueOut, kSlot, kKeepAlive, kValueOutCopy };
+
+    FloatLink()
+    {
+        initializePin(kValueIn, valueIn_);
+        initializePin(kValueOut, valueOut_);
+        initializePin(kSlot, slot_);
+        initializePin(kKeepAlive, keepAlive_);
+        initializePin(kValueOutCopy, valueOutCopy_);
+    }
+
+    int32_t open() noexcept override
+    {
+        MpBase::open();
+        setSubProcess(&FloatLink::subProcess);
+        // The poll runs on every block, events or not; the keep-alive output streams from graph
+        // start for hosts that look at streaming.
+        setSleep(false);
+        float sampleRate = 0.0f;
+        if (host) {
+            host->queryBlockLength(&blockLength_);
+            host->querySampleRate(&sampleRate);
+        }
+        clock_.start(sampleRate);
+        return mpapi::MP_RESULT_OK;
+    }
+
+    void onGraphStart() override
+    {
+        MpPluginBase::onGraphStart();
+        block_.open(host);
+    }
+
+    // The parameter moved: pass it on and store it in the slot. A new slot index alone writes
+    // nothing.
+    void onSetPins() override
+    {
+        if (!valueIn_.isUpdated)
+            return;
+        valueOut_ = valueIn_;
+        valueOutCopy_ = valueIn_;
+        if (validSlot(slot_.value))
+            block_.set(slot_.value, valueIn_.value);
+    }
+
+    void subProcess(int /*offset*/, int frames)
+    {
+        const int32_t slot = slot_.value;
+        if (!clock_.advance(frames, slot) || !block_.isOpen())
+            return;
+        const float v = block_.get(slot);
+        if (debounce_.settled(v) && Module::passesOn(v)) {
+            valueOut_.setValue(v, 0);
+            valueOutCopy_.setValue(v, 0);
+            debounce_.passedOn();
+        }
+        debounce_.read(v);
+    }
+
+private:
+    FloatInPin valueIn_;
+    FloatOutPin valueOut_;
+    IntInPin slot_;
+    AudioOutPin keepAlive_;  // never written
+    FloatOutPin valueOutCopy_;
+
+    PresetBlock block_;
+    PollClock clock_;
+    TwoPollDebounce debounce_;
+    int32_t blockLength_ = 0;  // samples
+};
+
+// --- Interface half of the float links ------------------------------------------------------
+
+// Six pairs of pins; a value arriving on either pin of a pair is copied to the other, which
+// transmits only when it changes, so the copy back transmits nothing.
+class MirrorGui : public MpGuiBase {
+public:
+    enum Pin {
+        kValueIn,
+        kNameIn,
+        kMenuItemsIn,
+        kMenuSelectionIn,
+        kMouseDownIn,
+        kAnimationIn,
+        kName,
+        kValue,
+        kAnimationPosition,
+        kMenuItems,
+        kMenuSelection,
+        kMouseDown,
+    };
+
+    MirrorGui()
+    {
+        initializePin(kValueIn, valueIn_, &MirrorGui::onValueInChanged);
+        initializePin(kNameIn, nameIn_, &MirrorGui::onNameInChanged);
+        initializePin(kMenuItemsIn, menuItemsIn_, &MirrorGui::onMenuItemsInChanged);
+        initializePin(kMenuSelectionIn, menuSelectionIn_, &MirrorGui::onMenuSelectionInChanged);
+        initializePin(kMouseDownIn, mouseDownIn_, &MirrorGui::onMouseDownInChanged);
+        initializePin(kAnimationIn, animationIn_, &MirrorGui::onAnimationInChanged);
+        initializePin(kName, name_, &MirrorGui::onNameChanged);
+        initializePin(kValue, value_, &MirrorGui::onValueChanged);
+        initializePin(kAnimationPosition, animationPosition_, &MirrorGui::onAnimationPositionChanged);
+        initializePin(kMenuItems, menuItems_, &MirrorGui::onMenuItemsChanged);
+        initializePin(kMenuSelection, menuSelection_, &MirrorGui::onMenuSelectionChanged);
+        initializePin(kMouseDown, mouseDown_, &MirrorGui::onMouseDownChanged);
+    }
+
+    int32_t initialize() noexcept override
+    {
+        // The zero in between makes the animation position go out at start-up even when it
+        // already holds the input's value.
+        animationPosition_ = animationIn_.getValue();
+        animationPosition_ = 0.0f;
+        animationPosition_ = animationIn_.getValue();
+        value_ = valueIn_.getValue();
+        return mpapi::MP_RESULT_OK;
+    }
+
+    int32_t receiveMessageFromAudio(int32_t, int32_t size, void* data) noexcept override
+    {
+        float value = 0.0f;
+        if (readTaggedValue(size, data, value))
+            valueIn_ = value;
+        return mpapi::MP_RESULT_OK;
+    }
+
+    void onValueInChanged() { value_ = valueIn_; }
+    void onNameInChanged() { name_ = nameIn_.getValue(); }
+    void onMenuItemsInChanged() { menuItems_ = menuItemsIn_.getValue(); }
+    void onMenuSelectionInChanged() { menuSelection_ = menuSelectionIn_; }
+    void onMouseDownInChanged() { mouseDown_ = mouseDownIn_; }
+    void onAnimationInChanged() { animationPosition_ = animationIn_; }
+    void onNameChanged() { nameIn_ = name_.getValue(); }
+    void onValueChanged() { valueIn_ = value_; }
+    void onAnimationPositionChanged() { animationIn_ = animationPosition_; }
+    void onMenuItemsChanged() { menuItemsIn_ = menuItems_.getValue(); }
+    void onMenuSelectionChanged() { menuSelectionIn_ = menuSelection_; }
+    void onMouseDownChanged() { mouseDownIn_ = mouseDown_; }
+
+private:
+    MpGuiPin<float> valueIn_;
+    StringGuiPin nameIn_;
+    StringGuiPin menuItemsIn_;
+    MpGuiPin<int32_t> menuSelectionIn_;
+    MpGuiPin<bool> mouseDownIn_;
+    MpGuiPin<float> animationIn_;
+    StringGuiPin name_;
+    MpGuiPin<float> value_;
+    MpGuiPin<float> animationPosition_;
+    StringGuiPin menuItems_;
+    MpGuiPin<int32_t> menuSelection_;
+    MpGuiPin<bool> mouseDown_;
+};
+
+} // namespace parameter_link
