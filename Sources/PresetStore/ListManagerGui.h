@@ -1,0 +1,170 @@
+// What the interface halves of the two list preset managers share: the fourteen pins, their own
+// name table and copy of preset values (filled only from files the user picks), the buttons that
+// act on release, the name pins, the file panels with their folder chain, and the preset and bank
+// file readers and writers on that copy. Each manager's file keeps its own rules: how it talks to
+// its processing half, what its save panels do and how a typed name is taken.
+#pragma once
+
+#include "Dialogs.h"
+#include "MpInterface.h"
+#include "PresetStore/PresetBank.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class ListManagerGui : public MpGuiBase {
+public:
+    enum Pin {
+        kPresetNumber, // int: selected slot 0-127
+        kPresetList,   // text: the numbered list text
+        kPresetName,   // text: the current preset's name, edited by the user
+        kLoadPreset,   // bool buttons, acting on release
+        kSavePreset,
+        kFixPreset,
+        kLoadBank,
+        kSaveBank,
+        kId,           // text: product folder name
+        kAutoPath,     // bool: the host resolves the startup bank path
+        kPathPC,       // text: not read
+        kPathMac,      // text: base folder, expanded like a shell word
+        kGuiUpdate,    // bool: pulsed true then false after a file load
+        kNameSave,     // text: the current preset's name as the host keeps it
+    };
+
+    // Messages to the processing half.
+    static constexpr int32_t kLoadPresetDone = 128;
+    static constexpr int32_t kSavePresetDone = 129;
+    static constexpr int32_t kFixPresetCommand = 130;
+    static constexpr int32_t kLoadBankDone = 131;
+    static constexpr int32_t kSaveBankDone = 132;
+    static constexpr int32_t kListChanged = 133;
+    static constexpr int32_t kStarted = 134;
+    static constexpr int32_t kChosenPath = 136;
+    // Messages from the processing half (besides 0-127, a selected slot).
+    static constexpr int32_t kReloadStartupBank = 128;
+    static constexpr int32_t kListReady = 129;
+    static constexpr int32_t kCurrentBase = 130; // 130-257: current preset = id - 130
+    static constexpr int32_t kCurrentLast = 257;
+    static constexpr int32_t kFactoryNames = 260;
+
+protected:
+    ListManagerGui();
+
+    // A button pin that acts when it goes from true to false; a press, or a repeated false,
+    // does nothing.
+    class ReleaseButton {
+    public:
+        bool released(bool value)
+        {
+            const bool act = last_ && !value;
+            last_ = value;
+            return act;
+        }
+
+    private:
+        bool last_ = false;
+    };
+
+    enum class FileKind { Preset, Bank };
+
+    static bool isSlot(int32_t value) { return value >= 0 && value < presetbank::kPresets; }
+    static const char* fileType(FileKind kind) { return kind == FileKind::Preset ? "tavpreset" : "tavbank"; }
+
+    // --- Start ---------------------------------------------------------------------------------
+    // ID text, base folder and startup bank path from the pins; the working path starts there.
+    void readStartupSettings();
+    // Edit buffer and bank copy to zero.
+    void clearCopies();
+
+    // --- Host ----------------------------------------------------------------------------------
+    void send(int32_t id);
+    // A text message carries its terminating zero.
+    void sendText(int32_t id, std::string_view text);
+
+    // --- Names and pins ------------------------------------------------------------------------
+    // A text pin's value up to its first NUL character, as UTF-8 cut to a name slot at a
+    // character boundary.
+    static std::string pinName(const StringGuiPin& pin);
+    // A name from a pin through the name editing rule (separators to spaces, 25 bytes or more
+    // cut to 24); true when anything changed.
+    static bool cleanName(std::string& name);
+    // The name editing rule on PresetName, written back when it changed; the cleaned name.
+    std::string takePresetName();
+    static std::wstring wide(std::string_view bytes);
+    void setTextPin(StringGuiPin& pin, std::string_view bytes);
+    // List text from the name table onto PresetList (sent only when it changed).
+    void updateList();
+    // PresetName = NameSave = the name of slot.
+    void showName(int slot);
+    // NameSave, when not empty and taken through the name rule, becomes PresetName and the
+    // current preset's name; the list is rebuilt. true when it did.
+    bool takeNameSave();
+    void pulseGuiUpdate();
+    // PresetNumber value as the selected slot, when it is one.
+    void selectFromPresetNumber();
+
+    // --- Panels --------------------------------------------------------------------------------
+    // Creates base folder + "Quorvane" + "/" + ID + "/Presetbase" + "/Presets" or "/Banks", each
+    // level with mode 0777, failures ignored. Only with a base folder of PathMac: with AutoPath
+    // on there is none, and a chain from the empty text would start at the file system root.
+    void buildFolderChain(FileKind kind) const;
+    // The fixed folder the panels open in.
+    static std::filesystem::path panelFolder(FileKind kind);
+    // openpresetfilename / openbankfilename: folder chain, then the open panel.
+    void runOpenPanel(FileKind kind);
+    // The chosen path from a panel's answer: refused like a cancel when longer than
+    // chosenPathLimit, holding a NUL, or (chosenPathOneLine) a line break; never cut to another
+    // file's name.
+    void takeChosen(const std::optional<std::filesystem::path>& answer);
+    // Working path = chosen path; false when it is refused.
+    bool useChosenPath();
+
+    // --- Files on the interface copy ------------------------------------------------------------
+    // Preset file at the working path into the current name and the edit buffer; then the list,
+    // the name pins (NameSave too when showNameSave) and the GuiUpdate pulse. false when it could
+    // not be opened (nothing changes).
+    bool loadPresetFile(bool showNameSave);
+    // Bank file at the path into the name table and bank copy; then the GuiUpdate pulse when the
+    // current preset was 0, current preset 0 (PresetNumber too when setPresetNumber), the list
+    // and PresetName. false when it could not be opened (nothing changes).
+    bool loadBankFile(std::string_view path, bool setPresetNumber);
+    // LoadStartupBank: the startup bank file, then the NameSave restore, also when the file is
+    // missing.
+    void loadStartupBank();
+    bool savePresetFile();
+    bool saveBankFile();
+
+    // --- Pins ----------------------------------------------------------------------------------
+    MpGuiPin<int32_t> presetNumber;
+    StringGuiPin presetList;
+    StringGuiPin presetName;
+    MpGuiPin<bool> loadPresetPin;
+    MpGuiPin<bool> savePresetPin;
+    MpGuiPin<bool> fixPresetPin;
+    MpGuiPin<bool> loadBankPin;
+    MpGuiPin<bool> saveBankPin;
+    StringGuiPin idPin;
+    MpGuiPin<bool> autoPath;
+    StringGuiPin pathPC;
+    StringGuiPin pathMac;
+    MpGuiPin<bool> guiUpdate;
+    StringGuiPin nameSave;
+
+    // --- State ---------------------------------------------------------------------------------
+    presetbank::NameTable names;
+    std::string listText;                // numbered list text of names
+    presetbank::PresetValues editBuffer{}; // one preset read from or written to a preset file
+    presetbank::BankMemory bankCopy;       // the bank read from or written to a bank file
+    int current = 0;                       // current preset, 0-127
+    ReleaseButton loadPresetButton, savePresetButton, fixPresetButton, loadBankButton, saveBankButton;
+    std::string chosenPath;                // last panel's path; empty when cancelled or refused
+    bool chosen = false;
+    std::size_t chosenPathLimit = presetbank::kPathBytes - 1; // longest chosen path the peer takes
+    bool chosenPathOneLine = false;                           // the path travels as one file line
+    presetbank::PathBuffer workingPath;    // what the file readers and writers open
+    presetbank::PathBuffer startupPath;    // the startup bank file
+    presetbank::StartupPath settings;      // ID text and base folder from the pins
+};

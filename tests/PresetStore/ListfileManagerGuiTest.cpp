@@ -1,0 +1,384 @@
+// The list-file manager's interface half driven as the host drives it: bare-id messages, the
+// chosen path in Path.txt, the names in List.txt, scripted panels. Most cases run the interface
+// half alone so every message stays visible; the last runs both halves through a bank load.
+#include "Dialogs.h"
+#include "Host.h"
+#include "MpFactory.h"
+#include "PresetStore/PresetBank.h"
+#include "TextFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::DialogRequest;
+using platform::ScriptedDialogs;
+using tavhost::boolValue;
+using tavhost::CallKind;
+using tavhost::intValue;
+using tavhost::Side;
+using tavhost::textValue;
+
+enum Pin { kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset, kFixPreset, kLoadBank, kSaveBank,
+           kId, kAutoPath, kPathPC, kPathMac, kGuiUpdate, kNameSave };
+
+mpapi::IMpFactory* bundleFactory()
+{
+    void* f = nullptr;
+    MP_GetFactory(&f);
+    return static_cast<mpapi::IMpFactory*>(f);
+}
+
+// Hands out only interface halves, so the messages they post stay recorded and undelivered.
+struct InterfaceOnlyFactory final : mpapi::IMpFactory {
+    int32_t queryInterface(const mpapi::MpGuid&, void** object) override
+    {
+        *object = nullptr;
+        return mpapi::MP_RESULT_UNSUPPORTED;
+    }
+    int32_t addRef() override { return 1; }
+    int32_t release() override { return 1; }
+    int32_t createInstance(const wchar_t* id, int32_t type, mpapi::IMpUnknown* host, void** object) override
+    {
+        if (type != 1) {
+            *object = nullptr;
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        }
+        return bundleFactory()->createInstance(id, type, host, object);
+    }
+    int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
+    {
+        return bundleFactory()->getSdkInformation(version, maxChars, text);
+    }
+};
+
+std::string textOf(const tavhost::Bytes& bytes)
+{
+    std::wstring wide;
+    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        wide.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | bytes[i + 3] << 24));
+    return tavhost::wideToUtf8(wide);
+}
+
+template <class T>
+T last(const std::vector<T>& sent)
+{
+    return sent.empty() ? T() : sent.back();
+}
+
+std::string listWith(std::vector<std::pair<int, std::string>> renamed)
+{
+    presetbank::NameTable names;
+    for (auto& [slot, name] : renamed)
+        names.setName(slot, name);
+    return presetbank::SaveList(names);
+}
+
+class ListfileGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "tavrin-listfile-gui-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        ::setenv("TAVRIN_SHARED_FOLDER", folder_.c_str(), 1);
+        ScriptedDialogs::instance().reset();
+        manager_ = folder_ / "Quorvane" / "TAVRIN ONE";
+        presets_ = manager_ / "Presetbase" / "Presets";
+        banks_ = manager_ / "Presetbase" / "Banks";
+    }
+    void TearDown() override
+    {
+        host_.reset();
+        ScriptedDialogs::instance().reset();
+        ::unsetenv("TAVRIN_SHARED_FOLDER");
+        fs::remove_all(folder_);
+    }
+
+    std::size_t start(bool bothHalves = false, std::vector<std::pair<int, tavhost::Bytes>> pins = {})
+    {
+        tavhost::HostConfig config;
+        config.fileFolder = folder_;
+        host_ = std::make_unique<tavhost::Host>(bothHalves ? bundleFactory() : &interfaceOnly_, config);
+        const auto created = host_->addInstance("QV_PatchManagerListfile");
+        EXPECT_TRUE(created.instance.has_value()) << created.error;
+        const std::size_t i = created.instance.value_or(0);
+        host_->setInitialValue(i, Side::Gui, kId, textValue("TAVRIN ONE"));
+        host_->setInitialValue(i, Side::Gui, kPathMac, textValue(folder_.string() + "/"));
+        for (auto& [pin, value] : pins)
+            host_->setInitialValue(i, Side::Gui, pin, value);
+        if (bothHalves) {
+            host_->setInitialValue(i, Side::Dsp, 2, textValue("TAVRIN ONE"));
+            host_->setInitialValue(i, Side::Dsp, 5, textValue(folder_.string() + "/"));
+        }
+        host_->start();
+        return i;
+    }
+
+    void release(std::size_t i, int button)
+    {
+        host_->guiSetPin(i, button, boolValue(true));
+        host_->guiSetPin(i, button, boolValue(false));
+    }
+
+    // Ids sent to the processing half since the last clear; every one must come without payload.
+    std::vector<int> messages(std::size_t i) const
+    {
+        std::vector<int> ids;
+        for (const auto& call : host_->callsOf(CallKind::PostMessageToAudio, i)) {
+            EXPECT_EQ(call.size, 0);
+            ids.push_back(call.pin);
+        }
+        return ids;
+    }
+    std::vector<std::string> texts(std::size_t i, int pin) const
+    {
+        std::vector<std::string> out;
+        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
+            if (call.pin == pin)
+                out.push_back(textOf(call.data));
+        return out;
+    }
+    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const
+    {
+        std::vector<tavhost::Bytes> out;
+        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
+            if (call.pin == pin)
+                out.push_back(call.data);
+        return out;
+    }
+    std::optional<std::string> pathFile() const { return platform::readFile(manager_ / "Path.txt"); }
+    std::optional<std::string> listFile() const { return platform::readFile(manager_ / "List.txt"); }
+
+    fs::path folder_;
+    fs::path manager_;
+    fs::path presets_;
+    fs::path banks_;
+    InterfaceOnlyFactory interfaceOnly_;
+    std::unique_ptr<tavhost::Host> host_;
+};
+
+// Start reads no bank and sends 134; a cancelled panel leaves Path.txt holding only CR LF and
+// sends nothing; a path that cannot be one line of Path.txt, or is too long for it, is refused
+// the same way rather than cut.
+TEST_F(ListfileGuiTest, StartAndCancelledOrRefusedPanels)
+{
+    const std::size_t i = start(false, {{kPresetNumber, intValue(4)}});
+    EXPECT_EQ(last(texts(i, kPresetName)), "empty");
+    EXPECT_EQ(last(texts(i, kPresetList)), listWith({}));
+    EXPECT_EQ(messages(i), std::vector<int>{134});
+
+    host_->clearCalls();
+    host_->guiSetPin(i, kLoadPreset, boolValue(true));
+    EXPECT_TRUE(ScriptedDialogs::instance().requests().empty());
+    host_->guiSetPin(i, kLoadPreset, boolValue(false));
+    EXPECT_EQ(pathFile(), "\r\n");
+    EXPECT_TRUE(messages(i).empty());
+    ASSERT_EQ(ScriptedDialogs::instance().requests().size(), 1u);
+    EXPECT_EQ(ScriptedDialogs::instance().requests()[0].startFolder, presets_);
+
+    fs::create_directories(presets_);
+    const fs::path good = presets_ / "Good.tavpreset";
+    ASSERT_TRUE(presetbank::SavePreset(good.string(), "Good", presetbank::PresetValues{}));
+    const fs::path twoLines = presets_ / "a\nb.tavpreset";
+    ASSERT_TRUE(presetbank::SavePreset(twoLines.string(), "Two", presetbank::PresetValues{}));
+    ScriptedDialogs::instance().pushPanelAnswer(twoLines);
+    release(i, kLoadPreset);
+    ScriptedDialogs::instance().pushPanelAnswer(fs::path(std::string(1020, '/') + "x.tavpreset"));
+    release(i, kLoadBank);
+    EXPECT_EQ(pathFile(), "\r\n");
+    EXPECT_TRUE(messages(i).empty());
+    EXPECT_TRUE(texts(i, kPresetName).empty());
+
+    ScriptedDialogs::instance().pushPanelAnswer(good);
+    release(i, kLoadPreset);
+    EXPECT_EQ(pathFile(), good.string() + "\r\n");
+    EXPECT_EQ(messages(i), std::vector<int>{128});
+    EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Good"});
+    EXPECT_TRUE(texts(i, kNameSave).empty());
+    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+}
+
+// Save preset with slot 3 current: the panel proposes slot 3's name and gives the file its type,
+// the file is written from the copy under that name, Path.txt holds the path, 129 follows. No
+// question of this half's own is asked.
+TEST_F(ListfileGuiTest, SavePresetWritesFileAndPath)
+{
+    const std::size_t i = start();
+    host_->postToGui(i, 3, {});
+    host_->guiSetPin(i, kPresetName, textValue("Slot Three"));
+    host_->clearCalls();
+    fs::create_directories(presets_);
+    ScriptedDialogs::instance().pushPanelAnswer(presets_ / "Three");
+    release(i, kSavePreset);
+
+    const auto requests = ScriptedDialogs::instance().requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::SavePanel);
+    EXPECT_EQ(requests[0].suggestedName, "Slot Three");
+    EXPECT_EQ(requests[0].fileType, "tavpreset");
+    const fs::path file = presets_ / "Three.tavpreset";
+    EXPECT_EQ(platform::readFile(file), presetbank::presetFileText("Slot Three", presetbank::PresetValues{}));
+    EXPECT_EQ(pathFile(), file.string() + "\r\n");
+    EXPECT_EQ(messages(i), std::vector<int>{129});
+
+    ScriptedDialogs::instance().pushPanelAnswer(file);
+    release(i, kSavePreset);
+    EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 2u);
+    EXPECT_EQ(messages(i), (std::vector<int>{129, 129}));
+}
+
+// A typed name passes the name rule, enters the table at once, goes to NameSave and to the
+// processing half through List.txt and 133. A host-set NameSave renames the current slot
+// without a message, through the same rule.
+TEST_F(ListfileGuiTest, NameEditWritesListFile)
+{
+    const std::size_t i = start();
+    host_->postToGui(i, 130 + 2, {});
+    host_->clearCalls();
+    host_->guiSetPin(i, kPresetName, textValue("Bass: Deep"));
+    EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Bass  Deep"});
+    EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Bass  Deep"});
+    EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Bass  Deep"}}));
+    EXPECT_EQ(listFile(), listWith({{2, "Bass  Deep"}}) + "\r\n");
+    EXPECT_EQ(messages(i), std::vector<int>{133});
+
+    host_->clearCalls();
+    host_->guiSetPin(i, kNameSave, textValue("Sub|Bass,1"));
+    EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Sub Bass 1"});
+    EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Sub Bass 1"}}));
+    EXPECT_TRUE(messages(i).empty());
+
+    // Fixing sends only 130.
+    release(i, kFixPreset);
+    EXPECT_EQ(messages(i), std::vector<int>{130});
+}
+
+// Lists in: a host-set PresetList renames slots silently (its names through the name rule); 129
+// reads List.txt, whose CR stays out of name 128 and the pin; a missing List.txt keeps names.
+TEST_F(ListfileGuiTest, ListsFromHostAndFromListFile)
+{
+    const std::size_t i = start();
+    host_->clearCalls();
+    const std::string hostList = "  1:One;Two,  2:B\\C";
+    host_->guiSetPin(i, kPresetList, textValue(hostList));
+    EXPECT_TRUE(messages(i).empty());
+    EXPECT_TRUE(texts(i, kPresetList).empty());
+    host_->guiSetPin(i, kPresetName, textValue("Three"));
+    EXPECT_EQ(listFile(), listWith({{0, "Three"}, {1, "B C"}}) + "\r\n");
+
+    presetbank::NameTable names;
+    for (int p = 0; p < presetbank::kPresets; ++p)
+        names.setName(p, "N" + std::to_string(p));
+    const std::string list = presetbank::SaveList(names);
+    ASSERT_TRUE(platform::writeFileAtomically(manager_ / "List.txt", list + "\r\n"));
+    host_->clearCalls();
+    host_->postToGui(i, 129, {});
+    // The name NameSave keeps ("Three") then renames the current slot again, here only.
+    presetbank::NameTable kept = names;
+    kept.setName(0, "Three");
+    EXPECT_EQ(texts(i, kPresetList), (std::vector<std::string>{list, presetbank::SaveList(kept)}));
+    EXPECT_TRUE(messages(i).empty());
+
+    fs::remove(manager_ / "List.txt");
+    host_->clearCalls();
+    host_->postToGui(i, 129, {});
+    EXPECT_TRUE(texts(i, kPresetList).empty());
+    host_->postToGui(i, 7, {});
+    EXPECT_EQ(last(texts(i, kPresetName)), "N7");
+    EXPECT_EQ(last(values(i, kPresetNumber)), intValue(7));
+}
+
+// Bank load: with preset 0 current GuiUpdate pulses; with another current there is no pulse, the
+// current preset becomes 0 and PresetName shows slot 0, and PresetNumber waits for message 0.
+TEST_F(ListfileGuiTest, LoadBankLeavesPresetNumberToTheProcessingHalf)
+{
+    const std::size_t i = start();
+    presetbank::NameTable names;
+    names.setName(0, "Zero");
+    names.setName(5, "Five");
+    fs::create_directories(banks_);
+    const fs::path bank = banks_ / "B.tavbank";
+    ASSERT_TRUE(presetbank::SaveBank(bank.string(), names, presetbank::BankMemory()));
+
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(i, kLoadBank);
+    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+    EXPECT_EQ(messages(i), std::vector<int>{131});
+
+    host_->guiSetPin(i, kPresetNumber, intValue(5));
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(i, kLoadBank);
+    EXPECT_TRUE(values(i, kGuiUpdate).empty());
+    EXPECT_TRUE(values(i, kPresetNumber).empty());
+    EXPECT_EQ(last(texts(i, kPresetName)), "Zero");
+    EXPECT_EQ(pathFile(), bank.string() + "\r\n");
+    EXPECT_EQ(messages(i), std::vector<int>{131});
+
+    // Save bank writes the copy back, byte for byte.
+    ScriptedDialogs::instance().pushPanelAnswer(banks_ / "C.tavbank");
+    release(i, kSaveBank);
+    EXPECT_EQ(platform::readFile(banks_ / "C.tavbank"), platform::readFile(bank));
+}
+
+// AutoPath on: Path.txt and List.txt go to "Quorvane/" + ID + "/" below the current folder, and
+// no folder chain is built from an empty base folder.
+TEST_F(ListfileGuiTest, AutoPathUsesTheRelativeManagerFolder)
+{
+    const fs::path previous = fs::current_path();
+    fs::create_directories(folder_ / "cwd" / "Quorvane" / "TAVRIN ONE");
+    fs::current_path(folder_ / "cwd");
+    const std::size_t i = start(false, {{kAutoPath, boolValue(true)}});
+    host_->guiSetPin(i, kPresetName, textValue("Auto"));
+    release(i, kLoadPreset);
+    fs::current_path(previous);
+    EXPECT_EQ(platform::readFile(folder_ / "cwd/Quorvane/TAVRIN ONE/Path.txt"), "\r\n");
+    EXPECT_EQ(platform::readFile(folder_ / "cwd/Quorvane/TAVRIN ONE/List.txt"), listWith({{0, "Auto"}}) + "\r\n");
+    EXPECT_FALSE(fs::exists(folder_ / "Quorvane"));
+    EXPECT_FALSE(fs::exists(folder_ / "cwd/Quorvane/TAVRIN ONE/Presetbase"));
+}
+
+// Both halves: a chosen bank goes through Path.txt; the processing half loads it and answers
+// with message 0, which sets PresetNumber here; a name edit reaches its name table via List.txt.
+TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)
+{
+    const std::size_t i = start(true);
+    host_->runBlock(64);
+    presetbank::NameTable names;
+    names.setName(0, "Bank Zero");
+    fs::create_directories(banks_);
+    const fs::path bank = banks_ / "Both.tavbank";
+    ASSERT_TRUE(presetbank::SaveBank(bank.string(), names, presetbank::BankMemory()));
+
+    host_->guiSetPin(i, kPresetNumber, intValue(6));
+    host_->runBlock(64);
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(i, kLoadBank);
+    host_->runBlock(64);
+    const auto answers = host_->callsOf(CallKind::PostMessageToGui, i);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].pin, 0);
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
+    EXPECT_EQ(last(texts(i, kPresetName)), "Bank Zero");
+
+    host_->guiSetPin(i, kPresetName, textValue("Renamed"));
+    host_->clearCalls();
+    // Asked for its list again, the processing half writes the name it read from List.txt.
+    fs::remove(manager_ / "List.txt");
+    host_->postToDsp(i, 134, {});
+    host_->runBlock(64);
+    EXPECT_EQ(listFile(), listWith({{0, "Renamed"}}) + "\r\n");
+    EXPECT_TRUE(host_->faults().empty());
+}
+
+} // namespace

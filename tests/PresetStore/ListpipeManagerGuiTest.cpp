@@ -1,0 +1,461 @@
+// The list-pipe manager's interface half driven as the host drives it: pins, buttons, scripted file
+// panels and alerts, messages from the processing half, and the files it reads and writes. Most
+// cases run the interface half alone, so every message it sends can be asserted; the last runs
+// both halves through a save.
+#include "Dialogs.h"
+#include "Host.h"
+#include "MpFactory.h"
+#include "PresetStore/FactoryBank.h"
+#include "PresetStore/PresetBank.h"
+#include "TextFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::AlertAnswer;
+using platform::DialogRequest;
+using platform::ScriptedDialogs;
+using tavhost::boolValue;
+using tavhost::CallKind;
+using tavhost::intValue;
+using tavhost::Side;
+using tavhost::textValue;
+
+enum Pin { kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset, kFixPreset, kLoadBank, kSaveBank,
+           kId, kAutoPath, kPathPC, kPathMac, kGuiUpdate, kNameSave };
+
+mpapi::IMpFactory* bundleFactory()
+{
+    void* f = nullptr;
+    MP_GetFactory(&f);
+    return static_cast<mpapi::IMpFactory*>(f);
+}
+
+// Hands out only interface halves, so the messages they post stay recorded and undelivered.
+struct InterfaceOnlyFactory final : mpapi::IMpFactory {
+    int32_t queryInterface(const mpapi::MpGuid&, void** object) override
+    {
+        *object = nullptr;
+        return mpapi::MP_RESULT_UNSUPPORTED;
+    }
+    int32_t addRef() override { return 1; }
+    int32_t release() override { return 1; }
+    int32_t createInstance(const wchar_t* id, int32_t type, mpapi::IMpUnknown* host, void** object) override
+    {
+        if (type != 1) {
+            *object = nullptr;
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        }
+        return bundleFactory()->createInstance(id, type, host, object);
+    }
+    int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
+    {
+        return bundleFactory()->getSdkInformation(version, maxChars, text);
+    }
+};
+
+std::string textOf(const tavhost::Bytes& bytes)
+{
+    std::wstring wide;
+    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        wide.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | bytes[i + 3] << 24));
+    return tavhost::wideToUtf8(wide);
+}
+
+// The last of a pin's transmissions; a default value when there was none.
+template <class T>
+T last(const std::vector<T>& sent)
+{
+    return sent.empty() ? T() : sent.back();
+}
+
+std::string bytesOf(const tavhost::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::string listWith(std::vector<std::pair<int, std::string>> renamed)
+{
+    presetbank::NameTable names;
+    for (auto& [slot, name] : renamed)
+        names.setName(slot, name);
+    return presetbank::SaveList(names);
+}
+
+class ListpipeGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "tavrin-listpipe-gui-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        ::setenv("TAVRIN_SHARED_FOLDER", folder_.c_str(), 1);
+        ScriptedDialogs::instance().reset();
+        presets_ = folder_ / "Quorvane" / "TAVRIN ONE" / "Presetbase" / "Presets";
+        banks_ = folder_ / "Quorvane" / "TAVRIN ONE" / "Presetbase" / "Banks";
+    }
+    void TearDown() override
+    {
+        host_.reset();
+        ScriptedDialogs::instance().reset();
+        ::unsetenv("TAVRIN_SHARED_FOLDER");
+        fs::remove_all(folder_);
+    }
+
+    // One list-pipe manager whose pins name the product folder "TAVRIN ONE" below the shared
+    // folder, as the product's patch does.
+    std::size_t start(bool bothHalves = false, std::vector<std::pair<int, tavhost::Bytes>> pins = {})
+    {
+        tavhost::HostConfig config;
+        config.fileFolder = folder_;
+        host_ = std::make_unique<tavhost::Host>(bothHalves ? bundleFactory() : &interfaceOnly_, config);
+        const auto created = host_->addInstance("QV_PatchManagerListpipe");
+        EXPECT_TRUE(created.instance.has_value()) << created.error;
+        const std::size_t i = created.instance.value_or(0);
+        host_->setInitialValue(i, Side::Gui, kId, textValue("TAVRIN ONE"));
+        host_->setInitialValue(i, Side::Gui, kPathMac, textValue(folder_.string() + "/"));
+        for (auto& [pin, value] : pins)
+            host_->setInitialValue(i, Side::Gui, pin, value);
+        if (bothHalves) {
+            // The processing half's ID and PathMac (pins 2 and 5).
+            host_->setInitialValue(i, Side::Dsp, 2, textValue("TAVRIN ONE"));
+            host_->setInitialValue(i, Side::Dsp, 5, textValue(folder_.string() + "/"));
+        }
+        host_->start();
+        return i;
+    }
+
+    void release(std::size_t i, int button)
+    {
+        host_->guiSetPin(i, button, boolValue(true));
+        host_->guiSetPin(i, button, boolValue(false));
+    }
+
+    // Messages to the processing half since the last clear: id and payload bytes.
+    std::vector<std::pair<int, std::string>> messages(std::size_t i) const
+    {
+        std::vector<std::pair<int, std::string>> out;
+        for (const auto& call : host_->callsOf(CallKind::PostMessageToAudio, i))
+            out.emplace_back(call.pin, bytesOf(call.data));
+        return out;
+    }
+    // Every text a pin transmitted since the last clear, in order.
+    std::vector<std::string> texts(std::size_t i, int pin) const
+    {
+        std::vector<std::string> out;
+        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
+            if (call.pin == pin)
+                out.push_back(textOf(call.data));
+        return out;
+    }
+    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const
+    {
+        std::vector<tavhost::Bytes> out;
+        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
+            if (call.pin == pin)
+                out.push_back(call.data);
+        return out;
+    }
+
+    static std::string withZero(std::string text) { return text + std::string(1, '\0'); }
+
+    fs::path folder_;
+    fs::path presets_;
+    fs::path banks_;
+    InterfaceOnlyFactory interfaceOnly_;
+    std::unique_ptr<tavhost::Host> host_;
+};
+
+// Start: the startup bank below PathMac fills the names, slot 0 becomes current, a name kept on
+// NameSave passes the name rule into the current slot, and 134 tells the processing half.
+TEST_F(ListpipeGuiTest, StartReadsTheStartupBankAndRestoresTheKeptName)
+{
+    presetbank::NameTable names;
+    presetbank::BankMemory bank;
+    names.setName(0, "Init Bass");
+    names.setName(1, "Soft Strings");
+    fs::create_directories(folder_ / "Quorvane" / "TAVRIN ONE" / "Presetbase");
+    ASSERT_TRUE(presetbank::SaveBank((folder_ / "Quorvane/TAVRIN ONE/Presetbase/DEFAULTBANK.tavbank").string(),
+                                     names, bank));
+
+    std::size_t i = start(false, {{kNameSave, textValue("Lead;1/2")}, {kPresetNumber, intValue(3)}});
+    names.setName(0, "Lead 1 2");
+    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(names));
+    EXPECT_EQ(last(texts(i, kPresetName)), "Lead 1 2");
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
+    EXPECT_TRUE(values(i, kGuiUpdate).empty()); // preset 3 was current when the bank came in
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{134, ""}}));
+
+    // With preset 0 current the load pulses GuiUpdate.
+    i = start();
+    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+    EXPECT_EQ(last(texts(i, kPresetName)), "Init Bass");
+}
+
+// Start without a startup bank: constructor names, PresetNumber untouched, 134 all the same. A
+// PathMac asking for command substitution runs nothing and reads nothing.
+TEST_F(ListpipeGuiTest, StartWithoutBankOrWithRefusedPath)
+{
+    std::size_t i = start(false, {{kPresetNumber, intValue(3)}});
+    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(presetbank::NameTable()));
+    EXPECT_EQ(last(texts(i, kPresetName)), "empty");
+    EXPECT_TRUE(values(i, kPresetNumber).empty());
+    EXPECT_TRUE(values(i, kGuiUpdate).empty());
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{134, ""}}));
+
+    const fs::path marker = folder_ / "ran";
+    i = start(false, {{kPathMac, textValue("$(touch " + marker.string() + ")/")}});
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{134, ""}}));
+    // No base folder: the panels build no folder chain either.
+    ScriptedDialogs::instance().pushPanelCancel();
+    release(i, kLoadPreset);
+    EXPECT_FALSE(fs::exists(folder_ / "Quorvane"));
+}
+
+// Buttons act on release only; a cancelled panel still sends 136 with an empty path and nothing
+// else. The panel opens in the fixed folder, after the folder chain below PathMac was built.
+TEST_F(ListpipeGuiTest, ButtonsActOnReleaseAndCancelSendsEmptyPath)
+{
+    const std::size_t i = start();
+    host_->clearCalls();
+    host_->guiSetPin(i, kLoadPreset, boolValue(true));
+    EXPECT_TRUE(ScriptedDialogs::instance().requests().empty());
+    host_->guiSetPin(i, kLoadPreset, boolValue(false));
+    host_->guiSetPin(i, kLoadPreset, boolValue(false));
+    const auto requests = ScriptedDialogs::instance().requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::OpenPanel);
+    EXPECT_EQ(requests[0].startFolder, presets_);
+    EXPECT_EQ(requests[0].fileType, "tavpreset");
+    EXPECT_TRUE(fs::is_directory(presets_));
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero("")}}));
+
+    release(i, kLoadBank);
+    EXPECT_EQ(ScriptedDialogs::instance().requests().back().startFolder, banks_);
+    EXPECT_EQ(ScriptedDialogs::instance().requests().back().fileType, "tavbank");
+    EXPECT_TRUE(fs::is_directory(banks_));
+}
+
+// Loading a preset file: the file's name becomes the current name on both name pins, the list
+// shows it, GuiUpdate pulses, and 136 + 128 follow. A path longer than the path buffers is
+// refused like a cancel rather than cut.
+TEST_F(ListpipeGuiTest, LoadPresetTakesNameAndRefusesOverlongPath)
+{
+    const std::size_t i = start();
+    presetbank::PresetValues preset{};
+    preset[0] = 0.25f;
+    const fs::path file = presets_ / "Bright.tavpreset";
+    fs::create_directories(presets_);
+    ASSERT_TRUE(presetbank::SavePreset(file.string(), "Bright Keys", preset));
+
+    host_->guiSetPin(i, kPresetNumber, intValue(2));
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(file);
+    release(i, kLoadPreset);
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero(file.string())}, {128, ""}}));
+    EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Bright Keys"});
+    EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Bright Keys"});
+    EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Bright Keys"}}));
+    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(fs::path("/" + std::string(1100, 'a') + ".tavpreset"));
+    release(i, kLoadPreset);
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero("")}}));
+}
+
+// Saving a preset: the edited name goes to the processing half for the save and the slot gets
+// its old name back afterwards; an existing file is replaced only after "Replace", "No" shows
+// the panel again, and the extension is added only when missing.
+TEST_F(ListpipeGuiTest, SavePresetAsksBeforeReplacingAndKeepsTheOldName)
+{
+    const std::size_t i = start();
+    fs::create_directories(presets_);
+    const fs::path existing = presets_ / "Keys.tavpreset";
+    ASSERT_TRUE(platform::writeFileAtomically(existing, "old"));
+    host_->guiSetPin(i, kPresetNumber, intValue(3));
+    host_->guiSetPin(i, kPresetName, textValue("New, Name"));
+    EXPECT_EQ(last(texts(i, kPresetName)), "New  Name");
+    host_->clearCalls();
+
+    auto& dialogs = ScriptedDialogs::instance();
+    dialogs.reset();
+    dialogs.pushPanelAnswer(presets_ / "Keys");
+    dialogs.pushAlertAnswer(AlertAnswer::Default);
+    dialogs.pushPanelAnswer(presets_ / "Other.tavpreset");
+    release(i, kSavePreset);
+
+    const auto requests = dialogs.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::SavePanel);
+    EXPECT_EQ(requests[0].startFolder, presets_);
+    EXPECT_EQ(requests[0].suggestedName, "New  Name");
+    EXPECT_EQ(requests[0].fileType, "tavpreset");
+    EXPECT_EQ(requests[1].kind, DialogRequest::Kind::Confirm);
+    EXPECT_EQ(requests[1].title, "Save");
+    EXPECT_EQ(requests[1].message, "A file with the same name already exists.\nDo you want to replace it?");
+    EXPECT_EQ(requests[1].defaultButton, "No");
+    EXPECT_EQ(requests[1].alternateButton, "Replace");
+    EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
+
+    const fs::path other = presets_ / "Other.tavpreset";
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
+                               {133, withZero(listWith({{3, "New  Name"}}))},
+                               {136, withZero(other.string())},
+                               {129, ""},
+                               {133, withZero(listWith({}))}}));
+    presetbank::PresetValues zero{};
+    EXPECT_EQ(platform::readFile(other), presetbank::presetFileText("New  Name", zero));
+    EXPECT_EQ(platform::readFile(existing), "old");
+
+    dialogs.pushPanelAnswer(existing);
+    dialogs.pushAlertAnswer(AlertAnswer::Alternate);
+    release(i, kSavePreset);
+    EXPECT_EQ(platform::readFile(existing), presetbank::presetFileText("New  Name", zero));
+    EXPECT_FALSE(fs::exists(presets_ / "Keys.tavpreset.tavpreset"));
+}
+
+// Names typed or set on pins pass one rule: separators become spaces, 25 bytes or more are cut
+// to 24 without splitting a UTF-8 character; FixPreset stores the name and asks for the values.
+TEST_F(ListpipeGuiTest, NameRuleAndFixPreset)
+{
+    const std::size_t i = start();
+    host_->clearCalls();
+    host_->guiSetPin(i, kPresetName, textValue("abcdefghijklmnopqrstuvwxyz1234"));
+    host_->guiSetPin(i, kPresetName, textValue("a\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4"));
+    host_->guiSetPin(i, kPresetName, textValue("exactly twenty-four byte"));
+    EXPECT_EQ(texts(i, kPresetName), (std::vector<std::string>{
+                                         "abcdefghijklmnopqrstuvwx",
+                                         "a\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4"}));
+    EXPECT_TRUE(messages(i).empty()); // the table takes a typed name only on a command
+
+    host_->guiSetPin(i, kPresetName, textValue("Pad: Warm|\"x\""));
+    host_->clearCalls();
+    release(i, kFixPreset);
+    EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Pad  Warm  x "});
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
+                               {133, withZero(listWith({{0, "Pad  Warm  x "}}))}, {130, ""}}));
+}
+
+// Messages from the processing half: a selection sets the pins, 130 + n only the number, the
+// list replaces the names and a kept name is sent back, the factory names rename the slots, and
+// payloads without terminator, empty or unknown ids change nothing unsafe.
+TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
+{
+    const std::size_t i = start(false, {{kNameSave, textValue("Kept")}});
+    host_->clearCalls();
+    const std::string list = listWith({{0, "Alpha"}, {5, "Five"}});
+    host_->postToGui(i, 130 + 5, {});
+    host_->postToGui(i, 129, tavhost::Bytes(list.begin(), list.end())); // no terminating zero
+    EXPECT_EQ(last(values(i, kPresetNumber)), intValue(5));
+    EXPECT_EQ(last(texts(i, kPresetList)), listWith({{0, "Alpha"}, {5, "Kept"}}));
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
+                               {133, withZero(listWith({{0, "Alpha"}, {5, "Kept"}}))}}));
+
+    host_->clearCalls();
+    host_->postToGui(i, 0, {});
+    EXPECT_EQ(last(values(i, kPresetNumber)), intValue(0));
+    EXPECT_EQ(last(texts(i, kPresetName)), "Alpha");
+    EXPECT_EQ(last(texts(i, kNameSave)), "Alpha");
+
+    host_->guiSetPin(i, kPresetNumber, intValue(5));
+    host_->clearCalls();
+    host_->postToGui(i, 260, {});
+    presetbank::NameTable factory;
+    factorybank::layNamesInto(factory);
+    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(factory));
+    EXPECT_EQ(last(texts(i, kPresetName)), factorybank::name(5));
+    EXPECT_EQ(last(texts(i, kNameSave)), factorybank::name(5));
+
+    host_->clearCalls();
+    host_->postToGui(i, 129, {});
+    host_->postToGui(i, -1, {});
+    host_->postToGui(i, 258, {'x'});
+    host_->postToGui(i, 129, {0});
+    EXPECT_TRUE(texts(i, kPresetList).empty());
+    EXPECT_TRUE(values(i, kPresetNumber).empty());
+    EXPECT_TRUE(host_->faults().empty());
+}
+
+// Bank files: a load with another slot current gives no pulse, makes slot 0 current on
+// PresetNumber and names; a save writes the names and values read, byte for byte; malformed
+// files are read without harm.
+TEST_F(ListpipeGuiTest, LoadAndSaveBankRoundTrip)
+{
+    const std::size_t i = start();
+    presetbank::NameTable names;
+    presetbank::BankMemory bank;
+    for (int p = 0; p < presetbank::kPresets; ++p) {
+        names.setName(p, "Preset " + std::to_string(p));
+        for (int k = 0; k < presetbank::kSlots; ++k)
+            bank.set(p, k, static_cast<float>(p * 0.5 - k * 0.03125));
+    }
+    fs::create_directories(banks_);
+    const fs::path in = banks_ / "In.tavbank";
+    ASSERT_TRUE(presetbank::SaveBank(in.string(), names, bank));
+
+    host_->guiSetPin(i, kPresetNumber, intValue(5));
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(in);
+    release(i, kLoadBank);
+    EXPECT_TRUE(values(i, kGuiUpdate).empty());
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
+    EXPECT_EQ(last(texts(i, kPresetName)), "Preset 0");
+    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(names));
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero(in.string())}, {131, ""}}));
+
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(banks_ / "Out");
+    release(i, kSaveBank);
+    EXPECT_EQ(ScriptedDialogs::instance().requests().back().suggestedName, "");
+    const fs::path out = banks_ / "Out.tavbank";
+    EXPECT_EQ(platform::readFile(out), platform::readFile(in));
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero(out.string())}, {132, ""}}));
+
+    const fs::path junk = banks_ / "Junk.tavbank";
+    std::string bytes;
+    for (int n = 0; n < 70000; ++n)
+        bytes.push_back(static_cast<char>((n * 7919) % 256));
+    ASSERT_TRUE(platform::writeFileAtomically(junk, bytes));
+    ScriptedDialogs::instance().pushPanelAnswer(junk);
+    release(i, kLoadBank);
+    ScriptedDialogs::instance().pushPanelAnswer(junk);
+    release(i, kLoadPreset);
+    EXPECT_TRUE(host_->faults().empty());
+}
+
+// Both halves: after the factory bank came in, a save writes the file with the edited name (this
+// half) and the processing half rewrites it with the live values of the selected preset; the
+// slot keeps its factory name.
+TEST_F(ListpipeGuiTest, TwoStepSaveWithTheProcessingHalf)
+{
+    const std::size_t i = start(true);
+    for (int block = 0; block < 800; ++block)
+        host_->runBlock(64);
+    presetbank::NameTable factory;
+    factorybank::layNamesInto(factory);
+    ASSERT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(factory));
+
+    host_->guiSetPin(i, kPresetNumber, intValue(2));
+    host_->runBlock(64);
+    host_->guiSetPin(i, kPresetName, textValue("My Keys"));
+    ScriptedDialogs::instance().pushPanelAnswer(presets_ / "Mine");
+    release(i, kSavePreset);
+    host_->runBlock(64);
+
+    presetbank::PresetValues live{};
+    for (int k = 0; k < factorybank::kValues; ++k)
+        live[k] = factorybank::values(2)[k];
+    EXPECT_EQ(platform::readFile(presets_ / "Mine.tavpreset"), presetbank::presetFileText("My Keys", live));
+    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(factory));
+    EXPECT_TRUE(host_->faults().empty());
+}
+
+} // namespace

@@ -1,0 +1,175 @@
+// The dialog layer as the preset managers use it: scripted answers, the record of requests, the
+// extension rule of save panels and the replace question.
+#include "Dialogs.h"
+#include "TextFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::AlertAnswer;
+using platform::DialogRequest;
+using platform::ScriptedDialogs;
+
+class DialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "tavrin-dialogs-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        ScriptedDialogs::instance().reset();
+    }
+    void TearDown() override
+    {
+        platform::setFilePanels(nullptr);
+        platform::setAlerts(nullptr);
+        ScriptedDialogs::instance().reset();
+        fs::remove_all(folder_);
+    }
+
+    fs::path folder_;
+};
+
+const char* const kReplaceText = "A file with the same name already exists.\nDo you want to replace it?";
+
+// Panels take queued answers in order, cancel once the queue is empty, and are recorded with
+// their folders, names and types; a typed name gets the save panel's extension once.
+TEST_F(DialogsTest, PanelsAnswerFromTheQueueAndAreRecorded)
+{
+    auto& dialogs = ScriptedDialogs::instance();
+    dialogs.pushPanelAnswer(fs::path("/a/one.tavbank"));
+    dialogs.pushPanelCancel();
+    dialogs.pushPanelAnswer(fs::path("/a/two"));
+    dialogs.pushPanelAnswer(fs::path("/a/three.tavpreset"));
+    dialogs.pushPanelAnswer(fs::path("/a/four.txt"));
+
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start/Banks", "tavbank"), fs::path("/a/one.tavbank"));
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start/Banks", "tavbank"), std::nullopt);
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start/Presets", "Warm Pad", "tavpreset"),
+              fs::path("/a/two.tavpreset"));
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start/Presets", "", "tavpreset"),
+              fs::path("/a/three.tavpreset"));
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start", "x", ""), fs::path("/a/four.txt"));
+    EXPECT_EQ(dialogs.pendingPanelAnswers(), 0u);
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start", "y", "tavbank"), std::nullopt);
+
+    const auto requests = dialogs.requests();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::OpenPanel);
+    EXPECT_EQ(requests[0].startFolder, fs::path("/start/Banks"));
+    EXPECT_EQ(requests[0].fileType, "tavbank");
+    EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
+    EXPECT_EQ(requests[2].suggestedName, "Warm Pad");
+    EXPECT_EQ(requests[2].fileType, "tavpreset");
+    EXPECT_EQ(requests[5].suggestedName, "y");
+}
+
+// Confirmations take queued answers and answer the default button once the queue is empty;
+// notices show one button and take no answer.
+TEST_F(DialogsTest, BoxesAnswerFromTheQueueAndDefaultWhenEmpty)
+{
+    auto& dialogs = ScriptedDialogs::instance();
+    dialogs.pushAlertAnswer(AlertAnswer::Alternate);
+    platform::alerts().notice("Removal denied", "Can't delete a factory Preset!");
+    EXPECT_EQ(platform::alerts().confirm("Delete Preset", "Really delete this preset?", "Yes", "No"),
+              AlertAnswer::Alternate);
+    EXPECT_EQ(platform::alerts().confirm("Delete Preset", "Really delete this preset?", "Yes", "No"),
+              AlertAnswer::Default);
+
+    const auto requests = dialogs.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::Notice);
+    EXPECT_EQ(requests[0].title, "Removal denied");
+    EXPECT_EQ(requests[0].message, "Can't delete a factory Preset!");
+    EXPECT_EQ(requests[0].defaultButton, "OK");
+    EXPECT_EQ(requests[1].kind, DialogRequest::Kind::Confirm);
+    EXPECT_EQ(requests[1].defaultButton, "Yes");
+    EXPECT_EQ(requests[1].alternateButton, "No");
+
+    dialogs.reset();
+    EXPECT_TRUE(dialogs.requests().empty());
+}
+
+// Saving over an existing file asks first: "No" shows the panel again, "Replace" keeps the path,
+// a new name asks nothing, and a cancel or an exhausted script ends without a path.
+TEST_F(DialogsTest, SaveAsksBeforeReplacingAnExistingFile)
+{
+    auto& dialogs = ScriptedDialogs::instance();
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "Old.tavpreset", "x"));
+
+    dialogs.pushPanelAnswer(folder_ / "Old");
+    dialogs.pushAlertAnswer(AlertAnswer::Default);
+    dialogs.pushPanelAnswer(folder_ / "Old.tavpreset");
+    dialogs.pushAlertAnswer(AlertAnswer::Alternate);
+    EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "Old", "tavpreset"), folder_ / "Old.tavpreset");
+    auto requests = dialogs.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::SavePanel);
+    EXPECT_EQ(requests[1].kind, DialogRequest::Kind::Confirm);
+    EXPECT_EQ(requests[1].title, "Save");
+    EXPECT_EQ(requests[1].message, kReplaceText);
+    EXPECT_EQ(requests[1].defaultButton, "No");
+    EXPECT_EQ(requests[1].alternateButton, "Replace");
+    EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
+    EXPECT_EQ(requests[2].suggestedName, "Old");
+
+    dialogs.reset();
+    dialogs.pushPanelAnswer(folder_ / "New");
+    EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset"), folder_ / "New.tavpreset");
+    EXPECT_EQ(dialogs.requests().size(), 1u);
+
+    // An existing folder counts as existing for a save without a type.
+    dialogs.reset();
+    fs::create_directory(folder_ / "Bank");
+    dialogs.pushPanelAnswer(folder_ / "Bank");
+    dialogs.pushAlertAnswer(AlertAnswer::Default);
+    dialogs.pushPanelCancel();
+    EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "Bank", ""), std::nullopt);
+    EXPECT_EQ(dialogs.requests().size(), 3u);
+
+    // With nothing scripted the question answers "No" and the next panel cancels.
+    dialogs.reset();
+    dialogs.pushPanelAnswer(folder_ / "Old.tavpreset");
+    EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset"), std::nullopt);
+    EXPECT_EQ(dialogs.requests().size(), 3u);
+}
+
+// Another implementation can take over both services and give them back.
+TEST_F(DialogsTest, CurrentImplementationCanBeReplaced)
+{
+    struct Fixed final : platform::FilePanels, platform::Alerts {
+        std::optional<fs::path> chooseFileToOpen(const fs::path&, std::string_view) override { return "/fixed/open"; }
+        std::optional<fs::path> chooseFileToSave(const fs::path&, std::string_view, std::string_view) override
+        {
+            return "/fixed/save";
+        }
+        AlertAnswer confirm(std::string_view, std::string_view, std::string_view, std::string_view) override
+        {
+            return AlertAnswer::Alternate;
+        }
+        void notice(std::string_view, std::string_view, std::string_view) override { ++notices; }
+        int notices = 0;
+    } fixed;
+
+    platform::setFilePanels(&fixed);
+    platform::setAlerts(&fixed);
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/x", "tavbank"), fs::path("/fixed/open"));
+    EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/x", "n", "tavbank"), fs::path("/fixed/save.tavbank"));
+    platform::alerts().notice("t", "m");
+    EXPECT_EQ(fixed.notices, 1);
+    EXPECT_TRUE(ScriptedDialogs::instance().requests().empty());
+
+    platform::setFilePanels(nullptr);
+    platform::setAlerts(nullptr);
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/x", "tavbank"), std::nullopt);
+    EXPECT_EQ(platform::alerts().confirm("t", "m", "a", "b"), AlertAnswer::Default);
+    EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 2u);
+}
+
+} // namespace
