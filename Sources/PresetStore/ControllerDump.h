@@ -36,8 +36,8 @@ std::uint8_t controllerValue(const Row& row, float slotValue);
 
 using Message = std::array<std::uint8_t, 3>;
 
-// [any thread] The whole dump for the block's present contents, in sending order.
-void computeDump(const PresetBlock& block, std::array<Message, kMessages>& out);
+// [any thread] The whole dump for 256 slot values, in sending order.
+void computeDump(const float (&slots)[PresetBlock::kSlots], std::array<Message, kMessages>& out);
 
 // [audio thread] Reads the block and hands each message to send(const unsigned char* bytes) in
 // order. Allocates nothing.

@@ -1,0 +1,182 @@
+#include "NumberText.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace numtext {
+
+namespace {
+
+// Large enough for "%.60f" of DBL_MAX (309 integer digits) with its sign and point.
+constexpr std::size_t kScratch = 400;
+
+// The printf text of value without padding; std::to_chars never looks at the locale.
+std::size_t fixedDigits(char (&scratch)[kScratch], double value, int decimals)
+{
+    decimals = std::clamp(decimals, 0, 60);
+    if (std::isnan(value)) {
+        const char* text = std::signbit(value) ? "-nan" : "nan";
+        const std::size_t length = std::strlen(text);
+        std::memcpy(scratch, text, length);
+        return length;
+    }
+    const auto result = std::to_chars(scratch, scratch + kScratch, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc())
+        return 0;
+    return static_cast<std::size_t>(result.ptr - scratch);
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+} // namespace
+
+void appendFixed(std::string& out, double value, int width, int decimals)
+{
+    char scratch[kScratch];
+    const std::size_t length = fixedDigits(scratch, value, decimals);
+    width = std::clamp(width, 0, 200);
+    if (length < static_cast<std::size_t>(width))
+        out.append(static_cast<std::size_t>(width) - length, ' ');
+    out.append(scratch, length);
+}
+
+std::size_t formatFixed(char* out, std::size_t capacity, double value, int width, int decimals)
+{
+    if (!out || capacity == 0)
+        return 0;
+    char scratch[kScratch];
+    const std::size_t length = fixedDigits(scratch, value, decimals);
+    width = std::clamp(width, 0, 200);
+    const std::size_t padding = length < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - length : 0;
+    if (padding + length + 1 > capacity) {
+        out[0] = 0;
+        return 0;
+    }
+    std::memset(out, ' ', padding);
+    std::memcpy(out + padding, scratch, length);
+    out[padding + length] = 0;
+    return padding + length;
+}
+
+void appendInt(std::string& out, long long value, int width)
+{
+    char scratch[32];
+    const auto result = std::to_chars(scratch, scratch + sizeof scratch, value);
+    const std::size_t length = static_cast<std::size_t>(result.ptr - scratch);
+    width = std::clamp(width, 0, 200);
+    if (length < static_cast<std::size_t>(width))
+        out.append(static_cast<std::size_t>(width) - length, ' ');
+    out.append(scratch, length);
+}
+
+double parseLikeAtof(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && isSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const std::size_t mantissa = i;  // from_chars takes no "+", so the sign is applied here
+    std::size_t digits = 0;
+    while (i < text.size() && isDigit(text[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && isDigit(text[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return 0.0;  // no valid prefix (this also turns away "nan", "inf" and hexadecimal)
+    std::size_t end = i;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
+            ++j;
+        if (j < text.size() && isDigit(text[j])) {
+            while (j < text.size() && isDigit(text[j]))
+                ++j;
+            end = j;
+        }
+    }
+    // from_chars takes the exponent's own sign, "+" included.
+    const std::string_view number = text.substr(mantissa, end - mantissa);
+    double value = 0.0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
+    if (result.ec != std::errc() || !std::isfinite(value))
+        return 0.0;
+    return negative ? -value : value;
+}
+
+float finiteFloat(double value)
+{
+    if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(FLT_MAX))
+        return 0.0f;
+    return static_cast<float>(value);
+}
+
+void AtofField::feed(char c)
+{
+    if (isDigit(c)) {
+        if (digits_ >= 20)
+            return;
+        ++digits_;
+    } else if (c != '-' && c != '.') {
+        return;
+    }
+    if (length_ < kCapacity)
+        text_[length_++] = c;
+}
+
+float AtofField::value() const { return finiteFloat(parseLikeAtof(text())); }
+
+void AtofField::clear()
+{
+    length_ = 0;
+    digits_ = 0;
+}
+
+void DecimalField::feed(char c)
+{
+    if (isDigit(c)) {
+        const int digit = c - '0';
+        if (!fraction_) {
+            accumulator_ = accumulator_ * 10.0f + static_cast<float>(digit);
+        } else {
+            // Past 400 digits the step is 0 anyway; the cap keeps the count from overflowing.
+            if (fractionDigits_ < 400)
+                ++fractionDigits_;
+            // Powers of ten up to 1e22 are exact doubles: a table gives the same step as pow.
+            static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+            const double power = fractionDigits_ <= 22 ? kPowers[fractionDigits_] : std::pow(10.0, fractionDigits_);
+            const double step = 1.0 / power;
+            accumulator_ = accumulator_ + static_cast<float>(digit * step);
+        }
+    } else if (c == '-') {
+        negative_ = true;
+    } else if (c == '.') {
+        fraction_ = true;
+    }
+}
+
+float DecimalField::value() const
+{
+    if (!std::isfinite(accumulator_))
+        return 0.0f;
+    return negative_ ? -accumulator_ : accumulator_;
+}
+
+} // namespace numtext

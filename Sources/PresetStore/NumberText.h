@@ -1,0 +1,85 @@
+// Number text for the preset files, list texts and tagged value messages. Everything here is
+// independent of the process locale: "." is always the decimal point, whatever LC_NUMERIC says.
+//
+// Writing: appendFixed(out, v, 11, 7) gives the bytes of printf(",%11.7f") without the comma;
+// appendFixed(out, v) gives "%f"; appendInt(out, i, 3) gives "%3d".
+// Reading: parseLikeAtof is atof on decimal text; AtofField and DecimalField are the two ways the
+// preset and bank readers turn a field of digits, "-" and "." into a float.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace numtext {
+
+// ---- Writing ----------------------------------------------------------------------------------
+
+// Appends value as printf("%*.*f", width, decimals, value) prints it in the C locale: right-aligned
+// in at least width columns (never cut), exactly rounded. NaN and infinities print as printf
+// prints them ("nan", "-nan", "inf", "-inf"), right-aligned; the file readers drop letters, so
+// such a value comes back as 0. decimals is clamped to 0-60, width to 0-200.
+void appendFixed(std::string& out, double value, int width = 0, int decimals = 6);
+
+// Same into a caller's buffer, NUL-terminated: the number of characters written (without the
+// NUL), or 0 with out[0] = 0 when it does not fit in capacity (capacity 0: nothing written).
+std::size_t formatFixed(char* out, std::size_t capacity, double value, int width = 0, int decimals = 6);
+
+// Appends value as printf("%*d", width, value): right-aligned, space-filled, never cut.
+void appendInt(std::string& out, long long value, int width = 0);
+
+// ---- Reading ----------------------------------------------------------------------------------
+
+// atof on decimal text: skips leading white space (space, tab, CR, LF, VT, FF), takes an optional
+// sign, digits with an optional ".", and an optional exponent ("e" or "E", optional sign, digits);
+// the longest such prefix is converted, exactly rounded. No valid prefix gives 0.
+// Unlike atof, hexadecimal forms, "nan", "inf" and "infinity" are not numbers here (they give 0),
+// and a prefix whose value does not fit a double (such as "1e999") gives 0: the result is always
+// finite, so a bad text never puts NaN or an infinity into a preset.
+double parseLikeAtof(std::string_view text);
+
+// Narrows to float; a value that is not finite as a float (NaN, infinities, beyond +-FLT_MAX)
+// becomes 0. Every value a reader stores goes through this.
+float finiteFloat(double value);
+
+// The preset reader's value field: digits (at most 20 per field, further ones dropped), "-" and
+// "." are gathered as text wherever they stand; value() converts the text with parseLikeAtof
+// (the longest valid prefix) and narrows it with finiteFloat. Fixed size, no allocation.
+class AtofField {
+public:
+    // Feeds one byte of a value line; bytes other than digits, "-" and "." are ignored.
+    void feed(char c);
+    float value() const;
+    void clear();
+    std::string_view text() const { return std::string_view(text_, length_); }
+
+private:
+    // The longest valid prefix of a text of digits, "-" and "." is at most 22 characters (sign,
+    // 20 digits, point), so the first 32 gathered characters decide the value.
+    static constexpr std::size_t kCapacity = 32;
+    char text_[kCapacity] = {};
+    std::size_t length_ = 0;
+    int digits_ = 0;
+};
+
+// The bank reader's digit arithmetic: a float accumulator, an integer or fraction phase, a count
+// of fraction digits and a sign. An integer digit d: acc = acc * 10 + d (single precision); a
+// fraction digit d, the k-th: acc = acc + float(d * (1.0 / 10^k)) with the product in double.
+// "-" anywhere makes the field negative; "." switches to the fraction phase. value() gives the
+// accumulator, negated for a negative field; an accumulator that overflowed to infinity gives 0.
+// Its results can differ from parseLikeAtof in the last bit: stored banks rely on this reader.
+class DecimalField {
+public:
+    // Feeds one byte of a value line; bytes other than digits, "-" and "." are ignored.
+    void feed(char c);
+    float value() const;
+    void clear() { *this = DecimalField(); }
+
+private:
+    float accumulator_ = 0.0f;
+    bool fraction_ = false;
+    int fractionDigits_ = 0;
+    bool negative_ = false;
+};
+
+} // namespace numtext

@@ -1,0 +1,616 @@
+#include "PresetBank.h"
+
+#include "NumberText.h"
+#include "TextFiles.h"
+#include "Utf8.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace presetbank {
+
+namespace {
+
+// A path the file operations may open: not empty, no NUL, shorter than the path fields.
+bool pathUsable(std::string_view path)
+{
+    return !path.empty() && path.size() < kPathBytes && path.find('\0') == std::string_view::npos;
+}
+
+// Hands the bytes of the regular file at path to feed(data, size) chunk by chunk until feed
+// returns false, the file ends or limit bytes have been handed over. Only regular files are read:
+// a folder, a pipe or a device would block or never end. false when the file cannot be opened.
+template <class Feed>
+bool streamFile(std::string_view path, std::size_t limit, Feed&& feed)
+{
+    if (!pathUsable(path))
+        return false;
+    char name[kPathBytes];
+    std::memcpy(name, path.data(), path.size());
+    name[path.size()] = 0;
+    const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    char chunk[16384];
+    std::size_t handed = 0;
+    while (handed < limit) {
+        const std::size_t want = std::min(sizeof chunk, limit - handed);
+        const ssize_t got = ::read(fd, chunk, want);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        handed += static_cast<std::size_t>(got);
+        if (!feed(chunk, static_cast<std::size_t>(got)))
+            break;
+    }
+    ::close(fd);
+    return true;
+}
+
+constexpr std::size_t kWholeFile = static_cast<std::size_t>(-1);
+
+// One name field of a preset or bank file: "," and the name right-aligned in 24 columns.
+void appendNameField(std::string& out, std::string_view name)
+{
+    out += ',';
+    if (name.size() < static_cast<std::size_t>(kNameFieldColumns))
+        out.append(static_cast<std::size_t>(kNameFieldColumns) - name.size(), ' ');
+    out.append(name);
+}
+
+// One value field: "," and the value widened to double, "%11.7f".
+void appendValueField(std::string& out, float value)
+{
+    out += ',';
+    numtext::appendFixed(out, static_cast<double>(value), 11, 7);
+}
+
+// A name being taken byte by byte under the 25/24 count rule.
+struct CountedName {
+    char text[kNameKeepWhole] = {};
+    int length = 0;
+    int taken = 0;
+
+    void take(char c)
+    {
+        if (taken <= kNameKeepWhole)
+            ++taken;
+        if (taken <= kNameKeepWhole)
+            text[length++] = c;
+        else
+            length = static_cast<int>(cutAtCharBoundary(view(), kNameFieldColumns).size());
+    }
+    std::string_view view() const { return std::string_view(text, static_cast<std::size_t>(length)); }
+    void restart() { length = taken = 0; }
+};
+
+// The preset file reader: the name line, then values in file order.
+class PresetReader {
+public:
+    // false once nothing more can change the result.
+    bool feed(const char* data, std::size_t size)
+    {
+        for (std::size_t i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (onNameLine_) {
+                if (c == '\n') {
+                    onNameLine_ = false;
+                    continue;
+                }
+                if (c == ';') {
+                    storedName_ = true;
+                    storedLength_ = field_.name().size();
+                    std::memcpy(stored_, field_.name().data(), storedLength_);
+                    field_.restart();
+                }
+                field_.feed(c);
+                continue;
+            }
+            if (c == ';') {
+                values_[count_++] = value_.value();
+                value_.clear();
+                if (count_ == kSlots)
+                    return false;
+            } else {
+                value_.feed(c);
+            }
+        }
+        return true;
+    }
+
+    void applyTo(NameTable& names, int current, PresetValues& values) const
+    {
+        if (storedName_)
+            names.setName(current, std::string_view(stored_, storedLength_));
+        std::copy(values_, values_ + count_, values);
+    }
+    int count() const { return count_; }
+    const PresetValues& values() const { return values_; }
+    bool storedName() const { return storedName_; }
+    std::string_view name() const { return std::string_view(stored_, storedLength_); }
+
+private:
+    bool onNameLine_ = true;
+    NameField field_;
+    bool storedName_ = false;
+    char stored_[kNameKeepWhole] = {};
+    std::size_t storedLength_ = 0;
+    numtext::AtofField value_;
+    PresetValues values_ = {};
+    int count_ = 0;
+};
+
+// The bank file reader, writing straight into the name table and bank memory.
+class BankReader {
+public:
+    BankReader(NameTable& names, BankMemory* bank, FieldConversion conversion)
+        : names_(names), bank_(bank), conversion_(conversion)
+    {
+    }
+
+    // false once nothing more can change the result.
+    bool feed(const char* data, std::size_t size)
+    {
+        for (std::size_t i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (onNamesLine_) {
+                if (!feedName(c))
+                    return false;
+            } else if (!feedValue(c)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    bool feedName(char c)
+    {
+        if (c == '\n') {
+            onNamesLine_ = false;
+            return bank_ != nullptr;  // the names-only reader ends with the line
+        }
+        if (c == ',') {
+            if (skipComma_) {
+                skipComma_ = false;
+            } else {
+                names_.setName(nameSlot_, name_.name());
+                name_.restart();
+                nameSlot_ = std::min(nameSlot_ + 1, kPresets - 1);
+            }
+        } else if (c == ';') {
+            names_.setName(nameSlot_, name_.name());
+            name_.restart();
+            skipComma_ = true;
+            if (!bank_)
+                return false;  // the names-only reader stops at the first ";"
+        }
+        name_.feed(c);
+        return true;
+    }
+
+    bool feedValue(char c)
+    {
+        if (c == ',') {
+            if (skipComma_) {
+                skipComma_ = false;
+                return true;
+            }
+            storeField();
+            column_ = std::min(column_ + 1, kPresets - 1);
+            return true;
+        }
+        if (c == ';') {
+            storeField();
+            column_ = 0;
+            skipComma_ = true;
+            return ++row_ < kSlots;
+        }
+        if (conversion_ == FieldConversion::Decimal)
+            decimal_.feed(c);
+        else
+            atof_.feed(c);
+        return true;
+    }
+
+    void storeField()
+    {
+        float value;
+        if (conversion_ == FieldConversion::Decimal) {
+            value = decimal_.value();
+            decimal_.clear();
+        } else {
+            value = atof_.value();
+            atof_.clear();
+        }
+        bank_->set(column_, row_, value);
+    }
+
+    NameTable& names_;
+    BankMemory* bank_;  // null: names only
+    FieldConversion conversion_;
+    bool onNamesLine_ = true;
+    bool skipComma_ = true;
+    NameField name_;
+    int nameSlot_ = 0;
+    int row_ = 0;
+    int column_ = 0;  // every row line starts at column 0, whatever the names line reached
+    numtext::DecimalField decimal_;
+    numtext::AtofField atof_;
+};
+
+bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+int sequenceLength(unsigned char lead)
+{
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+} // namespace
+
+// ---- Bank memory ------------------------------------------------------------------------------
+
+void BankMemory::clear()
+{
+    for (auto& preset : values_)
+        std::fill(std::begin(preset), std::end(preset), 0.0f);
+}
+
+float BankMemory::get(int p, int k) const
+{
+    if (k < 0 || k >= kSlots)
+        return 0.0f;
+    return values_[clampPreset(p)][k];
+}
+
+void BankMemory::set(int p, int k, float value)
+{
+    if (k >= 0 && k < kSlots)
+        values_[clampPreset(p)][k] = value;
+}
+
+void BankMemory::storeFrom(int p, const PresetValues& values)
+{
+    std::copy(std::begin(values), std::end(values), values_[clampPreset(p)]);
+}
+
+// ---- Name table -------------------------------------------------------------------------------
+
+NameTable::NameTable(int slotBytes)
+    : slotBytes_(std::clamp(slotBytes, 2, kWideNameSlotBytes))
+{
+    reset();
+}
+
+void NameTable::reset()
+{
+    std::memset(names_, 0, sizeof names_);
+    setName(0, kDefaultName);
+    for (int slot = 1; slot < kPresets; ++slot)
+        setName(slot, kEmptyName);
+}
+
+void NameTable::setName(int slot, std::string_view name)
+{
+    if (slot < 0 || slot >= kPresets)
+        return;
+    name = name.substr(0, name.find('\0'));
+    name = cutAtCharBoundary(name, static_cast<std::size_t>(slotBytes_ - 1));
+    char* target = names_[slot];
+    std::memcpy(target, name.data(), name.size());
+    std::memset(target + name.size(), 0, static_cast<std::size_t>(kWideNameSlotBytes) - name.size());
+}
+
+// ---- Name rules -------------------------------------------------------------------------------
+
+std::string_view cutAtCharBoundary(std::string_view text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return text;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    if (!isContinuation(byte(maxBytes)))
+        return text.substr(0, maxBytes);
+    // Find the lead byte of the character the cut falls into.
+    std::size_t lead = maxBytes;
+    while (lead > 0 && maxBytes - lead < 3 && isContinuation(byte(lead)))
+        --lead;
+    const int length = sequenceLength(byte(lead));
+    if (length == 0 || lead + static_cast<std::size_t>(length) <= maxBytes)
+        return text.substr(0, maxBytes);
+    for (std::size_t i = lead + 1; i < lead + static_cast<std::size_t>(length) && i < text.size(); ++i)
+        if (!isContinuation(byte(i)))
+            return text.substr(0, maxBytes);  // not UTF-8 after all: 8-bit text is cut exactly
+    return text.substr(0, lead);
+}
+
+void NameField::feed(char c)
+{
+    if (c == '\0')
+        return;
+    if (c == ',' || c == ';' || c == '\n') {
+        taking_ = false;
+        return;
+    }
+    if (c != ' ')
+        taking_ = true;
+    if (!taking_)
+        return;
+    if (taken_ <= kNameKeepWhole)
+        ++taken_;
+    if (taken_ <= kNameKeepWhole)
+        text_[length_++] = c;
+    else
+        length_ = static_cast<int>(cutAtCharBoundary(name(), kNameFieldColumns).size());
+}
+
+bool applyNameEditingRule(std::string& name)
+{
+    bool changed = false;
+    for (char& c : name) {
+        if (c == '\n' || c == '"' || c == ',' || c == '/' || c == ':' || c == ';' || c == '<' || c == '\\' || c == '|') {
+            c = ' ';
+            changed = true;
+        }
+    }
+    if (name.size() >= static_cast<std::size_t>(kNameKeepWhole)) {
+        name.resize(cutAtCharBoundary(name, kNameFieldColumns).size());
+        changed = true;
+    }
+    return changed;
+}
+
+std::string pinTextCut(std::wstring_view text, std::size_t maxBytes)
+{
+    std::string bytes = utf8::fromWide(text, utf8::OnError::Replace);
+    std::string_view kept(bytes);
+    kept = kept.substr(0, kept.find('\0'));
+    kept = cutAtCharBoundary(kept, maxBytes);
+    return std::string(kept);
+}
+
+std::optional<std::string> pinTextWithin(std::wstring_view text, std::size_t maxBytes)
+{
+    std::string bytes;
+    try {
+        bytes = utf8::fromWide(text, utf8::OnError::Throw);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (bytes.size() > maxBytes || bytes.find('\0') != std::string::npos)
+        return std::nullopt;
+    return bytes;
+}
+
+// ---- Preset file ------------------------------------------------------------------------------
+
+std::string presetFileText(std::string_view name, const PresetValues& values)
+{
+    std::string text;
+    text.reserve(3868 + name.size());
+    appendNameField(text, name);
+    text += ";\r\n";
+    for (float value : values) {
+        appendValueField(text, value);
+        text += ";\r\n";
+    }
+    return text;
+}
+
+bool SavePreset(std::string_view path, std::string_view name, const PresetValues& values)
+{
+    if (!pathUsable(path))
+        return false;
+    return platform::writeFileAtomically(std::filesystem::path(path), presetFileText(name, values));
+}
+
+bool SavePreset(std::string_view path, std::string_view name, const PresetBlock& block)
+{
+    PresetValues values;
+    block.read(values);
+    return SavePreset(path, name, values);
+}
+
+bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValues& values)
+{
+    PresetReader reader;
+    if (!streamFile(path, kWholeFile, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
+        return false;
+    reader.applyTo(names, current, values);
+    return true;
+}
+
+bool LoadPreset(std::string_view path, NameTable& names, int current, PresetBlock& block)
+{
+    PresetReader reader;
+    if (!streamFile(path, kWholeFile, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
+        return false;
+    if (reader.storedName())
+        names.setName(current, reader.name());
+    for (int slot = 0; slot < reader.count(); ++slot)
+        block.set(slot, reader.values()[slot]);
+    return true;
+}
+
+bool LoadName(std::string_view path, NameTable& names, int current)
+{
+    NameField field;
+    return streamFile(path, 28, [&](const char* data, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n')
+                return false;
+            if (data[i] == ';') {
+                names.setName(current, field.name());
+                return false;
+            }
+            field.feed(data[i]);
+        }
+        return true;
+    });
+}
+
+// ---- Bank file --------------------------------------------------------------------------------
+
+std::string bankFileText(const NameTable& names, const BankMemory& bank)
+{
+    std::string text;
+    text.reserve(397187 + 64);
+    for (int p = 0; p < kPresets; ++p)
+        appendNameField(text, names.view(p));
+    text += ";\r\n";
+    for (int k = 0; k < kSlots; ++k) {
+        for (int p = 0; p < kPresets; ++p)
+            appendValueField(text, bank.get(p, k));
+        text += ";\r\n";
+    }
+    return text;
+}
+
+bool SaveBank(std::string_view path, const NameTable& names, const BankMemory& bank)
+{
+    if (!pathUsable(path))
+        return false;
+    return platform::writeFileAtomically(std::filesystem::path(path), bankFileText(names, bank));
+}
+
+bool LoadBank(std::string_view path, NameTable& names, BankMemory& bank, FieldConversion conversion)
+{
+    BankReader reader(names, &bank, conversion);
+    return streamFile(path, kWholeFile, [&](const char* data, std::size_t size) { return reader.feed(data, size); });
+}
+
+bool LoadNames(std::string_view path, NameTable& names)
+{
+    BankReader reader(names, nullptr, FieldConversion::Decimal);
+    return streamFile(path, 3203, [&](const char* data, std::size_t size) { return reader.feed(data, size); });
+}
+
+// ---- Numbered list text -----------------------------------------------------------------------
+
+std::string SaveList(const NameTable& names)
+{
+    std::string text;
+    text.reserve(static_cast<std::size_t>(kPresets) * 32);
+    for (int slot = 0; slot < kPresets; ++slot) {
+        if (slot > 0)
+            text += ',';
+        numtext::appendInt(text, slot + 1, 3);
+        text += ':';
+        text.append(names.view(slot));
+    }
+    return text;
+}
+
+void ReadList(std::string_view text, NameTable& names)
+{
+    text = text.substr(0, text.find('\0'));
+    CountedName name;
+    int slot = 0;
+    bool afterColon = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != ',' && afterColon)
+            name.take(c);
+        if (c == ',') {
+            names.setName(slot, name.view());
+            name.restart();
+            slot = std::min(slot + 1, kPresets - 1);
+            afterColon = false;
+        }
+        if (i + 1 == text.size()) {
+            names.setName(slot, name.view());
+            name.restart();
+            afterColon = false;
+        }
+        if (c == ':')
+            afterColon = true;
+    }
+}
+
+// ---- Paths ------------------------------------------------------------------------------------
+
+bool PathBuffer::assign(std::string_view text)
+{
+    if (text.size() >= kPathBytes || text.find('\0') != std::string_view::npos) {
+        clear();
+        return false;
+    }
+    if (!text.empty())  // an empty view may hold a null pointer, which memcpy must not see
+        std::memcpy(text_, text.data(), text.size());
+    text_[text.size()] = 0;
+    length_ = text.size();
+    return true;
+}
+
+bool isFolderSafeId(std::string_view id)
+{
+    return id.size() <= kIdBytes && id.find('/') == std::string_view::npos &&
+           id.find("..") == std::string_view::npos && id.find('\0') == std::string_view::npos;
+}
+
+std::optional<std::string> idText(std::wstring_view idPin)
+{
+    auto text = pinTextWithin(idPin, kIdBytes);
+    if (!text || !isFolderSafeId(*text))
+        return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> baseFolderText(std::wstring_view pathMac)
+{
+    const auto text = pinTextWithin(pathMac, kIdBytes);
+    if (!text)
+        return std::nullopt;
+    auto word = platform::expandShellWord(*text);
+    if (!word || word->empty() || word->size() >= kBaseFolderBytes || word->find('\0') != std::string::npos)
+        return std::nullopt;
+    return word;
+}
+
+std::optional<std::string> startupBankPathIn(std::string_view baseFolder, std::string_view id)
+{
+    if (!isFolderSafeId(id) || baseFolder.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    std::string path;
+    path.reserve(baseFolder.size() + id.size() + 40);
+    path.append(baseFolder);
+    path.append("Quorvane/");
+    path.append(id);
+    path.append("/Presetbase");
+    path.append("/DEFAULTBANK.tavbank");
+    if (path.size() >= kPathBytes)
+        return std::nullopt;
+    return path;
+}
+
+std::optional<std::string> hostPathText(const wchar_t* buffer, std::size_t bufferChars, std::size_t maxBytes)
+{
+    if (!buffer || bufferChars == 0)
+        return std::nullopt;
+    const std::wstring_view all(buffer, bufferChars);
+    const std::size_t end = all.find(L'\0');
+    if (end == std::wstring_view::npos)
+        return std::nullopt;  // not terminated within its buffer: nothing trustworthy to take
+    auto text = pinTextWithin(all.substr(0, end), maxBytes);
+    if (!text || text->empty())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace presetbank

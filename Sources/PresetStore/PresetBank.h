@@ -1,0 +1,299 @@
+// A preset manager's 128-preset bank: bank memory, name table, the preset file (".tavpreset"),
+// the bank file (".tavbank"), the numbered list text and the startup bank path. Every preset
+// manager, processing and interface half alike, holds a BankMemory and a NameTable as members and
+// moves them through the operations below.
+//
+// Usage, in a manager's processing half:
+//
+//     presetbank::BankMemory bank_;                 // 128 x 256 floats, zeroed
+//     presetbank::NameTable names_;                 // "Default", then "empty"; 50-byte slots
+//     presetbank::PathBuffer workingPath_;          // 1024 bytes, refuses longer paths
+//
+//     // select preset p (no allocation, no file): block_.write(bank_.preset(p));
+//     // store the live preset:                      bank_.storeFrom(current, block_);
+//     presetbank::SavePreset(workingPath_.view(), names_.view(current), block_);
+//     presetbank::LoadPreset(workingPath_.view(), names_, current, block_);
+//     presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Decimal);
+//     std::string list = presetbank::SaveList(names_);   // send with size list.size() + 1
+//     presetbank::ReadList(text, names_);
+//     auto start = presetbank::startupBankPath(host, autoPath, idPin, pathMacPin);
+//     workingPath_.assign(start.workingPath.value_or(""));   // empty: no file operation
+//
+// The category manager's processing half uses NameTable(presetbank::kWideNameSlotBytes).
+// Threads: nothing here is shared between objects or locked; each half calls its own copies from
+// its own thread. The file operations allocate and do file I/O: call them from message handling
+// or graph start, never from a sub-process. Selecting and storing presets allocate nothing.
+// Every file is written whole through platform::writeFileAtomically; a file that cannot be read
+// or written changes nothing in memory and is not reported beyond the returned bool.
+#pragma once
+
+#include "PresetBlock.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace presetbank {
+
+inline constexpr int kPresets = 128;                // presets in a bank
+inline constexpr int kSlots = 256;                  // values in a preset
+inline constexpr int kNameSlotBytes = 50;           // list managers' name slots (49 + NUL)
+inline constexpr int kWideNameSlotBytes = 100;      // category manager's name slots (99 + NUL)
+inline constexpr int kNameFieldColumns = 24;        // files right-align names in 24 columns
+inline constexpr int kNameKeepWhole = 25;           // readers keep names of up to 25 bytes whole
+inline constexpr std::size_t kPathBytes = 1024;     // working, received and chosen paths (with NUL)
+inline constexpr std::size_t kIdBytes = 500;        // ID text, PathMac text, host path text
+inline constexpr std::size_t kBaseFolderBytes = 2048;
+inline constexpr const char* kDefaultName = "Default";  // slot 0 at construction
+inline constexpr const char* kEmptyName = "empty";      // slots 1-127 at construction
+
+using PresetValues = float[kSlots];
+
+// ---- Bank memory ------------------------------------------------------------------------------
+
+// 128 presets x 256 floats, preset-major: bank[p][k] is slot k of preset p. Zero at construction.
+// Preset indices outside 0-127 are clamped and slot indices outside 0-255 ignored, so no access
+// leaves the table; callers still check a program number before selecting it.
+class BankMemory {
+public:
+    BankMemory() { clear(); }
+
+    void clear();  // all 128 x 256 values to 0.0
+
+    PresetValues& preset(int p) { return values_[clampPreset(p)]; }
+    const PresetValues& preset(int p) const { return values_[clampPreset(p)]; }
+    float get(int p, int k) const;
+    void set(int p, int k, float value);
+
+    // [audio thread safe] Storing: the 256 live values into bank[p]. Selecting: bank[p] into the
+    // block. Plain copies, no allocation.
+    void storeFrom(int p, const PresetBlock& block) { block.read(values_[clampPreset(p)]); }
+    void copyTo(int p, PresetBlock& block) const { block.write(values_[clampPreset(p)]); }
+    void storeFrom(int p, const PresetValues& values);
+
+    static int clampPreset(int p) { return p < 0 ? 0 : (p >= kPresets ? kPresets - 1 : p); }
+
+private:
+    float values_[kPresets][kSlots];
+};
+
+// ---- Name table -------------------------------------------------------------------------------
+
+// 128 zero-terminated 8-bit names in fixed slots of slotBytes bytes (50, or 100 for the category
+// manager; other sizes are clamped to 2-100). Construction: slot 0 "Default", 1-127 "empty".
+class NameTable {
+public:
+    explicit NameTable(int slotBytes = kNameSlotBytes);
+
+    void reset();  // back to "Default" and "empty"
+    int slotBytes() const { return slotBytes_; }
+
+    // The name in slot (clamped to 0-127), zero-terminated.
+    const char* name(int slot) const { return names_[BankMemory::clampPreset(slot)]; }
+    std::string_view view(int slot) const { return name(slot); }
+
+    // Stores name into slot: the name ends at its first NUL, and a name longer than
+    // slotBytes - 1 bytes is cut there, backed off to a UTF-8 character boundary so that no
+    // character is split. A slot outside 0-127 is ignored.
+    void setName(int slot, std::string_view name);
+
+private:
+    int slotBytes_;
+    char names_[kPresets][kWideNameSlotBytes];
+};
+
+// ---- Name rules -------------------------------------------------------------------------------
+
+// Cuts text to at most maxBytes bytes without splitting a UTF-8 character: when the cut would
+// fall inside a well-formed multi-byte sequence, the whole sequence goes. Other bytes (8-bit
+// text that is not UTF-8) are cut at maxBytes exactly.
+std::string_view cutAtCharBoundary(std::string_view text, std::size_t maxBytes);
+
+// The name-field rule of every file reader of names. Bytes are fed one by one; two states,
+// skipping (start) and taking: "," ";" and LF switch to skipping, a space keeps the state, any
+// other byte switches to taking (CR included). A byte met while taking is taken: the first 25
+// taken bytes are appended; at the 26th the name is cut to its first 24 (at a character
+// boundary) and that and every later byte are dropped. NUL bytes are dropped and not counted.
+// The caller decides when a name is stored (at ";" or ","), reads name(), then calls restart().
+class NameField {
+public:
+    void feed(char c);
+    std::string_view name() const { return std::string_view(text_, length_); }
+    void restart() { length_ = 0; taken_ = 0; }  // a stored name: count and text start again
+
+private:
+    char text_[kNameKeepWhole] = {};
+    int length_ = 0;
+    int taken_ = 0;
+    bool taking_ = false;
+};
+
+// The name editing rule for names typed into or set on a pin (PresetName, NameSave, ...), applied
+// before a name enters a name table so that no stored name holds a separator of the list and
+// file formats: LF, '"', ',', '/', ':', ';', '<', '\' and '|' become spaces; a name of 25 bytes
+// or more is cut to its first 24 (at a character boundary). true when anything changed.
+bool applyNameEditingRule(std::string& name);
+
+// A pin's wide text as UTF-8, cut to at most maxBytes bytes at a character boundary (names from
+// pins: maxBytes = slot bytes - 1). Characters that have no UTF-8 form become U+FFFD.
+std::string pinTextCut(std::wstring_view text, std::size_t maxBytes);
+
+// A pin's wide text as UTF-8 when it has at most maxBytes bytes; nothing when it is longer (paths
+// and IDs are refused rather than cut into another file's name) or holds a NUL.
+std::optional<std::string> pinTextWithin(std::wstring_view text, std::size_t maxBytes);
+
+// ---- Preset file ------------------------------------------------------------------------------
+
+// The preset file text: ",", (24 - n) spaces, the name, ";" CR LF; then 256 lines
+// "," + "%11.7f" of the value + ";" CR LF. 3868 bytes for a name of at most 24 bytes and values
+// between -99.9999999 and 999.9999999; longer names and wider values are written whole.
+std::string presetFileText(std::string_view name, const PresetValues& values);
+
+// SavePreset: writes the preset file of name and values to path. false when the path is refused
+// (empty, NUL inside, 1024 bytes or more) or the file cannot be written.
+bool SavePreset(std::string_view path, std::string_view name, const PresetValues& values);
+bool SavePreset(std::string_view path, std::string_view name, const PresetBlock& block);
+
+// LoadPreset: reads the preset file at path. Line 1 is the name line (the name-field rule; each
+// ";" stores the gathered name into names slot `current`); later lines give values to slots 0,
+// 1, 2 ... in file order (digits, "-", "." gathered, ";" ends a value, converted like atof; at
+// most 256; NaN, infinities and overflow read as 0). Slots without a value keep their contents.
+// false, with nothing changed, when the file cannot be opened.
+bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValues& values);
+bool LoadPreset(std::string_view path, NameTable& names, int current, PresetBlock& block);
+
+// LoadName: only the first 28 bytes of the first line: the name up to the first ";" becomes
+// names slot `current`; without a ";" there the name stays. false when the file cannot be opened.
+bool LoadName(std::string_view path, NameTable& names, int current);
+
+// ---- Bank file --------------------------------------------------------------------------------
+
+// The bank file text: the names line (128 fields "," + name right-aligned in 24 columns, then
+// ";" CR LF), then 256 row lines, row k = for each preset p "," + "%11.7f" of bank[p][k], then
+// ";" CR LF. 397,187 bytes for names of at most 24 bytes and values between -99.9999999 and
+// 999.9999999.
+std::string bankFileText(const NameTable& names, const BankMemory& bank);
+
+// SaveBank: writes the bank file to path. false when refused or not written.
+bool SaveBank(std::string_view path, const NameTable& names, const BankMemory& bank);
+
+// How a bank reader turns a value field into a float: the digit arithmetic of the list-pipe and
+// category managers, or the atof-like text conversion of the list-file manager and the
+// interface halves.
+enum class FieldConversion { Decimal, Atof };
+
+// LoadBank: reads the bank file at path. The names line fills names slots 0, 1, ... (the first
+// "," only clears the skip mark, each later "," stores a name and advances, stopping at 127; ";"
+// stores the name and sets the skip mark). Row lines fill bank[column][row]: columns start at 0
+// in every row, "," stores a field and advances (stopping at 127, so surplus fields overwrite
+// column 127), ";" stores the field and ends the row; after row 255 nothing more is stored.
+// Bytes other than digits, "-", ".", "," and ";" are dropped; a line end does not end a field.
+// Non-finite values read as 0. false, with nothing changed, when the file cannot be opened; the
+// caller's post-load step runs only on true.
+bool LoadBank(std::string_view path, NameTable& names, BankMemory& bank, FieldConversion conversion);
+
+// LoadNames: only the names line, at most its first 3203 bytes, into the name table, stopping at
+// the first ";" (which stores its name). false when the file cannot be opened.
+bool LoadNames(std::string_view path, NameTable& names);
+
+// ---- Numbered list text -----------------------------------------------------------------------
+
+// SaveList: items "%3d" of slot + 1, ":", the name, joined by "," with none after the last
+// ("  1:Default,  2:empty,..."). Messages carry it with its terminating NUL (size() + 1).
+std::string SaveList(const NameTable& names);
+
+// ReadList: parses a numbered list text into names. The text ends at its first NUL or at the end
+// of the view (so a message payload without a terminating zero is safe). Each item's name is
+// what follows its first ":" (spaces and later ":" included; the 25/24 count rule applies); ","
+// stores the name and advances the slot (stopping at 127, so a 129th item overwrites slot 127);
+// the last byte stores the last name. An item without ":" empties its slot; an empty text
+// changes nothing.
+void ReadList(std::string_view text, NameTable& names);
+
+// ---- Paths ------------------------------------------------------------------------------------
+
+// A 1024-byte path field (working, received or chosen path). assign() refuses texts of 1024
+// bytes or more and texts holding a NUL: the path is then emptied and false returned, so the
+// next file operation on it does nothing instead of opening a cut, different file.
+class PathBuffer {
+public:
+    bool assign(std::string_view text);
+    void clear() { text_[0] = 0; length_ = 0; }
+    std::string_view view() const { return std::string_view(text_, length_); }
+    const char* c_str() const { return text_; }
+    std::size_t size() const { return length_; }
+    bool empty() const { return length_ == 0; }
+
+private:
+    char text_[kPathBytes] = {};
+    std::size_t length_ = 0;
+};
+
+// An ID text fit for building folders: no "/", no "..", no NUL, at most 500 bytes. An empty ID is
+// allowed (it names the folder "Quorvane/" itself).
+bool isFolderSafeId(std::string_view id);
+
+// The ID pin as the ID text: UTF-8, at most 500 bytes; nothing when longer or not folder-safe.
+std::optional<std::string> idText(std::wstring_view idPin);
+
+// The base folder text: the PathMac pin as UTF-8 (at most 500 bytes, else refused), expanded as
+// one shell word (no command substitution), its first word. Nothing when refused, when the
+// expansion fails or yields no word or an empty one, or when the result has 2048 bytes or more:
+// the caller then does no file operation on the startup bank path.
+std::optional<std::string> baseFolderText(std::wstring_view pathMac);
+
+// base folder + "Quorvane/" + ID + "/Presetbase" + "/DEFAULTBANK.tavbank" (no separator after the
+// base folder, which is expected to end with "/"). Nothing when the ID is not folder-safe or the
+// result would not fit a 1024-byte path.
+std::optional<std::string> startupBankPathIn(std::string_view baseFolder, std::string_view id);
+
+// The host's full path for the short name "Preset.txt" (limit 500 characters) as UTF-8. Nothing
+// without a host, when the host gives an empty path, or when it has more than 500 bytes.
+// Host is mpapi::IMpHost or mpapi::IMpUserInterfaceHost (both have expandFileName).
+template <class Host>
+std::optional<std::string> hostPresetPath(Host* host);
+
+// The startup bank path of a manager, formed at graph start (processing halves) or initialize
+// (interface halves) from its ID, AutoPath and PathMac pins.
+struct StartupPath {
+    std::optional<std::string> idText;       // nothing: ID refused
+    std::optional<std::string> baseFolder;   // "" with AutoPath on; nothing: PathMac refused/failed
+    std::optional<std::string> workingPath;  // nothing: no file operation on the startup bank
+};
+template <class Host>
+StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, std::wstring_view pathMacPin);
+
+// Converts a host-filled wide buffer (terminated within its size) to UTF-8 within maxBytes.
+std::optional<std::string> hostPathText(const wchar_t* buffer, std::size_t bufferChars, std::size_t maxBytes);
+
+// ---- Template definitions ---------------------------------------------------------------------
+
+template <class Host>
+std::optional<std::string> hostPresetPath(Host* host)
+{
+    if (!host)
+        return std::nullopt;
+    constexpr int kChars = static_cast<int>(kIdBytes);
+    wchar_t full[kChars + 1] = {};
+    host->expandFileName(L"Preset.txt", kChars, full);
+    return hostPathText(full, kChars + 1, kIdBytes);
+}
+
+template <class Host>
+StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, std::wstring_view pathMacPin)
+{
+    StartupPath result;
+    result.idText = idText(idPin);
+    if (autoPath) {
+        result.baseFolder = std::string();
+        result.workingPath = hostPresetPath(host);
+    } else {
+        result.baseFolder = baseFolderText(pathMacPin);
+        if (result.baseFolder && result.idText)
+            result.workingPath = startupBankPathIn(*result.baseFolder, *result.idText);
+    }
+    return result;
+}
+
+} // namespace presetbank

@@ -1,0 +1,576 @@
+// The list-pipe manager's processing half driven through the stand-in host: start-up list and
+// factory bank, program changes and selects with their controller dumps, the file and list
+// commands of the interface half, and the bounds on everything that comes from outside.
+#include "framework/HostTestSupport.h"
+#include "PresetStore/ControllerDump.h"
+#include "PresetStore/FactoryBank.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace tavhost;
+
+namespace {
+
+constexpr int32_t kMidiOut = 1;
+constexpr int kDump = controller_dump::kMessages;
+constexpr int kBlocksPerSecond = 750;  // 48000 samples in blocks of 64
+
+using Message = std::vector<std::uint8_t>;
+
+Bytes textPayload(const std::string& text)
+{
+    Bytes b(text.begin(), text.end());
+    b.push_back(0);
+    return b;
+}
+
+std::string readText(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeText(const std::filesystem::path& file, const std::string& text)
+{
+    std::ofstream out(file, std::ios::binary);
+    out << text;
+}
+
+std::string number3(int i)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%3d", i);
+    return text;
+}
+
+std::string field(float v)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, ",%11.7f", static_cast<double>(v));
+    return text;
+}
+
+std::string nameField(const std::string& name)
+{
+    return "," + std::string(name.size() < 24 ? 24 - name.size() : 0, ' ') + name;
+}
+
+// The numbered list text of 128 names.
+std::string listText(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (int i = 0; i < 128; ++i)
+        text += (i ? "," : "") + number3(i + 1) + ":" + names[i];
+    return text;
+}
+
+std::vector<std::string> constructorNames()
+{
+    std::vector<std::string> names(128, "empty");
+    names[0] = "Default";
+    return names;
+}
+
+// A bank file whose preset p holds (p + 0.5) / 127 in slot 1, so that controller 97 of its dump
+// is p, and `extra` in slot 200 (not dumped).
+std::string bankFile(const std::vector<std::string>& names, float extra = 0.0f)
+{
+    std::string text;
+    for (int p = 0; p < 128; ++p)
+        text += nameField(names[p]);
+    text += ";\r\n";
+    for (int k = 0; k < 256; ++k) {
+        for (int p = 0; p < 128; ++p)
+            text += field(k == 1 ? (p + 0.5f) / 127.0f : (k == 200 ? extra : 0.0f));
+        text += ";\r\n";
+    }
+    return text;
+}
+
+std::vector<std::string> numberedNames(const std::string& prefix)
+{
+    std::vector<std::string> names;
+    for (int p = 0; p < 128; ++p)
+        names.push_back(prefix + number3(p));
+    return names;
+}
+
+// The dump of a block whose only non-zero slots are given.
+std::vector<Message> dumpOf(std::initializer_list<std::pair<int, float>> slots)
+{
+    float block[PresetBlock::kSlots] = {};
+    for (auto [slot, value] : slots)
+        block[slot] = value;
+    std::array<controller_dump::Message, kDump> dump;
+    controller_dump::computeDump(block, dump);
+    std::vector<Message> out;
+    for (const auto& m : dump)
+        out.push_back(Message(m.begin(), m.end()));
+    return out;
+}
+
+std::vector<Message> dumpOfFactory(int p)
+{
+    float block[PresetBlock::kSlots] = {};
+    for (int k = 0; k < factorybank::kValues; ++k)
+        block[k] = factorybank::values(p)[k];
+    std::array<controller_dump::Message, kDump> dump;
+    controller_dump::computeDump(block, dump);
+    std::vector<Message> out;
+    for (const auto& m : dump)
+        out.push_back(Message(m.begin(), m.end()));
+    return out;
+}
+
+std::vector<Message> presetDump(int p) { return dumpOf({{1, (p + 0.5f) / 127.0f}}); }
+
+std::vector<Message> concat(std::initializer_list<std::vector<Message>> parts)
+{
+    std::vector<Message> out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+class ListpipeManager : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        host.shutdown();
+        EXPECT_TRUE(host.faults().empty()) << host.faults().front();
+    }
+
+    // The interface half announces itself with 134 when the host initialises it; without one in
+    // the bundle the test sends it.
+    void startInterface()
+    {
+        host.start();
+        if (!host.hasHalf(mgr, Side::Gui))
+            host.postToDsp(mgr, 134, {});
+    }
+
+    void runBlocks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            host.runBlock(64);
+    }
+
+    // Everything the manager sent on its MIDI output since the last clear; every message must be
+    // 3 bytes at block position 0.
+    std::vector<Message> midiOut()
+    {
+        std::vector<Message> out;
+        for (const CallRecord& r : host.callsOf(CallKind::SendPinValue, mgr)) {
+            if (r.pin != kMidiOut)
+                continue;
+            EXPECT_EQ(r.size, 3);
+            EXPECT_EQ(r.blockPosition, 0);
+            out.push_back(r.data);
+        }
+        return out;
+    }
+
+    std::vector<CallRecord> toGui() { return host.callsOf(CallKind::PostMessageToGui, mgr); }
+
+    void command(int32_t id, const std::filesystem::path& path)
+    {
+        host.postToDsp(mgr, 136, textPayload(path.string()));
+        host.postToDsp(mgr, id, {});
+    }
+
+    // The list the manager answers 134 with. (The interface half answers the list by putting
+    // the name it shows back into the current preset.)
+    std::string currentList()
+    {
+        host.clearCalls();
+        host.postToDsp(mgr, 134, {});
+        const auto messages = toGui();
+        if (messages.size() != 2 || messages[1].pin != 129 || messages[1].data.empty())
+            return "(no list)";
+        return std::string(messages[1].data.begin(), messages[1].data.end() - 1);
+    }
+
+    // The name table as a bank save to a new file writes it; no message goes to the interface.
+    std::vector<std::string> namesInMemory()
+    {
+        const auto file = shared.path() / ("names" + std::to_string(++observed) + ".tavbank");
+        command(132, file);
+        const std::string text = readText(file);
+        std::vector<std::string> names;
+        std::size_t at = 0;
+        while (at < text.size() && text[at] == ',') {
+            std::size_t end = text.find_first_of(",;", at + 1);
+            std::string field = text.substr(at + 1, end - at - 1);
+            names.push_back(field.substr(std::min(field.find_first_not_of(' '), field.size())));
+            if (end == std::string::npos || text[end] == ';')
+                break;
+            at = end;
+        }
+        return names;
+    }
+
+    // Loads a bank of presets p = (p + 0.5) / 127 in slot 1 and clears the record.
+    void loadNumberedBank(const std::vector<std::string>& names = numberedNames("Bank Preset "))
+    {
+        writeText(bankPath, bankFile(names));
+        command(131, bankPath);
+        host.clearCalls();
+    }
+
+    testsupport::TemporarySharedFolder shared;
+    Host host{testsupport::factory(),
+              HostConfig{.sampleRate = 48000.0f, .blockLength = 64, .fileFolder = shared.path()}};
+    std::size_t mgr = testsupport::add(host, "QV_PatchManagerListpipe");
+    std::filesystem::path bankPath = shared.path() / "numbered.tavbank";
+    std::filesystem::path presetPath = shared.path() / "preset.tavpreset";
+    int observed = 0;
+};
+
+// Start-up: 134 is answered with 130 + current preset and the numbered list; one second after it
+// the live block is stored into the current preset and, while slot 0 is still "Default", the
+// factory bank comes in and 260 tells the interface half. A second 134 does not restart the count.
+TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond)
+{
+    startInterface();
+    auto messages = toGui();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].pin, 130);
+    EXPECT_EQ(messages[0].size, 0);
+    EXPECT_EQ(messages[1].pin, 129);
+    const std::string list = listText(constructorNames());
+    EXPECT_EQ(messages[1].size, static_cast<int32_t>(list.size() + 1));
+    EXPECT_EQ(messages[1].data, textPayload(list));
+
+    runBlocks(700);
+    host.postToDsp(mgr, 134, {});  // list again, countdown untouched
+    runBlocks(kBlocksPerSecond - 1 - 700);
+    for (const CallRecord& r : toGui())
+        EXPECT_NE(r.pin, 260);
+    host.clearCalls();
+    runBlocks(1);
+    messages = toGui();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].pin, 260);
+    EXPECT_EQ(messages[0].size, 0);
+    EXPECT_TRUE(midiOut().empty());  // no dump, no program change
+
+    std::vector<std::string> factoryNames;
+    for (int p = 0; p < 128; ++p)
+        factoryNames.push_back(factorybank::name(p));
+    EXPECT_EQ(currentList(), listText(factoryNames));
+    EXPECT_EQ(namesInMemory(), factoryNames);
+
+    // Preset 0 kept the live (zero) block; the others hold factory values.
+    host.clearCalls();
+    host.queueMidi(mgr, 0, midiValue({0xC0, 5}));
+    host.queueMidi(mgr, 0, midiValue({0xC0, 0}), 20);
+    host.runBlock(64);
+    EXPECT_EQ(midiOut(), concat({dumpOfFactory(5), {{0xC0, 5, 0}}, dumpOf({}), {{0xC0, 0, 0}}}));
+
+    // Later expiries are not re-armed: no second factory load.
+    host.clearCalls();
+    runBlocks(kBlocksPerSecond + 1);
+    EXPECT_TRUE(toGui().empty());
+}
+
+// A loaded bank replaces "Default" in slot 0, so the start-up store still runs but the factory
+// bank stays out.
+TEST_F(ListpipeManager, LoadedBankKeepsFactoryBankOut)
+{
+    startInterface();
+    loadNumberedBank();
+    runBlocks(kBlocksPerSecond);
+    for (const CallRecord& r : toGui())
+        EXPECT_NE(r.pin, 260);
+    // The store put the live block (preset 0 of the file) back into preset 0.
+    host.clearCalls();
+    host.postToDsp(mgr, 0, {});
+    EXPECT_EQ(midiOut(), concat({presetDump(0), {{0xC0, 0, 0}}}));
+}
+
+// Loading a bank file selects preset 0: dump, message 0, program change [C0 00 00].
+TEST_F(ListpipeManager, BankLoadSelectsPresetZero)
+{
+    startInterface();
+    host.clearCalls();
+    writeText(bankPath, bankFile(numberedNames("Bank Preset ")));
+    command(131, bankPath);
+    EXPECT_EQ(midiOut(), concat({presetDump(0), {{0xC0, 0, 0}}}));
+    const auto messages = toGui();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].pin, 0);
+    EXPECT_EQ(messages[0].size, 0);
+    EXPECT_EQ(namesInMemory(), numberedNames("Bank Preset "));
+}
+
+// A program change on any channel selects its preset: dump, message p to the interface half,
+// [C0 p 00] on channel 1 at block position 0. Other, short or out-of-range messages do nothing.
+TEST_F(ListpipeManager, ProgramChangeSelectsPreset)
+{
+    startInterface();
+    loadNumberedBank();
+
+    host.queueMidi(mgr, 0, midiValue({0xC9, 7, 0}), 10);
+    host.runBlock(64);
+    EXPECT_EQ(midiOut(), concat({presetDump(7), {{0xC0, 7, 0}}}));
+    auto messages = toGui();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].pin, 7);
+    EXPECT_EQ(messages[0].size, 0);
+
+    host.clearCalls();
+    host.queueMidi(mgr, 0, midiValue({0x90, 60, 100}));
+    host.queueMidi(mgr, 0, midiValue({0xB0, 7, 127}));
+    host.queueMidi(mgr, 0, midiValue({0xC0}));
+    host.queueMidi(mgr, 0, midiValue({0xC0, 0x80, 0}));
+    host.queueMidi(mgr, 0, midiValue({0xC3, 0xFF}));
+    host.queueMidi(mgr, 0, midiValue({}));
+    host.runBlock(64);
+    EXPECT_TRUE(midiOut().empty());
+    EXPECT_TRUE(toGui().empty());
+
+    // A program change has no pass through preset 1, and two-byte messages count.
+    host.queueMidi(mgr, 0, midiValue({0xC0, 127}));
+    host.runBlock(64);
+    EXPECT_EQ(midiOut(), concat({presetDump(127), {{0xC0, 127, 0}}}));
+}
+
+// Selects from the interface half: no message back; the first select that finds the current
+// preset at 2 or above passes through preset 1 first (its dump, no program change), once.
+TEST_F(ListpipeManager, InterfaceSelectPassesThroughPresetOneOnce)
+{
+    startInterface();
+    loadNumberedBank();
+
+    host.guiSetPin(mgr, 0, intValue(5));  // the user picks preset 5
+    EXPECT_EQ(midiOut(), concat({presetDump(5), {{0xC0, 5, 0}}}));
+    EXPECT_TRUE(toGui().empty());
+
+    host.clearCalls();
+    host.postToDsp(mgr, 7, {});
+    const auto twoDumps = midiOut();
+    EXPECT_EQ(twoDumps.size(), 2u * kDump + 1);
+    EXPECT_EQ(twoDumps, concat({presetDump(1), presetDump(7), {{0xC0, 7, 0}}}));
+
+    host.clearCalls();
+    host.postToDsp(mgr, 9, {});
+    EXPECT_EQ(midiOut(), concat({presetDump(9), {{0xC0, 9, 0}}}));
+    EXPECT_TRUE(toGui().empty());
+
+    // Ids outside 0-136 are ignored.
+    host.clearCalls();
+    for (int32_t id : {-1, -130, 137, 200, 257, 260, 100000})
+        host.postToDsp(mgr, id, {});
+    EXPECT_TRUE(host.callsOf(CallKind::SendPinValue, mgr).empty());
+    EXPECT_TRUE(toGui().empty());
+}
+
+// File commands run only on a received path of more than 10 characters; a shorter one is
+// emptied. A path too long for the 1024-byte buffer is refused and never cut to another name,
+// and a refused or empty path leaves no older path behind.
+TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
+{
+    startInterface();
+    writeText(bankPath, bankFile(numberedNames("Bank Preset ")));
+    host.clearCalls();
+
+    command(131, "0123456789");  // exactly 10 characters
+    host.postToDsp(mgr, 131, {});
+    EXPECT_TRUE(midiOut().empty());
+
+    command(131, shared.path() / "missing.tavbank");
+    EXPECT_TRUE(midiOut().empty());
+
+    // Refused: the valid path before it does not stay in effect.
+    host.postToDsp(mgr, 136, textPayload(bankPath.string()));
+    host.postToDsp(mgr, 136, textPayload(bankPath.string() + std::string(1100, 'x')));
+    host.postToDsp(mgr, 131, {});
+    EXPECT_TRUE(midiOut().empty());
+
+    // A path of 1023 bytes is taken whole; one byte more is refused even though its first 1023
+    // bytes name that very file.
+    std::string deep = shared.path().string();
+    while (deep.size() < 1023 - 250)
+        deep += "/" + std::string(200, 'd');
+    std::filesystem::create_directories(deep);
+    deep += "/" + std::string(1023 - deep.size() - 1, 'f');
+    ASSERT_EQ(deep.size(), 1023u);
+    writeText(deep, bankFile(numberedNames("Deep ")));
+    command(131, deep + "x");
+    EXPECT_TRUE(midiOut().empty());
+    command(131, deep);
+    EXPECT_EQ(midiOut().size(), kDump + 1u);
+    host.clearCalls();
+
+    host.postToDsp(mgr, 136, textPayload(bankPath.string()));
+    host.postToDsp(mgr, 136, {});  // size 0: empty path
+    host.postToDsp(mgr, 131, {});
+    EXPECT_TRUE(midiOut().empty());
+
+    // A path without its terminating zero and one with bytes after the zero.
+    const std::string path = bankPath.string();
+    host.postToDsp(mgr, 136, Bytes(path.begin(), path.end()));
+    host.postToDsp(mgr, 131, {});
+    EXPECT_EQ(midiOut().size(), kDump + 1u);
+
+    host.clearCalls();
+    Bytes trailing = textPayload(path);
+    trailing.insert(trailing.end(), {'x', 'y', 0});
+    host.postToDsp(mgr, 136, trailing);
+    host.postToDsp(mgr, 131, {});
+    EXPECT_EQ(midiOut().size(), kDump + 1u);
+}
+
+// Save preset, the two-step road: the interface half writes the file with the edited name, then
+// 129 makes this half take that name into the current preset and write the file again with the
+// live values. Load preset (128) puts the file into the block and stores it in the current preset.
+TEST_F(ListpipeManager, PresetFileCommands)
+{
+    startInterface();
+    loadNumberedBank();  // block = preset 0: slot 1 = 0.5 / 127
+
+    std::string guiWritten = nameField("Edited Name") + ";\r\n";
+    for (int k = 0; k < 256; ++k)
+        guiWritten += field(9.0f) + ";\r\n";
+    writeText(presetPath, guiWritten);
+    command(129, presetPath);
+
+    const std::string saved = readText(presetPath);
+    ASSERT_EQ(saved.size(), 3868u);
+    EXPECT_EQ(saved.substr(0, 28), ",             Edited Name;\r\n");
+    EXPECT_EQ(saved.substr(28, 15), ",  0.0000000;\r\n");
+    EXPECT_EQ(saved.substr(43, 15), ",  0.0039370;\r\n");
+    EXPECT_EQ(saved.substr(28 + 15 * 255), ",  0.0000000;\r\n");
+    auto names = numberedNames("Bank Preset ");
+    names[0] = "Edited Name";
+    EXPECT_EQ(namesInMemory(), names);
+
+    // 129 on a path that does not exist yet: the name stays, the file is written.
+    const auto fresh = shared.path() / "fresh.tavpreset";
+    command(129, fresh);
+    EXPECT_EQ(readText(fresh), saved);
+
+    // Load into current preset 3.
+    host.postToDsp(mgr, 3, {});
+    std::string toLoad = ",Loaded One;\r\n,  0.0000000;\r\n" + field((20 + 0.5f) / 127.0f) + ";\r\n";
+    writeText(presetPath, toLoad);
+    command(128, presetPath);
+    names[3] = "Loaded One";
+    EXPECT_EQ(namesInMemory(), names);
+    host.clearCalls();
+    host.postToDsp(mgr, 3, {});  // the first select from a preset above 1 passes through 1
+    EXPECT_EQ(midiOut(), concat({presetDump(1), presetDump(20), {{0xC0, 3, 0}}}));
+
+    // A missing file loads nothing but the live block is still stored into the current preset.
+    host.postToDsp(mgr, 4, {});
+    command(128, shared.path() / "missing.tavpreset");
+    EXPECT_EQ(namesInMemory(), names);
+}
+
+// Save bank, the two-step road: the interface half writes the bank file, 132 takes its names
+// line into the name table and writes the file again from the bank memory.
+TEST_F(ListpipeManager, SaveBankTakesNamesFromFileAndValuesFromMemory)
+{
+    startInterface();
+    loadNumberedBank();
+
+    const auto target = shared.path() / "saved.tavbank";
+    writeText(target, bankFile(numberedNames("From File "), 7.0f));
+    command(132, target);
+    EXPECT_EQ(namesInMemory(), numberedNames("From File "));
+
+    // The memory's values: slot 200 is 0 again. Row 1 went through the reader's digit
+    // arithmetic, so it is compared as numbers.
+    auto lines = [](const std::string& text) {
+        std::vector<std::string> out;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find("\r\n", at);
+            out.push_back(text.substr(at, end - at));
+            at = end == std::string::npos ? text.size() : end + 2;
+        }
+        return out;
+    };
+    const auto saved = lines(readText(target));
+    const auto expected = lines(bankFile(numberedNames("From File ")));
+    ASSERT_EQ(saved.size(), 257u);
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (i != 2) {
+            EXPECT_EQ(saved[i], expected[i]) << "line " << i;
+        }
+    }
+    std::istringstream row(saved[2]);
+    for (int p = 0; p < 128; ++p) {
+        char comma = 0;
+        double v = 0;
+        row >> comma >> v;
+        EXPECT_EQ(comma, ',');
+        EXPECT_NEAR(v, (p + 0.5) / 127.0, 2e-7) << p;
+    }
+    EXPECT_TRUE(midiOut().empty());
+}
+
+// 133 takes a numbered list into the name table; payloads of size 0, without a terminating zero
+// or with names longer than a slot are bounded.
+TEST_F(ListpipeManager, NameListMessage)
+{
+    startInterface();
+    auto names = constructorNames();
+
+    host.postToDsp(mgr, 133, textPayload("  1:Alpha,  2:Beta"));
+    names[0] = "Alpha";
+    names[1] = "Beta";
+    EXPECT_EQ(namesInMemory(), names);
+
+    host.postToDsp(mgr, 133, {});
+    EXPECT_EQ(namesInMemory(), names);
+
+    const std::string noZero = "  1:Gamma";
+    host.postToDsp(mgr, 133, Bytes(noZero.begin(), noZero.end()));
+    names[0] = "Gamma";
+    EXPECT_EQ(namesInMemory(), names);
+
+    host.postToDsp(mgr, 133, textPayload("  1:" + std::string(300, 'n')));
+    names[0] = std::string(24, 'n');
+    EXPECT_EQ(namesInMemory(), names);
+}
+
+// 130 stores the live block (here changed by a parameter link) into the current preset; 135 does
+// so only while the manager still waits for its interface half, which has started here. (The
+// interface half in the bundle always announces itself, so the waiting state is not reachable
+// through the host.)
+TEST_F(ListpipeManager, FixStoresLiveBlock)
+{
+    const std::size_t link = testsupport::add(host, "QV_PatchMemoryFloat");
+    host.setInitialValue(link, Side::Dsp, 2, intValue(1));  // slot 1
+    startInterface();
+    runBlocks(1);
+    loadNumberedBank();
+    host.postToDsp(mgr, 4, {});  // block = preset 4
+
+    host.queuePinValue(link, 0, floatValue(40.5f / 127.0f));
+    runBlocks(1);
+    host.guiSetPin(mgr, 0, intValue(130));  // PresetNumber 130: the command, from the interface half
+    host.postToDsp(mgr, 6, {});
+    host.clearCalls();
+    host.postToDsp(mgr, 4, {});
+    EXPECT_EQ(midiOut(), concat({presetDump(40), {{0xC0, 4, 0}}}));
+
+    // No longer waiting: 135 stores nothing.
+    host.queuePinValue(link, 0, floatValue(50.5f / 127.0f));
+    runBlocks(1);
+    host.postToDsp(mgr, 135, {});
+    host.postToDsp(mgr, 6, {});
+    host.clearCalls();
+    host.postToDsp(mgr, 4, {});
+    EXPECT_EQ(midiOut(), concat({presetDump(40), {{0xC0, 4, 0}}}));
+}
+
+} // namespace
