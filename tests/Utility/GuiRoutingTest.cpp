@@ -14,9 +14,7 @@ protected:
 
     std::vector<CallRecord> transmitsAfter(std::size_t instance, int pin, Bytes value)
     {
-        host.clearCalls();
-        host.guiSetPin(instance, pin, std::move(value));
-        return host.callsOf(CallKind::TransmitPin, instance);
+        return testsupport::transmitsAfter(host, instance, pin, std::move(value));
     }
 };
 

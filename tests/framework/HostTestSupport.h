@@ -45,6 +45,15 @@ inline std::size_t add(tavhost::Host& host, const std::string& identifier, tavho
     return created.instance.value_or(0);
 }
 
+// What an interface half transmits in answer to one host value on one of its pins.
+inline std::vector<tavhost::CallRecord> transmitsAfter(tavhost::Host& host, std::size_t instance, std::int32_t pin,
+                                                       tavhost::Bytes value)
+{
+    host.clearCalls();
+    host.guiSetPin(instance, pin, std::move(value));
+    return host.callsOf(tavhost::CallKind::TransmitPin, instance);
+}
+
 // A fresh folder that stands in for the shared folder (TAVRIN_SHARED_FOLDER) during one test.
 class TemporarySharedFolder {
 public:

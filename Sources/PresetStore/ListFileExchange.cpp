@@ -1,0 +1,178 @@
+#include "PresetStore/ListFileExchange.h"
+
+#include "PresetStore/PresetBank.h"
+#include "TextFiles.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace listfile {
+namespace {
+
+bool holdsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+// The first line of a file (up to LF, without it), keeping at most keep bytes of it. total is the
+// line's full length; lastByte its last byte (0 for an empty line).
+struct FirstLine {
+    enum class Status { Unreadable, NoLine, Line } status = Status::Unreadable;
+    std::string kept;
+    std::size_t total = 0;
+    char lastByte = 0;
+};
+FirstLine readFirstLine(const std::string& file, std::size_t keep)
+{
+    FirstLine line;
+    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    if (!stream)
+        return line;
+    bool any = false;
+    bool ended = false;
+    char chunk[4096];
+    std::size_t got;
+    while (!ended && (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
+        any = true;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (chunk[i] == '\n') {
+                ended = true;
+                break;
+            }
+            if (line.kept.size() < keep)
+                line.kept.push_back(chunk[i]);
+            line.lastByte = chunk[i];
+            ++line.total;
+        }
+    }
+    const bool failed = std::ferror(stream) != 0;
+    std::fclose(stream);
+    if (!failed)
+        line.status = any ? FirstLine::Status::Line : FirstLine::Status::NoLine;
+    return line;
+}
+
+// Length of text cut to at most limit bytes without splitting a UTF-8 character.
+std::size_t utf8Cut(std::string_view text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text.size();
+    std::size_t cut = limit;
+    // Back over continuation bytes to the lead byte of the character at the cut: it does not fit.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return cut;
+}
+
+std::string fileIn(std::string_view folder, const char* name)
+{
+    std::string path(folder);
+    path += name;
+    return path;
+}
+
+} // namespace
+
+std::optional<std::string> idText(std::string_view idPinUtf8)
+{
+    if (!presetbank::isFolderSafeId(idPinUtf8) || idPinUtf8.size() > kMaxPinTextBytes)
+        return std::nullopt;
+    return std::string(idPinUtf8);
+}
+
+std::optional<std::string> managerFolder(const std::optional<std::string>& base, std::string_view idPinUtf8,
+                                         bool autoPath)
+{
+    const std::optional<std::string> id = idText(idPinUtf8);
+    if (!id)
+        return std::nullopt;
+    std::string folder;
+    if (!autoPath) {
+        if (!base || base->empty())
+            return std::nullopt;
+        folder = *base;
+    }
+    folder += "Quorvane/";
+    folder += *id;
+    folder += "/";
+    if (folder.size() + std::string_view(kListFileName).size() > kMaxPathBytes)
+        return std::nullopt;
+    return folder;
+}
+
+void createManagerFolders(const std::optional<std::string>& base, std::string_view idPinUtf8, bool autoPath)
+{
+    if (autoPath || !managerFolder(base, idPinUtf8, autoPath))
+        return;
+    std::string folder = *base + "Quorvane";
+    ::mkdir(folder.c_str(), 0777);
+    folder += "/";
+    folder += idPinUtf8;
+    ::mkdir(folder.c_str(), 0777);
+}
+
+std::string listFileBytes(std::string_view listText)
+{
+    std::string bytes;
+    bytes.reserve(listText.size() + 2);
+    bytes += listText;
+    bytes += "\r\n";
+    return bytes;
+}
+
+bool writeListFile(std::string_view folder, std::string_view listText)
+{
+    if (folder.empty())
+        return false;
+    return platform::writeFileAtomically(fileIn(folder, kListFileName), listFileBytes(listText));
+}
+
+std::optional<std::string> readListFile(std::string_view folder)
+{
+    if (folder.empty())
+        return std::nullopt;
+    // One byte more than the limit, so that a CR right after it can still be told apart.
+    FirstLine line = readFirstLine(fileIn(folder, kListFileName), kMaxListLineBytes + 1);
+    if (line.status != FirstLine::Status::Line)
+        return std::nullopt;
+    std::size_t length = line.total;
+    if (line.lastByte == '\r')
+        --length;
+    if (length > kMaxListLineBytes)
+        length = utf8Cut(line.kept, kMaxListLineBytes);
+    line.kept.resize(length);
+    return std::move(line.kept);
+}
+
+bool writePathFile(std::string_view folder, std::string_view chosenPath)
+{
+    if (folder.empty())
+        return false;
+    const bool fits = chosenPath.size() <= kMaxChosenPathBytes && !holdsNul(chosenPath) &&
+                      chosenPath.find_first_of("\r\n") == std::string_view::npos;
+    // A refused path leaves the file saying "nothing chosen", never an older choice.
+    std::string bytes(fits ? chosenPath : std::string_view());
+    bytes += "\r\n";
+    return platform::writeFileAtomically(fileIn(folder, kPathFileName), bytes) && fits;
+}
+
+PathFileRead readPathFile(std::string_view folder)
+{
+    PathFileRead read;
+    if (folder.empty())
+        return read;
+    FirstLine line = readFirstLine(fileIn(folder, kPathFileName), kMaxPathBytes + 1);
+    if (line.status == FirstLine::Status::NoLine)
+        read.status = PathFileRead::Status::NoLine;
+    if (line.status != FirstLine::Status::Line)
+        return read;
+    std::size_t length = line.total;
+    if (line.lastByte == '\r')
+        --length;
+    // Refused rather than cut: a shortened path would name some other file.
+    if (length > kMaxPathBytes || holdsNul(std::string_view(line.kept).substr(0, length)))
+        return read;
+    line.kept.resize(length);
+    read.status = PathFileRead::Status::Path;
+    read.path = std::move(line.kept);
+    return read;
+}
+
+} // namespace listfile

@@ -1,0 +1,747 @@
+// The list-file manager's processing half driven through the stand-in host: the startup bank and
+// the busy gate, selection by message and program change, List.txt and Path.txt as its interface
+// half writes and reads them, the preset and bank file commands, and the folders it refuses.
+// The shared preset block is watched through a small probe module that opens the same block.
+#include "Host.h"
+#include "MpFactory.h"
+#include "MpProcessing.h"
+#include "PresetStore/PresetBlock.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using tavhost::Bytes;
+using tavhost::CallKind;
+using tavhost::Host;
+using tavhost::HostConfig;
+using tavhost::Side;
+
+enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kBusyGate };
+
+// Opens the shared preset block so the test can read and write the live preset.
+class BlockProbe : public MpBase {
+public:
+    int32_t open() noexcept override
+    {
+        MpBase::open();
+        block.open(host);
+        return 0;
+    }
+    PresetBlock block;
+};
+
+// The bundle's factory offering only processing halves (so the manager runs without its
+// interface half and every message to it is the test's), plus the block probe.
+class ProcessingOnlyFactory : public mpapi::IMpFactory {
+public:
+    explicit ProcessingOnlyFactory(mpapi::IMpFactory* bundle) : bundle_(bundle) {}
+
+    int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override
+    {
+        if (!object)
+            return mpapi::MP_RESULT_FAIL;
+        *object = nullptr;
+        if (!(iid == mpapi::MP_IID_UNKNOWN) && !(iid == mpapi::MP_IID_FACTORY))
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        *object = this;
+        return mpapi::MP_RESULT_OK;
+    }
+    int32_t addRef() override { return 1; }
+    int32_t release() override { return 1; }
+    int32_t createInstance(const wchar_t* identifier, int32_t type, mpapi::IMpUnknown* host, void** object) override
+    {
+        if (object)
+            *object = nullptr;
+        if (type != mpapi::MP_TYPE_AUDIO || !object)
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        if (std::wstring_view(identifier) == L"TEST_BlockProbe") {
+            auto* made = new BlockProbe;
+            made->setHost(host);
+            probe = made;
+            *object = static_cast<mpapi::IMpPlugin*>(made);
+            return mpapi::MP_RESULT_OK;
+        }
+        return bundle_->createInstance(identifier, type, host, object);
+    }
+    int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
+    {
+        return bundle_->getSdkInformation(version, maxChars, text);
+    }
+
+    BlockProbe* probe = nullptr;
+
+private:
+    mpapi::IMpFactory* bundle_;
+};
+
+using Names = std::vector<std::string>;
+using Bank = std::vector<std::array<float, 256>>;
+
+Names constructionNames()
+{
+    Names names(128, "empty");
+    names[0] = "Default";
+    return names;
+}
+
+Names numberedNames(const std::string& prefix)
+{
+    Names names;
+    for (int p = 0; p < 128; ++p)
+        names.push_back(prefix + std::to_string(p));
+    return names;
+}
+
+// Values that print exactly with 7 decimals and differ from preset to preset.
+float bankValue(int preset, int slot) { return static_cast<float>(preset) * 0.5f + static_cast<float>(slot) * 0.25f; }
+
+Bank numberedBank()
+{
+    Bank bank(128);
+    for (int p = 0; p < 128; ++p)
+        for (int k = 0; k < 256; ++k)
+            bank[p][k] = bankValue(p, k);
+    return bank;
+}
+
+std::string fixed(float v)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%11.7f", static_cast<double>(v));
+    return text;
+}
+
+std::string nameField(const std::string& name)
+{
+    return "," + std::string(name.size() < 24 ? 24 - name.size() : 0, ' ') + name;
+}
+
+std::string presetText(const std::string& name, const std::array<float, 256>& values)
+{
+    std::string text = nameField(name) + ";\r\n";
+    for (float v : values)
+        text += "," + fixed(v) + ";\r\n";
+    return text;
+}
+
+std::string bankText(const Names& names, const Bank& bank)
+{
+    std::string text;
+    for (const auto& name : names)
+        text += nameField(name);
+    text += ";\r\n";
+    for (int k = 0; k < 256; ++k) {
+        for (int p = 0; p < 128; ++p)
+            text += "," + fixed(bank[p][k]);
+        text += ";\r\n";
+    }
+    return text;
+}
+
+std::string listText(const Names& names)
+{
+    std::string text;
+    for (int i = 0; i < 128; ++i) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%3d:", i + 1);
+        text += (i ? "," : "") + std::string(number) + names[i];
+    }
+    return text;
+}
+
+void writeFile(const fs::path& file, const std::string& bytes)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string readFile(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct ManagerSetup {
+    std::string id = "TAVRIN ONE";
+    bool autoPath = false;
+    std::string pathMac;  // empty: the test's base folder with its trailing "/"
+    float sampleRate = 1000.0f;
+};
+
+class ListfileManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "tavrin-listfile-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        ::setenv("TAVRIN_SHARED_FOLDER", (root_ / "shared").c_str(), 1);
+        base_ = (root_ / "base").string() + "/";
+        fs::create_directories(base_);
+        fs::create_directories(root_ / "cwd");
+        previousCwd_ = fs::current_path();
+        fs::current_path(root_ / "cwd");  // anything written relative to it shows up here
+    }
+    void TearDown() override
+    {
+        if (host_) {
+            host_->shutdown();
+            EXPECT_TRUE(host_->faults().empty()) << host_->faults().front();
+        }
+        fs::current_path(previousCwd_);
+        ::unsetenv("TAVRIN_SHARED_FOLDER");
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    // Probe and manager, pins set, host started (no block run yet).
+    void start(const ManagerSetup& setup = {})
+    {
+        void* bundle = nullptr;
+        MP_GetFactory(&bundle);
+        factory_ = std::make_unique<ProcessingOnlyFactory>(static_cast<mpapi::IMpFactory*>(bundle));
+        HostConfig config;
+        config.sampleRate = setup.sampleRate;
+        config.blockLength = 64;
+        config.fileFolder = root_ / "hostfiles";
+        host_ = std::make_unique<Host>(factory_.get(), config);
+        ASSERT_TRUE(host_->addInstance("TEST_BlockProbe").instance.has_value());
+        const auto created = host_->addInstance("QV_PatchManagerListfile");
+        ASSERT_TRUE(created.instance.has_value()) << created.error;
+        manager_ = *created.instance;
+        host_->setInitialValue(manager_, Side::Dsp, kId, tavhost::textValue(setup.id));
+        host_->setInitialValue(manager_, Side::Dsp, kAutoPath, tavhost::boolValue(setup.autoPath));
+        host_->setInitialValue(manager_, Side::Dsp, kPathMac,
+                               tavhost::textValue(setup.pathMac.empty() ? base_ : setup.pathMac));
+        host_->start();
+    }
+
+    void run(int blocks)
+    {
+        for (int b = 0; b < blocks; ++b)
+            ASSERT_TRUE(host_->runBlock(64));
+    }
+
+    // A message from the interface half: an id without payload.
+    void message(int id)
+    {
+        host_->postToDsp(manager_, id, {});
+        host_->drain();
+    }
+
+    fs::path folder() const { return fs::path(base_) / "Quorvane" / "TAVRIN ONE"; }
+    fs::path startupBank() const { return folder() / "Presetbase" / "DEFAULTBANK.tavbank"; }
+    void writePathFile(const std::string& bytes) { writeFile(folder() / "Path.txt", bytes); }
+
+    float live(int slot) const { return factory_->probe->block.get(slot); }
+    void setLive(int slot, float v) { factory_->probe->block.set(slot, v); }
+    std::array<float, 256> liveAll() const
+    {
+        std::array<float, 256> values{};
+        for (int k = 0; k < 256; ++k)
+            values[k] = live(k);
+        return values;
+    }
+    // The value bank[preset][slot] as a select message shows it in the live preset.
+    float stored(int preset, int slot)
+    {
+        message(preset);
+        return live(slot);
+    }
+
+    // The names as this half publishes them in List.txt (message 134).
+    std::string publishedList()
+    {
+        message(134);
+        return readFile(folder() / "List.txt");
+    }
+
+    std::vector<int> messagesToGui() const
+    {
+        std::vector<int> ids;
+        for (const auto& r : host_->callsOf(CallKind::PostMessageToGui, manager_)) {
+            EXPECT_EQ(r.size, 0);
+            ids.push_back(r.pin);
+        }
+        return ids;
+    }
+
+    // MIDI sent on the output, each checked to go out at block position 0.
+    std::vector<Bytes> midiOut() const
+    {
+        std::vector<Bytes> out;
+        for (const auto& r : host_->callsOf(CallKind::SendPinValue, manager_))
+            if (r.pin == kMidiOut) {
+                EXPECT_EQ(r.blockPosition, 0);
+                out.push_back(r.data);
+            }
+        return out;
+    }
+
+    std::vector<float> gate() const
+    {
+        const auto span = host_->buffer(manager_, kBusyGate);
+        return std::vector<float>(span.begin(), span.end());
+    }
+
+    fs::path root_;
+    std::string base_;
+    fs::path previousCwd_;
+    std::unique_ptr<ProcessingOnlyFactory> factory_;
+    std::unique_ptr<Host> host_;
+    std::size_t manager_ = 0;
+};
+
+// An event at time 0 of the next block, exactly as given.
+tavhost::RawEvent rawEvent(int32_t type, int32_t pin = 0, int32_t size = 0)
+{
+    tavhost::RawEvent event;
+    event.eventType = type;
+    event.parm1 = pin;
+    event.parm2 = size;
+    return event;
+}
+
+const std::vector<float> kHigh(64, 1.0f);
+const std::vector<float> kLow(64, 0.0f);
+
+// Graph start reads the startup bank (every row from column 0) and holds the busy gate at 1.0 for
+// one second of samples, whole blocks; the live preset is stored into the current slot once, at
+// the end of the first second only.
+TEST_F(ListfileManagerTest, StartupBankAndBusyGate)
+{
+    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
+    start();  // 1000 Hz: 1000 samples = 15 blocks of 64 and part of the 16th
+    run(1);
+    EXPECT_EQ(gate(), kHigh);
+    setLive(5, 0.75f);
+    for (int b = 2; b <= 16; ++b) {
+        run(1);
+        EXPECT_EQ(gate(), kHigh) << "block " << b;
+    }
+    run(1);
+    EXPECT_EQ(gate(), kLow);
+
+    setLive(5, 0.1f);
+    message(0);
+    EXPECT_EQ(live(5), 0.75f);  // the snapshot, taken from the live preset into preset 0
+    EXPECT_EQ(live(6), 0.0f);
+    message(3);
+    EXPECT_EQ(liveAll(), numberedBank()[3]);
+    message(127);
+    EXPECT_EQ(liveAll(), numberedBank()[127]);
+    EXPECT_EQ(publishedList(), listText(numberedNames("Pad ")) + "\r\n");
+
+    // A second graph start reads the bank again and runs the gate again, without a snapshot.
+    host_->queueRawEvents(manager_, {rawEvent(mpapi::MP_EVENT_GRAPH_START)});
+    run(1);
+    EXPECT_EQ(gate(), kHigh);
+    setLive(5, 0.9f);
+    run(15);
+    EXPECT_EQ(gate(), kHigh);
+    run(1);
+    EXPECT_EQ(gate(), kLow);
+    EXPECT_EQ(stored(127, 5), bankValue(127, 5));  // preset 127 was current: no snapshot into it
+    EXPECT_EQ(stored(0, 5), bankValue(0, 5));
+}
+
+// Without a startup bank the bank stays zero and the names as constructed; the gate runs anyway.
+// A piece that runs before the first graph start takes the one snapshot at once.
+TEST_F(ListfileManagerTest, SnapshotBeforeGraphStartAndMissingStartupBank)
+{
+    start();
+    setLive(2, 0.3f);
+    host_->queueRawEvents(manager_, {rawEvent(mpapi::MP_EVENT_PIN_VALUE, kAutoPath, 1)});  // AutoPath false
+    run(1);
+    EXPECT_EQ(gate(), kLow);
+    setLive(2, 0.8f);
+    run(1);  // graph start
+    EXPECT_EQ(gate(), kHigh);
+    run(16);
+    EXPECT_EQ(gate(), kLow);
+    EXPECT_EQ(stored(0, 2), 0.3f);
+    EXPECT_EQ(stored(1, 2), 0.0f);
+    EXPECT_EQ(publishedList(), listText(constructionNames()) + "\r\n");
+}
+
+// Select messages and program changes on any channel copy the preset into the live block and
+// echo [C0 p 00]; only program changes tell the interface half. Short, odd or foreign MIDI and
+// ids outside the table do nothing.
+TEST_F(ListfileManagerTest, SelectionByMessageAndProgramChange)
+{
+    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
+    start();
+    run(1);
+    host_->clearCalls();
+
+    message(7);
+    EXPECT_EQ(liveAll(), numberedBank()[7]);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x07, 0x00}}));
+    EXPECT_TRUE(messagesToGui().empty());
+
+    host_->clearCalls();
+    host_->queueMidi(manager_, kMidiIn, {0xC4, 0x09});
+    run(1);
+    EXPECT_EQ(liveAll(), numberedBank()[9]);
+    EXPECT_EQ(messagesToGui(), std::vector<int>{9});
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x09, 0x00}}));
+
+    host_->clearCalls();
+    for (const Bytes& midi : std::vector<Bytes>{{0xC0}, {0xC0, 0x80}, {0xCF, 0xFF, 0x00}, {0x90, 0x3C, 0x64},
+                                                {0xB0, 0x07, 0x64}, {0x05, 0x05}}) {
+        host_->queueMidi(manager_, kMidiIn, midi);
+        run(1);
+    }
+    for (int id : {-1, 136, 257, 258, 1000, INT_MIN, INT_MAX})
+        message(id);
+    EXPECT_EQ(liveAll(), numberedBank()[9]);
+    EXPECT_TRUE(midiOut().empty());
+    EXPECT_TRUE(messagesToGui().empty());
+
+    // A payload, which no message of this module has, is ignored and the id still acts.
+    host_->postToDsp(manager_, 4, Bytes{'x', 'y'});
+    host_->drain();
+    EXPECT_EQ(liveAll(), numberedBank()[4]);
+}
+
+// Message 134 publishes the names as one numbered line in List.txt and tells the current preset
+// (130 + p) before "read it" (129); message 133 takes the names back from List.txt by the list
+// rules; a file written and read back changes nothing.
+TEST_F(ListfileManagerTest, ListTxtBothWays)
+{
+    start();
+    run(1);
+    host_->clearCalls();
+    message(134);
+    const std::string published = readFile(folder() / "List.txt");
+    EXPECT_EQ(published.size(), 1283u);
+    EXPECT_EQ(published, listText(constructionNames()) + "\r\n");
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
+    host_->clearCalls();
+    message(5);
+    message(134);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{135, 129}));
+
+    const std::string name25 = "abcdefghijklmnopqrstuvwxy";
+    const std::string name30 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123";
+    std::string accented = "a";
+    for (int i = 0; i < 14; ++i)
+        accented += "\xC3\xA9";  // 29 bytes: cut to 24 would split a character
+    writeFile(folder() / "List.txt", "  1:Alpha,  2:Be:ta,  3:,  4:" + name25 + ",  5:" + name30 + ",  6:" + accented +
+                                         ",\r\n");
+    message(133);
+    Names expected = constructionNames();
+    expected[0] = "Alpha";
+    expected[1] = "Be:ta";
+    expected[2] = "";
+    expected[3] = name25;
+    expected[4] = name30.substr(0, 24);
+    expected[5] = accented.substr(0, 23);
+    expected[6] = "";
+    EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
+
+    // Read back what was written: name 128 does not take the CR.
+    message(133);
+    EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
+
+    // Missing file, empty first line, line without CR, odd bytes: only what the line holds counts.
+    fs::remove(folder() / "List.txt");
+    message(133);
+    writeFile(folder() / "List.txt", "\r\n  1:Never");
+    message(133);
+    EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
+    writeFile(folder() / "List.txt", "  1:One");
+    message(133);
+    expected[0] = "One";
+    EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
+    writeFile(folder() / "List.txt", std::string("  1:\xFF\xFE,:\0x,", 11) + "\r\n");  // a NUL ends the text
+    message(133);
+    expected[0] = "\xFF\xFE";
+    expected[1] = "";
+    EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
+    writeFile(folder() / "List.txt", "  1:z" + std::string(20000, ',') + "\r\n");
+    message(133);
+    expected[0] = "z";
+    for (int slot = 1; slot < 128; ++slot)
+        expected[slot] = "";
+    EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
+}
+
+// Messages 128 and 129 take the chosen file from Path.txt: 128 loads the preset file into the
+// live preset and the current name and stores the live preset into the current slot; 129 takes
+// the name the interface half wrote into the file and rewrites the file from the live preset.
+TEST_F(ListfileManagerTest, PresetFileCommands)
+{
+    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
+    start();
+    run(1);
+    message(2);
+
+    std::array<float, 256> values{};
+    for (int k = 0; k < 256; ++k)
+        values[k] = static_cast<float>(k) * 0.5f - 10.0f;
+    const fs::path a = root_ / "files" / "a.tavpreset";
+    writeFile(a, presetText("Lead One", values));
+    writePathFile(a.string() + "\r\n");
+    message(128);
+    EXPECT_EQ(liveAll(), values);
+    message(0);
+    message(2);
+    EXPECT_EQ(liveAll(), values);
+    Names names = numberedNames("Pad ");
+    names[2] = "Lead One";
+    EXPECT_EQ(publishedList(), listText(names) + "\r\n");
+
+    // Only CR LF: an empty, valid path opens nothing, but the live preset is still stored.
+    writePathFile("\r\n");
+    setLive(0, 42.0f);
+    message(128);
+    EXPECT_EQ(stored(0, 0), 0.0f);
+    EXPECT_EQ(stored(2, 0), 42.0f);
+
+    // Path.txt missing, or a path too long for the path buffers: nothing at all happens.
+    fs::remove(folder() / "Path.txt");
+    setLive(0, 7.0f);
+    message(128);
+    writePathFile("/" + std::string(1100, 'p') + "\r\n");
+    message(128);
+    EXPECT_EQ(stored(0, 0), 0.0f);
+    EXPECT_EQ(stored(2, 0), 42.0f);
+
+    // A line ended by LF alone still names the whole file.
+    writePathFile(a.string() + "\n");
+    message(128);
+    EXPECT_EQ(liveAll(), values);
+
+    // Save: the interface half wrote the file with the new name; it is rewritten from the block.
+    const fs::path b = root_ / "files" / "b.tavpreset";
+    writeFile(b, presetText("New Name", {}));
+    writePathFile(b.string() + "\r\n");
+    setLive(1, 0.017f);
+    setLive(2, -4.0f);
+    message(129);
+    const std::string saved = readFile(b);
+    EXPECT_EQ(saved.size(), 3868u);
+    EXPECT_EQ(saved, presetText("New Name", liveAll()));
+    EXPECT_EQ(saved.substr(28 + 15, 15), ",  0.0170000;\r\n");
+    names[2] = "New Name";
+    EXPECT_EQ(publishedList(), listText(names) + "\r\n");
+
+    // A file the interface half did not write keeps the name and is written all the same.
+    const fs::path c = root_ / "files" / "c.tavpreset";
+    writePathFile(c.string() + "\r\n");
+    message(2);
+    message(129);
+    EXPECT_EQ(readFile(c), presetText("New Name", liveAll()));
+
+    // A relative path never writes into the current folder.
+    writePathFile("rel.tavpreset\r\n");
+    message(129);
+    EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
+}
+
+// Message 131 loads the bank file from Path.txt (values with atof, every row from column 0) and
+// selects preset 0 with message 0 and [C0 00 00]; 132 takes the names the interface half wrote
+// and rewrites the file from the bank memory. An unreadable bank changes nothing.
+TEST_F(ListfileManagerTest, BankFileCommands)
+{
+    start();
+    run(1);
+    message(9);
+    host_->clearCalls();
+
+    const fs::path x = root_ / "files" / "x.tavbank";
+    std::string bank = bankText(numberedNames("Pad "), numberedBank());
+    bank += ",1,2,3;\r\n,4;\r\n";  // after row 255: ignored
+    writeFile(x, bank);
+    writePathFile(x.string() + "\r\n");
+    message(131);
+    EXPECT_EQ(messagesToGui(), std::vector<int>{0});
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x00, 0x00}}));
+    EXPECT_EQ(liveAll(), numberedBank()[0]);
+    message(5);
+    EXPECT_EQ(liveAll(), numberedBank()[5]);
+    message(127);
+    EXPECT_EQ(liveAll(), numberedBank()[127]);
+    EXPECT_EQ(publishedList(), listText(numberedNames("Pad ")) + "\r\n");
+
+    host_->clearCalls();
+    writePathFile((root_ / "files" / "missing.tavbank").string() + "\r\n");
+    message(131);
+    EXPECT_TRUE(messagesToGui().empty());
+    EXPECT_TRUE(midiOut().empty());
+    EXPECT_EQ(liveAll(), numberedBank()[127]);
+
+    // Save: only the names line of the interface half's file is read, then the file is rewritten.
+    const fs::path y = root_ / "files" / "y.tavbank";
+    std::string namesLine;
+    for (const auto& name : numberedNames("N"))
+        namesLine += nameField(name);
+    writeFile(y, namesLine + ";\r\n,9,9;\r\n");
+    writePathFile(y.string() + "\r\n");
+    setLive(0, 3.5f);
+    message(130);  // the live preset into preset 127
+    message(132);
+    Bank expected = numberedBank();
+    expected[127][0] = 3.5f;
+    const std::string saved = readFile(y);
+    EXPECT_EQ(saved.size(), 3203u + 256u * 1539u);
+    EXPECT_EQ(saved, bankText(numberedNames("N"), expected));
+    EXPECT_EQ(publishedList(), listText(numberedNames("N")) + "\r\n");
+
+    // A Path.txt without any line leaves the last received path in use.
+    writePathFile("");
+    host_->clearCalls();
+    message(131);
+    EXPECT_EQ(messagesToGui(), std::vector<int>{0});
+    EXPECT_EQ(stored(127, 0), 3.5f);
+}
+
+// 130 stores the live preset into the current slot each time; 135 only the first time.
+TEST_F(ListfileManagerTest, FixPresetAndFixOnce)
+{
+    start();
+    run(1);
+    message(3);
+    setLive(1, 0.5f);
+    message(130);
+    EXPECT_EQ(stored(4, 1), 0.0f);
+    EXPECT_EQ(stored(3, 1), 0.5f);
+    setLive(1, 0.6f);
+    message(135);
+    setLive(1, 0.7f);
+    message(135);
+    EXPECT_EQ(stored(4, 1), 0.0f);
+    EXPECT_EQ(stored(3, 1), 0.6f);
+}
+
+// AutoPath: the host resolves "Preset.txt" as the startup bank, no folder is created, and List.txt
+// goes to "Quorvane/<ID>/" below the current folder.
+TEST_F(ListfileManagerTest, AutoPathUsesTheHostPathAndTheRelativeFolder)
+{
+    writeFile(root_ / "hostfiles" / "Preset.txt", bankText(numberedNames("Host "), numberedBank()));
+    ManagerSetup setup;
+    setup.autoPath = true;
+    setup.pathMac = "/nowhere/";
+    start(setup);
+    run(1);
+    message(1);
+    EXPECT_EQ(liveAll(), numberedBank()[1]);
+    host_->clearCalls();
+    message(134);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{131, 129}));
+    EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
+    EXPECT_FALSE(fs::exists(fs::path(base_) / "Quorvane"));
+
+    fs::create_directories(root_ / "cwd" / "Quorvane" / "TAVRIN ONE");
+    message(134);
+    EXPECT_EQ(readFile(root_ / "cwd" / "Quorvane" / "TAVRIN ONE" / "List.txt"),
+              listText(numberedNames("Host ")) + "\r\n");
+}
+
+// A PathMac that expands to nothing (or would run a command), an ID that leaves its folder, and
+// messages before the first graph start: the messages are still answered, but no folder or file is
+// made anywhere and no command is run.
+TEST_F(ListfileManagerTest, RefusedFoldersDoNoFileWork)
+{
+    const std::string pwned = (root_ / "pwned").string();
+    const std::string id = ManagerSetup().id;
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {id, "\"\""},
+        {id, "$(touch " + pwned + ")/"},
+        {id, "`touch " + pwned + "`/"},
+        {id, base_ + std::string(600, 'l') + "/"},
+        {"../up", ""},
+        {"a/b", ""},
+    };
+    for (const auto& [refusedId, refusedPathMac] : refused) {
+        ManagerSetup setup;
+        setup.id = refusedId;
+        setup.pathMac = refusedPathMac;
+        SCOPED_TRACE(setup.id + " " + setup.pathMac.substr(0, 40));
+        start(setup);
+        message(134);  // before the first graph start
+        run(1);
+        host_->clearCalls();
+        message(134);
+        writeFile(root_ / "files" / "p.tavpreset", presetText("P", {}));
+        message(128);
+        EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
+        host_->shutdown();
+        EXPECT_TRUE(host_->faults().empty());
+        host_.reset();
+        EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
+        EXPECT_TRUE(fs::is_empty(base_));
+        EXPECT_FALSE(fs::exists(pwned));
+        EXPECT_FALSE(fs::exists(root_ / "Quorvane"));
+    }
+}
+
+// Both halves through the bundle's own factory: the interface half's messages and List.txt reach
+// this half and back. Interface pins: 0 PresetNumber, 1 PresetList, 2 PresetName, 8 ID,
+// 9 AutoPath, 11 PathMac.
+TEST_F(ListfileManagerTest, BothHalvesMeetOnTheSameFiles)
+{
+    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
+    void* bundle = nullptr;
+    MP_GetFactory(&bundle);
+    HostConfig config;
+    config.sampleRate = 1000.0f;
+    host_ = std::make_unique<Host>(static_cast<mpapi::IMpFactory*>(bundle), config);
+    tavhost::InstanceOptions options;
+    options.guiPinCount = 14;
+    const auto created = host_->addInstance("QV_PatchManagerListfile", options);
+    ASSERT_TRUE(created.instance.has_value()) << created.error;
+    manager_ = *created.instance;
+    ASSERT_TRUE(host_->hasHalf(manager_, Side::Gui));
+    for (Side side : {Side::Dsp, Side::Gui}) {
+        const bool dsp = side == Side::Dsp;
+        host_->setInitialValue(manager_, side, dsp ? kId : 8, tavhost::textValue("TAVRIN ONE"));
+        host_->setInitialValue(manager_, side, dsp ? kAutoPath : 9, tavhost::boolValue(false));
+        host_->setInitialValue(manager_, side, dsp ? kPathMac : 11, tavhost::textValue(base_));
+    }
+    host_->start();
+    run(1);
+
+    // This half publishes its names; the interface half shows the list it read from List.txt.
+    host_->clearCalls();
+    host_->postToDsp(manager_, 134, {});
+    host_->drain();
+    const Bytes shown = tavhost::textValue(listText(numberedNames("Pad ")));
+    bool listShown = false;
+    for (const auto& r : host_->callsOf(CallKind::TransmitPin, manager_))
+        listShown |= r.pin == 1 && r.data == shown;
+    EXPECT_TRUE(listShown);
+
+    // A name typed into the interface half comes here through List.txt and message 133.
+    ASSERT_TRUE(host_->guiSetPin(manager_, 2, tavhost::textValue("My:Pad")));
+    Names names = numberedNames("Pad ");
+    names[0] = "My Pad";
+    host_->postToDsp(manager_, 134, {});
+    host_->drain();
+    EXPECT_EQ(readFile(folder() / "List.txt"), listText(names) + "\r\n");
+
+    // A slot picked in the interface half is selected here and echoed as a program change.
+    host_->clearCalls();
+    ASSERT_TRUE(host_->guiSetPin(manager_, 0, tavhost::intValue(5)));
+    run(1);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x05, 0x00}}));
+}
+
+} // namespace
