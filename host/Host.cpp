@@ -1,6 +1,7 @@
 #include "Host.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 
 namespace tavhost {
@@ -545,6 +546,10 @@ bool Host::runBlock(std::int32_t count)
                 buf[static_cast<std::size_t>(s)] = f(blockStart_ + s);
         }
 
+    // Every list is taken before any half runs, so what one half sends in this block waits for
+    // the next one whatever the order of instances.
+    for (auto& in : instances_)
+        prepareEvents(*in, count);
     for (auto& in : instances_)
         processInstance(*in, count);
 
@@ -555,11 +560,12 @@ bool Host::runBlock(std::int32_t count)
     return true;
 }
 
-void Host::processInstance(Instance& in, std::int32_t count)
+void Host::prepareEvents(Instance& in, std::int32_t count)
 {
+    in.current.clear();
+    in.events.clear();
     if (!in.hasDsp())
         return;
-    in.current.clear();
     std::size_t n = 0;
     if (!in.raw.empty()) {
         in.rawCurrent = std::move(in.raw.front());
@@ -602,6 +608,13 @@ void Host::processInstance(Instance& in, std::int32_t count)
     }
     for (std::size_t i = 0; i + 1 < n; ++i)
         in.events[i].next = &in.events[i + 1];
+}
+
+void Host::processInstance(Instance& in, std::int32_t count)
+{
+    if (!in.hasDsp())
+        return;
+    const std::size_t n = in.events.size();
 
     for (std::size_t i = 0; i < n; ++i) {
         const MpEvent& e = in.events[i];
@@ -863,7 +876,9 @@ std::int32_t Host::onOpenSharedBlock(std::size_t instance, const wchar_t* name, 
     }
     SharedBlock shared;
     const std::size_t units = (static_cast<std::size_t>(size) + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
-    shared.memory = std::make_unique<std::max_align_t[]>(std::max<std::size_t>(units, 1)); // zeroed
+    shared.memory = std::make_unique<std::max_align_t[]>(std::max<std::size_t>(units, 1));
+    // Value-initialisation leaves max_align_t's padding bytes as they were: zero by hand.
+    std::memset(shared.memory.get(), 0, std::max<std::size_t>(units, 1) * sizeof(std::max_align_t));
     shared.size = size;
     *block = shared.memory.get();
     *needsInit = 1;

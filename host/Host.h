@@ -28,7 +28,7 @@ enum class Side { Dsp, Gui };
 struct HostConfig {
     float sampleRate = 48000.0f;
     std::int32_t blockLength = 64;     // samples; runBlock accepts 1..blockLength
-    std::filesystem::path fileFolder;  // base of expandFileName
+    std::filesystem::path fileFolder{}; // base of expandFileName
     std::int32_t bufferPins = 32;      // setBuffer is called for pins 0..bufferPins-1
     bool skipSleeping = true;          // skip a sleeping half with no events and no streaming input
     std::int32_t maxDeliveries = 10000; // per drain; bounds message ping-pong between halves
@@ -36,7 +36,7 @@ struct HostConfig {
 
 struct InstanceOptions {
     std::int32_t guiPinCount = 0;            // what queryPinCount answers
-    std::vector<mpapi::MpGuid> refusedIids;  // queryInterface on the host objects answers -2 for these
+    std::vector<mpapi::MpGuid> refusedIids{}; // queryInterface on the host objects answers -2 for these
 };
 
 // Every host operation a module can call.
@@ -64,8 +64,8 @@ struct CallRecord {
     std::int32_t pin = 0;           // pin id; message id for messages; slot for ReservedSlotCalled
     std::int32_t blockPosition = 0; // as passed (sendPinValue / sendPinStreaming), else 0
     std::int32_t size = 0;          // size argument as passed
-    Bytes data;                     // bytes copied from the call; streaming: one byte 0/1
-    std::string text;               // names (shared block, file name) in UTF-8
+    Bytes data{};                   // bytes copied from the call; streaming: one byte 0/1
+    std::string text{};             // names (shared block, file name) in UTF-8
     std::int64_t block = 0;         // block running, or the next one when called between blocks
     std::int64_t sample = 0;        // absolute sample: start of that block + blockPosition
     std::int32_t result = 0;        // what the host answered
@@ -80,7 +80,7 @@ struct RawEvent {
     std::int32_t parm3 = 0;
     std::int32_t parm4 = 0;
     bool hasExtra = false; // extraData points at a host copy of extra when set, else is null
-    Bytes extra;
+    Bytes extra{};
 };
 
 struct Instance;
@@ -99,10 +99,10 @@ public:
     // --- Building the graph -------------------------------------------------------------------
 
     struct Created {
-        std::optional<std::size_t> instance; // set when at least one half was created
+        std::optional<std::size_t> instance{}; // set when at least one half was created
         std::int32_t dspResult = mpapi::MP_RESULT_UNSUPPORTED; // createInstance result, type 0
         std::int32_t guiResult = mpapi::MP_RESULT_UNSUPPORTED; // createInstance result, type 1
-        std::string error;                   // plain reason when instance is empty
+        std::string error{};                 // plain reason when instance is empty
     };
     // Creates whichever halves the factory has under identifier. Once the host has started, the
     // new halves are opened / initialised at once.
@@ -214,6 +214,7 @@ private:
     bool valid(std::size_t instance) const { return instance < instances_.size(); }
     void startInstance(Instance& in);
     bool queueEvent(std::size_t instance, std::int32_t time, std::int32_t type, std::int32_t pin, Bytes data);
+    void prepareEvents(Instance& in, std::int32_t count);
     void processInstance(Instance& in, std::int32_t count);
     CallRecord& record(std::size_t instance, Side side, CallKind kind, std::int32_t pin, std::int32_t position = 0);
     void fault(std::size_t instance, const std::string& what);

@@ -1,5 +1,7 @@
 #include "Values.h"
 
+#include "Utf8.h"
+
 #include <charconv>
 #include <cstring>
 
@@ -62,56 +64,12 @@ bool readInt(const Bytes& b, std::int32_t& out)
 
 std::wstring utf8ToWide(std::string_view s)
 {
-    std::wstring out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > s.size()) {
-            out.push_back(static_cast<wchar_t>(0xFFFD));
-            ++i;
-            continue;
-        }
-        std::uint32_t cp = len == 1 ? c : c & (0x7F >> len);
-        bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        out.push_back(static_cast<wchar_t>(ok && cp <= 0x10FFFF ? cp : 0xFFFD));
-        i += ok ? len : 1;
-    }
-    return out;
+    return utf8::toWide(s, utf8::OnError::Replace);
 }
 
 std::string wideToUtf8(std::wstring_view w)
 {
-    std::string out;
-    for (wchar_t wc : w) {
-        auto cp = static_cast<std::uint32_t>(wc);
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            cp = 0xFFFD;
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
+    return utf8::fromWide(w, utf8::OnError::Replace);
 }
 
 std::string formatFloat(float v)
