@@ -202,6 +202,11 @@ public:
     {
         initializePin(index, pin, static_cast<Handler>(handler));
     }
+    template <class Module>
+    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)(int))
+    {
+        initializePin(index, pin, static_cast<IndexedHandler>(handler));
+    }
 
     MpUserInterfaceHost* getHost() const { return host; }
 
@@ -248,6 +253,16 @@ public:
 
     void initializePin(int index, MpGuiPinBase& pin, Handler handler);
     void initializePin(int index, MpGuiPinBase& pin, IndexedHandler handler);
+    template <class Module>
+    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)())
+    {
+        initializePin(index, pin, static_cast<Handler>(handler));
+    }
+    template <class Module>
+    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)(int))
+    {
+        initializePin(index, pin, static_cast<IndexedHandler>(handler));
+    }
 
     mpapi::IMpUserInterfaceHost2* host = nullptr;
 };

@@ -1,0 +1,133 @@
+// The newer interface base, indexed pin handlers and the byte-string value: parts of the
+// framework no module of this bundle uses yet, held to their contracts for those that will.
+#include "MpInterface.h"
+#include "MpPins.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+// A newer-interface host that records transmitted pins.
+class Host2 : public mpapi::IMpUserInterfaceHost2 {
+public:
+    int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override
+    {
+        *object = nullptr;
+        if (!(iid == mpapi::MP_IID_UI_HOST2))
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        *object = this;
+        ++refs;
+        return mpapi::MP_RESULT_OK;
+    }
+    int32_t addRef() override { return ++refs; }
+    int32_t release() override { return --refs; }
+    int32_t transmitPin(int32_t pin, int32_t, const void*, int32_t) override
+    {
+        transmitted.push_back(pin);
+        return 0;
+    }
+    int32_t postMessageToAudio(int32_t, int32_t, const void*) override { return 0; }
+
+    int32_t refs = 0;
+    std::vector<int32_t> transmitted;
+};
+
+class NewerGui : public MpGuiBase2 {
+public:
+    NewerGui()
+    {
+        initializePin(0, level_, &NewerGui::onLevel);
+        initializePin(1, voiced_, &NewerGui::onVoiced);
+        initializePin(2, plain_, Handler{});
+    }
+    int32_t addRef() override { return ++count_; }
+    int32_t release() override
+    {
+        const int32_t left = --count_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    void onLevel() { echo_ = level_.getValue() * 2.0f; }
+    void onVoiced(int voice) { lastVoice = voice; }
+
+    int lastVoice = -1;
+
+private:
+    MpGuiPin<float> level_;
+    MpGuiPin<int32_t> voiced_;
+    MpGuiPin<bool> plain_;
+    MpGuiPin<float> echo_;
+    int32_t count_ = 1;
+};
+
+TEST(NewerInterfaceBase, AnswersItsOwnInterfacesAndHost)
+{
+    auto* gui = new NewerGui();
+    void* object = nullptr;
+    EXPECT_EQ(gui->queryInterface(mpapi::MP_IID_GUI_PLUGIN2B, &object), 0);
+    EXPECT_EQ(object, static_cast<mpapi::IMpUserInterface2B*>(gui));
+    EXPECT_EQ(gui->queryInterface(mpapi::MP_IID_GUI_PLUGIN2, &object), 0);
+    EXPECT_EQ(gui->queryInterface(mpapi::MP_IID_GUI_PLUGIN, &object), mpapi::MP_RESULT_UNSUPPORTED);
+    EXPECT_EQ(object, nullptr);
+
+    Host2 host;
+    EXPECT_EQ(gui->setHost(&host), 0);
+    EXPECT_EQ(host.refs, 1);
+    EXPECT_EQ(gui->receiveMessageFromAudio(1, 0, nullptr), mpapi::MP_RESULT_FAIL);
+    EXPECT_EQ(gui->getToolTip(0, 0, nullptr), mpapi::MP_RESULT_FAIL);
+
+    const float level = 0.25f;
+    EXPECT_EQ(gui->setPin(0, 0, 4, &level), 0);
+    EXPECT_EQ(gui->notifyPin(0, 0), 0);
+    EXPECT_TRUE(host.transmitted.empty());  // the echo pin was never registered: no owner, no send
+    const int32_t seven = 7;
+    gui->setPin(1, 3, 4, &seven);
+    gui->notifyPin(1, 3);
+    EXPECT_EQ(gui->lastVoice, 3);  // indexed handlers receive the voice
+    EXPECT_EQ(gui->notifyPin(2, 0), 0);  // an empty handler binds nothing
+    EXPECT_EQ(gui->notifyPin(9, 0), mpapi::MP_RESULT_FAIL);
+
+    while (gui->release() > 0) {}
+    EXPECT_EQ(host.refs, 0);
+}
+
+TEST(NewerInterfaceBase, HostWithoutTheNewerInterfaceIsRefusedWithoutThrowing)
+{
+    auto* gui = new NewerGui();
+    struct Plain : Host2 {
+        int32_t queryInterface(const mpapi::MpGuid&, void** object) override
+        {
+            *object = nullptr;
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        }
+    } plain;
+    EXPECT_EQ(gui->setHost(&plain), mpapi::MP_RESULT_UNSUPPORTED);
+    gui->release();
+}
+
+TEST(ByteString, CopiesComparesAndGrowsOnlyWhenNeeded)
+{
+    MpBlob blob;
+    const unsigned char bytes[] = {1, 2, 3, 4};
+    blob.setValueRaw(4, bytes);
+    EXPECT_EQ(blob.getSize(), 4);
+    EXPECT_EQ(blob.compare(bytes, 4), 0);
+    EXPECT_NE(blob.compare(bytes, 3), 0);
+
+    MpBlob copy = blob;
+    EXPECT_TRUE(copy == blob);
+    EXPECT_NE(copy.getData(), blob.getData());
+
+    unsigned char* before = blob.getData();
+    blob.resize(2);  // shrinking keeps the buffer
+    EXPECT_EQ(blob.getData(), before);
+    EXPECT_EQ(blob.getSize(), 2);
+    EXPECT_TRUE(copy != blob);
+    blob.setValueRaw(0, nullptr);
+    EXPECT_EQ(blob.getSize(), 0);
+}
+
+} // namespace
