@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <numbers>
 #include <ostream>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
@@ -294,14 +296,61 @@ struct Reader {
         return boolean(i, "streaming", out.streaming, where);
     }
 
+    // A file path of a dialog answer: absolute, or starting with a folder placeholder; one line.
+    bool answerPath(const std::string& path, const std::string& where)
+    {
+        if (path.find_first_of(std::string("\n\r\0", 3)) != std::string::npos)
+            return fail(where, "must be one line without NUL");
+        for (std::size_t at = path.find("${"); at != std::string::npos; at = path.find("${", at + 2))
+            if (path.compare(at, 13, "${fileFolder}") != 0 && path.compare(at, 15, "${sharedFolder}") != 0)
+                return fail(where, "\"" + path + "\": the placeholders are ${fileFolder} and ${sharedFolder}");
+        if (path.rfind("/", 0) != 0 && path.rfind("${fileFolder}", 0) != 0 && path.rfind("${sharedFolder}", 0) != 0)
+            return fail(where, "\"" + path + "\" must be absolute or start with ${fileFolder} or ${sharedFolder}");
+        return true;
+    }
+
+    // {"action": "panel", "path": ...} / {"action": "panel", "cancel": true} /
+    // {"action": "alert", "button": "default" | "alternate"}
+    bool dialogAnswer(const json& a, const std::string& kind, ScriptAction& out, const std::string& where)
+    {
+        if (a.contains("target"))
+            return fail(where + ".target", "a dialog answer goes to no module");
+        if (kind == "panel") {
+            if (!onlyKeys(a, {"at", "action", "path", "cancel"}, where))
+                return false;
+            out.kind = ScriptAction::Panel;
+            bool cancel = false;
+            if (!boolean(a, "cancel", cancel, where) || !string(a, "path", out.path, where, false))
+                return false;
+            if (cancel == a.contains("path") || (a.contains("cancel") && !cancel))
+                return fail(where, "a panel answer is \"path\" or \"cancel\": true");
+            return cancel || answerPath(out.path, where + ".path");
+        }
+        if (!onlyKeys(a, {"at", "action", "button"}, where))
+            return false;
+        out.kind = ScriptAction::Alert;
+        std::string button;
+        if (!string(a, "button", button, where))
+            return false;
+        if (button != "default" && button != "alternate")
+            return fail(where + ".button", "must be \"default\" or \"alternate\"");
+        out.alternate = button == "alternate";
+        return true;
+    }
+
     bool action(const json& a, ScriptAction& out, const std::string& where)
     {
-        if (!onlyKeys(a, {"at", "action", "target", "value", "midi", "on", "id", "data"}, where))
-            return false;
         std::string kind, target;
+        if (!a.is_object())
+            return fail(where, "must be an object");
         if (!a.contains("at"))
             return fail(where, "missing \"at\"");
-        if (!time(a["at"], out.at, where + ".at") || !string(a, "action", kind, where) || !string(a, "target", target, where))
+        if (!time(a["at"], out.at, where + ".at") || !string(a, "action", kind, where))
+            return false;
+        if (kind == "panel" || kind == "alert")
+            return dialogAnswer(a, kind, out, where);
+        if (!onlyKeys(a, {"at", "action", "target", "value", "midi", "on", "id", "data"}, where) ||
+            !string(a, "target", target, where))
             return false;
         if (kind == "message") {
             out.kind = ScriptAction::Message;
@@ -341,7 +390,7 @@ struct Reader {
             out.on = a["on"].get<bool>();
             return true;
         }
-        return fail(where + ".action", "must be value, midi, streaming, gui or message");
+        return fail(where + ".action", "must be value, midi, streaming, gui, message, panel or alert");
     }
 
     bool patch(const json& j, Patch& p)
@@ -434,7 +483,9 @@ struct Reader {
         for (std::size_t i = 0; i < script->size(); ++i) {
             const std::string where = "script[" + std::to_string(i) + "]";
             ScriptAction a;
-            if (!action((*script)[i], a, where) || !known(a.target, where + ".target"))
+            if (!action((*script)[i], a, where))
+                return false;
+            if (a.kind != ScriptAction::Panel && a.kind != ScriptAction::Alert && !known(a.target, where + ".target"))
                 return false;
             p.script.push_back(std::move(a));
         }
@@ -454,13 +505,27 @@ struct Reader {
             p.outputs.push_back(out);
         }
 
-        p.print.kinds = {"value", "midi", "streaming", "gui", "message", "sleep", "script"};
+        p.print.kinds = {"value", "midi", "streaming", "gui", "message", "sleep", "script", "dialog", "written"};
         if (j.contains("print")) {
             const json& pr = j["print"];
-            if (!onlyKeys(pr, {"kinds", "modules"}, "patch.print"))
+            if (!onlyKeys(pr, {"kinds", "modules", "hide"}, "patch.print"))
                 return false;
-            static const std::vector<std::string> allKinds = {"value", "midi",   "streaming", "gui",  "message",
-                                                              "sleep", "script", "shared",    "file", "query"};
+            static const std::vector<std::string> allKinds = {"value",  "midi",   "streaming", "gui",    "message", "sleep",
+                                                              "script", "dialog", "written",   "shared", "file",    "query"};
+            if (pr.contains("hide")) {
+                if (!pr["hide"].is_array())
+                    return fail("patch.print.hide", "must be an array of pins");
+                for (std::size_t i = 0; i < pr["hide"].size(); ++i) {
+                    const std::string where = "patch.print.hide[" + std::to_string(i) + "]";
+                    const json& h = pr["hide"][i];
+                    Endpoint e;
+                    if (!h.is_string())
+                        return fail(where, "must be a pin \"name.dsp.N\" or \"name.gui.N\"");
+                    if (!endpoint(h.get<std::string>(), true, e, where) || !known(e, where))
+                        return false;
+                    p.print.hide.push_back(e);
+                }
+            }
             for (const char* key : {"kinds", "modules"}) {
                 if (!pr.contains(key))
                     continue;
@@ -493,15 +558,6 @@ std::string seconds(std::int64_t sample, float rate)
 std::string sideName(Side s)
 {
     return s == Side::Dsp ? "dsp" : "gui";
-}
-
-std::string messageData(const Bytes& data)
-{
-    if (data.empty())
-        return "";
-    constexpr std::size_t kShown = 32;
-    std::string s = "  data " + hexBytes(data.data(), std::min(data.size(), kShown));
-    return data.size() > kShown ? s + " ..." : s;
 }
 
 // Writes float samples, channel-interleaved, to a temporary file beside path and renames it over
@@ -538,6 +594,167 @@ bool writeWav(const std::filesystem::path& path, const std::vector<std::vector<f
         return false;
     }
     return true;
+}
+
+// A variable of the process environment set for the run, given back its old value afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            previous_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable()
+    {
+        if (previous_)
+            ::setenv(name_, previous_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+// The whole file; empty when it is missing or unreadable.
+std::string readWhole(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Writes a whole file beside its place and renames it over it, so that a reader in the bundle
+// never sees half of it.
+bool writeWhole(const std::filesystem::path& path, std::string_view bytes)
+{
+    const std::filesystem::path tmp = path.string() + ".tmp";
+    {
+        std::ofstream outFile(tmp, std::ios::binary | std::ios::trunc);
+        outFile.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!outFile.flush())
+            return false;
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec)
+        std::filesystem::remove(tmp, ec);
+    return !ec;
+}
+
+// The two folders a patch names by placeholder.
+struct RunFolders {
+    std::filesystem::path file;
+    std::filesystem::path shared;
+
+    // ${fileFolder} and ${sharedFolder} replaced by the folders.
+    std::string expand(std::string_view text) const
+    {
+        std::string out;
+        for (std::size_t i = 0; i < text.size();) {
+            if (text.substr(i, 13) == "${fileFolder}") {
+                out += file.string();
+                i += 13;
+            } else if (text.substr(i, 15) == "${sharedFolder}") {
+                out += shared.string();
+                i += 15;
+            } else {
+                out += text[i++];
+            }
+        }
+        return out;
+    }
+
+    // The folders written back as placeholders, so that printed lines are the same on every run
+    // (the longer folder first, in case one holds the other). Only whole path parts are replaced.
+    std::string shorten(std::string text) const
+    {
+        std::vector<std::pair<std::string, const char*>> names = {{shared.string(), "${sharedFolder}"},
+                                                                  {file.string(), "${fileFolder}"}};
+        if (names[0].first.size() < names[1].first.size())
+            std::swap(names[0], names[1]);
+        for (const auto& [folder, placeholder] : names) {
+            if (folder.empty() || folder == "/")
+                continue;
+            for (std::size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at)) {
+                const std::size_t end = at + folder.size();
+                if (end == text.size() || text[end] == '/' || text[end] == '"') {
+                    text.replace(at, folder.size(), placeholder);
+                    at += std::string_view(placeholder).size();
+                } else {
+                    at = end;
+                }
+            }
+        }
+        return text;
+    }
+};
+
+// A message payload: a text with its terminating zero (UTF-8 without control characters) as the
+// text, with the run's folders as placeholders and cut after 80 bytes; anything else as hex.
+std::string messageData(const Bytes& data, const RunFolders& folders)
+{
+    if (data.empty())
+        return "";
+    const std::string_view raw(reinterpret_cast<const char*>(data.data()), data.size() - 1);
+    const bool text = data.back() == 0 &&
+                      std::none_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }) &&
+                      wideToUtf8(utf8ToWide(raw)) == raw;
+    if (text) {
+        constexpr std::size_t kShownText = 80;
+        std::string shown = folders.shorten(std::string(raw));
+        bool cut = false;
+        if (shown.size() > kShownText) {
+            std::size_t end = kShownText;
+            while (end > 0 && (static_cast<unsigned char>(shown[end]) & 0xC0) == 0x80)
+                --end;
+            shown.resize(end);
+            cut = true;
+        }
+        std::string escapedText;
+        for (char c : shown) {
+            if (c == '"' || c == '\\')
+                escapedText += '\\';
+            escapedText += c;
+        }
+        return "  text \"" + escapedText + (cut ? "\" ..." : "\"");
+    }
+    constexpr std::size_t kShown = 32;
+    std::string s = "  data " + hexBytes(data.data(), std::min(data.size(), kShown));
+    return data.size() > kShown ? s + " ..." : s;
+}
+
+// Size and time of each regular file under a folder, for telling which files a run wrote.
+// Bounded, so that a patch naming a large folder does not stall the run; skip is left out.
+using FileStamps = std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_time_type>>;
+
+FileStamps scanFiles(const std::filesystem::path& folder, const std::filesystem::path& skip)
+{
+    constexpr std::size_t kMostEntries = 10000;
+    namespace fs = std::filesystem;
+    FileStamps files;
+    if (folder.empty())
+        return files;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (std::size_t seen = 0; !ec && it != fs::recursive_directory_iterator() && seen < kMostEntries;
+         it.increment(ec), ++seen) {
+        if (it->path() == skip) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        std::error_code entry;
+        if (!it->is_regular_file(entry) || entry)
+            continue;
+        const auto size = it->file_size(entry);
+        const auto time = it->last_write_time(entry);
+        if (!entry)
+            files[it->path()] = {size, time};
+    }
+    return files;
 }
 
 } // namespace
@@ -580,27 +797,72 @@ std::optional<Patch> loadPatch(const std::filesystem::path& file, std::string& e
 
 int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& options, std::ostream& out, std::ostream& err)
 {
+    namespace fs = std::filesystem;
     HostConfig config;
     config.sampleRate = patch.sampleRate;
     config.blockLength = patch.blockLength;
-    // Without a fileFolder, files go to a fresh folder removed after the run.
+    // A fresh folder for the run, removed afterwards: the dialog files, and the file and shared
+    // folders the patch does not name.
     struct TempFolder {
-        std::filesystem::path path;
+        fs::path path;
         ~TempFolder()
         {
             std::error_code ec;
             if (!path.empty())
-                std::filesystem::remove_all(path, ec);
+                fs::remove_all(path, ec);
         }
     } tempFolder;
-    if (patch.fileFolder) {
-        config.fileFolder = *patch.fileFolder;
-    } else {
+    {
         std::error_code ec;
-        std::string pattern = (std::filesystem::temp_directory_path(ec) / "tavrin-run-XXXXXX").string();
-        if (!ec && mkdtemp(pattern.data()))
-            tempFolder.path = config.fileFolder = pattern;
+        std::string pattern = (fs::temp_directory_path(ec) / "tavrin-run-XXXXXX").string();
+        if (ec || !mkdtemp(pattern.data())) {
+            err << "cannot make a temporary folder\n";
+            return 1;
+        }
+        tempFolder.path = pattern;
     }
+    auto madeFolder = [&](const char* name) {
+        std::error_code ec;
+        fs::create_directory(tempFolder.path / name, ec);
+        return tempFolder.path / name;
+    };
+    // Absolute and without a trailing "/", so that expanded paths are absolute and printed ones
+    // find their folder.
+    auto folderPath = [](const fs::path& given) {
+        std::error_code ec;
+        fs::path folder = fs::absolute(given, ec).lexically_normal();
+        return folder.has_filename() || !folder.has_relative_path() ? folder : folder.parent_path();
+    };
+    RunFolders folders;
+    folders.file = patch.fileFolder ? folderPath(*patch.fileFolder) : madeFolder("files");
+    const char* sharedBefore = std::getenv("TAVRIN_SHARED_FOLDER");
+    if (patch.sharedFolder)
+        folders.shared = folderPath(*patch.sharedFolder);
+    else if (sharedBefore && *sharedBefore)
+        folders.shared = folderPath(sharedBefore);
+    else
+        folders.shared = madeFolder("shared");
+    // Folders a patch names are made when missing, as the product finds its folders in place.
+    for (const fs::path& named : {folders.file, folders.shared}) {
+        std::error_code ec;
+        fs::create_directories(named, ec);
+    }
+    config.fileFolder = patch.fileFolder ? *patch.fileFolder : folders.file;
+    const fs::path answersFile = tempFolder.path / "dialog-answers.txt";
+    const fs::path dialogLog = tempFolder.path / "dialog-log.txt";
+    const ScopedVariable sharedVariable("TAVRIN_SHARED_FOLDER", folders.shared.string());
+    const ScopedVariable answersVariable("TAVRIN_DIALOG_ANSWERS", answersFile.string());
+    const ScopedVariable logVariable("TAVRIN_DIALOG_LOG", dialogLog.string());
+
+    // What the folders held before, to tell the files the run wrote.
+    std::vector<std::pair<fs::path, const char*>> watched = {{folders.shared, "${sharedFolder}"},
+                                                             {folders.file, "${fileFolder}"}};
+    std::stable_sort(watched.begin(), watched.end(),
+                     [](const auto& a, const auto& b) { return a.first.native().size() > b.first.native().size(); });
+    std::vector<FileStamps> before;
+    for (const auto& w : watched)
+        before.push_back(scanFiles(w.first, tempFolder.path));
+
     Host host(factory, config);
 
     std::map<std::string, std::size_t> index;
@@ -666,14 +928,40 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
     std::vector<std::string> names(host.instanceCount());
     for (const auto& [n, i] : index)
         names[i] = n;
+    auto wantedKind = [&](const char* kind) {
+        return std::find(patch.print.kinds.begin(), patch.print.kinds.end(), kind) != patch.print.kinds.end();
+    };
     auto wanted = [&](const char* kind, const std::string& module) {
-        const auto& k = patch.print.kinds;
         const auto& m = patch.print.modules;
-        return std::find(k.begin(), k.end(), kind) != k.end() && (m.empty() || std::find(m.begin(), m.end(), module) != m.end());
+        return wantedKind(kind) && (m.empty() || std::find(m.begin(), m.end(), module) != m.end());
+    };
+    auto hidden = [&](const CallRecord& r) {
+        return std::any_of(patch.print.hide.begin(), patch.print.hide.end(), [&](const Endpoint& e) {
+            return index[e.module] == r.instance && e.side == r.side && e.pin == r.pin;
+        });
     };
 
     // Script inputs waiting to be printed with the calls of the same stretch, as (sample, line).
     std::vector<std::pair<std::int64_t, std::string>> lines;
+    // The dialog requests the bundle logged since the last look, stamped at sample at: printed
+    // after the script input that opened them and before the calls of the same stretch.
+    std::size_t logRead = 0;
+    auto takeDialogs = [&](std::int64_t at) {
+        const std::string log = readWhole(dialogLog);
+        if (log.size() < logRead)
+            logRead = 0;
+        const std::size_t end = log.rfind('\n');
+        if (end == std::string::npos || end < logRead)
+            return;
+        std::string_view fresh = std::string_view(log).substr(logRead, end + 1 - logRead);
+        logRead = end + 1;
+        while (!fresh.empty()) {
+            const std::size_t cut = fresh.find('\n');
+            if (wantedKind("dialog"))
+                lines.emplace_back(at, "dialog  " + folders.shorten(std::string(fresh.substr(0, cut))));
+            fresh.remove_prefix(cut + 1);
+        }
+    };
     // Prints the script inputs and the calls recorded since the last flush in sample order;
     // within a sample, inputs first, then calls in the order made.
     std::size_t printed = 0;
@@ -688,7 +976,7 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
             case CallKind::SendPinValue:
             case CallKind::TransmitPin: {
                 const bool midi = type == ValueType::Midi;
-                if (wanted(midi ? "midi" : r.kind == CallKind::TransmitPin ? "gui" : "value", module))
+                if (wanted(midi ? "midi" : r.kind == CallKind::TransmitPin ? "gui" : "value", module) && !hidden(r))
                     line = half + " pin " + std::to_string(r.pin) + "  " + (midi ? "midi " : "value ") + formatValue(r.data, type);
                 break;
             }
@@ -704,7 +992,7 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
             case CallKind::PostMessageToAudio:
                 if (wanted("message", module))
                     line = module + "  message " + (r.kind == CallKind::PostMessageToGui ? "dsp->gui" : "gui->dsp") + " id " +
-                           std::to_string(r.pin) + " size " + std::to_string(r.size) + messageData(r.data);
+                           std::to_string(r.pin) + " size " + std::to_string(r.size) + messageData(r.data, folders);
                 break;
             case CallKind::OpenSharedBlock:
                 if (wanted("shared", module))
@@ -742,6 +1030,7 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
     std::size_t next = 0;
     std::int64_t pos = 0;
     host.start();
+    takeDialogs(0);
     flush();
     while (pos < patch.length) {
         const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(patch.blockLength, patch.length - pos));
@@ -749,6 +1038,21 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
         // between blocks, before this one.
         for (; next < patch.script.size() && patch.script[next].at < pos + count; ++next) {
             const ScriptAction& a = patch.script[next];
+            if (a.kind == ScriptAction::Panel || a.kind == ScriptAction::Alert) {
+                // The answer waits in the answers file for the next dialog of its kind.
+                const std::string answer = a.kind == ScriptAction::Alert ? (a.alternate ? "alert alternate" : "alert default")
+                                           : a.path.empty()               ? "panel cancel"
+                                                                          : "panel " + folders.expand(a.path);
+                if (!writeWhole(answersFile, readWhole(answersFile) + answer + "\n")) {
+                    problem("script: cannot write the dialog answers file " + answersFile.string());
+                    return status;
+                }
+                if (wantedKind("script"))
+                    lines.emplace_back(pos, "dialog answer <- " + (a.kind == ScriptAction::Panel && !a.path.empty()
+                                                                      ? "panel \"" + a.path + "\""
+                                                                      : answer));
+                continue;
+            }
             const std::size_t i = index[a.target.module];
             const auto time = static_cast<std::int32_t>(std::max<std::int64_t>(0, a.at - pos));
             const std::string target = a.target.module + "." + sideName(a.target.side);
@@ -773,8 +1077,11 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
                 break;
             case ScriptAction::Message:
                 line = std::string("message host->") + sideName(a.target.side) + " " + a.target.module + " id " +
-                       std::to_string(a.id) + " size " + std::to_string(a.data.size()) + messageData(a.data);
+                       std::to_string(a.id) + " size " + std::to_string(a.data.size()) + messageData(a.data, folders);
                 break;
+            case ScriptAction::Panel:
+            case ScriptAction::Alert:
+                break; // answered above
             }
             // Interface actions and messages act between blocks, so at the block's start.
             if (wanted("script", a.target.module))
@@ -783,12 +1090,14 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
                 ok = host.guiSetPin(i, a.target.pin, a.data);
             else if (a.kind == ScriptAction::Message)
                 ok = a.target.side == Side::Dsp ? host.postToDsp(i, a.id, a.data) : host.postToGui(i, a.id, a.data);
+            takeDialogs(pos);
             if (!ok) {
                 problem("script: " + line + ": module \"" + a.target.module + "\" has no " + sideName(a.target.side) + " half");
                 return status;
             }
         }
         host.runBlock(count);
+        takeDialogs(pos + count);
         flush();
         for (std::size_t o = 0; o < patch.outputs.size(); ++o) {
             const auto buf = host.buffer(index[patch.outputs[o].pin.module], patch.outputs[o].pin.pin);
@@ -800,9 +1109,26 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
         pos += count;
     }
     host.shutdown();
+    takeDialogs(host.samplesRun());
     flush();
     for (const std::string& f : host.faults())
         problem("fault: " + f);
+
+    // The files the run wrote or changed in the file and shared folders, each under the most
+    // specific of the two.
+    if (wantedKind("written")) {
+        std::map<fs::path, std::string> written;
+        for (std::size_t w = 0; w < watched.size(); ++w)
+            for (const auto& [file, stamp] : scanFiles(watched[w].first, tempFolder.path)) {
+                const auto old = before[w].find(file);
+                if ((old == before[w].end() || old->second != stamp) && !written.contains(file))
+                    written[file] = std::string(watched[w].second) + "/" +
+                                    file.lexically_relative(watched[w].first).generic_string() + "  " +
+                                    std::to_string(stamp.first) + " bytes";
+            }
+        for (const auto& [file, line] : written)
+            out << seconds(host.samplesRun(), patch.sampleRate) << "  written  " << line << "\n";
+    }
 
     std::string error;
     for (std::size_t o = 0; o < patch.outputs.size(); ++o)

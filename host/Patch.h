@@ -46,12 +46,14 @@ struct PatchInput {
 };
 
 struct ScriptAction {
-    enum Kind { Value, Midi, Streaming, Gui, Message } kind = Value;
+    enum Kind { Value, Midi, Streaming, Gui, Message, Panel, Alert } kind = Value;
     std::int64_t at = 0; // samples
-    Endpoint target;     // for Message only module and side (the receiving half)
+    Endpoint target;     // for Message only module and side (the receiving half); none for Panel, Alert
     Bytes data;
     bool on = false;     // Streaming
     std::int32_t id = 0; // Message
+    std::string path;    // Panel: the chosen file, may hold ${fileFolder} / ${sharedFolder}; empty: cancel
+    bool alternate = false; // Alert: the alternate button, else the default one
 };
 
 struct PatchOutput {
@@ -60,8 +62,10 @@ struct PatchOutput {
 };
 
 struct PrintOptions {
-    std::vector<std::string> kinds;   // value midi streaming gui message sleep script shared file query
+    // value midi streaming gui message sleep script dialog written shared file query
+    std::vector<std::string> kinds;
     std::vector<std::string> modules; // empty: all
+    std::vector<Endpoint> hide;       // pins whose values are not printed
 };
 
 struct Patch {
@@ -90,6 +94,12 @@ struct RunOptions {
 // Runs the patch on the calling thread, printing one line per event to out and problems to err.
 // Returns the process exit code: 0 fine, 1 a module could not be made or misbehaved, or a file
 // could not be written.
+//
+// For the run it keeps a fresh temporary folder (removed afterwards) and sets, restoring them
+// afterwards, the environment the bundle reads at each use: TAVRIN_SHARED_FOLDER (the patch's
+// sharedFolder, else the variable as it was, else a folder in the temporary one), and
+// TAVRIN_DIALOG_ANSWERS / TAVRIN_DIALOG_LOG, the answers file that panel and alert actions append
+// to and the log of dialog requests that is printed. Not for concurrent use in one process.
 int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& options, std::ostream& out,
              std::ostream& err);
 

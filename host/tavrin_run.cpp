@@ -3,7 +3,6 @@
 #include "Bundle.h"
 #include "Patch.h"
 
-#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -44,10 +43,8 @@ int main(int argc, char** argv)
         std::cerr << "tavrin-run: " << error << "\n";
         return 2;
     }
-    // Before the bundle loads, so its shared-folder lookup sees the override.
-    if (patch->sharedFolder)
-        setenv("TAVRIN_SHARED_FOLDER", patch->sharedFolder->c_str(), 1);
-
+    // The shared folder and the dialog files reach the bundle through the environment, which
+    // runPatch sets for the run: the bundle reads it at each use, not when it loads.
     auto bundle = tavhost::Bundle::load(bundlePath, error);
     if (!bundle) {
         std::cerr << "tavrin-run: " << error << "\n";

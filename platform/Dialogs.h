@@ -87,6 +87,18 @@ struct DialogRequest {
 //   file extension as described above), or a cancel. No answer left: the panel cancels.
 // - Confirmations: the next alert answer. No answer left: AlertAnswer::Default, as a dismissed
 //   box answers; every caller makes its default the cautious choice ("No").
+//
+// A driver in another process or outside the bundle (the stand-in host's patch runner loads the
+// bundle as a library and cannot reach the queues) talks to the dialogs through two files:
+// - kAnswersVariable names the answers file, read when the in-memory queue of the request's kind
+//   is empty: one answer per line, "panel <absolute path>", "panel cancel", "alert default" or
+//   "alert alternate". A panel takes the first panel line, a confirmation the first alert line;
+//   that line is removed and the file rewritten, without any malformed lines. No line
+//   of the kind (or a file that cannot be rewritten, so that no answer is given twice): no
+//   answer, as above.
+// - kLogVariable names the log file: every request, however answered, is appended as one line
+//   (see describeRequest).
+// Both are read from the environment at each request; unset or empty: no file.
 class ScriptedDialogs final : public FilePanels, public Alerts {
 public:
     static ScriptedDialogs& instance();
@@ -116,11 +128,32 @@ public:
 private:
     ScriptedDialogs() = default;
 
+    // The answer of the answers file for a panel ("panel") or a confirmation ("alert"): the text
+    // after the kind word, or nothing.
+    static std::optional<std::string> takeFileAnswer(std::string_view kind);
+    static void log(const DialogRequest& request, std::string_view answer);
+
     mutable std::mutex mutex_;
     std::deque<std::optional<std::filesystem::path>> panelAnswers_;
     std::deque<AlertAnswer> alertAnswers_;
     std::vector<DialogRequest> requests_;
 };
+
+// The environment variables of the file channel of ScriptedDialogs.
+inline constexpr const char* kAnswersVariable = "TAVRIN_DIALOG_ANSWERS";
+inline constexpr const char* kLogVariable = "TAVRIN_DIALOG_LOG";
+
+// One request and its answer as a line of the log, without line break; texts are quoted, with
+// quotes, backslashes, control characters and bytes that are not UTF-8 escaped (\", \\, \n,
+// \xNN):
+//   open panel in "<folder>" for .tavbank -> "<path>"            ("for any file" without a type)
+//   save panel in "<folder>" suggesting "<name>" (.tavpreset) -> cancel
+//   alert "<title>": "<message>" [<default>] [<alternate>] -> "<chosen button>"
+//   notice "<title>": "<message>" [<button>]
+// answer is the quoted chosen path or button, "cancel", or empty for a notice.
+std::string describeRequest(const DialogRequest& request, std::string_view answer);
+// A text quoted and escaped as describeRequest does.
+std::string quotedText(std::string_view text);
 
 // path with "." + fileType appended unless it already ends so (fileType empty: unchanged).
 std::filesystem::path withFileType(const std::filesystem::path& path, std::string_view fileType);

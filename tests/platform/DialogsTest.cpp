@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
@@ -24,14 +25,20 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         ScriptedDialogs::instance().reset();
+        ::unsetenv(platform::kAnswersVariable);
+        ::unsetenv(platform::kLogVariable);
     }
     void TearDown() override
     {
         platform::setFilePanels(nullptr);
         platform::setAlerts(nullptr);
         ScriptedDialogs::instance().reset();
+        ::unsetenv(platform::kAnswersVariable);
+        ::unsetenv(platform::kLogVariable);
         fs::remove_all(folder_);
     }
+
+    std::string contents(const fs::path& file) { return platform::readFile(file).value_or("<missing>"); }
 
     fs::path folder_;
 };
@@ -170,6 +177,91 @@ TEST_F(DialogsTest, CurrentImplementationCanBeReplaced)
     EXPECT_EQ(platform::filePanels().chooseFileToOpen("/x", "tavbank"), std::nullopt);
     EXPECT_EQ(platform::alerts().confirm("t", "m", "a", "b"), AlertAnswer::Default);
     EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 2u);
+}
+
+// With the in-memory queue empty, answers come from the answers file: a panel takes the first
+// panel line and a box the first alert line, each line used once and the rest kept; malformed
+// lines are dropped; a CR before the line end is ignored. Queued answers still come first.
+TEST_F(DialogsTest, AnswersComeFromTheAnswersFileWhenTheQueueIsEmpty)
+{
+    auto& dialogs = ScriptedDialogs::instance();
+    const fs::path answers = folder_ / "answers.txt";
+    ASSERT_TRUE(platform::writeFileAtomically(answers, "alert alternate\n"
+                                                       "panel\n"
+                                                       "panel /x/one.tavbank\n"
+                                                       "panel relative/two\n"
+                                                       "alert maybe\n"
+                                                       "panel cancel\r\n"
+                                                       "panel /x/My Preset\r\n"
+                                                       "alert default"));
+    ::setenv(platform::kAnswersVariable, answers.c_str(), 1);
+
+    dialogs.pushPanelAnswer(fs::path("/queued"));
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start", "tavbank"), fs::path("/queued"));
+    EXPECT_EQ(contents(answers).substr(0, 16), "alert alternate\n");
+
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start", "tavbank"), fs::path("/x/one.tavbank"));
+    EXPECT_EQ(contents(answers), "alert alternate\npanel cancel\npanel /x/My Preset\nalert default\n");
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start", "n", "tavpreset"), std::nullopt);
+    EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Alternate);
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start", "n", "tavpreset"), fs::path("/x/My Preset.tavpreset"));
+    EXPECT_EQ(contents(answers), "alert default\n");
+    platform::alerts().notice("t", "m");
+    EXPECT_EQ(contents(answers), "alert default\n");
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start", ""), std::nullopt);
+    EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Default);
+    EXPECT_EQ(contents(answers), "");
+    EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Default);
+    EXPECT_EQ(dialogs.requests().size(), 9u);
+
+    // The replace question of a save runs through the same file.
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "Old.tavpreset", "x"));
+    ASSERT_TRUE(platform::writeFileAtomically(answers, "panel " + (folder_ / "Old").string() + "\nalert alternate\n"));
+    EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "Old", "tavpreset"), folder_ / "Old.tavpreset");
+    EXPECT_EQ(contents(answers), "");
+
+    // A missing answers file gives no answer and is not created.
+    ::setenv(platform::kAnswersVariable, (folder_ / "none" / "answers.txt").c_str(), 1);
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start", "tavbank"), std::nullopt);
+    EXPECT_FALSE(fs::exists(folder_ / "none"));
+}
+
+// Every request is appended to the log as one line with its folder, name, type, texts, buttons
+// and answer; quotes, line breaks and bytes that are not UTF-8 are escaped so that each request
+// stays one line.
+TEST_F(DialogsTest, EveryRequestIsLoggedAsOneLine)
+{
+    auto& dialogs = ScriptedDialogs::instance();
+    const fs::path log = folder_ / "log.txt";
+    ::setenv(platform::kLogVariable, log.c_str(), 1);
+    dialogs.pushPanelAnswer(fs::path("/a/B\xC3\xA9nd.tavbank"));
+    dialogs.pushPanelAnswer(fs::path("/a/Pad"));
+    dialogs.pushAlertAnswer(AlertAnswer::Alternate);
+
+    platform::filePanels().chooseFileToOpen("/s/Banks", "tavbank");
+    platform::filePanels().chooseFileToSave("/s/Presets", "Say \"hi\"", "tavpreset");
+    platform::filePanels().chooseFileToSave("/s", "", "");
+    platform::filePanels().chooseFileToOpen("/s", "");
+    platform::alerts().confirm("Save", kReplaceText, "No", "Replace");
+    platform::alerts().confirm("Delete", "Gone\x01 \xFF?", "Yes", "No");
+    platform::alerts().notice("Removal denied", "Can't delete a factory Preset!");
+
+    EXPECT_EQ(contents(log),
+              "open panel in \"/s/Banks\" for .tavbank -> \"/a/B\xC3\xA9nd.tavbank\"\n"
+              "save panel in \"/s/Presets\" suggesting \"Say \\\"hi\\\"\" (.tavpreset) -> \"/a/Pad.tavpreset\"\n"
+              "save panel in \"/s\" -> cancel\n"
+              "open panel in \"/s\" for any file -> cancel\n"
+              "alert \"Save\": \"A file with the same name already exists.\\nDo you want to replace it?\" [No] [Replace] "
+              "-> \"Replace\"\n"
+              "alert \"Delete\": \"Gone\\x01 \\xFF?\" [Yes] [No] -> \"Yes\"\n"
+              "notice \"Removal denied\": \"Can't delete a factory Preset!\" [OK]\n");
+    EXPECT_EQ(dialogs.requests().size(), 7u);
+
+    // Without the variable nothing more is written.
+    ::unsetenv(platform::kLogVariable);
+    platform::alerts().notice("t", "m");
+    const std::string logged = contents(log);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 7);
 }
 
 } // namespace
