@@ -70,42 +70,38 @@ std::string fileIn(std::string_view folder, const char* name)
 
 } // namespace
 
-std::optional<std::string> idText(std::string_view idPinUtf8)
+std::optional<ManagerFolder> managerFolder(const presetbank::StartupPath& start, bool autoPath)
 {
-    if (!presetbank::isFolderSafeId(idPinUtf8) || idPinUtf8.size() > kMaxPinTextBytes)
+    if (!start.idText || !presetbank::isFolderSafeId(*start.idText))
         return std::nullopt;
-    return std::string(idPinUtf8);
-}
-
-std::optional<std::string> managerFolder(const std::optional<std::string>& base, std::string_view idPinUtf8,
-                                         bool autoPath)
-{
-    const std::optional<std::string> id = idText(idPinUtf8);
-    if (!id)
-        return std::nullopt;
-    std::string folder;
-    if (!autoPath) {
-        if (!base || base->empty())
+    std::string base;
+    if (autoPath) {
+        // The host's "Preset.txt" lies in the folder the host keeps the product's files in.
+        const std::string_view preset = start.workingPath ? std::string_view(*start.workingPath) : std::string_view();
+        if (preset.empty() || preset.front() != '/')
             return std::nullopt;
-        folder = *base;
+        base = preset.substr(0, preset.rfind('/') + 1);
+    } else {
+        if (!start.baseFolder || start.baseFolder->empty())
+            return std::nullopt;
+        base = *start.baseFolder;
     }
-    folder += "Quorvane/";
-    folder += *id;
-    folder += "/";
-    if (folder.size() + std::string_view(kListFileName).size() > kMaxPathBytes)
+    ManagerFolder folder;
+    folder.path = base + "Quorvane/" + *start.idText + "/";
+    if (folder.path.size() + std::string_view(kListFileName).size() > kMaxPathBytes)
         return std::nullopt;
+    folder.base = std::move(base);
+    folder.id = *start.idText;
     return folder;
 }
 
-void createManagerFolders(const std::optional<std::string>& base, std::string_view idPinUtf8, bool autoPath)
+void createManagerFolders(const ManagerFolder& folder)
 {
-    if (autoPath || !managerFolder(base, idPinUtf8, autoPath))
-        return;
-    std::string folder = *base + "Quorvane";
-    ::mkdir(folder.c_str(), 0777);
-    folder += "/";
-    folder += idPinUtf8;
-    ::mkdir(folder.c_str(), 0777);
+    std::string level = folder.base + "Quorvane";
+    ::mkdir(level.c_str(), 0777);
+    level += "/";
+    level += folder.id;
+    ::mkdir(level.c_str(), 0777);
 }
 
 std::string listFileBytes(std::string_view listText)

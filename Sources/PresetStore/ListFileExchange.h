@@ -1,8 +1,10 @@
 // The two files through which the halves of the list-file manager talk: "List.txt" (the 128 names
 // as one numbered list line) and "Path.txt" (the path chosen in the last file panel), both in the
-// manager folder base folder + "Quorvane/" + ID + "/". Both halves form the folder and read and
-// write the files through these functions, so they always meet on the same bytes.
+// manager folder. Both halves form the folder and read and write the files through these
+// functions, so they always meet on the same bytes.
 #pragma once
+
+#include "PresetStore/PresetBank.h"
 
 #include <cstddef>
 #include <optional>
@@ -20,27 +22,26 @@ inline constexpr std::size_t kMaxPathBytes = 1023;
 inline constexpr std::size_t kMaxChosenPathBytes = 1022;
 // Longest part of the List.txt line a reader looks at.
 inline constexpr std::size_t kMaxListLineBytes = 3999;
-// Longest ID text taken from the pin.
-inline constexpr std::size_t kMaxPinTextBytes = 500;
 
-// The ID text as the folder name below "Quorvane/"; nothing when it is longer than 500 bytes or
-// holds "/", ".." or a NUL byte (it must name one folder, never climb out of it). An empty ID
-// names "Quorvane/" itself, as for the startup bank path.
-std::optional<std::string> idText(std::string_view idPinUtf8);
+// The manager folder: base + "Quorvane/" + ID text + "/". The base is the expanded PathMac pin
+// while AutoPath is off, and the folder that holds the host's resolved "Preset.txt" while it is
+// on, so that nothing is ever written relative to the process's working folder.
+struct ManagerFolder {
+    std::string base;  // "Quorvane" follows it directly (PathMac is given with its trailing "/")
+    std::string id;    // ID text: one folder name
+    std::string path;  // base + "Quorvane/" + id + "/"
+};
 
-// The manager folder, ending in "/": base folder + "Quorvane/" + ID text + "/", or, while AutoPath
-// is true, the folder "Quorvane/" + ID text + "/" relative to the current directory (the base
-// folder is then ignored). The base folder is the expanded PathMac pin as the startup bank path
-// formed it (presetbank::startupBankPath). Nothing when the ID text is refused, when AutoPath is
-// false and there is no base folder (a failed or empty expansion), or when the folder plus a file
-// name would not fit a path buffer.
-std::optional<std::string> managerFolder(const std::optional<std::string>& base, std::string_view idPinUtf8,
-                                         bool autoPath);
+// The manager folder of a manager's startup settings (presetbank::startupBankPath, formed at
+// graph start or initialize; autoPath as it was then). Nothing when there is none: the ID is
+// refused, AutoPath is off and PathMac gave no base folder, AutoPath is on and the host gave no
+// absolute path for "Preset.txt", or the folder plus a file name would not fit a path buffer.
+// Without a manager folder a half reads and writes neither List.txt nor Path.txt.
+std::optional<ManagerFolder> managerFolder(const presetbank::StartupPath& start, bool autoPath);
 
-// Creates base folder + "Quorvane" and then base folder + "Quorvane/" + ID text with mode 0777
-// while AutoPath is false; failures (an existing folder) are ignored. Does nothing while AutoPath
-// is true or when managerFolder would give nothing.
-void createManagerFolders(const std::optional<std::string>& base, std::string_view idPinUtf8, bool autoPath);
+// Creates base + "Quorvane" and then base + "Quorvane/" + ID text with mode 0777; failures (an
+// existing folder) are ignored: a missing folder shows as a failed write.
+void createManagerFolders(const ManagerFolder& folder);
 
 // List.txt bytes: the numbered list text followed by CR LF.
 std::string listFileBytes(std::string_view listText);

@@ -14,27 +14,101 @@ void makeFolder(const std::string& folder)
 
 } // namespace
 
-ListManagerGui::ListManagerGui()
+ListManagerGui::ListManagerGui(const Rules& rules) : rules_(rules)
 {
     refCount = 1;
     listText = presetbank::SaveList(names);
+    initializePin(kPresetNumber, presetNumber, &ListManagerGui::onSetPresetNumber);
+    initializePin(kPresetList, presetList, &ListManagerGui::onSetPresetList);
+    initializePin(kPresetName, presetName, &ListManagerGui::onSetPresetName);
+    initializePin(kLoadPreset, loadPresetPin, &ListManagerGui::onSetLoadPreset);
+    initializePin(kSavePreset, savePresetPin, &ListManagerGui::onSetSavePreset);
+    initializePin(kFixPreset, fixPresetPin, &ListManagerGui::onSetFixPreset);
+    initializePin(kLoadBank, loadBankPin, &ListManagerGui::onSetLoadBank);
+    initializePin(kSaveBank, saveBankPin, &ListManagerGui::onSetSaveBank);
+    initializePin(kId, idPin, &ListManagerGui::onSetID);
+    initializePin(kAutoPath, autoPath, &ListManagerGui::onSetAutoPath);
+    initializePin(kPathPC, pathPC, &ListManagerGui::onSetPathPC);
+    initializePin(kPathMac, pathMac, &ListManagerGui::onSetPathMac);
+    initializePin(kGuiUpdate, guiUpdate, &ListManagerGui::onSetGuiUpdate);
+    initializePin(kNameSave, nameSave, &ListManagerGui::onSetNameSave);
+}
+
+// --- Shared handlers ---------------------------------------------------------------------------
+
+void ListManagerGui::onSetPresetNumber()
+{
+    const int32_t value = presetNumber.getValue();
+    send(value); // other values are commands of the processing half (128-136) or nothing
+    if (isSlot(value)) {
+        current = value;
+        showName(current);
+    }
+}
+
+void ListManagerGui::onSetLoadPreset()
+{
+    if (loadPresetButton.released(loadPresetPin.getValue()) && chooseToOpen(FileKind::Preset)) {
+        loadPresetFile();
+        send(kLoadPresetDone);
+    }
+}
+
+void ListManagerGui::onSetFixPreset()
+{
+    if (fixPresetButton.released(fixPresetPin.getValue()))
+        FixPreset();
+}
+
+void ListManagerGui::onSetLoadBank()
+{
+    if (loadBankButton.released(loadBankPin.getValue()) && chooseToOpen(FileKind::Bank)) {
+        loadBankFile(workingPath.view(), rules_.bankLoadSetsPresetNumber);
+        send(kLoadBankDone);
+    }
+}
+
+void ListManagerGui::onSetSaveBank()
+{
+    if (saveBankButton.released(saveBankPin.getValue()) && chooseToSave(FileKind::Bank, "")) {
+        saveBankFile();
+        send(kSaveBankDone);
+    }
 }
 
 // --- Start ------------------------------------------------------------------------------------
 
-void ListManagerGui::readStartupSettings()
+void ListManagerGui::showStartState()
 {
+    setTextPin(presetList, listText);
     settings = presetbank::startupBankPath(host, autoPath.getValue(), idPin.getValue(), pathMac.getValue());
     // A refused or failed path leaves both paths empty: no file operation follows.
     startupPath.assign(settings.workingPath.value_or(std::string()));
     workingPath.assign(startupPath.view());
-}
-
-void ListManagerGui::clearCopies()
-{
     for (float& value : editBuffer)
         value = 0.0f;
     bankCopy.clear();
+    selectFromPresetNumber();
+    setTextPin(presetName, names.view(current));
+}
+
+// --- Messages from the processing half ---------------------------------------------------------
+
+bool ListManagerGui::takeCommonMessage(int32_t id)
+{
+    if (isSlot(id)) {
+        presetNumber = id;
+        current = id;
+        showName(current);
+    } else if (id == kReloadStartupBank) {
+        loadStartupBank();
+    } else if (id >= kCurrentBase && id <= kCurrentLast) {
+        presetNumber = id - kCurrentBase;
+        current = id - kCurrentBase;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 // --- Host -------------------------------------------------------------------------------------
@@ -151,6 +225,20 @@ void ListManagerGui::runOpenPanel(FileKind kind)
     takeChosen(platform::filePanels().chooseFileToOpen(panelFolder(kind), fileType(kind)));
 }
 
+bool ListManagerGui::chooseToOpen(FileKind kind)
+{
+    runOpenPanel(kind);
+    SavePath();
+    return chosen && useChosenPath();
+}
+
+bool ListManagerGui::chooseToSave(FileKind kind, std::string_view suggestedName)
+{
+    runSavePanel(kind, suggestedName);
+    SavePath();
+    return chosen && useChosenPath();
+}
+
 void ListManagerGui::takeChosen(const std::optional<std::filesystem::path>& answer)
 {
     chosenPath.clear();
@@ -158,9 +246,9 @@ void ListManagerGui::takeChosen(const std::optional<std::filesystem::path>& answ
     if (!answer)
         return;
     const std::string& path = answer->native();
-    if (path.empty() || path.size() > chosenPathLimit || path.find('\0') != std::string::npos)
+    if (path.empty() || path.size() > rules_.chosenPathLimit || path.find('\0') != std::string::npos)
         return;
-    if (chosenPathOneLine && path.find_first_of("\r\n") != std::string::npos)
+    if (rules_.chosenPathOneLine && path.find_first_of("\r\n") != std::string::npos)
         return;
     chosenPath = path;
     chosen = true;
@@ -173,12 +261,12 @@ bool ListManagerGui::useChosenPath()
 
 // --- Files on the interface copy ---------------------------------------------------------------
 
-bool ListManagerGui::loadPresetFile(bool showNameSave)
+bool ListManagerGui::loadPresetFile()
 {
     if (!presetbank::LoadPreset(workingPath.view(), names, current, editBuffer))
         return false;
     updateList();
-    if (showNameSave)
+    if (rules_.presetLoadShowsNameSave)
         showName(current);
     else
         setTextPin(presetName, names.view(current));

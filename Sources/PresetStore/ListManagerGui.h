@@ -9,6 +9,7 @@
 #include "MpInterface.h"
 #include "PresetStore/PresetBank.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -50,8 +51,45 @@ public:
     static constexpr int32_t kCurrentLast = 257;
     static constexpr int32_t kFactoryNames = 260;
 
+    enum class FileKind { Preset, Bank };
+
+    // Handlers of the pins both managers treat alike, registered by the constructor. A button
+    // acts on release.
+    void onSetPresetNumber(); // the value goes out as a message; a slot also becomes current
+    void onSetLoadPreset();   // open panel, chosen path out, the file into the copy, 128
+    void onSetFixPreset();    // FixPreset
+    void onSetLoadBank();     // open panel, chosen path out, the file into the copy, 131
+    void onSetSaveBank();     // save panel, chosen path out, the copy into the file, 132
+    void onSetID() {}
+    void onSetAutoPath() {}
+    void onSetPathPC() {}
+    void onSetPathMac() {}
+    void onSetGuiUpdate() {}
+
+    // Each manager's own handlers.
+    virtual void onSetPresetList() = 0;
+    virtual void onSetPresetName() = 0;
+    virtual void onSetSavePreset() = 0;
+    virtual void onSetNameSave() = 0;
+
 protected:
-    ListManagerGui();
+    // Where the two managers' shared handlers differ.
+    struct Rules {
+        bool presetLoadShowsNameSave;  // a preset file load shows the name on NameSave too
+        bool bankLoadSetsPresetNumber; // a bank file load sets PresetNumber to 0 itself
+        std::size_t chosenPathLimit;   // longest chosen path the processing half takes
+        bool chosenPathOneLine;        // the chosen path travels as one line of a file
+    };
+    explicit ListManagerGui(const Rules& rules);
+
+    // The current preset gets the name on PresetName (or just a message asks for it) and the
+    // processing half stores the live values into it.
+    virtual void FixPreset() = 0;
+    // The chosen path (empty after a cancel) to the processing half.
+    virtual void SavePath() = 0;
+    // savepresetfilename / savebankfilename: folder chain, then the save panel into the chosen
+    // path.
+    virtual void runSavePanel(FileKind kind, std::string_view suggestedName) = 0;
 
     // A button pin that acts when it goes from true to false; a press, or a repeated false,
     // does nothing.
@@ -68,16 +106,19 @@ protected:
         bool last_ = false;
     };
 
-    enum class FileKind { Preset, Bank };
-
     static bool isSlot(int32_t value) { return value >= 0 && value < presetbank::kPresets; }
     static const char* fileType(FileKind kind) { return kind == FileKind::Preset ? "tavpreset" : "tavbank"; }
 
     // --- Start ---------------------------------------------------------------------------------
-    // ID text, base folder and startup bank path from the pins; the working path starts there.
-    void readStartupSettings();
-    // Edit buffer and bank copy to zero.
-    void clearCopies();
+    // The start both managers share: PresetList shows the list text; ID text, base folder and
+    // startup bank path from the pins (the working path starts there); edit buffer and bank copy
+    // zeroed; current preset = PresetNumber; PresetName shows its name.
+    void showStartState();
+
+    // --- Messages from the processing half -----------------------------------------------------
+    // 0-127 (a selected slot), 128 (read the startup bank again) and 130-257 (current preset =
+    // id - 130), which both processing halves send alike. false for any other id.
+    bool takeCommonMessage(int32_t id);
 
     // --- Host ----------------------------------------------------------------------------------
     void send(int32_t id);
@@ -115,21 +156,24 @@ protected:
     static std::filesystem::path panelFolder(FileKind kind);
     // openpresetfilename / openbankfilename: folder chain, then the open panel.
     void runOpenPanel(FileKind kind);
-    // The chosen path from a panel's answer: refused like a cancel when longer than
-    // chosenPathLimit, holding a NUL, or (chosenPathOneLine) a line break; never cut to another
-    // file's name.
+    // The open or save panel, then the chosen path (empty after a cancel) to the processing
+    // half; true when a file was chosen and has become the working path.
+    bool chooseToOpen(FileKind kind);
+    bool chooseToSave(FileKind kind, std::string_view suggestedName);
+    // The chosen path from a panel's answer: refused like a cancel when longer than the rules'
+    // limit, holding a NUL, or (chosenPathOneLine) a line break; never cut to another file's name.
     void takeChosen(const std::optional<std::filesystem::path>& answer);
     // Working path = chosen path; false when it is refused.
     bool useChosenPath();
 
     // --- Files on the interface copy ------------------------------------------------------------
     // Preset file at the working path into the current name and the edit buffer; then the list,
-    // the name pins (NameSave too when showNameSave) and the GuiUpdate pulse. false when it could
-    // not be opened (nothing changes).
-    bool loadPresetFile(bool showNameSave);
+    // the name pins (NameSave only by the rules) and the GuiUpdate pulse. false when it could not
+    // be opened (nothing changes).
+    bool loadPresetFile();
     // Bank file at the path into the name table and bank copy; then the GuiUpdate pulse when the
-    // current preset was 0, current preset 0 (PresetNumber too when setPresetNumber), the list
-    // and PresetName. false when it could not be opened (nothing changes).
+    // current preset was 0, current preset 0 (PresetNumber too by the rules, and always for the
+    // startup bank), the list and PresetName. false when it could not be opened (nothing changes).
     bool loadBankFile(std::string_view path, bool setPresetNumber);
     // LoadStartupBank: the startup bank file, then the NameSave restore, also when the file is
     // missing.
@@ -162,9 +206,10 @@ protected:
     ReleaseButton loadPresetButton, savePresetButton, fixPresetButton, loadBankButton, saveBankButton;
     std::string chosenPath;                // last panel's path; empty when cancelled or refused
     bool chosen = false;
-    std::size_t chosenPathLimit = presetbank::kPathBytes - 1; // longest chosen path the peer takes
-    bool chosenPathOneLine = false;                           // the path travels as one file line
     presetbank::PathBuffer workingPath;    // what the file readers and writers open
     presetbank::PathBuffer startupPath;    // the startup bank file
     presetbank::StartupPath settings;      // ID text and base folder from the pins
+
+private:
+    Rules rules_;
 };

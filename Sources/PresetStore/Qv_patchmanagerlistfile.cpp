@@ -2,18 +2,17 @@
 // shared preset block by program change or by its interface half, which hands it file paths and
 // names only through "Path.txt" and "List.txt" in the manager folder. At graph start it reads the
 // startup bank and holds its busy gate at 1.0 for one second.
-#include "MpProcessing.h"
 #include "PresetStore/ListFileExchange.h"
-#include "PresetStore/PresetBank.h"
-#include "PresetStore/PresetBlock.h"
+#include "PresetStore/ListManagerProcessing.h"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 
-class Qv_patchmanagerlistfile : public MpBase {
+class Qv_patchmanagerlistfile : public ListManagerProcessing {
 public:
-    enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kBusyGate };
+    // Pins: ListManagerProcessing::Pin; the audio output is the busy gate, 1.0 while the startup
+    // countdown runs, else 0.0.
 
     // Messages between the halves are ids without payload. From the interface half: 0-127
     // select, then the commands below. To it: 0-127 this preset is now current, kListWritten,
@@ -33,82 +32,49 @@ public:
     static constexpr int32_t kCurrentBase = 130;
 
 private:
-    MidiInPin midiIn_;
-    MidiOutPin midiOut_;
-    StringInPin id_;
-    BoolInPin autoPath_;
-    StringInPin pathPc_;  // read nowhere: the product runs on one system
-    StringInPin pathMac_;
-    AudioOutPin busyGate_;
-
-    PresetBlock block_;
-    presetbank::BankMemory bank_;
-    presetbank::NameTable names_;
-    std::optional<std::string> baseFolder_;  // "" with AutoPath; nothing: PathMac refused, no files
     presetbank::PathBuffer workingPath_;
     presetbank::PathBuffer receivedPath_;
     bool receivedValid_ = false;
-    std::optional<std::string> idText_;  // nothing: ID refused
-    bool graphStarted_ = false;          // the manager folder exists only from the first graph start
-    int current_ = 0;                    // preset 0-127 that selection, snapshot and files act on
+    std::optional<listfile::ManagerFolder> folder_;  // from the last graph start; nothing: no files
+    bool graphStarted_ = false;
+    bool listAskedBeforeStart_ = false;  // a 134 came before the manager folder was known
     bool waiting_ = true;
-    float sampleRate_ = 0.0f;            // Hz
-    int32_t countdown_ = 0;              // samples left of the startup countdown
+    int32_t countdown_ = 0;  // samples left of the startup countdown
     float countdownSeconds_ = 1.0f;
     bool snapshotDone_ = false;
 
 public:
-    Qv_patchmanagerlistfile()
-    {
-        initializePin(kMidiIn, midiIn_);
-        initializePin(kMidiOut, midiOut_);
-        initializePin(kId, id_);
-        initializePin(kAutoPath, autoPath_);
-        initializePin(kPathPc, pathPc_);
-        initializePin(kPathMac, pathMac_);
-        initializePin(kBusyGate, busyGate_);
-    }
-
     int32_t open() noexcept override
     {
-        MpBase::open();
+        ListManagerProcessing::open();
         setSubProcess(&Qv_patchmanagerlistfile::subProcess);
-        if (host)
-            host->querySampleRate(&sampleRate_);
-        initSharedMemory();
         return 0;
     }
 
-    // File work of graph start: the startup bank is read here, never in the sub-process.
+    // File work of graph start: the startup bank is read here, never in the sub-process. The
+    // interface half's start-up 134 usually comes before the first graph start, when the manager
+    // folder is not known yet: it is answered here, once the startup bank's names are in.
     void onGraphStart() override
     {
         try {
             const presetbank::StartupPath start =
                 presetbank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
-            idText_ = start.idText;
-            baseFolder_ = start.baseFolder;
+            folder_ = listfile::managerFolder(start, autoPath_.value);
             graphStarted_ = true;
             workingPath_.assign(start.workingPath.value_or(std::string()));
             loadStartupBank();
+            if (listAskedBeforeStart_) {
+                listAskedBeforeStart_ = false;
+                saveList();
+            }
         } catch (...) {
             // An allocation failure leaves the bank as it was; the gate still runs.
-            countdown_ = countdownSamples();
+            countdown_ = countdownSamples(countdownSeconds_);
         }
         MpBase::onGraphStart();
     }
 
-    void onSetPins() override { busyGate_.setStreaming(true); }
-
-    void onMidiMessage(int, unsigned char* bytes, int size) override
-    {
-        if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0 || bytes[1] >= 0x80)
-            return;
-        const int preset = bytes[1];
-        select(preset);
-        if (host)
-            host->postMessageToGui(preset, 0, nullptr);
-        sendProgramChange(preset);
-    }
+    void onSetPins() override { audioOut_.setStreaming(true); }
 
     // Busy gate and startup countdown: fills the gate, at most one 256-value copy, no file work.
     void subProcess(int offset, int frames)
@@ -118,7 +84,7 @@ public:
             countdown_ -= frames;
             level = 1.0f;
         }
-        if (float* gate = busyGate_.getBuffer(); gate && frames > 0)
+        if (float* gate = audioOut_.getBuffer(); gate && frames > 0)
             std::fill(gate + offset, gate + offset + frames, level);
         if (countdown_ > 0 || snapshotDone_)
             return;
@@ -137,30 +103,17 @@ public:
     }
 
 private:
-    void initSharedMemory()
-    {
-        block_.open(host);
-        bank_.clear();
-    }
-
-    int32_t countdownSamples() const
-    {
-        const float samples = countdownSeconds_ * sampleRate_;
-        if (!(samples > 0.0f))
-            return 0;
-        return samples >= 2147483647.0f ? 2147483647 : static_cast<int32_t>(samples);
-    }
-
     void loadStartupBank()
     {
         presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Atof);
-        countdown_ = countdownSamples();
+        countdown_ = countdownSamples(countdownSeconds_);
     }
 
     void dispatch(int32_t id)
     {
         if (id >= 0 && id <= kLastPreset) {
-            select(id);
+            current_ = id;
+            ChangePreset();
             sendProgramChange(id);
             return;
         }
@@ -195,7 +148,10 @@ private:
             readList();
             return;
         case kSaveList:
-            saveList();
+            if (graphStarted_)
+                saveList();
+            else
+                listAskedBeforeStart_ = true;
             return;
         case kFixOnce:
             if (waiting_)
@@ -207,45 +163,23 @@ private:
         }
     }
 
-    void select(int preset)
-    {
-        current_ = presetbank::BankMemory::clampPreset(preset);
-        bank_.copyTo(current_, block_);
-    }
+    // Selecting announces nothing here: no controller dump.
+    void ChangePreset() override { bank_.copyTo(current_, block_); }
 
     void fixPreset() { bank_.storeFrom(current_, block_); }
 
-    void sendProgramChange(int preset)
-    {
-        const unsigned char bytes[3] = {0xC0, static_cast<unsigned char>(preset & 0x7F), 0x00};
-        midiOut_.send(bytes, 3, 0);
-    }
-
     void loadBank()
     {
-        if (!presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Atof))
-            return;
-        select(0);
-        if (host)
-            host->postMessageToGui(0, 0, nullptr);
-        sendProgramChange(0);
-    }
-
-    // The manager folder, once the graph has started and while its parts are usable.
-    std::optional<std::string> managerFolder() const
-    {
-        if (!graphStarted_ || !idText_)
-            return std::nullopt;
-        return listfile::managerFolder(baseFolder_, *idText_, autoPath_.value);
+        if (presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Atof))
+            selectAndAnnounce(0);
     }
 
     // Path.txt into the received path; true when a valid received path became the working path.
     bool takeReceivedPath()
     {
-        const std::optional<std::string> folder = managerFolder();
         listfile::PathFileRead read;
-        if (folder)
-            read = listfile::readPathFile(*folder);
+        if (folder_)
+            read = listfile::readPathFile(folder_->path);
         switch (read.status) {
         case listfile::PathFileRead::Status::Unreadable:
             receivedPath_.clear();
@@ -269,24 +203,21 @@ private:
 
     void readList()
     {
-        const std::optional<std::string> folder = managerFolder();
-        if (!folder)
+        if (!folder_)
             return;
-        const std::optional<std::string> line = listfile::readListFile(*folder);
+        const std::optional<std::string> line = listfile::readListFile(folder_->path);
         if (line && !line->empty())
             presetbank::ReadList(*line, names_);
     }
 
     void saveList()
     {
-        if (const std::optional<std::string> folder = managerFolder()) {
-            listfile::createManagerFolders(baseFolder_, *idText_, autoPath_.value);
-            listfile::writeListFile(*folder, presetbank::SaveList(names_));
+        if (folder_) {
+            listfile::createManagerFolders(*folder_);
+            listfile::writeListFile(folder_->path, presetbank::SaveList(names_));
         }
-        if (host) {
-            host->postMessageToGui(kCurrentBase + current_, 0, nullptr);
-            host->postMessageToGui(kListWritten, 0, nullptr);
-        }
+        postToGui(kCurrentBase + current_);
+        postToGui(kListWritten);
     }
 };
 

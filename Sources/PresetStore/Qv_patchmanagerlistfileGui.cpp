@@ -6,57 +6,33 @@
 
 class Qv_patchmanagerlistfileGui : public ListManagerGui {
 public:
-    // Pins: ListManagerGui::Pin, PresetNumber to NameSave.
+    // Pins: ListManagerGui::Pin, PresetNumber to NameSave, registered by ListManagerGui.
     Qv_patchmanagerlistfileGui()
+        : ListManagerGui(Rules{
+              .presetLoadShowsNameSave = false,
+              .bankLoadSetsPresetNumber = false, // PresetNumber follows with the processing half's 0
+              .chosenPathLimit = listfile::kMaxChosenPathBytes, // the path and CR LF in 1024 bytes
+              .chosenPathOneLine = true,                        // one line of Path.txt
+          })
     {
-        using Self = Qv_patchmanagerlistfileGui;
-        initializePin(kPresetNumber, presetNumber, &Self::onSetPresetNumber);
-        initializePin(kPresetList, presetList, &Self::onSetPresetList);
-        initializePin(kPresetName, presetName, &Self::onSetPresetName);
-        initializePin(kLoadPreset, loadPresetPin, &Self::onSetLoadPreset);
-        initializePin(kSavePreset, savePresetPin, &Self::onSetSavePreset);
-        initializePin(kFixPreset, fixPresetPin, &Self::onSetFixPreset);
-        initializePin(kLoadBank, loadBankPin, &Self::onSetLoadBank);
-        initializePin(kSaveBank, saveBankPin, &Self::onSetSaveBank);
-        initializePin(kId, idPin, &Self::onSetID);
-        initializePin(kAutoPath, autoPath, &Self::onSetAutoPath);
-        initializePin(kPathPC, pathPC, &Self::onSetPathPC);
-        initializePin(kPathMac, pathMac, &Self::onSetPathMac);
-        initializePin(kGuiUpdate, guiUpdate, &Self::onSetGuiUpdate);
-        initializePin(kNameSave, nameSave, &Self::onSetNameSave);
-        // Path.txt holds the path and CR LF in 1024 bytes, on one line.
-        chosenPathLimit = listfile::kMaxChosenPathBytes;
-        chosenPathOneLine = true;
     }
 
     // No bank file is read here: the processing half reads the startup bank itself.
     int32_t initialize() noexcept override
     {
         try {
-            setTextPin(presetList, listText);
-            readStartupSettings();
-            clearCopies();
-            selectFromPresetNumber();
-            setTextPin(presetName, names.view(current));
+            showStartState();
+            // The same settings as the processing half's graph start give the same folder.
+            folder_ = listfile::managerFolder(settings, autoPath.getValue());
             send(kStarted);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
     }
 
-    void onSetPresetNumber()
-    {
-        const int32_t value = presetNumber.getValue();
-        send(value); // values 128-135 are commands of the processing half
-        if (isSlot(value)) {
-            current = value;
-            showName(current);
-        }
-    }
-
     // A list set by the host renames the slots here; the processing half hears of it with the
     // next name edit. Its names pass the name rule like typed ones.
-    void onSetPresetList()
+    void onSetPresetList() override
     {
         std::wstring_view wideText = presetList.getValue();
         wideText = wideText.substr(0, wideText.find(L'\0'));
@@ -75,7 +51,7 @@ public:
     }
 
     // The edited name enters the table at once and goes to the processing half through List.txt.
-    void onSetPresetName()
+    void onSetPresetName() override
     {
         const std::string name = takePresetName();
         names.setName(current, name);
@@ -84,129 +60,58 @@ public:
         SaveList();
     }
 
-    void onSetLoadPreset()
-    {
-        if (!loadPresetButton.released(loadPresetPin.getValue()))
-            return;
-        runOpenPanel(FileKind::Preset);
-        SavePath();
-        if (chosen && useChosenPath()) {
-            loadPresetFile(false);
-            send(kLoadPresetDone);
-        }
-    }
-
     // This half writes the file from its copy; the processing half rewrites it with the live
     // values.
-    void onSetSavePreset()
+    void onSetSavePreset() override
     {
-        if (!savePresetButton.released(savePresetPin.getValue()))
-            return;
-        runSavePanel(FileKind::Preset, names.view(current));
-        SavePath();
-        if (chosen && useChosenPath()) {
+        if (savePresetButton.released(savePresetPin.getValue()) &&
+            chooseToSave(FileKind::Preset, names.view(current))) {
             savePresetFile();
             send(kSavePresetDone);
         }
     }
 
-    void onSetFixPreset()
-    {
-        if (fixPresetButton.released(fixPresetPin.getValue()))
-            FixPreset();
-    }
-
-    void onSetLoadBank()
-    {
-        if (!loadBankButton.released(loadBankPin.getValue()))
-            return;
-        runOpenPanel(FileKind::Bank);
-        SavePath();
-        // PresetNumber follows with the processing half's message 0.
-        if (chosen && useChosenPath()) {
-            loadBankFile(workingPath.view(), false);
-            send(kLoadBankDone);
-        }
-    }
-
-    void onSetSaveBank()
-    {
-        if (!saveBankButton.released(saveBankPin.getValue()))
-            return;
-        runSavePanel(FileKind::Bank, "");
-        SavePath();
-        if (chosen && useChosenPath()) {
-            saveBankFile();
-            send(kSaveBankDone);
-        }
-    }
-
-    void onSetID() {}
-    void onSetAutoPath() {}
-    void onSetPathPC() {}
-    void onSetPathMac() {}
-    void onSetGuiUpdate() {}
-    void onSetNameSave() { ReadNamesavePin(); }
+    void onSetNameSave() override { ReadNamesavePin(); }
 
     int32_t receiveMessageFromAudio(int32_t id, int32_t, void*) noexcept override
     {
         try {
-            if (isSlot(id)) {
-                presetNumber = id;
-                current = id;
-                showName(current);
-            } else if (id == kReloadStartupBank) {
-                loadStartupBank();
-            } else if (id == kListReady) {
+            if (id == kListReady)
                 ReadList();
-            } else if (id >= kCurrentBase && id <= kCurrentLast) {
-                presetNumber = id - kCurrentBase;
-                current = id - kCurrentBase;
-            }
+            else
+                takeCommonMessage(id);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
     }
 
 private:
-    void FixPreset() { send(kFixPresetCommand); }
+    void FixPreset() override { send(kFixPresetCommand); }
 
     void ReadNamesavePin() { takeNameSave(); }
 
-    std::optional<std::string> managerFolder() const
-    {
-        if (!settings.idText)
-            return std::nullopt;
-        return listfile::managerFolder(settings.baseFolder, *settings.idText, autoPath.getValue());
-    }
-
-    void createFolders() const
-    {
-        if (settings.idText)
-            listfile::createManagerFolders(settings.baseFolder, *settings.idText, autoPath.getValue());
-    }
-
     // Path.txt gets the chosen path, or only CR LF after a cancel; without a manager folder
     // nothing is written.
-    void SavePath()
+    void SavePath() override
     {
-        createFolders();
-        if (const auto folder = managerFolder())
-            listfile::writePathFile(*folder, chosenPath);
+        if (!folder_)
+            return;
+        listfile::createManagerFolders(*folder_);
+        listfile::writePathFile(folder_->path, chosenPath);
     }
 
     // List.txt gets the list text; 133 follows even when the write failed.
     void SaveList()
     {
-        createFolders();
-        if (const auto folder = managerFolder())
-            listfile::writeListFile(*folder, listText);
+        if (folder_) {
+            listfile::createManagerFolders(*folder_);
+            listfile::writeListFile(folder_->path, listText);
+        }
         send(kListChanged);
     }
 
-    // savepresetfilename / savebankfilename: the panel itself gives the file its type; no
-    // question of this half's own.
-    void runSavePanel(FileKind kind, std::string_view suggestedName)
+    // The panel itself gives the file its type; no question of this half's own.
+    void runSavePanel(FileKind kind, std::string_view suggestedName) override
     {
         buildFolderChain(kind);
         takeChosen(platform::filePanels().chooseFileToSave(panelFolder(kind), suggestedName, fileType(kind)));
@@ -216,8 +121,7 @@ private:
     // preset here only.
     void ReadList()
     {
-        const auto folder = managerFolder();
-        const auto line = folder ? listfile::readListFile(*folder) : std::nullopt;
+        const auto line = folder_ ? listfile::readListFile(folder_->path) : std::nullopt;
         if (line && !line->empty()) {
             presetbank::ReadList(*line, names);
             setTextPin(presetList, *line);
@@ -225,6 +129,8 @@ private:
         ReadNamesavePin();
         showName(current);
     }
+
+    std::optional<listfile::ManagerFolder> folder_; // from initialize; nothing: no List/Path.txt
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerlistfileGui, L"QV_PatchManagerListfile")

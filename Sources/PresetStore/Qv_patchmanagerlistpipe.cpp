@@ -3,30 +3,15 @@
 // and announces it with the controller dump and a program change. It carries out the interface
 // half's file and list commands, and one second after the interface half starts it stores the
 // running sound into the current preset and brings in the factory bank.
-#include "MpProcessing.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/FactoryBank.h"
-#include "PresetStore/PresetBank.h"
-#include "PresetStore/PresetBlock.h"
+#include "PresetStore/ListManagerProcessing.h"
 
 #include <cstring>
-#include <limits>
 #include <string>
 #include <string_view>
 
 namespace {
-
-// trunc(seconds x rate) in single precision; a rate that is no positive number gives 0 and a
-// product beyond int range the largest int, so no host value makes the conversion undefined.
-int32_t countdownSamples(float seconds, float sampleRate)
-{
-    const float product = seconds * sampleRate;
-    if (!(product > 0.0f))
-        return 0;
-    if (product >= 2147483648.0f)
-        return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(product);
-}
 
 // A message payload as text: up to its first NUL, never past size; nothing for a null pointer or
 // a size of 0 or less.
@@ -41,9 +26,9 @@ std::string_view payloadText(int32_t size, const void* data)
 
 } // namespace
 
-class Qv_patchmanagerlistpipe : public MpBase {
+class Qv_patchmanagerlistpipe : public ListManagerProcessing {
 public:
-    enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kKeepAwake };
+    // Pins: ListManagerProcessing::Pin; the audio output is never written.
 
     // Messages from the interface half; ids 0-127 select that preset.
     static constexpr int32_t kLoadPreset = 128;
@@ -65,49 +50,22 @@ public:
     // A received path this short is taken for no file at all.
     static constexpr std::size_t kShortestPath = 10;
 
-    Qv_patchmanagerlistpipe()
-    {
-        initializePin(kMidiIn, midiIn_);
-        initializePin(kMidiOut, midiOut_);
-        initializePin(kId, id_);
-        initializePin(kAutoPath, autoPath_);
-        initializePin(kPathPc, pathPc_);
-        initializePin(kPathMac, pathMac_);
-        initializePin(kKeepAwake, keepAwake_);
-    }
-
     int32_t open() noexcept override
     {
-        MpBase::open();
+        ListManagerProcessing::open();
         setSubProcess(&Qv_patchmanagerlistpipe::subProcess);
-        if (host)
-            host->querySampleRate(&sampleRate_);
-        InitSharedMemory();
         return mpapi::MP_RESULT_OK;
     }
 
     void onGraphStart() override
     {
         formStartupPath();
-        countdown_ = countdownSamples(kCountdownSeconds, sampleRate_);
+        countdown_ = countdownSamples(kCountdownSeconds);
         MpPluginBase::onGraphStart();
     }
 
     // Keeps the sub-process (and with it the start-up countdown) running on every block.
-    void onSetPins() override { keepAwake_.setStreaming(true); }
-
-    using MpBase::onMidiMessage;
-    // A program change on any channel selects its preset and is passed on, on channel 1.
-    void onMidiMessage(int /*pin*/, unsigned char* bytes, int size) override
-    {
-        if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0 || bytes[1] >= kPresets)
-            return;
-        const int program = bytes[1];
-        current_ = program;
-        ChangePreset();
-        postToGui(program);
-        sendProgramChange(program);
-    }
+    void onSetPins() override { audioOut_.setStreaming(true); }
 
     void subProcess(int /*offset*/, int frames)
     {
@@ -135,7 +93,7 @@ public:
     void FixPreset() { bank_.storeFrom(current_, block_); }
 
     // The current preset into the block, announced by the controller dump.
-    void ChangePreset()
+    void ChangePreset() override
     {
         bank_.copyTo(current_, block_);
         SendDump();
@@ -153,12 +111,6 @@ public:
     }
 
 private:
-    void InitSharedMemory()
-    {
-        block_.open(host);
-        bank_.clear();
-    }
-
     // The startup bank path into the working path; no path (no file operation) when the pins
     // give none.
     void formStartupPath()
@@ -200,12 +152,8 @@ private:
             break;
         case kLoadBank:
             if (LoadPath() && presetbank::LoadBank(workingPath_.view(), names_, bank_,
-                                                   presetbank::FieldConversion::Decimal)) {
-                current_ = 0;
-                ChangePreset();
-                postToGui(0);
-                sendProgramChange(0);
-            }
+                                                   presetbank::FieldConversion::Decimal))
+                selectAndAnnounce(0);
             break;
         case kSaveBank:
             if (LoadPath()) {
@@ -223,7 +171,7 @@ private:
             SaveList();
             if (waiting_) {
                 waiting_ = false;
-                countdown_ = countdownSamples(kCountdownSeconds, sampleRate_);
+                countdown_ = countdownSamples(kCountdownSeconds);
             }
             break;
         case kStopWaiting:
@@ -279,34 +227,9 @@ private:
         return workingPath_.assign(receivedPath_.view());
     }
 
-    void sendProgramChange(int program)
-    {
-        const unsigned char bytes[3] = {0xC0, static_cast<unsigned char>(program & 0x7F), 0x00};
-        midiOut_.send(bytes, 3, 0);
-    }
-
-    void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr)
-    {
-        if (host)
-            host->postMessageToGui(id, size, data);
-    }
-
-    MidiInPin midiIn_;
-    MidiOutPin midiOut_;
-    StringInPin id_;
-    BoolInPin autoPath_;
-    StringInPin pathPc_;  // not read
-    StringInPin pathMac_;
-    AudioOutPin keepAwake_;  // never written; streaming keeps the sub-process running
-
-    PresetBlock block_;
-    presetbank::BankMemory bank_;
-    presetbank::NameTable names_;
     presetbank::PathBuffer workingPath_;
     presetbank::PathBuffer receivedPath_;  // the last message 136
-    int current_ = 0;                      // preset 0-127
     bool waiting_ = true;                  // until the interface half has started
-    float sampleRate_ = 0.0f;              // Hz
     int32_t countdown_ = 0;                // samples to the start-up store
     bool prelude_ = false;                 // the one-time pass through preset 1 has happened
 };

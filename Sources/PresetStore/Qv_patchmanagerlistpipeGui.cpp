@@ -6,34 +6,21 @@
 
 class Qv_patchmanagerlistpipeGui : public ListManagerGui {
 public:
-    // Pins: ListManagerGui::Pin, PresetNumber to NameSave.
+    // Pins: ListManagerGui::Pin, PresetNumber to NameSave, registered by ListManagerGui.
     Qv_patchmanagerlistpipeGui()
+        : ListManagerGui(Rules{
+              .presetLoadShowsNameSave = true,
+              .bankLoadSetsPresetNumber = true,
+              .chosenPathLimit = presetbank::kPathBytes - 1, // the processing half's path buffer
+              .chosenPathOneLine = false,
+          })
     {
-        using Self = Qv_patchmanagerlistpipeGui;
-        initializePin(kPresetNumber, presetNumber, &Self::onSetPresetNumber);
-        initializePin(kPresetList, presetList, &Self::onSetPresetList);
-        initializePin(kPresetName, presetName, &Self::onSetPresetName);
-        initializePin(kLoadPreset, loadPresetPin, &Self::onSetLoadPreset);
-        initializePin(kSavePreset, savePresetPin, &Self::onSetSavePreset);
-        initializePin(kFixPreset, fixPresetPin, &Self::onSetFixPreset);
-        initializePin(kLoadBank, loadBankPin, &Self::onSetLoadBank);
-        initializePin(kSaveBank, saveBankPin, &Self::onSetSaveBank);
-        initializePin(kId, idPin, &Self::onSetID);
-        initializePin(kAutoPath, autoPath, &Self::onSetAutoPath);
-        initializePin(kPathPC, pathPC, &Self::onSetPathPC);
-        initializePin(kPathMac, pathMac, &Self::onSetPathMac);
-        initializePin(kGuiUpdate, guiUpdate, &Self::onSetGuiUpdate);
-        initializePin(kNameSave, nameSave, &Self::onSetNameSave);
     }
 
     int32_t initialize() noexcept override
     {
         try {
-            setTextPin(presetList, listText);
-            readStartupSettings();
-            clearCopies();
-            selectFromPresetNumber();
-            setTextPin(presetName, names.view(current));
+            showStartState();
             loadStartupBank();
             send(kStarted);
         } catch (...) {
@@ -41,41 +28,19 @@ public:
         return mpapi::MP_RESULT_OK;
     }
 
-    void onSetPresetNumber()
-    {
-        const int32_t value = presetNumber.getValue();
-        send(value); // values 128-136 are commands of the processing half
-        if (isSlot(value)) {
-            current = value;
-            showName(current);
-        }
-    }
-
-    void onSetPresetList() {}
+    void onSetPresetList() override {}
 
     // The name editing rule; the table takes the name only through FixPreset or, for the length
     // of a save, SavePreset.
-    void onSetPresetName()
+    void onSetPresetName() override
     {
         takePresetName();
         updateList();
     }
 
-    void onSetLoadPreset()
-    {
-        if (!loadPresetButton.released(loadPresetPin.getValue()))
-            return;
-        runOpenPanel(FileKind::Preset);
-        SavePath();
-        if (chosen && useChosenPath()) {
-            loadPresetFile(true);
-            send(kLoadPresetDone);
-        }
-    }
-
     // The file gets the edited name; the slot keeps its old one. The processing half then takes
     // the name from the file and rewrites it with the live values.
-    void onSetSavePreset()
+    void onSetSavePreset() override
     {
         if (!savePresetButton.released(savePresetPin.getValue()))
             return;
@@ -84,9 +49,7 @@ public:
         names.setName(current, edited);
         updateList();
         SaveList();
-        runSavePanel(FileKind::Preset, names.view(current));
-        SavePath();
-        if (chosen && useChosenPath()) {
+        if (chooseToSave(FileKind::Preset, names.view(current))) {
             savePresetFile();
             send(kSavePresetDone);
         }
@@ -95,62 +58,20 @@ public:
         SaveList();
     }
 
-    void onSetFixPreset()
-    {
-        if (fixPresetButton.released(fixPresetPin.getValue()))
-            FixPreset();
-    }
-
-    void onSetLoadBank()
-    {
-        if (!loadBankButton.released(loadBankPin.getValue()))
-            return;
-        runOpenPanel(FileKind::Bank);
-        SavePath();
-        if (chosen && useChosenPath()) {
-            loadBankFile(workingPath.view(), true);
-            send(kLoadBankDone);
-        }
-    }
-
-    void onSetSaveBank()
-    {
-        if (!saveBankButton.released(saveBankPin.getValue()))
-            return;
-        runSavePanel(FileKind::Bank, "");
-        SavePath();
-        if (chosen && useChosenPath()) {
-            saveBankFile();
-            send(kSaveBankDone);
-        }
-    }
-
-    void onSetID() {}
-    void onSetAutoPath() {}
-    void onSetPathPC() {}
-    void onSetPathMac() {}
-    void onSetGuiUpdate() {}
-    void onSetNameSave() {}
+    void onSetNameSave() override {}
 
     int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) noexcept override
     {
         try {
-            if (isSlot(id)) {
-                presetNumber = id;
-                current = id;
-                showName(current);
-            } else if (id == kReloadStartupBank) {
-                loadStartupBank();
-            } else if (id == kListReady) {
+            if (id == kListReady) {
                 ReadList(size, data);
-            } else if (id >= kCurrentBase && id <= kCurrentLast) {
-                presetNumber = id - kCurrentBase;
-                current = id - kCurrentBase;
             } else if (id == kFactoryNames) {
                 LoadStartupNames();
                 selectFromPresetNumber();
                 // The pins name the current preset, which the factory names have just renamed.
                 showName(current);
+            } else {
+                takeCommonMessage(id);
             }
         } catch (...) {
         }
@@ -160,7 +81,7 @@ public:
 private:
     // The current preset takes the name on PresetName and the processing half stores the live
     // values into it.
-    void FixPreset()
+    void FixPreset() override
     {
         const std::string name = takePresetName();
         names.setName(current, name);
@@ -170,12 +91,12 @@ private:
         send(kFixPresetCommand);
     }
 
-    void SavePath() { sendText(kChosenPath, chosenPath); }
+    void SavePath() override { sendText(kChosenPath, chosenPath); }
     void SaveList() { sendText(kListChanged, listText); }
 
-    // savepresetfilename / savebankfilename: the extension is added only when the typed name
-    // lacks it, and an existing file is replaced only on "Replace".
-    void runSavePanel(FileKind kind, std::string_view suggestedName)
+    // The extension is added only when the typed name lacks it, and an existing file is replaced
+    // only on "Replace".
+    void runSavePanel(FileKind kind, std::string_view suggestedName) override
     {
         buildFolderChain(kind);
         takeChosen(platform::chooseFileToSaveAskingReplace(panelFolder(kind), suggestedName, fileType(kind)));

@@ -1,168 +1,42 @@
 // The list-file manager's interface half driven as the host drives it: bare-id messages, the
 // chosen path in Path.txt, the names in List.txt, scripted panels. Most cases run the interface
 // half alone so every message stays visible; the last runs both halves through a bank load.
-#include "Dialogs.h"
-#include "Host.h"
-#include "MpFactory.h"
-#include "PresetStore/PresetBank.h"
+#include "PresetStore/ManagerTestSupport.h"
 #include "TextFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+using namespace managertest;
 
 namespace {
 
-namespace fs = std::filesystem;
 using platform::DialogRequest;
 using platform::ScriptedDialogs;
 using tavhost::boolValue;
 using tavhost::CallKind;
 using tavhost::intValue;
-using tavhost::Side;
 using tavhost::textValue;
 
-enum Pin { kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset, kFixPreset, kLoadBank, kSaveBank,
-           kId, kAutoPath, kPathPC, kPathMac, kGuiUpdate, kNameSave };
-
-mpapi::IMpFactory* bundleFactory()
-{
-    void* f = nullptr;
-    MP_GetFactory(&f);
-    return static_cast<mpapi::IMpFactory*>(f);
-}
-
-// Hands out only interface halves, so the messages they post stay recorded and undelivered.
-struct InterfaceOnlyFactory final : mpapi::IMpFactory {
-    int32_t queryInterface(const mpapi::MpGuid&, void** object) override
-    {
-        *object = nullptr;
-        return mpapi::MP_RESULT_UNSUPPORTED;
-    }
-    int32_t addRef() override { return 1; }
-    int32_t release() override { return 1; }
-    int32_t createInstance(const wchar_t* id, int32_t type, mpapi::IMpUnknown* host, void** object) override
-    {
-        if (type != 1) {
-            *object = nullptr;
-            return mpapi::MP_RESULT_UNSUPPORTED;
-        }
-        return bundleFactory()->createInstance(id, type, host, object);
-    }
-    int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
-    {
-        return bundleFactory()->getSdkInformation(version, maxChars, text);
-    }
-};
-
-std::string textOf(const tavhost::Bytes& bytes)
-{
-    std::wstring wide;
-    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
-        wide.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | bytes[i + 3] << 24));
-    return tavhost::wideToUtf8(wide);
-}
-
-template <class T>
-T last(const std::vector<T>& sent)
-{
-    return sent.empty() ? T() : sent.back();
-}
-
-std::string listWith(std::vector<std::pair<int, std::string>> renamed)
-{
-    presetbank::NameTable names;
-    for (auto& [slot, name] : renamed)
-        names.setName(slot, name);
-    return presetbank::SaveList(names);
-}
-
-class ListfileGuiTest : public ::testing::Test {
+class ListfileGuiTest : public ManagerGuiTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-listfile-gui-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        ::setenv("TAVRIN_SHARED_FOLDER", folder_.c_str(), 1);
-        ScriptedDialogs::instance().reset();
-        manager_ = folder_ / "Quorvane" / "TAVRIN ONE";
-        presets_ = manager_ / "Presetbase" / "Presets";
-        banks_ = manager_ / "Presetbase" / "Banks";
-    }
-    void TearDown() override
-    {
-        host_.reset();
-        ScriptedDialogs::instance().reset();
-        ::unsetenv("TAVRIN_SHARED_FOLDER");
-        fs::remove_all(folder_);
-    }
-
-    std::size_t start(bool bothHalves = false, std::vector<std::pair<int, tavhost::Bytes>> pins = {})
-    {
-        tavhost::HostConfig config;
-        config.fileFolder = folder_;
-        host_ = std::make_unique<tavhost::Host>(bothHalves ? bundleFactory() : &interfaceOnly_, config);
-        const auto created = host_->addInstance("QV_PatchManagerListfile");
-        EXPECT_TRUE(created.instance.has_value()) << created.error;
-        const std::size_t i = created.instance.value_or(0);
-        host_->setInitialValue(i, Side::Gui, kId, textValue("TAVRIN ONE"));
-        host_->setInitialValue(i, Side::Gui, kPathMac, textValue(folder_.string() + "/"));
-        for (auto& [pin, value] : pins)
-            host_->setInitialValue(i, Side::Gui, pin, value);
-        if (bothHalves) {
-            host_->setInitialValue(i, Side::Dsp, 2, textValue("TAVRIN ONE"));
-            host_->setInitialValue(i, Side::Dsp, 5, textValue(folder_.string() + "/"));
-        }
-        host_->start();
-        return i;
-    }
-
-    void release(std::size_t i, int button)
-    {
-        host_->guiSetPin(i, button, boolValue(true));
-        host_->guiSetPin(i, button, boolValue(false));
-    }
+    ListfileGuiTest() : ManagerGuiTest("QV_PatchManagerListfile") {}
 
     // Ids sent to the processing half since the last clear; every one must come without payload.
     std::vector<int> messages(std::size_t i) const
     {
         std::vector<int> ids;
-        for (const auto& call : host_->callsOf(CallKind::PostMessageToAudio, i)) {
-            EXPECT_EQ(call.size, 0);
-            ids.push_back(call.pin);
+        for (const auto& [id, payload] : sent(i)) {
+            EXPECT_TRUE(payload.empty());
+            ids.push_back(id);
         }
         return ids;
     }
-    std::vector<std::string> texts(std::size_t i, int pin) const
-    {
-        std::vector<std::string> out;
-        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
-            if (call.pin == pin)
-                out.push_back(textOf(call.data));
-        return out;
-    }
-    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const
-    {
-        std::vector<tavhost::Bytes> out;
-        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
-            if (call.pin == pin)
-                out.push_back(call.data);
-        return out;
-    }
     std::optional<std::string> pathFile() const { return platform::readFile(manager_ / "Path.txt"); }
     std::optional<std::string> listFile() const { return platform::readFile(manager_ / "List.txt"); }
-
-    fs::path folder_;
-    fs::path manager_;
-    fs::path presets_;
-    fs::path banks_;
-    InterfaceOnlyFactory interfaceOnly_;
-    std::unique_ptr<tavhost::Host> host_;
 };
 
 // Start reads no bank and sends 134; a cancelled panel leaves Path.txt holding only CR LF and
@@ -330,21 +204,34 @@ TEST_F(ListfileGuiTest, LoadBankLeavesPresetNumberToTheProcessingHalf)
     EXPECT_EQ(platform::readFile(banks_ / "C.tavbank"), platform::readFile(bank));
 }
 
-// AutoPath on: Path.txt and List.txt go to "Quorvane/" + ID + "/" below the current folder, and
-// no folder chain is built from an empty base folder.
-TEST_F(ListfileGuiTest, AutoPathUsesTheRelativeManagerFolder)
+// AutoPath on: Path.txt and List.txt go to "Quorvane/" + ID + "/" in the folder that holds the
+// host's "Preset.txt", whose two levels are created there; no panel folder chain is built and
+// nothing lands below the working folder. A host that gives no absolute path leaves the manager
+// without a folder: neither file is written, and the messages still go.
+TEST_F(ListfileGuiTest, AutoPathUsesTheFolderOfTheHostPresetFile)
 {
     const fs::path previous = fs::current_path();
-    fs::create_directories(folder_ / "cwd" / "Quorvane" / "TAVRIN ONE");
+    fs::create_directories(folder_ / "cwd");
     fs::current_path(folder_ / "cwd");
-    const std::size_t i = start(false, {{kAutoPath, boolValue(true)}});
+    fs::create_directories(hostFolder_);
+    std::size_t i = start(false, {{kAutoPath, boolValue(true)}});
     host_->guiSetPin(i, kPresetName, textValue("Auto"));
     release(i, kLoadPreset);
-    fs::current_path(previous);
-    EXPECT_EQ(platform::readFile(folder_ / "cwd/Quorvane/TAVRIN ONE/Path.txt"), "\r\n");
-    EXPECT_EQ(platform::readFile(folder_ / "cwd/Quorvane/TAVRIN ONE/List.txt"), listWith({{0, "Auto"}}) + "\r\n");
+    const fs::path hostManager = hostFolder_ / "Quorvane" / "TAVRIN ONE";
+    EXPECT_EQ(platform::readFile(hostManager / "Path.txt"), "\r\n");
+    EXPECT_EQ(platform::readFile(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
+    EXPECT_FALSE(fs::exists(hostManager / "Presetbase"));
     EXPECT_FALSE(fs::exists(folder_ / "Quorvane"));
-    EXPECT_FALSE(fs::exists(folder_ / "cwd/Quorvane/TAVRIN ONE/Presetbase"));
+
+    hostFolder_.clear();
+    i = start(false, {{kAutoPath, boolValue(true)}});
+    host_->clearCalls();
+    host_->guiSetPin(i, kPresetName, textValue("Nowhere"));
+    release(i, kLoadPreset);
+    EXPECT_EQ(messages(i), std::vector<int>{133});
+    fs::current_path(previous);
+    EXPECT_TRUE(fs::is_empty(folder_ / "cwd"));
+    EXPECT_EQ(platform::readFile(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
 }
 
 // Both halves: a chosen bank goes through Path.txt; the processing half loads it and answers

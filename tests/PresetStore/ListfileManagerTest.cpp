@@ -2,110 +2,27 @@
 // the busy gate, selection by message and program change, List.txt and Path.txt as its interface
 // half writes and reads them, the preset and bank file commands, and the folders it refuses.
 // The shared preset block is watched through a small probe module that opens the same block.
-#include "Host.h"
-#include "MpFactory.h"
-#include "MpProcessing.h"
-#include "PresetStore/PresetBlock.h"
+#include "PresetStore/ManagerTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
+
+using namespace managertest;
 
 namespace {
 
-namespace fs = std::filesystem;
-using tavhost::Bytes;
-using tavhost::CallKind;
-using tavhost::Host;
-using tavhost::HostConfig;
-using tavhost::Side;
+using namespace tavhost;
 
 enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kBusyGate };
 
-// Opens the shared preset block so the test can read and write the live preset.
-class BlockProbe : public MpBase {
-public:
-    int32_t open() noexcept override
-    {
-        MpBase::open();
-        block.open(host);
-        return 0;
-    }
-    PresetBlock block;
-};
-
-// The bundle's factory offering only processing halves (so the manager runs without its
-// interface half and every message to it is the test's), plus the block probe.
-class ProcessingOnlyFactory : public mpapi::IMpFactory {
-public:
-    explicit ProcessingOnlyFactory(mpapi::IMpFactory* bundle) : bundle_(bundle) {}
-
-    int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override
-    {
-        if (!object)
-            return mpapi::MP_RESULT_FAIL;
-        *object = nullptr;
-        if (!(iid == mpapi::MP_IID_UNKNOWN) && !(iid == mpapi::MP_IID_FACTORY))
-            return mpapi::MP_RESULT_UNSUPPORTED;
-        *object = this;
-        return mpapi::MP_RESULT_OK;
-    }
-    int32_t addRef() override { return 1; }
-    int32_t release() override { return 1; }
-    int32_t createInstance(const wchar_t* identifier, int32_t type, mpapi::IMpUnknown* host, void** object) override
-    {
-        if (object)
-            *object = nullptr;
-        if (type != mpapi::MP_TYPE_AUDIO || !object)
-            return mpapi::MP_RESULT_UNSUPPORTED;
-        if (std::wstring_view(identifier) == L"TEST_BlockProbe") {
-            auto* made = new BlockProbe;
-            made->setHost(host);
-            probe = made;
-            *object = static_cast<mpapi::IMpPlugin*>(made);
-            return mpapi::MP_RESULT_OK;
-        }
-        return bundle_->createInstance(identifier, type, host, object);
-    }
-    int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
-    {
-        return bundle_->getSdkInformation(version, maxChars, text);
-    }
-
-    BlockProbe* probe = nullptr;
-
-private:
-    mpapi::IMpFactory* bundle_;
-};
-
-using Names = std::vector<std::string>;
 using Bank = std::vector<std::array<float, 256>>;
-
-Names constructionNames()
-{
-    Names names(128, "empty");
-    names[0] = "Default";
-    return names;
-}
-
-Names numberedNames(const std::string& prefix)
-{
-    Names names;
-    for (int p = 0; p < 128; ++p)
-        names.push_back(prefix + std::to_string(p));
-    return names;
-}
 
 // Values that print exactly with 7 decimals and differ from preset to preset.
 float bankValue(int preset, int slot) { return static_cast<float>(preset) * 0.5f + static_cast<float>(slot) * 0.25f; }
@@ -119,62 +36,9 @@ Bank numberedBank()
     return bank;
 }
 
-std::string fixed(float v)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%11.7f", static_cast<double>(v));
-    return text;
-}
-
-std::string nameField(const std::string& name)
-{
-    return "," + std::string(name.size() < 24 ? 24 - name.size() : 0, ' ') + name;
-}
-
-std::string presetText(const std::string& name, const std::array<float, 256>& values)
-{
-    std::string text = nameField(name) + ";\r\n";
-    for (float v : values)
-        text += "," + fixed(v) + ";\r\n";
-    return text;
-}
-
 std::string bankText(const Names& names, const Bank& bank)
 {
-    std::string text;
-    for (const auto& name : names)
-        text += nameField(name);
-    text += ";\r\n";
-    for (int k = 0; k < 256; ++k) {
-        for (int p = 0; p < 128; ++p)
-            text += "," + fixed(bank[p][k]);
-        text += ";\r\n";
-    }
-    return text;
-}
-
-std::string listText(const Names& names)
-{
-    std::string text;
-    for (int i = 0; i < 128; ++i) {
-        char number[8];
-        std::snprintf(number, sizeof number, "%3d:", i + 1);
-        text += (i ? "," : "") + std::string(number) + names[i];
-    }
-    return text;
-}
-
-void writeFile(const fs::path& file, const std::string& bytes)
-{
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readFile(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return managertest::bankText(names, [&](int p, int k) { return bank[p][k]; });
 }
 
 struct ManagerSetup {
@@ -182,19 +46,16 @@ struct ManagerSetup {
     bool autoPath = false;
     std::string pathMac;  // empty: the test's base folder with its trailing "/"
     float sampleRate = 1000.0f;
+    std::optional<fs::path> hostFolder;  // where the host resolves file names; default hostfiles
 };
 
 class ListfileManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-listfile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        ::setenv("TAVRIN_SHARED_FOLDER", (root_ / "shared").c_str(), 1);
-        base_ = (root_ / "base").string() + "/";
         fs::create_directories(base_);
         fs::create_directories(root_ / "cwd");
+        fs::create_directories(root_ / "hostfiles");
         previousCwd_ = fs::current_path();
         fs::current_path(root_ / "cwd");  // anything written relative to it shows up here
     }
@@ -205,21 +66,16 @@ protected:
             EXPECT_TRUE(host_->faults().empty()) << host_->faults().front();
         }
         fs::current_path(previousCwd_);
-        ::unsetenv("TAVRIN_SHARED_FOLDER");
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     // Probe and manager, pins set, host started (no block run yet).
     void start(const ManagerSetup& setup = {})
     {
-        void* bundle = nullptr;
-        MP_GetFactory(&bundle);
-        factory_ = std::make_unique<ProcessingOnlyFactory>(static_cast<mpapi::IMpFactory*>(bundle));
+        factory_ = std::make_unique<OneSideFactory>(mpapi::MP_TYPE_AUDIO);
         HostConfig config;
         config.sampleRate = setup.sampleRate;
         config.blockLength = 64;
-        config.fileFolder = root_ / "hostfiles";
+        config.fileFolder = setup.hostFolder ? *setup.hostFolder : root_ / "hostfiles";
         host_ = std::make_unique<Host>(factory_.get(), config);
         ASSERT_TRUE(host_->addInstance("TEST_BlockProbe").instance.has_value());
         const auto created = host_->addInstance("QV_PatchManagerListfile");
@@ -230,6 +86,34 @@ protected:
         host_->setInitialValue(manager_, Side::Dsp, kPathMac,
                                tavhost::textValue(setup.pathMac.empty() ? base_ : setup.pathMac));
         host_->start();
+    }
+
+    // Both halves through the bundle's own factory, their pins naming the same manager folder.
+    void startBothHalves(bool autoPath)
+    {
+        HostConfig config;
+        config.sampleRate = 1000.0f;
+        config.fileFolder = root_ / "hostfiles";
+        host_ = std::make_unique<Host>(testsupport::factory(), config);
+        manager_ = testsupport::add(*host_, "QV_PatchManagerListfile", testsupport::withGuiPins(14));
+        ASSERT_TRUE(host_->hasHalf(manager_, Side::Gui));
+        host_->setInitialValue(manager_, Side::Dsp, kId, tavhost::textValue("TAVRIN ONE"));
+        host_->setInitialValue(manager_, Side::Dsp, kAutoPath, tavhost::boolValue(autoPath));
+        host_->setInitialValue(manager_, Side::Dsp, kPathMac, tavhost::textValue(base_));
+        host_->setInitialValue(manager_, Side::Gui, managertest::kId, tavhost::textValue("TAVRIN ONE"));
+        host_->setInitialValue(manager_, Side::Gui, managertest::kAutoPath, tavhost::boolValue(autoPath));
+        host_->setInitialValue(manager_, Side::Gui, managertest::kPathMac, tavhost::textValue(base_));
+        host_->start();
+    }
+
+    // The texts the interface half's pin transmitted since the last clear.
+    std::vector<std::string> guiTexts(int pin) const
+    {
+        std::vector<std::string> texts;
+        for (const auto& r : host_->callsOf(CallKind::TransmitPin, manager_))
+            if (r.pin == pin)
+                texts.push_back(textOf(r.data));
+        return texts;
     }
 
     void run(int blocks)
@@ -247,7 +131,7 @@ protected:
 
     fs::path folder() const { return fs::path(base_) / "Quorvane" / "TAVRIN ONE"; }
     fs::path startupBank() const { return folder() / "Presetbase" / "DEFAULTBANK.tavbank"; }
-    void writePathFile(const std::string& bytes) { writeFile(folder() / "Path.txt", bytes); }
+    void writePathFile(const std::string& bytes) { writeBytes(folder() / "Path.txt", bytes); }
 
     float live(int slot) const { return factory_->probe->block.get(slot); }
     void setLive(int slot, float v) { factory_->probe->block.set(slot, v); }
@@ -269,7 +153,7 @@ protected:
     std::string publishedList()
     {
         message(134);
-        return readFile(folder() / "List.txt");
+        return readBytes(folder() / "List.txt");
     }
 
     std::vector<int> messagesToGui() const
@@ -300,10 +184,11 @@ protected:
         return std::vector<float>(span.begin(), span.end());
     }
 
-    fs::path root_;
-    std::string base_;
+    testsupport::TemporarySharedFolder shared_;
+    fs::path root_ = shared_.path();
+    std::string base_ = (root_ / "base").string() + "/";
     fs::path previousCwd_;
-    std::unique_ptr<ProcessingOnlyFactory> factory_;
+    std::unique_ptr<OneSideFactory> factory_;
     std::unique_ptr<Host> host_;
     std::size_t manager_ = 0;
 };
@@ -326,7 +211,7 @@ const std::vector<float> kLow(64, 0.0f);
 // the end of the first second only.
 TEST_F(ListfileManagerTest, StartupBankAndBusyGate)
 {
-    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
+    writeBytes(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
     start();  // 1000 Hz: 1000 samples = 15 blocks of 64 and part of the 16th
     run(1);
     EXPECT_EQ(gate(), kHigh);
@@ -377,7 +262,7 @@ TEST_F(ListfileManagerTest, SnapshotBeforeGraphStartAndMissingStartupBank)
     EXPECT_EQ(gate(), kLow);
     EXPECT_EQ(stored(0, 2), 0.3f);
     EXPECT_EQ(stored(1, 2), 0.0f);
-    EXPECT_EQ(publishedList(), listText(constructionNames()) + "\r\n");
+    EXPECT_EQ(publishedList(), listText(constructorNames()) + "\r\n");
 }
 
 // Select messages and program changes on any channel copy the preset into the live block and
@@ -385,7 +270,7 @@ TEST_F(ListfileManagerTest, SnapshotBeforeGraphStartAndMissingStartupBank)
 // ids outside the table do nothing.
 TEST_F(ListfileManagerTest, SelectionByMessageAndProgramChange)
 {
-    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
+    writeBytes(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
     start();
     run(1);
     host_->clearCalls();
@@ -429,9 +314,9 @@ TEST_F(ListfileManagerTest, ListTxtBothWays)
     run(1);
     host_->clearCalls();
     message(134);
-    const std::string published = readFile(folder() / "List.txt");
+    const std::string published = readBytes(folder() / "List.txt");
     EXPECT_EQ(published.size(), 1283u);
-    EXPECT_EQ(published, listText(constructionNames()) + "\r\n");
+    EXPECT_EQ(published, listText(constructorNames()) + "\r\n");
     EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
     host_->clearCalls();
     message(5);
@@ -443,10 +328,10 @@ TEST_F(ListfileManagerTest, ListTxtBothWays)
     std::string accented = "a";
     for (int i = 0; i < 14; ++i)
         accented += "\xC3\xA9";  // 29 bytes: cut to 24 would split a character
-    writeFile(folder() / "List.txt", "  1:Alpha,  2:Be:ta,  3:,  4:" + name25 + ",  5:" + name30 + ",  6:" + accented +
+    writeBytes(folder() / "List.txt", "  1:Alpha,  2:Be:ta,  3:,  4:" + name25 + ",  5:" + name30 + ",  6:" + accented +
                                          ",\r\n");
     message(133);
-    Names expected = constructionNames();
+    Names expected = constructorNames();
     expected[0] = "Alpha";
     expected[1] = "Be:ta";
     expected[2] = "";
@@ -463,19 +348,19 @@ TEST_F(ListfileManagerTest, ListTxtBothWays)
     // Missing file, empty first line, line without CR, odd bytes: only what the line holds counts.
     fs::remove(folder() / "List.txt");
     message(133);
-    writeFile(folder() / "List.txt", "\r\n  1:Never");
+    writeBytes(folder() / "List.txt", "\r\n  1:Never");
     message(133);
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
-    writeFile(folder() / "List.txt", "  1:One");
+    writeBytes(folder() / "List.txt", "  1:One");
     message(133);
     expected[0] = "One";
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
-    writeFile(folder() / "List.txt", std::string("  1:\xFF\xFE,:\0x,", 11) + "\r\n");  // a NUL ends the text
+    writeBytes(folder() / "List.txt", std::string("  1:\xFF\xFE,:\0x,", 11) + "\r\n");  // a NUL ends the text
     message(133);
     expected[0] = "\xFF\xFE";
     expected[1] = "";
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
-    writeFile(folder() / "List.txt", "  1:z" + std::string(20000, ',') + "\r\n");
+    writeBytes(folder() / "List.txt", "  1:z" + std::string(20000, ',') + "\r\n");
     message(133);
     expected[0] = "z";
     for (int slot = 1; slot < 128; ++slot)
@@ -488,7 +373,7 @@ TEST_F(ListfileManagerTest, ListTxtBothWays)
 // the name the interface half wrote into the file and rewrites the file from the live preset.
 TEST_F(ListfileManagerTest, PresetFileCommands)
 {
-    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
+    writeBytes(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
     start();
     run(1);
     message(2);
@@ -497,7 +382,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     for (int k = 0; k < 256; ++k)
         values[k] = static_cast<float>(k) * 0.5f - 10.0f;
     const fs::path a = root_ / "files" / "a.tavpreset";
-    writeFile(a, presetText("Lead One", values));
+    writeBytes(a, presetText("Lead One", values));
     writePathFile(a.string() + "\r\n");
     message(128);
     EXPECT_EQ(liveAll(), values);
@@ -531,12 +416,12 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
 
     // Save: the interface half wrote the file with the new name; it is rewritten from the block.
     const fs::path b = root_ / "files" / "b.tavpreset";
-    writeFile(b, presetText("New Name", {}));
+    writeBytes(b, presetText("New Name", {}));
     writePathFile(b.string() + "\r\n");
     setLive(1, 0.017f);
     setLive(2, -4.0f);
     message(129);
-    const std::string saved = readFile(b);
+    const std::string saved = readBytes(b);
     EXPECT_EQ(saved.size(), 3868u);
     EXPECT_EQ(saved, presetText("New Name", liveAll()));
     EXPECT_EQ(saved.substr(28 + 15, 15), ",  0.0170000;\r\n");
@@ -548,7 +433,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     writePathFile(c.string() + "\r\n");
     message(2);
     message(129);
-    EXPECT_EQ(readFile(c), presetText("New Name", liveAll()));
+    EXPECT_EQ(readBytes(c), presetText("New Name", liveAll()));
 
     // A relative path never writes into the current folder.
     writePathFile("rel.tavpreset\r\n");
@@ -569,7 +454,7 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     const fs::path x = root_ / "files" / "x.tavbank";
     std::string bank = bankText(numberedNames("Pad "), numberedBank());
     bank += ",1,2,3;\r\n,4;\r\n";  // after row 255: ignored
-    writeFile(x, bank);
+    writeBytes(x, bank);
     writePathFile(x.string() + "\r\n");
     message(131);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
@@ -593,14 +478,14 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     std::string namesLine;
     for (const auto& name : numberedNames("N"))
         namesLine += nameField(name);
-    writeFile(y, namesLine + ";\r\n,9,9;\r\n");
+    writeBytes(y, namesLine + ";\r\n,9,9;\r\n");
     writePathFile(y.string() + "\r\n");
     setLive(0, 3.5f);
     message(130);  // the live preset into preset 127
     message(132);
     Bank expected = numberedBank();
     expected[127][0] = 3.5f;
-    const std::string saved = readFile(y);
+    const std::string saved = readBytes(y);
     EXPECT_EQ(saved.size(), 3203u + 256u * 1539u);
     EXPECT_EQ(saved, bankText(numberedNames("N"), expected));
     EXPECT_EQ(publishedList(), listText(numberedNames("N")) + "\r\n");
@@ -631,11 +516,14 @@ TEST_F(ListfileManagerTest, FixPresetAndFixOnce)
     EXPECT_EQ(stored(3, 1), 0.6f);
 }
 
-// AutoPath: the host resolves "Preset.txt" as the startup bank, no folder is created, and List.txt
-// goes to "Quorvane/<ID>/" below the current folder.
-TEST_F(ListfileManagerTest, AutoPathUsesTheHostPathAndTheRelativeFolder)
+// AutoPath: the host resolves "Preset.txt" as the startup bank, and the manager folder is
+// "Quorvane/<ID>/" in the folder that holds it: message 134 creates both levels there and writes
+// List.txt, the file commands read Path.txt there, and nothing lands below the working folder. A
+// host that gives no absolute path leaves no manager folder: 134 is answered and writes nothing.
+TEST_F(ListfileManagerTest, AutoPathUsesTheFolderOfTheHostPresetFile)
 {
-    writeFile(root_ / "hostfiles" / "Preset.txt", bankText(numberedNames("Host "), numberedBank()));
+    const fs::path hostFiles = root_ / "hostfiles";
+    writeBytes(hostFiles / "Preset.txt", bankText(numberedNames("Host "), numberedBank()));
     ManagerSetup setup;
     setup.autoPath = true;
     setup.pathMac = "/nowhere/";
@@ -646,13 +534,29 @@ TEST_F(ListfileManagerTest, AutoPathUsesTheHostPathAndTheRelativeFolder)
     host_->clearCalls();
     message(134);
     EXPECT_EQ(messagesToGui(), (std::vector<int>{131, 129}));
+    const fs::path hostManager = hostFiles / "Quorvane" / "TAVRIN ONE";
+    EXPECT_EQ(readBytes(hostManager / "List.txt"), listText(numberedNames("Host ")) + "\r\n");
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
     EXPECT_FALSE(fs::exists(fs::path(base_) / "Quorvane"));
 
-    fs::create_directories(root_ / "cwd" / "Quorvane" / "TAVRIN ONE");
+    const fs::path bank = root_ / "files" / "b.tavbank";
+    writeBytes(bank, bankText(numberedNames("File "), numberedBank()));
+    writeBytes(hostManager / "Path.txt", bank.string() + "\r\n");
+    host_->clearCalls();
+    message(131);
+    EXPECT_EQ(messagesToGui(), std::vector<int>{0});
     message(134);
-    EXPECT_EQ(readFile(root_ / "cwd" / "Quorvane" / "TAVRIN ONE" / "List.txt"),
-              listText(numberedNames("Host ")) + "\r\n");
+    EXPECT_EQ(readBytes(hostManager / "List.txt"), listText(numberedNames("File ")) + "\r\n");
+
+    host_->shutdown();
+    host_.reset();
+    setup.hostFolder = fs::path();
+    start(setup);
+    run(1);
+    host_->clearCalls();
+    message(134);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
+    EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
 }
 
 // A PathMac that expands to nothing (or would run a command), an ID that leaves its folder, and
@@ -680,7 +584,7 @@ TEST_F(ListfileManagerTest, RefusedFoldersDoNoFileWork)
         run(1);
         host_->clearCalls();
         message(134);
-        writeFile(root_ / "files" / "p.tavpreset", presetText("P", {}));
+        writeBytes(root_ / "files" / "p.tavpreset", presetText("P", {}));
         message(128);
         EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
         host_->shutdown();
@@ -693,55 +597,47 @@ TEST_F(ListfileManagerTest, RefusedFoldersDoNoFileWork)
     }
 }
 
-// Both halves through the bundle's own factory: the interface half's messages and List.txt reach
-// this half and back. Interface pins: 0 PresetNumber, 1 PresetList, 2 PresetName, 8 ID,
-// 9 AutoPath, 11 PathMac.
-TEST_F(ListfileManagerTest, BothHalvesMeetOnTheSameFiles)
+// Both halves through the bundle's own factory, started as a host starts them: the interface
+// half's 134 arrives before the first graph start and is answered at it, after the startup bank
+// read, so the interface half shows the startup bank's names. Then a typed name reaches this half
+// through List.txt and 133, and a picked slot is selected and echoed. With AutoPath on, both
+// halves meet in the folder of the host's "Preset.txt".
+TEST_F(ListfileManagerTest, BothHalvesStartAndMeetOnTheSameFiles)
 {
-    writeFile(startupBank(), bankText(numberedNames("Pad "), numberedBank()));
-    void* bundle = nullptr;
-    MP_GetFactory(&bundle);
-    HostConfig config;
-    config.sampleRate = 1000.0f;
-    host_ = std::make_unique<Host>(static_cast<mpapi::IMpFactory*>(bundle), config);
-    tavhost::InstanceOptions options;
-    options.guiPinCount = 14;
-    const auto created = host_->addInstance("QV_PatchManagerListfile", options);
-    ASSERT_TRUE(created.instance.has_value()) << created.error;
-    manager_ = *created.instance;
-    ASSERT_TRUE(host_->hasHalf(manager_, Side::Gui));
-    for (Side side : {Side::Dsp, Side::Gui}) {
-        const bool dsp = side == Side::Dsp;
-        host_->setInitialValue(manager_, side, dsp ? kId : 8, tavhost::textValue("TAVRIN ONE"));
-        host_->setInitialValue(manager_, side, dsp ? kAutoPath : 9, tavhost::boolValue(false));
-        host_->setInitialValue(manager_, side, dsp ? kPathMac : 11, tavhost::textValue(base_));
+    for (const bool autoPath : {false, true}) {
+        SCOPED_TRACE(autoPath ? "AutoPath" : "PathMac");
+        const fs::path managerFolder = autoPath ? root_ / "hostfiles" / "Quorvane" / "TAVRIN ONE" : folder();
+        const Names names = numberedNames(autoPath ? "Host " : "Pad ");
+        writeBytes(autoPath ? root_ / "hostfiles" / "Preset.txt" : startupBank(), bankText(names, numberedBank()));
+        startBothHalves(autoPath);
+        EXPECT_FALSE(fs::exists(managerFolder / "List.txt"));
+        EXPECT_TRUE(guiTexts(kPresetList).empty() || guiTexts(kPresetList).back() == listText(constructorNames()));
+
+        run(1);
+        EXPECT_EQ(readBytes(managerFolder / "List.txt"), listText(names) + "\r\n");
+        EXPECT_EQ(last(guiTexts(kPresetList)), listText(names));
+        EXPECT_EQ(last(guiTexts(kPresetName)), names[0]);
+
+        // A name typed into the interface half comes here through List.txt and message 133.
+        ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tavhost::textValue("My:Pad")));
+        Names renamed = names;
+        renamed[0] = "My Pad";
+        fs::remove(managerFolder / "List.txt");
+        host_->postToDsp(manager_, 134, {});
+        host_->drain();
+        EXPECT_EQ(readBytes(managerFolder / "List.txt"), listText(renamed) + "\r\n");
+
+        // A slot picked in the interface half is selected here and echoed as a program change.
+        host_->clearCalls();
+        ASSERT_TRUE(host_->guiSetPin(manager_, kPresetNumber, tavhost::intValue(5)));
+        run(1);
+        EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x05, 0x00}}));
+
+        host_->shutdown();
+        EXPECT_TRUE(host_->faults().empty());
+        host_.reset();
+        EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
     }
-    host_->start();
-    run(1);
-
-    // This half publishes its names; the interface half shows the list it read from List.txt.
-    host_->clearCalls();
-    host_->postToDsp(manager_, 134, {});
-    host_->drain();
-    const Bytes shown = tavhost::textValue(listText(numberedNames("Pad ")));
-    bool listShown = false;
-    for (const auto& r : host_->callsOf(CallKind::TransmitPin, manager_))
-        listShown |= r.pin == 1 && r.data == shown;
-    EXPECT_TRUE(listShown);
-
-    // A name typed into the interface half comes here through List.txt and message 133.
-    ASSERT_TRUE(host_->guiSetPin(manager_, 2, tavhost::textValue("My:Pad")));
-    Names names = numberedNames("Pad ");
-    names[0] = "My Pad";
-    host_->postToDsp(manager_, 134, {});
-    host_->drain();
-    EXPECT_EQ(readFile(folder() / "List.txt"), listText(names) + "\r\n");
-
-    // A slot picked in the interface half is selected here and echoed as a program change.
-    host_->clearCalls();
-    ASSERT_TRUE(host_->guiSetPin(manager_, 0, tavhost::intValue(5)));
-    run(1);
-    EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x05, 0x00}}));
 }
 
 } // namespace

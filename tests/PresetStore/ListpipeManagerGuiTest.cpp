@@ -2,174 +2,35 @@
 // panels and alerts, messages from the processing half, and the files it reads and writes. Most
 // cases run the interface half alone, so every message it sends can be asserted; the last runs
 // both halves through a save.
-#include "Dialogs.h"
-#include "Host.h"
-#include "MpFactory.h"
 #include "PresetStore/FactoryBank.h"
-#include "PresetStore/PresetBank.h"
+#include "PresetStore/ManagerTestSupport.h"
 #include "TextFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
+using namespace managertest;
+
 namespace {
 
-namespace fs = std::filesystem;
 using platform::AlertAnswer;
 using platform::DialogRequest;
 using platform::ScriptedDialogs;
 using tavhost::boolValue;
-using tavhost::CallKind;
 using tavhost::intValue;
-using tavhost::Side;
 using tavhost::textValue;
 
-enum Pin { kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset, kFixPreset, kLoadBank, kSaveBank,
-           kId, kAutoPath, kPathPC, kPathMac, kGuiUpdate, kNameSave };
-
-mpapi::IMpFactory* bundleFactory()
-{
-    void* f = nullptr;
-    MP_GetFactory(&f);
-    return static_cast<mpapi::IMpFactory*>(f);
-}
-
-// Hands out only interface halves, so the messages they post stay recorded and undelivered.
-struct InterfaceOnlyFactory final : mpapi::IMpFactory {
-    int32_t queryInterface(const mpapi::MpGuid&, void** object) override
-    {
-        *object = nullptr;
-        return mpapi::MP_RESULT_UNSUPPORTED;
-    }
-    int32_t addRef() override { return 1; }
-    int32_t release() override { return 1; }
-    int32_t createInstance(const wchar_t* id, int32_t type, mpapi::IMpUnknown* host, void** object) override
-    {
-        if (type != 1) {
-            *object = nullptr;
-            return mpapi::MP_RESULT_UNSUPPORTED;
-        }
-        return bundleFactory()->createInstance(id, type, host, object);
-    }
-    int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
-    {
-        return bundleFactory()->getSdkInformation(version, maxChars, text);
-    }
-};
-
-std::string textOf(const tavhost::Bytes& bytes)
-{
-    std::wstring wide;
-    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
-        wide.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | bytes[i + 3] << 24));
-    return tavhost::wideToUtf8(wide);
-}
-
-// The last of a pin's transmissions; a default value when there was none.
-template <class T>
-T last(const std::vector<T>& sent)
-{
-    return sent.empty() ? T() : sent.back();
-}
-
-std::string bytesOf(const tavhost::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-std::string listWith(std::vector<std::pair<int, std::string>> renamed)
-{
-    presetbank::NameTable names;
-    for (auto& [slot, name] : renamed)
-        names.setName(slot, name);
-    return presetbank::SaveList(names);
-}
-
-class ListpipeGuiTest : public ::testing::Test {
+class ListpipeGuiTest : public ManagerGuiTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-listpipe-gui-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        ::setenv("TAVRIN_SHARED_FOLDER", folder_.c_str(), 1);
-        ScriptedDialogs::instance().reset();
-        presets_ = folder_ / "Quorvane" / "TAVRIN ONE" / "Presetbase" / "Presets";
-        banks_ = folder_ / "Quorvane" / "TAVRIN ONE" / "Presetbase" / "Banks";
-    }
-    void TearDown() override
-    {
-        host_.reset();
-        ScriptedDialogs::instance().reset();
-        ::unsetenv("TAVRIN_SHARED_FOLDER");
-        fs::remove_all(folder_);
-    }
+    ListpipeGuiTest() : ManagerGuiTest("QV_PatchManagerListpipe") {}
 
-    // One list-pipe manager whose pins name the product folder "TAVRIN ONE" below the shared
-    // folder, as the product's patch does.
-    std::size_t start(bool bothHalves = false, std::vector<std::pair<int, tavhost::Bytes>> pins = {})
-    {
-        tavhost::HostConfig config;
-        config.fileFolder = folder_;
-        host_ = std::make_unique<tavhost::Host>(bothHalves ? bundleFactory() : &interfaceOnly_, config);
-        const auto created = host_->addInstance("QV_PatchManagerListpipe");
-        EXPECT_TRUE(created.instance.has_value()) << created.error;
-        const std::size_t i = created.instance.value_or(0);
-        host_->setInitialValue(i, Side::Gui, kId, textValue("TAVRIN ONE"));
-        host_->setInitialValue(i, Side::Gui, kPathMac, textValue(folder_.string() + "/"));
-        for (auto& [pin, value] : pins)
-            host_->setInitialValue(i, Side::Gui, pin, value);
-        if (bothHalves) {
-            // The processing half's ID and PathMac (pins 2 and 5).
-            host_->setInitialValue(i, Side::Dsp, 2, textValue("TAVRIN ONE"));
-            host_->setInitialValue(i, Side::Dsp, 5, textValue(folder_.string() + "/"));
-        }
-        host_->start();
-        return i;
-    }
-
-    void release(std::size_t i, int button)
-    {
-        host_->guiSetPin(i, button, boolValue(true));
-        host_->guiSetPin(i, button, boolValue(false));
-    }
-
-    // Messages to the processing half since the last clear: id and payload bytes.
-    std::vector<std::pair<int, std::string>> messages(std::size_t i) const
-    {
-        std::vector<std::pair<int, std::string>> out;
-        for (const auto& call : host_->callsOf(CallKind::PostMessageToAudio, i))
-            out.emplace_back(call.pin, bytesOf(call.data));
-        return out;
-    }
-    // Every text a pin transmitted since the last clear, in order.
-    std::vector<std::string> texts(std::size_t i, int pin) const
-    {
-        std::vector<std::string> out;
-        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
-            if (call.pin == pin)
-                out.push_back(textOf(call.data));
-        return out;
-    }
-    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const
-    {
-        std::vector<tavhost::Bytes> out;
-        for (const auto& call : host_->callsOf(CallKind::TransmitPin, i))
-            if (call.pin == pin)
-                out.push_back(call.data);
-        return out;
-    }
+    std::vector<std::pair<int, std::string>> messages(std::size_t i) const { return sent(i); }
 
     static std::string withZero(std::string text) { return text + std::string(1, '\0'); }
-
-    fs::path folder_;
-    fs::path presets_;
-    fs::path banks_;
-    InterfaceOnlyFactory interfaceOnly_;
-    std::unique_ptr<tavhost::Host> host_;
 };
 
 // Start: the startup bank below PathMac fills the names, slot 0 becomes current, a name kept on

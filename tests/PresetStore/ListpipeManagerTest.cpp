@@ -1,19 +1,23 @@
 // The list-pipe manager's processing half driven through the stand-in host: start-up list and
 // factory bank, program changes and selects with their controller dumps, the file and list
 // commands of the interface half, and the bounds on everything that comes from outside.
-#include "framework/HostTestSupport.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/FactoryBank.h"
+#include "PresetStore/ManagerTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 using namespace tavhost;
+using managertest::constructorNames;
+using managertest::listText;
+using managertest::nameField;
+using managertest::readBytes;
+using managertest::valueField;
+using managertest::writeBytes;
 
 namespace {
 
@@ -30,77 +34,26 @@ Bytes textPayload(const std::string& text)
     return b;
 }
 
-std::string readText(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeText(const std::filesystem::path& file, const std::string& text)
-{
-    std::ofstream out(file, std::ios::binary);
-    out << text;
-}
-
-std::string number3(int i)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%3d", i);
-    return text;
-}
-
-std::string field(float v)
-{
-    char text[40];
-    std::snprintf(text, sizeof text, ",%11.7f", static_cast<double>(v));
-    return text;
-}
-
-std::string nameField(const std::string& name)
-{
-    return "," + std::string(name.size() < 24 ? 24 - name.size() : 0, ' ') + name;
-}
-
-// The numbered list text of 128 names.
-std::string listText(const std::vector<std::string>& names)
-{
-    std::string text;
-    for (int i = 0; i < 128; ++i)
-        text += (i ? "," : "") + number3(i + 1) + ":" + names[i];
-    return text;
-}
-
-std::vector<std::string> constructorNames()
-{
-    std::vector<std::string> names(128, "empty");
-    names[0] = "Default";
-    return names;
-}
+std::vector<std::string> numberedNames(const std::string& prefix) { return managertest::paddedNames(prefix); }
 
 // A bank file whose preset p holds (p + 0.5) / 127 in slot 1, so that controller 97 of its dump
 // is p, and `extra` in slot 200 (not dumped).
 std::string bankFile(const std::vector<std::string>& names, float extra = 0.0f)
 {
-    std::string text;
-    for (int p = 0; p < 128; ++p)
-        text += nameField(names[p]);
-    text += ";\r\n";
-    for (int k = 0; k < 256; ++k) {
-        for (int p = 0; p < 128; ++p)
-            text += field(k == 1 ? (p + 0.5f) / 127.0f : (k == 200 ? extra : 0.0f));
-        text += ";\r\n";
-    }
-    return text;
+    return managertest::bankText(names, [extra](int p, int k) {
+        return k == 1 ? (p + 0.5f) / 127.0f : (k == 200 ? extra : 0.0f);
+    });
 }
 
-std::vector<std::string> numberedNames(const std::string& prefix)
+// The dump of a block of 256 values.
+std::vector<Message> dumpOfBlock(const float (&block)[PresetBlock::kSlots])
 {
-    std::vector<std::string> names;
-    for (int p = 0; p < 128; ++p)
-        names.push_back(prefix + number3(p));
-    return names;
+    std::array<controller_dump::Message, kDump> dump;
+    controller_dump::computeDump(block, dump);
+    std::vector<Message> out;
+    for (const auto& m : dump)
+        out.push_back(Message(m.begin(), m.end()));
+    return out;
 }
 
 // The dump of a block whose only non-zero slots are given.
@@ -109,12 +62,7 @@ std::vector<Message> dumpOf(std::initializer_list<std::pair<int, float>> slots)
     float block[PresetBlock::kSlots] = {};
     for (auto [slot, value] : slots)
         block[slot] = value;
-    std::array<controller_dump::Message, kDump> dump;
-    controller_dump::computeDump(block, dump);
-    std::vector<Message> out;
-    for (const auto& m : dump)
-        out.push_back(Message(m.begin(), m.end()));
-    return out;
+    return dumpOfBlock(block);
 }
 
 std::vector<Message> dumpOfFactory(int p)
@@ -122,12 +70,7 @@ std::vector<Message> dumpOfFactory(int p)
     float block[PresetBlock::kSlots] = {};
     for (int k = 0; k < factorybank::kValues; ++k)
         block[k] = factorybank::values(p)[k];
-    std::array<controller_dump::Message, kDump> dump;
-    controller_dump::computeDump(block, dump);
-    std::vector<Message> out;
-    for (const auto& m : dump)
-        out.push_back(Message(m.begin(), m.end()));
-    return out;
+    return dumpOfBlock(block);
 }
 
 std::vector<Message> presetDump(int p) { return dumpOf({{1, (p + 0.5f) / 127.0f}}); }
@@ -203,7 +146,7 @@ protected:
     {
         const auto file = shared.path() / ("names" + std::to_string(++observed) + ".tavbank");
         command(132, file);
-        const std::string text = readText(file);
+        const std::string text = readBytes(file);
         std::vector<std::string> names;
         std::size_t at = 0;
         while (at < text.size() && text[at] == ',') {
@@ -220,7 +163,7 @@ protected:
     // Loads a bank of presets p = (p + 0.5) / 127 in slot 1 and clears the record.
     void loadNumberedBank(const std::vector<std::string>& names = numberedNames("Bank Preset "))
     {
-        writeText(bankPath, bankFile(names));
+        writeBytes(bankPath, bankFile(names));
         command(131, bankPath);
         host.clearCalls();
     }
@@ -301,7 +244,7 @@ TEST_F(ListpipeManager, BankLoadSelectsPresetZero)
 {
     startInterface();
     host.clearCalls();
-    writeText(bankPath, bankFile(numberedNames("Bank Preset ")));
+    writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
     command(131, bankPath);
     EXPECT_EQ(midiOut(), concat({presetDump(0), {{0xC0, 0, 0}}}));
     const auto messages = toGui();
@@ -379,7 +322,7 @@ TEST_F(ListpipeManager, InterfaceSelectPassesThroughPresetOneOnce)
 TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
 {
     startInterface();
-    writeText(bankPath, bankFile(numberedNames("Bank Preset ")));
+    writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
     host.clearCalls();
 
     command(131, "0123456789");  // exactly 10 characters
@@ -403,7 +346,7 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
     std::filesystem::create_directories(deep);
     deep += "/" + std::string(1023 - deep.size() - 1, 'f');
     ASSERT_EQ(deep.size(), 1023u);
-    writeText(deep, bankFile(numberedNames("Deep ")));
+    writeBytes(deep, bankFile(numberedNames("Deep ")));
     command(131, deep + "x");
     EXPECT_TRUE(midiOut().empty());
     command(131, deep);
@@ -439,11 +382,11 @@ TEST_F(ListpipeManager, PresetFileCommands)
 
     std::string guiWritten = nameField("Edited Name") + ";\r\n";
     for (int k = 0; k < 256; ++k)
-        guiWritten += field(9.0f) + ";\r\n";
-    writeText(presetPath, guiWritten);
+        guiWritten += valueField(9.0f) + ";\r\n";
+    writeBytes(presetPath, guiWritten);
     command(129, presetPath);
 
-    const std::string saved = readText(presetPath);
+    const std::string saved = readBytes(presetPath);
     ASSERT_EQ(saved.size(), 3868u);
     EXPECT_EQ(saved.substr(0, 28), ",             Edited Name;\r\n");
     EXPECT_EQ(saved.substr(28, 15), ",  0.0000000;\r\n");
@@ -456,12 +399,12 @@ TEST_F(ListpipeManager, PresetFileCommands)
     // 129 on a path that does not exist yet: the name stays, the file is written.
     const auto fresh = shared.path() / "fresh.tavpreset";
     command(129, fresh);
-    EXPECT_EQ(readText(fresh), saved);
+    EXPECT_EQ(readBytes(fresh), saved);
 
     // Load into current preset 3.
     host.postToDsp(mgr, 3, {});
-    std::string toLoad = ",Loaded One;\r\n,  0.0000000;\r\n" + field((20 + 0.5f) / 127.0f) + ";\r\n";
-    writeText(presetPath, toLoad);
+    std::string toLoad = ",Loaded One;\r\n,  0.0000000;\r\n" + valueField((20 + 0.5f) / 127.0f) + ";\r\n";
+    writeBytes(presetPath, toLoad);
     command(128, presetPath);
     names[3] = "Loaded One";
     EXPECT_EQ(namesInMemory(), names);
@@ -483,7 +426,7 @@ TEST_F(ListpipeManager, SaveBankTakesNamesFromFileAndValuesFromMemory)
     loadNumberedBank();
 
     const auto target = shared.path() / "saved.tavbank";
-    writeText(target, bankFile(numberedNames("From File "), 7.0f));
+    writeBytes(target, bankFile(numberedNames("From File "), 7.0f));
     command(132, target);
     EXPECT_EQ(namesInMemory(), numberedNames("From File "));
 
@@ -498,7 +441,7 @@ TEST_F(ListpipeManager, SaveBankTakesNamesFromFileAndValuesFromMemory)
         }
         return out;
     };
-    const auto saved = lines(readText(target));
+    const auto saved = lines(readBytes(target));
     const auto expected = lines(bankFile(numberedNames("From File ")));
     ASSERT_EQ(saved.size(), 257u);
     for (std::size_t i = 0; i < saved.size(); ++i) {

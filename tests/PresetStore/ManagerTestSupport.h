@@ -1,0 +1,304 @@
+// What the tests of the two list preset managers share: the file formats written out by hand (so
+// the modules are checked against bytes, not against their own writers), a factory that hands
+// out only one half of each module, a probe on the shared preset block, and a fixture that drives
+// a manager's interface half with scripted file panels.
+#pragma once
+
+#include "Dialogs.h"
+#include "Host.h"
+#include "MpProcessing.h"
+#include "PresetStore/PresetBank.h"
+#include "PresetStore/PresetBlock.h"
+#include "framework/HostTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace managertest {
+
+namespace fs = std::filesystem;
+
+// ---- Files ----------------------------------------------------------------------------------
+
+// The whole file; empty when it cannot be read.
+inline std::string readBytes(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Replaces the file with bytes, creating its folder first.
+inline void writeBytes(const fs::path& file, const std::string& bytes)
+{
+    if (file.has_parent_path())
+        fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// ---- File formats -----------------------------------------------------------------------------
+
+using Names = std::vector<std::string>;
+
+inline std::string number3(int i)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%3d", i);
+    return text;
+}
+
+// "Default", then 127 times "empty".
+inline Names constructorNames()
+{
+    Names names(128, "empty");
+    names[0] = "Default";
+    return names;
+}
+
+// prefix + preset number: "Pad 0" ... "Pad 127".
+inline Names numberedNames(const std::string& prefix)
+{
+    Names names;
+    for (int p = 0; p < 128; ++p)
+        names.push_back(prefix + std::to_string(p));
+    return names;
+}
+
+// prefix + preset number in three columns: "Pad   0" ... "Pad 127".
+inline Names paddedNames(const std::string& prefix)
+{
+    Names names;
+    for (int p = 0; p < 128; ++p)
+        names.push_back(prefix + number3(p));
+    return names;
+}
+
+// A value field of the preset and bank files: "," and the value printed "%11.7f".
+inline std::string valueField(float v)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, ",%11.7f", static_cast<double>(v));
+    return text;
+}
+
+// A name field: "," and the name right-aligned in 24 columns (a longer name whole).
+inline std::string nameField(const std::string& name)
+{
+    return "," + std::string(name.size() < 24 ? 24 - name.size() : 0, ' ') + name;
+}
+
+// The numbered list text of 128 names: "  1:name,  2:name,...,128:name".
+inline std::string listText(const Names& names)
+{
+    std::string text;
+    for (int i = 0; i < 128; ++i)
+        text += (i ? "," : "") + number3(i + 1) + ":" + names[i];
+    return text;
+}
+
+// A preset file: the name line, then 256 value lines.
+inline std::string presetText(const std::string& name, const std::array<float, 256>& values)
+{
+    std::string text = nameField(name) + ";\r\n";
+    for (float v : values)
+        text += valueField(v) + ";\r\n";
+    return text;
+}
+
+// A bank file: the names line, then row k with value(p, k) of every preset p.
+template <class Value>
+std::string bankText(const Names& names, Value value)
+{
+    std::string text;
+    for (int p = 0; p < 128; ++p)
+        text += nameField(names[p]);
+    text += ";\r\n";
+    for (int k = 0; k < 256; ++k) {
+        for (int p = 0; p < 128; ++p)
+            text += valueField(value(p, k));
+        text += ";\r\n";
+    }
+    return text;
+}
+
+// ---- Modules ----------------------------------------------------------------------------------
+
+// Opens the shared preset block so a test can read and write the live preset.
+class BlockProbe : public MpBase {
+public:
+    int32_t open() noexcept override
+    {
+        MpBase::open();
+        block.open(host);
+        return 0;
+    }
+    PresetBlock block;
+};
+
+// The bundle's factory handing out only halves of one type (processing or interface), so that
+// the messages a half posts stay recorded and undelivered; for processing halves also the probe
+// "TEST_BlockProbe".
+class OneSideFactory : public mpapi::IMpFactory {
+public:
+    explicit OneSideFactory(int32_t type) : type_(type) {}
+
+    int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override
+    {
+        if (!object)
+            return mpapi::MP_RESULT_FAIL;
+        *object = nullptr;
+        if (!(iid == mpapi::MP_IID_UNKNOWN) && !(iid == mpapi::MP_IID_FACTORY))
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        *object = this;
+        return mpapi::MP_RESULT_OK;
+    }
+    int32_t addRef() override { return 1; }
+    int32_t release() override { return 1; }
+    int32_t createInstance(const wchar_t* identifier, int32_t type, mpapi::IMpUnknown* host, void** object) override
+    {
+        if (object)
+            *object = nullptr;
+        if (type != type_ || !object)
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        if (type == mpapi::MP_TYPE_AUDIO && std::wstring_view(identifier) == L"TEST_BlockProbe") {
+            auto* made = new BlockProbe;
+            made->setHost(host);
+            probe = made;
+            *object = static_cast<mpapi::IMpPlugin*>(made);
+            return mpapi::MP_RESULT_OK;
+        }
+        return testsupport::factory()->createInstance(identifier, type, host, object);
+    }
+    int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
+    {
+        return testsupport::factory()->getSdkInformation(version, maxChars, text);
+    }
+
+    BlockProbe* probe = nullptr;
+
+private:
+    int32_t type_;
+};
+
+// ---- Interface halves ---------------------------------------------------------------------------
+
+// The interface pins of both list managers.
+enum GuiPin { kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset, kFixPreset, kLoadBank, kSaveBank,
+              kId, kAutoPath, kPathPC, kPathMac, kGuiUpdate, kNameSave };
+
+// The UTF-8 text of a text pin's raw value (4 bytes a character).
+inline std::string textOf(const tavhost::Bytes& bytes)
+{
+    std::wstring wide;
+    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        wide.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | bytes[i + 3] << 24));
+    return tavhost::wideToUtf8(wide);
+}
+
+// The last of a pin's transmissions; a default value when there was none.
+template <class T>
+T last(const std::vector<T>& sent)
+{
+    return sent.empty() ? T() : sent.back();
+}
+
+// The numbered list text of the construction names with some slots renamed.
+inline std::string listWith(std::vector<std::pair<int, std::string>> renamed)
+{
+    presetbank::NameTable names;
+    for (auto& [slot, name] : renamed)
+        names.setName(slot, name);
+    return presetbank::SaveList(names);
+}
+
+// One list manager under a fresh shared folder, its pins naming the product folder "TAVRIN ONE"
+// below that folder as the product's patch does; the host resolves file names in "host/" there.
+// The file panels answer from the scripted queue.
+class ManagerGuiTest : public ::testing::Test {
+protected:
+    explicit ManagerGuiTest(std::string identifier) : identifier_(std::move(identifier)) {}
+
+    void SetUp() override { platform::ScriptedDialogs::instance().reset(); }
+    void TearDown() override
+    {
+        host_.reset();
+        platform::ScriptedDialogs::instance().reset();
+    }
+
+    // A started manager: only its interface half unless bothHalves; pins are interface pins
+    // set before initialize.
+    std::size_t start(bool bothHalves = false, std::vector<std::pair<int, tavhost::Bytes>> pins = {})
+    {
+        tavhost::HostConfig config;
+        config.fileFolder = hostFolder_;
+        host_.reset();
+        host_ = std::make_unique<tavhost::Host>(bothHalves ? testsupport::factory() : &interfaceOnly_, config);
+        const std::size_t i = testsupport::add(*host_, identifier_);
+        host_->setInitialValue(i, tavhost::Side::Gui, kId, tavhost::textValue("TAVRIN ONE"));
+        host_->setInitialValue(i, tavhost::Side::Gui, kPathMac, tavhost::textValue(folder_.string() + "/"));
+        for (auto& [pin, value] : pins)
+            host_->setInitialValue(i, tavhost::Side::Gui, pin, value);
+        if (bothHalves) {
+            // The processing half's ID and PathMac (pins 2 and 5).
+            host_->setInitialValue(i, tavhost::Side::Dsp, 2, tavhost::textValue("TAVRIN ONE"));
+            host_->setInitialValue(i, tavhost::Side::Dsp, 5, tavhost::textValue(folder_.string() + "/"));
+        }
+        host_->start();
+        return i;
+    }
+
+    // A button pressed and released.
+    void release(std::size_t i, int button)
+    {
+        host_->guiSetPin(i, button, tavhost::boolValue(true));
+        host_->guiSetPin(i, button, tavhost::boolValue(false));
+    }
+
+    // Messages to the processing half since the last clear: id and payload bytes.
+    std::vector<std::pair<int, std::string>> sent(std::size_t i) const
+    {
+        std::vector<std::pair<int, std::string>> out;
+        for (const auto& call : host_->callsOf(tavhost::CallKind::PostMessageToAudio, i))
+            out.emplace_back(call.pin, std::string(call.data.begin(), call.data.end()));
+        return out;
+    }
+    // Every value a pin transmitted since the last clear, in order.
+    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const
+    {
+        std::vector<tavhost::Bytes> out;
+        for (const auto& call : host_->callsOf(tavhost::CallKind::TransmitPin, i))
+            if (call.pin == pin)
+                out.push_back(call.data);
+        return out;
+    }
+    // The same as texts.
+    std::vector<std::string> texts(std::size_t i, int pin) const
+    {
+        std::vector<std::string> out;
+        for (const auto& value : values(i, pin))
+            out.push_back(textOf(value));
+        return out;
+    }
+
+    testsupport::TemporarySharedFolder shared_;
+    fs::path folder_ = shared_.path();
+    fs::path hostFolder_ = folder_ / "host";
+    fs::path manager_ = folder_ / "Quorvane" / "TAVRIN ONE";
+    fs::path presets_ = manager_ / "Presetbase" / "Presets";
+    fs::path banks_ = manager_ / "Presetbase" / "Banks";
+    std::string identifier_;
+    OneSideFactory interfaceOnly_{mpapi::MP_TYPE_GUI};
+    std::unique_ptr<tavhost::Host> host_;
+};
+
+} // namespace managertest
