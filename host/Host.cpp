@@ -54,40 +54,65 @@ const char* callKindName(CallKind kind)
     return "?";
 }
 
-// The processing half's host object. Its reference count counts only the references modules
-// took; the Host owns the object itself.
-class DspHostObject final : public IMpHost, public IMpProcessorHost {
+// What both host objects share: the instance they serve, the identifiers a test has them refuse,
+// and the count of references the modules took (the Host owns the objects themselves).
+class HostObjectCore {
 public:
-    DspHostObject(Host& host, std::size_t index, std::vector<MpGuid> refused)
-        : host_(host), index_(index), refused_(std::move(refused)) {}
-
     std::int32_t references() const { return refs_; }
 
-    int32_t queryInterface(const MpGuid& iid, void** object) override
+protected:
+    HostObjectCore(Host& host, std::size_t index, std::vector<MpGuid> refused, const char* name)
+        : host_(host), index_(index), refused_(std::move(refused)), name_(name) {}
+
+    // queryInterface's answer: the interface found for iid (null for none), with a reference.
+    int32_t answer(const MpGuid& iid, void** object, void* found)
     {
         if (!object)
             return MP_RESULT_FAIL;
         *object = nullptr;
-        if (contains(refused_, iid))
+        if (!found || contains(refused_, iid))
             return MP_RESULT_UNSUPPORTED;
-        if (iid == MP_IID_UNKNOWN || iid == MP_IID_HOST)
-            *object = static_cast<IMpHost*>(this);
-        else if (iid == MP_IID_PROCESSOR_HOST)
-            *object = static_cast<IMpProcessorHost*>(this);
-        else
-            return MP_RESULT_UNSUPPORTED;
+        *object = found;
         ++refs_;
         return MP_RESULT_OK;
     }
-    int32_t addRef() override { return ++refs_; }
-    int32_t release() override
+    int32_t take() { return ++refs_; }
+    int32_t giveBack()
     {
         if (refs_ == 0) {
-            host_.fault(index_, "released the processing host more often than it took it");
+            host_.fault(index_, std::string("released the ") + name_ + " more often than it took it");
             return 0;
         }
         return --refs_;
     }
+
+    Host& host_;
+    std::size_t index_;
+
+private:
+    std::vector<MpGuid> refused_;
+    const char* name_;
+    std::int32_t refs_ = 0;
+};
+
+// The processing half's host object. Its reference count counts only the references modules
+// took; the Host owns the object itself.
+class DspHostObject final : public IMpHost, public IMpProcessorHost, public HostObjectCore {
+public:
+    DspHostObject(Host& host, std::size_t index, std::vector<MpGuid> refused)
+        : HostObjectCore(host, index, std::move(refused), "processing host") {}
+
+    int32_t queryInterface(const MpGuid& iid, void** object) override
+    {
+        void* found = nullptr;
+        if (iid == MP_IID_UNKNOWN || iid == MP_IID_HOST)
+            found = static_cast<IMpHost*>(this);
+        else if (iid == MP_IID_PROCESSOR_HOST)
+            found = static_cast<IMpProcessorHost*>(this);
+        return answer(iid, object, found);
+    }
+    int32_t addRef() override { return take(); }
+    int32_t release() override { return giveBack(); }
 
     int32_t sendPinValue(int32_t position, int32_t pin, int32_t size, const void* data) override
     {
@@ -133,48 +158,26 @@ public:
     {
         return host_.onExpandFileName(index_, Side::Dsp, shortName, maxChars, fullName);
     }
-
-private:
-    Host& host_;
-    std::size_t index_;
-    std::vector<MpGuid> refused_;
-    std::int32_t refs_ = 0;
 };
 
 // The interface half's host object; answers the older and the newer interface-host identifiers
 // (the newer one's slots 3 and 4 are the same operations).
-class GuiHostObject final : public IMpUserInterfaceHost, public IMpUserInterfaceHost2 {
+class GuiHostObject final : public IMpUserInterfaceHost, public IMpUserInterfaceHost2, public HostObjectCore {
 public:
     GuiHostObject(Host& host, std::size_t index, std::vector<MpGuid> refused, std::int32_t pinCount)
-        : host_(host), index_(index), refused_(std::move(refused)), pinCount_(pinCount) {}
-
-    std::int32_t references() const { return refs_; }
+        : HostObjectCore(host, index, std::move(refused), "interface host"), pinCount_(pinCount) {}
 
     int32_t queryInterface(const MpGuid& iid, void** object) override
     {
-        if (!object)
-            return MP_RESULT_FAIL;
-        *object = nullptr;
-        if (contains(refused_, iid))
-            return MP_RESULT_UNSUPPORTED;
+        void* found = nullptr;
         if (iid == MP_IID_UNKNOWN || iid == MP_IID_UI_HOST)
-            *object = static_cast<IMpUserInterfaceHost*>(this);
+            found = static_cast<IMpUserInterfaceHost*>(this);
         else if (iid == MP_IID_UI_HOST2)
-            *object = static_cast<IMpUserInterfaceHost2*>(this);
-        else
-            return MP_RESULT_UNSUPPORTED;
-        ++refs_;
-        return MP_RESULT_OK;
+            found = static_cast<IMpUserInterfaceHost2*>(this);
+        return answer(iid, object, found);
     }
-    int32_t addRef() override { return ++refs_; }
-    int32_t release() override
-    {
-        if (refs_ == 0) {
-            host_.fault(index_, "released the interface host more often than it took it");
-            return 0;
-        }
-        return --refs_;
-    }
+    int32_t addRef() override { return take(); }
+    int32_t release() override { return giveBack(); }
 
     int32_t transmitPin(int32_t pin, int32_t size, const void* data, int32_t) override
     {
@@ -204,11 +207,7 @@ public:
     }
 
 private:
-    Host& host_;
-    std::size_t index_;
-    std::vector<MpGuid> refused_;
     std::int32_t pinCount_;
-    std::int32_t refs_ = 0;
 };
 
 struct Instance {

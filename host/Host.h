@@ -84,6 +84,7 @@ struct RawEvent {
 };
 
 struct Instance;
+class HostObjectCore;
 class DspHostObject;
 class GuiHostObject;
 
@@ -189,6 +190,7 @@ public:
     const HostConfig& config() const { return config_; }
 
 private:
+    friend class HostObjectCore;
     friend class DspHostObject;
     friend class GuiHostObject;
 

@@ -8,15 +8,7 @@ using testsupport::add;
 
 namespace {
 
-class GuiRouting : public ::testing::Test {
-protected:
-    Host host{testsupport::factory(), HostConfig{}};
-
-    std::vector<CallRecord> transmitsAfter(std::size_t instance, int pin, Bytes value)
-    {
-        return testsupport::transmitsAfter(host, instance, pin, std::move(value));
-    }
-};
+class GuiRouting : public testsupport::InterfaceHostTest {};
 
 TEST_F(GuiRouting, FloatTurnerTransmitsOnlyChangedValues)
 {

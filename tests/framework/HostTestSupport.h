@@ -54,6 +54,17 @@ inline std::vector<tavhost::CallRecord> transmitsAfter(tavhost::Host& host, std:
     return host.callsOf(tavhost::CallKind::TransmitPin, instance);
 }
 
+// A host for interface halves, with what they transmit in answer to host values.
+class InterfaceHostTest : public ::testing::Test {
+protected:
+    std::vector<tavhost::CallRecord> transmitsAfter(std::size_t instance, std::int32_t pin, tavhost::Bytes value)
+    {
+        return testsupport::transmitsAfter(host, instance, pin, std::move(value));
+    }
+
+    tavhost::Host host{factory(), tavhost::HostConfig{}};
+};
+
 // A fresh folder that stands in for the shared folder (TAVRIN_SHARED_FOLDER) during one test.
 class TemporarySharedFolder {
 public:

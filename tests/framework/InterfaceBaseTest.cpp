@@ -36,15 +36,7 @@ TEST(InterfacePins, HostValuesReportChangesByRawForm)
     EXPECT_FALSE(text.set(0, 12, abc));
 }
 
-class InterfaceBase : public ::testing::Test {
-protected:
-    Host host{testsupport::factory(), HostConfig{}};
-
-    std::vector<CallRecord> transmitsAfter(std::size_t instance, int pin, Bytes value)
-    {
-        return testsupport::transmitsAfter(host, instance, pin, std::move(value));
-    }
-};
+class InterfaceBase : public testsupport::InterfaceHostTest {};
 
 TEST_F(InterfaceBase, TextWithoutUtf8FormStaysInsideTheModule)
 {
