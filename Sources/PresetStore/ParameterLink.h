@@ -245,10 +245,8 @@ public:
     int32_t open() noexcept override
     {
         MpBase::open();
+        // The poll runs from graph start on, kept awake by the keep-alive output's streaming.
         setSubProcess(&FloatLink::subProcess);
-        // The poll runs on every block, events or not; the keep-alive output streams from graph
-        // start for hosts that look at streaming.
-        setSleep(false);
         float sampleRate = 0.0f;
         if (host) {
             host->queryBlockLength(&blockLength_);

@@ -22,8 +22,8 @@ public:
     int32_t open() noexcept override
     {
         MpBase::open();
+        // The poll runs from graph start on, kept awake by the keep-alive output's streaming.
         setSubProcess(&Qv_patchmodule::subProcess);
-        setSleep(false);
         float sampleRate = 0.0f;
         if (host) {
             host->queryBlockLength(&blockLength_);

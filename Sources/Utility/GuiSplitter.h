@@ -6,6 +6,7 @@
 #include "MpInterface.h"
 
 #include <cstring>
+#include <type_traits>
 
 template <class T>
 class GuiSplitter : public MpGuiBase {
@@ -18,7 +19,8 @@ public:
     {
         if (host)
             host->queryPinCount(&outputCount_);
-        outputCount_ -= 1;  // pin 0 is the input
+        // Pin 0 is the input; a count of one pin or none leaves no outputs.
+        outputCount_ = outputCount_ > 0 ? outputCount_ - 1 : 0;
         return mpapi::MP_RESULT_OK;
     }
 
@@ -29,8 +31,8 @@ public:
         std::memcpy(sendBuffer_, &sent, sizeof sendBuffer_);
         if (!host)
             return;
-        for (int32_t pin = kFirstOutput; pin <= outputCount_; ++pin)
-            host->transmitPin(pin, sizeof sendBuffer_, sendBuffer_, 0);
+        for (int32_t output = 0; output < outputCount_; ++output)
+            host->transmitPin(kFirstOutput + output, sizeof sendBuffer_, sendBuffer_, 0);
     }
 
 private:

@@ -195,6 +195,31 @@ TEST_F(ParameterLinkTest, TwoLinksOnOneSlotPassOnAfterTwoPolls)
     EXPECT_TRUE(host.callsOf(CallKind::RequestSleep).empty());
 }
 
+// Until its graph start a link has nothing to do: a block before it lets the link ask the host
+// to sleep once, and the poll clock starts with the graph start, not with the earlier block.
+TEST_F(ParameterLinkTest, LinkSleepsUntilItsGraphStart)
+{
+    Host& host = makeHost();
+    const auto writer = link("QV_PatchMemoryFloat", 255);
+    const auto reader = link("QV_PatchMemoryFloat", 255);
+    const auto patch = link("QV_PatchModule", 255);
+    host.queueRawEvents(reader, {});
+    host.queueRawEvents(patch, {});
+    host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(0.3f));
+    runUntil(20);
+
+    for (const auto instance : {reader, patch}) {
+        const auto sleeps = host.callsOf(CallKind::RequestSleep, instance);
+        ASSERT_EQ(sleeps.size(), 1u);
+        EXPECT_EQ(sleeps[0].block, 0);
+    }
+    EXPECT_TRUE(host.callsOf(CallKind::RequestSleep, writer).empty());
+    // Graph start in block 1: slot 255 is polled in blocks 6 (change seen) and 7 (passed on).
+    EXPECT_EQ(sentAfterStart(reader), both(0.3f, 7 * 64));
+    ASSERT_EQ(host.callsOf(CallKind::PostMessageToGui, patch).size(), 1u);
+    EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, patch)[0].block, 7);
+}
+
 // A slot that differs at every poll is held back; once it holds still for two polls it is passed
 // on once, with the value it settled on.
 TEST_F(ParameterLinkTest, UnsettledSlotIsHeldBackUntilItHoldsStill)

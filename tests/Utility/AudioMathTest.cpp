@@ -54,6 +54,17 @@ TEST_F(AudioMath, OutputStreamsExactlyWhenTheInputStreams)
     EXPECT_EQ(streaming.back().data, Bytes{0});
     // The static output still holds f(last value) over the samples computed after the stop.
     EXPECT_FLOAT_EQ(host.buffer(module, 1)[63], std::sin(1.0f));
+    EXPECT_TRUE(host.callsOf(CallKind::RequestSleep, module).empty());
+
+    // One block length of samples is computed after the stop (24 + 40), then the module sleeps.
+    host.setInputConstant(module, 0, 2.0f);
+    host.runBlock(64);
+    const auto out = host.buffer(module, 1);
+    EXPECT_FLOAT_EQ(out[39], std::sin(2.0f));
+    EXPECT_NE(out[40], std::sin(2.0f));
+    const auto sleeps = host.callsOf(CallKind::RequestSleep, module);
+    ASSERT_EQ(sleeps.size(), 1u);
+    EXPECT_EQ(sleeps[0].block, 2);
 }
 
 class FloatPasser : public ::testing::Test {

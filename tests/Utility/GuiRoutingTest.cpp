@@ -83,4 +83,29 @@ TEST_F(GuiRouting, SplitterSendsToEveryHostSidePinAtEveryNotification)
     EXPECT_TRUE(transmitsAfter(lonely, 0, floatValue(0.5f)).empty());
 }
 
+// The send buffer holds the float's or the int's own 4 bytes; a host that reports no pins, or a
+// count below zero, leaves the splitter without outputs.
+TEST_F(GuiRouting, SplittersSendTheirValueFormAndNothingWithoutOutputs)
+{
+    const std::size_t floats = add(host, "QV_FloatSplitter", testsupport::withGuiPins(3));
+    const std::size_t ints = add(host, "QV_IntSplitter", testsupport::withGuiPins(2));
+    std::vector<std::size_t> empty;
+    for (std::int32_t count : {0, -5, std::numeric_limits<std::int32_t>::min()})
+        empty.push_back(add(host, "QV_IntSplitter", testsupport::withGuiPins(count)));
+    host.start();
+
+    const auto f = transmitsAfter(floats, 0, floatValue(-0.25f));
+    ASSERT_EQ(f.size(), 2u);
+    EXPECT_EQ(f[0].pin, 1);
+    EXPECT_EQ(f[1].pin, 2);
+    EXPECT_EQ(f[1].size, 4);
+    EXPECT_EQ(f[1].data, floatValue(-0.25f));
+    const auto i = transmitsAfter(ints, 0, intValue(-70000));
+    ASSERT_EQ(i.size(), 1u);
+    EXPECT_EQ(i[0].pin, 1);
+    EXPECT_EQ(i[0].data, intValue(-70000));
+    for (const std::size_t splitter : empty)
+        EXPECT_TRUE(transmitsAfter(splitter, 0, intValue(3)).empty());
+}
+
 } // namespace
