@@ -80,6 +80,72 @@ TEST_F(ListpipeGuiTest, StartWithoutBankOrWithRefusedPath)
     EXPECT_FALSE(fs::exists(folder_ / "Quorvane"));
 }
 
+// AutoPath: the startup bank is the host's "Preset.txt" (asked with room for 500 characters), no
+// folder chain is built for the panels, and message 128 reads that file again whatever a panel
+// chose since, ending with the NameSave restore as at start.
+TEST_F(ListpipeGuiTest, AutoPathReadsTheHostsFileAndRereadsItOn128)
+{
+    presetbank::NameTable hostNames;
+    presetbank::BankMemory bank;
+    for (int p = 0; p < presetbank::kPresets; ++p)
+        hostNames.setName(p, "Host " + std::to_string(p));
+    fs::create_directories(hostFolder_);
+    ASSERT_TRUE(presetbank::SaveBank((hostFolder_ / "Preset.txt").string(), hostNames, bank));
+
+    const std::size_t i = start(false, {{kAutoPath, boolValue(true)}});
+    const auto asked = host_->callsOf(tavhost::CallKind::ExpandFileName, i);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].text, "Preset.txt");
+    EXPECT_EQ(asked[0].size, 500);
+    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(hostNames));
+    EXPECT_EQ(last(texts(i, kPresetName)), "Host 0");
+
+    presetbank::NameTable other;
+    other.setName(0, "Other Bank");
+    other.setName(4, "Fourth");
+    const fs::path otherFile = folder_ / "Other.tavbank";
+    ASSERT_TRUE(presetbank::SaveBank(otherFile.string(), other, bank));
+    ScriptedDialogs::instance().pushPanelAnswer(otherFile);
+    release(i, kLoadBank);
+    EXPECT_EQ(ScriptedDialogs::instance().requests().back().startFolder, banks_);
+    EXPECT_FALSE(fs::exists(folder_ / "Quorvane"));
+    EXPECT_EQ(last(texts(i, kPresetName)), "Other Bank");
+
+    host_->guiSetPin(i, kPresetNumber, intValue(4));
+    host_->clearCalls();
+    host_->postToGui(i, 128, {});
+    hostNames.setName(0, "Fourth");
+    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(hostNames));
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
+    EXPECT_EQ(last(texts(i, kPresetName)), "Fourth");
+    EXPECT_TRUE(values(i, kGuiUpdate).empty());
+    EXPECT_TRUE(messages(i).empty());
+}
+
+// PresetNumber goes out as the message id: a slot becomes current and names the pins; a value
+// outside 0-127 (a command of the processing half) changes neither the current preset nor the pins.
+TEST_F(ListpipeGuiTest, PresetNumberIsSentAsTheMessageId)
+{
+    const std::size_t i = start();
+    host_->clearCalls();
+    host_->guiSetPin(i, kPresetNumber, intValue(7));
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{7, ""}}));
+    EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"empty"});
+    EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"empty"});
+
+    host_->clearCalls();
+    host_->guiSetPin(i, kPresetNumber, intValue(130));
+    host_->guiSetPin(i, kPresetNumber, intValue(-3));
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{130, ""}, {-3, ""}}));
+    EXPECT_TRUE(texts(i, kPresetName).empty());
+
+    host_->guiSetPin(i, kPresetName, textValue("Seven"));
+    host_->clearCalls();
+    release(i, kFixPreset);
+    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
+                               {133, withZero(listWith({{7, "Seven"}}))}, {130, ""}}));
+}
+
 // Buttons act on release only; a cancelled panel still sends 136 with an empty path and nothing
 // else. The panel opens in the fixed folder, after the folder chain below PathMac was built.
 TEST_F(ListpipeGuiTest, ButtonsActOnReleaseAndCancelSendsEmptyPath)

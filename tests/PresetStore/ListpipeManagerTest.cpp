@@ -486,9 +486,7 @@ TEST_F(ListpipeManager, NameListMessage)
 }
 
 // 130 stores the live block (here changed by a parameter link) into the current preset; 135 does
-// so only while the manager still waits for its interface half, which has started here. (The
-// interface half in the bundle always announces itself, so the waiting state is not reachable
-// through the host.)
+// so only while the manager still waits for its interface half, which has started here.
 TEST_F(ListpipeManager, FixStoresLiveBlock)
 {
     const std::size_t link = testsupport::add(host, "QV_PatchMemoryFloat");
@@ -514,6 +512,99 @@ TEST_F(ListpipeManager, FixStoresLiveBlock)
     host.clearCalls();
     host.postToDsp(mgr, 4, {});
     EXPECT_EQ(midiOut(), concat({presetDump(40), {{0xC0, 4, 0}}}));
+}
+
+} // namespace
+
+namespace {
+
+// Without an interface half the manager waits: its countdown expires without storing anything
+// or loading the factory bank, and program changes select zeroed presets. 135 stores the live
+// block once while it waits; a late 134 starts the countdown only while it still waits. The
+// audio output (pin 6) streams from the first pin update, so the manager never sleeps.
+TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
+{
+    testsupport::TemporarySharedFolder shared;
+    managertest::OneSideFactory processingOnly{mpapi::MP_TYPE_AUDIO};
+    auto midiOut = [](Host& host, std::size_t mgr) {
+        std::vector<Message> out;
+        for (const CallRecord& r : host.callsOf(CallKind::SendPinValue, mgr))
+            if (r.pin == kMidiOut)
+                out.push_back(r.data);
+        return out;
+    };
+    auto toGuiIds = [](Host& host, std::size_t mgr) {
+        std::vector<int32_t> ids;
+        for (const CallRecord& r : host.callsOf(CallKind::PostMessageToGui, mgr))
+            ids.push_back(r.pin);
+        return ids;
+    };
+    const HostConfig config{.sampleRate = 48000.0f, .blockLength = 64, .fileFolder = shared.path()};
+
+    {
+        Host host{&processingOnly, config};
+        const std::size_t mgr = testsupport::add(host, "QV_PatchManagerListpipe");
+        ASSERT_FALSE(host.hasHalf(mgr, Side::Gui));
+        host.start();
+        for (int i = 0; i < 2 * kBlocksPerSecond; ++i)
+            host.runBlock(64);
+        EXPECT_TRUE(toGuiIds(host, mgr).empty());
+        EXPECT_TRUE(midiOut(host, mgr).empty());
+        EXPECT_TRUE(host.callsOf(CallKind::RequestSleep, mgr).empty());
+        const auto streaming = host.callsOf(CallKind::SendPinStreaming, mgr);
+        ASSERT_FALSE(streaming.empty());
+        EXPECT_EQ(streaming[0].pin, 6);
+        EXPECT_EQ(streaming[0].data, Bytes{1});
+
+        host.clearCalls();
+        host.queueMidi(mgr, 0, midiValue({0xC0, 5}));
+        host.runBlock(64);
+        EXPECT_EQ(midiOut(host, mgr), concat({dumpOf({}), {{0xC0, 5, 0}}}));
+        EXPECT_EQ(toGuiIds(host, mgr), std::vector<int32_t>{5});
+
+        // A late 134: the list, and one second later the store and the factory bank.
+        host.clearCalls();
+        host.postToDsp(mgr, 134, {});
+        EXPECT_EQ(toGuiIds(host, mgr), (std::vector<int32_t>{135, 129}));
+        host.clearCalls();
+        for (int i = 0; i < kBlocksPerSecond - 1; ++i)
+            host.runBlock(64);
+        EXPECT_TRUE(toGuiIds(host, mgr).empty());
+        host.runBlock(64);
+        EXPECT_EQ(toGuiIds(host, mgr), std::vector<int32_t>{260});
+        host.shutdown();
+        EXPECT_TRUE(host.faults().empty());
+    }
+
+    {
+        Host host{&processingOnly, config};
+        const std::size_t mgr = testsupport::add(host, "QV_PatchManagerListpipe");
+        testsupport::add(host, "TEST_BlockProbe");
+        ASSERT_NE(processingOnly.probe, nullptr);
+        host.start();
+        for (int i = 0; i < 2 * kBlocksPerSecond; ++i)
+            host.runBlock(64);  // the countdown expires while waiting
+        host.postToDsp(mgr, 3, {});
+        processingOnly.probe->block.set(1, 30.5f / 127.0f);
+        host.postToDsp(mgr, 135, {});  // stores into preset 3
+        processingOnly.probe->block.set(1, 60.5f / 127.0f);
+        host.postToDsp(mgr, 135, {});  // no longer waiting: stores nothing
+        host.postToDsp(mgr, 0, {});
+        host.clearCalls();
+        host.postToDsp(mgr, 3, {});
+        EXPECT_EQ(midiOut(host, mgr), concat({presetDump(30), {{0xC0, 3, 0}}}));
+
+        // 134 after 135 answers with the list but starts no countdown: the expired one stays so.
+        host.clearCalls();
+        host.postToDsp(mgr, 134, {});
+        EXPECT_EQ(toGuiIds(host, mgr), (std::vector<int32_t>{133, 129}));
+        host.clearCalls();
+        for (int i = 0; i < 2 * kBlocksPerSecond; ++i)
+            host.runBlock(64);
+        EXPECT_TRUE(toGuiIds(host, mgr).empty());
+        host.shutdown();
+        EXPECT_TRUE(host.faults().empty());
+    }
 }
 
 } // namespace
