@@ -91,13 +91,18 @@ private:
     void ReadNamesavePin() { takeNameSave(); }
 
     // Path.txt gets the chosen path, or only CR LF after a cancel; without a manager folder
-    // nothing is written.
+    // nothing is written. The processing half learns the file only from Path.txt: when it could
+    // not be written, an older path left there would have it read or overwrite another file, so
+    // the choice is dropped as if cancelled (no file operation here, no command).
     void SavePath() override
     {
-        if (!folder_)
-            return;
-        listfile::createManagerFolders(*folder_);
-        listfile::writePathFile(folder_->path, chosenPath);
+        bool written = false;
+        if (folder_) {
+            listfile::createManagerFolders(*folder_);
+            written = listfile::writePathFile(folder_->path, chosenPath);
+        }
+        if (!written)
+            chosen = false;
     }
 
     // List.txt gets the list text; 133 follows even when the write failed.

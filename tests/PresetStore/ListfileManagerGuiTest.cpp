@@ -234,6 +234,43 @@ TEST_F(ListfileGuiTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     EXPECT_EQ(platform::readFile(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
 }
 
+// The processing half learns a chosen file only from Path.txt: when Path.txt cannot be written
+// (here a folder stands in its place) or there is no manager folder at all, the choice is dropped
+// like a cancel, so neither half touches any file and no command is sent.
+TEST_F(ListfileGuiTest, UnwritablePathFileDropsTheChoice)
+{
+    presetbank::NameTable names;
+    names.setName(0, "Zero");
+    fs::create_directories(banks_);
+    const fs::path bank = banks_ / "B.tavbank";
+    ASSERT_TRUE(presetbank::SaveBank(bank.string(), names, presetbank::BankMemory()));
+    fs::create_directories(manager_ / "Path.txt");
+
+    const std::size_t i = start();
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(i, kLoadBank);
+    ScriptedDialogs::instance().pushPanelAnswer(banks_ / "Out.tavbank");
+    release(i, kSaveBank);
+    ScriptedDialogs::instance().pushPanelAnswer(presets_ / "Out.tavpreset");
+    release(i, kSavePreset);
+    EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 3u);
+    EXPECT_TRUE(messages(i).empty());
+    EXPECT_TRUE(texts(i, kPresetName).empty());
+    EXPECT_TRUE(values(i, kGuiUpdate).empty());
+    EXPECT_FALSE(fs::exists(banks_ / "Out.tavbank"));
+    EXPECT_FALSE(fs::exists(presets_ / "Out.tavpreset"));
+
+    // AutoPath with a host that gives no absolute path: no manager folder, no Path.txt.
+    hostFolder_.clear();
+    const std::size_t j = start(false, {{kAutoPath, boolValue(true)}});
+    host_->clearCalls();
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(j, kLoadBank);
+    EXPECT_TRUE(messages(j).empty());
+    EXPECT_TRUE(texts(j, kPresetName).empty());
+}
+
 // Both halves: a chosen bank goes through Path.txt; the processing half loads it and answers
 // with message 0, which sets PresetNumber here; a name edit reaches its name table via List.txt.
 TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)

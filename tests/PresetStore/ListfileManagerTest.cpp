@@ -400,11 +400,14 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
 
-    // Path.txt missing, or a path too long for the path buffers: nothing at all happens.
+    // Path.txt missing, a path too long for the path buffers, or one holding a NUL: nothing at
+    // all happens.
     fs::remove(folder() / "Path.txt");
     setLive(0, 7.0f);
     message(128);
     writePathFile("/" + std::string(1100, 'p') + "\r\n");
+    message(128);
+    writePathFile(a.string() + std::string(1, '\0') + "x\r\n");
     message(128);
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
@@ -496,6 +499,15 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     message(131);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
     EXPECT_EQ(stored(127, 0), 3.5f);
+
+    // Only CR LF: the empty path opens nothing, so a bank load or save changes nothing.
+    writePathFile("\r\n");
+    host_->clearCalls();
+    message(131);
+    message(132);
+    EXPECT_TRUE(messagesToGui().empty());
+    EXPECT_TRUE(midiOut().empty());
+    EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
 }
 
 // 130 stores the live preset into the current slot each time; 135 only the first time.
