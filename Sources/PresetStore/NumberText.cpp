@@ -152,7 +152,9 @@ void DecimalField::feed(char c)
     if (isDigit(c)) {
         const int digit = c - '0';
         if (!fraction_) {
-            accumulator_ = accumulator_ * 10.0f + static_cast<float>(digit);
+            // Two statements, two roundings: a compiler may not fuse them into one multiply-add.
+            const float shifted = accumulator_ * 10.0f;
+            accumulator_ = shifted + static_cast<float>(digit);
         } else {
             // Past 400 digits the step is 0 anyway; the cap keeps the count from overflowing.
             if (fractionDigits_ < 400)

@@ -592,6 +592,12 @@ TEST_F(PresetBankTest, NumberText)
         field.feed(c);
     const float digits = field.value();
     EXPECT_NEAR(digits, 0.017f, 1e-8);
+    // Integer digits: the product by ten and the sum round one after the other (a fused
+    // multiply-add would give 3333333248).
+    numtext::DecimalField big;
+    for (char c : std::string("3333333333"))
+        big.feed(c);
+    EXPECT_EQ(big.value(), 3333332992.0f);
 }
 
 // Paths are refused rather than cut; IDs that would leave the manager folder are refused; a
