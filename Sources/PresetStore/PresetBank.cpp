@@ -525,8 +525,9 @@ void ReadList(std::string_view text, NameTable& names)
     bool afterColon = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
+        // A ";" or a line break would end a name field in the preset and bank files.
         if (c != ',' && afterColon)
-            name.take(c);
+            name.take(c == ';' || c == '\r' || c == '\n' ? ' ' : c);
         if (c == ',') {
             names.setName(slot, name.view());
             name.restart();

@@ -208,7 +208,8 @@ std::string SaveList(const NameTable& names);
 // what follows its first ":" (spaces and later ":" included; the 25/24 count rule applies); ","
 // stores the name and advances the slot (stopping at 127, so a 129th item overwrites slot 127);
 // the last byte stores the last name. An item without ":" empties its slot; an empty text
-// changes nothing.
+// changes nothing. A ";" or line break in a name becomes a space, so the name can be written to
+// the preset and bank files.
 void ReadList(std::string_view text, NameTable& names);
 
 // ---- Paths ------------------------------------------------------------------------------------

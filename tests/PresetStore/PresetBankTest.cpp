@@ -470,6 +470,11 @@ TEST_F(PresetBankTest, NumberedListText)
     EXPECT_STREQ(names.name(0), "RS");
     ReadList("", names);
     EXPECT_STREQ(names.name(0), "RS");
+
+    // A name never brings a field end of the preset and bank files with it.
+    ReadList("1:Pad;Soft,2:Two\nLines", names);
+    EXPECT_STREQ(names.name(0), "Pad Soft");
+    EXPECT_STREQ(names.name(1), "Two Lines");
 }
 
 // Name slots: names end at a NUL and are cut to the slot size at a UTF-8 character boundary;
