@@ -36,10 +36,11 @@ bool setGuiValue(bool& value, int size, const void* data)
         value = word != 0;
         return true;
     }
-    const bool next = *static_cast<const unsigned char*>(data) != 0;
-    if (size == 1 && next == value)
+    // One byte is compared as stored: a 2 onto true is a change, as the host sent other bytes.
+    const unsigned char byte = *static_cast<const unsigned char*>(data);
+    if (size == 1 && byte == static_cast<unsigned char>(value))
         return false;
-    value = next;
+    value = byte != 0;
     return true;
 }
 
@@ -158,7 +159,11 @@ int32_t MpGuiBase_base::initialize() noexcept
 
 int32_t MpGuiBase_base::setPin(int32_t pinId, int32_t voice, int32_t size, void* data)
 {
-    return GuiPinOwner::setPin(pinId, voice, size, data);
+    try {
+        return GuiPinOwner::setPin(pinId, voice, size, data);
+    } catch (...) {
+        return mpapi::MP_RESULT_FAIL;  // a text too large to hold
+    }
 }
 
 int32_t MpGuiBase_base::notifyPin(int32_t pinId, int32_t voice)
@@ -284,14 +289,18 @@ int32_t MpGuiBase2::setHost(mpapi::IMpUnknown* newHost)
     return host ? mpapi::MP_RESULT_OK : mpapi::MP_RESULT_UNSUPPORTED;
 }
 
-int32_t MpGuiBase2::initialize()
+int32_t MpGuiBase2::initialize() noexcept
 {
     return mpapi::MP_RESULT_OK;
 }
 
 int32_t MpGuiBase2::setPin(int32_t pinId, int32_t voice, int32_t size, const void* data)
 {
-    return GuiPinOwner::setPin(pinId, voice, size, data);
+    try {
+        return GuiPinOwner::setPin(pinId, voice, size, data);
+    } catch (...) {
+        return mpapi::MP_RESULT_FAIL;
+    }
 }
 
 int32_t MpGuiBase2::notifyPin(int32_t pinId, int32_t voice)
@@ -303,7 +312,10 @@ int32_t MpGuiBase2::notifyPin(int32_t pinId, int32_t voice)
     }
 }
 
-int32_t MpGuiBase2::receiveMessageFromAudio(int32_t, int32_t, const void*) { return mpapi::MP_RESULT_FAIL; }
+int32_t MpGuiBase2::receiveMessageFromAudio(int32_t, int32_t, const void*) noexcept
+{
+    return mpapi::MP_RESULT_FAIL;
+}
 
 int32_t MpGuiBase2::populateContextMenu(float, float, mpapi::IMpUnknown*) { return mpapi::MP_RESULT_FAIL; }
 

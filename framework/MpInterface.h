@@ -241,9 +241,10 @@ public:
     int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override;
     // [load time] Obtains the newer host; 0, or -2 when the host offers none.
     int32_t setHost(mpapi::IMpUnknown* host) override;
-    int32_t initialize() override;
+    // Module overrides of initialize and receiveMessageFromAudio must not throw.
+    int32_t initialize() noexcept override;
     int32_t setPin(int32_t pinId, int32_t voice, int32_t size, const void* data) override;
-    int32_t receiveMessageFromAudio(int32_t id, int32_t size, const void* data) override;
+    int32_t receiveMessageFromAudio(int32_t id, int32_t size, const void* data) noexcept override;
     int32_t populateContextMenu(float x, float y, mpapi::IMpUnknown* menu) override;
     int32_t onContextMenu(int32_t selection) override;
     int32_t getToolTip(float x, float y, mpapi::IMpUnknown* text) override;

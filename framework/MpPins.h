@@ -75,6 +75,10 @@ public:
 
 class AudioInPin : public MpAudioPinBase {
 public:
+    // An input counts as updated until its first streaming event has been handled, so a module
+    // looking at it in its first onSetPins takes it as new.
+    AudioInPin() { isUpdated = true; }
+
     int32_t getDirection() const override { return mpapi::MP_IN; }
     // Streaming start/stop: records the state and keeps the module awake for at least one sample.
     void preProcessEvent(const mpapi::MpEvent* event) override;

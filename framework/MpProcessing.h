@@ -89,7 +89,7 @@ protected:
     // Cuts a block at its events' time stamps: runPiece(offset, frames) for the stretches
     // between them, the three event passes and onSetPins at each stamp. An event before the
     // current position (out of order, negative) or at or past count ends the block: the rest is
-    // computed and the remaining events are dropped.
+    // computed and the remaining events are dropped. A negative count computes nothing.
     template <class RunPiece>
     void walkBlock(int32_t count, const mpapi::MpEvent* events, RunPiece&& runPiece);
 
@@ -198,14 +198,17 @@ template <class RunPiece>
 void MpPluginBase::walkBlock(int32_t count, const mpapi::MpEvent* events, RunPiece&& runPiece)
 {
     blockPos = 0;
-    if (count <= 0)
+    if (count < 0)
         return;
     int32_t pos = 0;
+    bool dropped = false;
     const mpapi::MpEvent* event = events;
     while (event) {
         const int32_t t = event->timeDelta;
-        if (t < pos || t >= count)
+        if (t < pos || t >= count) {
+            dropped = true;
             break;
+        }
         if (t > pos) {
             eventsComplete = false;
             runPiece(pos, t - pos);
@@ -229,5 +232,8 @@ void MpPluginBase::walkBlock(int32_t count, const mpapi::MpEvent* events, RunPie
             postProcessEvent(e);
         event = groupEnd;
     }
+    // Dropped events still followed this piece, so a sleep countdown computes it in full.
+    eventsComplete = !dropped;
     runPiece(pos, count - pos);
+    eventsComplete = true;
 }
