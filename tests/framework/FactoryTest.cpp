@@ -2,6 +2,7 @@
 #include "HostTestSupport.h"
 #include "MpProcessing.h"
 #include "Probes.h"
+#include "RecordingHosts.h"
 
 #include <cstring>
 #include <cwchar>
@@ -10,39 +11,6 @@ using namespace tavhost;
 using testsupport::factory;
 
 namespace {
-
-// A minimal processing-side host that counts references.
-class CountingHost : public mpapi::IMpHost {
-public:
-    int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override
-    {
-        *object = nullptr;
-        if (!(iid == mpapi::MP_IID_HOST || iid == mpapi::MP_IID_UNKNOWN))
-            return mpapi::MP_RESULT_UNSUPPORTED;
-        *object = this;
-        ++refs;
-        return mpapi::MP_RESULT_OK;
-    }
-    int32_t addRef() override { return ++refs; }
-    int32_t release() override { return --refs; }
-    int32_t sendPinValue(int32_t, int32_t, int32_t, const void*) override { return 0; }
-    int32_t sendPinStreaming(int32_t, int32_t, bool) override { return 0; }
-    int32_t requestSleep() override { return 0; }
-    int32_t postMessageToGui(int32_t, int32_t, const void*) override { return 0; }
-    int32_t queryBlockLength(int32_t* length) override { *length = 64; return 0; }
-    int32_t querySampleRate(float* rate) override { *rate = 48000.0f; return 0; }
-    int32_t reserved9() override { return -1; }
-    int32_t reserved10() override { return -1; }
-    int32_t reserved11() override { return -1; }
-    int32_t reserved12() override { return -1; }
-    int32_t reserved13() override { return -1; }
-    int32_t reserved14() override { return -1; }
-    int32_t reserved15() override { return -1; }
-    int32_t openSharedBlock(const wchar_t*, void**, int32_t, int32_t*, float) override { return -1; }
-    int32_t expandFileName(const wchar_t*, int32_t, wchar_t*) override { return -1; }
-
-    int32_t refs = 0;
-};
 
 TEST(Factory, ResultsForUnknownThrowingAndRefusingModules)
 {
@@ -100,8 +68,12 @@ TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
     factory()->getSdkInformation(version, 29, text);
     EXPECT_EQ(version, 30800);
     EXPECT_STREQ(text, L"GCC Compiler V1002 (Release)");
+    factory()->getSdkInformation(version, 28, text);
+    EXPECT_STREQ(text, L"GCC Compiler V1002 (Release");  // cut, and still terminated
     factory()->getSdkInformation(version, 10, text);
     EXPECT_STREQ(text, L"GCC Compi");
+    factory()->getSdkInformation(version, 1, text);
+    EXPECT_STREQ(text, L"");
     text[0] = L'#';
     factory()->getSdkInformation(version, 0, text);
     EXPECT_EQ(text[0], L'#');
@@ -109,17 +81,17 @@ TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
 
 TEST(Factory, HostReferencesBalanceAcrossHandOversAndRelease)
 {
-    CountingHost first, second;
+    testsupport::RecordingHost first, second;
     void* object = nullptr;
-    ASSERT_EQ(factory()->createInstance(L"QV_Pow2x", 0, &first, &object), 0);
+    ASSERT_EQ(factory()->createInstance(L"QV_Pow2x", 0, first.unknown(), &object), 0);
     auto* plugin = static_cast<mpapi::IMpPlugin*>(object);
-    EXPECT_EQ(first.refs, 1);
+    EXPECT_EQ(first.refs, 2);  // MpHost and the processor host
 
     void* legacy = nullptr;
     ASSERT_EQ(plugin->queryInterface(mpapi::MP_IID_LEGACY_INITIALIZATION, &legacy), 0);
-    static_cast<mpapi::IMpLegacyInitialization*>(legacy)->setHost(&second);
+    static_cast<mpapi::IMpLegacyInitialization*>(legacy)->setHost(second.unknown());
     EXPECT_EQ(first.refs, 0);  // a second hand-over gives back the first host
-    EXPECT_EQ(second.refs, 1);
+    EXPECT_EQ(second.refs, 2);
     EXPECT_EQ(plugin->release(), 1);  // the reference queryInterface took
     EXPECT_EQ(plugin->release(), 0);
     EXPECT_EQ(second.refs, 0);
