@@ -1,6 +1,7 @@
 #include "PresetStore/ListManagerProcessing.h"
 
-#include <limits>
+#include "PresetStore/SampleCount.h"
+
 
 ListManagerProcessing::ListManagerProcessing()
 {
@@ -52,10 +53,5 @@ void ListManagerProcessing::postToGui(int32_t id, int32_t size, const void* data
 
 int32_t ListManagerProcessing::countdownSamples(float seconds) const
 {
-    const float product = seconds * sampleRate_;
-    if (!(product > 0.0f))
-        return 0;
-    if (product >= 2147483648.0f)
-        return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(product);
+    return samplesIn(seconds, sampleRate_);
 }

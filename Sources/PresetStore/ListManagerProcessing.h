@@ -35,8 +35,7 @@ protected:
     // [C0 program 00] at block position 0.
     void sendProgramChange(int program);
     void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr);
-    // trunc(seconds x sample rate) in single precision; a rate that is no positive number gives 0
-    // and a product beyond int range the largest int, so no host value makes it undefined.
+    // trunc(seconds x sample rate), safe for any rate the host gives.
     int32_t countdownSamples(float seconds) const;
 
     MidiInPin midiIn_;

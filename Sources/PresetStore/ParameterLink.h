@@ -7,6 +7,7 @@
 #include "MpInterface.h"
 #include "MpProcessing.h"
 #include "PresetStore/PresetBlock.h"
+#include "PresetStore/SampleCount.h"
 
 #include <charconv>
 #include <cstdint>
@@ -23,17 +24,6 @@ inline constexpr float kSlotStaggerSeconds = 0.00001f;
 
 inline bool validSlot(int32_t slot) { return slot >= 0 && slot < PresetBlock::kSlots; }
 
-// trunc(seconds x rate) in 32-bit float, toward zero. A rate that is not a positive number gives
-// 0 and a product beyond int range the largest int, so no host value makes the cast undefined.
-inline int32_t truncSamples(float product)
-{
-    if (!(product > 0.0f))
-        return 0;
-    if (product >= 2147483648.0f)
-        return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(product);
-}
-
 // Sample countdown to the end of each 10 ms poll period.
 class PollClock {
 public:
@@ -43,7 +33,7 @@ public:
         countdown_ = period();
     }
 
-    int32_t period() const { return truncSamples(kPollSeconds * sampleRate_); }
+    int32_t period() const { return samplesIn(kPollSeconds, sampleRate_); }
     int32_t countdown() const { return countdown_; }
 
     // Advances the clock over one sub-process call of frames samples; true when slot is to be
@@ -56,7 +46,7 @@ public:
         const bool periodEnds = countdown_ <= 0;
         bool poll = false;
         if (validSlot(slot)) {
-            const int32_t threshold = truncSamples((static_cast<float>(slot + 1) * kSlotStaggerSeconds) * sampleRate_);
+            const int32_t threshold = samplesIn(static_cast<float>(slot + 1) * kSlotStaggerSeconds, sampleRate_);
             poll = countdown_ < threshold || periodEnds;
         }
         periodEnded_ = periodEnds;
