@@ -2,7 +2,6 @@
 
 #include "PresetStore/SampleCount.h"
 
-
 ListManagerProcessing::ListManagerProcessing()
 {
     initializePin(kMidiIn, midiIn_);
