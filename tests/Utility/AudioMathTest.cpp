@@ -107,20 +107,10 @@ TEST_F(FloatPasser, PassesValuesOnlyWhileGateDiffersFromInvert)
 
     host.queuePinValue(passer, kValueIn, floatValue(0.4f), 12);
     EXPECT_EQ(sentAfterBlock(), std::vector<float>{0.4f});
+    EXPECT_EQ(host.callsOf(CallKind::SendPinValue, passer)[0].blockPosition, 12);  // at the value's stamp
 
     host.queuePinValue(passer, kValueIn, floatValue(0.4f));
     EXPECT_TRUE(sentAfterBlock().empty());  // equal to the output's value
-}
-
-TEST_F(FloatPasser, SendsAtTheValuesTimeStamp)
-{
-    host.queuePinValue(passer, kGate, boolValue(true));
-    host.queuePinValue(passer, kValueIn, floatValue(0.8f), 17);
-    host.clearCalls();
-    host.runBlock(64);
-    const auto sent = host.callsOf(CallKind::SendPinValue, passer);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].blockPosition, 17);
 }
 
 } // namespace

@@ -1,52 +1,91 @@
-// The factory as a host sees it: results -2/-1/0, host hand-over and reference balance.
+// The factory as a host sees it: results -2/-1/0 for every kind of create function, host
+// hand-over and reference balance, its own interfaces and SDK information.
 #include "HostTestSupport.h"
+#include "MpInterface.h"
 #include "MpProcessing.h"
-#include "Probes.h"
 #include "RecordingHosts.h"
 
-#include <cstring>
 #include <cwchar>
+#include <new>
 
 using namespace tavhost;
 using testsupport::factory;
 
 namespace {
 
-TEST(Factory, ResultsForUnknownThrowingAndRefusingModules)
-{
-    Host host{factory()};
-    EXPECT_EQ(host.addInstance("QV_NoSuchModule").dspResult, mpapi::MP_RESULT_UNSUPPORTED);
-    EXPECT_EQ(host.addInstance("qv_pow2x").dspResult, mpapi::MP_RESULT_UNSUPPORTED);  // case matters
-    EXPECT_EQ(host.addInstance("TEST_Throwing").dspResult, mpapi::MP_RESULT_FAIL);
+// Halves that override nothing: their message entries must answer without calling each other.
+class PlainDsp : public MpBase {};
+class PlainGui : public MpGuiBase {};
 
-    const auto both = host.addInstance("QV_FloatTurner");
-    EXPECT_EQ(both.dspResult, mpapi::MP_RESULT_UNSUPPORTED);  // interface-only module
+// An object that has no hand-over part.
+class Bare : public mpapi::IMpUnknown {
+public:
+    int32_t queryInterface(const mpapi::MpGuid&, void** object) override
+    {
+        *object = nullptr;
+        return mpapi::MP_RESULT_UNSUPPORTED;
+    }
+    int32_t addRef() override { return ++count; }
+    int32_t release() override
+    {
+        const int32_t left = --count;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    virtual ~Bare() = default;
+    int32_t count = 1;
+};
+
+TEST(Factory, ResultsForEveryKindOfCreateFunction)
+{
+    MpFactory own;
+    own.RegisterPlugin(L"R_Null", 0, nullptr);
+    own.RegisterPlugin(L"R_Nothing", 0, []() -> mpapi::IMpUnknown* { return nullptr; });
+    own.RegisterPlugin(L"R_Bare", 0, []() -> mpapi::IMpUnknown* { return new Bare(); });
+    own.RegisterPlugin(L"R_Throw", 0, []() -> mpapi::IMpUnknown* { throw std::bad_alloc(); });
+    own.RegisterPlugin(L"R_Module", 0, &mp_detail::createModule<PlainDsp>);
+    own.RegisterPlugin(L"R_Module", 0, []() -> mpapi::IMpUnknown* { return new Bare(); });  // the first stays
+    own.RegisterPlugin(L"R_Module", 1, &mp_detail::createModule<PlainGui>);
+    own.RegisterPlugin(L"R_GuiOnly", 1, &mp_detail::createModule<PlainGui>);
+
+    Host host{&own};
+    EXPECT_EQ(host.addInstance("R_Missing").dspResult, mpapi::MP_RESULT_UNSUPPORTED);
+    EXPECT_EQ(host.addInstance("r_module").dspResult, mpapi::MP_RESULT_UNSUPPORTED);  // case matters
+    EXPECT_EQ(host.addInstance("R_Null").dspResult, mpapi::MP_RESULT_UNSUPPORTED);
+    EXPECT_EQ(host.addInstance("R_Throw").dspResult, mpapi::MP_RESULT_FAIL);
+    const auto nothing = host.addInstance("R_Nothing");
+    EXPECT_EQ(nothing.dspResult, mpapi::MP_RESULT_OK);
+    EXPECT_FALSE(nothing.instance.has_value());
+    EXPECT_EQ(host.addInstance("R_Bare").dspResult, mpapi::MP_RESULT_OK);  // handed out without a hand-over
+
+    const auto both = host.addInstance("R_Module");
+    ASSERT_TRUE(both.instance.has_value()) << both.error;
+    EXPECT_EQ(both.dspResult, mpapi::MP_RESULT_OK);
     EXPECT_EQ(both.guiResult, mpapi::MP_RESULT_OK);
+    host.postToDsp(*both.instance, 1, {});
+    host.postToGui(*both.instance, 1, {});
+    host.runBlock(64);
+    EXPECT_TRUE(host.faults().empty());
+
+    const auto guiOnly = host.addInstance("R_GuiOnly");
+    EXPECT_EQ(guiOnly.dspResult, mpapi::MP_RESULT_UNSUPPORTED);
+    EXPECT_EQ(guiOnly.guiResult, mpapi::MP_RESULT_OK);
 
     // An interface half whose host offers no interface-side host is released, not handed out.
     InstanceOptions refuseUiHost;
     refuseUiHost.refusedIids = {mpapi::MP_IID_UI_HOST};
-    const auto refused = host.addInstance("QV_FloatTurner", refuseUiHost);
+    const auto refused = host.addInstance("R_GuiOnly", refuseUiHost);
     EXPECT_EQ(refused.guiResult, mpapi::MP_RESULT_FAIL);
     EXPECT_FALSE(refused.instance.has_value());
 
     void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(factory()->createInstance(L"QV_Pow2x", 2, nullptr, &object), mpapi::MP_RESULT_UNSUPPORTED);
+    EXPECT_EQ(own.createInstance(L"R_Module", 2, nullptr, &object), mpapi::MP_RESULT_UNSUPPORTED);
     EXPECT_EQ(object, nullptr);
-}
-
-TEST(Factory, FirstRegistrationOfAKeyStays)
-{
-    static bool secondUsed = false;
-    auto second = []() -> mpapi::IMpUnknown* {
-        secondUsed = true;
-        return nullptr;
-    };
-    EXPECT_EQ(RegisterPlugin(0, L"QV_Pow2x", second), 0);
-    void* object = nullptr;
-    ASSERT_EQ(factory()->createInstance(L"QV_Pow2x", 0, nullptr, &object), mpapi::MP_RESULT_OK);
-    EXPECT_FALSE(secondUsed);
-    static_cast<mpapi::IMpUnknown*>(object)->release();
+    object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(own.createInstance2(L"R_Throw", 0, &object), mpapi::MP_RESULT_FAIL);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(Host{factory()}.addInstance("TEST_Throwing").dspResult, mpapi::MP_RESULT_FAIL);  // a constructor that throws
 }
 
 TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
@@ -59,8 +98,6 @@ TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
     void* other = reinterpret_cast<void*>(1);
     EXPECT_EQ(factory()->queryInterface(mpapi::MP_IID_HOST, &other), mpapi::MP_RESULT_UNSUPPORTED);
     EXPECT_EQ(other, nullptr);
-    EXPECT_EQ(factory()->addRef(), 1);
-    EXPECT_EQ(factory()->release(), 1);
 
     int32_t version = 0;
     wchar_t text[64];
@@ -70,8 +107,6 @@ TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
     EXPECT_STREQ(text, L"GCC Compiler V1002 (Release)");
     factory()->getSdkInformation(version, 28, text);
     EXPECT_STREQ(text, L"GCC Compiler V1002 (Release");  // cut, and still terminated
-    factory()->getSdkInformation(version, 10, text);
-    EXPECT_STREQ(text, L"GCC Compi");
     factory()->getSdkInformation(version, 1, text);
     EXPECT_STREQ(text, L"");
     text[0] = L'#';
@@ -79,22 +114,51 @@ TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
     EXPECT_EQ(text[0], L'#');
 }
 
-TEST(Factory, HostReferencesBalanceAcrossHandOversAndRelease)
+// Each half asks its host for what it needs (the processing half: processor host, then host), a
+// second hand-over gives the first host back, a refused one leaves no host, and the last release
+// gives back the rest. Each half answers only its own interfaces.
+TEST(Factory, HostHandOverAndReferenceBalance)
 {
-    testsupport::RecordingHost first, second;
+    testsupport::RecordingHost first, second, refusing;
+    refusing.refuseHost = true;
     void* object = nullptr;
     ASSERT_EQ(factory()->createInstance(L"QV_Pow2x", 0, first.unknown(), &object), 0);
     auto* plugin = static_cast<mpapi::IMpPlugin*>(object);
-    EXPECT_EQ(first.refs, 2);  // MpHost and the processor host
+    ASSERT_EQ(first.asked.size(), 2u);
+    EXPECT_TRUE(first.asked[0] == mpapi::MP_IID_PROCESSOR_HOST);
+    EXPECT_TRUE(first.asked[1] == mpapi::MP_IID_HOST);
+    EXPECT_EQ(first.refs, 2);
 
-    void* legacy = nullptr;
-    ASSERT_EQ(plugin->queryInterface(mpapi::MP_IID_LEGACY_INITIALIZATION, &legacy), 0);
-    static_cast<mpapi::IMpLegacyInitialization*>(legacy)->setHost(second.unknown());
-    EXPECT_EQ(first.refs, 0);  // a second hand-over gives back the first host
+    void* found = reinterpret_cast<void*>(1);
+    EXPECT_EQ(plugin->queryInterface(mpapi::MP_IID_GUI_PLUGIN, &found), mpapi::MP_RESULT_UNSUPPORTED);
+    EXPECT_EQ(found, nullptr);
+    ASSERT_EQ(plugin->queryInterface(mpapi::MP_IID_PLUGIN2, &found), 0);
+    EXPECT_EQ(found, static_cast<mpapi::IMpPlugin2*>(dynamic_cast<MpPluginBase*>(plugin)));
+    static_cast<mpapi::IMpPlugin2*>(found)->release();
+    ASSERT_EQ(plugin->queryInterface(mpapi::MP_IID_LEGACY_INITIALIZATION, &found), 0);
+    auto* legacy = static_cast<mpapi::IMpLegacyInitialization*>(found);
+    legacy->setHost(second.unknown());
+    EXPECT_EQ(first.refs, 0);
     EXPECT_EQ(second.refs, 2);
-    EXPECT_EQ(plugin->release(), 1);  // the reference queryInterface took
-    EXPECT_EQ(plugin->release(), 0);
+    EXPECT_EQ(legacy->setHost(refusing.unknown()), mpapi::MP_RESULT_UNSUPPORTED);
+    EXPECT_EQ(dynamic_cast<MpPluginBase*>(plugin)->host, nullptr);
     EXPECT_EQ(second.refs, 0);
+    EXPECT_EQ(legacy->release(), 1);  // one count behind every table
+    EXPECT_EQ(plugin->release(), 0);
+    EXPECT_EQ(refusing.refs, 0);
+
+    testsupport::RecordingUiHost uiFirst, uiSecond;
+    ASSERT_EQ(factory()->createInstance(L"QV_FloatTurner", 1, &uiFirst, &object), 0);
+    auto* ui = static_cast<mpapi::IMpUserInterface*>(object);
+    EXPECT_EQ(uiFirst.refs, 1);
+    EXPECT_EQ(ui->queryInterface(mpapi::MP_IID_GUI_PLUGIN2, &found), mpapi::MP_RESULT_UNSUPPORTED);
+    ASSERT_EQ(ui->queryInterface(mpapi::MP_IID_LEGACY_INITIALIZATION, &found), 0);
+    static_cast<mpapi::IMpLegacyInitialization*>(found)->setHost(&uiSecond);
+    EXPECT_EQ(uiFirst.refs, 0);
+    EXPECT_EQ(uiSecond.refs, 1);
+    EXPECT_EQ(static_cast<mpapi::IMpLegacyInitialization*>(found)->release(), 1);
+    EXPECT_EQ(ui->release(), 0);
+    EXPECT_EQ(uiSecond.refs, 0);
 }
 
 TEST(Factory, HalfWithoutHostSkipsEveryHostCall)

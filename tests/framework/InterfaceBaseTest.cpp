@@ -24,8 +24,9 @@ TEST(InterfacePins, HostValuesReportChangesByRawForm)
     const int32_t one = 1;
     EXPECT_TRUE(flag.set(0, 4, &one));
     EXPECT_TRUE(flag.set(0, 4, &one));  // 4 bytes always report a change
-    const unsigned char byteOne = 1;
+    const unsigned char byteOne = 1, byteTwo = 2;
     EXPECT_FALSE(flag.set(0, 1, &byteOne));
+    EXPECT_TRUE(flag.set(0, 1, &byteTwo));  // one byte compares as stored, not as a truth value
     EXPECT_TRUE(flag.value);
 
     MpGuiPin<std::wstring> text;

@@ -25,6 +25,9 @@ public:
         initializePin(kFlag, flag_);
         initializePin(kText, text_);
         initializePin(kInteger, integer_);
+        initializePin(kMidiOut, midiOut_);
+        initializePin(kMaySleep, maySleep_);
+        initializePin(kValueA, shadow_);
         log().clear();
     }
 
@@ -40,18 +43,23 @@ public:
 
     void onSetPins() override
     {
-        log().order.push_back("setPins");
-        log().setPins.push_back({blockPos, valueA_.isUpdated, valueB_.isUpdated, valueA_.value, valueB_.value});
+        log().order.push_back(shadow_.value == 0.0f ? "setPins" : "shadow reached");
+        log().setPins.push_back({blockPos, valueA_.isUpdated, valueB_.isUpdated, audioIn_.isUpdated, valueA_.value, valueB_.value});
         log().flag = flag_.value;
         log().text = text_.value;
         log().integer = integer_.value;
         if (valueA_.isUpdated)
             valueOut_ = valueA_;
+        if (flag_.isUpdated)
+            audioOut_.setStreaming(!flag_.value);
+        if (maySleep_.isUpdated)
+            setSleep(maySleep_.value);
     }
 
     void onMidiMessage(int pin, unsigned char* bytes, int size) override
     {
-        log().midi.push_back({pin, {bytes[0], bytes[1], bytes[2]}, size});
+        log().midi.push_back({pin, std::vector<unsigned char>(bytes, bytes + (size > 3 ? size : 3)), size});
+        midiOut_.send(bytes, size);
     }
 
     int32_t receiveMessageFromGui(int32_t id, int32_t, const void*) noexcept override
@@ -80,6 +88,9 @@ protected:
     BoolInPin flag_;
     StringInPin text_;
     IntInPin integer_;
+    MidiOutPin midiOut_;
+    BoolInPin maySleep_;
+    FloatInPin shadow_;
 };
 
 class Probe : public ProbeBase {
@@ -114,25 +125,26 @@ private:
     FloatInPin value_;
 };
 
-// Frame-count sub-processes: blockPos is the offset of the piece.
+// Frame-count sub-processes, sleeping when allowed: blockPos is the offset of the piece.
 class Probe2 : public MpBase2 {
 public:
     Probe2()
     {
         initializePin(0, value_);
+        initializePin(1, audioIn_);
         log().clear();
     }
     int32_t open() noexcept override
     {
         MpBase2::open();
         setSubProcess(&Probe2::subProcess);
-        setSleep(false);
         return 0;
     }
     void subProcess(int frames) { log().pieces.push_back({blockPos, frames, blockPos}); }
 
 private:
     FloatInPin value_;
+    AudioInPin audioIn_;
 };
 
 class ThrowingProbe : public MpBase {
@@ -150,6 +162,7 @@ public:
         initializePin(2, number_);
         initializePin(3, textOut_);
         initializePin(3, second_);  // a second pin under a taken index is not registered
+        number_ = 0.25f;            // before any host: kept, sent nowhere
         log().clear();
     }
     void onText()

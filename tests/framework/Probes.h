@@ -5,7 +5,6 @@
 #include "MpInterface.h"
 #include "MpProcessing.h"
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -22,13 +21,14 @@ struct SetPinsCall {
     int blockPos;
     bool valueAUpdated;
     bool valueBUpdated;
+    bool audioInUpdated;
     float valueA;
     float valueB;
 };
 
 struct Midi {
     int pin;
-    std::array<unsigned char, 3> bytes;
+    std::vector<unsigned char> bytes;  // at least 3: what the module may read
     int size;
 };
 
@@ -47,7 +47,9 @@ struct Log {
 Log& log();
 
 // Pin indexes of "TEST_Probe" (never sleeps) and "TEST_SleepyProbe" (same pins, sleeps when
-// allowed). The float output follows input A; message 7 re-enters the message entry.
-enum ProbePin { kValueA, kValueB, kMidiIn, kAudioIn, kAudioOut, kValueOut, kFlag, kText, kInteger };
+// allowed). The float output follows input A, the audio output stops streaming while the flag is
+// set, MIDI in is sent on to MIDI out, kMaySleep calls setSleep with its value; message 7
+// re-enters the message entry. A second pin registered under kValueA must never receive anything.
+enum ProbePin { kValueA, kValueB, kMidiIn, kAudioIn, kAudioOut, kValueOut, kFlag, kText, kInteger, kMidiOut, kMaySleep };
 
 } // namespace probes

@@ -73,6 +73,14 @@ TEST(NewerInterfaceBase, AnswersItsOwnInterfacesAndHost)
     EXPECT_EQ(gui->queryInterface(mpapi::MP_IID_GUI_PLUGIN, &object), mpapi::MP_RESULT_UNSUPPORTED);
     EXPECT_EQ(object, nullptr);
 
+    struct Plain : Host2 {
+        int32_t queryInterface(const mpapi::MpGuid&, void** object) override
+        {
+            *object = nullptr;
+            return mpapi::MP_RESULT_UNSUPPORTED;
+        }
+    } plain;
+    EXPECT_EQ(gui->setHost(&plain), mpapi::MP_RESULT_UNSUPPORTED);  // refused without throwing
     Host2 host;
     EXPECT_EQ(gui->setHost(&host), 0);
     EXPECT_EQ(host.refs, 1);
@@ -87,25 +95,17 @@ TEST(NewerInterfaceBase, AnswersItsOwnInterfacesAndHost)
     gui->setPin(1, 3, 4, &seven);
     gui->notifyPin(1, 3);
     EXPECT_EQ(gui->lastVoice, 3);  // indexed handlers receive the voice
+    EXPECT_EQ(gui->setPin2(1, 4, 4, &seven), 0);  // setPin2 acts only on a change
+    EXPECT_EQ(gui->lastVoice, 3);
+    const int32_t eight = 8;
+    gui->setPin2(1, 4, 4, &eight);
+    EXPECT_EQ(gui->lastVoice, 4);
+    EXPECT_EQ(gui->setPin(9, 0, 4, &level), mpapi::MP_RESULT_FAIL);
     EXPECT_EQ(gui->notifyPin(2, 0), 0);  // an empty handler binds nothing
     EXPECT_EQ(gui->notifyPin(9, 0), mpapi::MP_RESULT_FAIL);
 
     while (gui->release() > 0) {}
     EXPECT_EQ(host.refs, 0);
-}
-
-TEST(NewerInterfaceBase, HostWithoutTheNewerInterfaceIsRefusedWithoutThrowing)
-{
-    auto* gui = new NewerGui();
-    struct Plain : Host2 {
-        int32_t queryInterface(const mpapi::MpGuid&, void** object) override
-        {
-            *object = nullptr;
-            return mpapi::MP_RESULT_UNSUPPORTED;
-        }
-    } plain;
-    EXPECT_EQ(gui->setHost(&plain), mpapi::MP_RESULT_UNSUPPORTED);
-    gui->release();
 }
 
 TEST(ByteString, CopiesComparesAndGrowsOnlyWhenNeeded)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -24,10 +25,31 @@ struct Seen {
     bool operator==(const Seen&) const = default;
 };
 
-// A reference-counted object that deletes itself at zero, like a module half.
-template <class Interface>
-class Counted : public Interface {
+// A module half: one reference to start, deleted at zero, holding the host interface it asked
+// for at creation; it answers only its own interface.
+template <class Interface, class HostInterface>
+class FakeHalf : public Interface {
 public:
+    FakeHalf(IMpUnknown* host, const MpGuid& hostIid, const MpGuid& ownIid) : ownIid_(ownIid)
+    {
+        void* h = nullptr;
+        if (host && host->queryInterface(hostIid, &h) == MP_RESULT_OK)
+            host_ = static_cast<HostInterface*>(h);
+    }
+    virtual ~FakeHalf()
+    {
+        if (host_)
+            host_->release();
+    }
+    int32_t queryInterface(const MpGuid& iid, void** object) override
+    {
+        *object = nullptr;
+        if (!(iid == MP_IID_UNKNOWN || iid == ownIid_))
+            return MP_RESULT_UNSUPPORTED;
+        *object = static_cast<Interface*>(this);
+        addRef();
+        return MP_RESULT_OK;
+    }
     int32_t addRef() override { return ++refs_; }
     int32_t release() override
     {
@@ -36,34 +58,17 @@ public:
             delete this;
         return r;
     }
-    virtual ~Counted() = default;
 
-protected:
+    HostInterface* host_ = nullptr;
+
+private:
+    MpGuid ownIid_;
     std::atomic<int32_t> refs_{1};
 };
 
-class FakeDsp final : public Counted<IMpPlugin> {
+class FakeDsp final : public FakeHalf<IMpPlugin, IMpHost> {
 public:
-    explicit FakeDsp(IMpUnknown* host)
-    {
-        void* h = nullptr;
-        if (host && host->queryInterface(MP_IID_HOST, &h) == MP_RESULT_OK)
-            host_ = static_cast<IMpHost*>(h);
-    }
-    ~FakeDsp() override
-    {
-        if (host_)
-            host_->release();
-    }
-    int32_t queryInterface(const MpGuid& iid, void** object) override
-    {
-        *object = nullptr;
-        if (!(iid == MP_IID_UNKNOWN || iid == MP_IID_PLUGIN))
-            return MP_RESULT_UNSUPPORTED;
-        *object = static_cast<IMpPlugin*>(this);
-        addRef();
-        return MP_RESULT_OK;
-    }
+    explicit FakeDsp(IMpUnknown* host) : FakeHalf(host, MP_IID_HOST, MP_IID_PLUGIN) {}
     int32_t open() override { return MP_RESULT_OK; }
     int32_t setBuffer(int32_t, float*) override { return MP_RESULT_OK; }
     void process(int32_t count, MpEvent* events) override
@@ -89,35 +94,15 @@ public:
         return MP_RESULT_OK;
     }
 
-    IMpHost* host_ = nullptr;
     bool inProcess = false;
     std::vector<std::vector<Seen>> blocks;
     std::vector<int32_t> messages;
     std::function<void(FakeDsp&, int32_t)> onProcess, onMessage;
 };
 
-class FakeGui final : public Counted<IMpUserInterface> {
+class FakeGui final : public FakeHalf<IMpUserInterface, IMpUserInterfaceHost> {
 public:
-    explicit FakeGui(IMpUnknown* host)
-    {
-        void* h = nullptr;
-        if (host && host->queryInterface(MP_IID_UI_HOST, &h) == MP_RESULT_OK)
-            host_ = static_cast<IMpUserInterfaceHost*>(h);
-    }
-    ~FakeGui() override
-    {
-        if (host_)
-            host_->release();
-    }
-    int32_t queryInterface(const MpGuid& iid, void** object) override
-    {
-        *object = nullptr;
-        if (!(iid == MP_IID_UNKNOWN || iid == MP_IID_GUI_PLUGIN))
-            return MP_RESULT_UNSUPPORTED;
-        *object = static_cast<IMpUserInterface*>(this);
-        addRef();
-        return MP_RESULT_OK;
-    }
+    explicit FakeGui(IMpUnknown* host) : FakeHalf(host, MP_IID_UI_HOST, MP_IID_GUI_PLUGIN) {}
     int32_t initialize() override
     {
         if (onInitialize)
@@ -148,7 +133,6 @@ public:
     int32_t onCreateContextMenu() override { return MP_RESULT_OK; }
     int32_t onContextMenu(int32_t) override { return MP_RESULT_OK; }
 
-    IMpUserInterfaceHost* host_ = nullptr;
     std::vector<std::string> log;
     std::function<void(FakeGui&)> onInitialize;
     std::function<void(FakeGui&, int32_t)> onNotify, onMessage;
@@ -188,13 +172,6 @@ public:
 
 class HostTest : public ::testing::Test {
 protected:
-    HostConfig smallBlocks()
-    {
-        HostConfig c;
-        c.blockLength = 8;
-        c.fileFolder = "/data/files";
-        return c;
-    }
     std::size_t addFake(const char* id = "fake", InstanceOptions options = {})
     {
         const auto created = host.addInstance(id, std::move(options));
@@ -203,7 +180,7 @@ protected:
     }
 
     FakeFactory factory;
-    Host host{&factory, smallBlocks()};
+    Host host{&factory, HostConfig{.blockLength = 8, .fileFolder = "/data/files"}};
 };
 
 int32_t inlineWord(std::initializer_list<uint8_t> bytes)
@@ -229,8 +206,6 @@ TEST_F(HostTest, EventListIsSortedStablyWithInlineAndExtraData)
     host.queuePinValue(m, 5, floatValue(0.5f), 99); // past the block: moved to its last sample
     ASSERT_TRUE(host.runBlock(8));
 
-    int32_t half = 0;
-    std::memcpy(&half, floatValue(0.5f).data(), 4);
     const std::vector<Seen> expected = {
         {0, MP_EVENT_PIN_VALUE, 3, 4, -2, 0, false, {}},
         {0, MP_EVENT_GRAPH_START, 0, 0, 0, 0, false, {}},
@@ -238,7 +213,7 @@ TEST_F(HostTest, EventListIsSortedStablyWithInlineAndExtraData)
         {2, MP_EVENT_PIN_VALUE, 4, 8, inlineWord({1, 2, 3, 4}), inlineWord({5, 6, 7, 8}), false, {}},
         {5, MP_EVENT_PIN_VALUE, 1, 12, 0, 0, true, twelve},
         {5, MP_EVENT_STREAMING_START, 0, 0, 0, 0, false, {}},
-        {7, MP_EVENT_PIN_VALUE, 5, 4, half, 0, false, {}},
+        {7, MP_EVENT_PIN_VALUE, 5, 4, std::bit_cast<int32_t>(0.5f), 0, false, {}},
     };
     ASSERT_EQ(factory.dsp[0]->blocks.size(), 1u);
     EXPECT_EQ(factory.dsp[0]->blocks[0], expected);
@@ -339,9 +314,7 @@ TEST_F(HostTest, WiresDeliverInTheNextBlockAndAfterTheCall)
     EXPECT_EQ(got[0].size(), 1u); // graph start only
     EXPECT_EQ(factory.gui[b]->log, (std::vector<std::string>{"set 4 0.75", "notify 4", "notified 4"}));
     host.runBlock(8);
-    int32_t value = 0;
-    std::memcpy(&value, floatValue(0.75f).data(), 4);
-    EXPECT_EQ(got[1], (std::vector<Seen>{{3, MP_EVENT_PIN_VALUE, 0, 4, value, 0, false, {}},
+    EXPECT_EQ(got[1], (std::vector<Seen>{{3, MP_EVENT_PIN_VALUE, 0, 4, std::bit_cast<int32_t>(0.75f), 0, false, {}},
                                          {6, MP_EVENT_STREAMING_START, 0, 0, 0, 0, false, {}}}));
 
     factory.gui[b]->log.clear();

@@ -1,11 +1,10 @@
-// The dialog layer as the preset managers use it: scripted answers, the record of requests, the
-// extension rule of save panels and the replace question.
+// The dialog layer as the preset managers use it: scripted answers, the record and log of
+// requests, the extension rule of save panels and the replace question.
 #include "Dialogs.h"
 #include "TextFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
@@ -14,9 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::AlertAnswer;
-using platform::DialogRequest;
 using platform::ScriptedDialogs;
 
+// Every test logs its requests: the log line carries each field a request records.
 class DialogsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -26,7 +25,7 @@ protected:
         folder_ = pattern;
         ScriptedDialogs::instance().reset();
         ::unsetenv(platform::kAnswersVariable);
-        ::unsetenv(platform::kLogVariable);
+        ::setenv(platform::kLogVariable, (folder_ / "log.txt").c_str(), 1);
     }
     void TearDown() override
     {
@@ -39,68 +38,68 @@ protected:
     }
 
     std::string contents(const fs::path& file) { return platform::readFile(file).value_or("<missing>"); }
+    // The log since the last call.
+    std::string logged()
+    {
+        const std::string all = contents(folder_ / "log.txt");
+        const std::string fresh = all.substr(std::min(seen_, all.size()));
+        seen_ = all.size();
+        return fresh;
+    }
 
     fs::path folder_;
+    std::size_t seen_ = 0;
 };
 
 const char* const kReplaceText = "A file with the same name already exists.\nDo you want to replace it?";
+const char* const kReplaceLine =
+    "alert \"Save\": \"A file with the same name already exists.\\nDo you want to replace it?\" [No] [Replace] -> ";
 
-// Panels take queued answers in order, cancel once the queue is empty, and are recorded with
-// their folders, names and types; a typed name gets the save panel's extension once.
-TEST_F(DialogsTest, PanelsAnswerFromTheQueueAndAreRecorded)
+// Panels take queued answers in order and cancel once the queue is empty; a typed name gets the
+// save panel's extension once. Confirmations take queued answers and answer the default button
+// once the queue is empty; notices show one button and take no answer. Every request is logged
+// as one line with its folder, name, type, texts, buttons and answer; quotes, line breaks and
+// bytes that are not UTF-8 are escaped. Without the variable nothing more is logged.
+TEST_F(DialogsTest, RequestsAnswerFromTheQueueAndAreLoggedAsOneLine)
 {
     auto& dialogs = ScriptedDialogs::instance();
-    dialogs.pushPanelAnswer(fs::path("/a/one.tavbank"));
+    dialogs.pushPanelAnswer(fs::path("/a/B\xC3\xA9nd.tavbank"));
     dialogs.pushPanelCancel();
-    dialogs.pushPanelAnswer(fs::path("/a/two"));
+    dialogs.pushPanelAnswer(fs::path("/a/Pad"));
     dialogs.pushPanelAnswer(fs::path("/a/three.tavpreset"));
     dialogs.pushPanelAnswer(fs::path("/a/four.txt"));
-
-    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start/Banks", "tavbank"), fs::path("/a/one.tavbank"));
-    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start/Banks", "tavbank"), std::nullopt);
-    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start/Presets", "Warm Pad", "tavpreset"),
-              fs::path("/a/two.tavpreset"));
-    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start/Presets", "", "tavpreset"),
-              fs::path("/a/three.tavpreset"));
-    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start", "x", ""), fs::path("/a/four.txt"));
-    EXPECT_EQ(dialogs.pendingPanelAnswers(), 0u);
-    EXPECT_EQ(platform::filePanels().chooseFileToSave("/start", "y", "tavbank"), std::nullopt);
-
-    const auto requests = dialogs.requests();
-    ASSERT_EQ(requests.size(), 6u);
-    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::OpenPanel);
-    EXPECT_EQ(requests[0].startFolder, fs::path("/start/Banks"));
-    EXPECT_EQ(requests[0].fileType, "tavbank");
-    EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
-    EXPECT_EQ(requests[2].suggestedName, "Warm Pad");
-    EXPECT_EQ(requests[2].fileType, "tavpreset");
-    EXPECT_EQ(requests[5].suggestedName, "y");
-}
-
-// Confirmations take queued answers and answer the default button once the queue is empty;
-// notices show one button and take no answer.
-TEST_F(DialogsTest, BoxesAnswerFromTheQueueAndDefaultWhenEmpty)
-{
-    auto& dialogs = ScriptedDialogs::instance();
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
-    platform::alerts().notice("Removal denied", "Can't delete a factory Preset!");
-    EXPECT_EQ(platform::alerts().confirm("Delete Preset", "Really delete this preset?", "Yes", "No"),
-              AlertAnswer::Alternate);
-    EXPECT_EQ(platform::alerts().confirm("Delete Preset", "Really delete this preset?", "Yes", "No"),
-              AlertAnswer::Default);
 
-    const auto requests = dialogs.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::Notice);
-    EXPECT_EQ(requests[0].title, "Removal denied");
-    EXPECT_EQ(requests[0].message, "Can't delete a factory Preset!");
-    EXPECT_EQ(requests[0].defaultButton, "OK");
-    EXPECT_EQ(requests[1].kind, DialogRequest::Kind::Confirm);
-    EXPECT_EQ(requests[1].defaultButton, "Yes");
-    EXPECT_EQ(requests[1].alternateButton, "No");
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/s/Banks", "tavbank"), fs::path("/a/B\xC3\xA9nd.tavbank"));
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/s/Banks", "tavbank"), std::nullopt);
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/s/Presets", "Say \"hi\"", "tavpreset"), fs::path("/a/Pad.tavpreset"));
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/s/Presets", "", "tavpreset"), fs::path("/a/three.tavpreset"));
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/s", "x", ""), fs::path("/a/four.txt"));
+    EXPECT_EQ(dialogs.pendingPanelAnswers(), 0u);
+    EXPECT_EQ(platform::filePanels().chooseFileToSave("/s", "", ""), std::nullopt);
+    EXPECT_EQ(platform::filePanels().chooseFileToOpen("/s", ""), std::nullopt);
+    platform::alerts().notice("Removal denied", "Can't delete a factory Preset!");
+    EXPECT_EQ(platform::alerts().confirm("Save", kReplaceText, "No", "Replace"), AlertAnswer::Alternate);
+    EXPECT_EQ(platform::alerts().confirm("Delete", "Gone\x01 \xFF?", "Yes", "No"), AlertAnswer::Default);
+
+    EXPECT_EQ(logged(), "open panel in \"/s/Banks\" for .tavbank -> \"/a/B\xC3\xA9nd.tavbank\"\n"
+                        "open panel in \"/s/Banks\" for .tavbank -> cancel\n"
+                        "save panel in \"/s/Presets\" suggesting \"Say \\\"hi\\\"\" (.tavpreset) -> \"/a/Pad.tavpreset\"\n"
+                        "save panel in \"/s/Presets\" (.tavpreset) -> \"/a/three.tavpreset\"\n"
+                        "save panel in \"/s\" suggesting \"x\" -> \"/a/four.txt\"\n"
+                        "save panel in \"/s\" -> cancel\n"
+                        "open panel in \"/s\" for any file -> cancel\n"
+                        "notice \"Removal denied\": \"Can't delete a factory Preset!\" [OK]\n" +
+                            std::string(kReplaceLine) + "\"Replace\"\n" +
+                            "alert \"Delete\": \"Gone\\x01 \\xFF?\" [Yes] [No] -> \"Yes\"\n");
+    ASSERT_EQ(dialogs.requests().size(), 10u);
+    EXPECT_EQ(dialogs.requests()[2].suggestedName, "Say \"hi\"");
 
     dialogs.reset();
     EXPECT_TRUE(dialogs.requests().empty());
+    ::unsetenv(platform::kLogVariable);
+    platform::alerts().notice("t", "m");
+    EXPECT_EQ(logged(), "");
 }
 
 // Saving over an existing file asks first: "No" shows the panel again, "Replace" keeps the path,
@@ -109,42 +108,34 @@ TEST_F(DialogsTest, SaveAsksBeforeReplacingAnExistingFile)
 {
     auto& dialogs = ScriptedDialogs::instance();
     ASSERT_TRUE(platform::writeFileAtomically(folder_ / "Old.tavpreset", "x"));
+    const std::string old = "\"" + (folder_ / "Old.tavpreset").string() + "\"";
 
     dialogs.pushPanelAnswer(folder_ / "Old");
     dialogs.pushAlertAnswer(AlertAnswer::Default);
     dialogs.pushPanelAnswer(folder_ / "Old.tavpreset");
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "Old", "tavpreset"), folder_ / "Old.tavpreset");
-    auto requests = dialogs.requests();
-    ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[0].kind, DialogRequest::Kind::SavePanel);
-    EXPECT_EQ(requests[1].kind, DialogRequest::Kind::Confirm);
-    EXPECT_EQ(requests[1].title, "Save");
-    EXPECT_EQ(requests[1].message, kReplaceText);
-    EXPECT_EQ(requests[1].defaultButton, "No");
-    EXPECT_EQ(requests[1].alternateButton, "Replace");
-    EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
-    EXPECT_EQ(requests[2].suggestedName, "Old");
+    const std::string panel = "save panel in \"/start\" suggesting \"Old\" (.tavpreset) -> " + old + "\n";
+    EXPECT_EQ(logged(), panel + kReplaceLine + "\"No\"\n" + panel + kReplaceLine + "\"Replace\"\n");
 
-    dialogs.reset();
     dialogs.pushPanelAnswer(folder_ / "New");
     EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset"), folder_ / "New.tavpreset");
-    EXPECT_EQ(dialogs.requests().size(), 1u);
+    EXPECT_EQ(logged(), "save panel in \"/start\" (.tavpreset) -> \"" + (folder_ / "New.tavpreset").string() + "\"\n");
 
     // An existing folder counts as existing for a save without a type.
-    dialogs.reset();
     fs::create_directory(folder_ / "Bank");
     dialogs.pushPanelAnswer(folder_ / "Bank");
     dialogs.pushAlertAnswer(AlertAnswer::Default);
     dialogs.pushPanelCancel();
     EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "Bank", ""), std::nullopt);
-    EXPECT_EQ(dialogs.requests().size(), 3u);
+    EXPECT_EQ(logged(), "save panel in \"/start\" suggesting \"Bank\" -> \"" + (folder_ / "Bank").string() + "\"\n" +
+                            kReplaceLine + "\"No\"\nsave panel in \"/start\" suggesting \"Bank\" -> cancel\n");
 
     // With nothing scripted the question answers "No" and the next panel cancels.
-    dialogs.reset();
     dialogs.pushPanelAnswer(folder_ / "Old.tavpreset");
     EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset"), std::nullopt);
-    EXPECT_EQ(dialogs.requests().size(), 3u);
+    EXPECT_EQ(logged(), "save panel in \"/start\" (.tavpreset) -> " + old + "\n" + kReplaceLine +
+                            "\"No\"\nsave panel in \"/start\" (.tavpreset) -> cancel\n");
 }
 
 // Another implementation can take over both services and give them back.
@@ -212,7 +203,6 @@ TEST_F(DialogsTest, AnswersComeFromTheAnswersFileWhenTheQueueIsEmpty)
     EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Default);
     EXPECT_EQ(contents(answers), "");
     EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Default);
-    EXPECT_EQ(dialogs.requests().size(), 9u);
 
     // The replace question of a save runs through the same file.
     ASSERT_TRUE(platform::writeFileAtomically(folder_ / "Old.tavpreset", "x"));
@@ -224,44 +214,6 @@ TEST_F(DialogsTest, AnswersComeFromTheAnswersFileWhenTheQueueIsEmpty)
     ::setenv(platform::kAnswersVariable, (folder_ / "none" / "answers.txt").c_str(), 1);
     EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start", "tavbank"), std::nullopt);
     EXPECT_FALSE(fs::exists(folder_ / "none"));
-}
-
-// Every request is appended to the log as one line with its folder, name, type, texts, buttons
-// and answer; quotes, line breaks and bytes that are not UTF-8 are escaped so that each request
-// stays one line.
-TEST_F(DialogsTest, EveryRequestIsLoggedAsOneLine)
-{
-    auto& dialogs = ScriptedDialogs::instance();
-    const fs::path log = folder_ / "log.txt";
-    ::setenv(platform::kLogVariable, log.c_str(), 1);
-    dialogs.pushPanelAnswer(fs::path("/a/B\xC3\xA9nd.tavbank"));
-    dialogs.pushPanelAnswer(fs::path("/a/Pad"));
-    dialogs.pushAlertAnswer(AlertAnswer::Alternate);
-
-    platform::filePanels().chooseFileToOpen("/s/Banks", "tavbank");
-    platform::filePanels().chooseFileToSave("/s/Presets", "Say \"hi\"", "tavpreset");
-    platform::filePanels().chooseFileToSave("/s", "", "");
-    platform::filePanels().chooseFileToOpen("/s", "");
-    platform::alerts().confirm("Save", kReplaceText, "No", "Replace");
-    platform::alerts().confirm("Delete", "Gone\x01 \xFF?", "Yes", "No");
-    platform::alerts().notice("Removal denied", "Can't delete a factory Preset!");
-
-    EXPECT_EQ(contents(log),
-              "open panel in \"/s/Banks\" for .tavbank -> \"/a/B\xC3\xA9nd.tavbank\"\n"
-              "save panel in \"/s/Presets\" suggesting \"Say \\\"hi\\\"\" (.tavpreset) -> \"/a/Pad.tavpreset\"\n"
-              "save panel in \"/s\" -> cancel\n"
-              "open panel in \"/s\" for any file -> cancel\n"
-              "alert \"Save\": \"A file with the same name already exists.\\nDo you want to replace it?\" [No] [Replace] "
-              "-> \"Replace\"\n"
-              "alert \"Delete\": \"Gone\\x01 \\xFF?\" [Yes] [No] -> \"Yes\"\n"
-              "notice \"Removal denied\": \"Can't delete a factory Preset!\" [OK]\n");
-    EXPECT_EQ(dialogs.requests().size(), 7u);
-
-    // Without the variable nothing more is written.
-    ::unsetenv(platform::kLogVariable);
-    platform::alerts().notice("t", "m");
-    const std::string logged = contents(log);
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 7);
 }
 
 } // namespace
