@@ -50,19 +50,16 @@ TEST_F(ListfileGuiTest, StartAndCancelledOrRefusedPanels)
     EXPECT_EQ(messages(i), std::vector<int>{134});
 
     host_->clearCalls();
-    host_->guiSetPin(i, kLoadPreset, boolValue(true));
-    EXPECT_TRUE(ScriptedDialogs::instance().requests().empty());
-    host_->guiSetPin(i, kLoadPreset, boolValue(false));
+    release(i, kLoadPreset);
     EXPECT_EQ(pathFile(), "\r\n");
     EXPECT_TRUE(messages(i).empty());
     ASSERT_EQ(ScriptedDialogs::instance().requests().size(), 1u);
     EXPECT_EQ(ScriptedDialogs::instance().requests()[0].startFolder, presets_);
 
-    fs::create_directories(presets_);
     const fs::path good = presets_ / "Good.tavpreset";
-    ASSERT_TRUE(presetbank::SavePreset(good.string(), "Good", presetbank::PresetValues{}));
+    writeBytes(good, presetText("Good", {}));
     const fs::path twoLines = presets_ / "a\nb.tavpreset";
-    ASSERT_TRUE(presetbank::SavePreset(twoLines.string(), "Two", presetbank::PresetValues{}));
+    writeBytes(twoLines, presetText("Two", {}));
     ScriptedDialogs::instance().pushPanelAnswer(twoLines);
     release(i, kLoadPreset);
     ScriptedDialogs::instance().pushPanelAnswer(fs::path(std::string(1020, '/') + "x.tavpreset"));
@@ -99,7 +96,7 @@ TEST_F(ListfileGuiTest, SavePresetWritesFileAndPath)
     EXPECT_EQ(requests[0].suggestedName, "Slot Three");
     EXPECT_EQ(requests[0].fileType, "tavpreset");
     const fs::path file = presets_ / "Three.tavpreset";
-    EXPECT_EQ(platform::readFile(file), presetbank::presetFileText("Slot Three", presetbank::PresetValues{}));
+    EXPECT_EQ(readBytes(file), presetText("Slot Three", {}));
     EXPECT_EQ(pathFile(), file.string() + "\r\n");
     EXPECT_EQ(messages(i), std::vector<int>{129});
 
@@ -148,17 +145,14 @@ TEST_F(ListfileGuiTest, ListsFromHostAndFromListFile)
     host_->guiSetPin(i, kPresetName, textValue("Three"));
     EXPECT_EQ(listFile(), listWith({{0, "Three"}, {1, "B C"}}) + "\r\n");
 
-    presetbank::NameTable names;
-    for (int p = 0; p < presetbank::kPresets; ++p)
-        names.setName(p, "N" + std::to_string(p));
-    const std::string list = presetbank::SaveList(names);
-    ASSERT_TRUE(platform::writeFileAtomically(manager_ / "List.txt", list + "\r\n"));
+    Names names = numberedNames("N");
+    const std::string list = listText(names);
+    writeBytes(manager_ / "List.txt", list + "\r\n");
     host_->clearCalls();
     host_->postToGui(i, 129, {});
     // The name NameSave keeps ("Three") then renames the current slot again, here only.
-    presetbank::NameTable kept = names;
-    kept.setName(0, "Three");
-    EXPECT_EQ(texts(i, kPresetList), (std::vector<std::string>{list, presetbank::SaveList(kept)}));
+    names[0] = "Three";
+    EXPECT_EQ(texts(i, kPresetList), (std::vector<std::string>{list, listText(names)}));
     EXPECT_TRUE(messages(i).empty());
 
     fs::remove(manager_ / "List.txt");
@@ -170,23 +164,13 @@ TEST_F(ListfileGuiTest, ListsFromHostAndFromListFile)
     EXPECT_EQ(last(values(i, kPresetNumber)), intValue(7));
 }
 
-// Bank load: with preset 0 current GuiUpdate pulses; with another current there is no pulse, the
-// current preset becomes 0 and PresetName shows slot 0, and PresetNumber waits for message 0.
+// Bank load with preset 5 current: the current preset becomes 0 and PresetName shows slot 0, but
+// PresetNumber waits for the processing half's message 0.
 TEST_F(ListfileGuiTest, LoadBankLeavesPresetNumberToTheProcessingHalf)
 {
     const std::size_t i = start();
-    presetbank::NameTable names;
-    names.setName(0, "Zero");
-    names.setName(5, "Five");
-    fs::create_directories(banks_);
     const fs::path bank = banks_ / "B.tavbank";
-    ASSERT_TRUE(presetbank::SaveBank(bank.string(), names, presetbank::BankMemory()));
-
-    host_->clearCalls();
-    ScriptedDialogs::instance().pushPanelAnswer(bank);
-    release(i, kLoadBank);
-    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
-    EXPECT_EQ(messages(i), std::vector<int>{131});
+    writeBytes(bank, bankText(namesWith({{0, "Zero"}, {5, "Five"}})));
 
     host_->guiSetPin(i, kPresetNumber, intValue(5));
     host_->clearCalls();
@@ -201,7 +185,7 @@ TEST_F(ListfileGuiTest, LoadBankLeavesPresetNumberToTheProcessingHalf)
     // Save bank writes the copy back, byte for byte.
     ScriptedDialogs::instance().pushPanelAnswer(banks_ / "C.tavbank");
     release(i, kSaveBank);
-    EXPECT_EQ(platform::readFile(banks_ / "C.tavbank"), platform::readFile(bank));
+    EXPECT_EQ(readBytes(banks_ / "C.tavbank"), readBytes(bank));
 }
 
 // AutoPath on: Path.txt and List.txt go to "Quorvane/" + ID + "/" in the folder that holds the
@@ -239,11 +223,8 @@ TEST_F(ListfileGuiTest, AutoPathUsesTheFolderOfTheHostPresetFile)
 // like a cancel, so neither half touches any file and no command is sent.
 TEST_F(ListfileGuiTest, UnwritablePathFileDropsTheChoice)
 {
-    presetbank::NameTable names;
-    names.setName(0, "Zero");
-    fs::create_directories(banks_);
     const fs::path bank = banks_ / "B.tavbank";
-    ASSERT_TRUE(presetbank::SaveBank(bank.string(), names, presetbank::BankMemory()));
+    writeBytes(bank, bankText(namesWith({{0, "Zero"}})));
     fs::create_directories(manager_ / "Path.txt");
 
     const std::size_t i = start();
@@ -272,16 +253,13 @@ TEST_F(ListfileGuiTest, UnwritablePathFileDropsTheChoice)
 }
 
 // Both halves: a chosen bank goes through Path.txt; the processing half loads it and answers
-// with message 0, which sets PresetNumber here; a name edit reaches its name table via List.txt.
+// with message 0, which sets PresetNumber here.
 TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)
 {
     const std::size_t i = start(true);
     host_->runBlock(64);
-    presetbank::NameTable names;
-    names.setName(0, "Bank Zero");
-    fs::create_directories(banks_);
     const fs::path bank = banks_ / "Both.tavbank";
-    ASSERT_TRUE(presetbank::SaveBank(bank.string(), names, presetbank::BankMemory()));
+    writeBytes(bank, bankText(namesWith({{0, "Bank Zero"}})));
 
     host_->guiSetPin(i, kPresetNumber, intValue(6));
     host_->runBlock(64);
@@ -289,19 +267,9 @@ TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)
     ScriptedDialogs::instance().pushPanelAnswer(bank);
     release(i, kLoadBank);
     host_->runBlock(64);
-    const auto answers = host_->callsOf(CallKind::PostMessageToGui, i);
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(answers[0].pin, 0);
+    EXPECT_EQ(idsToGui(*host_, i), std::vector<int>{0});
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Bank Zero");
-
-    host_->guiSetPin(i, kPresetName, textValue("Renamed"));
-    host_->clearCalls();
-    // Asked for its list again, the processing half writes the name it read from List.txt.
-    fs::remove(manager_ / "List.txt");
-    host_->postToDsp(i, 134, {});
-    host_->runBlock(64);
-    EXPECT_EQ(listFile(), listWith({{0, "Renamed"}}) + "\r\n");
     EXPECT_TRUE(host_->faults().empty());
 }
 

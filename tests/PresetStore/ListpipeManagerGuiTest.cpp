@@ -28,30 +28,28 @@ class ListpipeGuiTest : public ManagerGuiTest {
 protected:
     ListpipeGuiTest() : ManagerGuiTest("QV_PatchManagerListpipe") {}
 
-    std::vector<std::pair<int, std::string>> messages(std::size_t i) const { return sent(i); }
-
     static std::string withZero(std::string text) { return text + std::string(1, '\0'); }
+    static std::string factoryList()
+    {
+        Names names;
+        for (int p = 0; p < 128; ++p)
+            names.push_back(factorybank::name(p));
+        return listText(names);
+    }
 };
 
 // Start: the startup bank below PathMac fills the names, slot 0 becomes current, a name kept on
 // NameSave passes the name rule into the current slot, and 134 tells the processing half.
 TEST_F(ListpipeGuiTest, StartReadsTheStartupBankAndRestoresTheKeptName)
 {
-    presetbank::NameTable names;
-    presetbank::BankMemory bank;
-    names.setName(0, "Init Bass");
-    names.setName(1, "Soft Strings");
-    fs::create_directories(folder_ / "Quorvane" / "TAVRIN ONE" / "Presetbase");
-    ASSERT_TRUE(presetbank::SaveBank((folder_ / "Quorvane/TAVRIN ONE/Presetbase/DEFAULTBANK.tavbank").string(),
-                                     names, bank));
-
+    writeBytes(manager_ / "Presetbase" / "DEFAULTBANK.tavbank",
+               bankText(namesWith({{0, "Init Bass"}, {1, "Soft Strings"}})));
     std::size_t i = start(false, {{kNameSave, textValue("Lead;1/2")}, {kPresetNumber, intValue(3)}});
-    names.setName(0, "Lead 1 2");
-    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(names));
+    EXPECT_EQ(last(texts(i, kPresetList)), listWith({{0, "Lead 1 2"}, {1, "Soft Strings"}}));
     EXPECT_EQ(last(texts(i, kPresetName)), "Lead 1 2");
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
     EXPECT_TRUE(values(i, kGuiUpdate).empty()); // preset 3 was current when the bank came in
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{134, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{134, ""}}));
 
     // With preset 0 current the load pulses GuiUpdate.
     i = start();
@@ -64,16 +62,16 @@ TEST_F(ListpipeGuiTest, StartReadsTheStartupBankAndRestoresTheKeptName)
 TEST_F(ListpipeGuiTest, StartWithoutBankOrWithRefusedPath)
 {
     std::size_t i = start(false, {{kPresetNumber, intValue(3)}});
-    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(presetbank::NameTable()));
+    EXPECT_EQ(last(texts(i, kPresetList)), listWith({}));
     EXPECT_EQ(last(texts(i, kPresetName)), "empty");
     EXPECT_TRUE(values(i, kPresetNumber).empty());
     EXPECT_TRUE(values(i, kGuiUpdate).empty());
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{134, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{134, ""}}));
 
     const fs::path marker = folder_ / "ran";
     i = start(false, {{kPathMac, textValue("$(touch " + marker.string() + ")/")}});
     EXPECT_FALSE(fs::exists(marker));
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{134, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{134, ""}}));
     // No base folder: the panels build no folder chain either.
     ScriptedDialogs::instance().pushPanelCancel();
     release(i, kLoadPreset);
@@ -85,26 +83,19 @@ TEST_F(ListpipeGuiTest, StartWithoutBankOrWithRefusedPath)
 // chose since, ending with the NameSave restore as at start.
 TEST_F(ListpipeGuiTest, AutoPathReadsTheHostsFileAndRereadsItOn128)
 {
-    presetbank::NameTable hostNames;
-    presetbank::BankMemory bank;
-    for (int p = 0; p < presetbank::kPresets; ++p)
-        hostNames.setName(p, "Host " + std::to_string(p));
-    fs::create_directories(hostFolder_);
-    ASSERT_TRUE(presetbank::SaveBank((hostFolder_ / "Preset.txt").string(), hostNames, bank));
+    Names hostNames = numberedNames("Host ");
+    writeBytes(hostFolder_ / "Preset.txt", bankText(hostNames));
 
     const std::size_t i = start(false, {{kAutoPath, boolValue(true)}});
     const auto asked = host_->callsOf(tavhost::CallKind::ExpandFileName, i);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].text, "Preset.txt");
     EXPECT_EQ(asked[0].size, 500);
-    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(hostNames));
+    EXPECT_EQ(last(texts(i, kPresetList)), listText(hostNames));
     EXPECT_EQ(last(texts(i, kPresetName)), "Host 0");
 
-    presetbank::NameTable other;
-    other.setName(0, "Other Bank");
-    other.setName(4, "Fourth");
     const fs::path otherFile = folder_ / "Other.tavbank";
-    ASSERT_TRUE(presetbank::SaveBank(otherFile.string(), other, bank));
+    writeBytes(otherFile, bankText(namesWith({{0, "Other Bank"}, {4, "Fourth"}})));
     ScriptedDialogs::instance().pushPanelAnswer(otherFile);
     release(i, kLoadBank);
     EXPECT_EQ(ScriptedDialogs::instance().requests().back().startFolder, banks_);
@@ -114,12 +105,12 @@ TEST_F(ListpipeGuiTest, AutoPathReadsTheHostsFileAndRereadsItOn128)
     host_->guiSetPin(i, kPresetNumber, intValue(4));
     host_->clearCalls();
     host_->postToGui(i, 128, {});
-    hostNames.setName(0, "Fourth");
-    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(hostNames));
+    hostNames[0] = "Fourth";
+    EXPECT_EQ(last(texts(i, kPresetList)), listText(hostNames));
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Fourth");
     EXPECT_TRUE(values(i, kGuiUpdate).empty());
-    EXPECT_TRUE(messages(i).empty());
+    EXPECT_TRUE(sent(i).empty());
 }
 
 // PresetNumber goes out as the message id: a slot becomes current and names the pins; a value
@@ -129,21 +120,15 @@ TEST_F(ListpipeGuiTest, PresetNumberIsSentAsTheMessageId)
     const std::size_t i = start();
     host_->clearCalls();
     host_->guiSetPin(i, kPresetNumber, intValue(7));
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{7, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{7, ""}}));
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"empty"});
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"empty"});
 
     host_->clearCalls();
     host_->guiSetPin(i, kPresetNumber, intValue(130));
     host_->guiSetPin(i, kPresetNumber, intValue(-3));
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{130, ""}, {-3, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{130, ""}, {-3, ""}}));
     EXPECT_TRUE(texts(i, kPresetName).empty());
-
-    host_->guiSetPin(i, kPresetName, textValue("Seven"));
-    host_->clearCalls();
-    release(i, kFixPreset);
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
-                               {133, withZero(listWith({{7, "Seven"}}))}, {130, ""}}));
 }
 
 // Buttons act on release only; a cancelled panel still sends 136 with an empty path and nothing
@@ -162,7 +147,7 @@ TEST_F(ListpipeGuiTest, ButtonsActOnReleaseAndCancelSendsEmptyPath)
     EXPECT_EQ(requests[0].startFolder, presets_);
     EXPECT_EQ(requests[0].fileType, "tavpreset");
     EXPECT_TRUE(fs::is_directory(presets_));
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{136, withZero("")}}));
 
     release(i, kLoadBank);
     EXPECT_EQ(ScriptedDialogs::instance().requests().back().startFolder, banks_);
@@ -176,17 +161,14 @@ TEST_F(ListpipeGuiTest, ButtonsActOnReleaseAndCancelSendsEmptyPath)
 TEST_F(ListpipeGuiTest, LoadPresetTakesNameAndRefusesOverlongPath)
 {
     const std::size_t i = start();
-    presetbank::PresetValues preset{};
-    preset[0] = 0.25f;
     const fs::path file = presets_ / "Bright.tavpreset";
-    fs::create_directories(presets_);
-    ASSERT_TRUE(presetbank::SavePreset(file.string(), "Bright Keys", preset));
+    writeBytes(file, presetText("Bright Keys", {0.25f}));
 
     host_->guiSetPin(i, kPresetNumber, intValue(2));
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(file);
     release(i, kLoadPreset);
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero(file.string())}, {128, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{136, withZero(file.string())}, {128, ""}}));
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Bright Keys"});
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Bright Keys"});
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Bright Keys"}}));
@@ -195,7 +177,7 @@ TEST_F(ListpipeGuiTest, LoadPresetTakesNameAndRefusesOverlongPath)
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(fs::path("/" + std::string(1100, 'a') + ".tavpreset"));
     release(i, kLoadPreset);
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{136, withZero("")}}));
 }
 
 // Saving a preset: the edited name goes to the processing half for the save and the slot gets
@@ -204,9 +186,8 @@ TEST_F(ListpipeGuiTest, LoadPresetTakesNameAndRefusesOverlongPath)
 TEST_F(ListpipeGuiTest, SavePresetAsksBeforeReplacingAndKeepsTheOldName)
 {
     const std::size_t i = start();
-    fs::create_directories(presets_);
     const fs::path existing = presets_ / "Keys.tavpreset";
-    ASSERT_TRUE(platform::writeFileAtomically(existing, "old"));
+    writeBytes(existing, "old");
     host_->guiSetPin(i, kPresetNumber, intValue(3));
     host_->guiSetPin(i, kPresetName, textValue("New, Name"));
     EXPECT_EQ(last(texts(i, kPresetName)), "New  Name");
@@ -233,42 +214,37 @@ TEST_F(ListpipeGuiTest, SavePresetAsksBeforeReplacingAndKeepsTheOldName)
     EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
 
     const fs::path other = presets_ / "Other.tavpreset";
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
-                               {133, withZero(listWith({{3, "New  Name"}}))},
-                               {136, withZero(other.string())},
-                               {129, ""},
-                               {133, withZero(listWith({}))}}));
-    presetbank::PresetValues zero{};
-    EXPECT_EQ(platform::readFile(other), presetbank::presetFileText("New  Name", zero));
-    EXPECT_EQ(platform::readFile(existing), "old");
+    EXPECT_EQ(sent(i), (Sent{{133, withZero(listWith({{3, "New  Name"}}))},
+                             {136, withZero(other.string())},
+                             {129, ""},
+                             {133, withZero(listWith({}))}}));
+    EXPECT_EQ(readBytes(other), presetText("New  Name", {}));
+    EXPECT_EQ(readBytes(existing), "old");
 
     dialogs.pushPanelAnswer(existing);
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     release(i, kSavePreset);
-    EXPECT_EQ(platform::readFile(existing), presetbank::presetFileText("New  Name", zero));
+    EXPECT_EQ(readBytes(existing), presetText("New  Name", {}));
     EXPECT_FALSE(fs::exists(presets_ / "Keys.tavpreset.tavpreset"));
 }
 
-// Names typed or set on pins pass one rule: separators become spaces, 25 bytes or more are cut
-// to 24 without splitting a UTF-8 character; FixPreset stores the name and asks for the values.
+// A typed name passes the name rule (written back only when it changed) but enters the table only
+// with a command: FixPreset stores the name, keeps it on NameSave and asks for the values.
 TEST_F(ListpipeGuiTest, NameRuleAndFixPreset)
 {
     const std::size_t i = start();
+    host_->guiSetPin(i, kPresetNumber, intValue(7));
     host_->clearCalls();
     host_->guiSetPin(i, kPresetName, textValue("abcdefghijklmnopqrstuvwxyz1234"));
-    host_->guiSetPin(i, kPresetName, textValue("a\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4"));
     host_->guiSetPin(i, kPresetName, textValue("exactly twenty-four byte"));
-    EXPECT_EQ(texts(i, kPresetName), (std::vector<std::string>{
-                                         "abcdefghijklmnopqrstuvwx",
-                                         "a\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4\u00c4"}));
-    EXPECT_TRUE(messages(i).empty()); // the table takes a typed name only on a command
-
     host_->guiSetPin(i, kPresetName, textValue("Pad: Warm|\"x\""));
+    EXPECT_EQ(texts(i, kPresetName), (std::vector<std::string>{"abcdefghijklmnopqrstuvwx", "Pad  Warm  x "}));
+    EXPECT_TRUE(sent(i).empty());
+
     host_->clearCalls();
     release(i, kFixPreset);
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Pad  Warm  x "});
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
-                               {133, withZero(listWith({{0, "Pad  Warm  x "}}))}, {130, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{133, withZero(listWith({{7, "Pad  Warm  x "}}))}, {130, ""}}));
 }
 
 // Messages from the processing half: a selection sets the pins, 130 + n only the number, the
@@ -283,8 +259,7 @@ TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
     host_->postToGui(i, 129, tavhost::Bytes(list.begin(), list.end())); // no terminating zero
     EXPECT_EQ(last(values(i, kPresetNumber)), intValue(5));
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{0, "Alpha"}, {5, "Kept"}}));
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{
-                               {133, withZero(listWith({{0, "Alpha"}, {5, "Kept"}}))}}));
+    EXPECT_EQ(sent(i), (Sent{{133, withZero(listWith({{0, "Alpha"}, {5, "Kept"}}))}}));
 
     host_->clearCalls();
     host_->postToGui(i, 0, {});
@@ -295,9 +270,7 @@ TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
     host_->guiSetPin(i, kPresetNumber, intValue(5));
     host_->clearCalls();
     host_->postToGui(i, 260, {});
-    presetbank::NameTable factory;
-    factorybank::layNamesInto(factory);
-    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(factory));
+    EXPECT_EQ(last(texts(i, kPresetList)), factoryList());
     EXPECT_EQ(last(texts(i, kPresetName)), factorybank::name(5));
     EXPECT_EQ(last(texts(i, kNameSave)), factorybank::name(5));
 
@@ -317,16 +290,9 @@ TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
 TEST_F(ListpipeGuiTest, LoadAndSaveBankRoundTrip)
 {
     const std::size_t i = start();
-    presetbank::NameTable names;
-    presetbank::BankMemory bank;
-    for (int p = 0; p < presetbank::kPresets; ++p) {
-        names.setName(p, "Preset " + std::to_string(p));
-        for (int k = 0; k < presetbank::kSlots; ++k)
-            bank.set(p, k, static_cast<float>(p * 0.5 - k * 0.03125));
-    }
-    fs::create_directories(banks_);
+    const Names names = numberedNames("Preset ");
     const fs::path in = banks_ / "In.tavbank";
-    ASSERT_TRUE(presetbank::SaveBank(in.string(), names, bank));
+    writeBytes(in, bankText(names, [](int p, int k) { return static_cast<float>(p * 0.5 - k * 0.03125); }));
 
     host_->guiSetPin(i, kPresetNumber, intValue(5));
     host_->clearCalls();
@@ -335,22 +301,22 @@ TEST_F(ListpipeGuiTest, LoadAndSaveBankRoundTrip)
     EXPECT_TRUE(values(i, kGuiUpdate).empty());
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Preset 0");
-    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(names));
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero(in.string())}, {131, ""}}));
+    EXPECT_EQ(last(texts(i, kPresetList)), listText(names));
+    EXPECT_EQ(sent(i), (Sent{{136, withZero(in.string())}, {131, ""}}));
 
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(banks_ / "Out");
     release(i, kSaveBank);
     EXPECT_EQ(ScriptedDialogs::instance().requests().back().suggestedName, "");
     const fs::path out = banks_ / "Out.tavbank";
-    EXPECT_EQ(platform::readFile(out), platform::readFile(in));
-    EXPECT_EQ(messages(i), (std::vector<std::pair<int, std::string>>{{136, withZero(out.string())}, {132, ""}}));
+    EXPECT_EQ(readBytes(out), readBytes(in));
+    EXPECT_EQ(sent(i), (Sent{{136, withZero(out.string())}, {132, ""}}));
 
     const fs::path junk = banks_ / "Junk.tavbank";
     std::string bytes;
     for (int n = 0; n < 70000; ++n)
         bytes.push_back(static_cast<char>((n * 7919) % 256));
-    ASSERT_TRUE(platform::writeFileAtomically(junk, bytes));
+    writeBytes(junk, bytes);
     ScriptedDialogs::instance().pushPanelAnswer(junk);
     release(i, kLoadBank);
     ScriptedDialogs::instance().pushPanelAnswer(junk);
@@ -366,9 +332,7 @@ TEST_F(ListpipeGuiTest, TwoStepSaveWithTheProcessingHalf)
     const std::size_t i = start(true);
     for (int block = 0; block < 800; ++block)
         host_->runBlock(64);
-    presetbank::NameTable factory;
-    factorybank::layNamesInto(factory);
-    ASSERT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(factory));
+    ASSERT_EQ(last(texts(i, kPresetList)), factoryList());
 
     host_->guiSetPin(i, kPresetNumber, intValue(2));
     host_->runBlock(64);
@@ -377,11 +341,10 @@ TEST_F(ListpipeGuiTest, TwoStepSaveWithTheProcessingHalf)
     release(i, kSavePreset);
     host_->runBlock(64);
 
-    presetbank::PresetValues live{};
-    for (int k = 0; k < factorybank::kValues; ++k)
-        live[k] = factorybank::values(2)[k];
-    EXPECT_EQ(platform::readFile(presets_ / "Mine.tavpreset"), presetbank::presetFileText("My Keys", live));
-    EXPECT_EQ(last(texts(i, kPresetList)), presetbank::SaveList(factory));
+    std::array<float, 256> live{};
+    std::copy(std::begin(factorybank::values(2)), std::end(factorybank::values(2)), live.begin());
+    EXPECT_EQ(readBytes(presets_ / "Mine.tavpreset"), presetText("My Keys", live));
+    EXPECT_EQ(last(texts(i, kPresetList)), factoryList());
     EXPECT_TRUE(host_->faults().empty());
 }
 

@@ -1,7 +1,7 @@
-// What the tests of the two list preset managers share: the file formats written out by hand (so
-// the modules are checked against bytes, not against their own writers), a factory that hands
-// out only one half of each module, a probe on the shared preset block, and a fixture that drives
-// a manager's interface half with scripted file panels.
+// What the preset-store tests share: the file formats written out by hand (so the modules are
+// checked against bytes, not against their own writers), a factory that hands out only one half
+// of each module, a probe on the shared preset block, readers of what a module sent through the
+// host, and a fixture that drives a list manager's interface half with scripted file panels.
 #pragma once
 
 #include "Dialogs.h"
@@ -115,7 +115,7 @@ inline std::string presetText(const std::string& name, const std::array<float, 2
     return text;
 }
 
-// A bank file: the names line, then row k with value(p, k) of every preset p.
+// A bank file: the names line, then row k with value(p, k) of every preset p (all 0 without one).
 template <class Value>
 std::string bankText(const Names& names, Value value)
 {
@@ -129,6 +129,25 @@ std::string bankText(const Names& names, Value value)
         text += ";\r\n";
     }
     return text;
+}
+inline std::string bankText(const Names& names)
+{
+    return bankText(names, [](int, int) { return 0.0f; });
+}
+
+// The construction names with some slots renamed.
+inline Names namesWith(const std::vector<std::pair<int, std::string>>& renamed)
+{
+    Names names = constructorNames();
+    for (const auto& [slot, name] : renamed)
+        names[static_cast<std::size_t>(slot)] = name;
+    return names;
+}
+
+// The numbered list text of the construction names with some slots renamed.
+inline std::string listWith(const std::vector<std::pair<int, std::string>>& renamed)
+{
+    return listText(namesWith(renamed));
 }
 
 // ---- Modules ----------------------------------------------------------------------------------
@@ -212,13 +231,52 @@ T last(const std::vector<T>& sent)
     return sent.empty() ? T() : sent.back();
 }
 
-// The numbered list text of the construction names with some slots renamed.
-inline std::string listWith(std::vector<std::pair<int, std::string>> renamed)
+// ---- Observing ----------------------------------------------------------------------------------
+
+// Ids of the messages a processing half posted to its interface half since the last clear; with
+// bare, each is checked to come without payload.
+inline std::vector<int> idsToGui(const tavhost::Host& host, std::size_t i, bool bare = false)
 {
-    presetbank::NameTable names;
-    for (auto& [slot, name] : renamed)
-        names.setName(slot, name);
-    return presetbank::SaveList(names);
+    std::vector<int> ids;
+    for (const auto& call : host.callsOf(tavhost::CallKind::PostMessageToGui, i)) {
+        if (bare) {
+            EXPECT_EQ(call.size, 0) << "message " << call.pin;
+        }
+        ids.push_back(call.pin);
+    }
+    return ids;
+}
+
+// MIDI a processing half sent on a pin since the last clear, each checked to be 3 bytes at block
+// position 0.
+inline std::vector<tavhost::Bytes> midiSent(const tavhost::Host& host, std::size_t i, int pin)
+{
+    std::vector<tavhost::Bytes> out;
+    for (const auto& call : host.callsOf(tavhost::CallKind::SendPinValue, i)) {
+        if (call.pin != pin)
+            continue;
+        EXPECT_EQ(call.size, 3);
+        EXPECT_EQ(call.blockPosition, 0);
+        out.push_back(call.data);
+    }
+    return out;
+}
+
+// Every value an interface half's pin transmitted since the last clear, in order; then as texts.
+inline std::vector<tavhost::Bytes> valuesOf(const tavhost::Host& host, std::size_t i, int pin)
+{
+    std::vector<tavhost::Bytes> out;
+    for (const auto& call : host.callsOf(tavhost::CallKind::TransmitPin, i))
+        if (call.pin == pin)
+            out.push_back(call.data);
+    return out;
+}
+inline std::vector<std::string> textsOf(const tavhost::Host& host, std::size_t i, int pin)
+{
+    std::vector<std::string> out;
+    for (const auto& value : valuesOf(host, i, pin))
+        out.push_back(textOf(value));
+    return out;
 }
 
 // One list manager under a fresh shared folder, its pins naming the product folder "TAVRIN ONE"
@@ -265,30 +323,16 @@ protected:
     }
 
     // Messages to the processing half since the last clear: id and payload bytes.
-    std::vector<std::pair<int, std::string>> sent(std::size_t i) const
+    using Sent = std::vector<std::pair<int, std::string>>;
+    Sent sent(std::size_t i) const
     {
-        std::vector<std::pair<int, std::string>> out;
+        Sent out;
         for (const auto& call : host_->callsOf(tavhost::CallKind::PostMessageToAudio, i))
             out.emplace_back(call.pin, std::string(call.data.begin(), call.data.end()));
         return out;
     }
-    // Every value a pin transmitted since the last clear, in order.
-    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const
-    {
-        std::vector<tavhost::Bytes> out;
-        for (const auto& call : host_->callsOf(tavhost::CallKind::TransmitPin, i))
-            if (call.pin == pin)
-                out.push_back(call.data);
-        return out;
-    }
-    // The same as texts.
-    std::vector<std::string> texts(std::size_t i, int pin) const
-    {
-        std::vector<std::string> out;
-        for (const auto& value : values(i, pin))
-            out.push_back(textOf(value));
-        return out;
-    }
+    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const { return valuesOf(*host_, i, pin); }
+    std::vector<std::string> texts(std::size_t i, int pin) const { return textsOf(*host_, i, pin); }
 
     testsupport::TemporarySharedFolder shared_;
     fs::path folder_ = shared_.path();

@@ -2,14 +2,10 @@
 // one slot, the poll timing and two-poll debounce at 48 kHz, the write path, the no-zero rule,
 // the patch module's "d%f" message and its interface half, the mirror interface halves and bad
 // slot indexes.
-#include "Host.h"
-#include "MpFactory.h"
+#include "PresetStore/ManagerTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -21,7 +17,6 @@ namespace {
 using tavhost::Bytes;
 using tavhost::CallKind;
 using tavhost::Host;
-using tavhost::HostConfig;
 using tavhost::Side;
 
 // Pins of the processing halves.
@@ -50,42 +45,27 @@ Bytes textBytes(const std::string& text, bool withZero = true)
 
 class ParameterLinkTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("tavrin-link-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-        ::setenv("TAVRIN_SHARED_FOLDER", folder_.c_str(), 1);
-    }
     void TearDown() override
     {
         if (host_) {
             host_->shutdown();
             EXPECT_TRUE(host_->faults().empty()) << host_->faults().front();
         }
-        ::unsetenv("TAVRIN_SHARED_FOLDER");
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
     }
 
-    Host& makeHost(float sampleRate = 48000.0f, int blockLength = 64)
+    // A host at 48 kHz.
+    Host& makeHost(int blockLength = 64)
     {
-        void* factory = nullptr;
-        MP_GetFactory(&factory);
-        HostConfig config;
-        config.sampleRate = sampleRate;
+        tavhost::HostConfig config = testsupport::config64();
         config.blockLength = blockLength;
-        host_ = std::make_unique<Host>(static_cast<mpapi::IMpFactory*>(factory), config);
+        host_ = std::make_unique<Host>(testsupport::factory(), config);
         return *host_;
     }
 
     // A processing half of the identifier with its slot index pin preset.
     std::size_t link(const char* identifier, int slot)
     {
-        const auto created = host_->addInstance(identifier);
-        EXPECT_TRUE(created.instance.has_value()) << created.error;
-        const std::size_t in = *created.instance;
+        const std::size_t in = testsupport::add(*host_, identifier);
         const int slotPin = std::string(identifier) == "QV_PatchModule" ? kPatchSlot : kFloatSlot;
         host_->setInitialValue(in, Side::Dsp, slotPin, tavhost::intValue(slot));
         return in;
@@ -98,41 +78,44 @@ protected:
             ASSERT_TRUE(host_->runBlock(count));
     }
 
-    // Float values the processing half sent after its graph start (its first updates left out).
-    std::vector<Sent> sentAfterStart(std::size_t instance) const
+    // A link's parameter input (pin 0 of every link) takes each value at the start of its block.
+    void writeAt(std::size_t link, std::initializer_list<std::pair<int, float>> writes)
+    {
+        for (const auto& [block, value] : writes) {
+            runUntil(block);
+            host_->queuePinValue(link, 0, tavhost::floatValue(value));
+        }
+    }
+
+    // Values the processing half sent after its graph start (its first updates left out unless
+    // asked for), all read as floats.
+    std::vector<Sent> sentAfterStart(std::size_t instance, bool withFirstUpdates = false) const
     {
         const auto started = host_->callsOf(CallKind::SendPinStreaming, instance);
-        const std::int64_t startBlock = started.empty() ? -1 : started.front().block;
+        const std::int64_t startBlock = started.empty() || withFirstUpdates ? -1 : started.front().block;
         std::vector<Sent> out;
         for (const auto& r : host_->callsOf(CallKind::SendPinValue, instance)) {
-            float v = 0.0f;
-            if (r.block > startBlock && tavhost::readFloat(r.data, v))
+            float v = std::numeric_limits<float>::quiet_NaN();  // not a float: never equal
+            tavhost::readFloat(r.data, v);
+            if (r.block > startBlock)
                 out.push_back({r.pin, v, r.sample});
         }
         return out;
     }
 
-    // Float values the interface half transmitted, per pin.
+    // Float values the interface half transmitted on a pin.
     std::vector<float> transmitted(std::size_t instance, int pin) const
     {
         std::vector<float> out;
-        for (const auto& r : host_->callsOf(CallKind::TransmitPin, instance)) {
+        for (const auto& bytes : managertest::valuesOf(*host_, instance, pin)) {
             float v = 0.0f;
-            if (r.pin == pin && tavhost::readFloat(r.data, v))
+            if (tavhost::readFloat(bytes, v))
                 out.push_back(v);
         }
         return out;
     }
 
-    std::vector<Bytes> transmittedBytes(std::size_t instance, int pin) const
-    {
-        std::vector<Bytes> out;
-        for (const auto& r : host_->callsOf(CallKind::TransmitPin, instance))
-            if (r.pin == pin)
-                out.push_back(r.data);
-        return out;
-    }
-
+    // Messages to the interface half: all message 0, the text with its terminating zero.
     std::vector<std::string> messagesToGui(std::size_t instance) const
     {
         std::vector<std::string> out;
@@ -144,7 +127,7 @@ protected:
         return out;
     }
 
-    std::filesystem::path folder_;
+    testsupport::TemporarySharedFolder folder_;
     std::unique_ptr<Host> host_;
 };
 
@@ -170,13 +153,7 @@ TEST_F(ParameterLinkTest, TwoLinksOnOneSlotPassOnAfterTwoPolls)
 
     // Graph start: both outputs announce 0.0, the keep-alive output streams, the block opens.
     runUntil(1);
-    std::vector<std::pair<int, float>> firstUpdates;
-    for (const auto& r : host.callsOf(CallKind::SendPinValue, reader)) {
-        float v = -1.0f;
-        ASSERT_TRUE(tavhost::readFloat(r.data, v));
-        firstUpdates.emplace_back(r.pin, v);
-    }
-    EXPECT_EQ(firstUpdates, (std::vector<std::pair<int, float>>{{1, 0.0f}, {4, 0.0f}}));
+    EXPECT_EQ(sentAfterStart(reader, true), both(0.0f, 0));
     const auto streaming = host.callsOf(CallKind::SendPinStreaming, reader);
     ASSERT_EQ(streaming.size(), 1u);
     EXPECT_EQ(streaming[0].pin, 3);
@@ -186,8 +163,7 @@ TEST_F(ParameterLinkTest, TwoLinksOnOneSlotPassOnAfterTwoPolls)
     EXPECT_EQ(opened[0].text, "TAVRIN ONE Preset");
     EXPECT_EQ(opened[0].size, 1024);
 
-    runUntil(2);
-    host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(0.3f));
+    writeAt(writer, {{2, 0.3f}});
     runUntil(20);
     EXPECT_EQ(sentAfterStart(writer), both(0.3f, 128));
     // Polls in blocks 5 (change seen) and 6 (same value again: passed on at its start).
@@ -224,15 +200,11 @@ TEST_F(ParameterLinkTest, LinkSleepsUntilItsGraphStart)
 // on once, with the value it settled on.
 TEST_F(ParameterLinkTest, UnsettledSlotIsHeldBackUntilItHoldsStill)
 {
-    Host& host = makeHost();
+    makeHost();
     const auto writer = link("QV_PatchMemoryFloat", 255);
     const auto reader = link("QV_PatchMemoryFloat", 255);
-    runUntil(5);
     // Slot 255 is polled in blocks 5, 6, 7, 13, 14, 15 ...
-    for (const auto& [block, value] : std::vector<std::pair<int, float>>{{5, 0.1f}, {6, 0.2f}, {7, 0.3f}, {13, 0.4f}}) {
-        runUntil(block);
-        host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(value));
-    }
+    writeAt(writer, {{5, 0.1f}, {6, 0.2f}, {7, 0.3f}, {13, 0.4f}});
     runUntil(40);
     EXPECT_EQ(sentAfterStart(reader), both(0.4f, 14 * 64));
 }
@@ -242,7 +214,7 @@ TEST_F(ParameterLinkTest, UnsettledSlotIsHeldBackUntilItHoldsStill)
 // 0 and 1, whose stagger threshold is 0.
 TEST_F(ParameterLinkTest, EverySlotIsPolledWhenCallsAddUpToThePeriod)
 {
-    Host& host = makeHost(48000.0f, 32);
+    Host& host = makeHost(32);
     std::vector<std::size_t> writers, readers;
     for (int slot : {0, 1, 2}) {
         writers.push_back(link("QV_PatchMemoryFloat", slot));
@@ -284,16 +256,11 @@ TEST_F(ParameterLinkTest, ParameterValueIsWrittenIntoTheSlot)
 // back until the slot settles above 0.5 again. Its own parameter value goes out unfiltered.
 TEST_F(ParameterLinkTest, NozeroLinkPassesOnOnlyValuesAboveOneHalf)
 {
-    Host& host = makeHost();
+    makeHost();
     const auto writer = link("QV_PatchMemoryFloat", 7);
     const auto nozero = link("QV_PatchMemoryFloatNozero", 7);
-    const std::pair<int, float> writes[] = {{1, 0.8f}, {16, 0.0f}, {32, 0.5f}, {48, 0.7f}};
-    for (const auto& [block, value] : writes) {
-        runUntil(block);
-        host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(value));
-    }
-    runUntil(64);
-    host.queuePinValue(nozero, kFloatValueIn, tavhost::floatValue(0.2f));
+    writeAt(writer, {{1, 0.8f}, {16, 0.0f}, {32, 0.5f}, {48, 0.7f}});
+    writeAt(nozero, {{64, 0.2f}});
     runUntil(66);
     EXPECT_EQ(sentAfterStart(nozero), concat(concat(both(0.8f, 15 * 64), both(0.7f, 63 * 64)), both(0.2f, 64 * 64)));
 }
@@ -307,21 +274,13 @@ TEST_F(ParameterLinkTest, PatchModuleSendsChangeAsTextToItsInterfaceHalf)
     const auto writer = link("QV_PatchMemoryFloat", 9);
     const auto patch = link("QV_PatchModule", 9);
     ASSERT_TRUE(host.hasHalf(patch, Side::Gui));
-    const std::pair<int, float> writes[] = {
-        {1, 0.25f}, {16, 1e30f}, {32, std::numeric_limits<float>::infinity()}, {48, -0.5f}};
-    for (const auto& [block, value] : writes) {
-        runUntil(block);
-        host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(value));
-    }
+    writeAt(writer, {{1, 0.25f}, {16, 1e30f}, {32, std::numeric_limits<float>::infinity()}, {48, -0.5f}});
     runUntil(64);
 
     using namespace std::string_literals;
     EXPECT_EQ(messagesToGui(patch), (std::vector<std::string>{"d0.250000\0"s, "d1000000015047466219876688855040.000000\0"s,
                                                                "dinf\0"s, "d-0.500000\0"s}));
-    const auto posts = host.callsOf(CallKind::PostMessageToGui, patch);
-    ASSERT_EQ(posts.size(), 4u);
-    EXPECT_EQ(posts[0].size, 10);
-    EXPECT_EQ(posts[0].block, 15);
+    EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, patch).at(0).block, 15);
     EXPECT_EQ(transmitted(patch, 0),
               (std::vector<float>{0.25f, 1e30f, std::numeric_limits<float>::infinity(), -0.5f}));
 }
@@ -335,19 +294,14 @@ TEST_F(ParameterLinkTest, PatchModuleKeepsItsOwnWritesToItself)
     const auto writer = link("QV_PatchMemoryFloat", 9);
     const auto patch = link("QV_PatchModule", 9);
     const auto reader = link("QV_PatchMemoryFloat", 9);
-    runUntil(1);
-    host.queuePinValue(patch, kPatchValueIn, tavhost::floatValue(0.5f));
-    runUntil(20);
-    host.queuePinValue(patch, kPatchValueIn, tavhost::floatValue(0.5000005f));
+    writeAt(patch, {{1, 0.5f}, {20, 0.5000005f}});
     runUntil(36);
     EXPECT_TRUE(messagesToGui(patch).empty());
     EXPECT_EQ(sentAfterStart(reader), both(0.5f, 15 * 64));
 
     // Period of blocks 40-47: own write of 0.6 in block 41, a preset value 0.9 in block 42.
-    runUntil(41);
-    host.queuePinValue(patch, kPatchValueIn, tavhost::floatValue(0.6f));
-    runUntil(42);
-    host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(0.9f));
+    writeAt(patch, {{41, 0.6f}});
+    writeAt(writer, {{42, 0.9f}});
     runUntil(64);
     EXPECT_EQ(messagesToGui(patch), std::vector<std::string>{std::string("d0.900000", 10)});
     EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, patch).at(0).block, 55);
@@ -418,8 +372,7 @@ TEST_F(ParameterLinkTest, LaterOpenerKeepsTheValuesInTheBlock)
 {
     Host& host = makeHost();
     const auto writer = link("QV_PatchMemoryFloat", 5);
-    runUntil(1);
-    host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(0.3f));
+    writeAt(writer, {{1, 0.3f}});
     runUntil(3);
     const auto late = link("QV_PatchMemoryFloat", 5);
     runUntil(30);
@@ -447,11 +400,11 @@ TEST_F(ParameterLinkTest, MirrorInterfaceHalfCopiesEachPairBothWays)
             const auto [a, b] = pairs[i];
             host.clearCalls();
             host.guiSetPin(m, a, values[i]);
-            EXPECT_EQ(transmittedBytes(m, b), std::vector<Bytes>{values[i]}) << "pin " << a;
+            EXPECT_EQ(managertest::valuesOf(host, m, b), std::vector<Bytes>{values[i]}) << "pin " << a;
             host.guiSetPin(m, b, values[i]);  // the echo
             host.guiSetPin(m, b, others[i]);  // the other way
-            EXPECT_EQ(transmittedBytes(m, a), std::vector<Bytes>{others[i]}) << "pin " << b;
-            EXPECT_EQ(transmittedBytes(m, b).size(), 1u) << "pin " << b;
+            EXPECT_EQ(managertest::valuesOf(host, m, a), std::vector<Bytes>{others[i]}) << "pin " << b;
+            EXPECT_EQ(managertest::valuesOf(host, m, b).size(), 1u) << "pin " << b;
         }
     }
 }
