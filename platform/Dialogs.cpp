@@ -237,36 +237,13 @@ void ScriptedDialogs::log(const DialogRequest& request, std::string_view answer)
     writeFileAtomically(file, *text);
 }
 
-std::optional<std::filesystem::path> ScriptedDialogs::chooseFileToOpen(const std::filesystem::path& startFolder,
-                                                                       std::string_view fileType)
+std::optional<std::filesystem::path> ScriptedDialogs::answerPanel(DialogRequest::Kind kind,
+                                                                  const std::filesystem::path& startFolder,
+                                                                  std::string_view suggestedName,
+                                                                  std::string_view fileType)
 {
+    const DialogRequest request{kind, startFolder, std::string(suggestedName), std::string(fileType), {}, {}, {}, {}};
     std::lock_guard lock(mutex_);
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::OpenPanel;
-    request.startFolder = startFolder;
-    request.fileType = fileType;
-    requests_.push_back(request);
-    std::optional<std::filesystem::path> answer;
-    if (!panelAnswers_.empty()) {
-        answer = std::move(panelAnswers_.front());
-        panelAnswers_.pop_front();
-    } else if (const auto line = takeFileAnswer("panel"); line && *line != "cancel") {
-        answer = std::filesystem::path(*line);
-    }
-    log(request, answer ? quotedText(answer->native()) : "cancel");
-    return answer;
-}
-
-std::optional<std::filesystem::path> ScriptedDialogs::chooseFileToSave(const std::filesystem::path& startFolder,
-                                                                       std::string_view suggestedName,
-                                                                       std::string_view fileType)
-{
-    std::lock_guard lock(mutex_);
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::SavePanel;
-    request.startFolder = startFolder;
-    request.suggestedName = suggestedName;
-    request.fileType = fileType;
     requests_.push_back(request);
     std::optional<std::filesystem::path> answer;
     if (!panelAnswers_.empty()) {
@@ -276,23 +253,23 @@ std::optional<std::filesystem::path> ScriptedDialogs::chooseFileToSave(const std
         answer = std::filesystem::path(*line);
     }
     // A save panel restricted to one type hands back names of that type, as the native one does.
-    if (answer)
+    if (answer && kind == DialogRequest::Kind::SavePanel)
         answer = withFileType(*answer, fileType);
     log(request, answer ? quotedText(answer->native()) : "cancel");
     return answer;
 }
 
-AlertAnswer ScriptedDialogs::confirm(std::string_view title, std::string_view message, std::string_view defaultButton,
-                                     std::string_view alternateButton)
+AlertAnswer ScriptedDialogs::answerBox(DialogRequest::Kind kind, std::string_view title, std::string_view message,
+                                       std::string_view defaultButton, std::string_view alternateButton)
 {
+    const DialogRequest request{kind, {}, {}, {}, std::string(title), std::string(message), std::string(defaultButton),
+                                std::string(alternateButton)};
     std::lock_guard lock(mutex_);
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::Confirm;
-    request.title = title;
-    request.message = message;
-    request.defaultButton = defaultButton;
-    request.alternateButton = alternateButton;
     requests_.push_back(request);
+    if (kind == DialogRequest::Kind::Notice) {
+        log(request, "");
+        return AlertAnswer::Default;
+    }
     AlertAnswer answer = AlertAnswer::Default;
     if (!alertAnswers_.empty()) {
         answer = alertAnswers_.front();
@@ -304,16 +281,28 @@ AlertAnswer ScriptedDialogs::confirm(std::string_view title, std::string_view me
     return answer;
 }
 
+std::optional<std::filesystem::path> ScriptedDialogs::chooseFileToOpen(const std::filesystem::path& startFolder,
+                                                                       std::string_view fileType)
+{
+    return answerPanel(DialogRequest::Kind::OpenPanel, startFolder, "", fileType);
+}
+
+std::optional<std::filesystem::path> ScriptedDialogs::chooseFileToSave(const std::filesystem::path& startFolder,
+                                                                       std::string_view suggestedName,
+                                                                       std::string_view fileType)
+{
+    return answerPanel(DialogRequest::Kind::SavePanel, startFolder, suggestedName, fileType);
+}
+
+AlertAnswer ScriptedDialogs::confirm(std::string_view title, std::string_view message, std::string_view defaultButton,
+                                     std::string_view alternateButton)
+{
+    return answerBox(DialogRequest::Kind::Confirm, title, message, defaultButton, alternateButton);
+}
+
 void ScriptedDialogs::notice(std::string_view title, std::string_view message, std::string_view button)
 {
-    std::lock_guard lock(mutex_);
-    DialogRequest request;
-    request.kind = DialogRequest::Kind::Notice;
-    request.title = title;
-    request.message = message;
-    request.defaultButton = button;
-    requests_.push_back(request);
-    log(request, "");
+    answerBox(DialogRequest::Kind::Notice, title, message, button, "");
 }
 
 std::string quotedText(std::string_view text)

@@ -131,6 +131,12 @@ private:
     // The answer of the answers file for a panel ("panel") or a confirmation ("alert"): the text
     // after the kind word, or nothing.
     static std::optional<std::string> takeFileAnswer(std::string_view kind);
+    // Record the request, take its answer (the queue first, then the answers file; a notice takes
+    // none) and log both.
+    std::optional<std::filesystem::path> answerPanel(DialogRequest::Kind kind, const std::filesystem::path& startFolder,
+                                                     std::string_view suggestedName, std::string_view fileType);
+    AlertAnswer answerBox(DialogRequest::Kind kind, std::string_view title, std::string_view message,
+                          std::string_view defaultButton, std::string_view alternateButton);
     static void log(const DialogRequest& request, std::string_view answer);
 
     mutable std::mutex mutex_;

@@ -3,7 +3,8 @@
 //
 // Writing: appendFixed(out, v, 11, 7) gives the bytes of printf(",%11.7f") without the comma;
 // appendFixed(out, v) gives "%f"; appendInt(out, i, 3) gives "%3d".
-// Reading: parseLikeAtof is atof on decimal text; AtofField and DecimalField are the two ways the
+// Reading: parseLikeAtof is atof, either on decimal text with a finite result only (the files) or
+// in all its forms (the tagged value text); AtofField and DecimalField are the two ways the
 // preset and bank readers turn a field of digits, "-" and "." into a float.
 #pragma once
 
@@ -30,21 +31,36 @@ void appendInt(std::string& out, long long value, int width = 0);
 
 // ---- Reading ----------------------------------------------------------------------------------
 
-// atof on decimal text: skips leading white space (space, tab, CR, LF, VT, FF), takes an optional
-// sign, digits with an optional ".", and an optional exponent ("e" or "E", optional sign, digits);
-// the longest such prefix is converted, exactly rounded. No valid prefix gives 0.
-// Unlike atof, hexadecimal forms, "nan", "inf" and "infinity" are not numbers here (they give 0),
-// and a prefix whose value does not fit a double (such as "1e999") gives 0: the result is always
-// finite, so a bad text never puts NaN or an infinity into a preset.
-double parseLikeAtof(std::string_view text);
+// Which of atof's number forms parseLikeAtof accepts.
+enum class Forms {
+    // Decimal text only, and a finite result: hexadecimal forms, "nan", "inf" and "infinity" are
+    // not numbers (they give 0), and a prefix whose value does not fit a double ("1e999", also
+    // "1e-999") gives 0. A bad file thus never puts NaN or an infinity into a preset.
+    FiniteDecimal,
+    // Everything atof reads in the C locale: also "0x" hexadecimal with a "p" exponent, "inf",
+    // "infinity", "nan" and "nan(...)" in any case; too large a value gives an infinity, too small
+    // a one a zero of its sign.
+    AllOfAtof,
+};
+
+// atof on text that need not end in a zero: skips leading white space (space, tab, CR, LF, VT,
+// FF), takes an optional sign, digits with an optional ".", and an optional exponent ("e" or "E",
+// optional sign, digits); the longest such prefix, or with AllOfAtof also the longest
+// hexadecimal, infinity or NaN one, is converted, exactly rounded. No valid prefix gives 0.
+double parseLikeAtof(std::string_view text, Forms forms);
 
 // Narrows to float; a value that is not finite as a float (NaN, infinities, beyond +-FLT_MAX)
-// becomes 0. Every value a reader stores goes through this.
+// becomes 0. Every value a file reader stores goes through this.
 float finiteFloat(double value);
+
+// Narrows to float as a float pin holds atof's result: beyond +-FLT_MAX becomes an infinity, NaN
+// stays NaN.
+float toFloat(double value);
 
 // The preset reader's value field: digits (at most 20 per field, further ones dropped), "-" and
 // "." are gathered as text wherever they stand; value() converts the text with parseLikeAtof
-// (the longest valid prefix) and narrows it with finiteFloat. Fixed size, no allocation.
+// (FiniteDecimal: the longest valid prefix) and narrows it with finiteFloat. Fixed size, no
+// allocation.
 class AtofField {
 public:
     // Feeds one byte of a value line; bytes other than digits, "-" and "." are ignored.

@@ -1,19 +1,16 @@
 // Family helpers of the parameter links, the small modules that tie one synth parameter to one
-// slot of the shared preset block: the 10 ms poll clock, the two-poll debounce, the tagged value
-// text ("d%f") they exchange with their interface halves, the processing base of the two float
-// links and the twelve-pin mirror that both float links use as interface half.
+// slot of the shared preset block: the 10 ms poll clock, the two-poll debounce, the processing
+// base of every link and the one of the two float links, and the twelve-pin mirror that both
+// float links use as interface half.
 #pragma once
 
 #include "MpInterface.h"
 #include "MpProcessing.h"
 #include "PresetStore/PresetBlock.h"
 #include "PresetStore/SampleCount.h"
+#include "PresetStore/TaggedValue.h"
 
-#include <charconv>
 #include <cstdint>
-#include <cstring>
-#include <limits>
-#include <system_error>
 
 namespace parameter_link {
 
@@ -87,156 +84,22 @@ private:
     bool changed_ = false;
 };
 
-// --- Tagged value text ----------------------------------------------------------------------
+// The patch module's halves exchange the slot value as tagged value text ("d%f").
+using numtext::formatTaggedValue;
+using numtext::kTaggedTextBytes;
+using numtext::readTaggedValue;
 
-// Room for a tag letter, the longest "%f" text of any float (39 integer digits, a sign, a point
-// and six decimals) and the terminating zero.
-inline constexpr int kTaggedTextBytes = 64;
+// --- Processing base of every link -----------------------------------------------------------
 
-// Writes tag + value as "%f" (fixed, six decimals, "." whatever the process locale) and the
-// terminating zero; returns the message size, text length + 1.
-inline int32_t formatTaggedValue(char tag, float value, char (&text)[kTaggedTextBytes])
-{
-    text[0] = tag;
-    const auto [end, ec] = std::to_chars(text + 1, text + kTaggedTextBytes - 1, static_cast<double>(value),
-                                         std::chars_format::fixed, 6);
-    char* last = ec == std::errc() ? end : text + 1;
-    *last = '\0';
-    return static_cast<int32_t>(last - text) + 1;
-}
-
-namespace detail {
-
-inline bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Decimal exponent of the leading digit of a decimal number text that did not fit a double, so
-// an out-of-range text can go to infinity (too large) or zero (too small), as atof does.
-inline long leadingExponent(const char* first, const char* last)
-{
-    long magnitude = 0;
-    bool seenPoint = false;
-    bool seenDigit = false;
-    const char* p = first;
-    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
-        if (*p == '.') {
-            seenPoint = true;
-            continue;
-        }
-        if (!seenDigit && *p == '0') {
-            if (seenPoint)
-                --magnitude;
-            continue;
-        }
-        if (!seenDigit) {
-            seenDigit = true;
-            if (seenPoint)
-                --magnitude;
-        } else if (!seenPoint) {
-            ++magnitude;
-        }
-    }
-    long exponent = 0;
-    if (p != last) {
-        ++p;
-        bool negative = false;
-        if (p != last && (*p == '+' || *p == '-'))
-            negative = *p++ == '-';
-        for (; p != last && *p >= '0' && *p <= '9'; ++p)
-            if (exponent < 100000000L)
-                exponent = exponent * 10 + (*p - '0');
-        if (negative)
-            exponent = -exponent;
-    }
-    return magnitude + exponent;
-}
-
-// Whether a hexadecimal number text that did not fit a double has a negative exponent (too small).
-inline bool hasNegativeBinaryExponent(const char* first, const char* last)
-{
-    for (const char* p = first; p + 1 < last; ++p)
-        if ((*p == 'p' || *p == 'P') && p[1] == '-')
-            return true;
-    return false;
-}
-
-} // namespace detail
-
-// The number at the start of text [first, last), read like atof in the C locale: leading
-// white space, a sign, decimal or hexadecimal digits, inf and nan; 0.0 when there is none. Too
-// large a number gives an infinity, too small a one zero.
-inline double readNumberC(const char* first, const char* last)
-{
-    while (first != last && detail::isCSpace(*first))
-        ++first;
-    bool negative = false;
-    if (first != last && (*first == '+' || *first == '-'))
-        negative = *first++ == '-';
-    if (first == last || *first == '+' || *first == '-')
-        return 0.0;
-    auto format = std::chars_format::general;
-    if (last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X')) {
-        first += 2;
-        format = std::chars_format::hex;
-    }
-    double value = 0.0;
-    const auto [end, ec] = std::from_chars(first, last, value, format);
-    if (ec == std::errc::result_out_of_range) {
-        const bool tooLarge = format == std::chars_format::hex ? !detail::hasNegativeBinaryExponent(first, end)
-                                                               : detail::leadingExponent(first, end) > 0;
-        value = tooLarge ? std::numeric_limits<double>::infinity() : 0.0;
-    } else if (ec != std::errc()) {
-        value = 0.0;
-    }
-    return negative ? -value : value;
-}
-
-// A float as a pin holds it: a double beyond float range becomes an infinity.
-inline float toFloat(double value)
-{
-    if (value > std::numeric_limits<float>::max())
-        return std::numeric_limits<float>::infinity();
-    if (value < -std::numeric_limits<float>::max())
-        return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(value);
-}
-
-// The value of a tagged text message: the number after the tag letter. The text ends at its
-// terminating zero or at the end of the payload, whichever comes first; nothing when there is no
-// payload at all.
-inline bool readTaggedValue(int32_t size, const void* data, float& value)
-{
-    if (!data || size <= 0)
-        return false;
-    const char* text = static_cast<const char*>(data);
-    const auto length = static_cast<std::ptrdiff_t>(strnlen(text, static_cast<std::size_t>(size)));
-    const char* number = text + (length > 0 ? 1 : 0);
-    value = toFloat(readNumberC(number, text + length));
-    return true;
-}
-
-// --- Processing base of the float links -----------------------------------------------------
-
-// Module supplies static bool passesOn(float v): whether a settled slot value may go to the
-// outputs.
-template <class Module>
-class FloatLink : public MpBase {
+// What the three links share: the poll runs in the link's sub-process from open on, kept awake by
+// the keep-alive output's streaming, and the shared block is opened at every graph start after
+// the first updates of the outputs. Each link keeps its own pins and its write and poll rules.
+class LinkBase : public MpBase {
 public:
-    enum Pin { kValueIn, kValueOut, kSlot, kKeepAlive, kValueOutCopy };
-
-    FloatLink()
-    {
-        initializePin(kValueIn, valueIn_);
-        initializePin(kValueOut, valueOut_);
-        initializePin(kSlot, slot_);
-        initializePin(kKeepAlive, keepAlive_);
-        initializePin(kValueOutCopy, valueOutCopy_);
-    }
-
     int32_t open() noexcept override
     {
         MpBase::open();
-        // The poll runs from graph start on, kept awake by the keep-alive output's streaming.
-        setSubProcess(&FloatLink::subProcess);
+        setSubProcess(poll_);
         float sampleRate = 0.0f;
         if (host) {
             host->queryBlockLength(&blockLength_);
@@ -250,6 +113,40 @@ public:
     {
         MpPluginBase::onGraphStart();
         block_.open(host);
+    }
+
+protected:
+    // poll: the link's sub-process, installed by open.
+    template <class Link>
+    explicit LinkBase(void (Link::*poll)(int, int)) : poll_(static_cast<SubProcess>(poll))
+    {
+    }
+
+    PresetBlock block_;
+    PollClock clock_;
+    TwoPollDebounce debounce_;
+    int32_t blockLength_ = 0;  // samples
+
+private:
+    SubProcess poll_;
+};
+
+// --- Processing base of the float links -----------------------------------------------------
+
+// Module supplies static bool passesOn(float v): whether a settled slot value may go to the
+// outputs.
+template <class Module>
+class FloatLink : public LinkBase {
+public:
+    enum Pin { kValueIn, kValueOut, kSlot, kKeepAlive, kValueOutCopy };
+
+    FloatLink() : LinkBase(&FloatLink::subProcess)
+    {
+        initializePin(kValueIn, valueIn_);
+        initializePin(kValueOut, valueOut_);
+        initializePin(kSlot, slot_);
+        initializePin(kKeepAlive, keepAlive_);
+        initializePin(kValueOutCopy, valueOutCopy_);
     }
 
     // The parameter moved: pass it on and store it in the slot. A new slot index alone writes
@@ -284,11 +181,6 @@ private:
     IntInPin slot_;
     AudioOutPin keepAlive_;  // never written
     FloatOutPin valueOutCopy_;
-
-    PresetBlock block_;
-    PollClock clock_;
-    TwoPollDebounce debounce_;
-    int32_t blockLength_ = 0;  // samples
 };
 
 // --- Interface half of the float links ------------------------------------------------------

@@ -6,37 +6,17 @@
 
 using namespace parameter_link;
 
-class Qv_patchmodule : public MpBase {
+class Qv_patchmodule : public LinkBase {
 public:
     enum Pin { kValueIn, kSlot, kKeepAlive };
     static constexpr int32_t kValueMessage = 0;
     static constexpr float kMinMove = 0.000001f;
 
-    Qv_patchmodule()
+    Qv_patchmodule() : LinkBase(&Qv_patchmodule::subProcess)
     {
         initializePin(kValueIn, valueIn_);
         initializePin(kSlot, slot_);
         initializePin(kKeepAlive, keepAlive_);
-    }
-
-    int32_t open() noexcept override
-    {
-        MpBase::open();
-        // The poll runs from graph start on, kept awake by the keep-alive output's streaming.
-        setSubProcess(&Qv_patchmodule::subProcess);
-        float sampleRate = 0.0f;
-        if (host) {
-            host->queryBlockLength(&blockLength_);
-            host->querySampleRate(&sampleRate);
-        }
-        clock_.start(sampleRate);
-        return mpapi::MP_RESULT_OK;
-    }
-
-    void onGraphStart() override
-    {
-        MpPluginBase::onGraphStart();
-        block_.open(host);
     }
 
     // The parameter moved by more than a rounding step: store it in the slot as an own write.
@@ -88,12 +68,8 @@ private:
     IntInPin slot_;
     AudioOutPin keepAlive_;  // never written
 
-    PresetBlock block_;
-    PollClock clock_;
-    TwoPollDebounce debounce_;
     float lastWritten_ = 0.0f;
-    bool ownWrite_ = false;    // the module wrote its slot in this poll period
-    int32_t blockLength_ = 0;  // samples
+    bool ownWrite_ = false;  // the module wrote its slot in this poll period
 };
 
 MP_REGISTER_MODULE(Qv_patchmodule, L"QV_PatchModule")

@@ -1,0 +1,48 @@
+// Tagged value text: the message the two halves of the small modules exchange. One tag letter
+// ("d" for a value going from the processing half to the interface half, "v" for the other way),
+// the value printed with "%f", and the terminating zero; size = text length + 1. The receiver
+// reads the number after the tag as atof does in the C locale, whatever the process locale.
+#pragma once
+
+#include "PresetStore/NumberText.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace numtext {
+
+// Room for a tag letter, the longest "%f" text of any float (39 integer digits, a sign, a point
+// and six decimals) and the terminating zero.
+inline constexpr std::size_t kTaggedTextBytes = 64;
+
+// Writes tag + value as "%f" (fixed, six decimals) and the terminating zero into text; returns
+// the message size, text length + 1. In a buffer smaller than kTaggedTextBytes a value whose text
+// does not fit is sent as the tag alone, which reads back as 0.
+template <std::size_t N>
+int32_t formatTaggedValue(char tag, float value, char (&text)[N])
+{
+    static_assert(N >= 2, "room for the tag and the terminating zero");
+    text[0] = tag;
+    const std::size_t length = formatFixed(text + 1, N - 1, static_cast<double>(value));
+    return static_cast<int32_t>(length) + 2;
+}
+
+// The value of a tagged value text: the number after the tag letter, read like atof in the C
+// locale (hexadecimal, "inf" and "nan" included; overflow to an infinity, underflow to zero) and
+// narrowed to float with toFloat. The text ends at its terminating zero or at the end of the
+// payload, whichever comes first; the tag is not looked at. False, value untouched, when there is
+// no payload at all.
+inline bool readTaggedValue(int32_t size, const void* data, float& value)
+{
+    if (!data || size <= 0)
+        return false;
+    std::string_view text(static_cast<const char*>(data), static_cast<std::size_t>(size));
+    text = text.substr(0, text.find('\0'));
+    if (!text.empty())
+        text.remove_prefix(1);
+    value = toFloat(parseLikeAtof(text, Forms::AllOfAtof));
+    return true;
+}
+
+} // namespace numtext
