@@ -42,6 +42,12 @@ int32_t MpPluginBase::release()
 
 int32_t MpPluginBase::open() noexcept
 {
+    sampleRate_ = 0.0f;
+    blockLength_ = 0;
+    if (host) {
+        host->querySampleRate(&sampleRate_);
+        host->queryBlockLength(&blockLength_);
+    }
     return mpapi::MP_RESULT_OK;
 }
 

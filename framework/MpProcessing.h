@@ -71,6 +71,10 @@ public:
     void midiHelper(const mpapi::MpEvent* event);
 
     MpHost* getHost() const { return host; }
+    // [audio thread & open] The host's sample rate (Hz) and block length (samples), read once at
+    // open; 0 before open or when the host does not answer.
+    float getSampleRate() const { return sampleRate_; }
+    int32_t getBlockLength() const { return blockLength_; }
     MpPinBase* getPin(int32_t pinId) const;
     const std::map<int32_t, MpPinBase*>& getPins() const { return pins; }
 
@@ -107,6 +111,9 @@ protected:
     void countDownToSleep(int32_t offset, int32_t frames, HandOver&& handOver, RunSaved&& runSaved);
 
 private:
+    float sampleRate_ = 0.0f;
+    int32_t blockLength_ = 0;
+
     void releaseHosts();
     void preProcessEvent(const mpapi::MpEvent* event);
     void processEvent(const mpapi::MpEvent* event);

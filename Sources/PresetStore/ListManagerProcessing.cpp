@@ -16,8 +16,7 @@ ListManagerProcessing::ListManagerProcessing()
 int32_t ListManagerProcessing::open() noexcept
 {
     MpBase::open();
-    if (host)
-        host->querySampleRate(&sampleRate_);
+    sampleRate_ = getSampleRate();
     block_.open(host);
     bank_.clear();
     return mpapi::MP_RESULT_OK;

@@ -100,12 +100,8 @@ public:
     {
         MpBase::open();
         setSubProcess(poll_);
-        float sampleRate = 0.0f;
-        if (host) {
-            host->queryBlockLength(&blockLength_);
-            host->querySampleRate(&sampleRate);
-        }
-        clock_.start(sampleRate);
+        blockLength_ = getBlockLength();
+        clock_.start(getSampleRate());
         return mpapi::MP_RESULT_OK;
     }
 
