@@ -1,0 +1,219 @@
+// Signals into MIDI: the per-sample CV-to-controller converter, the gate-triggered controller and
+// the gate-to-note converter, with exact bytes and send positions, driven through the stand-in
+// host.
+#include "framework/HostTestSupport.h"
+
+#include <cmath>
+#include <functional>
+#include <ostream>
+#include <limits>
+#include <vector>
+
+using namespace tavhost;
+using testsupport::add;
+
+namespace {
+
+struct Sent {
+    Bytes bytes;
+    int32_t position;
+    bool operator==(const Sent&) const = default;
+};
+
+void PrintTo(const Sent& sent, std::ostream* os)
+{
+    *os << hexBytes(sent.bytes.data(), sent.bytes.size()) << " @" << sent.position;
+}
+
+class SignalToMidi : public ::testing::Test {
+protected:
+    // Runs one block and returns the MIDI the module sent in it.
+    std::vector<Sent> midiOfBlock(std::size_t module)
+    {
+        host.clearCalls();
+        host.runBlock(64);
+        std::vector<Sent> sent;
+        for (const auto& call : host.callsOf(CallKind::SendPinValue, module))
+            sent.push_back({call.data, call.blockPosition});
+        return sent;
+    }
+
+    Host host{testsupport::factory(), testsupport::config64()};
+};
+
+using Sends = std::vector<Sent>;
+
+class CvToMidiCC : public SignalToMidi {
+protected:
+    enum Pin { kGate, kControllerCv, kController, kValueCv, kUnused, kMidiOut, kSource };
+
+    void SetUp() override
+    {
+        cc = add(host, "QV_CvToMidiCC");
+        host.setInputFunction(cc, kGate, [this](int64_t s) { return gate(s); });
+        host.setInputFunction(cc, kValueCv, [this](int64_t s) { return value(s); });
+        host.setInputFunction(cc, kControllerCv, [this](int64_t s) { return controllerCv(s); });
+        host.queueStreaming(cc, kGate, true);
+        host.queueStreaming(cc, kValueCv, true);
+    }
+
+    std::size_t cc = 0;
+    std::function<float(int64_t)> gate = [](int64_t) { return 0.0f; };
+    std::function<float(int64_t)> value = [](int64_t) { return 0.5f; };
+    std::function<float(int64_t)> controllerCv = [](int64_t) { return 0.0f; };
+};
+
+TEST_F(CvToMidiCC, RisingGateSendsOnceAtTheBlockStartAndAgainAfterFalling)
+{
+    host.setInitialValue(cc, Side::Dsp, kController, intValue(7));
+    gate = [](int64_t s) { return s >= 10 && s < 100 ? 1.0f : s >= 150 ? 1.0f : 0.0f; };
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 7, 64}, 0}}));  // 0.5 x 127 + 0.6 = 64.1
+    EXPECT_EQ(midiOfBlock(cc), Sends{});                     // held gate, steady CV
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 7, 64}, 0}}));  // fell at 100, rose at 150
+}
+
+TEST_F(CvToMidiCC, HighGateSendsEveryChangeOfControllerOrValue)
+{
+    host.setInitialValue(cc, Side::Dsp, kController, intValue(7));
+    gate = [](int64_t) { return 1.0f; };
+    value = [](int64_t s) { return s < 3 ? 0.0f : s < 5 ? 1.0f : 1.2f; };  // 1.2 saturates to 127
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 7, 0}, 0}, {{0xB0, 7, 127}, 0}}));
+    host.queuePinValue(cc, kController, intValue(300), 20);  // clamped to 127
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 127, 127}, 0}}));
+    value = [](int64_t) { return std::numeric_limits<float>::quiet_NaN(); };  // NaN reads as 0
+    host.queuePinValue(cc, kController, intValue(-4), 0);
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 0, 0}, 0}}));
+}
+
+TEST_F(CvToMidiCC, SourceOneTakesTheControllerFromItsCv)
+{
+    host.setInitialValue(cc, Side::Dsp, kSource, intValue(1));
+    host.setInitialValue(cc, Side::Dsp, kController, intValue(99));  // not read
+    controllerCv = [](int64_t) { return 0.1f; };
+    gate = [](int64_t s) { return s >= 5 ? 1.0f : 0.0f; };
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 13, 64}, 0}}));  // 12.7 + 0.5 and 63.5 + 0.5
+
+    controllerCv = [](int64_t s) { return s < 80 ? 0.1f : 0.2f; };
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 25, 64}, 0}}));
+
+    host.queuePinValue(cc, kSource, intValue(2), 0);  // back to the int pin
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 99, 64}, 0}}));
+}
+
+TEST_F(CvToMidiCC, GateRisingFromANegativeLowSends)
+{
+    host.setInitialValue(cc, Side::Dsp, kController, intValue(7));
+    gate = [](int64_t s) { return s < 10 ? 1.0f : s < 20 ? -1.0f : 1.0f; };
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 7, 64}, 0}, {{0xB0, 7, 64}, 0}}));
+}
+
+class GateToCC : public SignalToMidi {
+protected:
+    enum Pin { kGate, kController, kValueCv, kMidiOut };
+
+    void SetUp() override
+    {
+        cc = add(host, "QV_GateToCC");
+        host.setInputFunction(cc, kGate, [this](int64_t) { return gate; });
+        host.setInputFunction(cc, kValueCv, [this](int64_t) { return value; });
+    }
+
+    std::size_t cc = 0;
+    float gate = 1.0f;
+    float value = 0.5f;
+};
+
+TEST_F(GateToCC, HighGateSendsTheStoredPairBeforeTakingTheNewOnes)
+{
+    // Nothing is stored before the first update: a high gate then sends nothing.
+    host.setInitialValue(cc, Side::Dsp, kController, intValue(20));
+    EXPECT_EQ(midiOfBlock(cc), Sends{});
+
+    value = 1.0f;
+    host.queueStreaming(cc, kGate, false, 30);
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 20, 63}, 0}}));  // 0.5 x 127 = 63.5, truncated
+
+    host.queueStreaming(cc, kValueCv, false, 10);  // the value CV is read at its update
+    host.queuePinValue(cc, kController, intValue(21), 40);
+    host.queueStreaming(cc, kGate, true, 40);
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 20, 127}, 0}}));
+    host.queueStreaming(cc, kGate, false, 5);
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 21, 127}, 0}}));
+}
+
+TEST_F(GateToCC, OnlyAGateUpdateAboveOneHalfSends)
+{
+    host.setInitialValue(cc, Side::Dsp, kController, intValue(200));  // clamped to 127
+    EXPECT_EQ(midiOfBlock(cc), Sends{});
+    // Until its first streaming event the gate counts as updated at every pin update.
+    host.queuePinValue(cc, kController, intValue(5), 3);
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 127, 63}, 0}}));
+    gate = 0.5f;
+    host.queueStreaming(cc, kGate, true, 3);
+    EXPECT_EQ(midiOfBlock(cc), Sends{});
+    gate = 1.0f;
+    host.queuePinValue(cc, kController, intValue(6), 3);  // no gate update any more
+    EXPECT_EQ(midiOfBlock(cc), Sends{});
+    gate = 0.51f;
+    host.queueStreaming(cc, kGate, false, 3);
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 6, 63}, 0}}));
+}
+
+class GateToNote : public SignalToMidi {
+protected:
+    enum Pin { kGate, kNote, kVelocityCv, kMidiOut };
+
+    void SetUp() override
+    {
+        note = add(host, "QV_GateToNote");
+        host.setInputFunction(note, kGate, [this](int64_t s) { return gate(s); });
+        host.setInputConstant(note, kVelocityCv, 0.8f);  // 101.6 -> 101
+        host.setInitialValue(note, Side::Dsp, kNote, intValue(60));
+        host.queueStreaming(note, kGate, true);
+    }
+
+    std::size_t note = 0;
+    std::function<float(int64_t)> gate = [](int64_t) { return 0.0f; };
+};
+
+TEST_F(GateToNote, EdgesAreReadAtTheStartOfEachPiece)
+{
+    gate = [](int64_t s) { return (s >= 70 && s < 100) || (s >= 150 && s < 300) ? 1.0f : 0.0f; };
+    EXPECT_EQ(midiOfBlock(note), Sends{});
+    EXPECT_EQ(midiOfBlock(note), Sends{});  // rose and fell inside the piece 64-127
+    EXPECT_EQ(midiOfBlock(note), Sends{});  // low at 128
+    EXPECT_EQ(midiOfBlock(note), (Sends{{{0x90, 60, 101}, 0}}));  // high at 192
+    host.queuePinValue(note, kNote, intValue(62), 20);  // cuts the block: piece 256+20 still high
+    host.queueMidi(note, kMidiOut, midiValue({0x90, 1, 1}), 50);  // a MIDI event cuts a piece at 50
+    EXPECT_EQ(midiOfBlock(note), (Sends{{{0x80, 60, 101}, 50}}));  // off for the note turned on
+    EXPECT_EQ(midiOfBlock(note), Sends{});
+}
+
+TEST_F(GateToNote, NoteOffNamesTheNoteTurnedOnAndSendsAtThePieceStart)
+{
+    gate = [](int64_t s) { return s >= 64 + 20 && s < 192 ? 1.0f : 0.0f; };
+    EXPECT_EQ(midiOfBlock(note), Sends{});
+    host.queuePinValue(note, kNote, intValue(300), 20);  // clamped to 127
+    EXPECT_EQ(midiOfBlock(note), (Sends{{{0x90, 127, 101}, 20}}));
+    host.queuePinValue(note, kNote, intValue(61), 10);
+    EXPECT_EQ(midiOfBlock(note), Sends{});
+    EXPECT_EQ(midiOfBlock(note), (Sends{{{0x80, 127, 101}, 0}}));
+}
+
+TEST_F(GateToNote, IdleUntilTheFirstPinUpdate)
+{
+    Host fresh{testsupport::factory(), testsupport::config64()};
+    const std::size_t idle = add(fresh, "QV_GateToNote");
+    fresh.setInputConstant(idle, kGate, 1.0f);
+    fresh.runBlock(64);
+    fresh.runBlock(64);
+    EXPECT_TRUE(fresh.callsOf(CallKind::SendPinValue, idle).empty());
+    fresh.queueStreaming(idle, kGate, true, 33);
+    fresh.runBlock(64);
+    const auto sent = fresh.callsOf(CallKind::SendPinValue, idle);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].data, (Bytes{0x90, 0, 0}));
+    EXPECT_EQ(sent[0].blockPosition, 33);
+}
+
+} // namespace
