@@ -2,8 +2,11 @@
 // commit note, delayed behind the trigger note, answered by note-offs, controllers held back
 // and released one per trigger note, and the controller-driven lock-out gate.
 #include "Midi/MidiModuleTestSupport.h"
+#include "Patch.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <sstream>
 
 using namespace miditest;
 
@@ -219,6 +222,29 @@ TEST_F(LockoutGate, InterfaceHalfHasOneBoolPin)
     EXPECT_TRUE(host.guiSetPin(gate, 0, tavhost::boolValue(true)));
     EXPECT_TRUE(host.callsOf(tavhost::CallKind::TransmitPin, gate).empty());
     EXPECT_TRUE(host.callsOf(tavhost::CallKind::PostMessageToAudio, gate).empty());
+}
+
+// The example patch: the program change kept last is issued by the commit note, and the
+// controllers held back leave one per trigger note, oldest first.
+TEST(ProgramChangeChainExample, DelaysTheProgramAndReleasesTheControllers)
+{
+    const auto file = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples" /
+                      "program-change-chain.json";
+    std::string error;
+    const auto patch = tavhost::loadPatch(file, error);
+    ASSERT_TRUE(patch) << error;
+    std::ostringstream out, err;
+    ASSERT_EQ(tavhost::runPatch(*patch, testsupport::factory(), {}, out, err), 0) << err.str();
+    std::string produced;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("delay.dsp") != std::string::npos || line.find("held.dsp") != std::string::npos)
+            produced += line + "\n";
+    EXPECT_EQ(produced, "0.003333 s  delay.dsp pin 1  midi 90 3C 7F\n"
+                        "0.004333 s  delay.dsp pin 1  midi 90 3C 7F\n"
+                        "0.004667 s  held.dsp pin 1  midi B0 4A 14\n"
+                        "0.005667 s  held.dsp pin 1  midi B0 47 5A\n"
+                        "0.006333 s  delay.dsp pin 1  midi C0 06 00\n");
 }
 
 } // namespace
