@@ -70,18 +70,18 @@ public:
             restartLockout();
         }
         if (deferredController_.value == c) {
-            pendingProgram_ = v;
+            pendingProgram = v;
             pending_ = true;
             restartLockout();
         }
         if (storeController_.value == c) {
-            storedProgram_ = v;
+            storedProgram = v;
             stored_ = true;
         }
         if (recallController_.value == c) {
             // Nothing stored yet: there is no program to recall.
             if (!lockedOut_ && stored_)
-                sendProgram(static_cast<uint8_t>(storedProgram_));
+                sendProgram(static_cast<uint8_t>(storedProgram));
             restartLockout();
         }
         if (gateAController_.value == c) {
@@ -99,11 +99,11 @@ public:
     void subProcess(int offset, int frames)
     {
         fill(unusedOut_, offset, frames, 0.0f);
-        if (lockout_.running()) {
+        if (lockoutCountdown.running()) {
             lockedOut_ = true;
             fill(gateAOut_, offset, frames, gateARequested_ ? 1.0f : 0.0f);
             fill(gateBOut_, offset, frames, gateBRequested_ ? 1.0f : 0.0f);
-            if (lockout_.step(frames))
+            if (lockoutCountdown.step(frames))
                 return;
         }
         // The lock-out has run out (in this piece or before): the whole piece is low.
@@ -111,14 +111,14 @@ public:
         fill(gateBOut_, offset, frames, 0.0f);
         gateARequested_ = gateBRequested_ = false;
         if (pending_) {
-            sendProgram(static_cast<uint8_t>(pendingProgram_));
+            sendProgram(static_cast<uint8_t>(pendingProgram));
             pending_ = false;
         }
         lockedOut_ = false;
     }
 
 private:
-    void restartLockout() { lockout_.start(lockoutSamples_); }
+    void restartLockout() { lockoutCountdown.start(lockoutSamples_); }
     void sendProgram(uint8_t program) { program_change::sendProgram(midiOut_, program, 0, 0); }
     static void fill(AudioOutPin& pin, int offset, int frames, float value)
     {
@@ -138,13 +138,13 @@ private:
     AudioOutPin gateBOut_;
     AudioOutPin unusedOut_;        // carries nothing: written as 0.0
 
-    int32_t lockoutSamples_ = 0;   // half a second at the host's rate
-    PieceCountdown lockout_;       // samples left of the lock-out
-    bool lockedOut_ = false;       // the gate level: the last piece ran inside the lock-out
-    int32_t pendingProgram_ = 0;
+    int32_t lockoutSamples_ = 0;      // half a second at the host's rate
+    PieceCountdown lockoutCountdown;  // samples left of the lock-out
+    bool lockedOut_ = false;          // the gate level: the last piece ran inside the lock-out
+    int32_t pendingProgram = 0;       // the deferred program, sent when the lock-out runs out
     bool pending_ = false;
-    int32_t storedProgram_ = 0;
-    bool stored_ = false;
+    int32_t storedProgram = 0;
+    bool stored_ = false;             // a program was stored: a recall has something to send
     bool gateARequested_ = false;
     bool gateBRequested_ = false;
 };
