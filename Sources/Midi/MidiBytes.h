@@ -56,7 +56,15 @@ struct Message {
             return {kNoteOff, data1, 0};
         return *this;
     }
+    bool isProgramChange() const { return kind() == kProgramChange; }
+    // The message on MIDI channel 1 (channel nibble 0). System messages (0xF0-0xFF) have no
+    // channel: their low nibble is part of the status, so they keep it.
+    Message onChannelOne() const { return {isSystem() ? status : kind(), data1, data2}; }
 };
+
+// A data byte that can index a 128-entry table (note, controller); 128 and more is no such
+// number and is left untracked.
+inline bool isTableIndex(uint8_t data) { return data < kNotes; }
 
 // Sends three bytes at position (the event's block position when -1).
 inline void send(MidiOutPin& out, uint8_t status, uint8_t data1, uint8_t data2, int32_t position = -1)

@@ -1,0 +1,43 @@
+// Keeps one note sounding: at mode 3 or more each note-on first ends the previous note. Mode 2
+// drops everything; mode 1 or below passes everything (channel 1) and only remembers the last
+// note.
+#include "Midi/MidiFilter.h"
+
+class Qv_nohold : public MpBase {
+public:
+    enum Pin { kMidiIn, kMidiOut, kMode };
+    static constexpr int16_t kMuted = 2;
+    static constexpr int16_t kLastNoteOnly = 3;
+
+    Qv_nohold()
+    {
+        initializePin(kMidiIn, midiIn_);
+        initializePin(kMidiOut, midiOut_);
+        initializePin(kMode, modePin_);
+    }
+
+    using MpBase::onMidiMessage;
+    void onMidiMessage(int, unsigned char* bytes, int size) override
+    {
+        mode_ = midi::modeOf(modePin_.value);
+        if (mode_ == kMuted)
+            return;
+        const midi::Message m = midi_filter::framed(bytes, size);
+        if (m.kind() == midi::kNoteOn) {
+            if (mode_ >= kLastNoteOnly)
+                midi::send(midiOut_, midi::kNoteOff, static_cast<uint8_t>(lastNote_), 0);
+            lastNote_ = m.data1;
+        }
+        midi::send(midiOut_, m);
+    }
+
+private:
+    MidiInPin midiIn_;
+    MidiOutPin midiOut_;
+    IntInPin modePin_;
+
+    int32_t lastNote_ = 0;  // the last note struck (0 before any)
+    int16_t mode_ = 0;
+};
+
+MP_REGISTER_MODULE(Qv_nohold, L"QV_NoHold")

@@ -1,0 +1,267 @@
+// Cost of the small MIDI utilities on a dense MIDI stream at 48 kHz in 64-sample blocks: a chain
+// of filters and note utilities, each stage's MIDI output fed to the next stage within the same
+// block, plus the two heaviest single modules (the retrigger's 256-message answer and the
+// lock-out gate's per-piece sub-process). Reported per block as a percentage of the block's
+// real-time budget, per incoming message in nanoseconds, with the messages in and out per block
+// and the heap allocations made inside process (must be 0).
+//
+// Modules are created through the factory and driven by a host of this file that only collects
+// what they send, into storage allocated before the loop.
+#include "AllocationCounter.h"
+#include "BenchHost.h"
+#include "BlockBudget.h"
+#include "MpFactory.h"
+#include "mpapi.h"
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr float kSampleRate = 48000.0f;
+constexpr int32_t kBlock = 64;
+constexpr double kBlockSeconds = double(kBlock) / kSampleRate;
+constexpr std::size_t kMaxEvents = 16384;  // per stage and block; a retrigger sends 256 per note-on
+
+mpapi::MpEvent midiEvent(int32_t time, const unsigned char* bytes, int32_t size)
+{
+    mpapi::MpEvent e{};
+    e.timeDelta = time;
+    e.eventType = mpapi::MP_EVENT_MIDI;
+    e.parm1 = 0;
+    e.parm2 = size;
+    std::memcpy(&e.parm3, bytes, static_cast<std::size_t>(size));
+    return e;
+}
+
+mpapi::MpEvent intValue(int32_t pin, int32_t value)
+{
+    mpapi::MpEvent e{};
+    e.eventType = mpapi::MP_EVENT_PIN_VALUE;
+    e.parm1 = pin;
+    e.parm2 = 4;
+    std::memcpy(&e.parm3, &value, 4);
+    return e;
+}
+
+mpapi::MpEvent floatValue(int32_t pin, float value)
+{
+    mpapi::MpEvent e = intValue(pin, 0);
+    std::memcpy(&e.parm3, &value, 4);
+    return e;
+}
+
+// Links events[0..count) into a list in their order; null for none.
+mpapi::MpEvent* link(mpapi::MpEvent* events, std::size_t count)
+{
+    for (std::size_t i = 0; i + 1 < count; ++i)
+        events[i].next = &events[i + 1];
+    if (count > 0)
+        events[count - 1].next = nullptr;
+    return count > 0 ? events : nullptr;
+}
+
+// Collects every MIDI message a module sends in one block as events for the next stage, kept in
+// time order (a module may send at block position 0 after later events).
+class CollectingHost : public bench::BenchHost {
+public:
+    CollectingHost() : bench::BenchHost(kBlock, kSampleRate), events_(kMaxEvents) {}
+
+    int32_t sendPinValue(int32_t position, int32_t, int32_t size, const void* data) override
+    {
+        ++pinValues;
+        if (count_ >= events_.size() || size < 1 || size > 4)
+            return 0;
+        mpapi::MpEvent e = midiEvent(position < 0 ? 0 : position, static_cast<const unsigned char*>(data), size);
+        std::size_t at = count_++;
+        for (; at > 0 && events_[at - 1].timeDelta > e.timeDelta; --at)
+            events_[at] = events_[at - 1];
+        events_[at] = e;
+        return 0;
+    }
+
+    void clear() { count_ = 0; }
+    std::size_t count() const { return count_; }
+    mpapi::MpEvent* list() { return link(events_.data(), count_); }
+
+private:
+    std::vector<mpapi::MpEvent> events_;
+    std::size_t count_ = 0;
+};
+
+// One module with its own host, opened and past graph start with its int and float pins set.
+struct Stage {
+    CollectingHost host;
+    mpapi::IMpPlugin* plugin = nullptr;
+    std::array<float, kBlock> buffer{};
+
+    Stage(const wchar_t* identifier, std::vector<mpapi::MpEvent> settings)
+    {
+        void* f = nullptr;
+        MP_GetFactory(&f);
+        void* object = nullptr;
+        static_cast<mpapi::IMpFactory*>(f)->createInstance(identifier, mpapi::MP_TYPE_AUDIO, &host, &object);
+        auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
+        void* p = nullptr;
+        unknown->queryInterface(mpapi::MP_IID_PLUGIN, &p);
+        unknown->release();
+        plugin = static_cast<mpapi::IMpPlugin*>(p);
+        plugin->open();
+        for (int32_t pin = 0; pin < 12; ++pin)
+            plugin->setBuffer(pin, buffer.data());
+        mpapi::MpEvent start{};
+        start.eventType = mpapi::MP_EVENT_GRAPH_START;
+        settings.push_back(start);
+        plugin->process(kBlock, link(settings.data(), settings.size()));
+        host.clear();
+    }
+    ~Stage() { plugin->release(); }
+    Stage(const Stage&) = delete;
+    Stage& operator=(const Stage&) = delete;
+};
+
+// A dense keyboard-and-controller stream: messages spread evenly over each block, cycling
+// through note-ons and their note-offs, controllers (pan centre and volume 100 among them),
+// pitch bend, pressure and clock, with a program change every 16th block.
+class Stream {
+public:
+    static constexpr int kBlocks = 64;
+
+    explicit Stream(int perBlock) : perBlock_(perBlock), events_(static_cast<std::size_t>(kBlocks * perBlock))
+    {
+        int n = 0;
+        for (int block = 0; block < kBlocks; ++block)
+            for (int i = 0; i < perBlock; ++i, ++n) {
+                const auto note = static_cast<unsigned char>(36 + (n / 8 * 7) % 48);
+                unsigned char m[3] = {0, 0, 0};
+                int32_t size = 3;
+                switch (n % 8) {
+                case 0: m[0] = 0x90; m[1] = note; m[2] = 100; break;
+                case 1: m[0] = 0xB0; m[1] = static_cast<unsigned char>((n * 13) % 128); m[2] = static_cast<unsigned char>(n % 128); break;
+                case 2: m[0] = 0x80; m[1] = note; m[2] = 0; break;
+                case 3: m[0] = 0xE0; m[1] = 0; m[2] = static_cast<unsigned char>(n % 128); break;
+                case 4: m[0] = 0xB0; m[1] = 10; m[2] = 64; break;
+                case 5: m[0] = 0xB0; m[1] = 7; m[2] = 100; break;
+                case 6: m[0] = 0xF8; size = 1; break;
+                default: m[0] = 0xD0; m[1] = 60; size = 2; break;
+                }
+                if (i == 0 && block % 16 == 0) {
+                    m[0] = 0xC0; m[1] = static_cast<unsigned char>(block / 16); size = 2;
+                }
+                events_[static_cast<std::size_t>(n)] = midiEvent(i * kBlock / perBlock, m, size);
+            }
+    }
+
+    int perBlock() const { return perBlock_; }
+    // The events of one block, linked afresh.
+    mpapi::MpEvent* block(long index)
+    {
+        auto* first = &events_[static_cast<std::size_t>((index % kBlocks) * perBlock_)];
+        return link(first, static_cast<std::size_t>(perBlock_));
+    }
+
+private:
+    int perBlock_;
+    std::vector<mpapi::MpEvent> events_;
+};
+
+// Runs blocks of the stream through the stages in turn, each stage's output into the next.
+void runChain(benchmark::State& state, std::vector<std::unique_ptr<Stage>>& stages, Stream& stream)
+{
+    long block = 0;
+    long sent = 0;
+    const std::int64_t allocationsBefore = bench::allocationCount();
+    const auto start = std::chrono::steady_clock::now();
+    bench::BlockBudget budget(kBlockSeconds);
+    for (auto _ : state) {
+        mpapi::MpEvent* events = stream.block(block++);
+        bench::CountAllocations counting;
+        for (auto& stage : stages) {
+            stage->host.clear();
+            stage->plugin->process(kBlock, events);
+            sent += static_cast<long>(stage->host.count());
+            events = stage->host.list();
+        }
+    }
+    budget.report(state);
+    const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+    const double messagesIn = static_cast<double>(state.iterations()) * stream.perBlock();
+    state.counters["stages"] = static_cast<double>(stages.size());
+    state.counters["messages_in_per_block"] = stream.perBlock();
+    state.counters["messages_out_per_block"] =
+        benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kAvgIterations);
+    if (messagesIn > 0)
+        state.counters["ns_per_message_in"] = elapsed.count() / messagesIn;
+    state.counters["allocs_per_block"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
+    state.SetItemsProcessed(static_cast<int64_t>(messagesIn));
+}
+
+template <class... Stages>
+std::vector<std::unique_ptr<Stage>> makeChain(Stages&&... stages)
+{
+    std::vector<std::unique_ptr<Stage>> chain;
+    (chain.push_back(std::forward<Stages>(stages)), ...);
+    return chain;
+}
+
+// The line from keyboard to synth: pass-through switch, the pan/volume pair filter, the learn
+// window, CC 7 blocked, last note only, the retrigger with its level output (mode 1), and the
+// feedback filter that absorbs the controller burst after each program change.
+void BM_MidiUtilityChain(benchmark::State& state)
+{
+    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiThroughPasser", std::vector{intValue(2, 3)}),
+                           std::make_unique<Stage>(L"QV_CubaseBugFilter", std::vector<mpapi::MpEvent>{}),
+                           std::make_unique<Stage>(L"QV_CCLearnFilter", std::vector<mpapi::MpEvent>{}),
+                           std::make_unique<Stage>(L"QV_BlockController", std::vector{intValue(2, 8)}),
+                           std::make_unique<Stage>(L"QV_NoHold", std::vector{intValue(2, 3)}),
+                           std::make_unique<Stage>(L"QV_NoteOnRetrigGate",
+                                                   std::vector{intValue(2, 1), floatValue(4, 100.0f)}),
+                           std::make_unique<Stage>(L"QV_CCFeedbackFilter", std::vector<mpapi::MpEvent>{}));
+    Stream stream(static_cast<int>(state.range(0)));
+    runChain(state, chain, stream);
+}
+
+// The program-change side: the kind splitter, the delay behind the trigger note, the triggered
+// controller buffer and the lock-out gate, on the same stream; then note-offs for every note on
+// each program change, alone.
+void BM_ProgramChangeChain(benchmark::State& state)
+{
+    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiMsgSeparate", std::vector{intValue(6, 3)}),
+                           std::make_unique<Stage>(L"QV_ProgChangeDelay", std::vector<mpapi::MpEvent>{}),
+                           std::make_unique<Stage>(L"QV_CCTriggeredBuffer", std::vector<mpapi::MpEvent>{}),
+                           std::make_unique<Stage>(L"QV_CtrlToPrgchGate",
+                                                   std::vector{intValue(2, 1), intValue(3, 2), intValue(4, 3),
+                                                               intValue(5, 4), intValue(6, 5), intValue(7, 6)}));
+    Stream stream(static_cast<int>(state.range(0)));
+    runChain(state, chain, stream);
+}
+
+void BM_ProgChangeNoteoff(benchmark::State& state)
+{
+    auto chain = makeChain(std::make_unique<Stage>(L"QV_ProgChangeNoteoff", std::vector<mpapi::MpEvent>{}));
+    Stream stream(static_cast<int>(state.range(0)));
+    runChain(state, chain, stream);
+}
+
+// The heaviest answer: every note-on at mode 3 sends 128 note-offs and re-strikes every held
+// note.
+void BM_RetriggerEveryNoteOn(benchmark::State& state)
+{
+    auto chain = makeChain(std::make_unique<Stage>(L"QV_NoteOnRetrig", std::vector{intValue(2, 3)}));
+    Stream stream(static_cast<int>(state.range(0)));
+    runChain(state, chain, stream);
+}
+
+} // namespace
+
+BENCHMARK(BM_MidiUtilityChain)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_ProgramChangeChain)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_ProgChangeNoteoff)->Arg(16);
+BENCHMARK(BM_RetriggerEveryNoteOn)->Arg(4)->Arg(16);

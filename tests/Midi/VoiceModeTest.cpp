@@ -1,0 +1,158 @@
+// The voice-mode note utilities, driven through the stand-in host: retriggering held notes (with
+// and without the level output), last-note-only, the sustain pedal turned into the pedal note and
+// the hold controllers, and the all-notes sweep set off by any message.
+#include "Midi/MidiModuleTestSupport.h"
+
+using namespace miditest;
+
+namespace {
+
+class VoiceModes : public MidiModuleTest {};
+
+// A retrigger: note-offs 0 to 127 at velocity 127, then the held notes struck again.
+std::vector<Bytes> retriggered(const std::vector<Bytes>& held)
+{
+    return sweep(0x80, 127) + held;
+}
+
+TEST_F(VoiceModes, RetrigStrikesEveryHeldNoteAgainFromModeThree)
+{
+    const auto retrig = make("QV_NoteOnRetrig", {{2, 3}});
+    EXPECT_EQ(pass(retrig, {{0x93, 60, 80}}), retriggered({{0x90, 60, 80}}));
+    EXPECT_EQ(pass(retrig, {{0x90, 64, 70}}), retriggered({{0x90, 60, 80}, {0x90, 64, 70}}));
+    EXPECT_EQ(pass(retrig, {{0x90, 67, 90}}),
+              retriggered({{0x90, 60, 80}, {0x90, 64, 70}, {0x90, 67, 90}}));
+    // Releases pass and are forgotten; other messages pass on channel 1.
+    EXPECT_EQ(pass(retrig, {{0x84, 64, 10}, {0x91, 60, 0}, {0xB3, 1, 2}}),
+              (std::vector<Bytes>{{0x80, 64, 10}, {0x80, 60, 0}, {0xB0, 1, 2}}));
+    EXPECT_EQ(pass(retrig, {{0x90, 67, 91}}), retriggered({{0x90, 67, 91}}));
+    // A note number of 128 or more is never held.
+    EXPECT_EQ(pass(retrig, {{0x90, 200, 5}}), retriggered({{0x90, 67, 91}}));
+}
+
+TEST_F(VoiceModes, RetrigBelowModeThreePassesAndTracksNothing)
+{
+    const auto retrig = make("QV_NoteOnRetrig", {{2, 2}});
+    EXPECT_EQ(pass(retrig, {{0x95, 50, 60}, {0x9F, 51, 0}, {0xE2, 0, 64}}),
+              (std::vector<Bytes>{{0x90, 50, 60}, {0x80, 51, 0}, {0xE0, 0, 64}}));
+    setInt(retrig, 2, 3);
+    EXPECT_EQ(pass(retrig, {{0x90, 52, 1}}), retriggered({{0x90, 52, 1}}));
+}
+
+TEST_F(VoiceModes, RetrigForgetsANoteReleasedWhileNotTracking)
+{
+    const auto retrig = make("QV_NoteOnRetrig", {{2, 3}});
+    pass(retrig, {{0x90, 60, 100}});
+    setInt(retrig, 2, 0);
+    EXPECT_EQ(pass(retrig, {{0x80, 60, 0}}), (std::vector<Bytes>{{0x80, 60, 0}}));
+    setInt(retrig, 2, 3);
+    EXPECT_EQ(pass(retrig, {{0x90, 62, 100}}), retriggered({{0x90, 62, 100}}));
+}
+
+class RetrigGate : public MidiModuleTest {
+protected:
+    enum Pin { kMode = 2, kLevelOut, kReleaseTime };
+
+    float level(int sample) const { return host.buffer(gate, kLevelOut)[static_cast<std::size_t>(sample)]; }
+    std::size_t gate = 0;
+};
+
+TEST_F(RetrigGate, ModeZeroPassesEverythingAndTheLevelStays)
+{
+    gate = make("QV_NoteOnRetrigGate");
+    EXPECT_FLOAT_EQ(level(0), 0.1f);  // from open on
+    EXPECT_EQ(pass(gate, {{0x93, 60, 100}, {0x90, 61, 0}, {0xB0, 7, 1}}),
+              (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 61, 0}, {0xB0, 7, 1}}));
+    EXPECT_FLOAT_EQ(level(63), 0.1f);
+}
+
+TEST_F(RetrigGate, ModeOneRetriggersWithoutTheSweepAndMovesTheLevel)
+{
+    gate = make("QV_NoteOnRetrigGate", {{kMode, 1}});
+    EXPECT_EQ(pass(gate, {{0x90, 60, 80}, {0x90, 62, 81}}),
+              (std::vector<Bytes>{{0x90, 60, 80}, {0x90, 60, 80}, {0x90, 62, 81}}));
+    EXPECT_FLOAT_EQ(level(0), 0.0f);
+    feed(gate, {{0x80, 60, 5}}, 20);  // the level changes with the piece after the event
+    EXPECT_FLOAT_EQ(level(19), 0.0f);
+    EXPECT_FLOAT_EQ(level(20), 0.1f);
+    EXPECT_EQ(pass(gate, {{0x90, 64, 82}, {0xC0, 1}}), (std::vector<Bytes>{{0x90, 62, 81}, {0x90, 64, 82}, {0xC0, 1, 0}}));
+    EXPECT_FLOAT_EQ(level(0), 0.0f);
+}
+
+TEST_F(RetrigGate, ModeTwoFallsBackOnceTheReleaseTimeHasPassedWithNotesHeld)
+{
+    gate = make("QV_NoteOnRetrigGate", {{kMode, 2}});
+    host.queuePinValue(gate, kReleaseTime, tavhost::floatValue(100.0f));  // 4800 samples = 75 blocks
+    EXPECT_EQ(pass(gate, {{0x90, 60, 80}}), retriggered({{0x90, 60, 80}}));
+    pass(gate, {{0x90, 64, 70}});
+    EXPECT_EQ(pass(gate, {{0x80, 64, 0}}), (std::vector<Bytes>{{0x80, 64, 0}}));
+    EXPECT_FLOAT_EQ(level(63), 0.1f);
+    for (int block = 1; block < 74; ++block)
+        feed(gate, {});
+    EXPECT_FLOAT_EQ(level(63), 0.1f);  // 73 blocks after the note-off's: 64 samples left
+    // The piece in which the countdown runs out is already low.
+    feed(gate, {});
+    EXPECT_FLOAT_EQ(level(0), 0.0f);
+
+    // With nothing held after the release the level stays up.
+    pass(gate, {{0x80, 60, 0}});
+    for (int block = 0; block < 80; ++block)
+        feed(gate, {});
+    EXPECT_FLOAT_EQ(level(63), 0.1f);
+}
+
+TEST_F(RetrigGate, ANegativeOrMissingReleaseTimeCountsNothing)
+{
+    gate = make("QV_NoteOnRetrigGate", {{kMode, 2}});
+    host.queuePinValue(gate, kReleaseTime, tavhost::floatValue(-50.0f));
+    pass(gate, {{0x90, 60, 80}, {0x90, 64, 70}});
+    for (int block = 0; block < 400; ++block)  // past the half second counted from open
+        feed(gate, {});
+    feed(gate, {{0x80, 64, 0}});
+    EXPECT_FLOAT_EQ(level(0), 0.0f);  // fallen at once
+}
+
+TEST_F(VoiceModes, NoHoldEndsTheLastNoteBeforeEachNewOne)
+{
+    const auto nohold = make("QV_NoHold", {{2, 3}});
+    EXPECT_EQ(pass(nohold, {{0x90, 60, 100}, {0x92, 62, 90}}),
+              (std::vector<Bytes>{{0x80, 0, 0}, {0x90, 60, 100}, {0x80, 60, 0}, {0x90, 62, 90}}));
+    EXPECT_EQ(pass(nohold, {{0x80, 62, 3}, {0x91, 62, 0}, {0xB5, 1, 2}}),
+              (std::vector<Bytes>{{0x80, 62, 3}, {0x80, 62, 0}, {0xB0, 1, 2}}));
+
+    setInt(nohold, 2, 2);
+    EXPECT_TRUE(feed(nohold, {{0x90, 70, 1}, {0xB0, 1, 2}}).empty());
+
+    setInt(nohold, 2, 1);  // passes, remembering the last note
+    EXPECT_EQ(pass(nohold, {{0x90, 70, 1}}), (std::vector<Bytes>{{0x90, 70, 1}}));
+    setInt(nohold, 2, 3);
+    EXPECT_EQ(pass(nohold, {{0x90, 72, 1}}), (std::vector<Bytes>{{0x80, 70, 0}, {0x90, 72, 1}}));
+}
+
+TEST_F(VoiceModes, DamperSendsThePedalNoteAndTogglesTheHoldControllers)
+{
+    const auto damper = make("QV_DamperToHold", {{4, 3}});
+    EXPECT_EQ(feed(damper, {{0xB3, 64, 65}}), (std::vector<Sent>{{3, {0x90, 40, 127}}}));
+    EXPECT_EQ(feed(damper, {{0xB0, 64, 63}}), (std::vector<Sent>{{1, {0xB0, 85, 127}}, {2, {0xB0, 86, 127}}}));
+    EXPECT_TRUE(feed(damper, {{0xB0, 64, 64}, {0xB0, 65, 0}, {0x90, 40, 127}, {0xC0, 1}}).empty());
+    EXPECT_EQ(feed(damper, {{0xB0, 64, 0}}), (std::vector<Sent>{{1, {0xB0, 85, 74}}, {2, {0xB0, 86, 0}}}));
+    EXPECT_EQ(feed(damper, {{0xB0, 64, 0}}), (std::vector<Sent>{{1, {0xB0, 85, 127}}, {2, {0xB0, 86, 127}}}));
+
+    setInt(damper, 4, 2);  // below mode 3 a release does nothing; a press still sends the pedal note
+    EXPECT_EQ(feed(damper, {{0xB0, 64, 0}, {0xB0, 64, 127}}), (std::vector<Sent>{{3, {0x90, 40, 127}}}));
+}
+
+TEST_F(VoiceModes, AnyMessageSetsOffTheAllNotesSweep)
+{
+    const auto trig = make("QV_AllNotesOffTrig");
+    std::vector<Bytes> expected;
+    for (int n = 0; n < 128; ++n) {
+        expected.push_back({0x90, static_cast<std::uint8_t>(n), 1});
+        expected.push_back({0x80, static_cast<std::uint8_t>(n), 127});
+    }
+    EXPECT_EQ(pass(trig, {{0xF8}}), expected);
+    EXPECT_EQ(pass(trig, {{0x90, 60, 0}}), expected);
+    EXPECT_EQ(pass(trig, {{}}), expected);
+}
+
+} // namespace
