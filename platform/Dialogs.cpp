@@ -270,14 +270,15 @@ AlertAnswer ScriptedDialogs::answerBox(DialogRequest::Kind kind, std::string_vie
         log(request, "");
         return AlertAnswer::Default;
     }
-    AlertAnswer answer = AlertAnswer::Default;
+    AlertAnswer answer = AlertAnswer::Failed;
     if (!alertAnswers_.empty()) {
         answer = alertAnswers_.front();
         alertAnswers_.pop_front();
-    } else if (takeFileAnswer("alert") == "alternate") {
-        answer = AlertAnswer::Alternate;
+    } else if (const auto line = takeFileAnswer("alert")) {
+        answer = *line == "alternate" ? AlertAnswer::Alternate : AlertAnswer::Default;
     }
-    log(request, quotedText(answer == AlertAnswer::Default ? defaultButton : alternateButton));
+    log(request, answer == AlertAnswer::Failed ? "no answer"
+                                               : quotedText(answer == AlertAnswer::Default ? defaultButton : alternateButton));
     return answer;
 }
 
@@ -365,7 +366,7 @@ std::optional<std::filesystem::path> chooseFileToSaveAskingReplace(const std::fi
                                                     "A file with the same name already exists.\n"
                                                     "Do you want to replace it?",
                                                     "No", "Replace");
-        if (answer != AlertAnswer::Default)
+        if (answer == AlertAnswer::Alternate)
             return chosen;
     }
 }

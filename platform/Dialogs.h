@@ -42,8 +42,10 @@ public:
 };
 
 enum class AlertAnswer {
-    Default,   // the default button (also what a box answers when dismissed without a choice)
+    Default,   // the default button
     Alternate, // the alternate button
+    Failed,    // no choice: the box could not be shown or was dismissed; callers take the
+               // cautious way, whichever button that is
 };
 
 class Alerts {
@@ -85,8 +87,8 @@ struct DialogRequest {
 // (panels and confirmations have separate queues; notices take no answer).
 // - Panels: the next panel answer is returned as the chosen path (a save panel adds the missing
 //   file extension as described above), or a cancel. No answer left: the panel cancels.
-// - Confirmations: the next alert answer. No answer left: AlertAnswer::Default, as a dismissed
-//   box answers; every caller makes its default the cautious choice ("No").
+// - Confirmations: the next alert answer. No answer left: AlertAnswer::Failed, which every
+//   caller takes as its cautious choice ("No").
 //
 // A driver in another process or outside the bundle (the stand-in host's patch runner loads the
 // bundle as a library and cannot reach the queues) talks to the dialogs through two files:

@@ -80,7 +80,8 @@ TEST_F(DialogsTest, RequestsAnswerFromTheQueueAndAreLoggedAsOneLine)
     EXPECT_EQ(platform::filePanels().chooseFileToOpen("/s", ""), std::nullopt);
     platform::alerts().notice("Removal denied", "Can't delete a factory Preset!");
     EXPECT_EQ(platform::alerts().confirm("Save", kReplaceText, "No", "Replace"), AlertAnswer::Alternate);
-    EXPECT_EQ(platform::alerts().confirm("Delete", "Gone\x01 \xFF?", "Yes", "No"), AlertAnswer::Default);
+    // Unanswered: no choice, whatever the default button says.
+    EXPECT_EQ(platform::alerts().confirm("Delete", "Gone\x01 \xFF?", "Yes", "No"), AlertAnswer::Failed);
 
     EXPECT_EQ(logged(), "open panel in \"/s/Banks\" for .tavbank -> \"/a/B\xC3\xA9nd.tavbank\"\n"
                         "open panel in \"/s/Banks\" for .tavbank -> cancel\n"
@@ -91,7 +92,7 @@ TEST_F(DialogsTest, RequestsAnswerFromTheQueueAndAreLoggedAsOneLine)
                         "open panel in \"/s\" for any file -> cancel\n"
                         "notice \"Removal denied\": \"Can't delete a factory Preset!\" [OK]\n" +
                             std::string(kReplaceLine) + "\"Replace\"\n" +
-                            "alert \"Delete\": \"Gone\\x01 \\xFF?\" [Yes] [No] -> \"Yes\"\n");
+                            "alert \"Delete\": \"Gone\\x01 \\xFF?\" [Yes] [No] -> no answer\n");
     ASSERT_EQ(dialogs.requests().size(), 10u);
     EXPECT_EQ(dialogs.requests()[2].suggestedName, "Say \"hi\"");
 
@@ -131,11 +132,11 @@ TEST_F(DialogsTest, SaveAsksBeforeReplacingAnExistingFile)
     EXPECT_EQ(logged(), "save panel in \"/start\" suggesting \"Bank\" -> \"" + (folder_ / "Bank").string() + "\"\n" +
                             kReplaceLine + "\"No\"\nsave panel in \"/start\" suggesting \"Bank\" -> cancel\n");
 
-    // With nothing scripted the question answers "No" and the next panel cancels.
+    // With nothing scripted the question counts as "No" and the next panel cancels.
     dialogs.pushPanelAnswer(folder_ / "Old.tavpreset");
     EXPECT_EQ(platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset"), std::nullopt);
     EXPECT_EQ(logged(), "save panel in \"/start\" (.tavpreset) -> " + old + "\n" + kReplaceLine +
-                            "\"No\"\nsave panel in \"/start\" (.tavpreset) -> cancel\n");
+                            "no answer\nsave panel in \"/start\" (.tavpreset) -> cancel\n");
 }
 
 // Another implementation can take over both services and give them back.
@@ -166,7 +167,7 @@ TEST_F(DialogsTest, CurrentImplementationCanBeReplaced)
     platform::setFilePanels(nullptr);
     platform::setAlerts(nullptr);
     EXPECT_EQ(platform::filePanels().chooseFileToOpen("/x", "tavbank"), std::nullopt);
-    EXPECT_EQ(platform::alerts().confirm("t", "m", "a", "b"), AlertAnswer::Default);
+    EXPECT_EQ(platform::alerts().confirm("t", "m", "a", "b"), AlertAnswer::Failed);
     EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 2u);
 }
 
@@ -202,7 +203,7 @@ TEST_F(DialogsTest, AnswersComeFromTheAnswersFileWhenTheQueueIsEmpty)
     EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start", ""), std::nullopt);
     EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Default);
     EXPECT_EQ(contents(answers), "");
-    EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Default);
+    EXPECT_EQ(platform::alerts().confirm("t", "m", "No", "Replace"), AlertAnswer::Failed);
 
     // The replace question of a save runs through the same file.
     ASSERT_TRUE(platform::writeFileAtomically(folder_ / "Old.tavpreset", "x"));

@@ -1,0 +1,632 @@
+// Interface half of the category preset manager: turns the buttons, the FixPreset toggle, the
+// typed name or search text and the chosen folder into commands for the processing half; runs the
+// file panels and the confirmation boxes; keeps the names of the list now shown and the folder
+// names, and writes the selection, command values, names and list texts on its pins for the list
+// and folder views.
+#include "CategoryBrowser/CategoryListDisplay.h"
+#include "CategoryBrowser/PrescatMessages.h"
+#include "Dialogs.h"
+#include "MpInterface.h"
+#include "PresetStore/PresetBank.h"
+#include "SharedFolder.h"
+#include "Utf8.h"
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+using namespace prescat;
+namespace fs = std::filesystem;
+
+class Qv_patchmanagerprescatGui : public MpGuiBase {
+public:
+    enum Pin {
+        kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset, kFixPreset, kLoadBank, kSaveBank,
+        kId, kAutoPath, kPathPC, kPathMac, kGuiUpdate, kNameSave, kFolderNumber, kFolderList, kFolderName,
+        kPresetNumberDisplay,
+    };
+    static constexpr int32_t kNothingSelected = 130;  // PresetNumber while no row is selected
+    static constexpr std::size_t kNameBytes = 49;     // name table slots and search text
+    static constexpr std::size_t kSavedNameBytes = 99;
+    static constexpr std::size_t kPathBytes = 1023;
+    static constexpr int kSaveRounds = 100;           // panel and replace question, at most
+
+    Qv_patchmanagerprescatGui()
+    {
+        initializePin(kPresetNumber, presetNumber_, &Qv_patchmanagerprescatGui::onSetPresetNumber);
+        initializePin(kPresetList, presetList_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kPresetName, presetName_, &Qv_patchmanagerprescatGui::onSetPresetName);
+        initializePin(kLoadPreset, deletePin_, &Qv_patchmanagerprescatGui::onSetLoadPreset);
+        initializePin(kSavePreset, savePresetPin_, &Qv_patchmanagerprescatGui::onSetSavePreset);
+        initializePin(kFixPreset, fixPreset_, &Qv_patchmanagerprescatGui::onSetFixPreset);
+        initializePin(kLoadBank, loadBankPin_, &Qv_patchmanagerprescatGui::onSetLoadBank);
+        initializePin(kSaveBank, favouritePin_, &Qv_patchmanagerprescatGui::onSetSaveBank);
+        initializePin(kId, id_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kAutoPath, autoPath_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kPathPC, pathPC_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kPathMac, pathMac_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kGuiUpdate, guiUpdate_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kNameSave, nameSave_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kFolderNumber, folderNumber_, &Qv_patchmanagerprescatGui::onSetFolderNumber);
+        initializePin(kFolderList, folderList_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kFolderName, folderName_, &Qv_patchmanagerprescatGui::onSetOutput);
+        initializePin(kPresetNumberDisplay, presetNumberDisplay_, &Qv_patchmanagerprescatGui::onSetOutput);
+    }
+
+    int32_t initialize() noexcept override
+    {
+        send(kInterfaceStarted);
+        return mpapi::MP_RESULT_OK;
+    }
+
+    // Pins the module only writes, or whose values are read when another handler runs.
+    void onSetOutput() {}
+
+    // A selection or a command value from the list view. Only list positions 0-127 go to the
+    // processing half: values such as 130 or 180, which this half itself writes, are message ids
+    // of other commands there.
+    void onSetPresetNumber()
+    {
+        const int32_t n = presetNumber_.getValue();
+        const bool position = n >= 0 && n < kEntries;
+        if (position) {
+            firstSelect_ = true;
+            selectionPending_ = false;
+            selectionFolder_ = currentFolder_;
+        }
+        if (searchView_ && n >= kFirstCommandRow && n < kEntries)
+            saveName_ = false;
+        if (firstSelect_ && position) {
+            send(n);
+            nameEdited_ = false;
+            const bool arrow = searchView_ && isActiveArrow(n);
+            if (!arrow)
+                current_ = n;
+            const std::string shown = shownName(current_);
+            if (!(searchView_ && (arrow || n > kNextArrowRow))) {
+                setText(presetName_, shown);
+                setText(nameSave_, shown);
+                savedName_ = presetbank::cutAtCharBoundary(shown, kSavedNameBytes);
+            }
+            if (arrow)
+                noPrompt_ = true;
+        }
+        if (!searchView_) {
+            presetNumberDisplay_ = current_;
+            savedName_ = presetbank::cutAtCharBoundary(names_[current_], kSavedNameBytes);
+        } else if (n <= kNextArrowRow) {
+            presetNumberDisplay_ = current_;
+        }
+    }
+
+    // The typed name made fit for a file name; in a search view on the command page it is the
+    // search text.
+    void onSetPresetName()
+    {
+        std::string name = pinText(presetName_);
+        bool changed = false;
+        for (char& c : name)
+            if (c == '\n' || c == '"' || c == ',' || c == '/' || c == ':' || c == ';' || c == '<' || c == '\\' || c == '|') {
+                c = ' ';
+                changed = true;
+            }
+        const std::string_view cut = display::firstChars(name, display::kDisplayChars);
+        if (cut.size() < name.size()) {
+            name.resize(cut.size());
+            changed = true;
+        }
+        if (changed)
+            setText(presetName_, name);
+        if (searchView_ && presetNumber_.getValue() >= kFirstCommandRow && !saveName_)
+            sendText(kSearchText, presetbank::cutAtCharBoundary(name, kNameBytes));
+        nameEdited_ = true;
+    }
+
+    // The delete button: a confirmed delete, a favourite removed, or a pointer to the original.
+    void onSetLoadPreset()
+    {
+        if (!deleteButton_.released(deletePin_.getValue()))
+            return;
+        if ((!searchView_ && !favouritesFilter_) || deleteHere_) {
+            if (confirmed("Delete Preset", "Really delete this preset?"))
+                send(kDeletePreset);
+        } else if (favouritesFilter_) {
+            if (confirmed("Remove Favourite", "Remove preset from favourites list?"))
+                send(kToggleFavourite);
+        } else {
+            platform::alerts().notice("Delete Preset", "Please delete this preset in its original place", "OK");
+        }
+    }
+
+    void onSetSavePreset()
+    {
+        if (!savePresetButton_.released(savePresetPin_.getValue()))
+            return;
+        if (searchView_ && !savedView_ && fixPreset_.getValue() && !nameEdited_)
+            setText(presetName_, std::string(display::stem(names_[current_])));
+        const fs::path folder = presetbase() / "2_SAVED";
+        std::error_code ignored;
+        fs::create_directories(folder, ignored);
+        runSavePanel(folder, presetbank::cutAtCharBoundary(pinText(presetName_), kNameBytes), ".tavpreset");
+        sendPanelPath();
+        if (panelAccepted_) {
+            justSaved_ = saveName_ = true;
+            lastPath_ = panelPath_;
+            send(kSavePreset);
+        }
+    }
+
+    // Acts at every notification. The processing half's answer to 400 may switch the toggle off,
+    // so the pin is read again after sending it.
+    void onSetFixPreset()
+    {
+        justSaved_ = searchView_;
+        if (fixPreset_.getValue()) {
+            send(kTimeOrderOn);
+            if (!fixPreset_.getValue())
+                send(kTimeOrderOff);
+        } else {
+            send(kTimeOrderOff);
+        }
+        if (searchView_ && !savedView_ && presetNumber_.getValue() <= kNextArrowRow) {
+            const std::string_view entry = names_[current_];
+            if (fixPreset_.getValue() && display::hasFolderPart(entry))
+                setText(presetName_, std::string(display::folderPart(entry)));
+            else if (!fixPreset_.getValue() && display::hasFolderPart(entry))
+                setText(presetName_, std::string(display::stem(entry)));
+        }
+    }
+
+    // Bank import: the bank file, then the folder its presets are written into.
+    void onSetLoadBank()
+    {
+        if (!loadBankButton_.released(loadBankPin_.getValue()))
+            return;
+        takePanel(platform::filePanels().chooseFileToOpen(platform::sharedFolder() / "Quorvane" / "TAVRIN ONE" /
+                                                              "Presetbase" / "Banks",
+                                                          "tavbank"));
+        sendPanelPath();
+        if (!panelAccepted_)
+            return;
+        lastPath_ = panelPath_;
+        bankName_ = presetbank::cutAtCharBoundary(fs::path(panelPath_).stem().string(), kSavedNameBytes);
+        send(kLoadBank);
+        runSavePanel(presetbase(), bankName_, "");
+        sendPanelPath();
+        if (panelAccepted_)
+            send(kSaveBankFolder);
+    }
+
+    // The favourite button; removing a favourite asks first, and only a "Yes" goes ahead.
+    void onSetSaveBank()
+    {
+        if (!favouriteButton_.released(favouritePin_.getValue()))
+            return;
+        if (favouritesFilter_ && !confirmed("Remove Favourite", "Remove preset from favourites list?"))
+            return;
+        if (searchView_)
+            noPrompt_ = true;
+        send(kToggleFavourite);
+    }
+
+    void onSetFolderNumber()
+    {
+        const int32_t f = folderNumber_.getValue();
+        if (f < 0 || f >= kFolders)
+            return;
+        const bool reselect = f == selectionFolder_ && presetNumber_.getValue() == kNothingSelected;
+        if (!reselect && presetNumber_.getValue() < kEntries)
+            selectionFolder_ = currentFolder_;
+        favouritesFilter_ = deleteHere_ = saveName_ = unmarkedFavourites_ = locationOff_ = false;
+        send(kFolderBase + f);
+        currentFolder_ = f;
+        firstSelect_ = false;
+        setText(folderName_, folders_[f]);
+        if (reselect) {
+            presetNumber_ = current_;
+            firstSelect_ = true;
+        }
+    }
+
+    int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) noexcept override
+    {
+        try {
+            receive(id, payloadText(size, data));
+        } catch (...) {
+            // A text that cannot be converted is passed over; nothing escapes to the host.
+        }
+        return mpapi::MP_RESULT_OK;
+    }
+
+private:
+    // A button that acts when it goes from true to false.
+    class ReleaseButton {
+    public:
+        bool released(bool value)
+        {
+            const bool act = last_ && !value;
+            last_ = value;
+            return act;
+        }
+
+    private:
+        bool last_ = false;
+    };
+
+    void receive(int32_t id, std::string_view text)
+    {
+        if (id >= kShowEntryBase && id < kShowEntryBase + kEntries) {
+            showLoadedEntry(id - kShowEntryBase);
+        } else if (id == kReloadStartupNames) {
+            LoadStartupBank();
+        } else if (id == kList) {
+            readListForView(text);
+        } else if (id >= kSelectBase && id < kSelectBase + kEntries) {
+            showCurrentEntry(id - kSelectBase);
+        } else if (id == kGuiUpdatePulse) {
+            pulseGuiUpdate();
+        } else if (id == kFolderList) {
+            ReadFolder(text);
+        } else if (id >= kFolderNumberBase && id < kFolderNumberBase + kFolders) {
+            folderNumber_ = id - kFolderNumberBase;
+            currentFolder_ = id - kFolderNumberBase;
+        } else if (id >= kCategoryRowBase - kFirstCommandRow - 10 && id >= 600) {
+            presetNumber_ = id - 600;
+        } else {
+            receiveFlag(id);
+        }
+    }
+
+    void receiveFlag(int32_t id)
+    {
+        switch (id) {
+        case kRemovalDenied:
+            platform::alerts().notice("Removal denied", "Can't delete a factory Preset!", "OK");
+            break;
+        case kClearFirstSelect: firstSelect_ = false; break;
+        case kPrevArrowShown: leftArrow_ = true; break;
+        case kPrevArrowHidden: leftArrow_ = false; break;
+        case kNextArrowShown: rightArrow_ = true; break;
+        case kNextArrowHidden: rightArrow_ = false; break;
+        case kFavouritesInTimeOrder: unmarkedFavourites_ = true; break;
+        case kSearchViewFlag: searchView_ = true; break;
+        // Two writes each, so that the final value arrives as a change even when the pin held it.
+        case kDropSelection:
+            presetNumber_ = 180;
+            presetNumber_ = kNothingSelected;
+            break;
+        case kViewSwitched:
+            presetNumber_ = 106;
+            presetNumber_ = kCategoryRow;
+            break;
+        case kFixPresetOn: fixPreset_ = true; break;
+        case kFixPresetOnKeepName:
+            fixPreset_ = true;
+            locationOff_ = true;
+            break;
+        case kClearKeepName: locationOff_ = false; break;
+        default: break;
+        }
+    }
+
+    // The processing half loaded entry n.
+    void showLoadedEntry(int n)
+    {
+        presetNumber_ = n;
+        presetNumberDisplay_ = n;
+        current_ = n;
+        const std::string shown = shownName(n);
+        if (searchView_ && fixPreset_.getValue() && !savedView_ && !(favouritesFilter_ && locationOff_)) {
+            const std::string_view entry = names_[n];
+            setText(presetName_, display::hasFolderPart(entry) ? display::folderPart(entry) : entry);
+        } else {
+            setText(presetName_, shown);
+        }
+        setText(nameSave_, shown);
+    }
+
+    // The processing half's current entry. After a folder choice the first report only says that
+    // nothing is selected yet, and re-arms the selection.
+    void showCurrentEntry(int n)
+    {
+        if (!firstSelect_) {
+            presetNumber_ = kNothingSelected;
+            selectionPending_ = true;
+            firstSelect_ = true;
+            return;
+        }
+        nameEdited_ = false;
+        presetNumber_ = n;
+        current_ = n;
+        presetNumberDisplay_ = n;
+        selectionPending_ = false;
+        if (searchView_) {
+            const std::string shown(display::stem(names_[n]));
+            setText(presetName_, shown);
+            setText(nameSave_, shown);
+        }
+    }
+
+    // The view follows the current folder's name.
+    void readListForView(std::string_view text)
+    {
+        const std::string& folder = folders_[currentFolder_];
+        const bool contained = folder.find("_EE_") != std::string::npos;
+        if (folder == "3_SEARCH" || folder == "3_FAVOURITES")
+            setView(true, false, false);
+        else if (contained)
+            setView(true, true, true);
+        else if (folder == "3_SEARCHSAVED")
+            setView(true, true, false);
+        else if (folder == "2_SAVED" || folder == "3_RELOADS")
+            setView(true, true, true);
+        else
+            setView(false, false, false);
+        if (searchView_)
+            ReadListSearch(text);
+        else
+            ReadList(text);
+    }
+
+    void setView(bool search, bool saved, bool deleteHere)
+    {
+        searchView_ = search;
+        savedView_ = saved;
+        deleteHere_ = deleteHere;
+    }
+
+    void ReadList(std::string_view text)
+    {
+        favouritesFilter_ = false;
+        std::string shown;
+        const auto pieces = display::listPieces(text);
+        for (int k = 0; k < kEntries; ++k) {
+            const display::Entry entry = display::folderViewEntry(pieceAt(pieces, k));
+            names_[k] = presetbank::cutAtCharBoundary(entry.name, kNameBytes);
+            shown += entry.display;
+            if (k < kEntries - 1)
+                shown += ',';
+        }
+        setText(presetList_, shown);
+        if (!selectionPending_ && !justSaved_)
+            showNameOrNameSave(names_[current_]);
+        if (prompt_) {
+            setText(presetName_, savedName_);
+            prompt_ = false;
+        }
+    }
+
+    void ReadListSearch(std::string_view text)
+    {
+        favouritesFilter_ = false;
+        std::string shown;
+        const auto pieces = display::listPieces(text);
+        for (int k = 0; k < kEntries; ++k) {
+            const display::Entry entry = display::searchViewEntry(pieceAt(pieces, k), !unmarkedFavourites_);
+            names_[k] = presetbank::cutAtCharBoundary(entry.name, kNameBytes);
+            shown += entry.display;
+            if (k < kEntries - 1)
+                shown += ',';
+        }
+        if (names_[108].find("         FAVOURITE ") != std::string::npos)
+            favouritesFilter_ = true;
+        setText(presetList_, shown);
+        if (!selectionPending_ && !justSaved_)
+            showNameOrNameSave(std::string(display::stem(names_[current_])));
+        justSaved_ = false;
+        if (presetNumber_.getValue() >= kFirstCommandRow && !noPrompt_ && !saveName_) {
+            setText(presetName_, "Enter Search Term...");
+            prompt_ = true;
+        } else {
+            prompt_ = false;
+        }
+        noPrompt_ = unmarkedFavourites_ = false;
+    }
+
+    void ReadFolder(std::string_view text)
+    {
+        display::readFolderNames(text, folders_);
+        setText(folderList_, text);
+        setText(folderName_, folders_[currentFolder_]);
+    }
+
+    // With NameSave empty the entry's name goes on both name pins; otherwise the host's kept name
+    // is shown.
+    void showNameOrNameSave(const std::string& name)
+    {
+        const std::string kept = pinText(nameSave_);
+        if (kept.empty()) {
+            setText(presetName_, name);
+            setText(nameSave_, name);
+        } else {
+            setText(presetName_, kept);
+        }
+    }
+
+    // The bank file at the last path into this half's own copy and the name table.
+    void LoadStartupBank()
+    {
+        presetbank::NameTable table;
+        if (presetbank::LoadBank(lastPath_, table, bankCopy_, presetbank::FieldConversion::Atof)) {
+            if (current_ == 0)
+                pulseGuiUpdate();
+            current_ = 0;
+            presetNumber_ = 0;
+            for (int k = 0; k < kEntries; ++k)
+                names_[k] = table.view(k);
+            UpdateList();
+            setText(presetName_, names_[0]);
+        }
+        const std::string kept = pinText(nameSave_);
+        if (!kept.empty()) {
+            setText(presetName_, kept);
+            names_[current_] = presetbank::cutAtCharBoundary(kept, kNameBytes);
+            UpdateList();
+        }
+    }
+
+    void UpdateList()
+    {
+        std::string list;
+        for (int k = 0; k < kEntries; ++k) {
+            if (k)
+                list += ',';
+            list += names_[k];
+        }
+        setText(presetList_, presetbank::cutAtCharBoundary(list, 3999));
+    }
+
+    // --- Panels --------------------------------------------------------------------------------
+
+    static fs::path presetbase() { return platform::sharedFolder() / "Quorvane" / "TAVRIN TWO" / "Presetbase"; }
+
+    void takePanel(const std::optional<fs::path>& answer)
+    {
+        panelAccepted_ = answer && answer->native().size() <= kPathBytes - extensionRoom_;
+        panelPath_ = panelAccepted_ ? answer->native() : std::string();
+    }
+
+    // A save panel whose path gets suffix appended; an existing file or folder there is replaced
+    // only on "Replace" (a box that gives no answer counts as "No").
+    void runSavePanel(const fs::path& folder, std::string_view suggestedName, std::string_view suffix)
+    {
+        extensionRoom_ = suffix.size();
+        for (int round = 0; round < kSaveRounds; ++round) {
+            auto answer = platform::filePanels().chooseFileToSave(folder, suggestedName, "");
+            if (answer)
+                answer = fs::path(answer->native() + std::string(suffix));
+            takePanel(answer);
+            extensionRoom_ = 0;
+            if (!panelAccepted_ || !existsForReading(panelPath_))
+                return;
+            const platform::AlertAnswer replace = platform::alerts().confirm(
+                "Save", "A file with the same name already exists.\nDo you want to replace it?", "No", "Replace");
+            if (replace == platform::AlertAnswer::Alternate)
+                return;
+            extensionRoom_ = suffix.size();
+        }
+        takePanel(std::nullopt);
+    }
+
+    static bool existsForReading(const std::string& path)
+    {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (!file)
+            return false;
+        std::fclose(file);
+        return true;
+    }
+
+    // Also after a cancel: then one zero byte, which the processing half ignores.
+    void sendPanelPath() { sendText(kPath, panelPath_); }
+
+    // Only the default button ("Yes") goes ahead.
+    static bool confirmed(std::string_view title, std::string_view message)
+    {
+        return platform::alerts().confirm(title, message, "Yes", "No") == platform::AlertAnswer::Default;
+    }
+
+    // --- Names and pins ------------------------------------------------------------------------
+
+    bool isActiveArrow(int32_t n) const { return (n == kPrevArrowRow && leftArrow_) || (n == kNextArrowRow && rightArrow_); }
+
+    std::string shownName(int entry) const
+    {
+        const std::string& name = names_[entry];
+        return searchView_ ? std::string(display::stem(name)) : name;
+    }
+
+    static std::string_view pieceAt(const std::vector<std::string_view>& pieces, int k)
+    {
+        return k < static_cast<int>(pieces.size()) ? pieces[k] : std::string_view("empty");
+    }
+
+    static std::string_view payloadText(int32_t size, const void* data)
+    {
+        if (!data || size <= 0)
+            return {};
+        const std::string_view bytes(static_cast<const char*>(data), static_cast<std::size_t>(size));
+        return bytes.substr(0, bytes.find('\0'));
+    }
+
+    static std::string pinText(const StringGuiPin& pin)
+    {
+        const std::wstring& value = pin.getValue();
+        return utf8::fromWide(std::wstring_view(value).substr(0, value.find(L'\0')), utf8::OnError::Replace);
+    }
+
+    static void setText(StringGuiPin& pin, std::string_view bytes) { pin = utf8::toWide(bytes, utf8::OnError::Replace); }
+
+    void pulseGuiUpdate()
+    {
+        guiUpdate_ = true;
+        guiUpdate_ = false;
+    }
+
+    void send(int32_t id)
+    {
+        if (host)
+            host->postMessageToAudio(id, 0, nullptr);
+    }
+
+    void sendText(int32_t id, std::string_view text)
+    {
+        if (!host)
+            return;
+        const std::string payload(text);
+        host->postMessageToAudio(id, static_cast<int32_t>(payload.size() + 1), payload.c_str());
+    }
+
+    MpGuiPin<int32_t> presetNumber_;
+    StringGuiPin presetList_;
+    StringGuiPin presetName_;
+    MpGuiPin<bool> deletePin_;     // LoadPreset
+    MpGuiPin<bool> savePresetPin_;
+    MpGuiPin<bool> fixPreset_;
+    MpGuiPin<bool> loadBankPin_;
+    MpGuiPin<bool> favouritePin_;  // SaveBank
+    StringGuiPin id_;
+    MpGuiPin<bool> autoPath_;
+    StringGuiPin pathPC_;
+    StringGuiPin pathMac_;
+    MpGuiPin<bool> guiUpdate_;
+    StringGuiPin nameSave_;
+    MpGuiPin<int32_t> folderNumber_;
+    StringGuiPin folderList_;
+    StringGuiPin folderName_;
+    MpGuiPin<int32_t> presetNumberDisplay_;
+
+    std::array<std::string, kEntries> names_;    // the list now shown, markers removed
+    std::array<std::string, kFolders> folders_;  // the folder names
+    int current_ = 0;                            // list position last selected
+    int currentFolder_ = 0;
+    int selectionFolder_ = 0;                    // folder of the last selection
+    std::string savedName_;                      // put back after the search prompt
+    std::string panelPath_;                      // last panel's path; empty when cancelled
+    bool panelAccepted_ = false;
+    std::size_t extensionRoom_ = 0;              // bytes the save panel's suffix will take
+    std::string lastPath_;                       // the path a save or bank import went ahead with
+    std::string bankName_;                       // the imported bank's name, offered for its folder
+    presetbank::BankMemory bankCopy_;
+    ReleaseButton deleteButton_, savePresetButton_, loadBankButton_, favouriteButton_;
+
+    bool firstSelect_ = true;       // selections go to the processing half
+    bool searchView_ = false;
+    bool savedView_ = false;
+    bool deleteHere_ = false;
+    bool favouritesFilter_ = false;
+    bool leftArrow_ = false;
+    bool rightArrow_ = false;
+    bool noPrompt_ = false;
+    bool prompt_ = false;
+    bool unmarkedFavourites_ = false;
+    bool locationOff_ = false;
+    bool selectionPending_ = false;
+    bool justSaved_ = false;
+    bool saveName_ = false;
+    bool nameEdited_ = false;
+};
+
+MP_REGISTER_MODULE(Qv_patchmanagerprescatGui, L"QV_PatchManagerPrescat")

@@ -1,0 +1,55 @@
+// Six buttons, each replacing the host's active interface layout with one of six prepared
+// layouts (rack and synth, three sizes each) by copying its bytes.
+#include "MpInterface.h"
+#include "SharedFolder.h"
+#include "TextFiles.h"
+
+#include <filesystem>
+
+class Qv_guiswitcherGui : public MpGuiBase {
+public:
+    enum Pin { kRackSmall, kRackMedium, kRackHuge, kSynthSmall, kSynthMedium, kSynthHuge };
+
+    Qv_guiswitcherGui()
+    {
+        initializePin(kRackSmall, rackSmall_, &Qv_guiswitcherGui::onSetRackSmall);
+        initializePin(kRackMedium, rackMedium_, &Qv_guiswitcherGui::onSetRackMedium);
+        initializePin(kRackHuge, rackHuge_, &Qv_guiswitcherGui::onSetRackHuge);
+        initializePin(kSynthSmall, synthSmall_, &Qv_guiswitcherGui::onSetSynthSmall);
+        initializePin(kSynthMedium, synthMedium_, &Qv_guiswitcherGui::onSetSynthMedium);
+        initializePin(kSynthHuge, synthHuge_, &Qv_guiswitcherGui::onSetSynthHuge);
+    }
+
+    void onSetRackSmall() { switchTo(rackSmall_, "gui_553.layout.json"); }
+    void onSetRackMedium() { switchTo(rackMedium_, "gui_622.layout.json"); }
+    void onSetRackHuge() { switchTo(rackHuge_, "gui_200.layout.json"); }
+    void onSetSynthSmall() { switchTo(synthSmall_, "gui_100.layout.json"); }
+    void onSetSynthMedium() { switchTo(synthMedium_, "gui_855.layout.json"); }
+    void onSetSynthHuge() { switchTo(synthHuge_, "gui_200SYN.layout.json"); }
+
+private:
+    static std::filesystem::path layoutFolder()
+    {
+        return platform::sharedFolder() / "Quorvane" / "TAVRIN TWO" / "GUI" / "AU";
+    }
+
+    // Acts at every notification that finds the button true. The copy replaces the active
+    // layout in one rename, so a missing source or a failed write leaves the old layout whole.
+    static void switchTo(const MpGuiPin<bool>& button, const char* source)
+    {
+        if (!button.getValue())
+            return;
+        const std::filesystem::path folder = layoutFolder();
+        if (const auto bytes = platform::readFile(folder / source))
+            platform::writeFileAtomically(folder / "gui.layout.json", *bytes);
+    }
+
+    MpGuiPin<bool> rackSmall_;
+    MpGuiPin<bool> rackMedium_;
+    MpGuiPin<bool> rackHuge_;
+    MpGuiPin<bool> synthSmall_;
+    MpGuiPin<bool> synthMedium_;
+    MpGuiPin<bool> synthHuge_;
+};
+
+MP_REGISTER_MODULE(Qv_guiswitcherGui, L"QV_GuiSwitcher")

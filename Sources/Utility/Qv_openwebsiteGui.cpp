@@ -1,0 +1,51 @@
+// A button that, when released, opens the web address or file name on its text pin with the
+// user's default application, after the host has expanded it as a file name.
+#include "MpInterface.h"
+#include "Opener.h"
+#include "Utf8.h"
+
+#include <wchar.h>
+
+class Qv_openwebsiteGui : public MpGuiBase {
+public:
+    enum Pin { kTrigger, kAddress };
+    static constexpr int32_t kMaxChars = 1024; // wide characters and bytes, terminator included
+
+    Qv_openwebsiteGui()
+    {
+        initializePin(kTrigger, trigger_, &Qv_openwebsiteGui::onSetTrigger);
+        initializePin(kAddress, address_);
+    }
+
+    void onSetTrigger()
+    {
+        if (!trigger_.getValue() && wasPressed_)
+            openAddress();
+        wasPressed_ = trigger_.getValue();
+    }
+
+private:
+    // A name the host left unwritten or unterminated, or one too long for the byte limit, is not
+    // opened: a cut name would open something the user did not ask for.
+    void openAddress()
+    {
+        if (!host)
+            return;
+        wchar_t expanded[kMaxChars] = {};
+        host->expandFileName(address_.getValue().c_str(), kMaxChars, expanded);
+        const std::size_t length = ::wcsnlen(expanded, kMaxChars);
+        if (length == kMaxChars)
+            return;
+        const std::string bytes = utf8::fromWide({expanded, length}, utf8::OnError::Replace);
+        if (bytes.size() >= static_cast<std::size_t>(kMaxChars) || !platform::isOpenableTarget(bytes))
+            return;
+        platform::opener().open(bytes);
+    }
+
+    MpGuiPin<bool> trigger_;
+    StringGuiPin address_;
+
+    bool wasPressed_ = false; // the button's state at the previous notification
+};
+
+MP_REGISTER_MODULE(Qv_openwebsiteGui, L"QV_OpenWebsite")

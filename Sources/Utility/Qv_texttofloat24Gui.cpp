@@ -1,0 +1,67 @@
+// Carries a text of up to 24 bytes in twelve float pins and back: a text notification writes all
+// twelve floats, and once initialised any float notification rebuilds the text from all twelve.
+// Texts travel as UTF-8 bytes, so characters beyond ASCII come back whole.
+#include "MpInterface.h"
+#include "TextFloatCodec.h"
+#include "Utf8.h"
+
+#include <array>
+
+class Qv_texttofloat24Gui : public MpGuiBase {
+public:
+    enum Pin { kText, kFirstFloat };
+
+    Qv_texttofloat24Gui()
+    {
+        initializePin(kText, text_, &Qv_texttofloat24Gui::onSetText);
+        for (int k = 0; k < textcodec::kFloats; ++k)
+            initializePin(kFirstFloat + k, floats_[k], &Qv_texttofloat24Gui::onSetFloat);
+    }
+
+    int32_t initialize() noexcept override
+    {
+        startingUp_ = false;
+        DecodeFloat();
+        return mpapi::MP_RESULT_OK;
+    }
+
+    void onSetText()
+    {
+        const std::string utf8 = utf8::fromWide(text_.getValue(), utf8::OnError::Replace);
+        bytes_ = textcodec::cutAtCharacter(utf8, textcodec::kBytes);
+        EncodeText();
+    }
+
+    // One handler serves all twelve float pins.
+    void onSetFloat()
+    {
+        if (!startingUp_)
+            DecodeFloat();
+    }
+
+    // All twelve floats at every run, by direct transmit: the pins' held values stay as the host
+    // set them.
+    void EncodeText()
+    {
+        const std::array<float, textcodec::kFloats> floats = textcodec::encode(bytes_);
+        for (int k = 0; k < textcodec::kFloats; ++k)
+            pinTransmit(kFirstFloat + k, sizeof(float), &floats[k], 0);
+    }
+
+    void DecodeFloat()
+    {
+        std::array<float, textcodec::kFloats> floats{};
+        for (int k = 0; k < textcodec::kFloats; ++k)
+            floats[k] = floats_[k].getValue();
+        text_ = utf8::toWide(textcodec::decode(floats), utf8::OnError::Replace);
+    }
+
+private:
+    StringGuiPin text_;
+    std::array<MpGuiPin<float>, textcodec::kFloats> floats_;
+
+    std::string bytes_;       // the text's first 24 bytes, for encoding
+    bool startingUp_ = true;  // float changes do not rebuild the text before initialize
+};
+
+MP_REGISTER_MODULE(Qv_texttofloat24Gui, L"QV_TextToFloat24")

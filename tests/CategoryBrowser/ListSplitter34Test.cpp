@@ -1,0 +1,259 @@
+// The 34-row list view: rows, scrolling, highlights and clicks, as the host sees its pins.
+#include "framework/HostTestSupport.h"
+
+#include <cmath>
+#include <limits>
+
+using namespace tavhost;
+using testsupport::add;
+
+namespace {
+
+enum Pin { kPresetNumber, kPresetList, kStartnumber, kMaxnumber, kPosition, kWasmouse };
+constexpr int namePin(int row) { return 4 * row + 2; }
+constexpr int activePin(int row) { return 4 * row + 3; }
+constexpr int mousePin(int row, bool b = false) { return 4 * row + 4 + (b ? 1 : 0); }
+
+// 128 entries "s0" ... "s127", with some replaced.
+std::string nameList(std::map<int, std::string> replaced = {})
+{
+    std::string list;
+    for (int i = 0; i < 128; ++i) {
+        if (i)
+            list += ',';
+        list += replaced.count(i) ? replaced[i] : "s" + std::to_string(i);
+    }
+    return list;
+}
+
+// A search view's list: the command page's labels at 104 and up.
+std::string commandList(const std::string& set, const std::string& entry108)
+{
+    std::map<int, std::string> labels = {{104, "         SEARCH"}, {105, set},        {106, "         "},
+                                         {107, "         ALL"},    {108, entry108},   {109, "         "},
+                                         {110, "         ALL"}};
+    const char* categories[] = {"ARPEGGIOS", "BASS",   "BRASS", "CLAVINET",   "DRUMS",      "EFFECTS",
+                                "EPIANO",    "LEADS",  "LFOPADS", "ORGANS",   "OTHER",      "PADS",
+                                "PERCUSSIVE", "SAMPLEHOLD", "STABS", "STRINGS", "SWEEPS"};
+    for (int i = 0; i < 17; ++i)
+        labels[111 + i] = std::string(9, ' ') + categories[i];
+    return nameList(labels);
+}
+
+class ListSplitter34 : public testsupport::InterfaceHostTest {
+protected:
+    std::size_t view(int startnumber, int maxnumber)
+    {
+        const std::size_t m = add(host, "QV_ListSplitter34");
+        host.setInitialValue(m, Side::Gui, kStartnumber, intValue(startnumber));
+        host.setInitialValue(m, Side::Gui, kMaxnumber, intValue(maxnumber));
+        host.start();
+        return m;
+    }
+    std::vector<CallRecord> set(std::size_t m, int pin, Bytes value) { return transmitsAfter(m, pin, std::move(value)); }
+    void click(std::size_t m, int row, bool b = false)
+    {
+        set(m, mousePin(row, b), boolValue(true));
+        set(m, mousePin(row, b), boolValue(false));
+    }
+    // The highlight writes among calls, as (row, on), in order.
+    static std::vector<std::pair<int, bool>> highlights(const std::vector<CallRecord>& calls)
+    {
+        std::vector<std::pair<int, bool>> out;
+        for (const CallRecord& c : calls)
+            if (c.pin >= 6 && (c.pin - 6) % 4 == 1)
+                out.emplace_back((c.pin - 7) / 4 + 1, c.data.at(0) != 0);
+        return out;
+    }
+    // The highlights after a reset of all 34 rows: only the rows turned on.
+    static std::vector<int> litAfterReset(const std::vector<CallRecord>& calls)
+    {
+        const auto h = highlights(calls);
+        std::vector<int> lit;
+        for (std::size_t i = 0; i < h.size(); ++i) {
+            if (i < 34)
+                EXPECT_EQ(h[i], std::make_pair(int(i) + 1, false));
+            else if (h[i].second)
+                lit.push_back(h[i].first);
+        }
+        return lit;
+    }
+    static std::optional<Bytes> lastOn(const std::vector<CallRecord>& calls, int pin)
+    {
+        std::optional<Bytes> value;
+        for (const CallRecord& c : calls)
+            if (c.pin == pin)
+                value = c.data;
+        return value;
+    }
+};
+
+TEST_F(ListSplitter34, InitialiseTopsTheScrollAndSwallowsItsEcho)
+{
+    const std::size_t m = add(host, "QV_ListSplitter34");
+    host.start();
+    EXPECT_EQ(lastOn(host.callsOf(CallKind::TransmitPin, m), kPosition), floatValue(1.0f));
+    EXPECT_TRUE(set(m, kPosition, floatValue(0.5f)).empty());
+}
+
+// Startnumber 0, offset 10: a press and release of row 3 selects slot 12 and lights row 3.
+TEST_F(ListSplitter34, ClickSelectsTheRowsSlot)
+{
+    const std::size_t m = view(0, 27);
+    set(m, kPresetList, textValue(nameList()));
+    set(m, kPosition, floatValue(1.0f));  // the start-up echo
+    const auto scrolled = set(m, kPosition, floatValue(0.9f));
+    EXPECT_EQ(lastOn(scrolled, namePin(1)), textValue("s10"));
+    EXPECT_EQ(lastOn(scrolled, namePin(34)), textValue("s43"));
+
+    EXPECT_EQ(lastOn(set(m, mousePin(3), boolValue(true)), kWasmouse), boolValue(true));
+    const auto release = set(m, mousePin(3), boolValue(false));
+    EXPECT_EQ(lastOn(release, kPresetNumber), intValue(12));
+    EXPECT_EQ(litAfterReset(release), std::vector<int>{3});
+    EXPECT_EQ(lastOn(release, kWasmouse), boolValue(false));
+
+    // Clicking the selected row again sends no number, only the highlights.
+    set(m, mousePin(3), boolValue(true));
+    const auto again = set(m, mousePin(3), boolValue(false));
+    EXPECT_FALSE(lastOn(again, kPresetNumber));
+    EXPECT_EQ(litAfterReset(again), std::vector<int>{3});
+
+    // A release never pressed, or pressed on a and released on b, selects nothing.
+    EXPECT_FALSE(lastOn(set(m, mousePin(5), boolValue(false)), kPresetNumber));
+    set(m, mousePin(6), boolValue(true));
+    EXPECT_FALSE(lastOn(set(m, mousePin(6, true), boolValue(false)), kPresetNumber));
+}
+
+TEST_F(ListSplitter34, NumbersScrollTheWindowByPages)
+{
+    const std::size_t m = view(0, 25);
+    set(m, kPresetList, textValue(nameList()));
+    // The first value only places the scroll and the highlight: 64 gives 1 - 64/127.
+    const auto first = set(m, kPresetNumber, intValue(64));
+    EXPECT_EQ(lastOn(first, kPosition), floatValue(1.0f - 64.0f / 127.0f));
+    EXPECT_FALSE(lastOn(first, namePin(1)));
+    set(m, kPosition, floatValue(1.0f));  // the window back to the top; offset 0
+
+    // Below the window: the page of 40 starts at slot 26, row 15 lit; the echo changes nothing.
+    const auto down = set(m, kPresetNumber, intValue(40));
+    EXPECT_EQ(lastOn(down, kPosition), floatValue(0.74f));
+    EXPECT_EQ(lastOn(down, namePin(1)), textValue("s26"));
+    EXPECT_EQ(lastOn(down, namePin(34)), textValue("s59"));
+    EXPECT_EQ(highlights(down).back(), std::make_pair(15, true));
+    EXPECT_TRUE(set(m, kPosition, floatValue(0.74f)).empty());
+
+    // Above the window: one page back only, from 52 to 26, nothing lit.
+    set(m, kPosition, floatValue(0.49f));  // offset 52
+    const auto up = set(m, kPresetNumber, intValue(5));
+    EXPECT_EQ(lastOn(up, namePin(1)), textValue("s26"));
+    EXPECT_EQ(lastOn(up, kPosition), floatValue(1.0f - 26.0f / 102.0f));
+    for (const auto& [row, on] : highlights(up))
+        EXPECT_FALSE(on) << row;
+
+    // Number 0 from the middle: a page back, then the scroll to the top; the rows stay.
+    set(m, kPosition, floatValue(1.0f - 26.0f / 102.0f));  // the echo
+    set(m, kPosition, floatValue(0.5f));                   // offset 51
+    const auto top = set(m, kPresetNumber, intValue(0));
+    EXPECT_EQ(lastOn(top, namePin(1)), textValue("s25"));
+    std::vector<Bytes> positions;
+    for (const CallRecord& c : top)
+        if (c.pin == kPosition)
+            positions.push_back(c.data);
+    EXPECT_EQ(positions, (std::vector<Bytes>{floatValue(1.0f - 25.0f / 102.0f), floatValue(1.0f)}));
+}
+
+TEST_F(ListSplitter34, NameListRulesForLongAndEmptyNames)
+{
+    const std::size_t m = view(0, 33);
+    // A 29-character name is stored; one of 30 is not, and its slot keeps its earlier name.
+    const auto first = set(m, kPresetList, textValue(nameList({{1, std::string(29, 'a')}, {2, std::string(30, 'b')}})));
+    EXPECT_EQ(lastOn(first, namePin(2)), textValue(std::string(29, 'a')));
+    EXPECT_EQ(lastOn(first, namePin(3)), textValue("empty"));
+    EXPECT_EQ(lastOn(first, namePin(4)), textValue("s3"));
+
+    // Runs of commas count as one; names are measured in characters, not bytes; slots past the
+    // last name keep theirs.
+    const std::string accented = std::string(25, 'b') + "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";
+    const auto second = set(m, kPresetList, textValue("x,,y," + std::string(30, 'c') + "," + accented));
+    EXPECT_EQ(lastOn(second, namePin(1)), textValue("x"));
+    EXPECT_EQ(lastOn(second, namePin(2)), textValue("y"));
+    EXPECT_FALSE(lastOn(second, namePin(3)));  // still "empty": nothing transmitted
+    EXPECT_EQ(lastOn(second, namePin(4)), textValue(accented));
+    EXPECT_FALSE(lastOn(second, namePin(5)));
+
+    // An empty list changes nothing; a Maxnumber notification refreshes the names once a list came.
+    EXPECT_TRUE(set(m, kPresetList, Bytes{}).empty());
+}
+
+TEST_F(ListSplitter34, CommandPageHighlights)
+{
+    const std::size_t m = view(104, 33);
+    const std::string plain = commandList("         SET", "         FAVOURITE");
+    const auto first = set(m, kPresetList, textValue(plain));
+    EXPECT_EQ(lastOn(first, namePin(1)), textValue("         SEARCH"));
+    EXPECT_EQ(litAfterReset(first), (std::vector<int>{1, 4, 7}));
+    EXPECT_TRUE(highlights(set(m, kPresetList, textValue(plain + " "))).empty());  // held
+
+    // The favourite filter on moves the highlight from row 4 to row 5; the same list again is quiet.
+    const std::string favourite = commandList("         SET", "         FAVOURITE ");
+    EXPECT_EQ(litAfterReset(set(m, kPresetList, textValue(favourite))), (std::vector<int>{1, 5, 7}));
+    EXPECT_TRUE(highlights(set(m, kPresetList, textValue(favourite + " "))).empty());
+
+    // Command values arriving on PresetNumber.
+    const auto category = highlights(set(m, kPresetNumber, intValue(115)));
+    ASSERT_EQ(category.size(), 29u);
+    EXPECT_EQ(category.front(), std::make_pair(7, false));
+    EXPECT_EQ(category.back(), std::make_pair(12, true));
+    EXPECT_TRUE(highlights(set(m, kPresetNumber, intValue(104))).empty());
+    EXPECT_EQ(highlights(set(m, kPresetNumber, intValue(108))), (std::vector<std::pair<int, bool>>{{4, false}, {5, true}}));
+
+    // Edit mode: every list applies the highlights again, then the save row's sequence.
+    const auto edit = highlights(set(m, kPresetList, textValue(commandList("         SET", "         SAVE"))));
+    const std::vector<std::pair<int, bool>> tail = {{1, false}, {2, false}, {2, true}, {4, false}, {5, false}, {4, true}};
+    ASSERT_EQ(edit.size(), 34u + 3u + tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), edit.end() - 6));
+    EXPECT_EQ(highlights(set(m, kPresetList, textValue(commandList("         SET", "         SAVE") + " "))).size(), edit.size());
+
+    // A list without the search label leaves the command page: all 34 rows off (the selection is 0).
+    const auto left = highlights(set(m, kPresetList, textValue(nameList())));
+    ASSERT_EQ(left.size(), 34u);
+    EXPECT_FALSE(left.back().second);
+}
+
+TEST_F(ListSplitter34, CommandClicksSetTheirHighlights)
+{
+    const std::size_t m = view(104, 33);
+    set(m, kPresetList, textValue(commandList("         SET", "         FAVOURITE")));
+    click(m, 2);  // SET: rows 1 off, 2 on through the pins, then rows 7-34 sent off
+    const auto set105 = host.callsOf(CallKind::TransmitPin, m);
+    EXPECT_EQ(lastOn(set105, kPresetNumber), intValue(105));
+    const auto h = highlights(set105);
+    ASSERT_EQ(h.size(), 29u);
+    EXPECT_EQ(h[0], std::make_pair(2, true));  // row 1 held false already: only row 2 transmitted
+    click(m, 12);  // category 115
+    const auto h115 = highlights(host.callsOf(CallKind::TransmitPin, m));
+    EXPECT_EQ(h115.back(), std::make_pair(12, true));
+    EXPECT_EQ(h115.size(), 29u);
+}
+
+// Patch values outside their ranges never divide by zero or show slots that do not exist.
+TEST_F(ListSplitter34, OddPatchValuesStayBounded)
+{
+    const std::size_t m = view(120, 127);
+    const auto rows = set(m, kPresetList, textValue(nameList()));
+    EXPECT_EQ(lastOn(rows, namePin(8)), textValue("s127"));
+    EXPECT_EQ(lastOn(rows, namePin(9)), textValue(""));  // no slot past 127
+    set(m, kPosition, floatValue(0.0f));
+    set(m, kPosition, floatValue(std::numeric_limits<float>::quiet_NaN()));
+    set(m, kPosition, floatValue(-3.0f));
+    set(m, kMaxnumber, intValue(200));
+    click(m, 9);  // slot 128: nothing selected
+    EXPECT_FALSE(lastOn(host.callsOf(CallKind::TransmitPin, m), kPresetNumber));
+    set(m, kStartnumber, intValue(std::numeric_limits<std::int32_t>::max()));
+    click(m, 1);
+    EXPECT_FALSE(lastOn(host.callsOf(CallKind::TransmitPin, m), kPresetNumber));
+    set(m, kPresetNumber, intValue(std::numeric_limits<std::int32_t>::min()));
+    set(m, kPresetList, textValue(std::string(10000, 'x') + ",\xC3\xA9"));
+}
+
+} // namespace
