@@ -147,6 +147,25 @@ TEST_F(PowerArpeggiator, PatternNotesFillTheirSlotsAndOutliveTheKeys)
     EXPECT_EQ(stepNotes(3), (std::vector<int>{67, 64, 62}));
 }
 
+TEST_F(PowerArpeggiator, PatternLengthOutsideOneToEightIsClamped)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}, {Pin::kLatchMergeRule, 2}, {Pin::kPatternMode, 3}, {Pin::kPatternLength, 0}});
+    play({on(60, 90), off(60, 0), on(64, 90), off(64, 0)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{64, 64}));  // a pattern of one slot
+    setMode(Pin::kPatternLength, 40);
+    play({on(67, 90), off(67, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{67, 64, 67}));
+}
+
+TEST_F(PowerArpeggiator, CursorMergeOverwritesFromTheCursor)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}, {Pin::kLatchMergeRule, 2}});
+    play({on(60, 90), on(64, 90), on(67, 90), off(60, 0), off(64, 0), off(67, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 64, 67}));
+    play({on(72, 90)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{72, 64, 67}));
+}
+
 TEST_F(PowerArpeggiator, EntryNotesAreRecordedAndPlayed)
 {
     makeOn(1, 1, {{Pin::kStepEntry, 3}, {Pin::kPlayEntries, 2}});
