@@ -206,6 +206,56 @@ TEST_F(PowerArpeggiator, RandomOrderPlaysEveryNoteOncePerCycle)
     EXPECT_EQ(second, (std::vector<int>{72, 76, 79}));  // the next cycle one octave up
 }
 
+TEST_F(PowerArpeggiator, RandomOrderPicksOnlyUsedSlots)
+{
+    makeOn(1, 1, {{Pin::kRandomOrder, 2}, {Pin::kPlayEntries, 2}, {Pin::kEntrySlotWrite, 3}, {Pin::kEntrySlot, 1}});
+    play({on(60, 90)});
+    setMode(Pin::kEntrySlot, 3);
+    play({on(67, 90)});  // entry slots 1 and 3; slot 2 stays empty
+    const std::vector<int> notes = stepNotes(6);
+    ASSERT_EQ(notes.size(), 6u);
+    for (std::size_t cycle = 0; cycle < 6; cycle += 2) {
+        std::vector<int> pair(notes.begin() + static_cast<long>(cycle), notes.begin() + static_cast<long>(cycle) + 2);
+        std::sort(pair.begin(), pair.end());
+        EXPECT_EQ(pair, (std::vector<int>{60, 67})) << "cycle " << cycle / 2;
+    }
+}
+
+TEST_F(PowerArpeggiator, DirectionOutsideOneToThreeKeepsTheLastDirection)
+{
+    makeOn(1, 1);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 64}));
+    setMode(Pin::kDirection, 0);
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{67, 60, 64}));
+    setMode(Pin::kDirection, 2);
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{67, 64}));
+    setMode(Pin::kDirection, 7);
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 67, 64}));
+}
+
+TEST_F(PowerArpeggiator, LatchMergeMakesRoomOrStopsByTheFullListRule)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(4), (std::vector<int>{60, 64, 67, 60}));
+    // With the merge stopping at a full bottom, an empty held list takes no latched note.
+    makeOn(1, 1, {{Pin::kHoldMode, 3}, {Pin::kLatchFullRule, 2}});
+    play({on(60, 90), on(64, 90)});
+    EXPECT_TRUE(play({on(10, 100)}).empty());
+}
+
+TEST_F(PowerArpeggiator, LeavingLatchInDirectPlayLeavesHeldKeysSounding)
+{
+    make(kArp, {{Pin::kHoldMode, 3}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(play({off(60, 0)}), std::vector<Bytes>{off(60, 0)});
+    setMode(Pin::kHoldMode, 0);
+    // 67 is still held (its slot moved down): it is not ended.
+    EXPECT_EQ(play({{0xB0, 64, 0}}), (std::vector<Bytes>{{0xB0, 64, 0}}));
+    EXPECT_EQ(play({off(67, 0)}), std::vector<Bytes>{off(67, 0)});
+}
+
 TEST_F(PowerArpeggiator, SwitchingOnAfterDirectChordsSweepsAllNotes)
 {
     make(kArp, {{Pin::kChordNotes, 2}, {Pin::kChordType, 0}, {Pin::kDirection, 1}});
