@@ -1,0 +1,344 @@
+// The clock-stepped arpeggiator: the step engine's directions and octaves, the clock note-off as
+// a step, chords on steps, latch, pattern and entry notes, switching on and off, direct play and
+// the bounds on what comes in.
+#include "Midi/ArpeggiatorTestSupport.h"
+
+#include <algorithm>
+
+using namespace arptest;
+
+namespace {
+
+constexpr const char* kArp = "QV_PowerArpeggiator";
+
+class PowerArpeggiator : public ArpeggiatorTest {
+protected:
+    // Arpeggiator on with arrival order, direction and octave count.
+    void makeOn(int32_t direction, int32_t octaves, std::map<int32_t, int32_t> more = {})
+    {
+        more[Pin::kArpOn] = 3;
+        more[Pin::kDirection] = direction;
+        more[Pin::kOctaves] = octaves;
+        make(kArp, more);
+    }
+};
+
+TEST_F(PowerArpeggiator, AscendsOverTwoOctavesEndingEachStepBeforeTheNext)
+{
+    makeOn(1, 2);
+    EXPECT_TRUE(play({on(60, 90), on(64, 90), on(67, 90)}).empty());  // notes only fill the memory
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{on(60, 100)});
+    EXPECT_EQ(play({on(10, 100)}), (std::vector<Bytes>{off(60, 100), on(64, 100)}));
+    EXPECT_EQ(stepNotes(6), (std::vector<int>{67, 72, 76, 79, 60, 64}));
+}
+
+TEST_F(PowerArpeggiator, ClockNoteOffIsAStepWithItsOwnVelocity)
+{
+    makeOn(1, 1);
+    play({on(60, 90), on(64, 90)});
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{on(60, 100)});
+    EXPECT_EQ(play({off(10, 0)}), (std::vector<Bytes>{off(60, 0), on(64, 0)}));
+    // A note-on of velocity 0 on the clock note is a step as well.
+    EXPECT_EQ(play({on(10, 0)}), (std::vector<Bytes>{off(64, 0), on(60, 0)}));
+}
+
+TEST_F(PowerArpeggiator, DescendsFromTheTopAfterARestart)
+{
+    makeOn(2, 2);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    // A fresh module starts at position 1 of octave 1.
+    EXPECT_EQ(stepNotes(8), (std::vector<int>{60, 79, 76, 72, 67, 64, 60, 79}));
+
+    // Off: the next message ends the last step and is then played directly.
+    setMode(Pin::kArpOn, 0);
+    EXPECT_EQ(play({on(50, 80)}), (std::vector<Bytes>{off(79, 80), on(50, 80)}));
+    EXPECT_EQ(play({off(50, 0)}), std::vector<Bytes>{off(50, 0)});
+    setMode(Pin::kArpOn, 3);
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{79, 76}));
+}
+
+TEST_F(PowerArpeggiator, UpDownTurnsWithoutRepeatingTheEndNotes)
+{
+    makeOn(3, 2, {{Pin::kUpDownTurn, 5}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(14), (std::vector<int>{60, 64, 67, 72, 76, 79, 76, 72, 67, 64, 60, 64, 67, 72}));
+}
+
+TEST_F(PowerArpeggiator, UpDownRepeatsTheEndNotesWhenTheTurnPinSaysSo)
+{
+    makeOn(3, 1, {{Pin::kUpDownTurn, 0}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(8), (std::vector<int>{60, 64, 67, 67, 64, 60, 60, 64}));
+}
+
+TEST_F(PowerArpeggiator, UpDownWithOneNoteAlternatesItsOctaves)
+{
+    makeOn(3, 2, {{Pin::kUpDownTurn, 5}});
+    play({on(60, 90)});
+    EXPECT_EQ(stepNotes(5), (std::vector<int>{60, 72, 60, 72, 60}));
+}
+
+TEST_F(PowerArpeggiator, AscendingOrderSortsTheHeldNotes)
+{
+    makeOn(1, 1, {{Pin::kNoteOrder, 2}});
+    play({on(67, 90), on(64, 90), on(60, 90)});
+    EXPECT_EQ(stepNotes(4), (std::vector<int>{60, 64, 67, 60}));
+    // Arrival order plays them as they came, from the same position.
+    setMode(Pin::kNoteOrder, 0);
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{64, 60, 67}));
+}
+
+TEST_F(PowerArpeggiator, ReleasedKeysLeaveTheRun)
+{
+    makeOn(1, 1);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(1), std::vector<int>{60});
+    play({off(64, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{67, 60, 67}));
+    // With every key up the steps play nothing and the run starts again at the bottom.
+    play({off(60, 0), off(67, 0)});
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{off(67, 100)});
+    play({on(62, 90)});
+    EXPECT_EQ(stepNotes(1), std::vector<int>{62});
+}
+
+TEST_F(PowerArpeggiator, StepChordsFollowTheChordType)
+{
+    makeOn(1, 1, {{Pin::kChordNotes, 3}, {Pin::kChordFromType, 3}, {Pin::kChordType, 13}});
+    play({on(60, 90), on(62, 90)});
+    EXPECT_EQ(play({on(10, 100)}), (std::vector<Bytes>{on(60, 100), on(60, 100), on(64, 100), on(67, 100)}));
+    // The doubled 60 is no longer marked sounding after its first note-off.
+    EXPECT_EQ(play({on(10, 90)}), (std::vector<Bytes>{off(60, 90), off(64, 90), off(67, 90), on(62, 90), on(62, 90),
+                                                       on(66, 90), on(69, 90)}));
+    // Type 4 on steps: -12, -12, 0, +12, +12.
+    setMode(Pin::kChordType, 4);
+    EXPECT_EQ(play({on(10, 80)}), (std::vector<Bytes>{off(62, 80), off(66, 80), off(69, 80), on(60, 80), on(48, 80),
+                                                       on(48, 80), on(60, 80), on(72, 80), on(72, 80)}));
+}
+
+TEST_F(PowerArpeggiator, LatchKeepsReleasedNotesUntilItIsLeft)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}});
+    play({on(60, 90), on(64, 90), off(60, 0), off(64, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 64, 60}));
+    // Leaving latch ends the released notes; with no key held the run is silent.
+    setMode(Pin::kHoldMode, 0);
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{off(60, 100)});
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{});
+}
+
+TEST_F(PowerArpeggiator, LeavingLatchKeepsTheKeysStillHeld)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}});
+    play({on(60, 90), on(64, 90), on(67, 90), off(60, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 64, 67}));
+    setMode(Pin::kHoldMode, 0);
+    EXPECT_EQ(play({on(10, 100)}), (std::vector<Bytes>{off(67, 100), on(64, 100)}));
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{67, 64}));
+}
+
+TEST_F(PowerArpeggiator, PatternNotesFillTheirSlotsAndOutliveTheKeys)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}, {Pin::kLatchMergeRule, 2}, {Pin::kPatternMode, 3}, {Pin::kPatternLength, 3}});
+    play({on(60, 90), off(60, 0), on(67, 90), off(67, 0), on(64, 90), off(64, 0)});
+    EXPECT_EQ(stepNotes(4), (std::vector<int>{60, 67, 64, 60}));
+    // A full pattern takes the next note at its cursor: slot 1.
+    play({on(62, 90), off(62, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{67, 64, 62}));
+}
+
+TEST_F(PowerArpeggiator, PatternLengthOutsideOneToEightIsClamped)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}, {Pin::kLatchMergeRule, 2}, {Pin::kPatternMode, 3}, {Pin::kPatternLength, 0}});
+    play({on(60, 90), off(60, 0), on(64, 90), off(64, 0)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{64, 64}));  // a pattern of one slot
+    setMode(Pin::kPatternLength, 40);
+    play({on(67, 90), off(67, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{67, 64, 67}));
+}
+
+TEST_F(PowerArpeggiator, CursorMergeOverwritesFromTheCursor)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}, {Pin::kLatchMergeRule, 2}});
+    play({on(60, 90), on(64, 90), on(67, 90), off(60, 0), off(64, 0), off(67, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 64, 67}));
+    play({on(72, 90)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{72, 64, 67}));
+}
+
+TEST_F(PowerArpeggiator, EntryNotesAreRecordedAndPlayed)
+{
+    makeOn(1, 1, {{Pin::kStepEntry, 3}, {Pin::kPlayEntries, 2}});
+    play({on(62, 90), off(62, 0), on(65, 90), off(65, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{62, 65, 62}));
+    // Slot writes: pin 12 names the slot; values under 2 mean slot 1, past 8 nothing is written.
+    setMode(Pin::kStepEntry, 0);
+    setMode(Pin::kEntrySlotWrite, 3);
+    setMode(Pin::kEntrySlot, 2);
+    play({on(70, 90), off(70, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{70, 62, 70}));
+    setMode(Pin::kEntrySlot, 9);
+    play({on(72, 90)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{62, 70}));
+    setMode(Pin::kEntrySlot, -4);
+    play({on(48, 90)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{48, 70}));
+    // Overwrite names a used slot, and an empty one falls back to slot 1.
+    setMode(Pin::kEntrySlotWrite, 0);
+    setMode(Pin::kEntryOverwrite, 3);
+    setMode(Pin::kEntrySlot, 2);
+    play({on(50, 90)});
+    setMode(Pin::kEntrySlot, 5);
+    play({on(52, 90)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{52, 50}));
+}
+
+TEST_F(PowerArpeggiator, RandomOrderPlaysEveryNoteOncePerCycle)
+{
+    makeOn(1, 2, {{Pin::kRandomOrder, 2}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    const std::vector<int> notes = stepNotes(6);
+    ASSERT_EQ(notes.size(), 6u);
+    std::vector<int> first(notes.begin(), notes.begin() + 3), second(notes.begin() + 3, notes.end());
+    std::sort(first.begin(), first.end());
+    std::sort(second.begin(), second.end());
+    EXPECT_EQ(first, (std::vector<int>{60, 64, 67}));
+    EXPECT_EQ(second, (std::vector<int>{72, 76, 79}));  // the next cycle one octave up
+}
+
+TEST_F(PowerArpeggiator, RandomOrderPicksOnlyUsedSlots)
+{
+    makeOn(1, 1, {{Pin::kRandomOrder, 2}, {Pin::kPlayEntries, 2}, {Pin::kEntrySlotWrite, 3}, {Pin::kEntrySlot, 1}});
+    play({on(60, 90)});
+    setMode(Pin::kEntrySlot, 3);
+    play({on(67, 90)});  // entry slots 1 and 3; slot 2 stays empty
+    const std::vector<int> notes = stepNotes(6);
+    ASSERT_EQ(notes.size(), 6u);
+    for (std::size_t cycle = 0; cycle < 6; cycle += 2) {
+        std::vector<int> pair(notes.begin() + static_cast<long>(cycle), notes.begin() + static_cast<long>(cycle) + 2);
+        std::sort(pair.begin(), pair.end());
+        EXPECT_EQ(pair, (std::vector<int>{60, 67})) << "cycle " << cycle / 2;
+    }
+}
+
+TEST_F(PowerArpeggiator, DirectionOutsideOneToThreeKeepsTheLastDirection)
+{
+    makeOn(1, 1);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 64}));
+    setMode(Pin::kDirection, 0);
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{67, 60, 64}));
+    setMode(Pin::kDirection, 2);
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{67, 64}));
+    setMode(Pin::kDirection, 7);
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 67, 64}));
+}
+
+TEST_F(PowerArpeggiator, LatchMergeMakesRoomOrStopsByTheFullListRule)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 3}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(4), (std::vector<int>{60, 64, 67, 60}));
+    // With the merge stopping at a full bottom, an empty held list takes no latched note.
+    makeOn(1, 1, {{Pin::kHoldMode, 3}, {Pin::kLatchFullRule, 2}});
+    play({on(60, 90), on(64, 90)});
+    EXPECT_TRUE(play({on(10, 100)}).empty());
+}
+
+TEST_F(PowerArpeggiator, LeavingLatchInDirectPlayLeavesHeldKeysSounding)
+{
+    make(kArp, {{Pin::kHoldMode, 3}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(play({off(60, 0)}), std::vector<Bytes>{off(60, 0)});
+    setMode(Pin::kHoldMode, 0);
+    // 67 is still held (its slot moved down): it is not ended.
+    EXPECT_EQ(play({{0xB0, 64, 0}}), (std::vector<Bytes>{{0xB0, 64, 0}}));
+    EXPECT_EQ(play({off(67, 0)}), std::vector<Bytes>{off(67, 0)});
+}
+
+TEST_F(PowerArpeggiator, SwitchingOnAfterDirectChordsSweepsAllNotes)
+{
+    make(kArp, {{Pin::kChordNotes, 2}, {Pin::kChordType, 0}, {Pin::kDirection, 1}});
+    EXPECT_EQ(play({on(60, 90)}), std::vector<Bytes>{on(60, 90)});
+    setMode(Pin::kArpOn, 3);
+    const std::vector<Bytes> sent = play({on(10, 100)});
+    ASSERT_EQ(sent.size(), 130u);
+    for (int n = 0; n < 128; ++n)
+        EXPECT_EQ(sent[static_cast<std::size_t>(n)], off(n, 100));
+    // The first step then ends what the held list holds, marked sounding by direct play.
+    EXPECT_EQ(sent[128], off(60, 100));
+    EXPECT_EQ(sent[129], on(60, 100));
+}
+
+TEST_F(PowerArpeggiator, ClockNotesAreIgnoredWhileOff)
+{
+    make(kArp, {});
+    EXPECT_TRUE(play({on(10, 100), off(10, 0), {0xB0, 10, 5}}).empty());
+    EXPECT_EQ(play({on(61, 20)}), std::vector<Bytes>{on(61, 20)});
+    // Pin 2 below 3 with pin 9 at 3 is on as well.
+    setMode(Pin::kPlayEntries, 3);
+    EXPECT_TRUE(play({on(62, 20)}).empty());
+}
+
+TEST_F(PowerArpeggiator, DirectPlayPassesMessagesOnChannelOne)
+{
+    make(kArp, {});
+    EXPECT_EQ(play({{0x93, 60, 100}}), std::vector<Bytes>{on(60, 100)});
+    EXPECT_EQ(play({{0x95, 60, 0}}), std::vector<Bytes>{off(60, 0)});  // velocity 0 is a note-off
+    EXPECT_TRUE(play({off(60, 0)}).empty());  // no longer sounding
+    EXPECT_EQ(play({{0xB7, 1, 64}}), (std::vector<Bytes>{{0xB0, 1, 64}}));
+    // Short messages read zero-padded; system messages keep their status byte.
+    EXPECT_EQ(play({{0xC2, 5}}), (std::vector<Bytes>{{0xC0, 5, 0}}));
+    EXPECT_EQ(play({{0xF8}}), (std::vector<Bytes>{{0xF8, 0, 0}}));
+    EXPECT_TRUE(play({{0x90, 60}}).empty());  // a note-on without velocity ends a note not sounding
+}
+
+TEST_F(PowerArpeggiator, FrozenHoldChangesNoList)
+{
+    makeOn(1, 1, {{Pin::kHoldMode, 2}});
+    play({on(60, 90)});
+    EXPECT_TRUE(play({on(10, 100)}).empty());
+    setMode(Pin::kHoldMode, 0);
+    play({on(64, 90)});
+    setMode(Pin::kHoldMode, 2);
+    play({off(64, 0)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{64, 64}));
+}
+
+TEST_F(PowerArpeggiator, OctaveCountBelowOneCountsAsOne)
+{
+    makeOn(1, 0);
+    play({on(60, 90), on(64, 90)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 64, 60}));
+    setMode(Pin::kOctaves, -3);
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{64, 60}));
+}
+
+TEST_F(PowerArpeggiator, StepsPastNote127AreSilentAndTheRunGoesOn)
+{
+    makeOn(1, 2);
+    play({on(120, 90), on(125, 90)});
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{on(120, 100)});
+    EXPECT_EQ(play({on(10, 100)}), (std::vector<Bytes>{off(120, 100), on(125, 100)}));
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{off(125, 100)});  // 132
+    EXPECT_TRUE(play({on(10, 100)}).empty());                            // 137
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{on(120, 100)});
+}
+
+TEST_F(PowerArpeggiator, NoteBytesPast127AreNoNotes)
+{
+    makeOn(1, 1);
+    play({on(60, 90), {0x90, 130, 90}});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 60}));  // no silent second slot
+    setMode(Pin::kArpOn, 0);
+    EXPECT_TRUE(play({{0x90, 200, 90}, {0x80, 255, 0}}).empty());
+}
+
+TEST_F(PowerArpeggiator, EndNotesRepeatWhilePin29IsSet)
+{
+    makeOn(1, 1, {{Pin::kEndNoteTurn, 3}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(7), (std::vector<int>{60, 60, 64, 67, 60, 60, 64}));
+}
+
+} // namespace
