@@ -26,9 +26,9 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t, void*) noexcept override
     {
         if (id >= kKeyPressed && id < kKeyPressed + kKeysPerOctave)
-            press(id - kKeyPressed + kKey1);
+            pressKey(id - kKeyPressed + kKey1);
         else if (id >= kKeyReleased && id < kKeyReleased + kKeysPerOctave)
-            release(id - kKeyReleased + kKey1);
+            releaseKey(id - kKeyReleased + kKey1);
         return 0;
     }
 
@@ -55,7 +55,7 @@ private:
     bool lit(int pin) const { return keys_[static_cast<std::size_t>(pin)].value > kLitAbove; }
     MpGuiPin<float>& key(int pin) { return keys_[static_cast<std::size_t>(pin)]; }
 
-    void press(int pin)
+    void pressKey(int pin)
     {
         const Neighbours n = kWhite[static_cast<std::size_t>(pin)];
         if (!isWhite(pin)) {
@@ -67,7 +67,7 @@ private:
             key(n.higher) = kDimmed;
     }
 
-    void release(int pin)
+    void releaseKey(int pin)
     {
         key(pin) = 0.0f;
         const int higher = kWhite[static_cast<std::size_t>(pin)].higher;
