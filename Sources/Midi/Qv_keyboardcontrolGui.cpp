@@ -45,19 +45,19 @@ private:
         int lower;
         int higher;
     };
-    static constexpr std::array<Neighbours, 13> kWhite{{
+    static constexpr std::array<Neighbours, 13> kWhiteNeighbours{{
         {-1, -1},  // pin 0: the octave below
         {0, 3}, {-1, -1}, {1, 5}, {-1, -1}, {3, 6}, {5, 8},
         {-1, -1}, {6, 10}, {-1, -1}, {8, 12}, {-1, -1}, {10, -1},
     }};
 
-    static bool isWhite(int pin) { return kWhite[static_cast<std::size_t>(pin)].lower >= 0; }
+    static bool isWhite(int pin) { return kWhiteNeighbours[static_cast<std::size_t>(pin)].lower >= 0; }
     bool lit(int pin) const { return keys_[static_cast<std::size_t>(pin)].value > kLitAbove; }
     MpGuiPin<float>& key(int pin) { return keys_[static_cast<std::size_t>(pin)]; }
 
     void pressKey(int pin)
     {
-        const Neighbours n = kWhite[static_cast<std::size_t>(pin)];
+        const Neighbours n = kWhiteNeighbours[static_cast<std::size_t>(pin)];
         if (!isWhite(pin)) {
             key(pin) = kLit;
             return;
@@ -70,7 +70,7 @@ private:
     void releaseKey(int pin)
     {
         key(pin) = 0.0f;
-        const int higher = kWhite[static_cast<std::size_t>(pin)].higher;
+        const int higher = kWhiteNeighbours[static_cast<std::size_t>(pin)].higher;
         if (higher >= 0 && lit(higher))
             key(higher) = kLit;
     }
