@@ -186,6 +186,19 @@ TEST_F(MidiConverter, ParameterNumbersAreAssembledAndTakenApart)
     EXPECT_EQ(convert({{0xB0, 99, 1}, {0xB1, 98, 2}}), (std::vector<Bytes>{{0xB0, 99, 1}, {0xB0, 98, 2}}));
 }
 
+TEST_F(MidiConverter, DataEntryInEitherOrderRepeatedAndStepped)
+{
+    // LSB before MSB: assembled at the MSB, sent MSB first.
+    EXPECT_EQ(convert({{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 38, 5}, {0xB0, 6, 2}}),
+              (std::vector<Bytes>{{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 6, 2}, {0xB0, 38, 5}}));
+    // A repeated MSB is a new value at once; only the changed piece leaves.
+    EXPECT_EQ(convert({{0xB0, 6, 3}}), (std::vector<Bytes>{{0xB0, 6, 3}}));
+    // A decrement of the selected parameter, then a fresh value in two pieces.
+    EXPECT_EQ(convert({{0xB0, 97, 1}}), (std::vector<Bytes>{{0xB0, 97, 1}}));
+    EXPECT_EQ(convert({{0xB0, 6, 4}}), (std::vector<Bytes>{}));
+    EXPECT_EQ(convert({{0xB0, 38, 0}}), (std::vector<Bytes>{{0xB0, 6, 4}, {0xB0, 38, 0}}));
+}
+
 TEST_F(MidiConverter, TheQueueIsLetOutBeforeItOverflows)
 {
     const std::vector<Bytes> expected = {{0xB0, 99, 1}, {0xB0, 98, 2}, {0xB0, 99, 3}, {0xB0, 98, 4}, {0xB0, 99, 5},
