@@ -1,0 +1,227 @@
+// The MIDI rule converter: the rule-text parser over accepted and rejected texts, and the module
+// through the stand-in host with exact bytes for matching, mapping, discarding, continuing,
+// swapping, and the NRPN/RPN assembly and output with its queue and caches.
+#include "Midi/MidiRules.h"
+#include "Midi/RoutingTestSupport.h"
+
+using namespace tavhost;
+using namespace routingtest;
+using namespace midi_rules;
+
+namespace {
+
+// ---- Parser ------------------------------------------------------------------------------------
+
+TEST(MidiRules, AcceptedTexts)
+{
+    auto r = parseRule("1, Ctrl, 7, 7, *, *, Y, 1, Ctrl, 11, 11, *, *");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->inChannel, 0);
+    EXPECT_EQ(r->inStatus, kCtrl);
+    EXPECT_EQ(r->in1Low, 7);
+    EXPECT_EQ(r->in1High, 7);
+    EXPECT_EQ(r->in2Low, kAny);
+    EXPECT_EQ(r->in2High, kAny);
+    EXPECT_EQ(r->continueFlag, 'Y');
+    EXPECT_EQ(r->outChannel, 0);
+    EXPECT_EQ(r->outStatus, kCtrl);
+    EXPECT_EQ(r->out1a, 11);
+    EXPECT_EQ(r->out2b, kAny);
+    EXPECT_EQ(r->swap[0], 0);
+    EXPECT_EQ(r->swap[1], 0);
+
+    // Runs of separators, any case, 1-based program numbers, swap marks.
+    r = parseRule(";;16;progchg:1\t128  0\r\n127,,n * PROGCHG 5 5 -3 +9 < >  extra");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->inChannel, 15);
+    EXPECT_EQ(r->in1Low, 0);
+    EXPECT_EQ(r->in1High, 127);
+    EXPECT_EQ(r->continueFlag, 'N');
+    EXPECT_EQ(r->outChannel, kAny);
+    EXPECT_EQ(r->out1a, 4);
+    EXPECT_EQ(r->out2a, -3);
+    EXPECT_EQ(r->out2b, 9);
+    EXPECT_EQ(r->swap[0], '<');
+    EXPECT_EQ(r->swap[1], '>');
+
+    // "*" as a status, other flags, a non-swap token that ends the swap marks, names as statuses.
+    r = parseRule("* * * * * * maybe * discard 0 0 0 0 x <");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->inStatus, kAny);
+    EXPECT_EQ(r->continueFlag, 0);
+    EXPECT_EQ(r->outStatus, kDiscard);
+    EXPECT_EQ(r->swap[0], 0);
+    EXPECT_EQ(r->swap[1], 0);
+    EXPECT_EQ(parseRule("1 NRPN 0 0 0 0 Y 1 rpn 0 0 0 0 >")->swap[0], '>');
+    EXPECT_EQ(parseRule("1 NRPN 0 0 0 0 Y 1 rpn 0 0 0 0 >")->inStatus, kNrpn);
+    EXPECT_EQ(parseRule("1 NRPN 0 0 0 0 Y 1 rpn 0 0 0 0 >")->outStatus, kRpn);
+
+    // Numbers: leading integer, saturated, 0 without digits.
+    EXPECT_EQ(convertNum("12abc"), 12);
+    EXPECT_EQ(convertNum("abc"), 0);
+    EXPECT_EQ(convertNum("-"), 0);
+    EXPECT_EQ(convertNum("99999999999999999999999"), 1 << 20);
+    EXPECT_EQ(convertNum("-99999999999999999999999"), -(1 << 20));
+    EXPECT_EQ(convertNum("129"), 129);  // a number, not "any"
+    EXPECT_EQ(convertStat("KEYAFT"), kKeyAft);
+    EXPECT_EQ(convertStat("NoteOnX"), -1);
+}
+
+TEST(MidiRules, RejectedTexts)
+{
+    for (const char* text : {"", " ,;:\t\r\n", "1 Ctrl 7 7 * * Y 1 Ctrl 11 11 *", "1 Ctl 7 7 * * Y 1 Ctrl 11 11 * *",
+                             "1 Ctrl 7 7 * * Y 1 Controller 11 11 * *", "1 Ctrl 7 7 * * Y 1 \x01 11 11 * *"})
+        EXPECT_FALSE(parseRule(text)) << text;
+    // A terminator ends the text.
+    EXPECT_FALSE(parseRule(std::string_view("1 Ctrl 7 7 * * Y\0 1 Ctrl 11 11 * *", 35)));
+}
+
+TEST(MidiRules, RuleTextIsUtf8WithinNinetyNineBytes)
+{
+    char out[kRuleTextBytes + 1];
+    EXPECT_EQ(ruleText(std::wstring(120, L'x'), out), 99u);
+    EXPECT_EQ(std::string(out), std::string(99, 'x'));
+    EXPECT_EQ(ruleText(std::wstring(98, L'x') + L"\u00e9", out), 98u);  // no split character
+    EXPECT_EQ(ruleText(L"a\u00e9\U0001F600", out), 7u);
+    EXPECT_EQ(std::string(out), "a\xC3\xA9\xF0\x9F\x98\x80");
+    std::wstring bad = L"a";
+    bad += static_cast<wchar_t>(0xD800);
+    bad += static_cast<wchar_t>(0x110000);
+    EXPECT_EQ(ruleText(bad, out), 3u);
+    EXPECT_EQ(std::string(out), "a??");
+}
+
+// ---- Module ------------------------------------------------------------------------------------
+
+class MidiConverter : public ::testing::Test {
+protected:
+    enum Pin { kMidiIn, kMidiOut, kRule0 };
+
+    void SetUp() override
+    {
+        module = testsupport::add(host, "QV_MidiConverter");
+        host.runBlock(64);
+    }
+    void rules(std::vector<std::pair<int, std::string>> texts)
+    {
+        for (const auto& [k, text] : texts)
+            host.queuePinValue(module, kRule0 + k, textValue(text));
+        host.runBlock(64);
+    }
+    // The bytes sent for the messages of one block.
+    std::vector<Bytes> convert(std::vector<Bytes> messages)
+    {
+        std::vector<Bytes> out;
+        for (const auto& s : afterMidi(host, module, kMidiIn, std::move(messages))) {
+            EXPECT_EQ(s.pin, kMidiOut);
+            out.push_back(s.bytes);
+        }
+        return out;
+    }
+
+    Host host{testsupport::factory(), testsupport::config64()};
+    std::size_t module = 0;
+};
+
+TEST_F(MidiConverter, WithoutRulesMessagesLeaveOnChannelOne)
+{
+    EXPECT_EQ(convert({{0x93, 60, 100}, {0xE5, 1, 64}, {0xC4, 7}, {0xF8}, {0xF2, 1, 2}}),
+              (std::vector<Bytes>{{0x90, 60, 100}, {0xE0, 1, 64}, {0xC0, 7, 0}, {0xF8, 0, 0}, {0xF2, 1, 2}}));
+    rules({{3, "too short"}});  // a table of cleared rules
+    EXPECT_EQ(convert({{0x91, 1, 2}}), (std::vector<Bytes>{{0x90, 1, 2}}));
+}
+
+TEST_F(MidiConverter, MatchingContinuingAndDiscarding)
+{
+    rules({{0, "1, Ctrl, 7, 7, *, *, Y, 1, Ctrl, 11, 11, *, *"},
+           {1, "* NoteOn * * 0 63 N * NoteOn * * 64 64"},
+           {2, "* NoteOn 60 * * * Y * Discard * * * *"},
+           {4, "* ProgChg 1 1 * * N * ProgChg 10 10 * *"}});
+    // Controller 7 on channel 1 becomes controller 11 and also leaves itself; on channel 2 only itself.
+    EXPECT_EQ(convert({{0xB0, 7, 40}, {0xB1, 7, 41}}),
+              (std::vector<Bytes>{{0xB0, 11, 40}, {0xB0, 7, 40}, {0xB0, 7, 41}}));
+    // Soft notes are fixed at velocity 64 and stop there; loud notes from 60 up are discarded.
+    EXPECT_EQ(convert({{0x90, 70, 20}, {0x90, 70, 100}, {0x90, 59, 100}}),
+              (std::vector<Bytes>{{0x90, 70, 64}, {0x90, 59, 100}}));
+    // A note-on of velocity 0 matches on its raw status.
+    EXPECT_EQ(convert({{0x90, 50, 0}}), (std::vector<Bytes>{{0x90, 50, 64}}));
+    // Program 1 (number 0) becomes program 10.
+    EXPECT_EQ(convert({{0xC0, 0}, {0xC0, 1}}), (std::vector<Bytes>{{0xC0, 9, 0}, {0xC0, 1, 0}}));
+    // A rule that becomes incomplete no longer matches.
+    rules({{0, "1, Ctrl, 7"}});
+    EXPECT_EQ(convert({{0xB0, 7, 40}}), (std::vector<Bytes>{{0xB0, 7, 40}}));
+}
+
+TEST_F(MidiConverter, DataBytesAreMappedSwappedAndBounded)
+{
+    rules({{0, "* Ctrl 1 1 0 127 N * Ctrl 1 1 0 1"},
+           {1, "* Ctrl 2 2 * * N * Ctrl 2 2 30 90"},
+           {2, "* Ctrl 3 3 * 0 N * Ctrl 3 3 50 100"},
+           {3, "* Ctrl 4 4 * * N * Ctrl 200 300 -5 -1"},
+           {4, "* NoteOn * * * * N * KeyAft * * * * < >"},
+           {5, "* KeyAft * * * * N * NoteOff * * * * <"},
+           {6, "* PitchB 0 127 * * N * PitchB 127 0 * * >"}});
+    EXPECT_EQ(convert({{0xB0, 1, 63}, {0xB0, 1, 64}}), (std::vector<Bytes>{{0xB0, 1, 0}, {0xB0, 1, 1}}));
+    EXPECT_EQ(convert({{0xB0, 2, 5}}), (std::vector<Bytes>{{0xB0, 2, 30}}));  // "*" range: first target
+    EXPECT_EQ(convert({{0xB0, 3, 0}}), (std::vector<Bytes>{{0xB0, 3, 50}}));  // one-value range: first target
+    EXPECT_EQ(convert({{0xB0, 4, 9}}), (std::vector<Bytes>{{0xB0, 127, 0}}));  // clamped to 0-127
+    EXPECT_EQ(convert({{0x90, 60, 100}, {0xA0, 60, 100}}), (std::vector<Bytes>{{0xA0, 100, 60}, {0x80, 100, 100}}));
+    EXPECT_EQ(convert({{0xE0, 100, 5}}), (std::vector<Bytes>{{0xE0, 28, 100}}));  // 127 - 99.5 toward zero; data1 copied
+}
+
+TEST_F(MidiConverter, ParameterNumbersAreAssembledAndTakenApart)
+{
+    // Without a rule the four controllers leave again, on channel 1; a second time only the
+    // data entry, as the parameter number is unchanged.
+    const std::vector<Bytes> nrpn = {{0xB3, 99, 7}, {0xB3, 98, 104}, {0xB3, 6, 64}, {0xB3, 38, 1}};
+    EXPECT_EQ(convert(nrpn), (std::vector<Bytes>{{0xB0, 99, 7}, {0xB0, 98, 104}, {0xB0, 6, 64}, {0xB0, 38, 1}}));
+    EXPECT_EQ(convert(nrpn), (std::vector<Bytes>{{0xB0, 6, 64}, {0xB0, 38, 1}}));
+    // A data entry alone on another channel is a plain controller; so are the pieces before it.
+    EXPECT_EQ(convert({{0xB5, 6, 3}}), (std::vector<Bytes>{{0xB0, 6, 3}}));
+    // Increment of a selected RPN.
+    EXPECT_EQ(convert({{0xB0, 101, 0}, {0xB0, 100, 2}, {0xB0, 96, 5}}),
+              (std::vector<Bytes>{{0xB0, 101, 0}, {0xB0, 100, 2}, {0xB0, 96, 5}}));
+    // A selection broken by a note or another channel lets its pieces out as they came.
+    EXPECT_EQ(convert({{0xB0, 99, 1}, {0x90, 60, 1}}), (std::vector<Bytes>{{0xB0, 99, 1}, {0x90, 60, 1}}));
+    EXPECT_EQ(convert({{0xB0, 99, 1}, {0xB1, 98, 2}}), (std::vector<Bytes>{{0xB0, 99, 1}, {0xB0, 98, 2}}));
+}
+
+TEST_F(MidiConverter, DataEntryInEitherOrderRepeatedAndStepped)
+{
+    // LSB before MSB: assembled at the MSB, sent MSB first.
+    EXPECT_EQ(convert({{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 38, 5}, {0xB0, 6, 2}}),
+              (std::vector<Bytes>{{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 6, 2}, {0xB0, 38, 5}}));
+    // A repeated MSB is a new value at once; only the changed piece leaves.
+    EXPECT_EQ(convert({{0xB0, 6, 3}}), (std::vector<Bytes>{{0xB0, 6, 3}}));
+    // A decrement of the selected parameter, then a fresh value in two pieces.
+    EXPECT_EQ(convert({{0xB0, 97, 1}}), (std::vector<Bytes>{{0xB0, 97, 1}}));
+    EXPECT_EQ(convert({{0xB0, 6, 4}}), (std::vector<Bytes>{}));
+    EXPECT_EQ(convert({{0xB0, 38, 0}}), (std::vector<Bytes>{{0xB0, 6, 4}, {0xB0, 38, 0}}));
+}
+
+TEST_F(MidiConverter, TheQueueIsLetOutBeforeItOverflows)
+{
+    const std::vector<Bytes> expected = {{0xB0, 99, 1}, {0xB0, 98, 2}, {0xB0, 99, 3}, {0xB0, 98, 4}, {0xB0, 99, 5},
+                                         {0xB0, 99, 5}, {0xB0, 98, 6}, {0xB0, 6, 7}, {0xB0, 38, 8}};
+    EXPECT_EQ(convert({{0xB0, 99, 1}, {0xB0, 98, 2}, {0xB0, 99, 3}, {0xB0, 98, 4}, {0xB0, 99, 5}, {0xB0, 98, 6},
+                       {0xB0, 6, 7}, {0xB0, 38, 8}}),
+              expected);
+}
+
+TEST_F(MidiConverter, RulesSeeAndMakeCompositeMessages)
+{
+    rules({{0, "* NRPN 1000 1000 0 16383 N * Ctrl 20 20 0 127"},
+           {1, "1 Ctrl 1 1 * * N 2 RPN 0 0 * *"},
+           {2, "2 Ctrl 6 6 * * N * Ctrl 7 7 * *"},
+           {3, "* Ctrl 2 2 * * N * NRPN 20000 20000 -9 -9"}});
+    // NRPN 1000 (7 x 128 + 104) with the value 8192 becomes controller 20 at 64.
+    EXPECT_EQ(convert({{0xB0, 99, 7}, {0xB0, 98, 104}, {0xB0, 6, 64}, {0xB0, 38, 0}}), (std::vector<Bytes>{{0xB0, 20, 64}}));
+    // Controller 1 becomes RPN 0 on channel 2 with its value; the generated data entry MSB on
+    // channel 2 meets rule 2 and leaves as controller 7.
+    EXPECT_EQ(convert({{0xB0, 1, 127}}),
+              (std::vector<Bytes>{{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 7, 0}, {0xB0, 38, 127}}));
+    // Parameter numbers and values beyond 14 bits are bounded.
+    EXPECT_EQ(convert({{0xB0, 2, 1}}), (std::vector<Bytes>{{0xB0, 99, 127}, {0xB0, 98, 127}, {0xB0, 6, 0}, {0xB0, 38, 0}}));
+}
+
+} // namespace

@@ -1,0 +1,224 @@
+// The MIDI learn map through the stand-in host: translation both ways, learning and unlearning
+// by the button signals with the LED, clearing, and "Controllers.txt" read and written where the
+// pins say, and nowhere when they name no safe folder.
+#include "Midi/LearnMap.h"
+#include "Midi/RoutingTestSupport.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace tavhost;
+using namespace routingtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+enum Pin { kExternalIn, kInternalIn, kLearn, kReset, kLed, kId, kAutoPath, kPathPc, kPathMac, kToSynth, kToExternal };
+
+// The file's bytes for entries given as (index, value), all others 0.
+std::string mapFile(std::initializer_list<std::pair<int, int>> entries)
+{
+    int map[128] = {};
+    for (auto [i, v] : entries)
+        map[i] = v;
+    std::string text;
+    char line[16];
+    for (int i = 0; i < 128; ++i) {
+        std::snprintf(line, sizeof line, "%3d,%3d\r\n", i, map[i]);
+        text += line;
+    }
+    return text;
+}
+
+std::string readAll(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class MidiLearn : public ::testing::Test {
+protected:
+    void TearDown() override { fs::remove_all(root); }
+
+    // The module with its pins, started (graph start has loaded the map).
+    void start(std::string pathMac, std::string id = "TAVRIN TWO", bool autoPath = false)
+    {
+        HostConfig config = testsupport::config64();
+        config.fileFolder = root / "host";
+        host = std::make_unique<Host>(testsupport::factory(), config);
+        module = testsupport::add(*host, "QV_MidiLearnModule");
+        host->setInitialValue(module, Side::Dsp, kId, textValue(id));
+        host->setInitialValue(module, Side::Dsp, kAutoPath, boolValue(autoPath));
+        host->setInitialValue(module, Side::Dsp, kPathMac, textValue(pathMac));
+        host->setInputFunction(module, kLearn, [this](std::int64_t s) { return signal(learnAt, s); });
+        host->setInputFunction(module, kReset, [this](std::int64_t s) { return signal(resetAt, s); });
+        host->runBlock(64);
+    }
+    void startInRoot() { start(root.string() + "/"); }
+    // A button pressed from an absolute sample for one block length.
+    static float signal(std::int64_t pressedAt, std::int64_t s) { return s >= pressedAt && s < pressedAt + 64 ? 1.0f : 0.0f; }
+    std::vector<Sent> midi(Pin pin, std::vector<Bytes> messages) { return afterMidi(*host, module, pin, std::move(messages)); }
+    float led(int sample) const { return host->buffer(module, kLed)[static_cast<std::size_t>(sample)]; }
+
+    fs::path root = [] {
+        std::string pattern = (fs::temp_directory_path() / "tavrin-learn-XXXXXX").string();
+        return fs::path(::mkdtemp(pattern.data()));
+    }();
+    fs::path file = root / "Quorvane" / "TAVRIN TWO" / "Controllers.txt";
+    std::unique_ptr<Host> host;
+    std::size_t module = 0;
+    std::int64_t learnAt = 1 << 30;
+    std::int64_t resetAt = 1 << 30;
+};
+
+TEST_F(MidiLearn, TranslatesBothWaysThroughTheLoadedMap)
+{
+    fs::create_directories(file.parent_path());
+    std::string text = mapFile({{7, 20}, {9, 20}, {5, 74}});
+    text.replace(6 * 9, 9, "  6,200\r\n");   // out of range: 0
+    text.replace(10 * 9, 18, " 10,-3\n 11, 30\r\n");  // a line without CR, then 11 -> 30
+    std::ofstream(file, std::ios::binary) << text;
+    startInRoot();
+
+    EXPECT_EQ(midi(kExternalIn, {{0xB3, 20, 64}}), (std::vector<Sent>{{kToSynth, {0xB0, 7, 64}}, {kToSynth, {0xB0, 9, 64}}}));
+    EXPECT_EQ(midi(kExternalIn, {{0xB0, 74, 1}, {0xB0, 30, 2}, {0xB0, 21, 3}, {0xB0, 0, 4}, {0xB0, 200, 5}}),
+              (std::vector<Sent>{{kToSynth, {0xB0, 5, 1}}, {kToSynth, {0xB0, 11, 2}}}));
+    EXPECT_EQ(midi(kExternalIn, {{0x93, 60, 0}, {0xC2, 5}}),
+              (std::vector<Sent>{{kToSynth, {0x93, 60, 0}}, {kToSynth, {0xC2, 5, 0}}}));
+    EXPECT_EQ(midi(kInternalIn, {{0xB1, 7, 99}, {0xB0, 8, 1}, {0xB0, 6, 1}, {0xB0, 10, 1}, {0xB0, 255, 1}, {0xE0, 1, 2}}),
+              (std::vector<Sent>{{kToExternal, {0xB0, 20, 99}}, {kToExternal, {0xE0, 1, 2}}}));
+}
+
+TEST_F(MidiLearn, LearnsAPairAndWritesTheFile)
+{
+    startInRoot();
+    EXPECT_FALSE(fs::exists(file));
+    learnAt = 64 + 10;
+    host->runBlock(64);
+    EXPECT_EQ(led(9), 0.0f);
+    EXPECT_EQ(led(10), 1.0f);
+    EXPECT_EQ(led(63), 1.0f);
+
+    host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
+    host->queueMidi(module, kExternalIn, {0xB0, 20, 2}, 5);
+    host->runBlock(64);
+    EXPECT_EQ(led(4), 1.0f);
+    EXPECT_EQ(led(5), 0.0f);  // stored at the sample the pair completed
+    EXPECT_EQ(readAll(file), mapFile({{7, 20}}));
+    EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 3}}), (std::vector<Sent>{{kToExternal, {0xB0, 20, 3}}}));
+
+    // A second learn: one half alone stores nothing, the second half completes the pair.
+    midi(kInternalIn, {{0xB0, 8, 1}});
+    learnAt = 64 * 5;
+    host->runBlock(64);
+    host->runBlock(64);  // learning
+    midi(kExternalIn, {{0xB0, 21, 1}});
+    host->runBlock(64);
+    EXPECT_EQ(led(0), 1.0f);  // only one half captured
+    midi(kInternalIn, {{0xB0, 8, 1}});
+    EXPECT_EQ(readAll(file), mapFile({{7, 20}, {8, 21}}));
+}
+
+TEST_F(MidiLearn, LearnTwiceStoresNothingAndResetClears)
+{
+    startInRoot();
+    learnAt = 64;
+    host->runBlock(64);
+    learnAt = 64 * 3;
+    host->runBlock(64);
+    host->runBlock(64);
+    EXPECT_EQ(led(0), 0.0f);
+    EXPECT_FALSE(fs::exists(file));
+
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
+    start(root.string() + "/");
+    resetAt = 64 + 1;
+    host->runBlock(64);
+    EXPECT_EQ(readAll(file), mapFile({}));
+    EXPECT_TRUE(midi(kInternalIn, {{0xB0, 3, 1}}).empty());
+}
+
+TEST_F(MidiLearn, ResetHeldWhileLearningTakesThePairBack)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{7, 20}, {8, 21}});
+    startInRoot();
+    learnAt = 64;
+    host->runBlock(64);
+    resetAt = 64 * 2 + 10;  // the reset edge while learning is no clear
+    midi(kInternalIn, {{0xB0, 8, 1}});
+    EXPECT_EQ(led(11), 0.0f);
+    EXPECT_EQ(readAll(file), mapFile({{7, 20}, {8, 21}}));  // captured 8 but map[8] is not 0 = no external
+
+    // Learning again; reset held from sample 1 when the pair completes at sample 3: the entry
+    // stored in that sample is taken back at once.
+    learnAt = 64 * 4;
+    host->runBlock(64);
+    host->runBlock(64);
+    resetAt = 64 * 5 + 1;
+    host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 3);
+    host->queueMidi(module, kExternalIn, {0xB0, 20, 1}, 3);
+    host->runBlock(64);
+    EXPECT_EQ(led(2), 1.0f);
+    EXPECT_EQ(led(3), 0.0f);
+    EXPECT_EQ(readAll(file), mapFile({{8, 21}}));
+}
+
+TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
+{
+    fs::create_directories(root / "host");
+    std::ofstream(root / "host" / "Controllers.txt", std::ios::binary) << mapFile({{1, 2}});
+    start("", "ignored", true);
+    EXPECT_EQ(midi(kInternalIn, {{0xB0, 1, 9}}), (std::vector<Sent>{{kToExternal, {0xB0, 2, 9}}}));
+    resetAt = 64 + 1;
+    host->runBlock(64);
+    EXPECT_EQ(readAll(root / "host" / "Controllers.txt"), mapFile({}));
+    EXPECT_FALSE(fs::exists(root / "Quorvane"));
+
+    // No safe folder: no file is read or written anywhere.
+    const fs::path cwd = fs::current_path();
+    fs::create_directories(root / "cwd");
+    fs::current_path(root / "cwd");
+    for (const auto& [pathMac, id] : {std::pair<std::string, std::string>{"", "TAVRIN TWO"},
+                                      {"$(touch " + root.string() + "/ran)/", "TAVRIN TWO"},
+                                      {"`touch " + root.string() + "/ran`/", "TAVRIN TWO"},
+                                      {root.string() + "/", "../escape"},
+                                      {root.string() + "/", "a/b"}}) {
+        start(pathMac, id);
+        resetAt = 64 + 1;
+        host->runBlock(64);
+        resetAt = 1 << 30;
+    }
+    fs::current_path(cwd);
+    EXPECT_FALSE(fs::exists(root / "ran"));
+    EXPECT_FALSE(fs::exists(root / "escape"));
+    EXPECT_FALSE(fs::exists(root / "Quorvane"));
+    EXPECT_TRUE(fs::is_empty(root / "cwd"));
+}
+
+// The file format on its own: exact bytes, and the reader's rules for odd lines.
+TEST(LearnMapFile, FormatAndReader)
+{
+    learn_map::Map map{};
+    map[0] = 127;
+    map[100] = 5;
+    map[101] = 128;  // cannot be written as an entry
+    learn_map::FileText text;
+    learn_map::format(map, text);
+    const std::string bytes(text.data(), text.size());
+    EXPECT_EQ(bytes.size(), 1152u);
+    EXPECT_EQ(bytes.substr(0, 9), "  0,127\r\n");
+    EXPECT_EQ(bytes.substr(100 * 9, 18), "100,  5\r\n101,  0\r\n");
+
+    learn_map::Map read{};
+    read.fill(9);
+    learn_map::parse("  0, 12\r\nxx\r\n  2,+7junk\n  3,        1\n  4,99999999999999\n  5, 74", read);
+    EXPECT_EQ(std::vector<int>(read.begin(), read.begin() + 7), (std::vector<int>{12, 0, 7, 0, 0, 74, 9}));
+}
+
+} // namespace
