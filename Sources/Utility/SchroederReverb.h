@@ -38,7 +38,8 @@ public:
         int start = 0;
         for (int line = 0; line < kLines; ++line) {
             start_[line] = start;
-            start += lengthOf(line);
+            length_[line] = lengthOf(line);
+            start += length_[line];
         }
     }
 
@@ -94,10 +95,6 @@ public:
             }
             outL[i] = flushed(apL * c.wet1 + apR * c.wet2 + l * c.dry);
             outR[i] = flushed(apR * c.wet1 + apL * c.wet2 + r * c.dry);
-
-            for (int line = 0; line < kLines; ++line)
-                if (++index_[line] == lengthOf(line))
-                    index_[line] = 0;
         }
     }
 
@@ -112,10 +109,19 @@ public:
 private:
     static constexpr float kLargestInput = 1e30f;
 
-    // Zero and subnormal values become +0.0: outputs so, and the lines and stores too, so a
-    // decaying tail never reaches the slow arithmetic of subnormal numbers; values at or above the
-    // smallest normal float are untouched.
+    // Zero and subnormal values become +0.0; values at or above the smallest normal float are
+    // untouched. Outputs are written so, and the comb stores are kept so: a comb's store and line
+    // could otherwise hold each other at subnormal values for ever (rounding brings the smallest
+    // back to themselves), and once the stores are 0 the lines fall to exact zeros on their own,
+    // so a decayed tail never runs on the slow subnormal arithmetic.
     static float flushed(float x) { return std::fabs(x) < FLT_MIN ? 0.0f : x; }
+
+    // Every index advances by one per sample and wraps at its line's length.
+    void advance(int line)
+    {
+        if (++index_[line] == length_[line])
+            index_[line] = 0;
+    }
 
     float comb(int line, float in, const Controls& c)
     {
@@ -123,7 +129,8 @@ private:
         const float y = cell;
         float& store = stores_[line];
         store = flushed(store * c.damp1 + y * c.damp2);
-        cell = flushed(store * c.feedback + in);
+        cell = store * c.feedback + in;
+        advance(line);
         return y;
     }
 
@@ -131,12 +138,14 @@ private:
     {
         float& cell = samples_[start_[line] + index_[line]];
         const float b = cell;
-        cell = flushed(b * kAllpassFeedback + x);
+        cell = b * kAllpassFeedback + x;
+        advance(line);
         return b - x;
     }
 
     std::array<float, kTotalSamples> samples_{};
     std::array<int32_t, kLines> start_{};
+    std::array<int32_t, kLines> length_{};
     std::array<int32_t, kLines> index_{};
     std::array<float, 2 * kCombs> stores_{};
 };
