@@ -1,6 +1,7 @@
 // The change triggers never sleep once their gate streams: their standing cost per block when
 // idle, and the timed gate with a new time message in every block.
 #include "ProcessingHalf.h"
+#include "Utility/ChangeTriggerMessages.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,7 +36,7 @@ void BM_TimedGateMessageEveryBlock(benchmark::State& state)
     bench::ProcessingHalf trigger(L"QV_ChangeTriggerTimed", 1, kBlock);
     char text[] = "v0.250000";
     for (auto _ : state) {
-        trigger.plugin()->receiveMessageFromGui(0, sizeof text, text);
+        trigger.plugin()->receiveMessageFromGui(change_trigger::kValueText, sizeof text, text);
         trigger.run();
     }
     perBlock(state);

@@ -10,6 +10,8 @@ using testsupport::add;
 
 namespace {
 
+constexpr std::int32_t kUnknownId = 9;  // QV_BoolToControl takes any message as a release
+
 Bytes text(const std::string& s, bool terminated = true)
 {
     Bytes b(s.begin(), s.end());
@@ -87,7 +89,7 @@ TEST_F(Bridge, VoltageDisplayReadsWithinTheMessage)
     host.start();
     auto shownAfter = [&](Bytes payload) {
         host.clearCalls();
-        host.postToGui(bridge, 0, std::move(payload));
+        host.postToGui(bridge, bridge::kValueText, std::move(payload));
         host.drain();
         return payloads(host.callsOf(CallKind::TransmitPin, bridge));
     };
@@ -126,14 +128,14 @@ TEST_F(Bridge, BoolToVoltageSendsTheSelectedLevel)
     host.clearCalls();
     host.guiSetPin(bridge, 0, boolValue(false));
     EXPECT_EQ(payloads(host.callsOf(CallKind::PostMessageToAudio, bridge)), std::vector<Bytes>{text("v-0.200000")});
-    host.postToGui(bridge, 0, text("X"));
-    host.postToGui(bridge, 0, Bytes{});
+    host.postToGui(bridge, bridge::kReadyText, text("X"));
+    host.postToGui(bridge, bridge::kReadyText, Bytes{});
     host.drain();
     EXPECT_EQ(host.callsOf(CallKind::PostMessageToAudio, bridge).size(), 1u);  // only "O" answers
 
     // Levels that are no finite number become 0.0; a message without payload changes nothing.
-    host.postToDsp(bridge, 0, text("vinf"));
-    host.postToDsp(bridge, 0, Bytes{});
+    host.postToDsp(bridge, bridge::kValueTextToAudio, text("vinf"));
+    host.postToDsp(bridge, bridge::kValueTextToAudio, Bytes{});
     host.runBlock(64);
     EXPECT_EQ(host.buffer(bridge, 0)[0], 0.0f);
 }
@@ -165,7 +167,7 @@ TEST_F(Bridge, BoolToControlSendsAControlChangeOnRelease)
     host.queuePinValue(bridge, 1, intValue(300));
     host.runBlock(64);
     host.clearCalls();
-    host.postToDsp(bridge, 9, Bytes{1, 2, 3});
+    host.postToDsp(bridge, kUnknownId, Bytes{1, 2, 3});
     host.drain();
     EXPECT_EQ(host.callsOf(CallKind::SendPinValue, bridge).at(0).data, midiValue({0xB0, 0x2C, 0x40}));
 }
@@ -208,8 +210,8 @@ TEST_F(Bridge, TextToGuiCarriesTheText)
     host.clearCalls();
     Bytes unterminated = textValue(U"xy");
     unterminated.push_back(0x41);  // a partial character past the last whole one
-    host.postToGui(bridge, 0, unterminated);
-    host.postToGui(bridge, 0, textValue(std::u32string(U"q\0r", 3)));
+    host.postToGui(bridge, bridge::kText, unterminated);
+    host.postToGui(bridge, bridge::kText, textValue(std::u32string(U"q\0r", 3)));
     host.drain();
     EXPECT_EQ(payloads(host.callsOf(CallKind::TransmitPin, bridge)), (std::vector<Bytes>{textValue(U"xy"), textValue(U"q")}));
 }

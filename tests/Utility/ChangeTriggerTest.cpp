@@ -12,6 +12,7 @@ namespace {
 
 enum Pin { kBoolIn, kFloatIn, kIntIn, kTextIn, kGateOpenTime };
 constexpr std::int32_t kGateOut = 0;
+constexpr std::int32_t kUnknownId = 5;  // the processing halves do not look at the id
 
 Bytes text(const std::string& s, bool terminated = true)
 {
@@ -81,19 +82,19 @@ TEST_F(ChangeTrigger, EveryNotificationDipsTheGateForOneSample)
 TEST_F(ChangeTrigger, ProcessingHalfTakesOnlyValueTexts)
 {
     const std::size_t trigger = add(host, "QV_ChangeTrigger");
-    host.postToDsp(trigger, 5, text("v0.700000"));
+    host.postToDsp(trigger, kUnknownId, text("v0.700000"));
     host.runBlock(64);
     EXPECT_EQ(blockOf(host, trigger), dipThenHold(0.7f, 0.0f));
 
-    host.postToDsp(trigger, 0, text("d0.000000"));
-    host.postToDsp(trigger, 0, Bytes{});
+    host.postToDsp(trigger, change_trigger::kValueText, text("d0.000000"));
+    host.postToDsp(trigger, change_trigger::kValueText, Bytes{});
     host.runBlock(64);
     EXPECT_EQ(blockOf(host, trigger), std::vector<float>(64, 0.0f));
 
-    host.postToDsp(trigger, 0, text("v0.25", false));
+    host.postToDsp(trigger, change_trigger::kValueText, text("v0.25", false));
     host.runBlock(64);
     EXPECT_EQ(blockOf(host, trigger), dipThenHold(0.25f, 0.0f));
-    host.postToDsp(trigger, 0, text("vnan"));
+    host.postToDsp(trigger, change_trigger::kValueText, text("vnan"));
     host.runBlock(64);
     EXPECT_EQ(blockOf(host, trigger), dipThenHold(0.0f, 1.0f));
 }
@@ -159,10 +160,10 @@ TEST_F(ChangeTrigger, TimedGateRestartsAndBoundsItsTime)
         host.runBlock(64);
         EXPECT_EQ(blockOf(host, timed), std::vector<float>(64, 1.0f));
     }
-    host.postToDsp(timed, 0, text("vinf"));
+    host.postToDsp(timed, change_trigger::kValueText, text("vinf"));
     host.runBlock(64);
     EXPECT_EQ(blockOf(host, timed), std::vector<float>(64, 1.0f));
-    host.postToDsp(timed, 0, text("vnan"));
+    host.postToDsp(timed, change_trigger::kValueText, text("vnan"));
     host.runBlock(64);
     EXPECT_EQ(blockOf(host, timed), std::vector<float>(64, 0.0f));
 }
