@@ -8,7 +8,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 class SchroederReverb {
 public:

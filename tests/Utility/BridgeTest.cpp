@@ -99,6 +99,32 @@ TEST_F(Bridge, VoltageDisplayReadsWithinTheMessage)
     EXPECT_EQ(shownAfter(text("d?")), std::vector<Bytes>{floatValue(0.0f)});
 }
 
+// Volts whose "%f" text would not fit the 24-byte message travel in the shortest form that reads
+// back as the same float; those that fit keep "%f" exactly (-9e13 V: 24 bytes with the zero).
+TEST_F(Bridge, HugeVoltsTravelInAShortFormThatReadsBack)
+{
+    for (float x : {2e15f, -1e14f, -3.0e37f, -9e12f}) {
+        Host h{testsupport::factory(), testsupport::config64()};
+        const std::size_t bridge = add(h, "QV_VoltageToFloat");
+        h.setInputConstant(bridge, 0, x);
+        h.queueStreaming(bridge, 0, true);
+        h.runBlock(64);
+        const auto posts = h.callsOf(CallKind::PostMessageToGui, bridge);
+        ASSERT_FALSE(posts.empty());
+        EXPECT_LE(posts.back().size, 24) << x;
+        EXPECT_EQ(posts.back().data.back(), 0) << x;
+        const auto shown = h.callsOf(CallKind::TransmitPin, bridge);
+        ASSERT_FALSE(shown.empty()) << x;
+        EXPECT_EQ(shown.back().data, floatValue(x * 10.0f)) << x;
+    }
+    Host h{testsupport::factory(), testsupport::config64()};
+    const std::size_t bridge = add(h, "QV_VoltageToFloat");
+    h.setInputConstant(bridge, 0, -9e12f);
+    h.queueStreaming(bridge, 0, true);
+    h.runBlock(64);
+    EXPECT_EQ(h.callsOf(CallKind::PostMessageToGui, bridge).back().data, text("d-89999999500288.000000"));
+}
+
 // The processing half announces itself with "O" at open, and the interface half answers with its
 // level; switching to true sends pin 2's volts / 10 and the output steps to it from the block
 // start. A voltage change alone sends nothing.
