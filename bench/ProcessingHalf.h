@@ -12,7 +12,8 @@ namespace bench {
 class ProcessingHalf {
 public:
     ProcessingHalf(const wchar_t* identifier, int pins, int blockLength, float sampleRate = 48000.0f)
-        : host_(blockLength, sampleRate), blockLength_(blockLength), buffers_(pins, std::vector<float>(blockLength, 0.0f))
+        : host_(blockLength, sampleRate), blockLength_(blockLength),
+          buffers_(pins, std::vector<float>(blockLength, 0.0f))
     {
         void* f = nullptr;
         MP_GetFactory(&f);

@@ -16,7 +16,8 @@ struct Clock : bench::ProcessingHalf {
     Clock() : ProcessingHalf(L"QV_BpmClock", 4, kBlock)
     {
         mpapi::MpEvent pulses{0, mpapi::MP_EVENT_PIN_VALUE, kPulsesPerBeat, 4, 4, 0, nullptr, nullptr};
-        mpapi::MpEvent tempo{0, mpapi::MP_EVENT_PIN_VALUE, kTempo, 4, std::bit_cast<std::int32_t>(120.0f), 0, nullptr, &pulses};
+        mpapi::MpEvent tempo{0, mpapi::MP_EVENT_PIN_VALUE, kTempo, 4, std::bit_cast<std::int32_t>(120.0f), 0,
+                             nullptr, &pulses};
         run(&tempo);
     }
 };

@@ -6,7 +6,10 @@ class Qv_changetriggertimedGui : public ChangeWatchGui<Qv_changetriggertimedGui>
 public:
     enum TimedPin { kGateOpenTime = kTextIn + 1 };
 
-    Qv_changetriggertimedGui() { initializePin(kGateOpenTime, gateOpenTime_, &Qv_changetriggertimedGui::onSetGateOpenTime); }
+    Qv_changetriggertimedGui()
+    {
+        initializePin(kGateOpenTime, gateOpenTime_, &Qv_changetriggertimedGui::onSetGateOpenTime);
+    }
 
     void onSetGateOpenTime() { gateSeconds_ = gateOpenTime_.getValue(); }
 

@@ -101,7 +101,8 @@ public:
     static constexpr int lengthOf(int line)
     {
         const int side = line < 2 * kCombs ? line / kCombs : (line - 2 * kCombs) / kAllpasses;
-        const int base = line < 2 * kCombs ? kCombLengths[line % kCombs] : kAllpassLengths[(line - 2 * kCombs) % kAllpasses];
+        const int base = line < 2 * kCombs ? kCombLengths[line % kCombs]
+                                           : kAllpassLengths[(line - 2 * kCombs) % kAllpasses];
         return base + side * kStereoSpread;
     }
 

@@ -239,7 +239,8 @@ TEST_F(Bridge, TextToGuiCarriesTheText)
     host.postToGui(bridge, bridge::kText, unterminated);
     host.postToGui(bridge, bridge::kText, textValue(std::u32string(U"q\0r", 3)));
     host.drain();
-    EXPECT_EQ(payloads(host.callsOf(CallKind::TransmitPin, bridge)), (std::vector<Bytes>{textValue(U"xy"), textValue(U"q")}));
+    EXPECT_EQ(payloads(host.callsOf(CallKind::TransmitPin, bridge)),
+              (std::vector<Bytes>{textValue(U"xy"), textValue(U"q")}));
 }
 
 } // namespace

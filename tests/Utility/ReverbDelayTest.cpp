@@ -266,7 +266,8 @@ TEST_F(Delay, LengthIsAtLeastOneSampleAndAtMostTenSeconds)
 // the line is lost and the next echo falls one length after the event.
 TEST_F(Delay, ATimeEventStartsAnEmptyLine)
 {
-    const std::size_t delay = addDelay(0.5f, 0.0f, [](std::int64_t n) { return n == 0 || n == 30 || n == 60 ? 1.0f : 0.0f; });
+    const std::size_t delay =
+        addDelay(0.5f, 0.0f, [](std::int64_t n) { return n == 0 || n == 30 || n == 60 ? 1.0f : 0.0f; });
     host.queuePinValue(delay, kTimeMs, floatValue(0.5f), 10);
     host.runBlock(64);
     const auto out = host.buffer(delay, kSignalOut);
@@ -288,7 +289,8 @@ TEST_F(Delay, ATimeEventStartsAnEmptyLine)
 TEST_F(Delay, LineKeepsOnlyNormalFiniteSamples)
 {
     const std::size_t growing = addDelay(1.0f, 1e20f, impulseAt(0));
-    const std::size_t poisoned = addDelay(1.0f, 1.0f, [](std::int64_t n) { return n == 0 ? kNaN : n == 1 ? 2.0f : 0.0f; });
+    const std::size_t poisoned =
+        addDelay(1.0f, 1.0f, [](std::int64_t n) { return n == 0 ? kNaN : n == 1 ? 2.0f : 0.0f; });
     const std::size_t tiny = addDelay(1.0f, 1.0f, impulseAt(0, 1e-40f));
     const auto out = runBlocks(host, growing, {kSignalOut}, 3)[0];
     EXPECT_EQ(out[48], 1.0f);
