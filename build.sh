@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds TAVRIN and runs the demo, the tests or the sanitizer tests.
-#   ./build.sh demo       build, then run the example patch on the stand-in host
+#   ./build.sh demo       build, then run the example patches on the stand-in host
 #   ./build.sh test       build, then run every test (ctest)
 #   ./build.sh sanitize   build with AddressSanitizer + UBSan, then run every test
 #   ./build.sh bench      build, then run the benchmarks
@@ -30,7 +30,8 @@ build() {
 case "${1:-test}" in
   demo)
     build default
-    exec build/default/host/tavrin-run examples/audio-math.json --wav build/default/audio-math.wav
+    build/default/host/tavrin-run examples/audio-math.json --wav build/default/audio-math.wav
+    exec build/default/host/tavrin-run examples/reverb-delay.json --wav build/default/reverb-delay.wav
     ;;
   test)
     build default

@@ -6,6 +6,7 @@
 
 #include "PresetStore/NumberText.h"
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -15,17 +16,32 @@ namespace numtext {
 // Room for a tag letter, the longest "%f" text of any float (39 integer digits, a sign, a point
 // and six decimals) and the terminating zero.
 inline constexpr std::size_t kTaggedTextBytes = 64;
+// The buffer of the small bridge modules: a whole message, zero included, is at most 24 bytes.
+inline constexpr std::size_t kTaggedMessageBytes = 24;
 
 // Writes tag + value as "%f" (fixed, six decimals) and the terminating zero into text; returns
-// the message size, text length + 1. In a buffer smaller than kTaggedTextBytes a value whose text
-// does not fit is sent as the tag alone, which reads back as 0.
+// the message size, text length + 1. In a buffer smaller than kTaggedTextBytes a value whose
+// "%f" text does not fit (1e15 and more in 24 bytes) is written in the shortest form that reads
+// back as the same float ("1e+15", "-3.4028235e+38"), which atof reads too; only a buffer too
+// small even for that sends the tag alone, which reads back as 0.
 template <std::size_t N>
 int32_t formatTaggedValue(char tag, float value, char (&text)[N])
 {
     static_assert(N >= 2, "room for the tag and the terminating zero");
     text[0] = tag;
-    const std::size_t length = formatFixed(text + 1, N - 1, static_cast<double>(value));
+    std::size_t length = formatFixed(text + 1, N - 1, static_cast<double>(value));
+    if (length == 0) {
+        const auto written = std::to_chars(text + 1, text + N - 1, value);
+        length = written.ec == std::errc() ? static_cast<std::size_t>(written.ptr - (text + 1)) : 0;
+        text[1 + length] = '\0';
+    }
     return static_cast<int32_t>(length) + 2;
+}
+
+// Whether a message is a text beginning with the tag letter; false for an empty payload.
+inline bool hasTag(int32_t size, const void* data, char tag)
+{
+    return data && size > 0 && *static_cast<const char*>(data) == tag;
 }
 
 // The value of a tagged value text: the number after the tag letter, read like atof in the C

@@ -1,0 +1,43 @@
+// Interface half of QV_BoolToVoltage: a switch choosing between two voltages, sent to the
+// processing half as an audio level (volts / 10) at every notification of the switch and when the
+// processing half announces itself. A voltage change alone waits for one of those.
+#include "MpInterface.h"
+#include "PresetStore/TaggedValue.h"
+#include "Utility/BridgeMessages.h"
+
+class Qv_booltovoltageGui : public MpGuiBase {
+public:
+    enum Pin { kSwitch, kVoltsIfFalse, kVoltsIfTrue };
+
+    Qv_booltovoltageGui()
+    {
+        initializePin(kSwitch, switch_, &Qv_booltovoltageGui::onSetBoolIn);
+        initializePin(kVoltsIfFalse, voltsIfFalse_);
+        initializePin(kVoltsIfTrue, voltsIfTrue_);
+    }
+
+    int32_t receiveMessageFromAudio(int32_t, int32_t size, void* data) noexcept override
+    {
+        if (numtext::hasTag(size, data, bridge::kReady[0]))
+            outputValue();
+        return mpapi::MP_RESULT_OK;
+    }
+
+    void onSetBoolIn() { outputValue(); }
+
+    void outputValue()
+    {
+        const float level = (switch_.getValue() ? voltsIfTrue_.getValue() : voltsIfFalse_.getValue()) / 10.0f;
+        char text[numtext::kTaggedMessageBytes];
+        const int32_t size = numtext::formatTaggedValue(bridge::kToAudioTag, level, text);
+        if (host)
+            host->postMessageToAudio(bridge::kValueTextToAudio, size, text);
+    }
+
+private:
+    MpGuiPin<bool> switch_;
+    MpGuiPin<float> voltsIfFalse_;
+    MpGuiPin<float> voltsIfTrue_;
+};
+
+MP_REGISTER_MODULE(Qv_booltovoltageGui, L"QV_BoolToVoltage")

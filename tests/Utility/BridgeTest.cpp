@@ -1,0 +1,246 @@
+// The GUI-audio bridges: audio levels shown in volts, a GUI switch as a static audio level, a
+// button release as a control change, and text carried to the interface, with their messages.
+#include "framework/HostTestSupport.h"
+#include "Utility/BridgeMessages.h"
+
+#include <string>
+
+using namespace tavhost;
+using testsupport::add;
+
+namespace {
+
+constexpr std::int32_t kUnknownId = 9;  // QV_BoolToControl takes any message as a release
+
+Bytes text(const std::string& s, bool terminated = true)
+{
+    Bytes b(s.begin(), s.end());
+    if (terminated)
+        b.push_back(0);
+    return b;
+}
+
+std::vector<Bytes> payloads(const std::vector<CallRecord>& calls)
+{
+    std::vector<Bytes> out;
+    for (const auto& call : calls)
+        out.push_back(call.data);
+    return out;
+}
+
+class Bridge : public ::testing::Test {
+protected:
+    Host host{testsupport::factory(), testsupport::config64()};
+};
+
+// The interface half asks once at start-up (id 1, no payload) and is answered with the input at
+// hand; a streaming start reports the sample at its position, x 10 in volts, and the pin
+// transmits the volts. Both identifiers behave alike.
+TEST_F(Bridge, VoltageToFloatReportsTheInputInVolts)
+{
+    for (const char* identifier : {"QV_VoltageToFloat", "QV_VoltageToFloat_Out"}) {
+        Host h{testsupport::factory(), testsupport::config64()};
+        const std::size_t bridge = add(h, identifier);
+        h.start();
+        h.setInputFunction(bridge, 0, [](std::int64_t n) { return n % 64 < 10 ? 0.25f : -0.05f; });
+        const auto request = h.callsOf(CallKind::PostMessageToAudio, bridge);
+        ASSERT_EQ(request.size(), 1u) << identifier;
+        EXPECT_EQ(request[0].pin, bridge::kValueRequest);
+        EXPECT_EQ(request[0].size, 0);
+        EXPECT_EQ(payloads(h.callsOf(CallKind::PostMessageToGui, bridge)), std::vector<Bytes>{text("d0.000000")});
+
+        h.clearCalls();
+        h.queueStreaming(bridge, 0, true, 5);
+        h.queueStreaming(bridge, 0, false, 20);
+        h.runBlock(64);
+        // Pieces 0-4 (a first move to 0.25), the start at 5, the stop at 20 (-0.05), and the
+        // piece after it (a move to -0.05).
+        EXPECT_EQ(payloads(h.callsOf(CallKind::PostMessageToGui, bridge)),
+                  (std::vector<Bytes>{text("d2.500000"), text("d2.500000"), text("d-0.500000"), text("d-0.500000")}));
+        EXPECT_EQ(payloads(h.callsOf(CallKind::TransmitPin, bridge)),
+                  (std::vector<Bytes>{floatValue(2.5f), floatValue(-0.5f)}));
+    }
+}
+
+// A report goes out only once the first sample of a piece has moved more than 1e-6 since the
+// last report: a ramp rising 4e-7 per block reports every third block.
+TEST_F(Bridge, VoltageToFloatReportsMovesBeyondTheThreshold)
+{
+    const std::size_t bridge = add(host, "QV_VoltageToFloat");
+    host.setInputFunction(bridge, 0, [](std::int64_t n) { return static_cast<float>(n / 64) * 4e-7f; });
+    host.queueStreaming(bridge, 0, true, 0);
+    host.runBlock(64);
+    host.clearCalls();
+    std::vector<std::int64_t> reported;
+    for (int b = 1; b <= 9; ++b) {
+        host.runBlock(64);
+        if (!host.callsOf(CallKind::PostMessageToGui, bridge).empty())
+            reported.push_back(b);
+        host.clearCalls();
+    }
+    EXPECT_EQ(reported, (std::vector<std::int64_t>{3, 6, 9}));
+}
+
+// The interface half reads the number after the first byte whatever the tag, within the size, and
+// needs no terminator; a message without payload changes nothing.
+TEST_F(Bridge, VoltageDisplayReadsWithinTheMessage)
+{
+    const std::size_t bridge = add(host, "QV_VoltageToFloat");
+    host.start();
+    auto shownAfter = [&](Bytes payload) {
+        host.clearCalls();
+        host.postToGui(bridge, bridge::kValueText, std::move(payload));
+        host.drain();
+        return payloads(host.callsOf(CallKind::TransmitPin, bridge));
+    };
+    EXPECT_EQ(shownAfter(text("x3.5")), std::vector<Bytes>{floatValue(3.5f)});
+    EXPECT_EQ(shownAfter(text("d1.75", false)), std::vector<Bytes>{floatValue(1.75f)});
+    EXPECT_TRUE(shownAfter(Bytes{}).empty());
+    EXPECT_EQ(shownAfter(text("d?")), std::vector<Bytes>{floatValue(0.0f)});
+}
+
+// Volts whose "%f" text would not fit the 24-byte message travel in the shortest form that reads
+// back as the same float; those that fit keep "%f" exactly (-9e13 V: 24 bytes with the zero).
+TEST_F(Bridge, HugeVoltsTravelInAShortFormThatReadsBack)
+{
+    for (float x : {2e15f, -1e14f, -3.0e37f, -9e12f}) {
+        Host h{testsupport::factory(), testsupport::config64()};
+        const std::size_t bridge = add(h, "QV_VoltageToFloat");
+        h.setInputConstant(bridge, 0, x);
+        h.queueStreaming(bridge, 0, true);
+        h.runBlock(64);
+        const auto posts = h.callsOf(CallKind::PostMessageToGui, bridge);
+        ASSERT_FALSE(posts.empty());
+        EXPECT_LE(posts.back().size, 24) << x;
+        EXPECT_EQ(posts.back().data.back(), 0) << x;
+        const auto shown = h.callsOf(CallKind::TransmitPin, bridge);
+        ASSERT_FALSE(shown.empty()) << x;
+        EXPECT_EQ(shown.back().data, floatValue(x * 10.0f)) << x;
+    }
+    Host h{testsupport::factory(), testsupport::config64()};
+    const std::size_t bridge = add(h, "QV_VoltageToFloat");
+    h.setInputConstant(bridge, 0, -9e12f);
+    h.queueStreaming(bridge, 0, true);
+    h.runBlock(64);
+    EXPECT_EQ(h.callsOf(CallKind::PostMessageToGui, bridge).back().data, text("d-89999999500288.000000"));
+}
+
+// The processing half announces itself with "O" at open, and the interface half answers with its
+// level; switching to true sends pin 2's volts / 10 and the output steps to it from the block
+// start. A voltage change alone sends nothing.
+TEST_F(Bridge, BoolToVoltageSendsTheSelectedLevel)
+{
+    const std::size_t bridge = add(host, "QV_BoolToVoltage");
+    host.setInitialValue(bridge, Side::Gui, 2, floatValue(5.0f));
+    host.start();
+    const auto ready = host.callsOf(CallKind::PostMessageToGui, bridge);
+    ASSERT_EQ(ready.size(), 1u);
+    EXPECT_EQ(ready[0].data, text("O"));
+    EXPECT_EQ(payloads(host.callsOf(CallKind::PostMessageToAudio, bridge)), std::vector<Bytes>{text("v0.000000")});
+
+    host.clearCalls();
+    host.guiSetPin(bridge, 1, floatValue(-2.0f));
+    EXPECT_TRUE(host.callsOf(CallKind::PostMessageToAudio).empty());
+    host.guiSetPin(bridge, 0, boolValue(true));
+    EXPECT_EQ(payloads(host.callsOf(CallKind::PostMessageToAudio, bridge)), std::vector<Bytes>{text("v0.500000")});
+    host.runBlock(64);
+    EXPECT_EQ(host.buffer(bridge, 0)[0], 0.5f);
+    EXPECT_EQ(host.buffer(bridge, 0)[63], 0.5f);
+    const auto steps = host.callsOf(CallKind::SendPinStreaming, bridge);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps[0].blockPosition, 0);
+    EXPECT_EQ(steps[0].data, Bytes{0});
+
+    host.clearCalls();
+    host.guiSetPin(bridge, 0, boolValue(false));
+    EXPECT_EQ(payloads(host.callsOf(CallKind::PostMessageToAudio, bridge)), std::vector<Bytes>{text("v-0.200000")});
+    host.postToGui(bridge, bridge::kReadyText, text("X"));
+    host.postToGui(bridge, bridge::kReadyText, Bytes{});
+    host.drain();
+    EXPECT_EQ(host.callsOf(CallKind::PostMessageToAudio, bridge).size(), 1u);  // only "O" answers
+
+    // Levels that are no finite number become 0.0; a message without payload changes nothing.
+    host.postToDsp(bridge, bridge::kValueTextToAudio, text("vinf"));
+    host.postToDsp(bridge, bridge::kValueTextToAudio, Bytes{});
+    host.runBlock(64);
+    EXPECT_EQ(host.buffer(bridge, 0)[0], 0.0f);
+}
+
+// A button acting on release: pressing sends nothing, releasing sends 0xB0, controller, 0x40 at
+// the block start; a first notification with false sends nothing; a controller beyond 127 goes
+// out as its low 8 bits.
+TEST_F(Bridge, BoolToControlSendsAControlChangeOnRelease)
+{
+    const std::size_t bridge = add(host, "QV_BoolToControl");
+    host.setInitialValue(bridge, Side::Dsp, 1, intValue(74));
+    host.runBlock(64);
+    host.clearCalls();
+    host.guiSetPin(bridge, 0, boolValue(false));
+    host.guiSetPin(bridge, 0, boolValue(true));
+    EXPECT_TRUE(host.callsOf(CallKind::PostMessageToAudio).empty());
+    host.guiSetPin(bridge, 0, boolValue(false));
+    const auto release = host.callsOf(CallKind::PostMessageToAudio, bridge);
+    ASSERT_EQ(release.size(), 1u);
+    EXPECT_EQ(release[0].pin, bridge::kButtonReleased);
+    EXPECT_EQ(release[0].size, 0);
+    const auto sent = host.callsOf(CallKind::SendPinValue, bridge);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].data, midiValue({0xB0, 0x4A, 0x40}));
+    EXPECT_EQ(sent[0].blockPosition, 0);
+    host.guiSetPin(bridge, 0, boolValue(false));
+    EXPECT_EQ(host.callsOf(CallKind::SendPinValue, bridge).size(), 1u);
+
+    host.queuePinValue(bridge, 1, intValue(300));
+    host.runBlock(64);
+    host.clearCalls();
+    host.postToDsp(bridge, kUnknownId, Bytes{1, 2, 3});
+    host.drain();
+    EXPECT_EQ(host.callsOf(CallKind::SendPinValue, bridge).at(0).data, midiValue({0xB0, 0x2C, 0x40}));
+}
+
+// Text goes as 4-byte characters and a 4-byte zero, cut to 255 characters (1024 bytes); the
+// interface pin transmits it only when it differs, the empty text included.
+TEST_F(Bridge, TextToGuiCarriesTheText)
+{
+    const std::size_t bridge = add(host, "QV_TextToGui");
+    host.setInitialValue(bridge, Side::Dsp, 0, textValue(U"abc"));
+    host.runBlock(64);
+    const auto message = host.callsOf(CallKind::PostMessageToGui, bridge);
+    ASSERT_EQ(message.size(), 1u);
+    EXPECT_EQ(message[0].size, 16);
+    Bytes abc = textValue(U"abc");
+    abc.insert(abc.end(), 4, 0);
+    EXPECT_EQ(message[0].data, abc);
+    EXPECT_EQ(payloads(host.callsOf(CallKind::TransmitPin, bridge)), std::vector<Bytes>{textValue(U"abc")});
+
+    host.clearCalls();
+    host.queuePinValue(bridge, 0, Bytes{});
+    host.runBlock(64);
+    host.queuePinValue(bridge, 0, Bytes{});
+    host.runBlock(64);
+    const auto empty = host.callsOf(CallKind::PostMessageToGui, bridge);
+    ASSERT_EQ(empty.size(), 2u);
+    EXPECT_EQ(empty[0].data, Bytes(4, 0));
+    const auto cleared = host.callsOf(CallKind::TransmitPin, bridge);
+    ASSERT_EQ(cleared.size(), 1u);
+    EXPECT_EQ(cleared[0].size, 0);
+
+    host.clearCalls();
+    const std::u32string longText(300, U'x');
+    host.queuePinValue(bridge, 0, textValue(longText));
+    host.runBlock(64);
+    EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, bridge).at(0).size, 1024);
+    EXPECT_EQ(host.callsOf(CallKind::TransmitPin, bridge).at(0).data, textValue(std::u32string(255, U'x')));
+
+    // The interface half stops at the first zero or at the size, whichever comes first.
+    host.clearCalls();
+    Bytes unterminated = textValue(U"xy");
+    unterminated.push_back(0x41);  // a partial character past the last whole one
+    host.postToGui(bridge, bridge::kText, unterminated);
+    host.postToGui(bridge, bridge::kText, textValue(std::u32string(U"q\0r", 3)));
+    host.drain();
+    EXPECT_EQ(payloads(host.callsOf(CallKind::TransmitPin, bridge)),
+              (std::vector<Bytes>{textValue(U"xy"), textValue(U"q")}));
+}
+
+} // namespace
