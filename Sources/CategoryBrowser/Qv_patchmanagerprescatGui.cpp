@@ -14,6 +14,7 @@
 #include <array>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,14 @@ public:
         kPresetNumberDisplay,
     };
     static constexpr int32_t kNothingSelected = 130;  // PresetNumber while no row is selected
+    static constexpr int32_t kSelectionCleared = 180; // written before kNothingSelected
+    static constexpr int32_t kBlankRow = 106;         // written before the first category row
+    // A message id from here on is a command value for PresetNumber (id - base; 710 gives 110).
+    static constexpr int32_t kCommandValueBase = kCategoryRowBase - kCategoryRow;
     static constexpr std::size_t kNameBytes = 49;     // name table slots and search text
     static constexpr std::size_t kSavedNameBytes = 99;
     static constexpr std::size_t kPathBytes = 1023;
+    static constexpr std::size_t kNameListBytes = 3999;
     static constexpr int kSaveRounds = 100;           // panel and replace question, at most
 
     Qv_patchmanagerprescatGui()
@@ -102,10 +108,13 @@ public:
     }
 
     // The typed name made fit for a file name; in a search view on the command page it is the
-    // search text.
+    // search text. A text that cannot be written as UTF-8 is passed over.
     void onSetPresetName()
     {
-        std::string name = pinText(presetName_);
+        std::optional<std::string> typed = pinText(presetName_);
+        if (!typed)
+            return;
+        std::string& name = *typed;
         bool changed = false;
         for (char& c : name)
             if (c == '\n' || c == '"' || c == ',' || c == '/' || c == ':' || c == ';' || c == '<' || c == '\\' || c == '|') {
@@ -149,7 +158,8 @@ public:
         const fs::path folder = presetbase() / "2_SAVED";
         std::error_code ignored;
         fs::create_directories(folder, ignored);
-        runSavePanel(folder, presetbank::cutAtCharBoundary(pinText(presetName_), kNameBytes), ".tavpreset");
+        const std::string name = pinText(presetName_).value_or(std::string());
+        runSavePanel(folder, presetbank::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
         sendPanelPath();
         if (panelAccepted_) {
             justSaved_ = saveName_ = true;
@@ -272,8 +282,8 @@ private:
         } else if (id >= kFolderNumberBase && id < kFolderNumberBase + kFolders) {
             folderNumber_ = id - kFolderNumberBase;
             currentFolder_ = id - kFolderNumberBase;
-        } else if (id >= kCategoryRowBase - kFirstCommandRow - 10 && id >= 600) {
-            presetNumber_ = id - 600;
+        } else if (id >= kCommandValueBase) {
+            presetNumber_ = id - kCommandValueBase;
         } else {
             receiveFlag(id);
         }
@@ -294,11 +304,11 @@ private:
         case kSearchViewFlag: searchView_ = true; break;
         // Two writes each, so that the final value arrives as a change even when the pin held it.
         case kDropSelection:
-            presetNumber_ = 180;
+            presetNumber_ = kSelectionCleared;
             presetNumber_ = kNothingSelected;
             break;
         case kViewSwitched:
-            presetNumber_ = 106;
+            presetNumber_ = kBlankRow;
             presetNumber_ = kCategoryRow;
             break;
         case kFixPresetOn: fixPreset_ = true; break;
@@ -436,12 +446,12 @@ private:
     // is shown.
     void showNameOrNameSave(const std::string& name)
     {
-        const std::string kept = pinText(nameSave_);
+        const std::wstring kept = pinWide(nameSave_);
         if (kept.empty()) {
             setText(presetName_, name);
             setText(nameSave_, name);
         } else {
-            setText(presetName_, kept);
+            presetName_ = kept;
         }
     }
 
@@ -459,11 +469,13 @@ private:
             UpdateList();
             setText(presetName_, names_[0]);
         }
-        const std::string kept = pinText(nameSave_);
+        const std::wstring kept = pinWide(nameSave_);
         if (!kept.empty()) {
-            setText(presetName_, kept);
-            names_[current_] = presetbank::cutAtCharBoundary(kept, kNameBytes);
-            UpdateList();
+            presetName_ = kept;
+            if (const auto name = pinText(nameSave_)) {
+                names_[current_] = presetbank::cutAtCharBoundary(*name, kNameBytes);
+                UpdateList();
+            }
         }
     }
 
@@ -475,16 +487,17 @@ private:
                 list += ',';
             list += names_[k];
         }
-        setText(presetList_, presetbank::cutAtCharBoundary(list, 3999));
+        setText(presetList_, presetbank::cutAtCharBoundary(list, kNameListBytes));
     }
 
     // --- Panels --------------------------------------------------------------------------------
 
     static fs::path presetbase() { return platform::sharedFolder() / "Quorvane" / "TAVRIN TWO" / "Presetbase"; }
 
+    // A path longer than the path field is refused like a cancel rather than cut.
     void takePanel(const std::optional<fs::path>& answer)
     {
-        panelAccepted_ = answer && answer->native().size() <= kPathBytes - extensionRoom_;
+        panelAccepted_ = answer && answer->native().size() <= kPathBytes;
         panelPath_ = panelAccepted_ ? answer->native() : std::string();
     }
 
@@ -492,20 +505,17 @@ private:
     // only on "Replace" (a box that gives no answer counts as "No").
     void runSavePanel(const fs::path& folder, std::string_view suggestedName, std::string_view suffix)
     {
-        extensionRoom_ = suffix.size();
         for (int round = 0; round < kSaveRounds; ++round) {
             auto answer = platform::filePanels().chooseFileToSave(folder, suggestedName, "");
             if (answer)
                 answer = fs::path(answer->native() + std::string(suffix));
             takePanel(answer);
-            extensionRoom_ = 0;
             if (!panelAccepted_ || !existsForReading(panelPath_))
                 return;
             const platform::AlertAnswer replace = platform::alerts().confirm(
                 "Save", "A file with the same name already exists.\nDo you want to replace it?", "No", "Replace");
             if (replace == platform::AlertAnswer::Alternate)
                 return;
-            extensionRoom_ = suffix.size();
         }
         takePanel(std::nullopt);
     }
@@ -551,12 +561,24 @@ private:
         return bytes.substr(0, bytes.find('\0'));
     }
 
-    static std::string pinText(const StringGuiPin& pin)
+    // A text pin's value up to its first NUL; as UTF-8, or nothing when a character has no UTF-8
+    // form.
+    static std::wstring pinWide(const StringGuiPin& pin)
     {
         const std::wstring& value = pin.getValue();
-        return utf8::fromWide(std::wstring_view(value).substr(0, value.find(L'\0')), utf8::OnError::Replace);
+        return value.substr(0, value.find(L'\0'));
+    }
+    static std::optional<std::string> pinText(const StringGuiPin& pin)
+    {
+        try {
+            return utf8::fromWide(pinWide(pin), utf8::OnError::Throw);
+        } catch (const std::range_error&) {
+            return std::nullopt;
+        }
     }
 
+    // Names from the processing half and the tables are shown with U+FFFD for bytes that are not
+    // UTF-8; the tables keep the bytes.
     static void setText(StringGuiPin& pin, std::string_view bytes) { pin = utf8::toWide(bytes, utf8::OnError::Replace); }
 
     void pulseGuiUpdate()
@@ -606,7 +628,6 @@ private:
     std::string savedName_;                      // put back after the search prompt
     std::string panelPath_;                      // last panel's path; empty when cancelled
     bool panelAccepted_ = false;
-    std::size_t extensionRoom_ = 0;              // bytes the save panel's suffix will take
     std::string lastPath_;                       // the path a save or bank import went ahead with
     std::string bankName_;                       // the imported bank's name, offered for its folder
     presetbank::BankMemory bankCopy_;
