@@ -32,7 +32,7 @@ public:
     static constexpr int32_t kSelectionCleared = 180; // written before kNothingSelected
     static constexpr int32_t kBlankRow = 106;         // written before the first category row
     // A message id from here on is a command value for PresetNumber (id - base; 710 gives 110).
-    static constexpr int32_t kCommandValueBase = kCategoryRowBase - kCategoryRow;
+    static constexpr int32_t kCommandValueBase = ToInterface::kCategoryRowBase - kCategoryRow;
     static constexpr std::size_t kNameBytes = 49;     // name table slots and search text
     static constexpr std::size_t kSavedNameBytes = 99;
     static constexpr std::size_t kPathBytes = 1023;
@@ -63,7 +63,7 @@ public:
 
     int32_t initialize() noexcept override
     {
-        send(kInterfaceStarted);
+        send(ToProcessing::kInterfaceStarted);
         return mpapi::MP_RESULT_OK;
     }
 
@@ -129,7 +129,7 @@ public:
         if (changed)
             setText(presetName_, name);
         if (searchView_ && presetNumber_.getValue() >= kFirstCommandRow && !saveName_)
-            sendText(kSearchText, presetbank::cutAtCharBoundary(name, kNameBytes));
+            sendText(ToProcessing::kSearchText, presetbank::cutAtCharBoundary(name, kNameBytes));
         nameEdited_ = true;
     }
 
@@ -140,10 +140,10 @@ public:
             return;
         if ((!searchView_ && !favouritesFilter_) || deleteHere_) {
             if (confirmed("Delete Preset", "Really delete this preset?"))
-                send(kDeletePreset);
+                send(ToProcessing::kDeletePreset);
         } else if (favouritesFilter_) {
             if (confirmed("Remove Favourite", "Remove preset from favourites list?"))
-                send(kToggleFavourite);
+                send(ToProcessing::kToggleFavourite);
         } else {
             platform::alerts().notice("Delete Preset", "Please delete this preset in its original place", "OK");
         }
@@ -164,7 +164,7 @@ public:
         if (panelAccepted_) {
             justSaved_ = saveName_ = true;
             lastPath_ = panelPath_;
-            send(kSavePreset);
+            send(ToProcessing::kSavePreset);
         }
     }
 
@@ -174,11 +174,11 @@ public:
     {
         justSaved_ = searchView_;
         if (fixPreset_.getValue()) {
-            send(kTimeOrderOn);
+            send(ToProcessing::kTimeOrderOn);
             if (!fixPreset_.getValue())
-                send(kTimeOrderOff);
+                send(ToProcessing::kTimeOrderOff);
         } else {
-            send(kTimeOrderOff);
+            send(ToProcessing::kTimeOrderOff);
         }
         if (searchView_ && !savedView_ && presetNumber_.getValue() <= kNextArrowRow) {
             const std::string_view entry = names_[current_];
@@ -202,11 +202,11 @@ public:
             return;
         lastPath_ = panelPath_;
         bankName_ = presetbank::cutAtCharBoundary(fs::path(panelPath_).stem().string(), kSavedNameBytes);
-        send(kLoadBank);
+        send(ToProcessing::kLoadBank);
         runSavePanel(presetbase(), bankName_, "");
         sendPanelPath();
         if (panelAccepted_)
-            send(kSaveBankFolder);
+            send(ToProcessing::kSaveBankFolder);
     }
 
     // The favourite button; removing a favourite asks first, and only a "Yes" goes ahead.
@@ -218,7 +218,7 @@ public:
             return;
         if (searchView_)
             noPrompt_ = true;
-        send(kToggleFavourite);
+        send(ToProcessing::kToggleFavourite);
     }
 
     void onSetFolderNumber()
@@ -230,7 +230,7 @@ public:
         if (!reselect && presetNumber_.getValue() < kEntries)
             selectionFolder_ = currentFolder_;
         favouritesFilter_ = deleteHere_ = saveName_ = unmarkedFavourites_ = locationOff_ = false;
-        send(kFolderBase + f);
+        send(ToProcessing::kFolderBase + f);
         currentFolder_ = f;
         firstSelect_ = false;
         setText(folderName_, folders_[f]);
@@ -267,21 +267,21 @@ private:
 
     void receive(int32_t id, std::string_view text)
     {
-        if (id >= kShowEntryBase && id < kShowEntryBase + kEntries) {
-            showLoadedEntry(id - kShowEntryBase);
-        } else if (id == kReloadStartupNames) {
+        if (id >= ToInterface::kShowEntryBase && id < ToInterface::kShowEntryBase + kEntries) {
+            showLoadedEntry(id - ToInterface::kShowEntryBase);
+        } else if (id == ToInterface::kReloadStartupNames) {
             LoadStartupBank();
-        } else if (id == kList) {
+        } else if (id == ToInterface::kList) {
             readListForView(text);
-        } else if (id >= kSelectBase && id < kSelectBase + kEntries) {
-            showCurrentEntry(id - kSelectBase);
-        } else if (id == kGuiUpdatePulse) {
+        } else if (id >= ToInterface::kSelectBase && id < ToInterface::kSelectBase + kEntries) {
+            showCurrentEntry(id - ToInterface::kSelectBase);
+        } else if (id == ToInterface::kGuiUpdatePulse) {
             pulseGuiUpdate();
-        } else if (id == kFolderList) {
+        } else if (id == ToInterface::kFolderList) {
             ReadFolder(text);
-        } else if (id >= kFolderNumberBase && id < kFolderNumberBase + kFolders) {
-            folderNumber_ = id - kFolderNumberBase;
-            currentFolder_ = id - kFolderNumberBase;
+        } else if (id >= ToInterface::kFolderNumberBase && id < ToInterface::kFolderNumberBase + kFolders) {
+            folderNumber_ = id - ToInterface::kFolderNumberBase;
+            currentFolder_ = id - ToInterface::kFolderNumberBase;
         } else if (id >= kCommandValueBase) {
             presetNumber_ = id - kCommandValueBase;
         } else {
@@ -292,31 +292,31 @@ private:
     void receiveFlag(int32_t id)
     {
         switch (id) {
-        case kRemovalDenied:
+        case ToInterface::kRemovalDenied:
             platform::alerts().notice("Removal denied", "Can't delete a factory Preset!", "OK");
             break;
-        case kClearFirstSelect: firstSelect_ = false; break;
-        case kPrevArrowShown: leftArrow_ = true; break;
-        case kPrevArrowHidden: leftArrow_ = false; break;
-        case kNextArrowShown: rightArrow_ = true; break;
-        case kNextArrowHidden: rightArrow_ = false; break;
-        case kFavouritesInTimeOrder: unmarkedFavourites_ = true; break;
-        case kSearchViewFlag: searchView_ = true; break;
+        case ToInterface::kClearFirstSelect: firstSelect_ = false; break;
+        case ToInterface::kPrevArrowShown: leftArrow_ = true; break;
+        case ToInterface::kPrevArrowHidden: leftArrow_ = false; break;
+        case ToInterface::kNextArrowShown: rightArrow_ = true; break;
+        case ToInterface::kNextArrowHidden: rightArrow_ = false; break;
+        case ToInterface::kFavouritesInTimeOrder: unmarkedFavourites_ = true; break;
+        case ToInterface::kSearchViewFlag: searchView_ = true; break;
         // Two writes each, so that the final value arrives as a change even when the pin held it.
-        case kDropSelection:
+        case ToInterface::kDropSelection:
             presetNumber_ = kSelectionCleared;
             presetNumber_ = kNothingSelected;
             break;
-        case kViewSwitched:
+        case ToInterface::kViewSwitched:
             presetNumber_ = kBlankRow;
             presetNumber_ = kCategoryRow;
             break;
-        case kFixPresetOn: fixPreset_ = true; break;
-        case kFixPresetOnKeepName:
+        case ToInterface::kFixPresetOn: fixPreset_ = true; break;
+        case ToInterface::kFixPresetOnKeepName:
             fixPreset_ = true;
             locationOff_ = true;
             break;
-        case kClearKeepName: locationOff_ = false; break;
+        case ToInterface::kClearKeepName: locationOff_ = false; break;
         default: break;
         }
     }
@@ -530,7 +530,7 @@ private:
     }
 
     // Also after a cancel: then one zero byte, which the processing half ignores.
-    void sendPanelPath() { sendText(kPath, panelPath_); }
+    void sendPanelPath() { sendText(ToProcessing::kPath, panelPath_); }
 
     // Only the default button ("Yes") goes ahead.
     static bool confirmed(std::string_view title, std::string_view message)
