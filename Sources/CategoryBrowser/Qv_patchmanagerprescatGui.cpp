@@ -245,7 +245,7 @@ public:
         try {
             receive(id, payloadText(size, data));
         } catch (...) {
-            // A text that cannot be converted is passed over; nothing escapes to the host.
+            // Nothing escapes to the host: a message that cannot be handled is passed over.
         }
         return mpapi::MP_RESULT_OK;
     }

@@ -468,6 +468,13 @@ TEST_F(PrescatGuiTest, FolderViewList)
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Kept"});
     EXPECT_TRUE(texts(i, Pin::kNameSave).empty());
 
+    // A text without its terminating zero is read to its size; a byte that is not UTF-8 shows as
+    // U+FFFD.
+    host_->clearCalls();
+    const std::string raw = "Caf\xE9,B";
+    host_->postToGui(i, ToInterface::kList, tavhost::Bytes(raw.begin(), raw.end()));
+    EXPECT_EQ(texts(i, Pin::kPresetList), Texts{joined({{0, "Caf\xEF\xBF\xBD"}, {1, "B"}})});
+
     // Fewer than 128 pieces: the rest are "empty"; more than 128: the rest are ignored.
     host_->clearCalls();
     post(i, ToInterface::kList, "A,B");
@@ -840,6 +847,16 @@ TEST_F(PrescatGuiTest, BankImportAndItsNames)
     EXPECT_TRUE(values(i, Pin::kGuiUpdate).empty());
     EXPECT_EQ(last(texts(i, Pin::kPresetList)), joined({{0, "Kept Name"}, {1, "Soft Strings"}}));
     EXPECT_EQ(name(i), "Kept Name");
+
+    // A bank that cannot be read: only the kept name goes on PresetName and into the list.
+    fs::remove(bank);
+    host_->clearCalls();
+    set(i, Pin::kNameSave, textValue("Other Kept"));
+    post(i, ToInterface::kReloadStartupNames);
+    EXPECT_TRUE(ints(i, Pin::kPresetNumber).empty());
+    EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Other Kept"});
+    EXPECT_EQ(texts(i, Pin::kPresetList), Texts{joined({{0, "Other Kept"}, {1, "Soft Strings"}})});
+    managertest::writeBytes(bank, "x");
 
     // A cancelled save-bank panel: the empty path and no 132.
     host_->clearCalls();
