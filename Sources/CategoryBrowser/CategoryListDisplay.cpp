@@ -65,6 +65,20 @@ std::size_t separatorAt(std::string_view entry)
     return entry.find_last_of("/\\");
 }
 
+// Bytes of the character at i: a lead byte with its continuation bytes, or one byte for
+// anything that is not a well-formed sequence, so that a character never spans more than 4.
+std::size_t charLength(std::string_view text, std::size_t i)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0xC2 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead <= 0xF4 ? 4 : 1;
+    if (length == 1 || i + length > text.size())
+        return 1;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            return 1;
+    return length;
+}
+
 std::string cutDisplay(std::string_view text)
 {
     return std::string(firstChars(text, kDisplayChars));
@@ -106,15 +120,12 @@ std::string_view folderPart(std::string_view entry)
 std::string_view firstChars(std::string_view text, std::size_t maxChars)
 {
     std::size_t chars = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if ((byte & 0xC0) == 0x80 && i > 0)
-            continue;  // a continuation byte belongs to the character before
-        if (chars == maxChars)
-            return text.substr(0, i);
+    std::size_t i = 0;
+    while (i < text.size() && chars < maxChars) {
+        i += charLength(text, i);
         ++chars;
     }
-    return text;
+    return text.substr(0, i);
 }
 
 std::vector<std::string_view> listPieces(std::string_view text)

@@ -33,7 +33,8 @@ std::string_view stem(std::string_view entry);
 bool hasFolderPart(std::string_view entry);
 std::string_view folderPart(std::string_view entry);
 
-// The first maxChars characters of a UTF-8 text (a byte that is not UTF-8 counts as one).
+// The first maxChars characters of a UTF-8 text; a byte outside a well-formed sequence counts as
+// one, so the result never holds more than 4 x maxChars bytes.
 std::string_view firstChars(std::string_view text, std::size_t maxChars);
 
 // A list text cut at every "," and ";", empty pieces skipped; at most 128 pieces.

@@ -14,6 +14,7 @@
 #include <array>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,14 @@ public:
         kPresetNumberDisplay,
     };
     static constexpr int32_t kNothingSelected = 130;  // PresetNumber while no row is selected
+    static constexpr int32_t kSelectionCleared = 180; // written before kNothingSelected
+    static constexpr int32_t kBlankRow = 106;         // written before the first category row
+    // A message id from here on is a command value for PresetNumber (id - base; 710 gives 110).
+    static constexpr int32_t kCommandValueBase = ToInterface::kCategoryRowBase - kCategoryRow;
     static constexpr std::size_t kNameBytes = 49;     // name table slots and search text
     static constexpr std::size_t kSavedNameBytes = 99;
     static constexpr std::size_t kPathBytes = 1023;
+    static constexpr std::size_t kNameListBytes = 3999;
     static constexpr int kSaveRounds = 100;           // panel and replace question, at most
 
     Qv_patchmanagerprescatGui()
@@ -57,7 +63,7 @@ public:
 
     int32_t initialize() noexcept override
     {
-        send(kInterfaceStarted);
+        send(ToProcessing::kInterfaceStarted);
         return mpapi::MP_RESULT_OK;
     }
 
@@ -102,10 +108,13 @@ public:
     }
 
     // The typed name made fit for a file name; in a search view on the command page it is the
-    // search text.
+    // search text. A text that cannot be written as UTF-8 is passed over.
     void onSetPresetName()
     {
-        std::string name = pinText(presetName_);
+        std::optional<std::string> typed = pinText(presetName_);
+        if (!typed)
+            return;
+        std::string& name = *typed;
         bool changed = false;
         for (char& c : name)
             if (c == '\n' || c == '"' || c == ',' || c == '/' || c == ':' || c == ';' || c == '<' || c == '\\' || c == '|') {
@@ -120,7 +129,7 @@ public:
         if (changed)
             setText(presetName_, name);
         if (searchView_ && presetNumber_.getValue() >= kFirstCommandRow && !saveName_)
-            sendText(kSearchText, presetbank::cutAtCharBoundary(name, kNameBytes));
+            sendText(ToProcessing::kSearchText, presetbank::cutAtCharBoundary(name, kNameBytes));
         nameEdited_ = true;
     }
 
@@ -131,10 +140,10 @@ public:
             return;
         if ((!searchView_ && !favouritesFilter_) || deleteHere_) {
             if (confirmed("Delete Preset", "Really delete this preset?"))
-                send(kDeletePreset);
+                send(ToProcessing::kDeletePreset);
         } else if (favouritesFilter_) {
             if (confirmed("Remove Favourite", "Remove preset from favourites list?"))
-                send(kToggleFavourite);
+                send(ToProcessing::kToggleFavourite);
         } else {
             platform::alerts().notice("Delete Preset", "Please delete this preset in its original place", "OK");
         }
@@ -149,12 +158,13 @@ public:
         const fs::path folder = presetbase() / "2_SAVED";
         std::error_code ignored;
         fs::create_directories(folder, ignored);
-        runSavePanel(folder, presetbank::cutAtCharBoundary(pinText(presetName_), kNameBytes), ".tavpreset");
+        const std::string name = pinText(presetName_).value_or(std::string());
+        runSavePanel(folder, presetbank::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
         sendPanelPath();
         if (panelAccepted_) {
             justSaved_ = saveName_ = true;
             lastPath_ = panelPath_;
-            send(kSavePreset);
+            send(ToProcessing::kSavePreset);
         }
     }
 
@@ -164,11 +174,11 @@ public:
     {
         justSaved_ = searchView_;
         if (fixPreset_.getValue()) {
-            send(kTimeOrderOn);
+            send(ToProcessing::kTimeOrderOn);
             if (!fixPreset_.getValue())
-                send(kTimeOrderOff);
+                send(ToProcessing::kTimeOrderOff);
         } else {
-            send(kTimeOrderOff);
+            send(ToProcessing::kTimeOrderOff);
         }
         if (searchView_ && !savedView_ && presetNumber_.getValue() <= kNextArrowRow) {
             const std::string_view entry = names_[current_];
@@ -192,11 +202,11 @@ public:
             return;
         lastPath_ = panelPath_;
         bankName_ = presetbank::cutAtCharBoundary(fs::path(panelPath_).stem().string(), kSavedNameBytes);
-        send(kLoadBank);
+        send(ToProcessing::kLoadBank);
         runSavePanel(presetbase(), bankName_, "");
         sendPanelPath();
         if (panelAccepted_)
-            send(kSaveBankFolder);
+            send(ToProcessing::kSaveBankFolder);
     }
 
     // The favourite button; removing a favourite asks first, and only a "Yes" goes ahead.
@@ -208,7 +218,7 @@ public:
             return;
         if (searchView_)
             noPrompt_ = true;
-        send(kToggleFavourite);
+        send(ToProcessing::kToggleFavourite);
     }
 
     void onSetFolderNumber()
@@ -220,7 +230,7 @@ public:
         if (!reselect && presetNumber_.getValue() < kEntries)
             selectionFolder_ = currentFolder_;
         favouritesFilter_ = deleteHere_ = saveName_ = unmarkedFavourites_ = locationOff_ = false;
-        send(kFolderBase + f);
+        send(ToProcessing::kFolderBase + f);
         currentFolder_ = f;
         firstSelect_ = false;
         setText(folderName_, folders_[f]);
@@ -235,7 +245,7 @@ public:
         try {
             receive(id, payloadText(size, data));
         } catch (...) {
-            // A text that cannot be converted is passed over; nothing escapes to the host.
+            // Nothing escapes to the host: a message that cannot be handled is passed over.
         }
         return mpapi::MP_RESULT_OK;
     }
@@ -257,23 +267,23 @@ private:
 
     void receive(int32_t id, std::string_view text)
     {
-        if (id >= kShowEntryBase && id < kShowEntryBase + kEntries) {
-            showLoadedEntry(id - kShowEntryBase);
-        } else if (id == kReloadStartupNames) {
+        if (id >= ToInterface::kShowEntryBase && id < ToInterface::kShowEntryBase + kEntries) {
+            showLoadedEntry(id - ToInterface::kShowEntryBase);
+        } else if (id == ToInterface::kReloadStartupNames) {
             LoadStartupBank();
-        } else if (id == kList) {
+        } else if (id == ToInterface::kList) {
             readListForView(text);
-        } else if (id >= kSelectBase && id < kSelectBase + kEntries) {
-            showCurrentEntry(id - kSelectBase);
-        } else if (id == kGuiUpdatePulse) {
+        } else if (id >= ToInterface::kSelectBase && id < ToInterface::kSelectBase + kEntries) {
+            showCurrentEntry(id - ToInterface::kSelectBase);
+        } else if (id == ToInterface::kGuiUpdatePulse) {
             pulseGuiUpdate();
-        } else if (id == kFolderList) {
+        } else if (id == ToInterface::kFolderList) {
             ReadFolder(text);
-        } else if (id >= kFolderNumberBase && id < kFolderNumberBase + kFolders) {
-            folderNumber_ = id - kFolderNumberBase;
-            currentFolder_ = id - kFolderNumberBase;
-        } else if (id >= kCategoryRowBase - kFirstCommandRow - 10 && id >= 600) {
-            presetNumber_ = id - 600;
+        } else if (id >= ToInterface::kFolderNumberBase && id < ToInterface::kFolderNumberBase + kFolders) {
+            folderNumber_ = id - ToInterface::kFolderNumberBase;
+            currentFolder_ = id - ToInterface::kFolderNumberBase;
+        } else if (id >= kCommandValueBase) {
+            presetNumber_ = id - kCommandValueBase;
         } else {
             receiveFlag(id);
         }
@@ -282,31 +292,31 @@ private:
     void receiveFlag(int32_t id)
     {
         switch (id) {
-        case kRemovalDenied:
+        case ToInterface::kRemovalDenied:
             platform::alerts().notice("Removal denied", "Can't delete a factory Preset!", "OK");
             break;
-        case kClearFirstSelect: firstSelect_ = false; break;
-        case kPrevArrowShown: leftArrow_ = true; break;
-        case kPrevArrowHidden: leftArrow_ = false; break;
-        case kNextArrowShown: rightArrow_ = true; break;
-        case kNextArrowHidden: rightArrow_ = false; break;
-        case kFavouritesInTimeOrder: unmarkedFavourites_ = true; break;
-        case kSearchViewFlag: searchView_ = true; break;
+        case ToInterface::kClearFirstSelect: firstSelect_ = false; break;
+        case ToInterface::kPrevArrowShown: leftArrow_ = true; break;
+        case ToInterface::kPrevArrowHidden: leftArrow_ = false; break;
+        case ToInterface::kNextArrowShown: rightArrow_ = true; break;
+        case ToInterface::kNextArrowHidden: rightArrow_ = false; break;
+        case ToInterface::kFavouritesInTimeOrder: unmarkedFavourites_ = true; break;
+        case ToInterface::kSearchViewFlag: searchView_ = true; break;
         // Two writes each, so that the final value arrives as a change even when the pin held it.
-        case kDropSelection:
-            presetNumber_ = 180;
+        case ToInterface::kDropSelection:
+            presetNumber_ = kSelectionCleared;
             presetNumber_ = kNothingSelected;
             break;
-        case kViewSwitched:
-            presetNumber_ = 106;
+        case ToInterface::kViewSwitched:
+            presetNumber_ = kBlankRow;
             presetNumber_ = kCategoryRow;
             break;
-        case kFixPresetOn: fixPreset_ = true; break;
-        case kFixPresetOnKeepName:
+        case ToInterface::kFixPresetOn: fixPreset_ = true; break;
+        case ToInterface::kFixPresetOnKeepName:
             fixPreset_ = true;
             locationOff_ = true;
             break;
-        case kClearKeepName: locationOff_ = false; break;
+        case ToInterface::kClearKeepName: locationOff_ = false; break;
         default: break;
         }
     }
@@ -436,12 +446,12 @@ private:
     // is shown.
     void showNameOrNameSave(const std::string& name)
     {
-        const std::string kept = pinText(nameSave_);
+        const std::wstring kept = pinWide(nameSave_);
         if (kept.empty()) {
             setText(presetName_, name);
             setText(nameSave_, name);
         } else {
-            setText(presetName_, kept);
+            presetName_ = kept;
         }
     }
 
@@ -459,11 +469,13 @@ private:
             UpdateList();
             setText(presetName_, names_[0]);
         }
-        const std::string kept = pinText(nameSave_);
+        const std::wstring kept = pinWide(nameSave_);
         if (!kept.empty()) {
-            setText(presetName_, kept);
-            names_[current_] = presetbank::cutAtCharBoundary(kept, kNameBytes);
-            UpdateList();
+            presetName_ = kept;
+            if (const auto name = pinText(nameSave_)) {
+                names_[current_] = presetbank::cutAtCharBoundary(*name, kNameBytes);
+                UpdateList();
+            }
         }
     }
 
@@ -475,16 +487,17 @@ private:
                 list += ',';
             list += names_[k];
         }
-        setText(presetList_, presetbank::cutAtCharBoundary(list, 3999));
+        setText(presetList_, presetbank::cutAtCharBoundary(list, kNameListBytes));
     }
 
     // --- Panels --------------------------------------------------------------------------------
 
     static fs::path presetbase() { return platform::sharedFolder() / "Quorvane" / "TAVRIN TWO" / "Presetbase"; }
 
+    // A path longer than the path field is refused like a cancel rather than cut.
     void takePanel(const std::optional<fs::path>& answer)
     {
-        panelAccepted_ = answer && answer->native().size() <= kPathBytes - extensionRoom_;
+        panelAccepted_ = answer && answer->native().size() <= kPathBytes;
         panelPath_ = panelAccepted_ ? answer->native() : std::string();
     }
 
@@ -492,20 +505,17 @@ private:
     // only on "Replace" (a box that gives no answer counts as "No").
     void runSavePanel(const fs::path& folder, std::string_view suggestedName, std::string_view suffix)
     {
-        extensionRoom_ = suffix.size();
         for (int round = 0; round < kSaveRounds; ++round) {
             auto answer = platform::filePanels().chooseFileToSave(folder, suggestedName, "");
             if (answer)
                 answer = fs::path(answer->native() + std::string(suffix));
             takePanel(answer);
-            extensionRoom_ = 0;
             if (!panelAccepted_ || !existsForReading(panelPath_))
                 return;
             const platform::AlertAnswer replace = platform::alerts().confirm(
                 "Save", "A file with the same name already exists.\nDo you want to replace it?", "No", "Replace");
             if (replace == platform::AlertAnswer::Alternate)
                 return;
-            extensionRoom_ = suffix.size();
         }
         takePanel(std::nullopt);
     }
@@ -520,7 +530,7 @@ private:
     }
 
     // Also after a cancel: then one zero byte, which the processing half ignores.
-    void sendPanelPath() { sendText(kPath, panelPath_); }
+    void sendPanelPath() { sendText(ToProcessing::kPath, panelPath_); }
 
     // Only the default button ("Yes") goes ahead.
     static bool confirmed(std::string_view title, std::string_view message)
@@ -551,12 +561,24 @@ private:
         return bytes.substr(0, bytes.find('\0'));
     }
 
-    static std::string pinText(const StringGuiPin& pin)
+    // A text pin's value up to its first NUL; as UTF-8, or nothing when a character has no UTF-8
+    // form.
+    static std::wstring pinWide(const StringGuiPin& pin)
     {
         const std::wstring& value = pin.getValue();
-        return utf8::fromWide(std::wstring_view(value).substr(0, value.find(L'\0')), utf8::OnError::Replace);
+        return value.substr(0, value.find(L'\0'));
+    }
+    static std::optional<std::string> pinText(const StringGuiPin& pin)
+    {
+        try {
+            return utf8::fromWide(pinWide(pin), utf8::OnError::Throw);
+        } catch (const std::range_error&) {
+            return std::nullopt;
+        }
     }
 
+    // Names from the processing half and the tables are shown with U+FFFD for bytes that are not
+    // UTF-8; the tables keep the bytes.
     static void setText(StringGuiPin& pin, std::string_view bytes) { pin = utf8::toWide(bytes, utf8::OnError::Replace); }
 
     void pulseGuiUpdate()
@@ -606,7 +628,6 @@ private:
     std::string savedName_;                      // put back after the search prompt
     std::string panelPath_;                      // last panel's path; empty when cancelled
     bool panelAccepted_ = false;
-    std::size_t extensionRoom_ = 0;              // bytes the save panel's suffix will take
     std::string lastPath_;                       // the path a save or bank import went ahead with
     std::string bankName_;                       // the imported bank's name, offered for its folder
     presetbank::BankMemory bankCopy_;
