@@ -61,8 +61,8 @@ protected:
     {
         std::vector<std::pair<int, bool>> out;
         for (const CallRecord& c : calls)
-            if (c.pin >= 6 && (c.pin - 6) % 4 == 1)
-                out.emplace_back((c.pin - 7) / 4 + 1, c.data.at(0) != 0);
+            if (c.pin >= activePin(1) && (c.pin - activePin(1)) % 4 == 0)
+                out.emplace_back((c.pin - activePin(1)) / 4 + 1, c.data.at(0) != 0);
         return out;
     }
     // The highlights after a reset of all 34 rows: only the rows turned on.
