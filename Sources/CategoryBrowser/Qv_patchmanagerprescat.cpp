@@ -1,0 +1,1174 @@
+// The category manager's processing half: browses the preset library (a tree of preset files with
+// categories, favourites and saved lists) folder by folder or in paged result views, answers its
+// interface half, and loads a preset into the shared preset block when its own program change
+// comes back to its MIDI input. A selection never loads directly: it is answered by [C0 n 00].
+#include "CategoryBrowser/PresetLibrary.h"
+#include "CategoryBrowser/PrescatMessages.h"
+#include "Log.h"
+#include "PresetStore/ControllerDump.h"
+#include "PresetStore/PresetBank.h"
+#include "PresetStore/PresetBlock.h"
+#include "PresetStore/SampleCount.h"
+#include "Trash.h"
+
+#include <re2/re2.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace prescat;
+
+constexpr int kMaxIndex = 16384;                      // index and result slots
+constexpr int kLastPage = (kMaxIndex - 103 + 101) / 102;  // the page that shows result 16383
+constexpr std::string_view kEmpty = presetbank::kEmptyName;
+constexpr int kFolderBytes = 50;                      // folder names of at most 49 bytes
+constexpr std::size_t kShortestPath = 10;             // a path this short names no file
+constexpr std::size_t kSearchBytes = 49;
+constexpr std::size_t kListTextBytes = 128 * 100 + 1;
+constexpr int kMutedSlots[] = {16, 17, 19, 93, 95};
+constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
+constexpr std::string_view kNineSpaces = "         ";
+
+// A message payload as text: up to its first NUL, never past size.
+std::string_view payloadText(int32_t size, const void* data)
+{
+    if (!data || size <= 0)
+        return {};
+    const char* text = static_cast<const char*>(data);
+    const void* nul = std::memchr(text, 0, static_cast<std::size_t>(size));
+    return std::string_view(text, nul ? static_cast<const char*>(nul) - text : static_cast<std::size_t>(size));
+}
+
+std::string_view lastComponent(std::string_view path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A countdown in samples; fires on the sub-process call in which it reaches 0 or below.
+struct Timer {
+    int32_t count = 0;
+    void arm(float seconds, float sampleRate) { count = samplesIn(seconds, sampleRate); }
+    bool runDown(int frames)
+    {
+        if (count <= 0)
+            return false;
+        count -= frames;
+        return count <= 0;
+    }
+};
+
+// The index, the results and the scratch of the time order, allocated once with the module.
+struct Tables {
+    char files[kMaxIndex][kEntryBytes];
+    uint8_t fileRelativeAt[kMaxIndex];
+    uint16_t order[kMaxIndex];  // file array positions in sorted order
+    char results[kMaxIndex][kEntryBytes];
+    uint8_t resultRelativeAt[kMaxIndex];
+    struct Timed {
+        int64_t second;
+        uint32_t entry;  // lister entry, in path order
+    } timed[kMaxIndex];
+};
+
+} // namespace
+
+class Qv_patchmanagerprescat : public MpBase {
+public:
+    enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kAudioOut };
+
+    MidiInPin midiIn_;
+    MidiOutPin midiOut_;
+    StringInPin id_;
+    BoolInPin autoPath_;
+    StringInPin pathPc_;  // read nowhere: the product runs on one system
+    StringInPin pathMac_;
+    AudioOutPin audioOut_;  // never written; streaming so that the timers always run
+
+    // Shared preset block, and the bank of the last bank import (only a buffer on its way to a
+    // bank folder).
+    PresetBlock block_;
+    presetbank::BankMemory bank_;
+    presetbank::NameTable bankNames_{presetbank::kWideNameSlotBytes};
+    bool bankImported_ = false;
+    // The list the interface shows: file stems in a folder view, result paths and command labels
+    // in a result view.
+    presetbank::NameTable names_{presetbank::kWideNameSlotBytes};
+    presetbank::NameTable scratchNames_{presetbank::kWideNameSlotBytes};  // a load never renames
+    char folders_[kFolders][kFolderBytes] = {};
+    int folderCount_ = 0;  // slots of folders_ holding a folder
+    std::unique_ptr<Tables> tables_ = std::make_unique<Tables>();
+    int fileCount_ = 0;
+    int resultCount_ = 0;
+    DirectoryLister lister_;
+    char listText_[kListTextBytes] = {};
+
+    std::string root_ = libraryRootPath();  // fixed at construction
+    std::string folderPath_ = root_ + "/Presets";
+    presetbank::PathBuffer filePath_;
+    presetbank::PathBuffer guiPath_;
+    bool guiPathValid_ = false;
+    std::string productId_;
+    char searchText_[kSearchBytes + 1] = {};
+    std::unique_ptr<RE2> search_;
+
+    int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
+    int selectedFolder_ = 0;  // 0-127
+    int loadedFolder_ = 0;
+    bool firstStart_ = true;
+    int page_ = 0;            // 0 to kLastPage
+    int category_ = 0;        // 0-17
+    bool timeOrder_ = false;
+    bool ignoreNextProgramChange_ = false;
+    bool searchView_ = false;
+    bool resultView_ = false;
+    bool prevArrowActive_ = false;
+    bool nextArrowActive_ = false;
+    bool editMode_ = false;
+    bool favouriteFilter_ = false;
+    bool viewSwitchPending_ = false;
+    bool muteOnNextProgramChange_ = false;
+    bool searchActive_ = false;
+    bool savedListView_ = false;
+    bool searchSavedView_ = false;
+    bool savedView_ = false;
+    bool folderJustChosen_ = false;
+    bool loadedInSearchView_ = false;
+    bool rescan_ = true;
+    bool orderToggled_ = false;
+    bool suppressSelectionEcho_ = false;
+    bool savedOrderHeld_ = false;
+    bool favouritesOrderHeld_ = false;
+    float effectBackup_[PresetBlock::kSlots] = {};
+    bool effectBackupTaken_ = false;
+    float sampleRate_ = 0.0f;  // Hz
+
+    Timer saveTimer_;     // 0.3 s: refresh after a save
+    Timer rebuildTimer_;  // 0.5 s (0.8 s into "3_SEARCH" / "3_FAVOURITES"): CollectListSearch
+    Timer muteTimer_;     // 0.2 s: mute again, then the restore timer
+    Timer restoreTimer_;  // 0.4 s: effects back from the backup
+    Timer pageTimer_;     // 0.5 s: SendListSearch in the favourites view
+
+    Qv_patchmanagerprescat()
+    {
+        initializePin(kMidiIn, midiIn_);
+        initializePin(kMidiOut, midiOut_);
+        initializePin(kId, id_);
+        initializePin(kAutoPath, autoPath_);
+        initializePin(kPathPc, pathPc_);
+        initializePin(kPathMac, pathMac_);
+        initializePin(kAudioOut, audioOut_);
+        restoreLibraryFromBackup();
+    }
+
+    int32_t open() noexcept override
+    {
+        MpBase::open();
+        setSubProcess(&Qv_patchmanagerprescat::subProcess);
+        sampleRate_ = getSampleRate();
+        block_.open(host);
+        bank_.clear();
+        return mpapi::MP_RESULT_OK;
+    }
+
+    void onGraphStart() override
+    {
+        try {
+            const presetbank::StartupPath start =
+                presetbank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
+            productId_ = start.idText.value_or("");
+            filePath_.assign(start.workingPath.value_or(""));
+        } catch (...) {
+            filePath_.clear();  // no memory for the path texts: no startup path
+        }
+        MpPluginBase::onGraphStart();
+    }
+
+    void onSetPins() override { audioOut_.setStreaming(true); }
+
+    using MpBase::onMidiMessage;
+    void onMidiMessage(int, unsigned char* bytes, int size) override
+    {
+        try {
+            programChangeIn(bytes, size);
+        } catch (...) {
+            // A file operation that ran out of memory changes nothing further.
+        }
+    }
+
+    void subProcess(int, int frames)
+    {
+        try {
+            if (saveTimer_.runDown(frames))
+                refreshAfterSave();
+            if (rebuildTimer_.runDown(frames))
+                CollectListSearch();
+            if (muteTimer_.runDown(frames)) {
+                MuteEffects();
+                restoreTimer_.arm(0.4f, sampleRate_);
+            }
+            if (restoreTimer_.runDown(frames))
+                RestoreEffects();
+            if (pageTimer_.runDown(frames))
+                SendListSearch();
+        } catch (...) {
+            // As above: the lists stay as they were.
+        }
+    }
+
+    int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
+    {
+        try {
+            dispatch(id, size, data);
+        } catch (...) {
+            // Filesystem and memory errors end the request, never the host.
+        }
+        return mpapi::MP_RESULT_OK;
+    }
+
+private:
+    // ---- Program changes ------------------------------------------------------------------------
+
+    void programChangeIn(const unsigned char* bytes, int size)
+    {
+        if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0)
+            return;
+        const int p = bytes[1];
+        if (muteOnNextProgramChange_) {
+            muteTimer_.arm(0.2f, sampleRate_);
+            postToGui(kDropSelection);
+        } else if (searchView_ && p >= kFirstCommandRow) {
+            postToGui(kDropSelection);
+        }
+        // Only data bytes name list positions: 0x80 and above (the saved-view refresh sends 0x82)
+        // load nothing but still end the one-shot flags.
+        if (!ignoreNextProgramChange_ && p < kEntries) {
+            if (!resultView_) {
+                currentEntry_ = p;
+                ChangePreset();
+                postToGui(p);
+                sendProgramChange(p);
+            } else if (!viewSwitchPending_) {
+                currentEntry_ = p;
+                const bool arrow = (p == kNextArrowRow && nextArrowActive_) || (p == kPrevArrowRow && prevArrowActive_);
+                if (arrow) {
+                    // The message handler has turned the page.
+                } else if (p <= kNextArrowRow) {
+                    ChangePreset();
+                    postToGui(p);
+                    sendProgramChange(p);
+                } else {
+                    searchActive_ = false;
+                    if (p == 108 && editMode_)
+                        SetCategory();
+                }
+            }
+        }
+        ignoreNextProgramChange_ = muteOnNextProgramChange_ = viewSwitchPending_ = false;
+    }
+
+    // ---- Messages ---------------------------------------------------------------------------------
+
+    void dispatch(int32_t id, int32_t size, const void* data)
+    {
+        if (id >= kSelectRowBase && id < kSelectRowBase + kEntries) {
+            selectOrCommand(id - kSelectRowBase);
+            return;
+        }
+        if (id >= kFolderBase && id < kFolderBase + kFolders) {
+            // Only slots that hold a folder can be chosen.
+            if (id - kFolderBase < folderCount_)
+                switchFolder(id - kFolderBase);
+            return;
+        }
+        switch (id) {
+        case kLoadPresetFile:
+            if (LoadPath()) {
+                filePath_.assign(guiPath_.view());
+                LoadPreset();
+                FixPreset();
+            }
+            break;
+        case kSavePreset:
+            if (LoadPath()) {
+                ignoreNextProgramChange_ = true;
+                sendProgramChange(currentEntry_);
+                filePath_.assign(guiPath_.view());
+                LoadName();
+                SavePreset();
+            }
+            break;
+        case kFixPreset:
+            FixPreset();
+            break;
+        case kLoadBank:
+            if (LoadPath()) {
+                filePath_.assign(guiPath_.view());
+                LoadBank();
+            }
+            break;
+        case kSaveBankFolder:
+            if (LoadPath() && bankImported_) {
+                filePath_.assign(guiPath_.view());
+                SaveBank();
+            }
+            break;
+        case kInterfaceStarted:
+            interfaceStarted();
+            break;
+        case kFirstStore:
+            if (firstStart_)
+                FixPreset();
+            firstStart_ = false;
+            break;
+        case kPath: {
+            // A path too long for the field is refused, not cut into another file's name.
+            const std::string_view path = payloadText(size, data);
+            if (!guiPath_.assign(path))
+                guiPath_.clear();
+            break;
+        }
+        case kTimeOrderOn:
+            timeOrderOn();
+            break;
+        case kDeletePreset:
+            DeletePreset();
+            break;
+        case kTimeOrderOff:
+            timeOrderOff();
+            break;
+        case kToggleFavourite:
+            toggleFavourite();
+            break;
+        case kSearchText:
+            setSearchText(payloadText(size, data));
+            break;
+        default:
+            break;
+        }
+    }
+
+    void selectOrCommand(int n)
+    {
+        if (searchView_ && currentEntry_ >= kFirstCommandRow)
+            postToGui(kDropSelection);
+        const bool nextArrow = n == kNextArrowRow && nextArrowActive_;
+        const bool prevArrow = n == kPrevArrowRow && prevArrowActive_;
+        if (!nextArrow && !prevArrow)
+            sendProgramChange(n);
+        if (!ignoreNextProgramChange_ && resultView_ && !viewSwitchPending_) {
+            currentEntry_ = n;
+            if (nextArrow) {
+                if (page_ < kLastPage)
+                    ++page_;
+                SendListSearch();
+            } else if (prevArrow) {
+                if (page_ > 0)
+                    --page_;
+                SendListSearch();
+            } else if (n >= kFirstCommandRow) {
+                searchActive_ = false;
+            }
+            if (currentEntry_ >= kFirstCommandRow) {
+                postToGui(kDropSelection);
+                command(currentEntry_);
+            }
+        }
+        if (viewSwitchPending_)
+            rebuildTimer_.arm(0.5f, sampleRate_);
+    }
+
+    void command(int row)
+    {
+        switch (row) {
+        case 104:  // SEARCH
+        case 105:  // SET
+            editMode_ = row == 105;
+            page_ = 0;
+            category_ = 0;
+            rebuildTimer_.arm(0.5f, sampleRate_);
+            break;
+        case 107:  // ALL
+        case 108:  // FAVOURITE; in EDIT mode the tagging runs when [C0 108 00] returns
+            if (!editMode_) {
+                favouriteFilter_ = row == 108;
+                page_ = 0;
+                rebuildTimer_.arm(0.5f, sampleRate_);
+            }
+            break;
+        default:
+            if (row >= kCategoryRow && row < kCategoryRow + kCategories) {
+                category_ = row - kCategoryRow;
+                page_ = 0;
+                if (!editMode_)
+                    rebuildTimer_.arm(0.5f, sampleRate_);
+            }
+            break;
+        }
+    }
+
+    void interfaceStarted()
+    {
+        favouritesOrderHeld_ = false;
+        if (timeOrder_)
+            postToGui(kFixPresetOn);
+        if (firstStart_) {
+            UpdateBanks();
+            folderPath_ = folderPathOf(selectedFolder_);
+            SaveList();
+            firstStart_ = false;
+            return;
+        }
+        if (!(searchView_ && loadedInSearchView_))
+            selectedFolder_ = loadedFolder_;
+        folderPath_ = folderPathOf(selectedFolder_);
+        SendBanks();
+        if (!searchView_) {
+            SaveList();
+        } else if (loadedInSearchView_) {
+            SendListSearch();
+            postToGui(kCategoryRowBase + category_);
+            postToGui(kSelectBase + currentEntry_);
+        } else {
+            searchView_ = false;
+            SaveList();
+        }
+    }
+
+    void switchFolder(int f)
+    {
+        selectedFolder_ = f;
+        folderJustChosen_ = true;
+        searchActive_ = false;
+        folderPath_ = folderPathOf(f);
+        resultView_ = false;
+        favouritesOrderHeld_ = false;
+        savedListView_ = searchSavedView_ = savedView_ = false;
+
+        const std::string_view name = folders_[f];
+        float rebuild = 0.5f;
+        bool special = true;
+        bool favourites = false;
+        if (name == "3_SEARCH") {
+            folderPath_ = root_ + "/";
+            rebuild = 0.8f;
+        } else if (name == "3_FAVOURITES") {
+            favourites = true;
+            folderPath_ = root_ + "/";
+            rebuild = 0.8f;
+        } else if (contains(name, "_EE_")) {
+            savedListView_ = true;
+        } else if (name == "3_SEARCHSAVED") {
+            searchSavedView_ = true;
+        } else if (name == "2_SAVED") {
+            savedListView_ = savedView_ = true;
+        } else if (name == "3_RELOADS") {
+            savedListView_ = true;
+        } else {
+            special = false;
+        }
+
+        if (special) {
+            resultView_ = true;
+            page_ = 0;
+            editMode_ = false;
+            favouriteFilter_ = favourites;
+            category_ = 0;
+            searchView_ = true;
+            viewSwitchPending_ = true;
+            muteOnNextProgramChange_ = true;
+            MuteEffects();
+            postToGui(kViewSwitched);
+            postToGui(kDropSelection);
+            sendProgramChange(currentEntry_);
+            rebuildTimer_.arm(rebuild, sampleRate_);
+        } else {
+            prevArrowActive_ = nextArrowActive_ = searchView_ = editMode_ = favouriteFilter_ = false;
+            category_ = 0;
+            SaveList();
+        }
+    }
+
+    void timeOrderOn()
+    {
+        timeOrder_ = true;
+        savedOrderHeld_ = favouritesOrderHeld_ = false;
+        UpdateBanks();
+        orderToggled_ = false;
+        if (!searchView_) {
+            orderToggled_ = true;
+            SaveList();
+        } else if (savedView_) {
+            page_ = 0;
+            postToGui(kClearKeepName);
+            savedViewRefresh();
+        } else if (favouriteFilter_) {
+            suppressSelectionEcho_ = true;
+            favouritesRefresh();
+        }
+    }
+
+    void timeOrderOff()
+    {
+        timeOrder_ = false;
+        if (savedView_ && !savedOrderHeld_) {
+            savedOrderHeld_ = true;
+            timeOrder_ = true;
+            postToGui(kFixPresetOn);
+        }
+        UpdateBanks();
+        orderToggled_ = false;
+        if (!searchView_) {
+            orderToggled_ = true;
+            SaveList();
+        } else if (savedView_) {
+            page_ = 0;
+            savedViewRefresh();
+        } else if (favouriteFilter_) {
+            suppressSelectionEcho_ = true;
+            if (favouritesOrderHeld_) {
+                postToGui(kClearKeepName);
+            } else {
+                timeOrder_ = true;
+                favouritesOrderHeld_ = true;
+                postToGui(kFixPresetOnKeepName);
+            }
+            favouritesRefresh();
+        }
+    }
+
+    void savedViewRefresh()
+    {
+        muteOnNextProgramChange_ = true;
+        MuteEffects();
+        postToGui(kSelectBase + 1);
+        postToGui(kSelectBase + currentEntry_);
+        postToGui(kDropSelection);
+        sendProgramChange(130);  // 0x82: comes back as no list position
+        rebuildTimer_.arm(0.5f, sampleRate_);
+    }
+
+    void favouritesRefresh()
+    {
+        muteOnNextProgramChange_ = true;
+        MuteEffects();
+        postToGui(kSelectBase + 1);
+        postToGui(kSelectBase + currentEntry_);
+        postToGui(kDropSelection);
+        sendProgramChange(currentEntry_);
+        pageTimer_.arm(0.5f, sampleRate_);
+    }
+
+    void toggleFavourite()
+    {
+        MuteEffects();
+        muteTimer_.arm(0.2f, sampleRate_);
+        postToGui(kSelectBase + 1);
+        postToGui(kSelectBase + currentEntry_);
+        postToGui(kDropSelection);
+        muteOnNextProgramChange_ = true;
+        sendProgramChange(currentEntry_);
+        renameInLibrary(filePath_.view(), [](std::string_view name) { return favouriteToggledName(name); });
+        rescan_ = true;
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        if (searchView_)
+            rebuildTimer_.arm(0.5f, sampleRate_);
+        else
+            SaveList();
+    }
+
+    void setSearchText(std::string_view text)
+    {
+        text = presetbank::cutAtCharBoundary(text, kSearchBytes);
+        std::memcpy(searchText_, text.data(), text.size());
+        searchText_[text.size()] = 0;
+        search_ = compileSearch(text);
+        searchActive_ = true;
+        page_ = 0;
+        rebuildTimer_.arm(0.5f, sampleRate_);
+    }
+
+    // The user's search text as a case-insensitive pattern of linear matching time. A pattern the
+    // matcher cannot take (invalid, or a feature such as a back-reference) is searched as literal
+    // text instead.
+    static std::unique_ptr<RE2> compileSearch(std::string_view text)
+    {
+        RE2::Options options;
+        options.set_case_sensitive(false);
+        options.set_log_errors(false);
+        options.set_never_capture(true);
+        options.set_max_mem(1 << 20);
+        auto pattern = std::make_unique<RE2>(re2::StringPiece(text.data(), text.size()), options);
+        if (pattern->ok())
+            return pattern;
+        pattern = std::make_unique<RE2>(RE2::QuoteMeta(re2::StringPiece(text.data(), text.size())), options);
+        if (pattern->ok())
+            return pattern;
+        options.set_encoding(RE2::Options::EncodingLatin1);  // bytes that are not UTF-8
+        return std::make_unique<RE2>(RE2::QuoteMeta(re2::StringPiece(text.data(), text.size())), options);
+    }
+
+    // ---- Timers -----------------------------------------------------------------------------------
+
+    void refreshAfterSave()
+    {
+        searchActive_ = false;
+        UpdateBanks();
+        folderPath_ = folderPathOf(selectedFolder_);
+        if (!searchView_)
+            SaveList();
+        else if (searchSavedView_ || savedView_)
+            CollectListSearch();
+    }
+
+    // ---- Effects ----------------------------------------------------------------------------------
+
+    void MuteEffects()
+    {
+        // Restoring an empty backup would silence the effects for good: take one first.
+        if (!effectBackupTaken_)
+            BackupEffects();
+        for (int slot : kMutedSlots)
+            block_.set(slot, 0.0f);
+    }
+
+    void RestoreEffects()
+    {
+        for (int slot : kMutedSlots)
+            block_.set(slot, effectBackup_[slot]);
+    }
+
+    void BackupEffects()
+    {
+        for (int slot : kBackedUpSlots)
+            effectBackup_[slot] = block_.get(slot);
+        effectBackupTaken_ = true;
+    }
+
+    // ---- Preset store -----------------------------------------------------------------------------
+
+    bool validEntry() const { return currentEntry_ >= 0 && currentEntry_ < kEntries; }
+
+    void FixPreset()
+    {
+        if (validEntry())
+            bank_.storeFrom(currentEntry_, block_);
+    }
+
+    // The length check of the received path: 10 bytes or fewer name no file.
+    bool LoadPath()
+    {
+        if (guiPath_.size() <= kShortestPath) {
+            guiPath_.clear();
+            guiPathValid_ = false;
+            return false;
+        }
+        guiPathValid_ = true;
+        return true;
+    }
+
+    // The file of the current list entry: in the folder shown, or below the root in a result
+    // view. An entry that would lead outside the library names no file.
+    void setFilePathToEntry()
+    {
+        const std::string_view entry = validEntry() ? names_.view(currentEntry_) : std::string_view();
+        if (!isInsideLibraryEntry(entry, searchView_)) {
+            filePath_.clear();
+            return;
+        }
+        const std::string path = (searchView_ ? root_ : folderPath_) + "/" + std::string(entry) + std::string(kExtension);
+        if (!filePath_.assign(path))
+            filePath_.clear();
+    }
+
+    void ChangePreset()
+    {
+        setFilePathToEntry();
+        LoadPreset();
+        SendDump();
+    }
+
+    void LoadPreset()
+    {
+        loadedFolder_ = selectedFolder_;
+        loadedInSearchView_ = searchView_;
+        float values[PresetBlock::kSlots];
+        block_.read(values);
+        if (presetbank::LoadPreset(filePath_.view(), scratchNames_, 0, values)) {
+            migrateOldPreset(values);
+        } else if (validEntry() && names_.view(currentEntry_) == kEmpty) {
+            writeInitPatch(values);
+        } else {
+            return;
+        }
+        block_.write(values);
+        BackupEffects();
+    }
+
+    void SendDump() { controller_dump::sendDump(block_, midiOut_); }
+
+    void SavePreset()
+    {
+        BackupEffects();
+        std::string_view name = lastComponent(filePath_.view());
+        name = name.substr(0, name.rfind('.'));
+        if (name.size() >= static_cast<std::size_t>(presetbank::kNameKeepWhole))
+            name = presetbank::cutAtCharBoundary(name, presetbank::kNameFieldColumns);
+        presetbank::SavePreset(filePath_.view(), name, block_);
+        rescan_ = true;
+        saveTimer_.arm(0.3f, sampleRate_);
+    }
+
+    void LoadName()
+    {
+        if (validEntry())
+            presetbank::LoadName(filePath_.view(), names_, currentEntry_);
+    }
+
+    // The imported bank as a folder of "#NNN name.tavpreset" files.
+    void SaveBank()
+    {
+        const std::string folder(filePath_.view());
+        std::error_code error;
+        fs::create_directories(folder, error);
+        for (int i = 0; i < presetbank::kPresets; ++i) {
+            char number[8];
+            std::snprintf(number, sizeof number, "#%03d ", i + 1);
+            const std::string path = folder + "/" + number + safeNameComponent(bankNames_.view(i)) + std::string(kExtension);
+            presetbank::SavePreset(path, bankNames_.view(i), bank_.preset(i));
+        }
+        UpdateBanks();
+    }
+
+    void LoadBank()
+    {
+        presetbank::NameTable names = names_;
+        if (!presetbank::LoadBank(filePath_.view(), names, bank_, presetbank::FieldConversion::Decimal))
+            return;
+        bankNames_ = names;
+        names_ = names;
+        bankImported_ = true;
+        currentEntry_ = 0;
+        ChangePreset();
+        postToGui(kShowEntryBase);
+        sendProgramChange(0);
+    }
+
+    void SetCategory()
+    {
+        sendProgramChange(currentEntry_);
+        const int category = category_;
+        renameInLibrary(filePath_.view(), [category](std::string_view name) { return retaggedName(name, category); });
+        rescan_ = true;
+        favouriteFilter_ = false;
+        category_ = 0;
+        if (searchView_)
+            rebuildTimer_.arm(0.5f, sampleRate_);
+        else
+            SaveList();
+    }
+
+    void DeletePreset()
+    {
+        if (!validEntry())
+            return;
+        if (hasNumberPrefix(names_.view(currentEntry_))) {
+            postToGui(kRemovalDenied);
+            return;
+        }
+        setFilePathToEntry();
+        rescan_ = true;
+        const bool moved = isPresetFileInLibrary(filePath_.view()) && platform::moveToTrash(std::string(filePath_.view()));
+        platform::logLine("trashItemAtURL %hhd", static_cast<signed char>(moved ? 1 : 0));
+        if (searchView_)
+            CollectListSearch();
+        else
+            SaveList();
+    }
+
+    // An existing preset file (not a link, not a folder) whose real folder lies inside the real
+    // library root.
+    bool isPresetFileInLibrary(std::string_view path) const
+    {
+        if (path.empty() || !isPresetFileName(lastComponent(path)))
+            return false;
+        const std::string file(path);
+        struct stat info {};
+        if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            return false;
+        std::error_code error;
+        const fs::path root = fs::canonical(root_, error);
+        if (error)
+            return false;
+        const fs::path folder = fs::canonical(fs::path(file).parent_path(), error);
+        if (error)
+            return false;
+        const std::string rootText = root.string() + "/";
+        const std::string folderText = folder.string() + "/";
+        return folderText.compare(0, rootText.size(), rootText) == 0;
+    }
+
+    // Renames the preset file at path to newName(its own name) in the same folder, never over
+    // another file. The path keeps the old name.
+    template <class NewName>
+    void renameInLibrary(std::string_view path, NewName&& newName)
+    {
+        if (!isPresetFileInLibrary(path))
+            return;
+        const std::string from(path);
+        const std::string_view own = lastComponent(path);
+        const std::string to = from.substr(0, from.size() - own.size()) + newName(own);
+        if (to == from)
+            return;
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return;
+        if (errno == EINVAL || errno == ENOSYS) {
+            // A file system without the no-replace rename: a new link refuses an existing name.
+            if (::link(from.c_str(), to.c_str()) == 0)
+                ::unlink(from.c_str());
+        }
+    }
+
+    // ---- Lists ------------------------------------------------------------------------------------
+
+    std::string folderPathOf(int f) const { return root_ + "/" + folders_[f]; }
+
+    void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr)
+    {
+        if (host)
+            host->postMessageToGui(id, size, data);
+    }
+
+    void sendProgramChange(int program)
+    {
+        const unsigned char bytes[3] = {0xC0, static_cast<unsigned char>(program), 0x00};
+        midiOut_.send(bytes, 3, 0);
+    }
+
+    // Joins count texts of text(i) with "," into listText_; its size with the NUL.
+    template <class Text>
+    int32_t joined(int count, Text&& text)
+    {
+        std::size_t length = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::string_view t = text(i);
+            if (i)
+                listText_[length++] = ',';
+            const std::size_t n = std::min(t.size(), sizeof listText_ - 1 - length);
+            std::memcpy(listText_ + length, t.data(), n);
+            length += n;
+        }
+        listText_[length] = 0;
+        return static_cast<int32_t>(length + 1);
+    }
+
+    void UpdateBanks()
+    {
+        int count = 0;
+        lister_.each(root_.c_str(), [&](std::string_view name, DirectoryLister::Kind kind, int fd) {
+            const bool folder = kind == DirectoryLister::Kind::Folder ||
+                                (kind == DirectoryLister::Kind::Link && kindFollowingLinks(fd, name.data()) == DirectoryLister::Kind::Folder);
+            // A name too long for its slot could not be opened again from the slot: left out.
+            if (folder && name.size() < kFolderBytes && count < kFolders) {
+                std::memcpy(folders_[count], name.data(), name.size());
+                folders_[count][name.size()] = 0;
+                ++count;
+            }
+            return count < kFolders;
+        });
+        folderCount_ = count;
+        for (int f = count; f < kFolders; ++f)
+            std::memcpy(folders_[f], kEmpty.data(), kEmpty.size() + 1);
+        SendBanks();
+    }
+
+    void SendBanks()
+    {
+        postToGui(kFolderNumberBase + selectedFolder_);
+        postToGui(kFolderList, joined(kFolders, [this](int f) { return std::string_view(folders_[f]); }), listText_);
+    }
+
+    int32_t joinedNames()
+    {
+        return joined(kEntries, [this](int i) { return names_.view(i); });
+    }
+
+    // Lists the preset files of one folder (preset file names, no folders) from the lister's pool
+    // and hands each to take(name, folderFd) in path order, or oldest first by last-write second
+    // (ties in path order) with byTime.
+    template <class Take>
+    void eachPresetFile(const std::string& folder, bool byTime, Take&& take)
+    {
+        const int fd = openFolder(folder.c_str());
+        if (fd < 0)
+            return;
+        const DirectoryLister::Range range = lister_.list(fd);
+        char name[1024];
+        const auto nameOf = [&](uint32_t i) {
+            const std::string_view n = lister_.name(lister_.entry(i));
+            std::memcpy(name, n.data(), n.size());
+            name[n.size()] = 0;
+            return std::string_view(name, n.size());
+        };
+        const auto usable = [&](uint32_t i) {
+            const auto& e = lister_.entry(i);
+            return e.kind != DirectoryLister::Kind::Folder && e.nameLength < sizeof name &&
+                   isPresetFileName(lister_.name(e));
+        };
+        if (!byTime) {
+            for (uint32_t i = range.first; i < range.last; ++i)
+                if (usable(i) && !take(nameOf(i), fd))
+                    break;
+        } else {
+            Tables::Timed* timed = tables_->timed;
+            int count = 0;
+            for (uint32_t i = range.first; i < range.last && count < kMaxIndex; ++i) {
+                int64_t second = 0;
+                if (usable(i) && modifiedSecond(fd, nameOf(i).data(), second))
+                    timed[count++] = Tables::Timed{second, i};
+            }
+            std::sort(timed, timed + count, [](const Tables::Timed& a, const Tables::Timed& b) {
+                return a.second != b.second ? a.second < b.second : a.entry < b.entry;
+            });
+            for (int t = 0; t < count; ++t)
+                if (!take(nameOf(timed[t].entry), fd))
+                    break;
+        }
+        lister_.release(range);
+        closeFolder(fd);
+    }
+
+    void SaveList()
+    {
+        bool numbered = false;
+        int count = 0;
+        const auto fill = [&](std::string_view name, int) {
+            const std::string_view stem = name.substr(0, name.size() - kExtension.size());
+            // A stem too long for its slot could not be loaded from it: left out.
+            if (stem.size() < static_cast<std::size_t>(kEntryBytes))
+                names_.setName(count++, stem);
+            return count < kEntries;
+        };
+        bool first = true;
+        eachPresetFile(folderPath_, false, [&](std::string_view name, int fd) {
+            if ((timeOrder_ || orderToggled_) && first)
+                numbered = hasNumberPrefix(folderPath_) || hasNumberPrefix(name);
+            first = false;
+            return fill(name, fd);
+        });
+        if (timeOrder_ && !numbered) {
+            count = 0;
+            eachPresetFile(folderPath_, true, fill);
+        }
+        for (int i = count; i < kEntries; ++i)
+            names_.setName(i, kEmpty);
+        if (numbered) {
+            orderToggled_ = false;
+            postToGui(kSelectBase + currentEntryInList());
+        } else if (orderToggled_) {
+            postToGui(kDropSelection);
+        } else {
+            postToGui(kSelectBase + currentEntryInList());
+        }
+        orderToggled_ = false;
+        postToGui(kList, joinedNames(), listText_);
+    }
+
+    int currentEntryInList() const { return validEntry() ? currentEntry_ : 0; }
+
+    void CollectListSearch()
+    {
+        if (savedView_ || savedListView_) {
+            CollectListSave();
+        } else if (rescan_) {
+            rescan_ = false;
+            CollectList();
+        } else {
+            FilterList();
+        }
+    }
+
+    void CollectList()
+    {
+        MuteEffects();
+        folderPath_ = root_ + "/";
+        Tables& t = *tables_;
+        int count = 0;
+        lister_.walk(root_.c_str(), [&](std::string_view relative, DirectoryLister::Kind) {
+            IndexEntry entry;
+            if (makeIndexEntry(relative, false, entry) && !entry.emptySlot && !entry.dashes &&
+                (!searchSavedView_ || entry.inSaved)) {
+                std::memcpy(t.files[count], entry.text, sizeof entry.text);
+                t.fileRelativeAt[count] = entry.relativeAt;
+                ++count;
+            }
+            return count < kMaxIndex;
+        });
+        fileCount_ = count;
+        for (int i = 0; i < count; ++i)
+            t.order[i] = static_cast<uint16_t>(i);
+        std::sort(t.order, t.order + count,
+                  [&t](uint16_t a, uint16_t b) { return std::strcmp(t.files[a], t.files[b]) < 0; });
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        FilterList();
+    }
+
+    bool passes(std::string_view text) const
+    {
+        bool pass = category_ == 0 || hasCategoryTag(text, category_);
+        if (favouriteFilter_)
+            pass = pass && contains(text, kFavouriteTag);
+        if (editMode_)
+            pass = !hasAnyCategoryTag(text);
+        pass = pass && !contains(text, "--");
+        if (searchActive_ && search_)
+            pass = pass && RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *search_);
+        return pass;
+    }
+
+    void addResult(const char* text, uint8_t relativeAt)
+    {
+        Tables& t = *tables_;
+        const std::size_t length = strnlen(text, kEntryBytes - 1);
+        std::memcpy(t.results[resultCount_], text, length);
+        t.results[resultCount_][length] = 0;
+        t.resultRelativeAt[resultCount_] = relativeAt;
+        ++resultCount_;
+    }
+
+    void FilterList()
+    {
+        MuteEffects();
+        resultCount_ = 0;
+        const Tables& t = *tables_;
+        for (int i = 0; i < fileCount_ && resultCount_ < kMaxIndex; ++i) {
+            const char* text = t.files[t.order[i]];
+            if (text[0] && passes(text))
+                addResult(text, t.fileRelativeAt[t.order[i]]);
+        }
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        SendListSearch();
+    }
+
+    void CollectListSave()
+    {
+        MuteEffects();
+        resultCount_ = 0;
+        const bool byTime = timeOrder_ && savedView_;
+        const std::string folder =
+            folderPath_.size() > root_.size() + 1 ? folderPath_.substr(root_.size() + 1) : std::string();
+        eachPresetFile(folderPath_, byTime, [&](std::string_view name, int) {
+            IndexEntry entry;
+            const std::string relative = folder.empty() ? std::string(name) : folder + "/" + std::string(name);
+            if (makeIndexEntry(relative, false, entry) && !entry.emptySlot && passes(entry.name))
+                addResult(entry.text, entry.relativeAt);
+            return resultCount_ < kMaxIndex;
+        });
+        if (byTime) {
+            if (!savedOrderHeld_) {
+                page_ = resultCount_ <= 103 ? 0 : (resultCount_ - 104) / 102 + 1;
+            } else {
+                Tables& t = *tables_;
+                for (int a = 0, b = resultCount_ - 1; a < b; ++a, --b) {
+                    std::swap(t.results[a], t.results[b]);
+                    std::swap(t.resultRelativeAt[a], t.resultRelativeAt[b]);
+                }
+            }
+        }
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        SendListSearch();
+    }
+
+    void SendListSearch()
+    {
+        if (favouriteFilter_ && timeOrder_)
+            postToGui(kFavouritesInTimeOrder);
+        for (int i = 0; i < kEntries; ++i)
+            names_.setName(i, kEmpty);
+        prevArrowActive_ = nextArrowActive_ = false;
+        const int p = page_;
+        const int n = resultCount_;
+        // ">>" exactly while results remain after this page.
+        if (102 * p + 103 < n) {
+            names_.setName(kNextArrowRow, ">>");
+            nextArrowActive_ = true;
+            postToGui(kNextArrowShown);
+        } else {
+            postToGui(kNextArrowHidden);
+        }
+        if (p > 0) {
+            names_.setName(kPrevArrowRow, "<<");
+            prevArrowActive_ = true;
+            postToGui(kPrevArrowShown);
+        } else {
+            postToGui(kPrevArrowHidden);
+        }
+        const Tables& t = *tables_;
+        const int first = p == 0 ? 0 : 102 * p + 1;
+        const int end = std::min(p == 0 ? 103 : 102 * p + 103, n);
+        for (int r = first, row = p == 0 ? 0 : 1; r < end; ++r, ++row)
+            names_.setName(row, t.results[r] + t.resultRelativeAt[r]);
+        writeCommandRows();
+        const int32_t size = joinedNames();
+        if (!suppressSelectionEcho_) {
+            postToGui(kClearFirstSelect);
+            postToGui(kSelectBase + currentEntryInList());
+        }
+        suppressSelectionEcho_ = false;
+        // The list comes last: the interface reads it with the selection and arrows in place.
+        postToGui(kList, size, listText_);
+    }
+
+    void writeCommandRows()
+    {
+        const auto label = [this](int row, std::string_view word) {
+            char text[kEntryBytes];
+            const std::size_t n = std::min(word.size(), sizeof text - 1 - kNineSpaces.size());
+            std::memcpy(text, kNineSpaces.data(), kNineSpaces.size());
+            std::memcpy(text + kNineSpaces.size(), word.data(), n);
+            names_.setName(row, std::string_view(text, kNineSpaces.size() + n));
+        };
+        label(104, "SEARCH");
+        label(105, folderJustChosen_ ? "SET " : "SET");
+        folderJustChosen_ = false;
+        label(106, "");
+        label(107, editMode_ ? "EDIT" : "ALL");
+        label(108, editMode_ ? "SAVE" : (favouriteFilter_ ? "FAVOURITE " : "FAVOURITE"));
+        label(109, "");
+        label(110, editMode_ ? "NO CATEGORY" : "ALL");
+        for (int k = 1; k < kCategories; ++k)
+            label(kCategoryRow + k, categoryLabel(k));
+    }
+
+    // ---- Construction -------------------------------------------------------------------------------
+
+    // A missing library is brought back from its backup; nothing is created. Errors leave the
+    // library as it is: the lists then come out empty.
+    void restoreLibraryFromBackup()
+    {
+        struct stat info {};
+        if (::lstat(root_.c_str(), &info) == 0 || errno != ENOENT)
+            return;
+        const std::string backup = libraryBackupPath();
+        if (::lstat(backup.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            ::rename(backup.c_str(), root_.c_str());
+    }
+};
+
+MP_REGISTER_MODULE(Qv_patchmanagerprescat, L"QV_PatchManagerPrescat")
