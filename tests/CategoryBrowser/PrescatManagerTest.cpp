@@ -523,3 +523,101 @@ TEST_F(PrescatManager, HostileInputIsBounded)
 }
 
 } // namespace
+
+namespace {
+
+// "2_SAVED": listed in saved (path) order; with time order on it is oldest first and opens on its
+// last page; switched off the first time, the time order is held and the newest comes first. The
+// refresh sends the program change 0x82, which loads nothing when it returns.
+TEST_F(PrescatManager, SavedViewInTimeOrder)
+{
+    const auto now = fs::file_time_type::clock::now();
+    for (int i = 0; i < 250; ++i) {
+        const auto file = root_ / "2_SAVED" / (numbered("S%03d", 249 - i) + ".tavpreset");
+        writeBytes(file, "");
+        fs::last_write_time(file, now - std::chrono::seconds(1000 - i));  // S249 oldest, S000 newest
+    }
+    start();
+    interfaceStarted();
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.5);
+    EXPECT_EQ(lastList()[0], "2_SAVED/S000");
+    EXPECT_EQ(lastList()[102], "2_SAVED/S102");
+
+    clear();
+    post(kTimeOrderOn);
+    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 512, 131, 130, 508}));
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{Bytes{0xC0, 0x82, 0x00}}));
+    programChange(Bytes{0xC0, 0x82, 0x00});
+    clear();
+    runSeconds(0.5);
+    auto list = lastList();
+    EXPECT_EQ(list[0], "<<");
+    EXPECT_EQ(list[1], "2_SAVED/S044");   // result 205 of 250, oldest first
+    EXPECT_EQ(list[45], "2_SAVED/S000");  // the newest last
+    EXPECT_EQ(list[46], "empty");
+
+    clear();
+    post(kTimeOrderOff);
+    EXPECT_EQ(postedIds(), (std::vector<int>{510, 300, 280, 131, 130, 508}));
+    programChange(Bytes{0xC0, 0x82, 0x00});
+    runSeconds(0.5);
+    list = lastList();
+    EXPECT_EQ(list[0], "2_SAVED/S000");
+    EXPECT_EQ(list[102], "2_SAVED/S102");
+    EXPECT_EQ(list[103], ">>");
+}
+
+// The interface reopened in a result view: with a load made there, the page comes again with the
+// category row and the selection; without one, the folder of the last load is listed instead.
+TEST_F(PrescatManager, InterfaceRestartInAResultView)
+{
+    folder("3_SEARCH");
+    preset("Presets/Pad #pa.tavpreset");
+    start();
+    interfaceStarted();
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.8);
+    clear();
+    post(kInterfaceStarted);
+    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 130, 129}));
+    EXPECT_EQ(lastList(), split(listOf({})));  // folder 0 ("3_SEARCH") listed as a folder
+
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.8);
+    post(122);
+    runSeconds(0.5);
+    post(0);
+    programChange(0);
+    clear();
+    post(kInterfaceStarted);
+    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 505, 503, 501, 130, 129, 722, 130}));
+    EXPECT_EQ(lastList()[0], "Presets/Pad #pa");
+}
+
+// Renaming touches only the file's own name: a favourite mark in a folder's name stays, and a
+// file already gone is left alone. Message 128 loads a chosen file (migrated) into the block.
+TEST_F(PrescatManager, RenamesOnlyTheFilesOwnName)
+{
+    preset("Faves #fav/Song.tavpreset", valuesOf([](int k) { return k == 7 ? 2.5f : 0.0f; }));
+    start();
+    interfaceStarted();
+    programChange(0);
+    EXPECT_EQ(block().get(7), 2.5f);
+    post(kToggleFavourite);
+    EXPECT_TRUE(fs::exists(root_ / "Faves #fav" / "Song #fav.tavpreset"));
+    EXPECT_EQ(lastList(), split(listOf({"Song #fav"})));
+    post(kToggleFavourite);  // the loaded path is gone: nothing renamed
+    EXPECT_TRUE(fs::exists(root_ / "Faves #fav" / "Song #fav.tavpreset"));
+
+    block().set(7, 0.0f);
+    post(kPath, (root_ / "Faves #fav" / "Song #fav.tavpreset").string());
+    post(kLoadPresetFile);
+    EXPECT_EQ(block().get(7), 2.5f);
+    EXPECT_EQ(block().get(151), 2.0f);  // slot 0 at 0: band 0
+}
+
+} // namespace
