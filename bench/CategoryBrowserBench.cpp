@@ -2,13 +2,15 @@
 // preset files (1,000 files a folder at most, categories and favourites spread over them):
 // - a full rescan of the library into the index, with its filtering and first page;
 // - each filter mode over the index (category, favourite, search text, EDIT mode, all);
-// - a page turn on the stored results;
-// - a program change in a folder view: preset file read, migration, 114-message dump;
+// - a page turn on the stored results (with its heap allocations: none);
+// - a program change in a folder view: preset file read, migration, 114-message dump (with its
+//   heap allocations: none);
 // - `find` over the same tree in the same run, so a rescan reads as a ratio to a plain walk.
 // Counters give the size of the work (files, results) so results compare across machines.
 //
 // The module runs on a host of this file at 4 Hz with blocks of 4 samples, so each of its delays
 // (0.3 to 0.8 s) expires in the next block: one iteration is one request and its expiry.
+#include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "MpFactory.h"
 #include "mpapi.h"
@@ -179,10 +181,14 @@ void BM_PrescatRescan(benchmark::State& state)
     const Library& lib = library(static_cast<int>(state.range(0)));
     Manager manager(lib);
     manager.openSearchView();
+    const std::int64_t before = bench::allocationCount();
     for (auto _ : state) {
         manager.message(500);
+        bench::CountAllocations counting;
         manager.blocks(1);
     }
+    state.counters["allocs_per_rescan"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
     sizeCounters(state, lib);
     state.SetItemsProcessed(state.iterations() * std::min(lib.files, 16384));
 }
@@ -214,13 +220,18 @@ void filterBenchmark(benchmark::State& state, int row, const char* search)
     const Library& lib = library(static_cast<int>(state.range(0)));
     Manager manager(lib);
     manager.openSearchView();
+    const std::int64_t before = bench::allocationCount();
     for (auto _ : state) {
         if (search)
             manager.message(505, search);
         else
             manager.message(row);
+        bench::CountAllocations counting;
         manager.blocks(1);
     }
+    // Allocations of the filtering block itself (the message compiles the search text).
+    state.counters["allocs_per_filter"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
     sizeCounters(state, lib);
     state.SetItemsProcessed(state.iterations() * std::min(lib.files, 16384));
 }
@@ -242,7 +253,9 @@ void BM_PrescatPageTurn(benchmark::State& state)
     const int pages = std::min(lib.files, 16384) <= 103 ? 0 : (std::min(lib.files, 16384) - 104) / 102 + 1;
     int page = 0;
     bool forward = true;
+    const std::int64_t before = bench::allocationCount();
     for (auto _ : state) {
+        bench::CountAllocations counting;
         if (pages == 0) {
             manager.message(5);  // a plain selection: nothing to turn
             continue;
@@ -255,6 +268,8 @@ void BM_PrescatPageTurn(benchmark::State& state)
             forward = --page == 0;
         }
     }
+    state.counters["allocs_per_turn"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
     sizeCounters(state, lib);
 }
 
@@ -265,10 +280,14 @@ void BM_PrescatProgramChangeWithDump(benchmark::State& state)
     Manager manager(lib);
     manager.message(200 + lib.folders + 1);  // "Plain"
     long n = 0;
+    const std::int64_t before = bench::allocationCount();
     for (auto _ : state) {
         mpapi::MpEvent change = programChange(static_cast<int>(n++ % 128));
+        bench::CountAllocations counting;
         manager.block(&change);
     }
+    state.counters["allocs_per_change"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
     sizeCounters(state, lib);
     state.counters["midi_per_change"] =
         benchmark::Counter(static_cast<double>(manager.host.pinValues), benchmark::Counter::kAvgIterations);

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -116,7 +117,7 @@ public:
     char listText_[kListTextBytes] = {};
 
     std::string root_ = libraryRootPath();  // fixed at construction
-    std::string folderPath_ = root_ + "/Presets";
+    presetbank::PathBuffer folderPath_;  // the folder listed; root + "/" in whole-library views
     presetbank::PathBuffer filePath_;
     presetbank::PathBuffer guiPath_;
     bool guiPathValid_ = false;
@@ -171,6 +172,7 @@ public:
         initializePin(kPathMac, pathMac_);
         initializePin(kAudioOut, audioOut_);
         restoreLibraryFromBackup();
+        join(folderPath_, {root_, "/Presets"});
     }
 
     int32_t open() noexcept override
@@ -426,14 +428,14 @@ private:
             postToGui(kFixPresetOn);
         if (firstStart_) {
             UpdateBanks();
-            folderPath_ = folderPathOf(selectedFolder_);
+            setFolderPath(selectedFolder_);
             SaveList();
             firstStart_ = false;
             return;
         }
         if (!(searchView_ && loadedInSearchView_))
             selectedFolder_ = loadedFolder_;
-        folderPath_ = folderPathOf(selectedFolder_);
+        setFolderPath(selectedFolder_);
         SendBanks();
         if (!searchView_) {
             SaveList();
@@ -452,7 +454,7 @@ private:
         selectedFolder_ = f;
         folderJustChosen_ = true;
         searchActive_ = false;
-        folderPath_ = folderPathOf(f);
+        setFolderPath(f);
         resultView_ = false;
         favouritesOrderHeld_ = false;
         savedListView_ = searchSavedView_ = savedView_ = false;
@@ -462,11 +464,11 @@ private:
         bool special = true;
         bool favourites = false;
         if (name == "3_SEARCH") {
-            folderPath_ = root_ + "/";
+            join(folderPath_, {root_, "/"});
             rebuild = 0.8f;
         } else if (name == "3_FAVOURITES") {
             favourites = true;
-            folderPath_ = root_ + "/";
+            join(folderPath_, {root_, "/"});
             rebuild = 0.8f;
         } else if (contains(name, "_EE_")) {
             savedListView_ = true;
@@ -627,7 +629,7 @@ private:
     {
         searchActive_ = false;
         UpdateBanks();
-        folderPath_ = folderPathOf(selectedFolder_);
+        setFolderPath(selectedFolder_);
         if (!searchView_)
             SaveList();
         else if (searchSavedView_ || savedView_)
@@ -689,9 +691,7 @@ private:
             filePath_.clear();
             return;
         }
-        const std::string path = (searchView_ ? root_ : folderPath_) + "/" + std::string(entry) + std::string(kExtension);
-        if (!filePath_.assign(path))
-            filePath_.clear();
+        join(filePath_, {searchView_ ? std::string_view(root_) : folderPath_.view(), "/", entry, kExtension});
     }
 
     void ChangePreset()
@@ -844,7 +844,25 @@ private:
 
     // ---- Lists ------------------------------------------------------------------------------------
 
-    std::string folderPathOf(int f) const { return root_ + "/" + folders_[f]; }
+    // out := the parts joined; emptied (no file operation) when the path would not fit.
+    static bool join(presetbank::PathBuffer& out, std::initializer_list<std::string_view> parts)
+    {
+        char text[presetbank::kPathBytes];
+        std::size_t length = 0;
+        for (std::string_view part : parts) {
+            if (length + part.size() >= sizeof text) {
+                out.clear();
+                return false;
+            }
+            std::memcpy(text + length, part.data(), part.size());
+            length += part.size();
+        }
+        if (!out.assign(std::string_view(text, length)))
+            out.clear();
+        return !out.empty();
+    }
+
+    void setFolderPath(int f) { join(folderPath_, {root_, "/", folders_[f]}); }
 
     void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr)
     {
@@ -910,9 +928,9 @@ private:
     // and hands each to take(name, folderFd) in path order, or oldest first by last-write second
     // (ties in path order) with byTime.
     template <class Take>
-    void eachPresetFile(const std::string& folder, bool byTime, Take&& take)
+    void eachPresetFile(const char* folder, bool byTime, Take&& take)
     {
-        const int fd = openFolder(folder.c_str());
+        const int fd = openFolder(folder);
         if (fd < 0)
             return;
         const DirectoryLister::Range range = lister_.list(fd);
@@ -963,15 +981,15 @@ private:
             return count < kEntries;
         };
         bool first = true;
-        eachPresetFile(folderPath_, false, [&](std::string_view name, int fd) {
+        eachPresetFile(folderPath_.c_str(), false, [&](std::string_view name, int fd) {
             if ((timeOrder_ || orderToggled_) && first)
-                numbered = hasNumberPrefix(folderPath_) || hasNumberPrefix(name);
+                numbered = hasNumberPrefix(folderPath_.view()) || hasNumberPrefix(name);
             first = false;
             return fill(name, fd);
         });
         if (timeOrder_ && !numbered) {
             count = 0;
-            eachPresetFile(folderPath_, true, fill);
+            eachPresetFile(folderPath_.c_str(), true, fill);
         }
         for (int i = count; i < kEntries; ++i)
             names_.setName(i, kEmpty);
@@ -1004,7 +1022,7 @@ private:
     void CollectList()
     {
         MuteEffects();
-        folderPath_ = root_ + "/";
+        join(folderPath_, {root_, "/"});
         Tables& t = *tables_;
         int count = 0;
         lister_.walk(root_.c_str(), [&](std::string_view relative, DirectoryLister::Kind) {
@@ -1070,12 +1088,20 @@ private:
         MuteEffects();
         resultCount_ = 0;
         const bool byTime = timeOrder_ && savedView_;
-        const std::string folder =
-            folderPath_.size() > root_.size() + 1 ? folderPath_.substr(root_.size() + 1) : std::string();
-        eachPresetFile(folderPath_, byTime, [&](std::string_view name, int) {
+        const std::string_view folder =
+            folderPath_.size() > root_.size() + 1 ? folderPath_.view().substr(root_.size() + 1) : std::string_view();
+        eachPresetFile(folderPath_.c_str(), byTime, [&](std::string_view name, int) {
             IndexEntry entry;
-            const std::string relative = folder.empty() ? std::string(name) : folder + "/" + std::string(name);
-            if (makeIndexEntry(relative, false, entry) && !entry.emptySlot && passes(entry.name))
+            char relative[presetbank::kPathBytes * 2];
+            std::size_t length = 0;
+            if (!folder.empty()) {
+                std::memcpy(relative, folder.data(), folder.size());
+                relative[folder.size()] = '/';
+                length = folder.size() + 1;
+            }
+            std::memcpy(relative + length, name.data(), name.size());
+            length += name.size();
+            if (makeIndexEntry(std::string_view(relative, length), false, entry) && !entry.emptySlot && passes(entry.name))
                 addResult(entry.text, entry.relativeAt);
             return resultCount_ < kMaxIndex;
         });
