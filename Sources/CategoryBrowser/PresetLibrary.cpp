@@ -33,7 +33,8 @@ bool append(char* out, std::size_t capacity, std::size_t& length, std::string_vi
 {
     if (length + src.size() + 1 > capacity)
         return false;
-    std::memcpy(out + length, src.data(), src.size());
+    if (!src.empty())
+        std::memcpy(out + length, src.data(), src.size());
     length += src.size();
     out[length] = 0;
     return true;
@@ -169,7 +170,8 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
         const std::size_t end = at == std::string_view::npos ? fileName.size() : at;
         const std::string_view piece = fileName.substr(from, end - from);
         const std::size_t room = sizeof out.name - 1 - nameLength;
-        std::memcpy(out.name + nameLength, piece.data(), std::min(room, piece.size()));
+        if (!piece.empty())
+            std::memcpy(out.name + nameLength, piece.data(), std::min(room, piece.size()));
         nameLength += std::min(room, piece.size());
         out.name[nameLength] = 0;
         if (at == std::string_view::npos)

@@ -595,7 +595,8 @@ private:
     void setSearchText(std::string_view text)
     {
         text = presetbank::cutAtCharBoundary(text, kSearchBytes);
-        std::memcpy(searchText_, text.data(), text.size());
+        if (!text.empty())
+            std::memcpy(searchText_, text.data(), text.size());
         searchText_[text.size()] = 0;
         search_ = compileSearch(text);
         searchActive_ = true;
@@ -854,7 +855,8 @@ private:
                 out.clear();
                 return false;
             }
-            std::memcpy(text + length, part.data(), part.size());
+            if (!part.empty())
+                std::memcpy(text + length, part.data(), part.size());
             length += part.size();
         }
         if (!out.assign(std::string_view(text, length)))
@@ -886,7 +888,8 @@ private:
             if (i)
                 listText_[length++] = ',';
             const std::size_t n = std::min(t.size(), sizeof listText_ - 1 - length);
-            std::memcpy(listText_ + length, t.data(), n);
+            if (n > 0)
+                std::memcpy(listText_ + length, t.data(), n);
             length += n;
         }
         listText_[length] = 0;
