@@ -82,14 +82,6 @@ struct IndexEntry {
 // relativeFile: the file's path below the root, with its ".tavpreset". false: no entry.
 bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexEntry& out);
 
-// ---- Preset values ------------------------------------------------------------------------------
-
-// Old presets carry their oscillator modes in slot 0 only: slots 151-153 below 0.5 are filled
-// from the band of slot 0.
-void migrateOldPreset(float (&slots)[256]);
-// The init patch of an empty slot: every slot but 244 (which keeps its value).
-void writeInitPatch(float (&slots)[256]);
-
 // ---- Directory listing in fixed memory ----------------------------------------------------------
 
 // Lists folders into a fixed pool of names, each folder's entries in byte order of their names,

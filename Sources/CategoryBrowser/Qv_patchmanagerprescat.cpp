@@ -2,14 +2,14 @@
 // categories, favourites and saved lists) folder by folder or in paged result views, answers its
 // interface half, and loads a preset into the shared preset block when its own program change
 // comes back to its MIDI input. A selection never loads directly: it is answered by [C0 n 00].
+#include "CategoryBrowser/CategoryStore.h"
+#include "CategoryBrowser/PresetIndex.h"
 #include "CategoryBrowser/PresetLibrary.h"
 #include "CategoryBrowser/PrescatMessages.h"
-#include "Log.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
 #include "PresetStore/SampleCount.h"
-#include "Trash.h"
 
 #include <re2/re2.h>
 
@@ -31,8 +31,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace prescat;
 
-constexpr int kMaxIndex = 16384;                      // index and result slots
-constexpr int kLastPage = (kMaxIndex - 103 + 101) / 102;  // the page that shows result 16383
 constexpr std::string_view kEmpty = presetbank::kEmptyName;
 constexpr int kFolderBytes = 50;                      // folder names of at most 49 bytes
 constexpr std::size_t kShortestPath = 10;             // a path this short names no file
@@ -71,19 +69,6 @@ struct Timer {
     }
 };
 
-// The index, the results and the scratch of the time order, allocated once with the module.
-struct Tables {
-    char files[kMaxIndex][kEntryBytes];
-    uint8_t fileRelativeAt[kMaxIndex];
-    uint16_t order[kMaxIndex];  // file array positions in sorted order
-    char results[kMaxIndex][kEntryBytes];
-    uint8_t resultRelativeAt[kMaxIndex];
-    struct Timed {
-        int64_t second;
-        uint32_t entry;  // lister entry, in path order
-    } timed[kMaxIndex];
-};
-
 } // namespace
 
 class Qv_patchmanagerprescat : public MpBase {
@@ -110,10 +95,7 @@ public:
     presetbank::NameTable scratchNames_{presetbank::kWideNameSlotBytes};  // a load never renames
     char folders_[kFolders][kFolderBytes] = {};
     int folderCount_ = 0;  // slots of folders_ holding a folder
-    std::unique_ptr<Tables> tables_ = std::make_unique<Tables>();
-    int fileCount_ = 0;
-    int resultCount_ = 0;
-    DirectoryLister lister_;
+    PresetIndex index_;
     char listText_[kListTextBytes] = {};
 
     std::string root_ = libraryRootPath();  // fixed at construction
@@ -582,7 +564,8 @@ private:
         postToGui(kDropSelection);
         muteOnNextProgramChange_ = true;
         sendProgramChange(currentEntry_);
-        renameInLibrary(filePath_.view(), [](std::string_view name) { return favouriteToggledName(name); });
+        if (isPresetFileInLibrary(filePath_.view(), root_))
+            renamePresetFile(filePath_.view(), root_, favouriteToggledName(lastComponent(filePath_.view())));
         rescan_ = true;
         MuteEffects();
         restoreTimer_.arm(0.4f, sampleRate_);
@@ -742,15 +725,7 @@ private:
     // The imported bank as a folder of "#NNN name.tavpreset" files.
     void SaveBank()
     {
-        const std::string folder(filePath_.view());
-        std::error_code error;
-        fs::create_directories(folder, error);
-        for (int i = 0; i < presetbank::kPresets; ++i) {
-            char number[8];
-            std::snprintf(number, sizeof number, "#%03d ", i + 1);
-            const std::string path = folder + "/" + number + safeNameComponent(bankNames_.view(i)) + std::string(kExtension);
-            presetbank::SavePreset(path, bankNames_.view(i), bank_.preset(i));
-        }
+        writeBankFolder(filePath_.view(), bankNames_, bank_);
         UpdateBanks();
     }
 
@@ -771,8 +746,8 @@ private:
     void SetCategory()
     {
         sendProgramChange(currentEntry_);
-        const int category = category_;
-        renameInLibrary(filePath_.view(), [category](std::string_view name) { return retaggedName(name, category); });
+        if (isPresetFileInLibrary(filePath_.view(), root_))
+            renamePresetFile(filePath_.view(), root_, retaggedName(lastComponent(filePath_.view()), category_));
         rescan_ = true;
         favouriteFilter_ = false;
         category_ = 0;
@@ -792,55 +767,11 @@ private:
         }
         setFilePathToEntry();
         rescan_ = true;
-        const bool moved = isPresetFileInLibrary(filePath_.view()) && platform::moveToTrash(std::string(filePath_.view()));
-        platform::logLine("trashItemAtURL %hhd", static_cast<signed char>(moved ? 1 : 0));
+        trashPresetFile(filePath_.view(), root_);
         if (searchView_)
             CollectListSearch();
         else
             SaveList();
-    }
-
-    // An existing preset file (not a link, not a folder) whose real folder lies inside the real
-    // library root.
-    bool isPresetFileInLibrary(std::string_view path) const
-    {
-        if (path.empty() || !isPresetFileName(lastComponent(path)))
-            return false;
-        const std::string file(path);
-        struct stat info {};
-        if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-            return false;
-        std::error_code error;
-        const fs::path root = fs::canonical(root_, error);
-        if (error)
-            return false;
-        const fs::path folder = fs::canonical(fs::path(file).parent_path(), error);
-        if (error)
-            return false;
-        const std::string rootText = root.string() + "/";
-        const std::string folderText = folder.string() + "/";
-        return folderText.compare(0, rootText.size(), rootText) == 0;
-    }
-
-    // Renames the preset file at path to newName(its own name) in the same folder, never over
-    // another file. The path keeps the old name.
-    template <class NewName>
-    void renameInLibrary(std::string_view path, NewName&& newName)
-    {
-        if (!isPresetFileInLibrary(path))
-            return;
-        const std::string from(path);
-        const std::string_view own = lastComponent(path);
-        const std::string to = from.substr(0, from.size() - own.size()) + newName(own);
-        if (to == from)
-            return;
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-            return;
-        if (errno == EINVAL || errno == ENOSYS) {
-            // A file system without the no-replace rename: a new link refuses an existing name.
-            if (::link(from.c_str(), to.c_str()) == 0)
-                ::unlink(from.c_str());
-        }
     }
 
     // ---- Lists ------------------------------------------------------------------------------------
@@ -899,7 +830,7 @@ private:
     void UpdateBanks()
     {
         int count = 0;
-        lister_.each(root_.c_str(), [&](std::string_view name, DirectoryLister::Kind kind, int fd) {
+        index_.lister().each(root_.c_str(), [&](std::string_view name, DirectoryLister::Kind kind, int fd) {
             const bool folder = kind == DirectoryLister::Kind::Folder ||
                                 (kind == DirectoryLister::Kind::Link && kindFollowingLinks(fd, name.data()) == DirectoryLister::Kind::Folder);
             // A name too long for its slot could not be opened again from the slot: left out.
@@ -927,51 +858,6 @@ private:
         return joined(kEntries, [this](int i) { return names_.view(i); });
     }
 
-    // Lists the preset files of one folder (preset file names, no folders) from the lister's pool
-    // and hands each to take(name, folderFd) in path order, or oldest first by last-write second
-    // (ties in path order) with byTime.
-    template <class Take>
-    void eachPresetFile(const char* folder, bool byTime, Take&& take)
-    {
-        const int fd = openFolder(folder);
-        if (fd < 0)
-            return;
-        const DirectoryLister::Range range = lister_.list(fd);
-        char name[1024];
-        const auto nameOf = [&](uint32_t i) {
-            const std::string_view n = lister_.name(lister_.entry(i));
-            std::memcpy(name, n.data(), n.size());
-            name[n.size()] = 0;
-            return std::string_view(name, n.size());
-        };
-        const auto usable = [&](uint32_t i) {
-            const auto& e = lister_.entry(i);
-            return e.kind != DirectoryLister::Kind::Folder && e.nameLength < sizeof name &&
-                   isPresetFileName(lister_.name(e));
-        };
-        if (!byTime) {
-            for (uint32_t i = range.first; i < range.last; ++i)
-                if (usable(i) && !take(nameOf(i), fd))
-                    break;
-        } else {
-            Tables::Timed* timed = tables_->timed;
-            int count = 0;
-            for (uint32_t i = range.first; i < range.last && count < kMaxIndex; ++i) {
-                int64_t second = 0;
-                if (usable(i) && modifiedSecond(fd, nameOf(i).data(), second))
-                    timed[count++] = Tables::Timed{second, i};
-            }
-            std::sort(timed, timed + count, [](const Tables::Timed& a, const Tables::Timed& b) {
-                return a.second != b.second ? a.second < b.second : a.entry < b.entry;
-            });
-            for (int t = 0; t < count; ++t)
-                if (!take(nameOf(timed[t].entry), fd))
-                    break;
-        }
-        lister_.release(range);
-        closeFolder(fd);
-    }
-
     void SaveList()
     {
         bool numbered = false;
@@ -984,7 +870,7 @@ private:
             return count < kEntries;
         };
         bool first = true;
-        eachPresetFile(folderPath_.c_str(), false, [&](std::string_view name, int fd) {
+        index_.eachPresetFile(folderPath_.c_str(), false, [&](std::string_view name, int fd) {
             if ((timeOrder_ || orderToggled_) && first)
                 numbered = hasNumberPrefix(folderPath_.view()) || hasNumberPrefix(name);
             first = false;
@@ -992,7 +878,7 @@ private:
         });
         if (timeOrder_ && !numbered) {
             count = 0;
-            eachPresetFile(folderPath_.c_str(), true, fill);
+            index_.eachPresetFile(folderPath_.c_str(), true, fill);
         }
         for (int i = count; i < kEntries; ++i)
             names_.setName(i, kEmpty);
@@ -1026,61 +912,26 @@ private:
     {
         MuteEffects();
         join(folderPath_, {root_, "/"});
-        Tables& t = *tables_;
-        int count = 0;
-        lister_.walk(root_.c_str(), [&](std::string_view relative, DirectoryLister::Kind) {
-            IndexEntry entry;
-            if (makeIndexEntry(relative, false, entry) && !entry.emptySlot && !entry.dashes &&
-                (!searchSavedView_ || entry.inSaved)) {
-                std::memcpy(t.files[count], entry.text, sizeof entry.text);
-                t.fileRelativeAt[count] = entry.relativeAt;
-                ++count;
-            }
-            return count < kMaxIndex;
-        });
-        fileCount_ = count;
-        for (int i = 0; i < count; ++i)
-            t.order[i] = static_cast<uint16_t>(i);
-        std::sort(t.order, t.order + count,
-                  [&t](uint16_t a, uint16_t b) { return std::strcmp(t.files[a], t.files[b]) < 0; });
+        index_.rescan(root_.c_str(), searchSavedView_);
         MuteEffects();
         restoreTimer_.arm(0.4f, sampleRate_);
         FilterList();
     }
 
-    bool passes(std::string_view text) const
+    FilterRules filterRules() const
     {
-        bool pass = category_ == 0 || hasCategoryTag(text, category_);
-        if (favouriteFilter_)
-            pass = pass && contains(text, kFavouriteTag);
-        if (editMode_)
-            pass = !hasAnyCategoryTag(text);
-        pass = pass && !contains(text, "--");
-        if (searchActive_ && search_)
-            pass = pass && RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *search_);
-        return pass;
-    }
-
-    void addResult(const char* text, uint8_t relativeAt)
-    {
-        Tables& t = *tables_;
-        const std::size_t length = strnlen(text, kEntryBytes - 1);
-        std::memcpy(t.results[resultCount_], text, length);
-        t.results[resultCount_][length] = 0;
-        t.resultRelativeAt[resultCount_] = relativeAt;
-        ++resultCount_;
+        FilterRules rules;
+        rules.category = category_;
+        rules.favouriteOnly = favouriteFilter_;
+        rules.editMode = editMode_;
+        rules.search = searchActive_ ? search_.get() : nullptr;
+        return rules;
     }
 
     void FilterList()
     {
         MuteEffects();
-        resultCount_ = 0;
-        const Tables& t = *tables_;
-        for (int i = 0; i < fileCount_ && resultCount_ < kMaxIndex; ++i) {
-            const char* text = t.files[t.order[i]];
-            if (text[0] && passes(text))
-                addResult(text, t.fileRelativeAt[t.order[i]]);
-        }
+        index_.filter(filterRules());
         MuteEffects();
         restoreTimer_.arm(0.4f, sampleRate_);
         SendListSearch();
@@ -1089,35 +940,15 @@ private:
     void CollectListSave()
     {
         MuteEffects();
-        resultCount_ = 0;
         const bool byTime = timeOrder_ && savedView_;
         const std::string_view folder =
             folderPath_.size() > root_.size() + 1 ? folderPath_.view().substr(root_.size() + 1) : std::string_view();
-        eachPresetFile(folderPath_.c_str(), byTime, [&](std::string_view name, int) {
-            IndexEntry entry;
-            char relative[presetbank::kPathBytes * 2];
-            std::size_t length = 0;
-            if (!folder.empty()) {
-                std::memcpy(relative, folder.data(), folder.size());
-                relative[folder.size()] = '/';
-                length = folder.size() + 1;
-            }
-            std::memcpy(relative + length, name.data(), name.size());
-            length += name.size();
-            if (makeIndexEntry(std::string_view(relative, length), false, entry) && !entry.emptySlot && passes(entry.name))
-                addResult(entry.text, entry.relativeAt);
-            return resultCount_ < kMaxIndex;
-        });
+        index_.collectFolder(folderPath_.c_str(), folder, byTime, filterRules());
         if (byTime) {
-            if (!savedOrderHeld_) {
-                page_ = resultCount_ <= 103 ? 0 : (resultCount_ - 104) / 102 + 1;
-            } else {
-                Tables& t = *tables_;
-                for (int a = 0, b = resultCount_ - 1; a < b; ++a, --b) {
-                    std::swap(t.results[a], t.results[b]);
-                    std::swap(t.resultRelativeAt[a], t.resultRelativeAt[b]);
-                }
-            }
+            if (!savedOrderHeld_)
+                page_ = lastPageOf(index_.resultCount());
+            else
+                index_.reverseResults();
         }
         MuteEffects();
         restoreTimer_.arm(0.4f, sampleRate_);
@@ -1128,31 +959,11 @@ private:
     {
         if (favouriteFilter_ && timeOrder_)
             postToGui(kFavouritesInTimeOrder);
-        for (int i = 0; i < kEntries; ++i)
-            names_.setName(i, kEmpty);
-        prevArrowActive_ = nextArrowActive_ = false;
-        const int p = page_;
-        const int n = resultCount_;
-        // ">>" exactly while results remain after this page.
-        if (102 * p + 103 < n) {
-            names_.setName(kNextArrowRow, ">>");
-            nextArrowActive_ = true;
-            postToGui(kNextArrowShown);
-        } else {
-            postToGui(kNextArrowHidden);
-        }
-        if (p > 0) {
-            names_.setName(kPrevArrowRow, "<<");
-            prevArrowActive_ = true;
-            postToGui(kPrevArrowShown);
-        } else {
-            postToGui(kPrevArrowHidden);
-        }
-        const Tables& t = *tables_;
-        const int first = p == 0 ? 0 : 102 * p + 1;
-        const int end = std::min(p == 0 ? 103 : 102 * p + 103, n);
-        for (int r = first, row = p == 0 ? 0 : 1; r < end; ++r, ++row)
-            names_.setName(row, t.results[r] + t.resultRelativeAt[r]);
+        const PresetIndex::Arrows arrows = index_.writePage(page_, names_);
+        prevArrowActive_ = arrows.previous;
+        nextArrowActive_ = arrows.next;
+        postToGui(arrows.next ? kNextArrowShown : kNextArrowHidden);
+        postToGui(arrows.previous ? kPrevArrowShown : kPrevArrowHidden);
         writeCommandRows();
         const int32_t size = joinedNames();
         if (!suppressSelectionEcho_) {
