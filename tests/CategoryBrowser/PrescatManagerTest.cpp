@@ -621,3 +621,48 @@ TEST_F(PrescatManager, RenamesOnlyTheFilesOwnName)
 }
 
 } // namespace
+
+namespace {
+
+// Favourites view and the time-order switch: 400 refreshes without the selection echo and marks
+// the page 506; 402 the first time keeps the time order on (511), the second time lets it go
+// (512).
+TEST_F(PrescatManager, FavouritesViewTimeOrderSwitch)
+{
+    folder("3_FAVOURITES");
+    preset("Presets/Pad #pa #fav.tavpreset");
+    preset("Presets/Plain.tavpreset");
+    start();
+    interfaceStarted();
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.8);
+    EXPECT_EQ(lastList(), page({"Presets/Pad #pa #fav"}, {{105, "         SET "}, {108, "         FAVOURITE "}}));
+
+    clear();
+    post(kTimeOrderOn);
+    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 131, 130, 508}));
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(0)}));
+    programChange(0);
+    clear();
+    runSeconds(0.5);
+    EXPECT_EQ(postedIds(), (std::vector<int>{506, 505, 503, 129}));
+
+    clear();
+    post(kTimeOrderOff);
+    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 511, 131, 130, 508}));
+    programChange(0);
+    clear();
+    runSeconds(0.5);
+    EXPECT_EQ(postedIds(), (std::vector<int>{506, 505, 503, 129}));
+
+    clear();
+    post(kTimeOrderOff);
+    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 512, 131, 130, 508}));
+    programChange(0);
+    clear();
+    runSeconds(0.5);
+    EXPECT_EQ(postedIds(), (std::vector<int>{505, 503, 129}));
+}
+
+} // namespace
