@@ -17,8 +17,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -28,7 +26,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace prescat;
 
 constexpr std::string_view kEmpty = presetbank::kEmptyName;
