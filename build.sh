@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian packages the build needs beyond g++, cmake, GoogleTest and Google Benchmark.
-packages=(nlohmann-json3-dev libsndfile1-dev pkg-config)
+packages=(nlohmann-json3-dev libsndfile1-dev pkg-config libre2-dev trash-cli)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

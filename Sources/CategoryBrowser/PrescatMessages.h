@@ -23,7 +23,8 @@
 //   commands (SEARCH, SET, ALL/EDIT, FAVOURITE/SAVE, the category rows 110-127); the result page
 //   follows after the rebuild delay.
 //
-// Folder choice. The interface posts kFolderBase + f. An ordinary folder is listed at once
+// Folder choice. The interface posts kFolderBase + f, f a slot of the folder list that holds a
+//   folder (a slot without one is ignored). An ordinary folder is listed at once
 //   (kSelectBase + n or kDropSelection, then kList). A special folder ("3_SEARCH",
 //   "3_FAVOURITES", "3_SEARCHSAVED", "2_SAVED", "3_RELOADS", names holding "_EE_") opens a result
 //   view: kViewSwitched, kDropSelection, [C0 current 00] on MIDI, and the first result page after

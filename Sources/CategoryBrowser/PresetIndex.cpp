@@ -1,0 +1,163 @@
+#include "CategoryBrowser/PresetIndex.h"
+
+#include <re2/re2.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace prescat {
+
+struct PresetIndex::Tables {
+    char files[kMaxIndexEntries][kEntryBytes];
+    uint8_t fileRelativeAt[kMaxIndexEntries];
+    uint16_t order[kMaxIndexEntries];  // file array positions in sorted order
+    char results[kMaxIndexEntries][kEntryBytes];
+    uint8_t resultRelativeAt[kMaxIndexEntries];
+    struct Timed {
+        int64_t second;
+        uint32_t entry;  // lister entry, in path order
+    } timed[kMaxIndexEntries];
+};
+
+bool passesFilter(std::string_view text, const FilterRules& rules)
+{
+    bool pass = rules.category == 0 || hasCategoryTag(text, rules.category);
+    if (rules.favouriteOnly)
+        pass = pass && contains(text, kFavouriteTag);
+    if (rules.editMode)
+        pass = !hasAnyCategoryTag(text);
+    pass = pass && !contains(text, "--");
+    if (pass && rules.search)
+        pass = RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *rules.search);
+    return pass;
+}
+
+PresetIndex::PresetIndex() : tables_(std::make_unique<Tables>()) {}
+PresetIndex::~PresetIndex() = default;
+
+void PresetIndex::rescan(const char* root, bool onlySaved)
+{
+    Tables& t = *tables_;
+    int count = 0;
+    lister_.walk(root, [&](std::string_view relative, DirectoryLister::Kind) {
+        IndexEntry entry;
+        if (makeIndexEntry(relative, false, entry) && !entry.emptySlot && !entry.dashes && (!onlySaved || entry.inSaved)) {
+            std::memcpy(t.files[count], entry.text, sizeof entry.text);
+            t.fileRelativeAt[count] = entry.relativeAt;
+            ++count;
+        }
+        return count < kMaxIndexEntries;
+    });
+    fileCount_ = count;
+    for (int i = 0; i < count; ++i)
+        t.order[i] = static_cast<uint16_t>(i);
+    std::sort(t.order, t.order + count, [&t](uint16_t a, uint16_t b) { return std::strcmp(t.files[a], t.files[b]) < 0; });
+}
+
+void PresetIndex::addResult(const char* text, uint8_t relativeAt)
+{
+    Tables& t = *tables_;
+    const std::size_t length = strnlen(text, kEntryBytes - 1);
+    std::memcpy(t.results[resultCount_], text, length);
+    t.results[resultCount_][length] = 0;
+    t.resultRelativeAt[resultCount_] = relativeAt;
+    ++resultCount_;
+}
+
+void PresetIndex::filter(const FilterRules& rules)
+{
+    resultCount_ = 0;
+    const Tables& t = *tables_;
+    for (int i = 0; i < fileCount_ && resultCount_ < kMaxIndexEntries; ++i) {
+        const char* text = t.files[t.order[i]];
+        if (text[0] && passesFilter(text, rules))
+            addResult(text, t.fileRelativeAt[t.order[i]]);
+    }
+}
+
+void PresetIndex::collectFolder(const char* folder, std::string_view relativeFolder, bool byTime, const FilterRules& rules)
+{
+    resultCount_ = 0;
+    eachPresetFile(folder, byTime, [&](std::string_view name, int) {
+        char relative[2048];
+        std::size_t length = 0;
+        if (!relativeFolder.empty()) {
+            if (relativeFolder.size() + 1 + name.size() > sizeof relative)
+                return true;
+            std::memcpy(relative, relativeFolder.data(), relativeFolder.size());
+            relative[relativeFolder.size()] = '/';
+            length = relativeFolder.size() + 1;
+        }
+        if (length + name.size() > sizeof relative)
+            return true;
+        std::memcpy(relative + length, name.data(), name.size());
+        length += name.size();
+        IndexEntry entry;
+        if (makeIndexEntry(std::string_view(relative, length), false, entry) && !entry.emptySlot &&
+            passesFilter(entry.name, rules))
+            addResult(entry.text, entry.relativeAt);
+        return resultCount_ < kMaxIndexEntries;
+    });
+}
+
+void PresetIndex::reverseResults()
+{
+    Tables& t = *tables_;
+    for (int a = 0, b = resultCount_ - 1; a < b; ++a, --b) {
+        std::swap(t.results[a], t.results[b]);
+        std::swap(t.resultRelativeAt[a], t.resultRelativeAt[b]);
+    }
+}
+
+PresetIndex::Arrows PresetIndex::writePage(int page, presetbank::NameTable& names) const
+{
+    Arrows arrows;
+    for (int row = 0; row < 104; ++row)
+        names.setName(row, presetbank::kEmptyName);
+    const int p = std::clamp(page, 0, kLastPage);
+    const int n = resultCount_;
+    if (102 * p + 103 < n) {
+        names.setName(103, ">>");
+        arrows.next = true;
+    }
+    if (p > 0) {
+        names.setName(0, "<<");
+        arrows.previous = true;
+    }
+    const Tables& t = *tables_;
+    const int first = p == 0 ? 0 : 102 * p + 1;
+    const int end = std::min(p == 0 ? 103 : 102 * p + 103, n);
+    for (int r = first, row = p == 0 ? 0 : 1; r < end; ++r, ++row)
+        names.setName(row, t.results[r] + t.resultRelativeAt[r]);
+    return arrows;
+}
+
+bool PresetIndex::usable(uint32_t i, std::size_t nameBytes) const
+{
+    const auto& e = lister_.entry(i);
+    return e.kind != DirectoryLister::Kind::Folder && e.nameLength < nameBytes && isPresetFileName(lister_.name(e));
+}
+
+int PresetIndex::sortByTime(int folderFd, const DirectoryLister::Range& range, char* name, std::size_t nameBytes)
+{
+    Tables::Timed* timed = tables_->timed;
+    int count = 0;
+    for (uint32_t i = range.first; i < range.last && count < kMaxIndexEntries; ++i) {
+        if (!usable(i, nameBytes))
+            continue;
+        const std::string_view n = lister_.name(lister_.entry(i));
+        std::memcpy(name, n.data(), n.size());
+        name[n.size()] = 0;
+        int64_t second = 0;
+        if (modifiedSecond(folderFd, name, second))
+            timed[count++] = Tables::Timed{second, i};
+    }
+    std::sort(timed, timed + count, [](const Tables::Timed& a, const Tables::Timed& b) {
+        return a.second != b.second ? a.second < b.second : a.entry < b.entry;
+    });
+    return count;
+}
+
+uint32_t PresetIndex::timedEntry(int i) const { return tables_->timed[i].entry; }
+
+} // namespace prescat

@@ -1,0 +1,119 @@
+// The category manager's index and result pages: every preset file of the library as an index
+// entry (display "," number "," relative), sorted; the entries that pass the view's filters as
+// results; and one page of results with its arrows, written into the list the interface shows.
+// All tables are fixed (16,384 entries of 100 bytes each for the index and the results) and
+// allocated once, so rebuilding, filtering and paging allocate nothing.
+//
+// Paging: page 0 shows results 0-102 in rows 0-102; page p >= 1 shows "<<" in row 0 and results
+// 102p+1 .. 102p+102 in rows 1-102; row 103 shows ">>" exactly while results remain after the
+// page, so every result is on a reachable page.
+#pragma once
+
+#include "CategoryBrowser/PresetLibrary.h"
+#include "PresetStore/PresetBank.h"
+
+#include <memory>
+#include <string_view>
+
+namespace re2 {
+class RE2;
+}
+
+namespace prescat {
+
+inline constexpr int kMaxIndexEntries = 16384;
+// The page that shows the last result of a full result array.
+inline constexpr int kLastPage = (kMaxIndexEntries - 103 + 101) / 102;
+
+// The filters of a result view. search, when set, is matched case-insensitively anywhere in the
+// text (linear time); it is owned by the caller.
+struct FilterRules {
+    int category = 0;        // 0: any; 1-17: that tag
+    bool favouriteOnly = false;
+    bool editMode = false;   // only presets without any category tag
+    const re2::RE2* search = nullptr;
+};
+bool passesFilter(std::string_view text, const FilterRules& rules);
+
+// The last page of n results (oldest-first views open there).
+inline int lastPageOf(int results) { return results <= 103 ? 0 : (results - 104) / 102 + 1; }
+
+class PresetIndex {
+public:
+    PresetIndex();
+    ~PresetIndex();
+    PresetIndex(const PresetIndex&) = delete;
+    PresetIndex& operator=(const PresetIndex&) = delete;
+
+    // The whole tree below root (links to folders not followed) in path order, at most 16,384
+    // entries, then sorted by whole entry as unsigned bytes. Left out: empty bank slots, names
+    // with "--", and with onlySaved paths without "2_SAVED".
+    void rescan(const char* root, bool onlySaved);
+    // The index entries that pass rules, in index order, become the results.
+    void filter(const FilterRules& rules);
+    // The preset files of one folder (relativeFolder below the root) straight into the results, in
+    // path order or oldest first; the file name (number prefix removed) must pass rules.
+    void collectFolder(const char* folder, std::string_view relativeFolder, bool byTime, const FilterRules& rules);
+    // The results newest first after an oldest-first collection.
+    void reverseResults();
+
+    int fileCount() const { return fileCount_; }
+    int resultCount() const { return resultCount_; }
+
+    struct Arrows {
+        bool previous = false;
+        bool next = false;
+    };
+    // Rows 0-103 of names := page p of the results ("empty" where none); rows 104-127 untouched.
+    Arrows writePage(int page, presetbank::NameTable& names) const;
+
+    // The preset files of one folder (no folders), handed to take(name, folderFd) in path order,
+    // or oldest first by last-write second with ties in path order; take returns false to stop.
+    template <class Take>
+    void eachPresetFile(const char* folder, bool byTime, Take&& take);
+
+    DirectoryLister& lister() { return lister_; }
+
+private:
+    struct Tables;
+    void addResult(const char* text, uint8_t relativeAt);
+    // Last-write seconds of the usable entries of range, sorted oldest first; their count.
+    int sortByTime(int folderFd, const DirectoryLister::Range& range, char* name, std::size_t nameBytes);
+    uint32_t timedEntry(int i) const;
+    bool usable(uint32_t entry, std::size_t nameBytes) const;
+
+    std::unique_ptr<Tables> tables_;
+    DirectoryLister lister_;
+    int fileCount_ = 0;
+    int resultCount_ = 0;
+};
+
+template <class Take>
+void PresetIndex::eachPresetFile(const char* folder, bool byTime, Take&& take)
+{
+    const int fd = openFolder(folder);
+    if (fd < 0)
+        return;
+    const DirectoryLister::Range range = lister_.list(fd);
+    char name[1024];
+    const auto nameOf = [&](uint32_t i) {
+        const std::string_view n = lister_.name(lister_.entry(i));
+        std::copy(n.begin(), n.end(), name);
+        name[n.size()] = 0;
+        return std::string_view(name, n.size());
+    };
+    if (!byTime) {
+        for (uint32_t i = range.first; i < range.last; ++i)
+            if (usable(i, sizeof name) && !take(nameOf(i), fd))
+                break;
+    } else {
+        const int count = sortByTime(fd, range, name, sizeof name);
+        for (int t = 0; t < count; ++t)
+            if (!take(nameOf(timedEntry(t)), fd))
+                break;
+    }
+    lister_.release(range);
+    closeFolder(fd);
+}
+
+} // namespace prescat

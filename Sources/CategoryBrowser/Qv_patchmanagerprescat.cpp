@@ -1,0 +1,1011 @@
+// The category manager's processing half: browses the preset library (a tree of preset files with
+// categories, favourites and saved lists) folder by folder or in paged result views, answers its
+// interface half, and loads a preset into the shared preset block when its own program change
+// comes back to its MIDI input. A selection never loads directly: it is answered by [C0 n 00].
+#include "CategoryBrowser/CategoryStore.h"
+#include "CategoryBrowser/PresetIndex.h"
+#include "CategoryBrowser/PresetLibrary.h"
+#include "CategoryBrowser/PrescatMessages.h"
+#include "PresetStore/ControllerDump.h"
+#include "PresetStore/PresetBank.h"
+#include "PresetStore/PresetBlock.h"
+#include "PresetStore/SampleCount.h"
+
+#include <re2/re2.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace prescat;
+
+constexpr std::string_view kEmpty = presetbank::kEmptyName;
+constexpr int kFolderBytes = 50;                      // folder names of at most 49 bytes
+constexpr std::size_t kShortestPath = 10;             // a path this short names no file
+constexpr std::size_t kSearchBytes = 49;
+constexpr std::size_t kListTextBytes = 128 * 100 + 1;
+constexpr int kMutedSlots[] = {16, 17, 19, 93, 95};
+constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
+constexpr std::string_view kNineSpaces = "         ";
+
+// A message payload as text: up to its first NUL, never past size.
+std::string_view payloadText(int32_t size, const void* data)
+{
+    if (!data || size <= 0)
+        return {};
+    const char* text = static_cast<const char*>(data);
+    const void* nul = std::memchr(text, 0, static_cast<std::size_t>(size));
+    return std::string_view(text, nul ? static_cast<const char*>(nul) - text : static_cast<std::size_t>(size));
+}
+
+std::string_view lastComponent(std::string_view path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A countdown in samples; fires on the sub-process call in which it reaches 0 or below.
+struct Timer {
+    int32_t count = 0;
+    void arm(float seconds, float sampleRate) { count = samplesIn(seconds, sampleRate); }
+    bool runDown(int frames)
+    {
+        if (count <= 0)
+            return false;
+        count -= frames;
+        return count <= 0;
+    }
+};
+
+} // namespace
+
+class Qv_patchmanagerprescat : public MpBase {
+public:
+    enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kAudioOut };
+
+    MidiInPin midiIn_;
+    MidiOutPin midiOut_;
+    StringInPin id_;
+    BoolInPin autoPath_;
+    StringInPin pathPc_;  // read nowhere: the product runs on one system
+    StringInPin pathMac_;
+    AudioOutPin audioOut_;  // never written; streaming so that the timers always run
+
+    // Shared preset block, and the bank of the last bank import (only a buffer on its way to a
+    // bank folder).
+    PresetBlock block_;
+    presetbank::BankMemory bank_;
+    presetbank::NameTable bankNames_{presetbank::kWideNameSlotBytes};
+    bool bankImported_ = false;
+    // The list the interface shows: file stems in a folder view, result paths and command labels
+    // in a result view.
+    presetbank::NameTable names_{presetbank::kWideNameSlotBytes};
+    presetbank::NameTable scratchNames_{presetbank::kWideNameSlotBytes};  // a load never renames
+    char folders_[kFolders][kFolderBytes] = {};
+    int folderCount_ = 0;  // slots of folders_ holding a folder
+    PresetIndex index_;
+    char listText_[kListTextBytes] = {};
+
+    std::string root_ = libraryRootPath();  // fixed at construction
+    presetbank::PathBuffer folderPath_;  // the folder listed; root + "/" in whole-library views
+    presetbank::PathBuffer filePath_;
+    presetbank::PathBuffer guiPath_;
+    bool guiPathValid_ = false;
+    std::string productId_;
+    char searchText_[kSearchBytes + 1] = {};
+    std::unique_ptr<RE2> search_;
+
+    int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
+    int selectedFolder_ = 0;  // 0-127
+    int loadedFolder_ = 0;
+    bool firstStart_ = true;
+    int page_ = 0;            // 0 to kLastPage
+    int category_ = 0;        // 0-17
+    bool timeOrder_ = false;
+    bool ignoreNextProgramChange_ = false;
+    bool searchView_ = false;
+    bool resultView_ = false;
+    bool prevArrowActive_ = false;
+    bool nextArrowActive_ = false;
+    bool editMode_ = false;
+    bool favouriteFilter_ = false;
+    bool viewSwitchPending_ = false;
+    bool muteOnNextProgramChange_ = false;
+    bool searchActive_ = false;
+    bool savedListView_ = false;
+    bool searchSavedView_ = false;
+    bool savedView_ = false;
+    bool folderJustChosen_ = false;
+    bool loadedInSearchView_ = false;
+    bool rescan_ = true;
+    bool orderToggled_ = false;
+    bool suppressSelectionEcho_ = false;
+    bool savedOrderHeld_ = false;
+    bool favouritesOrderHeld_ = false;
+    float effectBackup_[PresetBlock::kSlots] = {};
+    bool effectBackupTaken_ = false;
+    float sampleRate_ = 0.0f;  // Hz
+
+    Timer saveTimer_;     // 0.3 s: refresh after a save
+    Timer rebuildTimer_;  // 0.5 s (0.8 s into "3_SEARCH" / "3_FAVOURITES"): CollectListSearch
+    Timer muteTimer_;     // 0.2 s: mute again, then the restore timer
+    Timer restoreTimer_;  // 0.4 s: effects back from the backup
+    Timer pageTimer_;     // 0.5 s: SendListSearch in the favourites view
+
+    Qv_patchmanagerprescat()
+    {
+        initializePin(kMidiIn, midiIn_);
+        initializePin(kMidiOut, midiOut_);
+        initializePin(kId, id_);
+        initializePin(kAutoPath, autoPath_);
+        initializePin(kPathPc, pathPc_);
+        initializePin(kPathMac, pathMac_);
+        initializePin(kAudioOut, audioOut_);
+        restoreLibraryFromBackup();
+        join(folderPath_, {root_, "/Presets"});
+    }
+
+    int32_t open() noexcept override
+    {
+        MpBase::open();
+        setSubProcess(&Qv_patchmanagerprescat::subProcess);
+        sampleRate_ = getSampleRate();
+        block_.open(host);
+        bank_.clear();
+        return mpapi::MP_RESULT_OK;
+    }
+
+    void onGraphStart() override
+    {
+        try {
+            const presetbank::StartupPath start =
+                presetbank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
+            productId_ = start.idText.value_or("");
+            filePath_.assign(start.workingPath.value_or(""));
+        } catch (...) {
+            filePath_.clear();  // no memory for the path texts: no startup path
+        }
+        MpPluginBase::onGraphStart();
+    }
+
+    void onSetPins() override { audioOut_.setStreaming(true); }
+
+    using MpBase::onMidiMessage;
+    void onMidiMessage(int, unsigned char* bytes, int size) override
+    {
+        try {
+            programChangeIn(bytes, size);
+        } catch (...) {
+            // A file operation that ran out of memory changes nothing further.
+        }
+    }
+
+    void subProcess(int, int frames)
+    {
+        try {
+            if (saveTimer_.runDown(frames))
+                refreshAfterSave();
+            if (rebuildTimer_.runDown(frames))
+                CollectListSearch();
+            if (muteTimer_.runDown(frames)) {
+                MuteEffects();
+                restoreTimer_.arm(0.4f, sampleRate_);
+            }
+            if (restoreTimer_.runDown(frames))
+                RestoreEffects();
+            if (pageTimer_.runDown(frames))
+                SendListSearch();
+        } catch (...) {
+            // As above: the lists stay as they were.
+        }
+    }
+
+    int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
+    {
+        try {
+            dispatch(id, size, data);
+        } catch (...) {
+            // Filesystem and memory errors end the request, never the host.
+        }
+        return mpapi::MP_RESULT_OK;
+    }
+
+private:
+    // ---- Program changes ------------------------------------------------------------------------
+
+    void programChangeIn(const unsigned char* bytes, int size)
+    {
+        if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0)
+            return;
+        const int p = bytes[1];
+        if (muteOnNextProgramChange_) {
+            muteTimer_.arm(0.2f, sampleRate_);
+            postToGui(kDropSelection);
+        } else if (searchView_ && p >= kFirstCommandRow) {
+            postToGui(kDropSelection);
+        }
+        // Only data bytes name list positions: 0x80 and above (the saved-view refresh sends 0x82)
+        // load nothing but still end the one-shot flags.
+        if (!ignoreNextProgramChange_ && p < kEntries) {
+            if (!resultView_) {
+                currentEntry_ = p;
+                ChangePreset();
+                postToGui(p);
+                sendProgramChange(p);
+            } else if (!viewSwitchPending_) {
+                currentEntry_ = p;
+                const bool arrow = (p == kNextArrowRow && nextArrowActive_) || (p == kPrevArrowRow && prevArrowActive_);
+                if (arrow) {
+                    // The message handler has turned the page.
+                } else if (p <= kNextArrowRow) {
+                    ChangePreset();
+                    postToGui(p);
+                    sendProgramChange(p);
+                } else {
+                    searchActive_ = false;
+                    if (p == 108 && editMode_)
+                        SetCategory();
+                }
+            }
+        }
+        ignoreNextProgramChange_ = muteOnNextProgramChange_ = viewSwitchPending_ = false;
+    }
+
+    // ---- Messages ---------------------------------------------------------------------------------
+
+    void dispatch(int32_t id, int32_t size, const void* data)
+    {
+        if (id >= kSelectRowBase && id < kSelectRowBase + kEntries) {
+            selectOrCommand(id - kSelectRowBase);
+            return;
+        }
+        if (id >= kFolderBase && id < kFolderBase + kFolders) {
+            // Only slots that hold a folder can be chosen.
+            if (id - kFolderBase < folderCount_)
+                switchFolder(id - kFolderBase);
+            return;
+        }
+        switch (id) {
+        case kLoadPresetFile:
+            if (LoadPath()) {
+                filePath_.assign(guiPath_.view());
+                LoadPreset();
+                FixPreset();
+            }
+            break;
+        case kSavePreset:
+            if (LoadPath()) {
+                ignoreNextProgramChange_ = true;
+                sendProgramChange(currentEntry_);
+                filePath_.assign(guiPath_.view());
+                LoadName();
+                SavePreset();
+            }
+            break;
+        case kFixPreset:
+            FixPreset();
+            break;
+        case kLoadBank:
+            if (LoadPath()) {
+                filePath_.assign(guiPath_.view());
+                LoadBank();
+            }
+            break;
+        case kSaveBankFolder:
+            if (LoadPath() && bankImported_) {
+                filePath_.assign(guiPath_.view());
+                SaveBank();
+            }
+            break;
+        case kInterfaceStarted:
+            interfaceStarted();
+            break;
+        case kFirstStore:
+            if (firstStart_)
+                FixPreset();
+            firstStart_ = false;
+            break;
+        case kPath: {
+            // A path too long for the field is refused, not cut into another file's name.
+            const std::string_view path = payloadText(size, data);
+            if (!guiPath_.assign(path))
+                guiPath_.clear();
+            break;
+        }
+        case kTimeOrderOn:
+            timeOrderOn();
+            break;
+        case kDeletePreset:
+            DeletePreset();
+            break;
+        case kTimeOrderOff:
+            timeOrderOff();
+            break;
+        case kToggleFavourite:
+            toggleFavourite();
+            break;
+        case kSearchText:
+            setSearchText(payloadText(size, data));
+            break;
+        default:
+            break;
+        }
+    }
+
+    void selectOrCommand(int n)
+    {
+        if (searchView_ && currentEntry_ >= kFirstCommandRow)
+            postToGui(kDropSelection);
+        const bool nextArrow = n == kNextArrowRow && nextArrowActive_;
+        const bool prevArrow = n == kPrevArrowRow && prevArrowActive_;
+        if (!nextArrow && !prevArrow)
+            sendProgramChange(n);
+        if (!ignoreNextProgramChange_ && resultView_ && !viewSwitchPending_) {
+            currentEntry_ = n;
+            if (nextArrow) {
+                if (page_ < kLastPage)
+                    ++page_;
+                SendListSearch();
+            } else if (prevArrow) {
+                if (page_ > 0)
+                    --page_;
+                SendListSearch();
+            } else if (n >= kFirstCommandRow) {
+                searchActive_ = false;
+            }
+            if (currentEntry_ >= kFirstCommandRow) {
+                postToGui(kDropSelection);
+                command(currentEntry_);
+            }
+        }
+        if (viewSwitchPending_)
+            rebuildTimer_.arm(0.5f, sampleRate_);
+    }
+
+    void command(int row)
+    {
+        switch (row) {
+        case 104:  // SEARCH
+        case 105:  // SET
+            editMode_ = row == 105;
+            page_ = 0;
+            category_ = 0;
+            rebuildTimer_.arm(0.5f, sampleRate_);
+            break;
+        case 107:  // ALL
+        case 108:  // FAVOURITE; in EDIT mode the tagging runs when [C0 108 00] returns
+            if (!editMode_) {
+                favouriteFilter_ = row == 108;
+                page_ = 0;
+                rebuildTimer_.arm(0.5f, sampleRate_);
+            }
+            break;
+        default:
+            if (row >= kCategoryRow && row < kCategoryRow + kCategories) {
+                category_ = row - kCategoryRow;
+                page_ = 0;
+                if (!editMode_)
+                    rebuildTimer_.arm(0.5f, sampleRate_);
+            }
+            break;
+        }
+    }
+
+    void interfaceStarted()
+    {
+        favouritesOrderHeld_ = false;
+        if (timeOrder_)
+            postToGui(kFixPresetOn);
+        if (firstStart_) {
+            UpdateBanks();
+            setFolderPath(selectedFolder_);
+            SaveList();
+            firstStart_ = false;
+            return;
+        }
+        if (!(searchView_ && loadedInSearchView_))
+            selectedFolder_ = loadedFolder_;
+        setFolderPath(selectedFolder_);
+        SendBanks();
+        if (!searchView_) {
+            SaveList();
+        } else if (loadedInSearchView_) {
+            SendListSearch();
+            postToGui(kCategoryRowBase + category_);
+            postToGui(kSelectBase + currentEntry_);
+        } else {
+            searchView_ = false;
+            SaveList();
+        }
+    }
+
+    void switchFolder(int f)
+    {
+        selectedFolder_ = f;
+        folderJustChosen_ = true;
+        searchActive_ = false;
+        setFolderPath(f);
+        resultView_ = false;
+        favouritesOrderHeld_ = false;
+        savedListView_ = searchSavedView_ = savedView_ = false;
+
+        const std::string_view name = folders_[f];
+        float rebuild = 0.5f;
+        bool special = true;
+        bool favourites = false;
+        if (name == "3_SEARCH") {
+            join(folderPath_, {root_, "/"});
+            rebuild = 0.8f;
+        } else if (name == "3_FAVOURITES") {
+            favourites = true;
+            join(folderPath_, {root_, "/"});
+            rebuild = 0.8f;
+        } else if (contains(name, "_EE_")) {
+            savedListView_ = true;
+        } else if (name == "3_SEARCHSAVED") {
+            searchSavedView_ = true;
+        } else if (name == "2_SAVED") {
+            savedListView_ = savedView_ = true;
+        } else if (name == "3_RELOADS") {
+            savedListView_ = true;
+        } else {
+            special = false;
+        }
+
+        if (special) {
+            resultView_ = true;
+            page_ = 0;
+            editMode_ = false;
+            favouriteFilter_ = favourites;
+            category_ = 0;
+            searchView_ = true;
+            viewSwitchPending_ = true;
+            muteOnNextProgramChange_ = true;
+            MuteEffects();
+            postToGui(kViewSwitched);
+            postToGui(kDropSelection);
+            sendProgramChange(currentEntry_);
+            rebuildTimer_.arm(rebuild, sampleRate_);
+        } else {
+            prevArrowActive_ = nextArrowActive_ = searchView_ = editMode_ = favouriteFilter_ = false;
+            category_ = 0;
+            SaveList();
+        }
+    }
+
+    void timeOrderOn()
+    {
+        timeOrder_ = true;
+        savedOrderHeld_ = favouritesOrderHeld_ = false;
+        UpdateBanks();
+        orderToggled_ = false;
+        if (!searchView_) {
+            orderToggled_ = true;
+            SaveList();
+        } else if (savedView_) {
+            page_ = 0;
+            postToGui(kClearKeepName);
+            savedViewRefresh();
+        } else if (favouriteFilter_) {
+            suppressSelectionEcho_ = true;
+            favouritesRefresh();
+        }
+    }
+
+    void timeOrderOff()
+    {
+        timeOrder_ = false;
+        if (savedView_ && !savedOrderHeld_) {
+            savedOrderHeld_ = true;
+            timeOrder_ = true;
+            postToGui(kFixPresetOn);
+        }
+        UpdateBanks();
+        orderToggled_ = false;
+        if (!searchView_) {
+            orderToggled_ = true;
+            SaveList();
+        } else if (savedView_) {
+            page_ = 0;
+            savedViewRefresh();
+        } else if (favouriteFilter_) {
+            suppressSelectionEcho_ = true;
+            if (favouritesOrderHeld_) {
+                postToGui(kClearKeepName);
+            } else {
+                timeOrder_ = true;
+                favouritesOrderHeld_ = true;
+                postToGui(kFixPresetOnKeepName);
+            }
+            favouritesRefresh();
+        }
+    }
+
+    void savedViewRefresh()
+    {
+        muteOnNextProgramChange_ = true;
+        MuteEffects();
+        postToGui(kSelectBase + 1);
+        postToGui(kSelectBase + currentEntry_);
+        postToGui(kDropSelection);
+        sendProgramChange(130);  // 0x82: comes back as no list position
+        rebuildTimer_.arm(0.5f, sampleRate_);
+    }
+
+    void favouritesRefresh()
+    {
+        muteOnNextProgramChange_ = true;
+        MuteEffects();
+        postToGui(kSelectBase + 1);
+        postToGui(kSelectBase + currentEntry_);
+        postToGui(kDropSelection);
+        sendProgramChange(currentEntry_);
+        pageTimer_.arm(0.5f, sampleRate_);
+    }
+
+    void toggleFavourite()
+    {
+        MuteEffects();
+        muteTimer_.arm(0.2f, sampleRate_);
+        postToGui(kSelectBase + 1);
+        postToGui(kSelectBase + currentEntry_);
+        postToGui(kDropSelection);
+        muteOnNextProgramChange_ = true;
+        sendProgramChange(currentEntry_);
+        if (isPresetFileInLibrary(filePath_.view(), root_))
+            renamePresetFile(filePath_.view(), root_, favouriteToggledName(lastComponent(filePath_.view())));
+        rescan_ = true;
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        if (searchView_)
+            rebuildTimer_.arm(0.5f, sampleRate_);
+        else
+            SaveList();
+    }
+
+    void setSearchText(std::string_view text)
+    {
+        text = presetbank::cutAtCharBoundary(text, kSearchBytes);
+        if (!text.empty())
+            std::memcpy(searchText_, text.data(), text.size());
+        searchText_[text.size()] = 0;
+        search_ = compileSearch(text);
+        searchActive_ = true;
+        page_ = 0;
+        rebuildTimer_.arm(0.5f, sampleRate_);
+    }
+
+    // The user's search text as a case-insensitive pattern of linear matching time. A pattern the
+    // matcher cannot take (invalid, or a feature such as a back-reference) is searched as literal
+    // text instead.
+    static std::unique_ptr<RE2> compileSearch(std::string_view text)
+    {
+        RE2::Options options;
+        options.set_case_sensitive(false);
+        options.set_log_errors(false);
+        options.set_never_capture(true);
+        options.set_max_mem(1 << 20);
+        auto pattern = std::make_unique<RE2>(re2::StringPiece(text.data(), text.size()), options);
+        if (pattern->ok())
+            return pattern;
+        pattern = std::make_unique<RE2>(RE2::QuoteMeta(re2::StringPiece(text.data(), text.size())), options);
+        if (pattern->ok())
+            return pattern;
+        options.set_encoding(RE2::Options::EncodingLatin1);  // bytes that are not UTF-8
+        return std::make_unique<RE2>(RE2::QuoteMeta(re2::StringPiece(text.data(), text.size())), options);
+    }
+
+    // ---- Timers -----------------------------------------------------------------------------------
+
+    void refreshAfterSave()
+    {
+        searchActive_ = false;
+        UpdateBanks();
+        setFolderPath(selectedFolder_);
+        if (!searchView_)
+            SaveList();
+        else if (searchSavedView_ || savedView_)
+            CollectListSearch();
+    }
+
+    // ---- Effects ----------------------------------------------------------------------------------
+
+    void MuteEffects()
+    {
+        // Restoring an empty backup would silence the effects for good: take one first.
+        if (!effectBackupTaken_)
+            BackupEffects();
+        for (int slot : kMutedSlots)
+            block_.set(slot, 0.0f);
+    }
+
+    void RestoreEffects()
+    {
+        for (int slot : kMutedSlots)
+            block_.set(slot, effectBackup_[slot]);
+    }
+
+    void BackupEffects()
+    {
+        for (int slot : kBackedUpSlots)
+            effectBackup_[slot] = block_.get(slot);
+        effectBackupTaken_ = true;
+    }
+
+    // ---- Preset store -----------------------------------------------------------------------------
+
+    bool validEntry() const { return currentEntry_ >= 0 && currentEntry_ < kEntries; }
+
+    void FixPreset()
+    {
+        if (validEntry())
+            bank_.storeFrom(currentEntry_, block_);
+    }
+
+    // The length check of the received path: 10 bytes or fewer name no file.
+    bool LoadPath()
+    {
+        if (guiPath_.size() <= kShortestPath) {
+            guiPath_.clear();
+            guiPathValid_ = false;
+            return false;
+        }
+        guiPathValid_ = true;
+        return true;
+    }
+
+    // The file of the current list entry: in the folder shown, or below the root in a result
+    // view. An entry that would lead outside the library names no file.
+    void setFilePathToEntry()
+    {
+        const std::string_view entry = validEntry() ? names_.view(currentEntry_) : std::string_view();
+        if (!isInsideLibraryEntry(entry, searchView_)) {
+            filePath_.clear();
+            return;
+        }
+        join(filePath_, {searchView_ ? std::string_view(root_) : folderPath_.view(), "/", entry, kExtension});
+    }
+
+    void ChangePreset()
+    {
+        setFilePathToEntry();
+        LoadPreset();
+        SendDump();
+    }
+
+    void LoadPreset()
+    {
+        loadedFolder_ = selectedFolder_;
+        loadedInSearchView_ = searchView_;
+        float values[PresetBlock::kSlots];
+        block_.read(values);
+        if (presetbank::LoadPreset(filePath_.view(), scratchNames_, 0, values)) {
+            migrateOldPreset(values);
+        } else if (validEntry() && names_.view(currentEntry_) == kEmpty) {
+            writeInitPatch(values);
+        } else {
+            return;
+        }
+        block_.write(values);
+        BackupEffects();
+    }
+
+    void SendDump() { controller_dump::sendDump(block_, midiOut_); }
+
+    void SavePreset()
+    {
+        BackupEffects();
+        std::string_view name = lastComponent(filePath_.view());
+        name = name.substr(0, name.rfind('.'));
+        if (name.size() >= static_cast<std::size_t>(presetbank::kNameKeepWhole))
+            name = presetbank::cutAtCharBoundary(name, presetbank::kNameFieldColumns);
+        presetbank::SavePreset(filePath_.view(), name, block_);
+        rescan_ = true;
+        saveTimer_.arm(0.3f, sampleRate_);
+    }
+
+    void LoadName()
+    {
+        if (validEntry())
+            presetbank::LoadName(filePath_.view(), names_, currentEntry_);
+    }
+
+    // The imported bank as a folder of "#NNN name.tavpreset" files.
+    void SaveBank()
+    {
+        writeBankFolder(filePath_.view(), bankNames_, bank_);
+        UpdateBanks();
+    }
+
+    void LoadBank()
+    {
+        presetbank::NameTable names = names_;
+        if (!presetbank::LoadBank(filePath_.view(), names, bank_, presetbank::FieldConversion::Decimal))
+            return;
+        bankNames_ = names;
+        names_ = names;
+        bankImported_ = true;
+        currentEntry_ = 0;
+        ChangePreset();
+        postToGui(kShowEntryBase);
+        sendProgramChange(0);
+    }
+
+    void SetCategory()
+    {
+        sendProgramChange(currentEntry_);
+        if (isPresetFileInLibrary(filePath_.view(), root_))
+            renamePresetFile(filePath_.view(), root_, retaggedName(lastComponent(filePath_.view()), category_));
+        rescan_ = true;
+        favouriteFilter_ = false;
+        category_ = 0;
+        if (searchView_)
+            rebuildTimer_.arm(0.5f, sampleRate_);
+        else
+            SaveList();
+    }
+
+    void DeletePreset()
+    {
+        if (!validEntry())
+            return;
+        if (hasNumberPrefix(names_.view(currentEntry_))) {
+            postToGui(kRemovalDenied);
+            return;
+        }
+        setFilePathToEntry();
+        rescan_ = true;
+        trashPresetFile(filePath_.view(), root_);
+        if (searchView_)
+            CollectListSearch();
+        else
+            SaveList();
+    }
+
+    // ---- Lists ------------------------------------------------------------------------------------
+
+    // out := the parts joined; emptied (no file operation) when the path would not fit.
+    static bool join(presetbank::PathBuffer& out, std::initializer_list<std::string_view> parts)
+    {
+        char text[presetbank::kPathBytes];
+        std::size_t length = 0;
+        for (std::string_view part : parts) {
+            if (length + part.size() >= sizeof text) {
+                out.clear();
+                return false;
+            }
+            if (!part.empty())
+                std::memcpy(text + length, part.data(), part.size());
+            length += part.size();
+        }
+        if (!out.assign(std::string_view(text, length)))
+            out.clear();
+        return !out.empty();
+    }
+
+    void setFolderPath(int f) { join(folderPath_, {root_, "/", folders_[f]}); }
+
+    void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr)
+    {
+        if (host)
+            host->postMessageToGui(id, size, data);
+    }
+
+    void sendProgramChange(int program)
+    {
+        const unsigned char bytes[3] = {0xC0, static_cast<unsigned char>(program), 0x00};
+        midiOut_.send(bytes, 3, 0);
+    }
+
+    // Joins count texts of text(i) with "," into listText_; its size with the NUL.
+    template <class Text>
+    int32_t joined(int count, Text&& text)
+    {
+        std::size_t length = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::string_view t = text(i);
+            if (i)
+                listText_[length++] = ',';
+            const std::size_t n = std::min(t.size(), sizeof listText_ - 1 - length);
+            if (n > 0)
+                std::memcpy(listText_ + length, t.data(), n);
+            length += n;
+        }
+        listText_[length] = 0;
+        return static_cast<int32_t>(length + 1);
+    }
+
+    void UpdateBanks()
+    {
+        int count = 0;
+        index_.lister().each(root_.c_str(), [&](std::string_view name, DirectoryLister::Kind kind, int fd) {
+            const bool folder = kind == DirectoryLister::Kind::Folder ||
+                                (kind == DirectoryLister::Kind::Link && kindFollowingLinks(fd, name.data()) == DirectoryLister::Kind::Folder);
+            // A name too long for its slot could not be opened again from the slot: left out.
+            if (folder && name.size() < kFolderBytes && count < kFolders) {
+                std::memcpy(folders_[count], name.data(), name.size());
+                folders_[count][name.size()] = 0;
+                ++count;
+            }
+            return count < kFolders;
+        });
+        folderCount_ = count;
+        for (int f = count; f < kFolders; ++f)
+            std::memcpy(folders_[f], kEmpty.data(), kEmpty.size() + 1);
+        SendBanks();
+    }
+
+    void SendBanks()
+    {
+        postToGui(kFolderNumberBase + selectedFolder_);
+        postToGui(kFolderList, joined(kFolders, [this](int f) { return std::string_view(folders_[f]); }), listText_);
+    }
+
+    int32_t joinedNames()
+    {
+        return joined(kEntries, [this](int i) { return names_.view(i); });
+    }
+
+    void SaveList()
+    {
+        bool numbered = false;
+        int count = 0;
+        const auto fill = [&](std::string_view name, int) {
+            const std::string_view stem = name.substr(0, name.size() - kExtension.size());
+            // A stem too long for its slot could not be loaded from it: left out.
+            if (stem.size() < static_cast<std::size_t>(kEntryBytes))
+                names_.setName(count++, stem);
+            return count < kEntries;
+        };
+        bool first = true;
+        index_.eachPresetFile(folderPath_.c_str(), false, [&](std::string_view name, int fd) {
+            if ((timeOrder_ || orderToggled_) && first)
+                numbered = hasNumberPrefix(folderPath_.view()) || hasNumberPrefix(name);
+            first = false;
+            return fill(name, fd);
+        });
+        if (timeOrder_ && !numbered) {
+            count = 0;
+            index_.eachPresetFile(folderPath_.c_str(), true, fill);
+        }
+        for (int i = count; i < kEntries; ++i)
+            names_.setName(i, kEmpty);
+        if (numbered) {
+            orderToggled_ = false;
+            postToGui(kSelectBase + currentEntryInList());
+        } else if (orderToggled_) {
+            postToGui(kDropSelection);
+        } else {
+            postToGui(kSelectBase + currentEntryInList());
+        }
+        orderToggled_ = false;
+        postToGui(kList, joinedNames(), listText_);
+    }
+
+    int currentEntryInList() const { return validEntry() ? currentEntry_ : 0; }
+
+    void CollectListSearch()
+    {
+        if (savedView_ || savedListView_) {
+            CollectListSave();
+        } else if (rescan_) {
+            rescan_ = false;
+            CollectList();
+        } else {
+            FilterList();
+        }
+    }
+
+    void CollectList()
+    {
+        MuteEffects();
+        join(folderPath_, {root_, "/"});
+        index_.rescan(root_.c_str(), searchSavedView_);
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        FilterList();
+    }
+
+    FilterRules filterRules() const
+    {
+        FilterRules rules;
+        rules.category = category_;
+        rules.favouriteOnly = favouriteFilter_;
+        rules.editMode = editMode_;
+        rules.search = searchActive_ ? search_.get() : nullptr;
+        return rules;
+    }
+
+    void FilterList()
+    {
+        MuteEffects();
+        index_.filter(filterRules());
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        SendListSearch();
+    }
+
+    void CollectListSave()
+    {
+        MuteEffects();
+        const bool byTime = timeOrder_ && savedView_;
+        const std::string_view folder =
+            folderPath_.size() > root_.size() + 1 ? folderPath_.view().substr(root_.size() + 1) : std::string_view();
+        index_.collectFolder(folderPath_.c_str(), folder, byTime, filterRules());
+        if (byTime) {
+            if (!savedOrderHeld_)
+                page_ = lastPageOf(index_.resultCount());
+            else
+                index_.reverseResults();
+        }
+        MuteEffects();
+        restoreTimer_.arm(0.4f, sampleRate_);
+        SendListSearch();
+    }
+
+    void SendListSearch()
+    {
+        if (favouriteFilter_ && timeOrder_)
+            postToGui(kFavouritesInTimeOrder);
+        const PresetIndex::Arrows arrows = index_.writePage(page_, names_);
+        prevArrowActive_ = arrows.previous;
+        nextArrowActive_ = arrows.next;
+        postToGui(arrows.next ? kNextArrowShown : kNextArrowHidden);
+        postToGui(arrows.previous ? kPrevArrowShown : kPrevArrowHidden);
+        writeCommandRows();
+        const int32_t size = joinedNames();
+        if (!suppressSelectionEcho_) {
+            postToGui(kClearFirstSelect);
+            postToGui(kSelectBase + currentEntryInList());
+        }
+        suppressSelectionEcho_ = false;
+        // The list comes last: the interface reads it with the selection and arrows in place.
+        postToGui(kList, size, listText_);
+    }
+
+    void writeCommandRows()
+    {
+        const auto label = [this](int row, std::string_view word) {
+            char text[kEntryBytes];
+            const std::size_t n = std::min(word.size(), sizeof text - 1 - kNineSpaces.size());
+            std::memcpy(text, kNineSpaces.data(), kNineSpaces.size());
+            std::memcpy(text + kNineSpaces.size(), word.data(), n);
+            names_.setName(row, std::string_view(text, kNineSpaces.size() + n));
+        };
+        label(104, "SEARCH");
+        label(105, folderJustChosen_ ? "SET " : "SET");
+        folderJustChosen_ = false;
+        label(106, "");
+        label(107, editMode_ ? "EDIT" : "ALL");
+        label(108, editMode_ ? "SAVE" : (favouriteFilter_ ? "FAVOURITE " : "FAVOURITE"));
+        label(109, "");
+        label(110, editMode_ ? "NO CATEGORY" : "ALL");
+        for (int k = 1; k < kCategories; ++k)
+            label(kCategoryRow + k, categoryLabel(k));
+    }
+
+    // ---- Construction -------------------------------------------------------------------------------
+
+    // A missing library is brought back from its backup; nothing is created. Errors leave the
+    // library as it is: the lists then come out empty.
+    void restoreLibraryFromBackup()
+    {
+        struct stat info {};
+        if (::lstat(root_.c_str(), &info) == 0 || errno != ENOENT)
+            return;
+        const std::string backup = libraryBackupPath();
+        if (::lstat(backup.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            ::rename(backup.c_str(), root_.c_str());
+    }
+};
+
+MP_REGISTER_MODULE(Qv_patchmanagerprescat, L"QV_PatchManagerPrescat")

@@ -1,0 +1,307 @@
+// Cost of the category manager's list work on generated libraries of 100, 10,000 and 100,000
+// preset files (1,000 files a folder at most, categories and favourites spread over them):
+// - a full rescan of the library into the index, with its filtering and first page;
+// - each filter mode over the index (category, favourite, search text, EDIT mode, all);
+// - a page turn on the stored results (with its heap allocations: none);
+// - a program change in a folder view: preset file read, migration, 114-message dump (with its
+//   heap allocations: none);
+// - `find` over the same tree in the same run, so a rescan reads as a ratio to a plain walk.
+// Counters give the size of the work (files, results) so results compare across machines.
+//
+// The module runs on a host of this file at 4 Hz with blocks of 4 samples, so each of its delays
+// (0.3 to 0.8 s) expires in the next block: one iteration is one request and its expiry.
+#include "AllocationCounter.h"
+#include "BenchHost.h"
+#include "MpFactory.h"
+#include "mpapi.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kBlock = 4;
+constexpr float kRate = 4.0f;
+const char* const kTags[] = {"", " #ar", " #ba", " #le", " #pa", " #st", " #sw"};
+
+struct Library {
+    fs::path shared;
+    fs::path root;
+    int files = 0;
+    int folders = 0;  // bank folders; "3_SEARCH" comes first, "Plain" last
+};
+
+// Made on first use and removed at exit (the path itself outlives every static destructor).
+const fs::path& benchFolder()
+{
+    static const fs::path* folder = [] {
+        std::string pattern = (fs::temp_directory_path() / "tavrin-bench-XXXXXX").string();
+        auto* made = new fs::path(::mkdtemp(pattern.data()));
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(benchFolder(), ignored);
+        });
+        return made;
+    }();
+    return *folder;
+}
+
+std::string presetText(float value)
+{
+    std::string text = ",                   Sound;\r\n";
+    char line[32];
+    for (int k = 0; k < 256; ++k) {
+        std::snprintf(line, sizeof line, ",%11.7f;\r\n", static_cast<double>(k == 0 ? 0.05f : value));
+        text += line;
+    }
+    return text;
+}
+
+// A library of n preset files, made once per size.
+const Library& library(int n)
+{
+    static std::map<int, Library> made;
+    auto it = made.find(n);
+    if (it != made.end())
+        return it->second;
+    Library lib;
+    lib.shared = benchFolder() / std::to_string(n);
+    lib.root = lib.shared / "Quorvane" / "TAVRIN TWO" / "Presetbase";
+    lib.files = n;
+    const int perFolder = std::min(n, 1000);
+    lib.folders = (n + perFolder - 1) / perFolder;
+    fs::create_directories(lib.root / "3_SEARCH");
+    for (int i = 0; i < n; ++i) {
+        char folder[32];
+        std::snprintf(folder, sizeof folder, "Bank %03d", i / perFolder);
+        if (i % perFolder == 0)
+            fs::create_directories(lib.root / folder);
+        char name[96];
+        std::snprintf(name, sizeof name, "Preset %06d%s%s.tavpreset", (i * 7919) % n, kTags[i % 7],
+                      i % 5 == 0 ? " #fav" : "");
+        std::ofstream(lib.root / folder / name) << "";
+    }
+    fs::create_directories(lib.root / "Plain");
+    for (int i = 0; i < 128; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Sound %03d.tavpreset", i);
+        std::ofstream(lib.root / "Plain" / name, std::ios::binary) << presetText(0.001f * static_cast<float>(i));
+    }
+    return made.emplace(n, lib).first->second;
+}
+
+// One category manager on a library, its interface half started.
+mpapi::MpEvent programChange(int n);
+
+struct Manager {
+    bench::BenchHost host{kBlock, kRate};
+    mpapi::IMpPlugin* plugin = nullptr;
+    std::vector<float> buffer = std::vector<float>(kBlock);
+
+    explicit Manager(const Library& lib)
+    {
+        ::setenv("TAVRIN_SHARED_FOLDER", lib.shared.c_str(), 1);
+        void* f = nullptr;
+        MP_GetFactory(&f);
+        void* object = nullptr;
+        static_cast<mpapi::IMpFactory*>(f)->createInstance(L"QV_PatchManagerPrescat", mpapi::MP_TYPE_AUDIO, &host,
+                                                          &object);
+        auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
+        void* p = nullptr;
+        unknown->queryInterface(mpapi::MP_IID_PLUGIN, &p);
+        unknown->release();
+        plugin = static_cast<mpapi::IMpPlugin*>(p);
+        plugin->open();
+        for (int32_t pin = 0; pin < 7; ++pin)
+            plugin->setBuffer(pin, buffer.data());
+        mpapi::MpEvent start{};
+        start.eventType = mpapi::MP_EVENT_GRAPH_START;
+        plugin->process(kBlock, &start);
+        message(134);
+    }
+    ~Manager() { plugin->release(); }
+
+    void message(int id, const char* text = nullptr)
+    {
+        plugin->receiveMessageFromGui(id, text ? static_cast<int32_t>(std::strlen(text) + 1) : 0,
+                                      const_cast<char*>(text));
+    }
+    void block(mpapi::MpEvent* events = nullptr) { plugin->process(kBlock, events); }
+    void blocks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            block();
+    }
+    // The "3_SEARCH" view built (its first rescan done), its program change returned.
+    void openSearchView()
+    {
+        message(200);
+        mpapi::MpEvent change = programChange(0);
+        block(&change);
+        blocks(3);
+    }
+};
+
+mpapi::MpEvent programChange(int n)
+{
+    mpapi::MpEvent e{};
+    e.eventType = mpapi::MP_EVENT_MIDI;
+    e.parm2 = 3;
+    const unsigned char bytes[4] = {0xC0, static_cast<unsigned char>(n), 0, 0};
+    std::memcpy(&e.parm3, bytes, 4);
+    return e;
+}
+
+void sizeCounters(benchmark::State& state, const Library& lib)
+{
+    state.counters["files"] = lib.files;
+}
+
+// A rescan of the whole library, then its filtering and first page (a favourite toggle marks
+// the index stale; its rebuild expires in the next block).
+void BM_PrescatRescan(benchmark::State& state)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    Manager manager(lib);
+    manager.openSearchView();
+    const std::int64_t before = bench::allocationCount();
+    for (auto _ : state) {
+        manager.message(500);
+        bench::CountAllocations counting;
+        manager.blocks(1);
+    }
+    state.counters["allocs_per_rescan"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    sizeCounters(state, lib);
+    state.SetItemsProcessed(state.iterations() * std::min(lib.files, 16384));
+}
+
+// `find` listing the same tree's preset files, as a separate process, for the ratio.
+void BM_PrescatFindWalk(benchmark::State& state)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    const std::string root = lib.root.string();
+    for (auto _ : state) {
+        pid_t pid = 0;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        const char* argv[] = {"find", root.c_str(), "-name", "*.tavpreset", nullptr};
+        if (posix_spawnp(&pid, "find", &actions, nullptr, const_cast<char**>(argv), environ) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    sizeCounters(state, lib);
+    state.SetItemsProcessed(state.iterations() * lib.files);
+}
+
+// One filter mode over the stored index: the command row (or search text) and its rebuild.
+void filterBenchmark(benchmark::State& state, int row, const char* search)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    Manager manager(lib);
+    manager.openSearchView();
+    const std::int64_t before = bench::allocationCount();
+    for (auto _ : state) {
+        if (search)
+            manager.message(505, search);
+        else
+            manager.message(row);
+        bench::CountAllocations counting;
+        manager.blocks(1);
+    }
+    // Allocations of the filtering block itself (the message compiles the search text).
+    state.counters["allocs_per_filter"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    sizeCounters(state, lib);
+    state.SetItemsProcessed(state.iterations() * std::min(lib.files, 16384));
+}
+
+void BM_PrescatFilterAll(benchmark::State& state) { filterBenchmark(state, 110, nullptr); }
+void BM_PrescatFilterCategory(benchmark::State& state) { filterBenchmark(state, 114 + 8, nullptr); }  // PADS
+void BM_PrescatFilterFavourite(benchmark::State& state) { filterBenchmark(state, 108, nullptr); }
+void BM_PrescatFilterEdit(benchmark::State& state) { filterBenchmark(state, 105, nullptr); }
+void BM_PrescatFilterSearch(benchmark::State& state) { filterBenchmark(state, 0, "preset 0*4[0-9]+ #(pa|le)"); }
+// A search text made to be slow for a backtracking matcher: linear here.
+void BM_PrescatFilterHostileSearch(benchmark::State& state) { filterBenchmark(state, 0, "(a*)*(b+)+$|(x+x+)+y"); }
+
+// A page turn on the stored results: forward while ">>" shows, then back to page 0.
+void BM_PrescatPageTurn(benchmark::State& state)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    Manager manager(lib);
+    manager.openSearchView();
+    const int pages = std::min(lib.files, 16384) <= 103 ? 0 : (std::min(lib.files, 16384) - 104) / 102 + 1;
+    int page = 0;
+    bool forward = true;
+    const std::int64_t before = bench::allocationCount();
+    for (auto _ : state) {
+        bench::CountAllocations counting;
+        if (pages == 0) {
+            manager.message(5);  // a plain selection: nothing to turn
+            continue;
+        }
+        if (forward) {
+            manager.message(103);
+            forward = ++page < pages;
+        } else {
+            manager.message(0);
+            forward = --page == 0;
+        }
+    }
+    state.counters["allocs_per_turn"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    sizeCounters(state, lib);
+}
+
+// A program change in the folder view of "Plain": preset file, migration, dump and echo.
+void BM_PrescatProgramChangeWithDump(benchmark::State& state)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    Manager manager(lib);
+    manager.message(200 + lib.folders + 1);  // "Plain"
+    long n = 0;
+    const std::int64_t before = bench::allocationCount();
+    for (auto _ : state) {
+        mpapi::MpEvent change = programChange(static_cast<int>(n++ % 128));
+        bench::CountAllocations counting;
+        manager.block(&change);
+    }
+    state.counters["allocs_per_change"] = benchmark::Counter(
+        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    sizeCounters(state, lib);
+    state.counters["midi_per_change"] =
+        benchmark::Counter(static_cast<double>(manager.host.pinValues), benchmark::Counter::kAvgIterations);
+}
+
+} // namespace
+
+BENCHMARK(BM_PrescatFindWalk)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PrescatRescan)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PrescatFilterAll)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrescatFilterCategory)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrescatFilterFavourite)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrescatFilterEdit)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrescatFilterSearch)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrescatFilterHostileSearch)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrescatPageTurn)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PrescatProgramChangeWithDump)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);

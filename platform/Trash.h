@@ -1,0 +1,41 @@
+// Moving files to the desktop's Trash, as the freedesktop.org Trash specification lays it out,
+// so that a file manager (or trash-list / trash-restore) shows the item under its original path
+// and can put it back.
+//
+// A trash folder holds "files/" (the trashed items, under names unique in that trash) and "info/"
+// (one "<name>.trashinfo" per item: "[Trash Info]", "Path=" with the original path
+// percent-encoded, "DeletionDate=" in local time). The info file is created first with O_EXCL,
+// which reserves the name, and the item is renamed into "files/" after it.
+// - An item on the same file system as the home trash goes to the home trash,
+//   $XDG_DATA_HOME/Trash (default ~/.local/share/Trash); Path is absolute.
+// - Another item goes to its volume's trash: $topdir/.Trash/$uid when the administrator made
+//   $topdir/.Trash (a real folder with the sticky bit), else $topdir/.Trash-$uid (created 0700);
+//   Path is relative to $topdir.
+// - Nothing is ever copied: when no trash on the item's own file system can be used, the item
+//   stays where it is and the call reports false.
+//
+// Implemented here rather than with GIO's g_file_trash: loading GIO's virtual file system inside a
+// host process may start its worker and D-Bus threads (the bundle starts none), and GIO fixes the
+// trash location from the environment once per process, which a plug-in cannot rely on.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// [any thread] Moves the file, folder or symbolic link at item (the link itself, not its target)
+// into the Trash. true when it was moved; false, with the item untouched, when it does not exist,
+// has no name, or no trash can take it. Allocates; does file I/O.
+bool moveToTrash(const std::filesystem::path& item);
+
+// The home trash folder from the environment ($XDG_DATA_HOME/Trash when XDG_DATA_HOME is set to
+// an absolute path, else $HOME/.local/share/Trash); nothing without either.
+std::optional<std::filesystem::path> homeTrash();
+
+// A path as the "Path=" key writes it: bytes other than letters, digits, "-", "_", ".", "~" and
+// "/" as %XX (upper-case hexadecimal).
+std::string trashInfoPathText(const std::string& path);
+
+} // namespace platform

@@ -1,0 +1,185 @@
+// A category manager's processing half under a fresh shared folder with a generated preset
+// library, driven through the stand-in host: messages in, program changes in, blocks run, and
+// what it posted and sent read back.
+#pragma once
+
+#include "CategoryBrowser/PrescatMessages.h"
+#include "PresetStore/ControllerDump.h"
+#include "PresetStore/ManagerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace prescattest {
+
+namespace fs = std::filesystem;
+using tavhost::Bytes;
+using Values = std::array<float, 256>;
+
+// One message to the interface half: id and payload text (without its NUL).
+using Posted = std::pair<int, std::string>;
+
+inline Posted bare(int id) { return {id, ""}; }
+
+// Values with slot k = value(k).
+template <class Value>
+Values valuesOf(Value value)
+{
+    Values v{};
+    for (int k = 0; k < 256; ++k)
+        v[k] = value(k);
+    return v;
+}
+
+// 128 list entries joined by ",": the given ones first, "empty" after.
+inline std::string listOf(const std::vector<std::string>& first)
+{
+    std::string text;
+    for (int i = 0; i < 128; ++i)
+        text += (i ? "," : "") + (i < static_cast<int>(first.size()) ? first[static_cast<std::size_t>(i)] : std::string("empty"));
+    return text;
+}
+
+// The entries of a list text.
+inline std::vector<std::string> split(const std::string& text)
+{
+    std::vector<std::string> out(1);
+    for (char c : text) {
+        if (c == ',')
+            out.emplace_back();
+        else
+            out.back() += c;
+    }
+    return out;
+}
+
+class PrescatTest : public ::testing::Test {
+protected:
+    PrescatTest() { ::setenv("XDG_DATA_HOME", (shared_.path() / "xdg").c_str(), 1); }
+    ~PrescatTest() override { ::unsetenv("XDG_DATA_HOME"); }
+
+    void TearDown() override
+    {
+        if (host_) {
+            host_->shutdown();
+            EXPECT_TRUE(host_->faults().empty()) << host_->faults().front();
+        }
+    }
+
+    // A preset file below the library root.
+    void preset(const std::string& relative, const Values& values = Values{}, const std::string& name = "x")
+    {
+        managertest::writeBytes(root_ / relative, managertest::presetText(name, values));
+    }
+    void folder(const std::string& relative) { fs::create_directories(root_ / relative); }
+
+    // Creates the module (after the library is in place: construction restores from backup) and
+    // a probe on the shared preset block, and starts the host.
+    void start()
+    {
+        host_ = std::make_unique<tavhost::Host>(&factory_, testsupport::config64());
+        mgr_ = testsupport::add(*host_, "QV_PatchManagerPrescat");
+        probe_ = testsupport::add(*host_, "TEST_BlockProbe");
+        host_->start();
+        host_->runBlock(64);
+        host_->clearCalls();
+    }
+
+    PresetBlock& block() { return factory_.probe->block; }
+    Values blockValues()
+    {
+        Values v{};
+        for (int k = 0; k < 256; ++k)
+            v[k] = block().get(k);
+        return v;
+    }
+
+    void post(int id, const std::string& text)
+    {
+        Bytes b(text.begin(), text.end());
+        b.push_back(0);
+        host_->postToDsp(mgr_, id, b);
+    }
+    void post(int id) { host_->postToDsp(mgr_, id, {}); }
+    // The interface half starting, then cleared.
+    void interfaceStarted()
+    {
+        post(prescat::kInterfaceStarted);
+        host_->clearCalls();
+    }
+
+    void programChange(Bytes bytes)
+    {
+        host_->queueMidi(mgr_, 0, std::move(bytes));
+        host_->runBlock(64);
+    }
+    void programChange(int n) { programChange(Bytes{0xC0, static_cast<uint8_t>(n), 0}); }
+
+    void runSeconds(double seconds)
+    {
+        for (int i = 0; i < static_cast<int>(seconds * 48000.0 / 64.0 + 0.5); ++i)
+            host_->runBlock(64);
+    }
+
+    std::vector<Posted> posted() const
+    {
+        std::vector<Posted> out;
+        for (const auto& call : host_->callsOf(tavhost::CallKind::PostMessageToGui, mgr_)) {
+            std::string text(call.data.begin(), call.data.end());
+            if (!text.empty()) {
+                EXPECT_EQ(text.back(), '\0') << "message " << call.pin;
+                text.pop_back();
+            }
+            out.emplace_back(call.pin, text);
+        }
+        return out;
+    }
+    std::vector<int> postedIds() const
+    {
+        std::vector<int> ids;
+        for (const auto& p : posted())
+            ids.push_back(p.first);
+        return ids;
+    }
+    // The last list text (message 129) posted since the last clear.
+    std::vector<std::string> lastList() const
+    {
+        std::vector<std::string> list;
+        for (const auto& p : posted())
+            if (p.first == prescat::kList)
+                list = split(p.second);
+        return list;
+    }
+    std::vector<Bytes> midiOut() const { return managertest::midiSent(*host_, mgr_, 1); }
+    void clear() { host_->clearCalls(); }
+
+    static Bytes pc(int n) { return Bytes{0xC0, static_cast<uint8_t>(n), 0}; }
+
+    // The controller dump of values.
+    static std::vector<Bytes> dumpOf(const Values& values)
+    {
+        float slots[256];
+        std::copy(values.begin(), values.end(), slots);
+        std::array<controller_dump::Message, controller_dump::kMessages> dump;
+        controller_dump::computeDump(slots, dump);
+        std::vector<Bytes> out;
+        for (const auto& m : dump)
+            out.emplace_back(m.begin(), m.end());
+        return out;
+    }
+
+    testsupport::TemporarySharedFolder shared_;
+    fs::path root_ = shared_.path() / "Quorvane" / "TAVRIN TWO" / "Presetbase";
+    managertest::OneSideFactory factory_{mpapi::MP_TYPE_AUDIO};
+    std::unique_ptr<tavhost::Host> host_;
+    std::size_t mgr_ = 0;
+    std::size_t probe_ = 0;
+};
+
+} // namespace prescattest
