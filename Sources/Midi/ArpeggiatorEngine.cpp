@@ -399,10 +399,10 @@ void ArpeggiatorBase::rememberNoteOn(int32_t note)
     }
 }
 
+// A ninth key finds no slot but still counts as held: the ascending run takes the lowest eight.
 void ArpeggiatorBase::addHeld(int32_t note)
 {
-    if (!held_.add(note))
-        return;
+    held_.add(note);
     keyFree_[static_cast<std::size_t>(note)] = false;
     rebuildAscending();
 }

@@ -88,6 +88,18 @@ TEST_F(PowerArpeggiator, AscendingOrderSortsTheHeldNotes)
     EXPECT_EQ(stepNotes(3), (std::vector<int>{64, 60, 67}));
 }
 
+TEST_F(PowerArpeggiator, AscendingOrderTakesTheLowestEightKeysHeld)
+{
+    makeOn(1, 1, {{Pin::kNoteOrder, 2}});
+    play({on(61, 90), on(62, 90), on(63, 90), on(64, 90), on(65, 90), on(66, 90), on(67, 90), on(68, 90)});
+    // A ninth key finds the held list full, yet it is held: the lowest eight are 60-67.
+    play({on(60, 90)});
+    EXPECT_EQ(stepNotes(9), (std::vector<int>{60, 61, 62, 63, 64, 65, 66, 67, 60}));
+    // Arrival order plays the eight held slots only.
+    setMode(Pin::kNoteOrder, 0);
+    EXPECT_EQ(stepNotes(8), (std::vector<int>{62, 63, 64, 65, 66, 67, 68, 61}));
+}
+
 TEST_F(PowerArpeggiator, ReleasedKeysLeaveTheRun)
 {
     makeOn(1, 1);
