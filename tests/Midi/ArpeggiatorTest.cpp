@@ -244,6 +244,17 @@ TEST_F(PowerArpeggiator, DirectionOutsideOneToThreeKeepsTheLastDirection)
     EXPECT_EQ(stepNotes(2), (std::vector<int>{67, 64}));
     setMode(Pin::kDirection, 7);
     EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 67, 64}));
+
+    // It is the direction of the last step that is kept, not the pin's value while off.
+    makeOn(2, 2);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 79}));
+    setMode(Pin::kArpOn, 0);
+    setMode(Pin::kDirection, 1);
+    EXPECT_EQ(play({{0xB0, 1, 5}}), (std::vector<Bytes>{off(79, 5), {0xB0, 1, 5}}));  // resets to the bottom
+    setMode(Pin::kArpOn, 3);
+    setMode(Pin::kDirection, 0);
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 79}));
 }
 
 TEST_F(PowerArpeggiator, LatchMergeMakesRoomOrStopsByTheFullListRule)
