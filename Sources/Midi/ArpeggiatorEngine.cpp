@@ -215,12 +215,10 @@ int32_t ArpeggiatorBase::patternLength() const
     return mode(kEndNoteTurn) >= 3 && size >= 7 ? size - 1 : size;
 }
 
-int32_t ArpeggiatorBase::direction()
+int32_t ArpeggiatorBase::direction() const
 {
     const int32_t pin = mode(kDirection);
-    if (pin >= 1 && pin <= 3)
-        lastDirection_ = pin;
-    return lastDirection_;
+    return pin >= 1 && pin <= 3 ? pin : lastDirection_;
 }
 
 std::array<int16_t, kSlots> ArpeggiatorBase::userChordPins() const
@@ -399,10 +397,10 @@ void ArpeggiatorBase::rememberNoteOn(int32_t note)
     }
 }
 
+// A ninth key finds no slot but still counts as held: the ascending run takes the lowest eight.
 void ArpeggiatorBase::addHeld(int32_t note)
 {
-    if (!held_.add(note))
-        return;
+    held_.add(note);
     keyFree_[static_cast<std::size_t>(note)] = false;
     rebuildAscending();
 }
@@ -688,6 +686,7 @@ void ArpeggiatorBase::step(uint8_t velocity)
         play_ = ascending_;
 
     const int32_t dir = direction();
+    lastDirection_ = dir;
     if (dir == 1 || dir == 2) {
         up_ = dir == 1;
         down_ = dir == 2;

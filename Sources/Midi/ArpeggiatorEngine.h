@@ -138,8 +138,9 @@ private:
     int32_t octaves() const { return mode(kOctaves) < 1 ? 1 : mode(kOctaves); }
     int32_t patternSize() const;
     int32_t patternLength() const;
-    // The step direction 1-3: the pin when it is one of them, else the last one (0 before any).
-    int32_t direction();
+    // The step direction 1-3: the pin when it is one of them, else that of the last step (0
+    // before any).
+    int32_t direction() const;
     void copyAllModes();
 
     // Note memory.
@@ -219,7 +220,7 @@ private:
     std::array<bool, kSlots + 1> played_{};  // by slot 1-8
     int32_t playedCount_ = 0;
     int32_t randomPick_ = 1;
-    int32_t lastDirection_ = 0;
+    int32_t lastDirection_ = 0;  // of the last step
     StepRandom random_;
 };
 

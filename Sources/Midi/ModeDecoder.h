@@ -1,5 +1,6 @@
-// What the two mode decoders share: a selector is a row number of a fixed table, and a value
-// outside the table (negative or past its last row, whatever its low 16 bits) selects nothing.
+// What the two mode decoders share: a selector is a row number of a fixed table, read like every
+// mode pin from its low 16 bits, here unsigned; a number past the last row (negative values among
+// them) selects nothing.
 #pragma once
 
 #include "MpPins.h"
@@ -11,12 +12,18 @@
 
 namespace mode_decoder {
 
-// The row a selector names in a table of rows rows, or none.
-inline std::optional<std::size_t> rowOf(int32_t selector, std::size_t rows)
+// The selector as the decoders keep it: the pin value's low 16 bits, unsigned.
+inline uint16_t selectorOf(int32_t pinValue)
 {
-    if (selector < 0 || static_cast<std::size_t>(selector) >= rows)
+    return static_cast<uint16_t>(static_cast<uint32_t>(pinValue) & 0xFFFFu);
+}
+
+// The row a selector names in a table of rows rows, or none.
+inline std::optional<std::size_t> rowOf(uint16_t selector, std::size_t rows)
+{
+    if (selector >= rows)
         return std::nullopt;
-    return static_cast<std::size_t>(selector);
+    return selector;
 }
 
 // Writes one row to its outputs in pin order; an output sends only when its value changes.

@@ -115,9 +115,9 @@ public:
     {
         if (!firstSelector_.isUpdated && !secondSelector_.isUpdated && !thirdSelector_.isUpdated)
             return;
-        firstRow_ = firstSelector_.value;
-        secondRow_ = secondSelector_.value;
-        thirdRow_ = thirdSelector_.value;
+        firstRow_ = mode_decoder::selectorOf(firstSelector_.value);
+        secondRow_ = mode_decoder::selectorOf(secondSelector_.value);
+        thirdRow_ = mode_decoder::selectorOf(thirdSelector_.value);
         if (const auto row = mode_decoder::rowOf(firstRow_, kFirstRows.size()))
             mode_decoder::writeRow(first_, kFirstRows[*row]);
         if (const auto row = mode_decoder::rowOf(secondRow_, kSecondRows.size()))
@@ -138,9 +138,9 @@ private:
     std::array<FloatOutPin*, kSecondOutputs> second_{};
     std::array<FloatOutPin*, 1> third_{};
     // The selectors as last read.
-    int32_t firstRow_ = 0;
-    int32_t secondRow_ = 0;
-    int32_t thirdRow_ = 0;
+    uint16_t firstRow_ = 0;
+    uint16_t secondRow_ = 0;
+    uint16_t thirdRow_ = 0;
 };
 
 MP_REGISTER_MODULE(Qv_arpmodesfloat, L"QV_ArpModesFloat")

@@ -73,7 +73,7 @@ public:
     {
         if (!selector_.isUpdated)
             return;
-        row_ = selector_.value;
+        row_ = mode_decoder::selectorOf(selector_.value);
         if (const auto row = mode_decoder::rowOf(row_, kRows.size()))
             mode_decoder::writeRow(outputs_, kRows[*row]);
     }
@@ -83,7 +83,7 @@ private:
     std::array<FloatOutPin, kOutputs> outputPins_;
 
     std::array<FloatOutPin*, kOutputs> outputs_{};
-    int32_t row_ = 0;  // the selector as last read
+    uint16_t row_ = 0;  // the selector as last read
 };
 
 MP_REGISTER_MODULE(Qv_bendmodesfloat, L"QV_BendModesFloat")

@@ -20,13 +20,15 @@ public:
         setSubProcess(&Qv_powerarpeggiatorgate::subProcess);
     }
 
-    void subProcess(int offset, int /*frames*/)
+    // The sample at the event position that began this stretch, also when a sleep countdown
+    // runs the stretch in parts.
+    void subProcess(int /*offset*/, int /*frames*/)
     {
-        if (gate_.getValue(offset) > 0.0f && !gateHigh_) {
+        if (gate_.getValue(-1) > 0.0f && !gateHigh_) {
             PutOutArpeggiatedNote();
             gateHigh_ = true;
         }
-        if (gate_.getValue(offset) <= 0.0f && gateHigh_) {
+        if (gate_.getValue(-1) <= 0.0f && gateHigh_) {
             PutOutArpeggiatedNote();
             gateHigh_ = false;
         }

@@ -53,6 +53,19 @@ TEST_F(GateArpeggiator, TheGateIsReadAtTheStartOfEachStretch)
     EXPECT_EQ(calls[0].blockPosition, 20);
 }
 
+TEST_F(GateArpeggiator, AStretchRunInPartsReadsTheGateAtItsStart)
+{
+    makeGate({{Pin::kArpOn, 3}, {Pin::kDirection, 1}, {Pin::kOctaves, 1}});
+    play({on(60, 90)});
+    // The gate stops streaming at 20 and the sleep countdown runs 20-39 as 20 and 21-39: both
+    // parts read sample 20, still low, though sample 21 is high.
+    level = 1.0f;
+    riseAt = host.samplesRun() + 21;
+    host.queueStreaming(module, kGate, false, 20);
+    host.queueMidi(module, Pin::kMidiIn, {0xB0, 1, 1}, 40);
+    EXPECT_TRUE(sentInBlock().empty());
+}
+
 TEST_F(GateArpeggiator, ModePinsTakeEffectWithoutMidi)
 {
     makeGate({{Pin::kDirection, 1}, {Pin::kOctaves, 1}});

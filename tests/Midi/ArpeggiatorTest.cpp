@@ -88,6 +88,18 @@ TEST_F(PowerArpeggiator, AscendingOrderSortsTheHeldNotes)
     EXPECT_EQ(stepNotes(3), (std::vector<int>{64, 60, 67}));
 }
 
+TEST_F(PowerArpeggiator, AscendingOrderTakesTheLowestEightKeysHeld)
+{
+    makeOn(1, 1, {{Pin::kNoteOrder, 2}});
+    play({on(61, 90), on(62, 90), on(63, 90), on(64, 90), on(65, 90), on(66, 90), on(67, 90), on(68, 90)});
+    // A ninth key finds the held list full, yet it is held: the lowest eight are 60-67.
+    play({on(60, 90)});
+    EXPECT_EQ(stepNotes(9), (std::vector<int>{60, 61, 62, 63, 64, 65, 66, 67, 60}));
+    // Arrival order plays the eight held slots only.
+    setMode(Pin::kNoteOrder, 0);
+    EXPECT_EQ(stepNotes(8), (std::vector<int>{62, 63, 64, 65, 66, 67, 68, 61}));
+}
+
 TEST_F(PowerArpeggiator, ReleasedKeysLeaveTheRun)
 {
     makeOn(1, 1);
@@ -232,6 +244,17 @@ TEST_F(PowerArpeggiator, DirectionOutsideOneToThreeKeepsTheLastDirection)
     EXPECT_EQ(stepNotes(2), (std::vector<int>{67, 64}));
     setMode(Pin::kDirection, 7);
     EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 67, 64}));
+
+    // It is the direction of the last step that is kept, not the pin's value while off.
+    makeOn(2, 2);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 79}));
+    setMode(Pin::kArpOn, 0);
+    setMode(Pin::kDirection, 1);
+    EXPECT_EQ(play({{0xB0, 1, 5}}), (std::vector<Bytes>{off(79, 5), {0xB0, 1, 5}}));  // resets to the bottom
+    setMode(Pin::kArpOn, 3);
+    setMode(Pin::kDirection, 0);
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 79}));
 }
 
 TEST_F(PowerArpeggiator, LatchMergeMakesRoomOrStopsByTheFullListRule)

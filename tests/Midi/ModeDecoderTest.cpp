@@ -121,11 +121,21 @@ TEST_F(ModeDecoder, ArpModesSelectorsOutsideTheirRowsKeepTheirGroup)
     select(18, 14);
     select(23, 3);
     const auto before = outputs;
-    for (int32_t bad : {32, -1, 65536, 0x7FFFFFFF}) {
+    // Selectors are read from their low 16 bits, unsigned: -1 is 65535, 0x7FFFFFFF is 65535.
+    for (int32_t bad : {32, -1, -32767, 0x10020, 0x7FFFFFFF}) {
         select(0, bad);
         EXPECT_EQ(sent, 0) << bad;
     }
     EXPECT_EQ(outputs, before);
+    // 65536 + 30 is row 30: pins 9 and 16 on, pins 3, 10 and 15 off.
+    select(0, 65536 + 30);
+    EXPECT_EQ(sent, 5);
+    EXPECT_EQ(out(3), 0.0f);
+    EXPECT_EQ(out(9), 10.0f);
+    EXPECT_EQ(out(10), 0.0f);
+    EXPECT_EQ(out(15), 0.0f);
+    EXPECT_EQ(out(16), 1.0f);
+    select(0, 29);
     // With the first selector out of its rows the others still write.
     select(18, 16);
     EXPECT_EQ(sent, 0);
@@ -182,13 +192,24 @@ TEST_F(ModeDecoder, BendModesSelectorOutsideItsRowsChangesNothing)
     make("QV_BendModesFloat");
     select(0, 28);
     EXPECT_EQ(out(8), 1.0f);
-    for (int32_t bad : {32, -1, 65536 + 3, -65536}) {
+    for (int32_t bad : {32, -1, 65536 + 40, -65504}) {
         select(0, bad);
         EXPECT_EQ(sent, 0) << bad;
     }
     EXPECT_EQ(out(2), 2.0f / 120.0f);
     select(0, 28);
     EXPECT_EQ(sent, 0);  // the same row again sends nothing
+    // The selector's low 16 bits name the row: 65536 + 3 is row 3, -65536 is row 0.
+    select(0, 65536 + 3);
+    EXPECT_EQ(out(1), 3.0f / 120.0f);
+    EXPECT_EQ(out(2), 0.0f);
+    EXPECT_EQ(out(4), 0.0f);
+    EXPECT_EQ(out(5), 1.0f);
+    EXPECT_EQ(out(6), 0.0f);
+    EXPECT_EQ(out(8), 0.0f);
+    select(0, -65536);
+    EXPECT_EQ(sent, 1);
+    EXPECT_EQ(out(1), 0.017f);
 }
 
 } // namespace
