@@ -1,5 +1,5 @@
 // A gate-keyed CV-to-controller converter: while the gate is above 0.0 every sample with a new
-// controller or value sends a control change, and a rising gate always sends. The controller
+// controller or value sends a control change, and a gate rising from 0.0 always sends. The controller
 // number comes from the int pin, or from its own CV when the source pin is 1. Sends land at the
 // block start.
 #include "Midi/SignalMidi.h"
@@ -73,16 +73,17 @@ private:
         if (!gate)
             return;
         for (int i = offset; i < offset + frames; ++i) {
-            const bool high = gate[i] > 0.0f;
-            if (high) {
+            const float g = gate[i];
+            if (g > 0.0f) {
                 const Pair p = pairAt(i);
-                if (!wasHigh_ || p.controller != lastController_ || p.value != lastValue_) {
+                // Only a gate coming from exactly 0.0 sends unchanged values again.
+                if (previousGate_ == 0.0f || p.controller != lastController_ || p.value != lastValue_) {
                     midi::send(midiOut_, midi::kControlChange, p.controller, p.value, 0);
                     lastController_ = p.controller;
                     lastValue_ = p.value;
                 }
             }
-            wasHigh_ = high;
+            previousGate_ = g;
         }
     }
 
@@ -94,9 +95,9 @@ private:
     MidiOutPin midiOut_;
     IntInPin source_;
 
-    // The previous gate sample was above 0.0. A low of any sign (or NaN) counts as low, so every
-    // rising gate sends.
-    bool wasHigh_ = false;
+    // The gate sample before the current one. A low below 0.0 (or NaN) is not 0.0: a gate rising
+    // from it resends only changed values.
+    float previousGate_ = 0.0f;
     int32_t lastController_ = -1;  // -1 until the first send
     int32_t lastValue_ = -1;
 };

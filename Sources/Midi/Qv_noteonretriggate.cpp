@@ -38,9 +38,10 @@ public:
         return 0;
     }
 
+    // The mode copy is taken per MIDI message only: the level output keeps judging by the mode
+    // of the last message.
     void onSetPins() override
     {
-        mode_ = midi::modeOf(modePin_.value);
         if (releaseTimePin_.isUpdated)
             releaseMilliseconds_ = releaseTimePin_.value;
     }

@@ -100,11 +100,18 @@ TEST_F(CvToMidiCC, SourceOneTakesTheControllerFromItsCv)
     EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 99, 64}, 0}}));
 }
 
-TEST_F(CvToMidiCC, GateRisingFromANegativeLowSends)
+// Unchanged values are sent again only when the gate rises from exactly 0.0: a low below 0.0 is
+// still "not 0.0" for the sample after it.
+TEST_F(CvToMidiCC, GateRisingFromANegativeLowResendsOnlyChangedValues)
 {
     host.setInitialValue(cc, Side::Dsp, kController, intValue(7));
-    gate = [](int64_t s) { return s < 10 ? 1.0f : s < 20 ? -1.0f : 1.0f; };
-    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 7, 64}, 0}, {{0xB0, 7, 64}, 0}}));
+    gate = [](int64_t s) { return s < 10 ? 1.0f : s < 20 ? -1.0f : s < 30 ? 1.0f : s < 40 ? 0.0f : 1.0f; };
+    value = [](int64_t s) { return s < 50 ? 0.5f : s < 55 ? -1.0f : 0.5f; };
+    // 0: first rise; 20: from -1.0 with 7/64 unchanged, nothing; 40: from 0.0, again; 50: the value
+    // falls to 0 (a value seen while high); 55: changed back to 64.
+    EXPECT_EQ(midiOfBlock(cc), (Sends{{{0xB0, 7, 64}, 0}, {{0xB0, 7, 64}, 0}, {{0xB0, 7, 0}, 0}, {{0xB0, 7, 64}, 0}}));
+    gate = [](int64_t s) { return s < 64 + 10 ? -1.0f : 1.0f; };
+    EXPECT_EQ(midiOfBlock(cc), Sends{});
 }
 
 class GateToCC : public SignalToMidi {

@@ -101,6 +101,22 @@ TEST_F(RetrigGate, ModeTwoFallsBackOnceTheReleaseTimeHasPassedWithNotesHeld)
     EXPECT_FLOAT_EQ(level(63), 0.1f);
 }
 
+// The level output judges by the mode copied at the last MIDI message, not by a mode pin that
+// changed since.
+TEST_F(RetrigGate, LevelFollowsTheModeOfTheLastMessage)
+{
+    gate = make("QV_NoteOnRetrigGate", {{kMode, 2}});
+    pass(gate, {{0x90, 60, 80}, {0x90, 64, 70}});
+    pass(gate, {{0x80, 64, 0}});  // release time 0: fallen at once, 60 still held
+    EXPECT_FLOAT_EQ(level(0), 0.0f);
+    setInt(gate, kMode, 1);
+    feed(gate, {});
+    EXPECT_FLOAT_EQ(level(63), 0.0f);  // still mode 2 until a message comes
+    feed(gate, {{0xB0, 1, 1}}, 10);
+    EXPECT_FLOAT_EQ(level(9), 0.0f);
+    EXPECT_FLOAT_EQ(level(10), 0.1f);  // mode 1 from the message on: no fall-back
+}
+
 TEST_F(RetrigGate, ANegativeOrMissingReleaseTimeCountsNothing)
 {
     gate = make("QV_NoteOnRetrigGate", {{kMode, 2}});
