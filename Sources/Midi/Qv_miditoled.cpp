@@ -40,7 +40,7 @@ public:
         countdown_.step(frames);
         // A negative lead time counts as none.
         const int32_t lead = samplesIn(static_cast<float>(leadMilliseconds_.value) * 0.001f, getSampleRate());
-        if (countdown_.remaining() <= lead && !sent_) {
+        if (countdown_.left() <= lead && !sent_) {
             sent_ = true;
             indicator::post(*this, pending_);
             indicator::post(*this, pending_);
@@ -54,7 +54,7 @@ private:
     IntInPin leadMilliseconds_;
     AudioOutPin silentOut_;
 
-    indicator::PieceCountdown countdown_;  // samples until the indication
+    PieceCountdown countdown_;  // samples until the indication
     int32_t pending_ = indicator::kOff;
     bool sent_ = false;
 };

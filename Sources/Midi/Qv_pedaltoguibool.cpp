@@ -59,7 +59,7 @@ private:
 
     bool windowOpen_ = false;  // as of the end of the last piece
     bool toggledOn_ = false;
-    indicator::PieceCountdown window_;  // samples
+    PieceCountdown window_;  // samples
 };
 
 MP_REGISTER_MODULE(Qv_pedaltoguibool, L"QV_PedalToGuiBool")
