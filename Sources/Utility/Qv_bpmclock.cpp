@@ -89,11 +89,15 @@ private:
     }
 
     // Moves the next edge so that the clock's place in its pulse period (a rising edge starts a
-    // period; each level lasts one half period) equals where the song position puts it.
+    // period; each level lasts one half period) equals where the song position puts it. While the
+    // clock holds (no usable period) the error is no number and moves nothing, but it is kept as
+    // the last error, so the first error after a restart always counts.
     void resynchronise()
     {
-        if (!runs())
+        if (!runs()) {
+            lastError_ = std::numeric_limits<float>::quiet_NaN();
             return;
+        }
         const float pos = songPosition_.getValue();
         const float pulses = static_cast<float>(pulsesPerBeat_.getValue()) * (pos - std::floor(pos));
         const float target = (pulses - std::floor(pulses)) * 2.0f * halfPeriod_;

@@ -32,14 +32,14 @@ public:
             out[i] = hold_;
     }
 
-    // Any id; only a "v" text counts. A value that is no finite number dips like 0.0.
+    // Any id; only a "v" text counts. Only 0.0 holds 1.0 after its sample; a value that is no
+    // finite number (NaN, an infinity) is written as 0.0 so that no such sample leaves the module.
     int32_t receiveMessageFromGui(int32_t, int32_t size, const void* data) noexcept override
     {
         float value = 0.0f;
         if (!numtext::hasTag(size, data, change_trigger::kValueTag) || !numtext::readTaggedValue(size, data, value))
             return mpapi::MP_RESULT_OK;
-        value = numtext::finiteFloat(value);
-        pending_ = value;
+        pending_ = numtext::finiteFloat(value);
         hold_ = value == 0.0f ? 1.0f : 0.0f;
         return mpapi::MP_RESULT_OK;
     }

@@ -3,25 +3,22 @@
 #include "MpInterface.h"
 #include "Utility/BridgeMessages.h"
 
-#include <algorithm>
 #include <cstring>
 
 class Qv_texttoguiGui : public MpGuiBase {
 public:
     enum Pin { kText };
-    static constexpr std::size_t kMaxCharacters = 255;
 
     Qv_texttoguiGui() { initializePin(kText, text_, &Qv_texttoguiGui::onSetText); }
 
-    // The characters up to the first zero, at most size / 4 of them and no more than the processing
-    // half ever sends: the payload need not hold a terminator, and an empty one (size 0, no data)
-    // is the empty text.
+    // The characters up to the first zero, at most size / 4 of them: the payload need not hold a
+    // terminator, and an empty one (size 0, no data) is the empty text.
     int32_t receiveMessageFromAudio(int32_t, int32_t size, void* data) noexcept override
     {
         std::wstring text;
         if (data && size >= static_cast<int32_t>(sizeof(wchar_t))) {
             const auto* bytes = static_cast<const unsigned char*>(data);
-            const std::size_t most = std::min(static_cast<std::size_t>(size) / sizeof(wchar_t), kMaxCharacters);
+            const std::size_t most = static_cast<std::size_t>(size) / sizeof(wchar_t);
             for (std::size_t i = 0; i < most; ++i) {
                 wchar_t c;
                 std::memcpy(&c, bytes + i * sizeof(wchar_t), sizeof c);

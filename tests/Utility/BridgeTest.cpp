@@ -232,15 +232,17 @@ TEST_F(Bridge, TextToGuiCarriesTheText)
     EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, bridge).at(0).size, 1024);
     EXPECT_EQ(host.callsOf(CallKind::TransmitPin, bridge).at(0).data, textValue(std::u32string(255, U'x')));
 
-    // The interface half stops at the first zero or at the size, whichever comes first.
+    // The interface half stops at the first zero or at the size, whichever comes first; it takes
+    // every character within the size, also more than its processing half sends.
     host.clearCalls();
     Bytes unterminated = textValue(U"xy");
     unterminated.push_back(0x41);  // a partial character past the last whole one
     host.postToGui(bridge, bridge::kText, unterminated);
     host.postToGui(bridge, bridge::kText, textValue(std::u32string(U"q\0r", 3)));
+    host.postToGui(bridge, bridge::kText, textValue(std::u32string(300, U'z')));
     host.drain();
     EXPECT_EQ(payloads(host.callsOf(CallKind::TransmitPin, bridge)),
-              (std::vector<Bytes>{textValue(U"xy"), textValue(U"q")}));
+              (std::vector<Bytes>{textValue(U"xy"), textValue(U"q"), textValue(std::u32string(300, U'z'))}));
 }
 
 } // namespace

@@ -78,7 +78,8 @@ TEST_F(ChangeTrigger, EveryNotificationDipsTheGateForOneSample)
 }
 
 // A text of another value dips to it and holds 0.0; only a "v" text counts, whatever its id, and
-// it needs no terminator inside its size; a NaN dips like 0.0.
+// it needs no terminator inside its size; a NaN or infinity is no 0.0, so it holds 0.0 too, and
+// its one sample is written as 0.0.
 TEST_F(ChangeTrigger, ProcessingHalfTakesOnlyValueTexts)
 {
     const std::size_t trigger = add(host, "QV_ChangeTrigger");
@@ -94,9 +95,13 @@ TEST_F(ChangeTrigger, ProcessingHalfTakesOnlyValueTexts)
     host.postToDsp(trigger, change_trigger::kValueText, text("v0.25", false));
     host.runBlock(64);
     EXPECT_EQ(blockOf(host, trigger), dipThenHold(0.25f, 0.0f));
-    host.postToDsp(trigger, change_trigger::kValueText, text("vnan"));
-    host.runBlock(64);
-    EXPECT_EQ(blockOf(host, trigger), dipThenHold(0.0f, 1.0f));
+    for (const char* notFinite : {"vnan", "vinf", "v-1e39"}) {
+        host.postToDsp(trigger, change_trigger::kValueText, text("v0"));
+        host.runBlock(64);
+        host.postToDsp(trigger, change_trigger::kValueText, text(notFinite));
+        host.runBlock(64);
+        EXPECT_EQ(blockOf(host, trigger), dipThenHold(0.0f, 0.0f)) << notFinite;
+    }
 }
 
 // 0.25 s at 48 kHz is 12000 samples; with 512-sample blocks the gate lasts 24 whole blocks. The

@@ -1,12 +1,19 @@
 // The reverb and the delay, driven as the host drives them: impulse responses at their exact
 // samples, the mix extremes, clamped and non-number controls, flushed subnormals, echoes.
 #include "framework/HostTestSupport.h"
+#include "Patch.h"
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
+#include <sstream>
+#include <unistd.h>
 
 using namespace tavhost;
 using testsupport::add;
@@ -299,6 +306,67 @@ TEST_F(Delay, LineKeepsOnlyNormalFiniteSamples)
     EXPECT_EQ(host.buffer(poisoned, kSignalOut)[144 - 128], 0.0f);
     EXPECT_EQ(host.buffer(poisoned, kSignalOut)[145 - 128], 2.0f);
     EXPECT_EQ(host.buffer(tiny, kSignalOut)[144 - 128], 0.0f);
+}
+
+// The float samples of a WAV file's data chunk, interleaved; empty when there is none.
+std::vector<float> wavSamples(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    };
+    for (std::size_t at = 12; at + 8 <= bytes.size(); at += 8 + u32(at + 4) + (u32(at + 4) & 1)) {
+        if (bytes.compare(at, 4, "data") != 0)
+            continue;
+        const std::size_t size = std::min<std::size_t>(u32(at + 4), bytes.size() - at - 8);
+        std::vector<float> samples(size / 4);
+        std::memcpy(samples.data(), bytes.data() + at + 8, samples.size() * 4);
+        return samples;
+    }
+    return {};
+}
+
+// The example patch renders to WAV: the impulse leaves the reverb's left output at once with the
+// dry gain (mix 0.2: about 0.51); the MIDI phrase's gate opens at the first note-on (50 ms) with
+// the pitch of note 60, reaches the delay one block later through the wire, and the delay's output
+// is that input 120 ms (5760 samples) earlier plus half its own output then.
+TEST(ReverbDelayExample, RendersTheMidiPhraseThroughReverbAndDelay)
+{
+    const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-reverb-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path wav = std::filesystem::path(pattern) / "reverb-delay.wav";
+    std::string error;
+    const auto patch = loadPatch(root / "examples" / "reverb-delay.json", error);
+    ASSERT_TRUE(patch) << error;
+    std::ostringstream out, err;
+    ASSERT_EQ(runPatch(*patch, testsupport::factory(), {wav}, out, err), 0) << err.str();
+    const std::vector<float> all = wavSamples(wav);
+    std::filesystem::remove_all(pattern);
+
+    enum Channel { kReverbLeft, kReverbRight, kDelayed, kGate, kPitch, kChannels };
+    ASSERT_EQ(all.size(), 38400u * kChannels);  // 800 ms
+    auto at = [&](Channel c, std::size_t n) { return all[n * kChannels + c]; };
+    const float mix = 0.2f;
+    const float q = (mix + 0.5f) * (0.5f - mix);
+    EXPECT_EQ(at(kReverbLeft, 0), q + 0.5f - mix);  // about 0.51
+    EXPECT_EQ(at(kGate, 2399), 0.0f);
+    EXPECT_EQ(at(kGate, 2400), 1.0f);
+    EXPECT_EQ(at(kPitch, 2400), static_cast<float>(60 - 9) * 0.008333334f);
+    EXPECT_EQ(at(kGate, 4319), 1.0f);  // note-off at 90 ms
+    EXPECT_EQ(at(kGate, 4320), 0.0f);
+    constexpr std::size_t kLine = 5760;
+    constexpr std::size_t kWire = 64;
+    for (std::size_t n = 0; n < 38400; ++n) {
+        const float in = n >= kLine + kWire ? at(kGate, n - kLine - kWire) : 0.0f;
+        const float fed = n >= kLine ? at(kDelayed, n - kLine) * 0.5f : 0.0f;
+        ASSERT_EQ(at(kDelayed, n), fed + in) << n;
+    }
+    EXPECT_EQ(at(kDelayed, 2400 + kWire + kLine), 1.0f);
+    EXPECT_NE(at(kReverbRight, 38399), 0.0f);  // the tail still rings at the end
 }
 
 } // namespace

@@ -136,6 +136,28 @@ TEST_F(BpmClock, SongPositionPullsThePhase)
     EXPECT_EQ(edgesOver(early, 0), (std::vector<std::int64_t>{0, 640, 3640}));
 }
 
+// A song position during a hold leaves an error that is no number as the last error, so after
+// the restart an error equal to the one before the hold (640 samples) moves the edge again.
+TEST_F(BpmClock, ErrorDuringAHoldIsTheLastError)
+{
+    const std::size_t clock = addClock(120.0f, 4);
+    auto runTo = [&](int block) {
+        while (host.samplesRun() < block * 64)
+            host.runBlock(64);
+    };
+    runTo(10);
+    host.queuePinValue(clock, kSongPosition, floatValue(0.0f));  // 640 samples in: the fall moves to 3640
+    runTo(20);
+    host.queuePinValue(clock, kTempo, floatValue(0.0f));  // holds from the fall at 3640 on
+    runTo(70);
+    host.queuePinValue(clock, kSongPosition, floatValue(2.5f));
+    runTo(100);
+    host.queuePinValue(clock, kTempo, floatValue(120.0f));  // restarts at 6400
+    runTo(110);
+    host.queuePinValue(clock, kSongPosition, floatValue(3.0f));  // 640 samples in again
+    EXPECT_EQ(edgesOver(clock, 60), (std::vector<std::int64_t>{0, 3640, 6400, 10040}));
+}
+
 // A tempo change takes effect at the next edge; tempo 0 holds the level from the next edge on,
 // and a tempo coming back restarts the clock with a rising edge at once. Negative, NaN and absurd
 // tempos or pulse counts hold the level instead of edging without end.
