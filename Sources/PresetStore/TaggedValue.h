@@ -46,17 +46,16 @@ inline bool hasTag(int32_t size, const void* data, char tag)
 
 // The value of a tagged value text: the number after the tag letter, read like atof in the C
 // locale (hexadecimal, "inf" and "nan" included; overflow to an infinity, underflow to zero) and
-// narrowed to float with toFloat. The text ends at its terminating zero or at the end of the
-// payload, whichever comes first; the tag is not looked at. False, value untouched, when there is
+// narrowed to float with toFloat. The first byte is the tag, skipped whatever it holds (even a
+// zero); the number ends at the next zero or at the end of the payload, whichever comes first. False, value untouched, when there is
 // no payload at all.
 inline bool readTaggedValue(int32_t size, const void* data, float& value)
 {
     if (!data || size <= 0)
         return false;
     std::string_view text(static_cast<const char*>(data), static_cast<std::size_t>(size));
+    text.remove_prefix(1);
     text = text.substr(0, text.find('\0'));
-    if (!text.empty())
-        text.remove_prefix(1);
     value = toFloat(parseLikeAtof(text, Forms::AllOfAtof));
     return true;
 }

@@ -328,13 +328,13 @@ TEST_F(ParameterLinkTest, PatchInterfaceHalfReadsTheValueText)
     host.postToGui(patch, 0, Bytes{});                      // no payload: ignored
     host.postToGui(patch, 0, textBytes("d 1e999"));         // beyond float range
     host.postToGui(patch, 0, Bytes{'d', '3', 0, '9', 0});   // the text ends at its zero
-    host.postToGui(patch, 0, Bytes{0, '4', '2', 0});        // empty text
+    host.postToGui(patch, 0, Bytes{0, '4', '2', 0});        // the tag is skipped whatever it is
     host.postToGui(patch, 0, textBytes("d1e-999"));         // too small: 0
     host.postToGui(patch, 0, textBytes("d0x1.8p1"));        // hexadecimal, as atof reads it
     host.postToGui(patch, 0, textBytes("d12,5"));           // "," is no decimal point
     host.postToGui(patch, 0, textBytes("d0x-1"));           // no hexadecimal digits: 0
     EXPECT_EQ(transmitted(patch, 0), (std::vector<float>{0.0f, -2.5f, std::numeric_limits<float>::infinity(), 3.0f,
-                                                          0.0f, 3.0f, 12.0f, 0.0f}));
+                                                          42.0f, 0.0f, 3.0f, 12.0f, 0.0f}));
 }
 
 // A slot index outside 0-255 is neither read nor written; a float link still passes its
