@@ -50,11 +50,6 @@ public:
         MpBase::onGraphStart();
     }
 
-    void LoadTable(const learn_map::Location& where) { learn_map::load(where, map_); }
-
-    // [audio thread] The writer thread writes this copy of the map; nothing is allocated here.
-    void SaveTable() noexcept { writer_.post(map_, target_); }
-
     // The buttons, sample by sample; a rising edge is a sample above 0 after a sample of exactly 0.
     void subProcess(int offset, int frames)
     {
@@ -98,6 +93,11 @@ public:
     }
 
 private:
+    void LoadTable(const learn_map::Location& where) { learn_map::load(where, map_); }
+
+    // [audio thread] The writer thread writes this copy of the map; nothing is allocated here.
+    void SaveTable() noexcept { writer_.post(map_, target_); }
+
     void capture(int pin, uint8_t number)
     {
         if (pin == kInternalIn) {
