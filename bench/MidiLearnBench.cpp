@@ -3,15 +3,24 @@
 // and half from the synth, with the buttons idle. The map is loaded from a "Controllers.txt" in
 // a temporary folder at graph start. Reported per event and as a share of the block's real-time
 // budget at 48 kHz, with heap allocations inside process (must be 0).
+//
+// And the learn path: every block learns a pair and clears the map again, so each block stores
+// the map twice. Storing hands a copy to the module's writer thread; the allocation counter
+// counts every thread, so this case runs without a file (PathMac empty): the writer wakes for
+// every copy but has nothing to write, and 0 allocations per block show that the audio thread's
+// side of storing allocates nothing.
 #include "AllocationCounter.h"
 #include "BlockBudget.h"
 #include "RoutingBench.h"
+
+#include "MpFactory.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 #include <stdlib.h>
 
 namespace {
@@ -65,6 +74,56 @@ void BM_MidiLearn_Translation(benchmark::State& state)
     fs::remove_all(root);
 }
 
+void BM_MidiLearn_LearnCycle(benchmark::State& state)
+{
+    std::vector<float> learnButton(kBlock, 0.0f), resetButton(kBlock, 0.0f), led(kBlock, 0.0f);
+
+    bench::BenchHost host(kBlock, kSampleRate);
+    void* factory = nullptr;
+    MP_GetFactory(&factory);
+    void* object = nullptr;
+    static_cast<mpapi::IMpFactory*>(factory)->createInstance(L"QV_MidiLearnModule", mpapi::MP_TYPE_AUDIO, &host, &object);
+    auto* learn = static_cast<mpapi::IMpPlugin*>(object);
+    learn->open();
+    learn->setBuffer(kLearn, learnButton.data());
+    learn->setBuffer(kReset, resetButton.data());
+    learn->setBuffer(kLed, led.data());
+    {
+        routingbench::Events setup;
+        setup.textValue(0, kId, L"B");
+        setup.textValue(0, kPathMac, L"");
+        setup.graphStart(0);
+        learn->process(kBlock, setup.link());
+
+        // The buttons: learn rises at sample 1, reset at sample 20 (the map is idle again by then).
+        learnButton[1] = learnButton[2] = 1.0f;
+        resetButton[20] = 1.0f;
+        // The pair: synth controller 7 at sample 5, hardware controller 20 at sample 6.
+        routingbench::Events pair;
+        pair.midi(5, kInternalIn, 0xB0, 7, 1);
+        pair.midi(6, kExternalIn, 0xB0, 20, 1);
+        mpapi::MpEvent* events = pair.link();
+        const std::int64_t allocationsBefore = bench::allocationCount();
+        bool cycled = true;
+        bench::BlockBudget budget(kBlock / static_cast<double>(kSampleRate));
+        for (auto _ : state) {
+            {
+                bench::CountAllocations counting;
+                learn->process(kBlock, events);
+            }
+            cycled = cycled && led[5] == 1.0f && led[6] == 0.0f;
+        }
+        budget.report(state);
+        if (!cycled)
+            state.SkipWithError("the learn cycle did not run");
+        state.SetItemsProcessed(state.iterations() * 2);  // items: maps stored
+        state.counters["allocs_per_block"] = benchmark::Counter(
+            static_cast<double>(bench::allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
+    }
+    learn->release();
+}
+
 } // namespace
 
 BENCHMARK(BM_MidiLearn_Translation);
+BENCHMARK(BM_MidiLearn_LearnCycle);

@@ -9,11 +9,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace learn_map {
 
@@ -21,6 +23,7 @@ inline constexpr int kEntries = 128;
 inline constexpr std::size_t kLineBytes = 9;
 inline constexpr std::size_t kFileBytes = kEntries * kLineBytes;
 inline constexpr const char* kFileName = "Controllers.txt";
+inline constexpr std::size_t kPathBytes = 1024;  // a path with its terminator
 
 using Map = std::array<int32_t, kEntries>;
 using FileText = std::array<char, kFileBytes>;
@@ -48,5 +51,57 @@ void load(const Location& where, Map& map);
 // Writes the map through a temporary file and a rename, creating the product folder first
 // (without AutoPath); failures are ignored.
 void save(const Location& where, const Map& map);
+
+// A Location in a form that copies without allocating: the path, and the lengths of the two
+// folders it starts with (0 when none is to be created). No file at all when pathLength is 0.
+struct Target {
+    std::array<char, kPathBytes> path{};
+    uint16_t pathLength = 0;
+    uint16_t quorvaneLength = 0;
+    uint16_t productLength = 0;
+};
+Target targetOf(const Location& where);
+Location locationOf(const Target& target);
+
+// Writes the file on a thread of its own, so that the audio thread never formats, allocates or
+// touches the disk. post() copies the map and its target into one of three preallocated slots and
+// wakes the writer with an atomic notify; snapshots posted faster than the disk takes them replace
+// each other, so the file always ends up holding the last one posted.
+class FileWriter {
+public:
+    FileWriter() = default;
+    // [host thread, after the last process] Stops the thread once it has written what was
+    // pending and joins it; a snapshot still pending (no thread ever ran) is written here.
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    // [open] Starts the writer thread unless it runs; false when it cannot (snapshots then wait
+    // for the destructor).
+    bool start() noexcept;
+    // [audio thread] Hands over a copy of map for target: no lock, no allocation, no system call
+    // beyond the notify.
+    void post(const Map& map, const Target& target) noexcept;
+
+private:
+    struct Snapshot {
+        Map map{};
+        Target target{};
+    };
+    static constexpr uint8_t kFresh = 4;  // in shared_: the slot holds a snapshot not yet written
+
+    void run() noexcept;
+    void wake() noexcept;
+    // Writes the latest posted snapshot if one is waiting.
+    void writePending() noexcept;
+
+    std::array<Snapshot, 3> slots_{};
+    uint8_t posting_ = 0;                // the audio thread's slot
+    std::atomic<uint8_t> shared_{1};     // the slot passed between the two, with kFresh
+    uint8_t writing_ = 2;                // the writer's slot
+    std::atomic<uint32_t> signal_{0};    // bumped at every post and at stop; the writer waits on it
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 } // namespace learn_map

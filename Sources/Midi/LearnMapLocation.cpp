@@ -22,7 +22,7 @@ Location locate(std::optional<std::string> hostPath, bool autoPath, std::wstring
     where.quorvaneFolder = *base + "Quorvane";
     where.productFolder = where.quorvaneFolder + "/" + *id;
     std::string path = where.productFolder + "/" + kFileName;
-    if (path.size() < presetbank::kPathBytes)
+    if (path.size() < kPathBytes)
         where.path = std::move(path);
     return where;
 }

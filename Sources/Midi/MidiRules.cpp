@@ -54,8 +54,8 @@ private:
     std::size_t pos_ = 0;
 };
 
-// A 1-based number as stored: one less, "*" kept.
-int32_t zeroBased(int32_t n) { return n == kAny ? kAny : n - 1; }
+// A 1-based number token as stored: one less unless the token is "*" (so "129" gives 128).
+int32_t zeroBased(std::string_view token) { return token == "*" ? kAny : convertNum(token) - 1; }
 
 bool within(int32_t x, int32_t low, int32_t high)
 {
@@ -121,24 +121,24 @@ std::optional<Rule> parseRule(std::string_view text)
         token = *next;
     }
     Rule r;
-    r.inChannel = zeroBased(convertNum(t[0]));
+    r.inChannel = zeroBased(t[0]);
     r.inStatus = convertStat(t[1]);
     if (r.inStatus == -1)
         return std::nullopt;
     const bool inProgram = r.inStatus == kProgChg;
-    r.in1Low = inProgram ? zeroBased(convertNum(t[2])) : convertNum(t[2]);
-    r.in1High = inProgram ? zeroBased(convertNum(t[3])) : convertNum(t[3]);
+    r.in1Low = inProgram ? zeroBased(t[2]) : convertNum(t[2]);
+    r.in1High = inProgram ? zeroBased(t[3]) : convertNum(t[3]);
     r.in2Low = convertNum(t[4]);
     r.in2High = convertNum(t[5]);
     const char flag = upper(t[6][0]);
     r.continueFlag = flag == 'Y' || flag == 'N' ? flag : 0;
-    r.outChannel = zeroBased(convertNum(t[7]));
+    r.outChannel = zeroBased(t[7]);
     r.outStatus = convertStat(t[8]);
     if (r.outStatus == -1)
         return std::nullopt;
     const bool outProgram = r.outStatus == kProgChg;
-    r.out1a = outProgram ? zeroBased(convertNum(t[9])) : convertNum(t[9]);
-    r.out1b = outProgram ? zeroBased(convertNum(t[10])) : convertNum(t[10]);
+    r.out1a = outProgram ? zeroBased(t[9]) : convertNum(t[9]);
+    r.out1b = outProgram ? zeroBased(t[10]) : convertNum(t[10]);
     r.out2a = convertNum(t[11]);
     r.out2b = convertNum(t[12]);
     auto swapMark = [](std::optional<std::string_view> token) -> char {

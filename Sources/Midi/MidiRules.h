@@ -13,14 +13,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <string_view>
 
 namespace midi_rules {
 
-// "Any": a value no number in a rule text can take.
-inline constexpr int32_t kAny = std::numeric_limits<int32_t>::min();
+// "Any": what "*" stands for. Rule texts written for the system rely on the number 129 meaning the
+// same (a 1-based channel or program number 130 too), so it is the number itself.
+inline constexpr int32_t kAny = 129;
 
 // Status codes: the channel-message kinds by their status nibble, and the composite kinds.
 enum Status : int32_t {
@@ -67,7 +67,7 @@ struct Rule {
 };
 
 // A number token: "*" gives kAny, otherwise its leading integer (sign and digits, saturated to
-// +-2^20), 0 for a token without one.
+// +-2^20; 129 reads as kAny), 0 for a token without one.
 int32_t convertNum(std::string_view token);
 // A status name's code, kAny for "*", -1 when the name is not known.
 int32_t convertStat(std::string_view token);

@@ -1,6 +1,7 @@
 // Sits between a hardware MIDI controller and the synth: learns which knob drives which synth
 // controller from the learn and reset buttons, and translates controllers both ways through the
-// map, which it keeps in "Controllers.txt".
+// map, which it keeps in "Controllers.txt". The file is written by a thread of the module's own,
+// so the buttons' sub-process only hands over a copy of the map.
 #include "Midi/LearnMap.h"
 #include "Midi/MidiBytes.h"
 #include "MpProcessing.h"
@@ -31,6 +32,7 @@ public:
     {
         MpBase::open();
         setSubProcess(&Qv_midilearnmodule::subProcess);
+        writer_.start();
         return 0;
     }
 
@@ -42,8 +44,9 @@ public:
             host->expandFileName(L"Controllers.txt", kHostPathChars, full);
             hostPath = presetbank::hostPathText(full, kHostPathChars + 1, presetbank::kIdBytes);
         }
-        where_ = learn_map::locate(std::move(hostPath), autoPath_.value, id_.value, pathMac_.value);
-        learn_map::load(where_, map_);
+        const learn_map::Location where = learn_map::locate(std::move(hostPath), autoPath_.value, id_.value, pathMac_.value);
+        target_ = learn_map::targetOf(where);
+        LoadTable(where);
         MpBase::onGraphStart();
     }
 
@@ -90,6 +93,11 @@ public:
     }
 
 private:
+    void LoadTable(const learn_map::Location& where) { learn_map::load(where, map_); }
+
+    // [audio thread] The writer thread writes this copy of the map; nothing is allocated here.
+    void SaveTable() noexcept { writer_.post(map_, target_); }
+
     void capture(int pin, uint8_t number)
     {
         if (pin == kInternalIn) {
@@ -111,7 +119,7 @@ private:
             map_.fill(0);
             ledLevel_ = 0.0f;
             externalCaptured_ = internalCaptured_ = false;
-            learn_map::save(where_, map_);
+            SaveTable();
             return;
         }
         if (learnEdge) {
@@ -128,14 +136,14 @@ private:
         if (pairComplete_) {
             map_[capturedInternal_] = capturedExternal_;
             ledLevel_ = 0.0f;
-            learn_map::save(where_, map_);
+            SaveTable();
         }
         // Reset held while learning takes the captured pair back, even one stored just now.
         if (resetHigh && internalCaptured_) {
             if (map_[capturedInternal_] == capturedExternal_)
                 map_[capturedInternal_] = 0;
             ledLevel_ = 0.0f;
-            learn_map::save(where_, map_);
+            SaveTable();
         }
     }
 
@@ -160,7 +168,8 @@ private:
     bool pairComplete_ = false;
     float previousLearn_ = 0.0f;       // last learn button sample
     float previousReset_ = 0.0f;       // last reset button sample
-    learn_map::Location where_;        // formed at graph start
+    learn_map::Target target_;         // where the file goes, formed at graph start
+    learn_map::FileWriter writer_;     // last: its thread stops before anything else goes
 };
 
 MP_REGISTER_MODULE(Qv_midilearnmodule, L"QV_MidiLearnModule")

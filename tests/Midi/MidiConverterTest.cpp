@@ -62,7 +62,17 @@ TEST(MidiRules, AcceptedTexts)
     EXPECT_EQ(convertNum("-"), 0);
     EXPECT_EQ(convertNum("99999999999999999999999"), 1 << 20);
     EXPECT_EQ(convertNum("-99999999999999999999999"), -(1 << 20));
-    EXPECT_EQ(convertNum("129"), 129);  // a number, not "any"
+    // 129 is what "*" stands for; 1-based tokens take one off a number, never off "*".
+    EXPECT_EQ(convertNum("129"), kAny);
+    r = parseRule("130 ProgChg 129 130 129 * Y 129 progchg * 130 0 0");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->inChannel, kAny);
+    EXPECT_EQ(r->in1Low, 128);
+    EXPECT_EQ(r->in1High, kAny);
+    EXPECT_EQ(r->in2Low, kAny);
+    EXPECT_EQ(r->outChannel, 128);
+    EXPECT_EQ(r->out1a, kAny);
+    EXPECT_EQ(r->out1b, kAny);
     EXPECT_EQ(convertStat("KEYAFT"), kKeyAft);
     EXPECT_EQ(convertStat("NoteOnX"), -1);
 }
@@ -167,6 +177,16 @@ TEST_F(MidiConverter, DataBytesAreMappedSwappedAndBounded)
     EXPECT_EQ(convert({{0xB0, 4, 9}}), (std::vector<Bytes>{{0xB0, 127, 0}}));  // clamped to 0-127
     EXPECT_EQ(convert({{0x90, 60, 100}, {0xA0, 60, 100}}), (std::vector<Bytes>{{0xA0, 100, 60}, {0x80, 100, 100}}));
     EXPECT_EQ(convert({{0xE0, 100, 5}}), (std::vector<Bytes>{{0xE0, 28, 100}}));  // 127 - 99.5 toward zero; data1 copied
+}
+
+TEST_F(MidiConverter, TheNumber129MeansAny)
+{
+    // Channel 130 is any channel, a low bound of 129 no bound, a target of 129 a copy.
+    rules({{0, "130 Ctrl 129 5 * * N 1 NoteOn 129 0 0 129"},
+           {1, "* NoteOn * * 129 129 N * KeyAft 3 3 0 127"}});
+    EXPECT_EQ(convert({{0xB3, 4, 9}, {0xB7, 6, 9}}), (std::vector<Bytes>{{0x90, 4, 9}, {0xB0, 6, 9}}));
+    // Both bounds 129: any value, and a range of one value maps to the first target.
+    EXPECT_EQ(convert({{0x95, 60, 1}}), (std::vector<Bytes>{{0xA0, 3, 0}}));
 }
 
 TEST_F(MidiConverter, ParameterNumbersAreAssembledAndTakenApart)

@@ -1,6 +1,8 @@
 // The MIDI learn map through the stand-in host: translation both ways, learning and unlearning
 // by the button signals with the LED, clearing, and "Controllers.txt" read and written where the
-// pins say, and nowhere when they name no safe folder.
+// pins say, and nowhere when they name no safe folder. The module writes the file from a thread
+// of its own; it has written the last map once the host has released it, so the file is read
+// after shutdown.
 #include "Midi/LearnMap.h"
 #include "Midi/RoutingTestSupport.h"
 
@@ -62,6 +64,12 @@ protected:
     // A button pressed from an absolute sample for one block length.
     static float signal(std::int64_t pressedAt, std::int64_t s) { return s >= pressedAt && s < pressedAt + 64 ? 1.0f : 0.0f; }
     std::vector<Sent> midi(Pin pin, std::vector<Bytes> messages) { return afterMidi(*host, module, pin, std::move(messages)); }
+    // The file once the host has released the module; "none" when there is no file.
+    std::string fileAfterShutdown(const fs::path& p)
+    {
+        host->shutdown();
+        return fs::exists(p) ? readAll(p) : std::string("none");
+    }
     float led(int sample) const { return host->buffer(module, kLed)[static_cast<std::size_t>(sample)]; }
 
     fs::path root = [] {
@@ -108,19 +116,39 @@ TEST_F(MidiLearn, LearnsAPairAndWritesTheFile)
     host->runBlock(64);
     EXPECT_EQ(led(4), 1.0f);
     EXPECT_EQ(led(5), 0.0f);  // stored at the sample the pair completed
-    EXPECT_EQ(readAll(file), mapFile({{7, 20}}));
     EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 3}}), (std::vector<Sent>{{kToExternal, {0xB0, 20, 3}}}));
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{7, 20}}));
 
-    // A second learn: one half alone stores nothing, the second half completes the pair.
+    // A second learn, the map loaded again: one half alone stores nothing, the second half
+    // completes the pair.
+    startInRoot();
+    learnAt = 1 << 30;
     midi(kInternalIn, {{0xB0, 8, 1}});
-    learnAt = 64 * 5;
+    learnAt = 64 * 2;
     host->runBlock(64);
     host->runBlock(64);  // learning
     midi(kExternalIn, {{0xB0, 21, 1}});
     host->runBlock(64);
     EXPECT_EQ(led(0), 1.0f);  // only one half captured
     midi(kInternalIn, {{0xB0, 8, 1}});
-    EXPECT_EQ(readAll(file), mapFile({{7, 20}, {8, 21}}));
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{7, 20}, {8, 21}}));
+}
+
+// Maps stored one after the other faster than the disk may take them: the file holds the last.
+TEST_F(MidiLearn, TheLastMapStoredIsTheFile)
+{
+    startInRoot();
+    learnAt = 64;
+    host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
+    host->queueMidi(module, kExternalIn, {0xB0, 20, 1}, 5);
+    host->runBlock(64);  // stores 7 -> 20
+    resetAt = 64 * 2;
+    host->runBlock(64);  // clears
+    learnAt = 64 * 3;
+    host->queueMidi(module, kInternalIn, {0xB0, 9, 1}, 1);
+    host->queueMidi(module, kExternalIn, {0xB0, 30, 1}, 2);
+    host->runBlock(64);  // stores 9 -> 30
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{9, 30}}));
 }
 
 TEST_F(MidiLearn, LearnTwiceStoresNothingAndResetClears)
@@ -132,15 +160,15 @@ TEST_F(MidiLearn, LearnTwiceStoresNothingAndResetClears)
     host->runBlock(64);
     host->runBlock(64);
     EXPECT_EQ(led(0), 0.0f);
-    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(fileAfterShutdown(file), "none");
 
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
     start(root.string() + "/");
     resetAt = 64 + 1;
     host->runBlock(64);
-    EXPECT_EQ(readAll(file), mapFile({}));
     EXPECT_TRUE(midi(kInternalIn, {{0xB0, 3, 1}}).empty());
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({}));
 }
 
 TEST_F(MidiLearn, ResetHeldWhileLearningTakesThePairBack)
@@ -153,20 +181,23 @@ TEST_F(MidiLearn, ResetHeldWhileLearningTakesThePairBack)
     resetAt = 64 * 2 + 10;  // the reset edge while learning is no clear
     midi(kInternalIn, {{0xB0, 8, 1}});
     EXPECT_EQ(led(11), 0.0f);
-    EXPECT_EQ(readAll(file), mapFile({{7, 20}, {8, 21}}));  // captured 8 but map[8] is not 0 = no external
+    // Captured 8 while map[8] is 21, not the external number 0: written again unchanged.
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{7, 20}, {8, 21}}));
 
     // Learning again; reset held from sample 1 when the pair completes at sample 3: the entry
     // stored in that sample is taken back at once.
-    learnAt = 64 * 4;
+    startInRoot();
+    resetAt = 1 << 30;
+    learnAt = 64 * 2;
     host->runBlock(64);
     host->runBlock(64);
-    resetAt = 64 * 5 + 1;
+    resetAt = 64 * 3 + 1;
     host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 3);
     host->queueMidi(module, kExternalIn, {0xB0, 20, 1}, 3);
     host->runBlock(64);
     EXPECT_EQ(led(2), 1.0f);
     EXPECT_EQ(led(3), 0.0f);
-    EXPECT_EQ(readAll(file), mapFile({{8, 21}}));
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{8, 21}}));
 }
 
 TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
@@ -177,7 +208,7 @@ TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
     EXPECT_EQ(midi(kInternalIn, {{0xB0, 1, 9}}), (std::vector<Sent>{{kToExternal, {0xB0, 2, 9}}}));
     resetAt = 64 + 1;
     host->runBlock(64);
-    EXPECT_EQ(readAll(root / "host" / "Controllers.txt"), mapFile({}));
+    EXPECT_EQ(fileAfterShutdown(root / "host" / "Controllers.txt"), mapFile({}));
     EXPECT_FALSE(fs::exists(root / "Quorvane"));
 
     // No safe folder: no file is read or written anywhere.
@@ -193,6 +224,7 @@ TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
         resetAt = 64 + 1;
         host->runBlock(64);
         resetAt = 1 << 30;
+        host->shutdown();
     }
     fs::current_path(cwd);
     EXPECT_FALSE(fs::exists(root / "ran"));
