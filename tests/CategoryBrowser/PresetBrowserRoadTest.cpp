@@ -68,6 +68,8 @@ TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
     host.guiSetPin(view, viewMousePin(2), boolValue(true));
     host.guiSetPin(view, viewMousePin(2), boolValue(false));
     EXPECT_EQ(lastText(view, kViewPresetNumber), intValue(1));
+    EXPECT_EQ(lastText(view, viewActivePin(2)), boolValue(true));
+    EXPECT_EQ(lastText(view, viewActivePin(1)), boolValue(false));
     const auto selection = host.callsOf(CallKind::PostMessageToAudio, mgr);
     ASSERT_EQ(selection.size(), 1u);
     EXPECT_EQ(selection[0].pin, prescat::kSelectRowBase + 1);
