@@ -12,7 +12,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
 {
     if (target.empty() || !target.has_filename())
         return false;
-    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string temporary = (target.parent_path() / std::string(".").append(target.filename().string()).append(".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
         return false;
