@@ -230,6 +230,7 @@ struct Instance {
     IMpUserInterface2B* ui2b = nullptr;
 
     std::vector<std::vector<float>> buffers; // one per pin id, blockLength floats
+    std::vector<std::int32_t> bufferResults; // what setBuffer answered, per pin id
     std::vector<std::pair<std::int32_t, std::function<float(std::int64_t)>>> inputs;
     std::vector<std::tuple<Side, std::int32_t, ValueType>> types;
 
@@ -500,14 +501,17 @@ void Host::startInstance(Instance& in)
     if (in.started)
         return;
     in.started = true;
-    if (in.plugin) {
-        in.plugin->open();
-        for (std::int32_t pin = 0; pin < config_.bufferPins; ++pin)
-            in.plugin->setBuffer(pin, in.buffers[static_cast<std::size_t>(pin)].data());
-    } else if (in.plugin2) {
-        in.plugin2->open();
-        for (std::int32_t pin = 0; pin < config_.bufferPins; ++pin)
-            in.plugin2->setBuffer(pin, in.buffers[static_cast<std::size_t>(pin)].data());
+    if (in.hasDsp()) {
+        if (in.plugin)
+            in.plugin->open();
+        else
+            in.plugin2->open();
+        in.bufferResults.assign(static_cast<std::size_t>(config_.bufferPins), MP_RESULT_FAIL);
+        for (std::int32_t pin = 0; pin < config_.bufferPins; ++pin) {
+            float* buffer = in.buffers[static_cast<std::size_t>(pin)].data();
+            in.bufferResults[static_cast<std::size_t>(pin)] = in.plugin ? in.plugin->setBuffer(pin, buffer)
+                                                                        : in.plugin2->setBuffer(pin, buffer);
+        }
     }
     for (auto& [pin, value] : in.initGui) {
         const auto size = static_cast<std::int32_t>(value.size());
@@ -520,6 +524,14 @@ void Host::startInstance(Instance& in)
         in.ui->initialize();
     else if (in.ui2)
         in.ui2->initialize();
+}
+
+bool Host::bufferAccepted(std::size_t instance, std::int32_t pin) const
+{
+    if (!valid(instance) || pin < 0)
+        return false;
+    const auto& results = instances_[instance]->bufferResults;
+    return static_cast<std::size_t>(pin) < results.size() && results[static_cast<std::size_t>(pin)] == MP_RESULT_OK;
 }
 
 bool Host::runBlock(std::int32_t count)
