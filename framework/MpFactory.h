@@ -37,7 +37,7 @@ public:
     // [any thread] 0 created, -1 the module failed to construct or refused the host, -2 nothing
     // registered under (type, identifier). *object is null unless 0 is returned.
     int32_t createInstance(const wchar_t* identifier, int32_t type, mpapi::IMpUnknown* host, void** object) override;
-    // [any thread] Version 30800 and the compiler text, cut to maxChars (terminator included).
+    // [any thread] MP_SDK_VERSION and the compiler text, cut to maxChars (terminator included).
     int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override;
     // [any thread] As createInstance without the host hand-over.
     int32_t createInstance2(const wchar_t* identifier, int32_t type, void** object) override;
