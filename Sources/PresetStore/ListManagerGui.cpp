@@ -50,7 +50,7 @@ void ListManagerGui::onSetLoadPreset()
 {
     if (loadPresetButton.released(loadPresetPin.getValue()) && chooseToOpen(FileKind::Preset)) {
         loadPresetFile();
-        send(kLoadPresetDone);
+        send(listmessage::kLoadPreset);
     }
 }
 
@@ -64,7 +64,7 @@ void ListManagerGui::onSetLoadBank()
 {
     if (loadBankButton.released(loadBankPin.getValue()) && chooseToOpen(FileKind::Bank)) {
         loadBankFile(workingPath.view(), rules_.bankLoadSetsPresetNumber);
-        send(kLoadBankDone);
+        send(listmessage::kLoadBank);
     }
 }
 
@@ -72,7 +72,7 @@ void ListManagerGui::onSetSaveBank()
 {
     if (saveBankButton.released(saveBankPin.getValue()) && chooseToSave(FileKind::Bank, "")) {
         saveBankFile();
-        send(kSaveBankDone);
+        send(listmessage::kSaveBank);
     }
 }
 
@@ -100,11 +100,11 @@ bool ListManagerGui::takeCommonMessage(int32_t id)
         presetNumber = id;
         current = id;
         showName(current);
-    } else if (id == kReloadStartupBank) {
+    } else if (id == listmessage::kReloadStartupBank) {
         loadStartupBank();
-    } else if (id >= kCurrentBase && id <= kCurrentLast) {
-        presetNumber = id - kCurrentBase;
-        current = id - kCurrentBase;
+    } else if (id >= listmessage::kCurrentPresetBase && id <= listmessage::kCurrentPresetLast) {
+        presetNumber = id - listmessage::kCurrentPresetBase;
+        current = id - listmessage::kCurrentPresetBase;
     } else {
         return false;
     }

@@ -7,6 +7,7 @@
 
 #include "Dialogs.h"
 #include "MpInterface.h"
+#include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
 
 #include <cstddef>
@@ -34,22 +35,6 @@ public:
         kGuiUpdate,    // bool: pulsed true then false after a file load
         kNameSave,     // text: the current preset's name as the host keeps it
     };
-
-    // Messages to the processing half.
-    static constexpr int32_t kLoadPresetDone = 128;
-    static constexpr int32_t kSavePresetDone = 129;
-    static constexpr int32_t kFixPresetCommand = 130;
-    static constexpr int32_t kLoadBankDone = 131;
-    static constexpr int32_t kSaveBankDone = 132;
-    static constexpr int32_t kListChanged = 133;
-    static constexpr int32_t kStarted = 134;
-    static constexpr int32_t kChosenPath = 136;
-    // Messages from the processing half (besides 0-127, a selected slot).
-    static constexpr int32_t kReloadStartupBank = 128;
-    static constexpr int32_t kListReady = 129;
-    static constexpr int32_t kCurrentBase = 130; // 130-257: current preset = id - 130
-    static constexpr int32_t kCurrentLast = 257;
-    static constexpr int32_t kFactoryNames = 260;
 
     enum class FileKind { Preset, Bank };
 

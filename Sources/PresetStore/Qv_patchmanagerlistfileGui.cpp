@@ -24,7 +24,7 @@ public:
             showStartState();
             // The same settings as the processing half's graph start give the same folder.
             folder_ = listfile::managerFolder(settings, autoPath.getValue());
-            send(kStarted);
+            send(listmessage::kInterfaceStarted);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
@@ -67,7 +67,7 @@ public:
         if (savePresetButton.released(savePresetPin.getValue()) &&
             chooseToSave(FileKind::Preset, names.view(current))) {
             savePresetFile();
-            send(kSavePresetDone);
+            send(listmessage::kSavePreset);
         }
     }
 
@@ -76,7 +76,7 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t, void*) noexcept override
     {
         try {
-            if (id == kListReady)
+            if (id == listmessage::kListText)
                 ReadList();
             else
                 takeCommonMessage(id);
@@ -86,7 +86,7 @@ public:
     }
 
 private:
-    void FixPreset() override { send(kFixPresetCommand); }
+    void FixPreset() override { send(listmessage::kFixPreset); }
 
     void ReadNamesavePin() { takeNameSave(); }
 
@@ -112,7 +112,7 @@ private:
             listfile::createManagerFolders(*folder_);
             listfile::writeListFile(folder_->path, listText);
         }
-        send(kListChanged);
+        send(listmessage::kNameList);
     }
 
     // The panel itself gives the file its type; no question of this half's own.

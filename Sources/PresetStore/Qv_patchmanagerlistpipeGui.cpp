@@ -22,7 +22,7 @@ public:
         try {
             showStartState();
             loadStartupBank();
-            send(kStarted);
+            send(listmessage::kInterfaceStarted);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
@@ -51,7 +51,7 @@ public:
         SaveList();
         if (chooseToSave(FileKind::Preset, names.view(current))) {
             savePresetFile();
-            send(kSavePresetDone);
+            send(listmessage::kSavePreset);
         }
         names.setName(current, old);
         updateList();
@@ -63,9 +63,9 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) noexcept override
     {
         try {
-            if (id == kListReady) {
+            if (id == listmessage::kListText) {
                 ReadList(size, data);
-            } else if (id == kFactoryNames) {
+            } else if (id == listmessage::kFactoryBankLoaded) {
                 LoadStartupNames();
                 selectFromPresetNumber();
                 // The pins name the current preset, which the factory names have just renamed.
@@ -88,11 +88,11 @@ private:
         updateList();
         setTextPin(nameSave, name);
         SaveList();
-        send(kFixPresetCommand);
+        send(listmessage::kFixPreset);
     }
 
-    void SavePath() override { sendText(kChosenPath, chosenPath); }
-    void SaveList() { sendText(kListChanged, listText); }
+    void SavePath() override { sendText(listmessage::kPath, chosenPath); }
+    void SaveList() { sendText(listmessage::kNameList, listText); }
 
     // The extension is added only when the typed name lacks it, and an existing file is replaced
     // only on "Replace".
