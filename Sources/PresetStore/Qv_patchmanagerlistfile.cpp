@@ -32,7 +32,7 @@ public:
     {
         ListManagerProcessing::open();
         setSubProcess(&Qv_patchmanagerlistfile::subProcess);
-        return 0;
+        return mpapi::MP_RESULT_OK;
     }
 
     // File work of graph start: the startup bank is read here, never in the sub-process. The
@@ -83,7 +83,7 @@ public:
         } catch (...) {
             // A failed allocation in a file command leaves memory as it was.
         }
-        return 0;
+        return mpapi::MP_RESULT_OK;
     }
 
 private:
