@@ -290,304 +290,285 @@ void printLegend(const Patch& patch, const RunOptions& options, std::ostream& ou
     }
 }
 
-} // namespace
-
-int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& options, std::ostream& out, std::ostream& err)
-{
-    namespace fs = std::filesystem;
-    HostConfig config;
-    config.sampleRate = patch.sampleRate;
-    config.blockLength = patch.blockLength;
-    // Refused before anything runs: a WAV of no outputs, a target that cannot be written.
-    if (!options.wavFile.empty() && patch.outputs.empty()) {
-        err << "--wav: the patch has no outputs\n";
-        return 2;
-    }
-    auto stopped = [&] { return options.stop && *options.stop; };
-    AudioFiles audio;
+// A fresh folder for a run, removed afterwards: the dialog files, and the file and shared folders
+// the patch does not name.
+class TempFolder {
+public:
+    TempFolder() = default;
+    ~TempFolder()
     {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    bool make()
+    {
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "tavrin-run-XXXXXX").string();
+        if (ec || !::mkdtemp(pattern.data()))
+            return false;
+        path_ = pattern;
+        return true;
+    }
+    // A folder inside, made when missing.
+    std::filesystem::path folder(const char* name) const
+    {
+        std::error_code ec;
+        std::filesystem::create_directory(path_ / name, ec);
+        return path_ / name;
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// One run of a patch: the run's folders and environment, the host and its graph, the script, the
+// printed lines and the audio files.
+class PatchRun {
+public:
+    PatchRun(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& options, std::ostream& out, std::ostream& err)
+        : patch_(patch), factory_(factory), options_(options), out_(out), err_(err)
+    {
+    }
+
+    int run()
+    {
+        // Refused before anything runs: a WAV of no outputs, a target that cannot be written.
+        if (!options_.wavFile.empty() && patch_.outputs.empty()) {
+            err_ << "--wav: the patch has no outputs\n";
+            return 2;
+        }
         std::string error;
-        if (!audio.open(patch, options, error)) {
-            err << error << "\n";
+        if (!audio_.open(patch_, options_, error)) {
+            err_ << error << "\n";
             return 1;
         }
-    }
-    if (options.legend)
-        printLegend(patch, options, out);
-    // A fresh folder for the run, removed afterwards: the dialog files, and the file and shared
-    // folders the patch does not name.
-    struct TempFolder {
-        fs::path path;
-        ~TempFolder()
-        {
-            std::error_code ec;
-            if (!path.empty())
-                fs::remove_all(path, ec);
+        if (options_.legend)
+            printLegend(patch_, options_, out_);
+        if (!temp_.make()) {
+            err_ << "cannot make a temporary folder\n";
+            return 1;
         }
-    } tempFolder;
+        HostConfig config;
+        config.sampleRate = patch_.sampleRate;
+        config.blockLength = patch_.blockLength;
+        setUpFolders(config);
+        Host host(factory_, config);
+        host_ = &host;
+        if (!buildGraph())
+            return status_;
+        host.start();
+        if (!checkPins())
+            return status_;
+        takeDialogs(0);
+        flush();
+        std::int64_t pos = 0;
+        while (pos < patch_.length) {
+            if (stopped()) {
+                err_ << "interrupted\n";
+                return 1;
+            }
+            const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(patch_.blockLength, patch_.length - pos));
+            if (!runScript(pos, count))
+                return status_;
+            host.runBlock(count);
+            takeDialogs(pos + count);
+            flush();
+            if (!audio_.writeBlock(host, index_, count, error)) {
+                problem(stopped() ? "interrupted" : error);
+                return status_;
+            }
+            pos += count;
+        }
+        host.shutdown();
+        takeDialogs(host.samplesRun());
+        flush();
+        for (const std::string& f : host.faults())
+            problem("fault: " + f);
+        if (wantedKind("written"))
+            printWritten();
+        std::vector<std::string> errors;
+        audio_.finish(errors);
+        for (const std::string& e : errors)
+            problem(e);
+        return status_;
+    }
+
+private:
+    bool stopped() const { return options_.stop && *options_.stop; }
+
+    void problem(const std::string& what)
     {
-        std::error_code ec;
-        std::string pattern = (fs::temp_directory_path(ec) / "tavrin-run-XXXXXX").string();
-        if (ec || !mkdtemp(pattern.data())) {
-            err << "cannot make a temporary folder\n";
-            return 1;
-        }
-        tempFolder.path = pattern;
+        err_ << what << "\n";
+        status_ = 1;
     }
-    auto madeFolder = [&](const char* name) {
-        std::error_code ec;
-        fs::create_directory(tempFolder.path / name, ec);
-        return tempFolder.path / name;
-    };
-    // Absolute and without a trailing "/", so that expanded paths are absolute and printed ones
-    // find their folder.
-    auto folderPath = [](const fs::path& given) {
-        std::error_code ec;
-        fs::path folder = fs::absolute(given, ec).lexically_normal();
-        return folder.has_filename() || !folder.has_relative_path() ? folder : folder.parent_path();
-    };
-    RunFolders folders;
-    folders.file = patch.fileFolder ? folderPath(*patch.fileFolder) : madeFolder("files");
-    const char* sharedBefore = std::getenv("TAVRIN_SHARED_FOLDER");
-    if (patch.sharedFolder)
-        folders.shared = folderPath(*patch.sharedFolder);
-    else if (sharedBefore && *sharedBefore)
-        folders.shared = folderPath(sharedBefore);
-    else
-        folders.shared = madeFolder("shared");
-    // Folders a patch names are made when missing, as the product finds its folders in place.
-    for (const fs::path& named : {folders.file, folders.shared}) {
-        std::error_code ec;
-        fs::create_directories(named, ec);
-    }
-    config.fileFolder = patch.fileFolder ? *patch.fileFolder : folders.file;
-    const fs::path answersFile = tempFolder.path / "dialog-answers.txt";
-    const fs::path dialogLog = tempFolder.path / "dialog-log.txt";
-    const ScopedVariable sharedVariable("TAVRIN_SHARED_FOLDER", folders.shared.string());
-    const ScopedVariable answersVariable("TAVRIN_DIALOG_ANSWERS", answersFile.string());
-    const ScopedVariable logVariable("TAVRIN_DIALOG_LOG", dialogLog.string());
 
-    // What the folders held before, to tell the files the run wrote.
-    std::vector<std::pair<fs::path, const char*>> watched = {{folders.shared, "${sharedFolder}"},
-                                                             {folders.file, "${fileFolder}"}};
-    std::stable_sort(watched.begin(), watched.end(),
-                     [](const auto& a, const auto& b) { return a.first.native().size() > b.first.native().size(); });
-    std::vector<FileStamps> before;
-    for (const auto& w : watched)
-        before.push_back(scanFiles(w.first, tempFolder.path));
-
-    Host host(factory, config);
-
-    std::map<std::string, std::size_t> index;
-    int status = 0;
-    for (const PatchModule& m : patch.modules) {
-        InstanceOptions o;
-        o.guiPinCount = m.guiPins;
-        auto created = host.addInstance(m.id, o);
-        if (!created.instance) {
-            err << "module \"" << m.name << "\": " << created.error << "\n";
-            status = 1;
-            continue;
-        }
-        index[m.name] = *created.instance;
-        for (const auto& [e, t] : m.types)
-            host.setPinType(*created.instance, e.side, e.pin, t);
-    }
-    if (status != 0)
-        return status;
-
-    auto problem = [&](const std::string& what) {
-        err << what << "\n";
-        status = 1;
-    };
-    const auto& name = endpointName;
-    for (const PatchModule& m : patch.modules)
-        for (const auto& [e, value] : m.init)
-            if (!host.setInitialValue(index[m.name], e.side, e.pin, value))
-                problem("init " + name(e) + ": module \"" + m.name + "\" has no " + sideName(e.side) + " half");
-    for (const PatchWire& w : patch.wires)
-        if (!host.connect(index[w.from.module], w.from.side, w.from.pin, index[w.to.module], w.to.side, w.to.pin))
-            problem("wire " + name(w.from) + " -> " + name(w.to) + ": a module lacks that half");
-    const double rate = patch.sampleRate;
-    for (const PatchInput& in : patch.inputs) {
-        std::function<float(std::int64_t)> f;
-        switch (in.signal) {
-        case PatchInput::Constant:
-            f = [v = in.value](std::int64_t) { return static_cast<float>(v); };
-            break;
-        case PatchInput::Sine:
-            f = [in, rate](std::int64_t n) {
-                const double cycles = in.freq * static_cast<double>(n) / rate + in.phase;
-                return static_cast<float>(in.amp * std::sin(2.0 * std::numbers::pi * cycles));
-            };
-            break;
-        case PatchInput::Ramp:
-            f = [in](std::int64_t n) {
-                const double x = std::min(1.0, static_cast<double>(n) / static_cast<double>(in.duration));
-                return static_cast<float>(in.start + (in.end - in.start) * x);
-            };
-            break;
-        }
-        const std::size_t i = index[in.pin.module];
-        if (!host.setInputFunction(i, in.pin.pin, std::move(f)))
-            problem("input " + name(in.pin) + ": no processing half, or pin beyond the host's buffers");
+    // The file and shared folders, the environment the bundle reads, and what the folders held
+    // before, to tell the files the run wrote.
+    void setUpFolders(HostConfig& config)
+    {
+        namespace fs = std::filesystem;
+        // Absolute and without a trailing "/", so that expanded paths are absolute and printed
+        // ones find their folder.
+        auto folderPath = [](const fs::path& given) {
+            std::error_code ec;
+            fs::path folder = fs::absolute(given, ec).lexically_normal();
+            return folder.has_filename() || !folder.has_relative_path() ? folder : folder.parent_path();
+        };
+        folders_.file = patch_.fileFolder ? folderPath(*patch_.fileFolder) : temp_.folder("files");
+        const char* sharedBefore = std::getenv("TAVRIN_SHARED_FOLDER");
+        if (patch_.sharedFolder)
+            folders_.shared = folderPath(*patch_.sharedFolder);
+        else if (sharedBefore && *sharedBefore)
+            folders_.shared = folderPath(sharedBefore);
         else
-            host.queueStreaming(i, in.pin.pin, in.streaming, 0);
+            folders_.shared = temp_.folder("shared");
+        // Folders a patch names are made when missing, as the product finds its folders in place.
+        for (const fs::path& named : {folders_.file, folders_.shared}) {
+            std::error_code ec;
+            fs::create_directories(named, ec);
+        }
+        config.fileFolder = patch_.fileFolder ? *patch_.fileFolder : folders_.file;
+        answersFile_ = temp_.path() / "dialog-answers.txt";
+        dialogLog_ = temp_.path() / "dialog-log.txt";
+        sharedVariable_.emplace("TAVRIN_SHARED_FOLDER", folders_.shared.string());
+        answersVariable_.emplace("TAVRIN_DIALOG_ANSWERS", answersFile_.string());
+        logVariable_.emplace("TAVRIN_DIALOG_LOG", dialogLog_.string());
+
+        watched_ = {{folders_.shared, "${sharedFolder}"}, {folders_.file, "${fileFolder}"}};
+        std::stable_sort(watched_.begin(), watched_.end(),
+                         [](const auto& a, const auto& b) { return a.first.native().size() > b.first.native().size(); });
+        for (const auto& w : watched_)
+            before_.push_back(scanFiles(w.first, temp_.path()));
     }
-    if (status != 0)
-        return status;
 
-    // Names by instance index, for printing.
-    std::vector<std::string> names(host.instanceCount());
-    for (const auto& [n, i] : index)
-        names[i] = n;
-    auto wantedKind = [&](const char* kind) {
-        return std::find(patch.print.kinds.begin(), patch.print.kinds.end(), kind) != patch.print.kinds.end();
-    };
-    auto wanted = [&](const char* kind, const std::string& module) {
-        const auto& m = patch.print.modules;
-        return wantedKind(kind) && (m.empty() || std::find(m.begin(), m.end(), module) != m.end());
-    };
-    auto hidden = [&](const CallRecord& r) {
-        return std::any_of(patch.print.hide.begin(), patch.print.hide.end(), [&](const Endpoint& e) {
-            return index[e.module] == r.instance && e.side == r.side && e.pin == r.pin;
-        });
-    };
-
-    // Script inputs waiting to be printed with the calls of the same stretch, as (sample, line).
-    std::vector<std::pair<std::int64_t, std::string>> lines;
-    // The dialog requests the bundle logged since the last look, stamped at sample at: printed
-    // after the script input that opened them and before the calls of the same stretch.
-    std::size_t logRead = 0;
-    auto takeDialogs = [&](std::int64_t at) {
-        const std::string log = readWhole(dialogLog);
-        if (log.size() < logRead)
-            logRead = 0;
-        const std::size_t end = log.rfind('\n');
-        if (end == std::string::npos || end < logRead)
-            return;
-        std::string_view fresh = std::string_view(log).substr(logRead, end + 1 - logRead);
-        logRead = end + 1;
-        while (!fresh.empty()) {
-            const std::size_t cut = fresh.find('\n');
-            if (wantedKind("dialog"))
-                lines.emplace_back(at, "dialog  " + folders.shorten(std::string(fresh.substr(0, cut))));
-            fresh.remove_prefix(cut + 1);
+    // Modules, initial values, wires and audio inputs. False (status set) on any problem.
+    bool buildGraph()
+    {
+        Host& host = *host_;
+        for (const PatchModule& m : patch_.modules) {
+            InstanceOptions o;
+            o.guiPinCount = m.guiPins;
+            auto created = host.addInstance(m.id, o);
+            if (!created.instance) {
+                problem("module \"" + m.name + "\": " + created.error);
+                continue;
+            }
+            index_[m.name] = *created.instance;
+            for (const auto& [e, t] : m.types)
+                host.setPinType(*created.instance, e.side, e.pin, t);
         }
-    };
-    // Prints the script inputs and the calls recorded since the last flush in sample order;
-    // within a sample, inputs first, then calls in the order made.
-    std::size_t printed = 0;
-    auto flush = [&] {
-        for (std::size_t i = printed; i < host.calls().size(); ++i) {
-            const CallRecord& r = host.calls()[i];
-            const std::string& module = names[r.instance];
-            const std::string half = module + "." + sideName(r.side);
-            const ValueType type = host.pinType(r.instance, r.side, r.pin);
-            std::string line;
-            switch (r.kind) {
-            case CallKind::SendPinValue:
-            case CallKind::TransmitPin: {
-                const bool midi = type == ValueType::Midi;
-                if (wanted(midi ? "midi" : r.kind == CallKind::TransmitPin ? "gui" : "value", module) && !hidden(r))
-                    line = half + " pin " + std::to_string(r.pin) + "  " + (midi ? "midi " : "value ") + formatValue(r.data, type);
+        if (status_ != 0)
+            return false;
+        for (const PatchModule& m : patch_.modules)
+            for (const auto& [e, value] : m.init)
+                if (!host.setInitialValue(index_[m.name], e.side, e.pin, value))
+                    problem("init " + endpointName(e) + ": module \"" + m.name + "\" has no " + sideName(e.side) + " half");
+        for (const PatchWire& w : patch_.wires)
+            if (!host.connect(index_[w.from.module], w.from.side, w.from.pin, index_[w.to.module], w.to.side, w.to.pin))
+                problem("wire " + endpointName(w.from) + " -> " + endpointName(w.to) + ": a module lacks that half");
+        const double rate = patch_.sampleRate;
+        for (const PatchInput& in : patch_.inputs) {
+            std::function<float(std::int64_t)> f;
+            switch (in.signal) {
+            case PatchInput::Constant:
+                f = [v = in.value](std::int64_t) { return static_cast<float>(v); };
+                break;
+            case PatchInput::Sine:
+                f = [in, rate](std::int64_t n) {
+                    const double cycles = in.freq * static_cast<double>(n) / rate + in.phase;
+                    return static_cast<float>(in.amp * std::sin(2.0 * std::numbers::pi * cycles));
+                };
+                break;
+            case PatchInput::Ramp:
+                f = [in](std::int64_t n) {
+                    const double x = std::min(1.0, static_cast<double>(n) / static_cast<double>(in.duration));
+                    return static_cast<float>(in.start + (in.end - in.start) * x);
+                };
                 break;
             }
-            case CallKind::SendPinStreaming:
-                if (wanted("streaming", module))
-                    line = half + " pin " + std::to_string(r.pin) + "  streaming " + (!r.data.empty() && r.data[0] ? "on" : "off");
-                break;
-            case CallKind::RequestSleep:
-                if (wanted("sleep", module))
-                    line = half + "  sleep";
-                break;
-            case CallKind::PostMessageToGui:
-            case CallKind::PostMessageToAudio:
-                if (wanted("message", module))
-                    line = module + "  message " + (r.kind == CallKind::PostMessageToGui ? "dsp->gui" : "gui->dsp") + " id " +
-                           std::to_string(r.pin) + " size " + std::to_string(r.size) + messageData(r.data, folders);
-                break;
-            case CallKind::OpenSharedBlock:
-                if (wanted("shared", module))
-                    line = half + "  shared block \"" + r.text + "\" size " + std::to_string(r.size) + " -> " + std::to_string(r.result);
-                break;
-            case CallKind::ExpandFileName:
-                if (wanted("file", module))
-                    line = half + "  file \"" + r.text + "\" -> " + std::to_string(r.result);
-                break;
-            case CallKind::QueryBlockLength:
-            case CallKind::QuerySampleRate:
-            case CallKind::QueryPinCount:
-                if (wanted("query", module))
-                    line = half + "  " + callKindName(r.kind);
-                break;
-            case CallKind::ReservedSlotCalled:
-                break; // reported with the faults
-            }
-            // A sleep request is about what follows the block it came from: stamped at its end.
-            const std::int64_t at = r.kind == CallKind::RequestSleep && r.block < host.blocksRun() ? host.samplesRun() : r.sample;
-            if (!line.empty())
-                lines.emplace_back(at, std::move(line));
+            const std::size_t i = index_[in.pin.module];
+            if (!host.setInputFunction(i, in.pin.pin, std::move(f)))
+                problem("input " + endpointName(in.pin) + ": no processing half, or pin beyond the host's buffers");
+            else
+                host.queueStreaming(i, in.pin.pin, in.streaming, 0);
         }
-        printed = host.calls().size();
-        std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& [sample, line] : lines)
-            out << seconds(sample, patch.sampleRate) << "  " << line << "\n";
-        lines.clear();
-    };
+        if (status_ != 0)
+            return false;
+        // Names by instance index, for printing.
+        names_.assign(host.instanceCount(), std::string());
+        for (const auto& [n, i] : index_)
+            names_[i] = n;
+        return true;
+    }
 
-    std::size_t next = 0;
-    std::int64_t pos = 0;
-    host.start();
     // Pins a processing half refused its buffer for are pins it does not have.
-    auto refused = [&](const Endpoint& e, const std::string& what) {
-        if (e.side == Side::Dsp && e.pin < config.bufferPins && !host.bufferAccepted(index[e.module], e.pin))
-            problem(what + " " + name(e) + ": module \"" + e.module + "\" has no such pin (setBuffer refused it)");
-    };
-    for (const PatchModule& m : patch.modules)
-        for (const auto& [e, value] : m.init)
-            refused(e, "init");
-    for (const PatchWire& w : patch.wires) {
-        refused(w.from, "wire from");
-        refused(w.to, "wire to");
-    }
-    for (const PatchInput& in : patch.inputs)
-        refused(in.pin, "input");
-    for (const ScriptAction& a : patch.script)
-        if (a.kind == ScriptAction::Value || a.kind == ScriptAction::Midi || a.kind == ScriptAction::Streaming)
-            refused(a.target, "script");
-    for (const PatchOutput& o : patch.outputs)
-        refused(o.pin, "output");
-    if (status != 0)
-        return status;
-    takeDialogs(0);
-    flush();
-    while (pos < patch.length) {
-        if (stopped()) {
-            err << "interrupted\n";
-            return 1;
+    bool checkPins()
+    {
+        auto refused = [&](const Endpoint& e, const std::string& what) {
+            if (e.side == Side::Dsp && e.pin < host_->config().bufferPins && !host_->bufferAccepted(index_[e.module], e.pin))
+                problem(what + " " + endpointName(e) + ": module \"" + e.module + "\" has no such pin (setBuffer refused it)");
+        };
+        for (const PatchModule& m : patch_.modules)
+            for (const auto& [e, value] : m.init)
+                refused(e, "init");
+        for (const PatchWire& w : patch_.wires) {
+            refused(w.from, "wire from");
+            refused(w.to, "wire to");
         }
-        const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(patch.blockLength, patch.length - pos));
-        // Script actions of this block: events at their sample; interface actions and messages
-        // between blocks, before this one.
-        for (; next < patch.script.size() && patch.script[next].at < pos + count; ++next) {
-            const ScriptAction& a = patch.script[next];
+        for (const PatchInput& in : patch_.inputs)
+            refused(in.pin, "input");
+        for (const ScriptAction& a : patch_.script)
+            if (a.kind == ScriptAction::Value || a.kind == ScriptAction::Midi || a.kind == ScriptAction::Streaming)
+                refused(a.target, "script");
+        for (const PatchOutput& o : patch_.outputs)
+            refused(o.pin, "output");
+        return status_ == 0;
+    }
+
+    bool wantedKind(const char* kind) const
+    {
+        return std::find(patch_.print.kinds.begin(), patch_.print.kinds.end(), kind) != patch_.print.kinds.end();
+    }
+    bool wanted(const char* kind, const std::string& module) const
+    {
+        const auto& m = patch_.print.modules;
+        return wantedKind(kind) && (m.empty() || std::find(m.begin(), m.end(), module) != m.end());
+    }
+    bool hidden(const CallRecord& r) const
+    {
+        return std::any_of(patch_.print.hide.begin(), patch_.print.hide.end(), [&](const Endpoint& e) {
+            return index_.at(e.module) == r.instance && e.side == r.side && e.pin == r.pin;
+        });
+    }
+
+    // The script actions of the block at pos: events at their sample; interface actions and
+    // messages between blocks, before this one. False (status set) when one cannot be done.
+    bool runScript(std::int64_t pos, std::int32_t count)
+    {
+        Host& host = *host_;
+        for (; next_ < patch_.script.size() && patch_.script[next_].at < pos + count; ++next_) {
+            const ScriptAction& a = patch_.script[next_];
             if (a.kind == ScriptAction::Panel || a.kind == ScriptAction::Alert) {
                 // The answer waits in the answers file for the next dialog of its kind.
                 const std::string answer = a.kind == ScriptAction::Alert ? (a.alternate ? "alert alternate" : "alert default")
                                            : a.path.empty()               ? "panel cancel"
-                                                                          : "panel " + folders.expand(a.path);
-                if (!writeWhole(answersFile, readWhole(answersFile) + answer + "\n")) {
-                    problem("script: cannot write the dialog answers file " + answersFile.string());
-                    return status;
+                                                                          : "panel " + folders_.expand(a.path);
+                if (!writeWhole(answersFile_, readWhole(answersFile_) + answer + "\n")) {
+                    problem("script: cannot write the dialog answers file " + answersFile_.string());
+                    return false;
                 }
                 if (wantedKind("script"))
-                    lines.emplace_back(pos, "dialog answer <- " + (a.kind == ScriptAction::Panel && !a.path.empty()
-                                                                      ? "panel \"" + a.path + "\""
-                                                                      : answer));
+                    lines_.emplace_back(pos, "dialog answer <- " + (a.kind == ScriptAction::Panel && !a.path.empty()
+                                                                       ? "panel \"" + a.path + "\""
+                                                                       : answer));
                 continue;
             }
-            const std::size_t i = index[a.target.module];
+            const std::size_t i = index_[a.target.module];
             const auto time = static_cast<std::int32_t>(std::max<std::int64_t>(0, a.at - pos));
             const std::string target = a.target.module + "." + sideName(a.target.side);
             const ValueType type = host.pinType(i, a.target.side, a.target.pin);
@@ -611,7 +592,7 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
                 break;
             case ScriptAction::Message:
                 line = std::string("message host->") + sideName(a.target.side) + " " + a.target.module + " id " +
-                       std::to_string(a.id) + " size " + std::to_string(a.data.size()) + messageData(a.data, folders);
+                       std::to_string(a.id) + " size " + std::to_string(a.data.size()) + messageData(a.data, folders_);
                 break;
             case ScriptAction::Panel:
             case ScriptAction::Alert:
@@ -619,7 +600,7 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
             }
             // Interface actions and messages act between blocks, so at the block's start.
             if (wanted("script", a.target.module))
-                lines.emplace_back(a.kind == ScriptAction::Gui || a.kind == ScriptAction::Message ? pos : pos + time, line);
+                lines_.emplace_back(a.kind == ScriptAction::Gui || a.kind == ScriptAction::Message ? pos : pos + time, line);
             if (a.kind == ScriptAction::Gui)
                 ok = host.guiSetPin(i, a.target.pin, a.data);
             else if (a.kind == ScriptAction::Message)
@@ -627,46 +608,152 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
             takeDialogs(pos);
             if (!ok) {
                 problem("script: " + line + ": module \"" + a.target.module + "\" has no " + sideName(a.target.side) + " half");
-                return status;
+                return false;
             }
         }
-        host.runBlock(count);
-        takeDialogs(pos + count);
-        flush();
-        std::string error;
-        if (!audio.writeBlock(host, index, count, error)) {
-            problem(stopped() ? "interrupted" : error);
-            return status;
-        }
-        pos += count;
+        return true;
     }
-    host.shutdown();
-    takeDialogs(host.samplesRun());
-    flush();
-    for (const std::string& f : host.faults())
-        problem("fault: " + f);
+
+    // The dialog requests the bundle logged since the last look, stamped at sample at: printed
+    // after the script input that opened them and before the calls of the same stretch.
+    void takeDialogs(std::int64_t at)
+    {
+        const std::string log = readWhole(dialogLog_);
+        if (log.size() < logRead_)
+            logRead_ = 0;
+        const std::size_t end = log.rfind('\n');
+        if (end == std::string::npos || end < logRead_)
+            return;
+        std::string_view fresh = std::string_view(log).substr(logRead_, end + 1 - logRead_);
+        logRead_ = end + 1;
+        while (!fresh.empty()) {
+            const std::size_t cut = fresh.find('\n');
+            if (wantedKind("dialog"))
+                lines_.emplace_back(at, "dialog  " + folders_.shorten(std::string(fresh.substr(0, cut))));
+            fresh.remove_prefix(cut + 1);
+        }
+    }
+
+    // The line of one recorded call; empty when it is not printed.
+    std::string callLine(const CallRecord& r) const
+    {
+        const std::string& module = names_[r.instance];
+        const std::string half = module + "." + sideName(r.side);
+        const ValueType type = host_->pinType(r.instance, r.side, r.pin);
+        switch (r.kind) {
+        case CallKind::SendPinValue:
+        case CallKind::TransmitPin: {
+            const bool midi = type == ValueType::Midi;
+            if (wanted(midi ? "midi" : r.kind == CallKind::TransmitPin ? "gui" : "value", module) && !hidden(r))
+                return half + " pin " + std::to_string(r.pin) + "  " + (midi ? "midi " : "value ") + formatValue(r.data, type);
+            break;
+        }
+        case CallKind::SendPinStreaming:
+            if (wanted("streaming", module))
+                return half + " pin " + std::to_string(r.pin) + "  streaming " + (!r.data.empty() && r.data[0] ? "on" : "off");
+            break;
+        case CallKind::RequestSleep:
+            if (wanted("sleep", module))
+                return half + "  sleep";
+            break;
+        case CallKind::PostMessageToGui:
+        case CallKind::PostMessageToAudio:
+            if (wanted("message", module))
+                return module + "  message " + (r.kind == CallKind::PostMessageToGui ? "dsp->gui" : "gui->dsp") + " id " +
+                       std::to_string(r.pin) + " size " + std::to_string(r.size) + messageData(r.data, folders_);
+            break;
+        case CallKind::OpenSharedBlock:
+            if (wanted("shared", module))
+                return half + "  shared block \"" + r.text + "\" size " + std::to_string(r.size) + " -> " + std::to_string(r.result);
+            break;
+        case CallKind::ExpandFileName:
+            if (wanted("file", module))
+                return half + "  file \"" + r.text + "\" -> " + std::to_string(r.result);
+            break;
+        case CallKind::QueryBlockLength:
+        case CallKind::QuerySampleRate:
+        case CallKind::QueryPinCount:
+            if (wanted("query", module))
+                return half + "  " + callKindName(r.kind);
+            break;
+        case CallKind::ReservedSlotCalled:
+            break; // reported with the faults
+        }
+        return "";
+    }
+
+    // Prints the script inputs and the calls recorded since the last flush in sample order;
+    // within a sample, inputs first, then calls in the order made.
+    void flush()
+    {
+        const Host& host = *host_;
+        for (std::size_t i = printed_; i < host.calls().size(); ++i) {
+            const CallRecord& r = host.calls()[i];
+            std::string line = callLine(r);
+            // A sleep request is about what follows the block it came from: stamped at its end.
+            const std::int64_t at = r.kind == CallKind::RequestSleep && r.block < host.blocksRun() ? host.samplesRun() : r.sample;
+            if (!line.empty())
+                lines_.emplace_back(at, std::move(line));
+        }
+        printed_ = host.calls().size();
+        std::stable_sort(lines_.begin(), lines_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [sample, line] : lines_)
+            out_ << seconds(sample, patch_.sampleRate) << "  " << line << "\n";
+        lines_.clear();
+    }
 
     // The files the run wrote or changed in the file and shared folders, each under the most
     // specific of the two.
-    if (wantedKind("written")) {
+    void printWritten()
+    {
+        namespace fs = std::filesystem;
         std::map<fs::path, std::string> written;
-        for (std::size_t w = 0; w < watched.size(); ++w)
-            for (const auto& [file, stamp] : scanFiles(watched[w].first, tempFolder.path)) {
-                const auto old = before[w].find(file);
-                if ((old == before[w].end() || old->second != stamp) && !written.contains(file))
-                    written[file] = std::string(watched[w].second) + "/" +
-                                    file.lexically_relative(watched[w].first).generic_string() + "  " +
+        for (std::size_t w = 0; w < watched_.size(); ++w)
+            for (const auto& [file, stamp] : scanFiles(watched_[w].first, temp_.path())) {
+                const auto old = before_[w].find(file);
+                if ((old == before_[w].end() || old->second != stamp) && !written.contains(file))
+                    written[file] = std::string(watched_[w].second) + "/" +
+                                    file.lexically_relative(watched_[w].first).generic_string() + "  " +
                                     std::to_string(stamp.first) + " bytes";
             }
         for (const auto& [file, line] : written)
-            out << seconds(host.samplesRun(), patch.sampleRate) << "  written  " << line << "\n";
+            out_ << seconds(host_->samplesRun(), patch_.sampleRate) << "  written  " << line << "\n";
     }
 
-    std::vector<std::string> errors;
-    audio.finish(errors);
-    for (const std::string& e : errors)
-        problem(e);
-    return status;
+    const Patch& patch_;
+    mpapi::IMpFactory* factory_;
+    const RunOptions& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    int status_ = 0;
+
+    AudioFiles audio_;
+    TempFolder temp_;
+    RunFolders folders_;
+    std::filesystem::path answersFile_;
+    std::filesystem::path dialogLog_;
+    std::optional<ScopedVariable> sharedVariable_;
+    std::optional<ScopedVariable> answersVariable_;
+    std::optional<ScopedVariable> logVariable_;
+    std::vector<std::pair<std::filesystem::path, const char*>> watched_;
+    std::vector<FileStamps> before_;
+
+    Host* host_ = nullptr; // during run
+    std::map<std::string, std::size_t> index_;
+    std::vector<std::string> names_; // by instance index
+    std::size_t next_ = 0;           // the next script action
+    std::size_t logRead_ = 0;        // bytes of the dialog log printed
+    std::size_t printed_ = 0;        // calls printed
+    // Script inputs and dialogs waiting to be printed with the calls of the same stretch, as
+    // (sample, line).
+    std::vector<std::pair<std::int64_t, std::string>> lines_;
+};
+
+} // namespace
+
+int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& options, std::ostream& out, std::ostream& err)
+{
+    return PatchRun(patch, factory, options, out, err).run();
 }
 
 } // namespace tavhost
