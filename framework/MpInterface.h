@@ -232,8 +232,10 @@ public:
 
     MpUserInterfaceHost* getHost() const { return host; }
 
-    int32_t baseRefCount = 1;
     MpUserInterfaceHost* host = nullptr;
+
+protected:
+    int32_t baseRefCount = 1;
 };
 
 // The base interface modules derive from; it keeps the module's own reference count.
@@ -242,6 +244,7 @@ public:
     int32_t addRef() override;
     int32_t release() override;
 
+protected:
     int32_t refCount = 1;
 };
 

@@ -674,7 +674,11 @@ std::optional<Patch> loadPatch(const std::filesystem::path& file, std::string& e
         error = file.string() + ":" + textPosition(text, e.byte) + ": not valid JSON: " + parseReason(e.what());
         return std::nullopt;
     } catch (const std::exception& e) {
-        error = file.string() + ": not valid JSON: " + e.what();
+        // Number overflow ("1e400") and the like: the library's reason without its id.
+        std::string_view what = e.what();
+        if (const std::size_t id = what.find("] "); what.rfind("[json.exception", 0) == 0 && id != std::string_view::npos)
+            what.remove_prefix(id + 2);
+        error = file.string() + ": not valid JSON: " + std::string(what);
         return std::nullopt;
     }
     auto p = parsePatch(j, error);
