@@ -79,9 +79,11 @@ public:
     // [GUI thread] Sends a pin's raw value to the host; the host's answer.
     virtual int32_t pinTransmit(int32_t pinId, int32_t size, const void* data, int32_t voice) = 0;
 
-    // [GUI thread] Stores a host value in the pin; -1 for an unknown pin, else 0.
+    // [GUI thread] Stores a host value in the pin; MP_RESULT_FAIL for an unknown pin, else
+    // MP_RESULT_OK.
     int32_t setPin(int32_t pinId, int32_t voice, int32_t size, const void* data);
-    // [GUI thread] Runs the pin's callback, if any; -1 for an unknown pin, else 0.
+    // [GUI thread] Runs the pin's callback, if any; MP_RESULT_FAIL for an unknown pin, else
+    // MP_RESULT_OK.
     int32_t notifyPin(int32_t pinId, int32_t voice);
     // [GUI thread] setPin, then the callback only when the value changed.
     int32_t setPin2(int32_t pinId, int32_t voice, int32_t size, const void* data);
@@ -224,7 +226,7 @@ public:
     int32_t onCreateContextMenu() override;
     int32_t onContextMenu(int32_t selection) override;
     virtual ~MpGuiBase_base();
-    // [load time] Obtains MpUserInterfaceHost; -1 when the host offers none.
+    // [GUI thread, first] Obtains MpUserInterfaceHost; MP_RESULT_FAIL when the host offers none.
     int32_t setHost(mpapi::IMpUnknown* host) override;
     int32_t pinTransmit(int32_t pinId, int32_t size, const void* data, int32_t voice) override;
     // Throws "host Interfaces not supported" when the host offers no MpUserInterfaceHost.
@@ -258,7 +260,8 @@ public:
 
     // MP_IID_UNKNOWN, MP_IID_GUI_PLUGIN2 and MP_IID_GUI_PLUGIN2B.
     int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override;
-    // [load time] Obtains the newer host; 0, or -2 when the host offers none.
+    // [GUI thread, first] Obtains the newer host; MP_RESULT_OK, or MP_RESULT_UNSUPPORTED when the
+    // host offers none.
     int32_t setHost(mpapi::IMpUnknown* host) override;
     // Module overrides of initialize and receiveMessageFromAudio must not throw.
     int32_t initialize() noexcept override;

@@ -29,21 +29,24 @@ public:
     // [audio thread] After setHost, before the first process. Overrides call the base first,
     // choose their sub-process and read block length and sample rate. Must not throw.
     int32_t open() noexcept override;
-    // [audio thread] -1 for a pin id no pin registered, else 0; audio pins keep the buffer
-    // (host-owned).
+    // [audio thread] MP_RESULT_FAIL for a pin id no pin registered, else MP_RESULT_OK; audio
+    // pins keep the buffer (host-owned).
     int32_t setBuffer(int32_t pinId, float* buffer) override;
     // [audio thread] Runs the const process.
     void process(int32_t count, mpapi::MpEvent* events) override;
-    // [host's choice] The host's message entry: calls the const overload unless one is already
-    // running on this object (then 0).
+    // [audio thread, after open, between process calls] The host's message entry (data the
+    // caller's, valid during the call): calls the const overload unless one is already
+    // running on this object (then MP_RESULT_OK).
     int32_t receiveMessageFromGui(int32_t id, int32_t size, void* data) noexcept override;
     virtual ~MpPluginBase();
-    // [load time] Obtains MpProcessorHost, then MpHost; a second call releases the first pair.
+    // [audio thread, first] Obtains MpProcessorHost, then MpHost; a second call releases the
+    // first pair.
     // Returns the host's answer to MP_IID_HOST.
     int32_t setHost(mpapi::IMpUnknown* host) override;
     // [audio thread] One block of count samples with its events (host-owned, sorted by time).
     void process(int32_t count, const mpapi::MpEvent* events) override = 0;
-    // [host's choice] The overload modules override; must not throw.
+    // [audio thread, after open, between process calls] The overload modules override; must not
+    // throw.
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override;
     // [audio thread] MIDI for a MidiInPin without a handler of its own. Data beyond size reads
     // as 0 up to the third byte; the bytes may be rewritten in place.
