@@ -2,6 +2,7 @@
 
 #include "WriteTarget.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -149,13 +150,24 @@ bool WavWriter::write(const float* interleaved, std::int64_t frames, std::string
     if (frames < 0 || frames > framesLeft_)
         return fail(error, "more audio than announced");
     framesLeft_ -= frames;
-    const auto samples = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_);
-    for (std::size_t i = 0; i < samples; ++i) {
-        auto bits = std::bit_cast<std::uint32_t>(interleaved[i]);
-        char bytes[kFloatBytes];
-        for (std::uint32_t b = 0; b < kFloatBytes; ++b, bits >>= 8)
-            bytes[b] = static_cast<char>(bits & 0xFF);
-        buffer_.insert(buffer_.end(), bytes, bytes + kFloatBytes);
+    std::size_t left = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_);
+    while (left > 0) {
+        // As many samples as the buffer holds, little-endian whatever the machine's order.
+        const std::size_t room = (kBufferBytes - std::min(buffer_.size(), kBufferBytes)) / kFloatBytes;
+        const std::size_t n = std::min(left, std::max<std::size_t>(room, 1));
+        const std::size_t at = buffer_.size();
+        buffer_.resize(at + n * kFloatBytes);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(buffer_.data() + at, interleaved, n * kFloatBytes);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                auto bits = std::bit_cast<std::uint32_t>(interleaved[i]);
+                for (std::uint32_t b = 0; b < kFloatBytes; ++b, bits >>= 8)
+                    buffer_[at + i * kFloatBytes + b] = static_cast<char>(bits & 0xFF);
+            }
+        }
+        interleaved += n;
+        left -= n;
         if (buffer_.size() >= kBufferBytes && !flush(error))
             return false;
     }
