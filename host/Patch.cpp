@@ -1,22 +1,22 @@
 // Running a patch: the host, the script, the printed events, and the audio written block by block.
 #include "Patch.h"
 
+#include "WavWriter.h"
+
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <ostream>
 #include <string_view>
-
-#include "WavWriter.h"
-
-#include <memory>
 
 namespace tavhost {
 
