@@ -3,12 +3,16 @@
 #   ./build.sh demo       build, then run the example patches on the stand-in host
 #   ./build.sh test       build, then run every test (ctest)
 #   ./build.sh sanitize   build with AddressSanitizer + UBSan, then run every test
+#   ./build.sh clang      build with clang 14, then run every test
 #   ./build.sh bench      build, then run the benchmarks
+# Every build here treats warnings as errors (TAVRIN_WERROR in the presets).
 set -euo pipefail
 cd "$(dirname "$0")"
+command=${1:-test}
 
 # Debian packages the build needs beyond g++, cmake, GoogleTest and Google Benchmark.
-packages=(nlohmann-json3-dev libsndfile1-dev pkg-config libre2-dev trash-cli)
+packages=(nlohmann-json3-dev pkg-config libre2-dev trash-cli xdg-utils)
+[ "$command" != clang ] || packages+=(clang-14)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -17,8 +21,11 @@ if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "Installing ${missing[*]}"
-  $sudo apt-get install -y -q "${missing[@]}" >/dev/null 2>&1 ||
-    { $sudo apt-get update -q >/dev/null && $sudo apt-get install -y -q "${missing[@]}" >/dev/null; }
+  install() { $sudo apt-get install -y -q "${missing[@]}" >/dev/null 2>&1; }
+  if ! install && ! { $sudo apt-get update -q >/dev/null 2>&1 && install; }; then
+    echo "build.sh: could not install ${missing[*]}; install them (apt-get install ${missing[*]}) and run again" >&2
+    exit 1
+  fi
 fi
 
 jobs=$(nproc)
@@ -27,26 +34,24 @@ build() {
   cmake --build --preset "$1" -j "$jobs"
 }
 
-case "${1:-test}" in
+case "$command" in
   demo)
     build default
     build/default/host/tavrin-run examples/audio-math.json --wav build/default/audio-math.wav
     exec build/default/host/tavrin-run examples/reverb-delay.json --wav build/default/reverb-delay.wav
     ;;
-  test)
-    build default
-    ctest --preset default
-    ;;
-  sanitize)
-    build sanitize
-    ctest --preset sanitize
+  test | sanitize | clang)
+    preset=$command
+    [ "$command" != test ] || preset=default
+    build "$preset"
+    ctest --preset "$preset"
     ;;
   bench)
     build default
     exec build/default/bench/tavrin_bench
     ;;
   *)
-    echo "usage: $0 demo|test|sanitize|bench" >&2
+    echo "usage: $0 demo|test|sanitize|clang|bench" >&2
     exit 2
     ;;
 esac

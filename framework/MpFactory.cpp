@@ -13,7 +13,6 @@ struct factory_deleter_helper {
 
 factory_deleter_helper grim_reaper;
 
-constexpr int32_t kSdkVersion = 30800;
 constexpr int kCompilerVersion = 1002;
 
 } // namespace
@@ -88,7 +87,7 @@ int32_t MpFactory::createInstance2(const wchar_t* identifier, int32_t type, void
 
 int32_t MpFactory::getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text)
 {
-    version = kSdkVersion;
+    version = mpapi::MP_SDK_VERSION;
     if (!text || maxChars < 1)
         return mpapi::MP_RESULT_OK;
     wchar_t info[64];

@@ -34,10 +34,11 @@ public:
     // [any thread] The factory is not reference counted: both return 1.
     int32_t addRef() override;
     int32_t release() override;
-    // [any thread] 0 created, -1 the module failed to construct or refused the host, -2 nothing
-    // registered under (type, identifier). *object is null unless 0 is returned.
+    // [any thread] MP_RESULT_OK created, MP_RESULT_FAIL the module failed to construct or refused
+    // the host, MP_RESULT_UNSUPPORTED nothing registered under (type, identifier). *object is null
+    // unless MP_RESULT_OK is returned.
     int32_t createInstance(const wchar_t* identifier, int32_t type, mpapi::IMpUnknown* host, void** object) override;
-    // [any thread] Version 30800 and the compiler text, cut to maxChars (terminator included).
+    // [any thread] MP_SDK_VERSION and the compiler text, cut to maxChars (terminator included).
     int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override;
     // [any thread] As createInstance without the host hand-over.
     int32_t createInstance2(const wchar_t* identifier, int32_t type, void** object) override;
@@ -53,7 +54,8 @@ public:
     const Registry& registrations() const { return registry_; }
 
 private:
-    // Creates the object of a key; -2 unknown key, -1 the create function threw.
+    // Creates the object of a key; MP_RESULT_UNSUPPORTED unknown key, MP_RESULT_FAIL the create
+    // function threw.
     int32_t create(const wchar_t* identifier, int32_t type, mpapi::IMpUnknown*& object);
 
     Registry registry_;

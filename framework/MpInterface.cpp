@@ -101,6 +101,15 @@ int32_t GuiPinOwner::setPin2(int32_t pinId, int32_t voice, int32_t size, const v
     return mpapi::MP_RESULT_OK;
 }
 
+void GuiPinOwner::bindPin(int32_t index, MpGuiPinBase& pin, IGuiPinCallbackImpl* callback)
+{
+    delete pin.callback;
+    pin.id = index;
+    pin.owner = this;
+    pin.callback = callback;
+    addPin(index, pin);
+}
+
 void GuiPinOwner::addPin(int32_t id, MpGuiPinBase& pin)
 {
     guiPins.try_emplace(id, &pin);
@@ -217,32 +226,6 @@ int32_t MpGuiBase_base::pinTransmit(int32_t pinId, int32_t size, const void* dat
     return host ? host->transmitPin(pinId, size, data, voice) : mpapi::MP_RESULT_FAIL;
 }
 
-void MpGuiBase_base::bindPin(int index, MpGuiPinBase& pin, IGuiPinCallbackImpl* callback)
-{
-    delete pin.callback;
-    pin.id = index;
-    pin.owner = this;
-    pin.callback = callback;
-    addPin(index, pin);
-}
-
-void MpGuiBase_base::initializePin(int index, MpGuiPinBase& pin, Handler handler)
-{
-    auto* self = static_cast<mpapi::IMpUserInterface*>(this);
-    bindPin(index, pin, handler ? new IGuiPinCallback<mpapi::IMpUserInterface>(self, handler) : nullptr);
-}
-
-void MpGuiBase_base::initializePin(int index, MpGuiPinBase& pin, IndexedHandler handler)
-{
-    auto* self = static_cast<mpapi::IMpUserInterface*>(this);
-    bindPin(index, pin, handler ? new IGuiPinCallbackIndexed<mpapi::IMpUserInterface>(self, handler) : nullptr);
-}
-
-void MpGuiBase_base::initializePin(int index, MpGuiPinBase& pin)
-{
-    bindPin(index, pin, nullptr);
-}
-
 // --- MpGuiBase ------------------------------------------------------------------------------
 
 int32_t MpGuiBase::addRef()
@@ -326,22 +309,4 @@ int32_t MpGuiBase2::getToolTip(float, float, mpapi::IMpUnknown*) { return mpapi:
 int32_t MpGuiBase2::pinTransmit(int32_t pinId, int32_t size, const void* data, int32_t voice)
 {
     return host ? host->transmitPin(pinId, size, data, voice) : mpapi::MP_RESULT_FAIL;
-}
-
-void MpGuiBase2::initializePin(int index, MpGuiPinBase& pin, Handler handler)
-{
-    delete pin.callback;
-    pin.id = index;
-    pin.owner = this;
-    pin.callback = handler ? new IGuiPinCallback<mpapi::IMpUserInterface2>(this, handler) : nullptr;
-    addPin(index, pin);
-}
-
-void MpGuiBase2::initializePin(int index, MpGuiPinBase& pin, IndexedHandler handler)
-{
-    delete pin.callback;
-    pin.id = index;
-    pin.owner = this;
-    pin.callback = new IGuiPinCallbackIndexed<mpapi::IMpUserInterface2>(this, handler);
-    addPin(index, pin);
 }

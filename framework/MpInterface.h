@@ -79,9 +79,11 @@ public:
     // [GUI thread] Sends a pin's raw value to the host; the host's answer.
     virtual int32_t pinTransmit(int32_t pinId, int32_t size, const void* data, int32_t voice) = 0;
 
-    // [GUI thread] Stores a host value in the pin; -1 for an unknown pin, else 0.
+    // [GUI thread] Stores a host value in the pin; MP_RESULT_FAIL for an unknown pin, else
+    // MP_RESULT_OK.
     int32_t setPin(int32_t pinId, int32_t voice, int32_t size, const void* data);
-    // [GUI thread] Runs the pin's callback, if any; -1 for an unknown pin, else 0.
+    // [GUI thread] Runs the pin's callback, if any; MP_RESULT_FAIL for an unknown pin, else
+    // MP_RESULT_OK.
     int32_t notifyPin(int32_t pinId, int32_t voice);
     // [GUI thread] setPin, then the callback only when the value changed.
     int32_t setPin2(int32_t pinId, int32_t voice, int32_t size, const void* data);
@@ -92,7 +94,47 @@ public:
 protected:
     ~GuiPinOwner() = default;
 
+    // [constructor] Maps pin under index with callback (owned; null for none), replacing the
+    // callback the pin had.
+    void bindPin(int32_t index, MpGuiPinBase& pin, IGuiPinCallbackImpl* callback);
+
     std::map<int32_t, MpGuiPinBase*> guiPins;
+};
+
+// Pin registration of an interface base: Derived is the base class, I the interface whose member
+// functions are the handlers.
+template <class Derived, class I>
+class GuiPinRegistry : public GuiPinOwner {
+public:
+    using Handler = void (I::*)();
+    using IndexedHandler = void (I::*)(int);
+
+    // [constructor] Registers a pin under index with its handler (or none).
+    void initializePin(int index, MpGuiPinBase& pin, Handler handler)
+    {
+        bindPin(index, pin, handler ? new IGuiPinCallback<I>(self(), handler) : nullptr);
+    }
+    void initializePin(int index, MpGuiPinBase& pin, IndexedHandler handler)
+    {
+        bindPin(index, pin, handler ? new IGuiPinCallbackIndexed<I>(self(), handler) : nullptr);
+    }
+    void initializePin(int index, MpGuiPinBase& pin) { bindPin(index, pin, nullptr); }
+    template <class Module>
+    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)())
+    {
+        initializePin(index, pin, static_cast<Handler>(handler));
+    }
+    template <class Module>
+    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)(int))
+    {
+        initializePin(index, pin, static_cast<IndexedHandler>(handler));
+    }
+
+protected:
+    ~GuiPinRegistry() = default;
+
+private:
+    I* self() { return static_cast<I*>(static_cast<Derived*>(this)); }
 };
 
 namespace mp_detail {
@@ -163,12 +205,9 @@ public:
 class MpGuiBase_base : public mpapi::IMpUserInterface,
                        public IoldSchoolInitialisation,
                        public mpapi::IMpLegacyInitialization,
-                       public GuiPinOwner,
+                       public GuiPinRegistry<MpGuiBase_base, mpapi::IMpUserInterface>,
                        public MpHostBinding {
 public:
-    using Handler = void (mpapi::IMpUserInterface::*)();
-    using IndexedHandler = void (mpapi::IMpUserInterface::*)(int);
-
     explicit MpGuiBase_base(mpapi::IMpUnknown* unused = nullptr);
     MpGuiBase_base(const MpGuiBase_base&) = delete;
     MpGuiBase_base& operator=(const MpGuiBase_base&) = delete;
@@ -187,34 +226,18 @@ public:
     int32_t onCreateContextMenu() override;
     int32_t onContextMenu(int32_t selection) override;
     virtual ~MpGuiBase_base();
-    // [load time] Obtains MpUserInterfaceHost; -1 when the host offers none.
+    // [GUI thread, first] Obtains MpUserInterfaceHost; MP_RESULT_FAIL when the host offers none.
     int32_t setHost(mpapi::IMpUnknown* host) override;
     int32_t pinTransmit(int32_t pinId, int32_t size, const void* data, int32_t voice) override;
     // Throws "host Interfaces not supported" when the host offers no MpUserInterfaceHost.
     int32_t bindHost(mpapi::IMpUnknown* host) override;
 
-    // [constructor] Registers a pin under index with its handler (or none).
-    void initializePin(int index, MpGuiPinBase& pin, Handler handler);
-    void initializePin(int index, MpGuiPinBase& pin, IndexedHandler handler);
-    void initializePin(int index, MpGuiPinBase& pin);
-    template <class Module>
-    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)())
-    {
-        initializePin(index, pin, static_cast<Handler>(handler));
-    }
-    template <class Module>
-    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)(int))
-    {
-        initializePin(index, pin, static_cast<IndexedHandler>(handler));
-    }
-
     MpUserInterfaceHost* getHost() const { return host; }
 
-    int32_t baseRefCount = 1;
     MpUserInterfaceHost* host = nullptr;
 
-private:
-    void bindPin(int index, MpGuiPinBase& pin, IGuiPinCallbackImpl* callback);
+protected:
+    int32_t baseRefCount = 1;
 };
 
 // The base interface modules derive from; it keeps the module's own reference count.
@@ -223,23 +246,22 @@ public:
     int32_t addRef() override;
     int32_t release() override;
 
+protected:
     int32_t refCount = 1;
 };
 
 // A base for interface halves of the newer interface; the derived class supplies addRef and
 // release.
-class MpGuiBase2 : public mpapi::IMpUserInterface2B, public GuiPinOwner {
+class MpGuiBase2 : public mpapi::IMpUserInterface2B, public GuiPinRegistry<MpGuiBase2, mpapi::IMpUserInterface2> {
 public:
-    using Handler = void (mpapi::IMpUserInterface2::*)();
-    using IndexedHandler = void (mpapi::IMpUserInterface2::*)(int);
-
     MpGuiBase2() = default;
     MpGuiBase2(const MpGuiBase2&) = delete;
     MpGuiBase2& operator=(const MpGuiBase2&) = delete;
 
     // MP_IID_UNKNOWN, MP_IID_GUI_PLUGIN2 and MP_IID_GUI_PLUGIN2B.
     int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override;
-    // [load time] Obtains the newer host; 0, or -2 when the host offers none.
+    // [GUI thread, first] Obtains the newer host; MP_RESULT_OK, or MP_RESULT_UNSUPPORTED when the
+    // host offers none.
     int32_t setHost(mpapi::IMpUnknown* host) override;
     // Module overrides of initialize and receiveMessageFromAudio must not throw.
     int32_t initialize() noexcept override;
@@ -251,19 +273,6 @@ public:
     int32_t notifyPin(int32_t pinId, int32_t voice) override;
     virtual ~MpGuiBase2();
     int32_t pinTransmit(int32_t pinId, int32_t size, const void* data, int32_t voice) override;
-
-    void initializePin(int index, MpGuiPinBase& pin, Handler handler);
-    void initializePin(int index, MpGuiPinBase& pin, IndexedHandler handler);
-    template <class Module>
-    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)())
-    {
-        initializePin(index, pin, static_cast<Handler>(handler));
-    }
-    template <class Module>
-    void initializePin(int index, MpGuiPinBase& pin, void (Module::*handler)(int))
-    {
-        initializePin(index, pin, static_cast<IndexedHandler>(handler));
-    }
 
     mpapi::IMpUserInterfaceHost2* host = nullptr;
 };

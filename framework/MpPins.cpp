@@ -58,7 +58,7 @@ void AudioInPin::preProcessEvent(const mpapi::MpEvent* event)
         plugin->OnPinStreamingChange(streaming);
     }
     if (!isStreaming)
-        plugin->sleepCount = std::max<int32_t>(plugin->sleepCount, 1);
+        plugin->oweSampleBeforeSleep();
 }
 
 void AudioInPin::postProcessEvent(const mpapi::MpEvent* event)
@@ -78,7 +78,7 @@ void AudioOutPin::setStreaming(bool streaming, int32_t position)
     if (!plugin || !plugin->host)
         return;
     if (!isStreaming)
-        plugin->host->queryBlockLength(&plugin->sleepCount);
+        plugin->resetSleepCounter();
     plugin->host->sendPinStreaming(position, id, isStreaming);
 }
 

@@ -190,38 +190,9 @@ void MpPluginBase::postProcessEvent(const mpapi::MpEvent* event)
 
 // --- MpBase ---------------------------------------------------------------------------------
 
-MpBase::MpBase()
-    : curSubProcess(&MpBase::subProcessPreSleep), savedSubProcess(&MpBase::subProcessNothing)
-{
-}
-
 void MpBase::process(int32_t count, const mpapi::MpEvent* events)
 {
-    try {
-        walkBlock(count, events, [this](int32_t offset, int32_t frames) { (this->*curSubProcess)(offset, frames); });
-    } catch (...) {
-        // Nothing leaves the bundle; the module continues with the next block.
-        eventsComplete = true;
-    }
-}
-
-void MpBase::OnPinStreamingChange(bool isStreaming)
-{
-    curSubProcess = countStreamingChange(isStreaming) ? &MpBase::subProcessPreSleep : savedSubProcess;
-}
-
-void MpBase::setSubProcess(SubProcess p)
-{
-    if (curSubProcess == savedSubProcess)
-        curSubProcess = p;
-    savedSubProcess = p;
-}
-
-void MpBase::setSleep(bool sleep)
-{
-    canSleep = sleep ? 1 : 0;
-    if (sleep)
-        curSubProcess = &MpBase::subProcessPreSleep;
+    processPieces(count, events, [this](int32_t offset, int32_t frames) { (this->*curSubProcess)(offset, frames); });
 }
 
 void MpBase::subProcessNothing(int, int) {}
@@ -235,41 +206,13 @@ void MpBase::subProcessPreSleep(int bufferOffset, int sampleFrames)
 
 // --- MpBase2 --------------------------------------------------------------------------------
 
-MpBase2::MpBase2()
-    : curSubProcess(&MpBase2::subProcessPreSleep), savedSubProcess(&MpBase2::subProcessNothing)
-{
-}
-
 void MpBase2::process(int32_t count, const mpapi::MpEvent* events)
 {
-    try {
-        walkBlock(count, events, [this](int32_t offset, int32_t frames) {
-            blockPos = offset;
-            (this->*curSubProcess)(frames);
-            blockPos = offset + frames;
-        });
-    } catch (...) {
-        eventsComplete = true;
-    }
-}
-
-void MpBase2::OnPinStreamingChange(bool isStreaming)
-{
-    curSubProcess = countStreamingChange(isStreaming) ? &MpBase2::subProcessPreSleep : savedSubProcess;
-}
-
-void MpBase2::setSubProcess(SubProcess p)
-{
-    if (curSubProcess == savedSubProcess)
-        curSubProcess = p;
-    savedSubProcess = p;
-}
-
-void MpBase2::setSleep(bool sleep)
-{
-    canSleep = sleep ? 1 : 0;
-    if (sleep)
-        curSubProcess = &MpBase2::subProcessPreSleep;
+    processPieces(count, events, [this](int32_t offset, int32_t frames) {
+        blockPos = offset;
+        (this->*curSubProcess)(frames);
+        blockPos = offset + frames;
+    });
 }
 
 void MpBase2::subProcessNothing(int) {}

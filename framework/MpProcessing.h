@@ -29,21 +29,24 @@ public:
     // [audio thread] After setHost, before the first process. Overrides call the base first,
     // choose their sub-process and read block length and sample rate. Must not throw.
     int32_t open() noexcept override;
-    // [audio thread] -1 for a pin id no pin registered, else 0; audio pins keep the buffer
-    // (host-owned).
+    // [audio thread] MP_RESULT_FAIL for a pin id no pin registered, else MP_RESULT_OK; audio
+    // pins keep the buffer (host-owned).
     int32_t setBuffer(int32_t pinId, float* buffer) override;
     // [audio thread] Runs the const process.
     void process(int32_t count, mpapi::MpEvent* events) override;
-    // [host's choice] The host's message entry: calls the const overload unless one is already
-    // running on this object (then 0).
+    // [audio thread, after open, between process calls] The host's message entry (data the
+    // caller's, valid during the call): calls the const overload unless one is already
+    // running on this object (then MP_RESULT_OK).
     int32_t receiveMessageFromGui(int32_t id, int32_t size, void* data) noexcept override;
     virtual ~MpPluginBase();
-    // [load time] Obtains MpProcessorHost, then MpHost; a second call releases the first pair.
+    // [audio thread, first] Obtains MpProcessorHost, then MpHost; a second call releases the
+    // first pair.
     // Returns the host's answer to MP_IID_HOST.
     int32_t setHost(mpapi::IMpUnknown* host) override;
     // [audio thread] One block of count samples with its events (host-owned, sorted by time).
     void process(int32_t count, const mpapi::MpEvent* events) override = 0;
-    // [host's choice] The overload modules override; must not throw.
+    // [audio thread, after open, between process calls] The overload modules override; must not
+    // throw.
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override;
     // [audio thread] MIDI for a MidiInPin without a handler of its own. Data beyond size reads
     // as 0 up to the third byte; the bytes may be rewritten in place.
@@ -67,6 +70,8 @@ public:
     }
     // [audio thread] Loads sleepCount with the host's block length.
     void resetSleepCounter();
+    // [audio thread] A stream stopped: at least one more sample is computed before sleep.
+    void oweSampleBeforeSleep() { sleepCount = sleepCount > 1 ? sleepCount : 1; }
     // Default handler of MIDI inputs: onMidiMessage with the event's bytes.
     void midiHelper(const mpapi::MpEvent* event);
 
@@ -78,18 +83,26 @@ public:
     MpPinBase* getPin(int32_t pinId) const;
     const std::map<int32_t, MpPinBase*>& getPins() const { return pins; }
 
-    int32_t refCount = 1;
+    // When the module may ask the host to sleep.
+    enum class SleepMode : int32_t {
+        WhileNotStreaming = -1, // once no audio input streams (the default)
+        Never = 0,
+        Always = 1,
+    };
+
     MpHost* host = nullptr;
-    MpProcessorHost* processorHost = nullptr;
     std::map<int32_t, MpPinBase*> pins;
-    int32_t blockPos = 0;
-    int32_t sleepCount = 0;
-    int32_t streamingPins = 0;
-    int32_t canSleep = -1;  // -1 while no audio pin streams, 0 never, 1 always
-    bool eventsComplete = true;
-    bool inMessage = false;
+    int32_t blockPos = 0; // sample offset in the block of the piece or event being handled
 
 protected:
+    int32_t refCount = 1;
+    MpProcessorHost* processorHost = nullptr;
+    int32_t sleepCount = 0;    // samples still owed before asking to sleep
+    int32_t streamingPins = 0; // audio inputs streaming
+    SleepMode canSleep = SleepMode::WhileNotStreaming;
+    bool eventsComplete = true; // no event follows the piece being run in this block
+    bool inMessage = false;     // a message handler runs on this object
+
     // Cuts a block at its events' time stamps: runPiece(offset, frames) for the stretches
     // between them, the three event passes and onSetPins at each stamp. An event before the
     // current position (out of order, negative) or at or past count ends the block: the rest is
@@ -101,9 +114,12 @@ protected:
     bool countStreamingChange(bool isStreaming)
     {
         streamingPins += isStreaming ? 1 : -1;
-        return streamingPins == 0 || canSleep == 1;
+        return streamingPins == 0 || canSleep == SleepMode::Always;
     }
-    bool sleepAllowed() const { return canSleep == 1 || (canSleep == -1 && streamingPins == 0); }
+    bool sleepAllowed() const
+    {
+        return canSleep == SleepMode::Always || (canSleep == SleepMode::WhileNotStreaming && streamingPins == 0);
+    }
     // The sleep countdown over one piece: runSaved(offset, frames) for the samples still owed,
     // then requestSleep once no more events follow in the block. When sleep is no longer
     // allowed, handOver() makes the saved sub-process current and it runs the rest.
@@ -120,57 +136,78 @@ private:
     void postProcessEvent(const mpapi::MpEvent* event);
 };
 
-// The processing base modules derive from: sub-processes take (offset, frames).
-class MpBase : public MpPluginBase {
+// What MpBase and MpBase2 share: the current and saved sub-process, the switch to the sleep
+// countdown, and a block loop nothing escapes from. Base is the class whose member functions are
+// the sub-processes (pointer type SubProcessType); it defines subProcessNothing and
+// subProcessPreSleep.
+template <class Base, class SubProcessType>
+class MpSubProcessBase : public MpPluginBase {
 public:
-    using SubProcess = void (MpBase::*)(int bufferOffset, int sampleFrames);
+    using SubProcess = SubProcessType;
 
-    MpBase();
-
-    void process(int32_t count, const mpapi::MpEvent* events) override;
-    void OnPinStreamingChange(bool isStreaming) override;
-
+    void OnPinStreamingChange(bool isStreaming) override
+    {
+        curSubProcess = countStreamingChange(isStreaming) ? preSleep() : savedSubProcess;
+    }
     // Makes p the module's sub-process; current at once unless a sleep countdown runs.
-    void setSubProcess(SubProcess p);
-    template <class Module>
-    void setSubProcess(void (Module::*p)(int, int))
+    void setSubProcess(SubProcess p)
+    {
+        if (curSubProcess == savedSubProcess)
+            curSubProcess = p;
+        savedSubProcess = p;
+    }
+    template <class Module, class... Args>
+    void setSubProcess(void (Module::*p)(Args...))
     {
         setSubProcess(static_cast<SubProcess>(p));
     }
     // true: may always sleep; false: never asks to sleep.
-    void setSleep(bool sleep);
+    void setSleep(bool sleep)
+    {
+        canSleep = sleep ? SleepMode::Always : SleepMode::Never;
+        if (sleep)
+            curSubProcess = preSleep();
+    }
+
+    SubProcess curSubProcess;
+    SubProcess savedSubProcess;
+
+protected:
+    MpSubProcessBase() : curSubProcess(preSleep()), savedSubProcess(&Base::subProcessNothing) {}
+
+    static SubProcess preSleep() { return &Base::subProcessPreSleep; }
+
+    // walkBlock with runPiece; a module's exception ends the block, and the module continues
+    // with the next one.
+    template <class RunPiece>
+    void processPieces(int32_t count, const mpapi::MpEvent* events, RunPiece&& runPiece)
+    {
+        try {
+            walkBlock(count, events, runPiece);
+        } catch (...) {
+            eventsComplete = true;
+        }
+    }
+};
+
+// The processing base modules derive from: sub-processes take (offset, frames).
+class MpBase : public MpSubProcessBase<MpBase, void (MpBase::*)(int bufferOffset, int sampleFrames)> {
+public:
+    void process(int32_t count, const mpapi::MpEvent* events) override;
 
     void subProcessNothing(int bufferOffset, int sampleFrames);
     // Runs the saved sub-process for the samples still owed, then asks the host to sleep.
     void subProcessPreSleep(int bufferOffset, int sampleFrames);
-
-    SubProcess curSubProcess;
-    SubProcess savedSubProcess;
 };
 
 // A processing base whose sub-processes take only the frame count; blockPos is the offset of the
 // piece being run.
-class MpBase2 : public MpPluginBase {
+class MpBase2 : public MpSubProcessBase<MpBase2, void (MpBase2::*)(int sampleFrames)> {
 public:
-    using SubProcess = void (MpBase2::*)(int sampleFrames);
-
-    MpBase2();
-
     void process(int32_t count, const mpapi::MpEvent* events) override;
-    void OnPinStreamingChange(bool isStreaming) override;
-    void setSubProcess(SubProcess p);
-    template <class Module>
-    void setSubProcess(void (Module::*p)(int))
-    {
-        setSubProcess(static_cast<SubProcess>(p));
-    }
-    void setSleep(bool sleep);
 
     void subProcessNothing(int sampleFrames);
     void subProcessPreSleep(int sampleFrames);
-
-    SubProcess curSubProcess;
-    SubProcess savedSubProcess;
 };
 
 template <class HandOver, class RunSaved>

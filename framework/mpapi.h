@@ -6,12 +6,26 @@
 //   would take two slots and move every later one.
 // - Slots count from 0 in declaration order; derived interfaces append after their base.
 // - Every operation that crosses the boundary returns an int32 result code and never throws.
+//
+// Contracts of every method, the hosts' included:
+// - Thread: [audio thread] the host's processing thread, [GUI thread] its user-interface thread,
+//   [any thread] whichever thread calls. A processing half is called on the audio thread only,
+//   and one call at a time; an interface half likewise on the GUI thread. The two halves meet
+//   only through host calls; no method takes a lock.
+// - State: when in an object's life the call may come (after setHost, after open, ...).
+// - Ownership: memory passed in a call stays its caller's and is valid only during the call,
+//   unless the method says otherwise. References follow COM: an interface handed out by
+//   queryInterface or createInstance carries one reference the receiver releases.
+// - Results: MP_RESULT_OK, or the named failure codes below; never an exception.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
 namespace mpapi {
+
+// The SDK version this bundle implements, reported by IMpFactory::getSdkInformation.
+inline constexpr int32_t MP_SDK_VERSION = 30800;
 
 // Result codes (MpResult).
 enum MpResult : int32_t {
@@ -98,46 +112,65 @@ inline constexpr MpGuid MP_IID_UI_HOST2 = {0x5A7C0B07, 0x7A31, 0x4E6B, {0x9D, 0x
 
 // Slots 0-2 of every interface.
 struct IMpUnknown {
-    // [any thread] On a match stores the interface in *object, takes a reference and returns 0;
-    // else stores null and returns -2.
+    // [any thread, any state] On a match stores the interface in *object, takes a reference (the
+    // caller's to release) and returns MP_RESULT_OK; else stores null and returns
+    // MP_RESULT_UNSUPPORTED. MP_RESULT_FAIL when object is null.
     virtual int32_t queryInterface(const MpGuid& iid, void** object) = 0;
-    // [any thread] Return the new reference count.
+    // [any thread, any state] Return the new reference count. The count is not atomic: one
+    // object's references are taken and given back on one thread at a time. Releasing the last
+    // reference deletes the object; nothing of it may be used afterwards.
     virtual int32_t addRef() = 0;
     virtual int32_t release() = 0;
 };
 
-// The bundle's factory. Slots: 3 createInstance, 4 getSdkInformation.
+// The bundle's factory: one for the bundle's lifetime, never deleted through release (addRef and
+// release answer 1). Its registry is complete once loading ends and never changes afterwards.
+// Slots: 3 createInstance, 4 getSdkInformation.
 struct IMpFactory : IMpUnknown {
-    // [any thread] Creates the module half (identifier, type) with one reference, owned by the
-    // caller, and hands it the host. 0 on success, -1 when creation failed, -2 when nothing is
-    // registered under the key. *object is null on failure.
+    // [any thread, after loading] Creates the module half (identifier: wide text, the caller's;
+    // type: MpModuleType) with one reference, owned by the caller, and hands it the host (the
+    // module takes references of its own on the host's interfaces and gives them back when
+    // released; the host object must outlive them). MP_RESULT_OK on success, MP_RESULT_FAIL
+    // when creation failed or object is null, MP_RESULT_UNSUPPORTED when nothing is registered
+    // under the key. *object is null on failure.
     virtual int32_t createInstance(const wchar_t* identifier, int32_t type, IMpUnknown* host, void** object) = 0;
-    // [any thread] Writes the SDK version and a compiler text of at most maxChars characters,
-    // terminator included.
+    // [any thread, any state] Writes MP_SDK_VERSION and a compiler text of at most maxChars
+    // characters, terminator included, into the caller's buffer. MP_RESULT_OK.
     virtual int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) = 0;
 };
 
-// Slot 5 createInstance2: as createInstance, without handing over a host.
+// Slot 5 createInstance2.
 struct IMpFactory2 : IMpFactory {
+    // [any thread, after loading] As createInstance, without handing over a host: the host
+    // calls setHost on the object before anything else.
     virtual int32_t createInstance2(const wchar_t* identifier, int32_t type, void** object) = 0;
 };
 
 // The processing half as the host calls it. Slots: 3 open, 4 setBuffer, 5 process,
 // 6 receiveMessageFromGui.
 struct IMpPlugin : IMpUnknown {
-    // [audio thread] After setHost, before the first process.
+    // [audio thread, once, after the host was handed over, before setBuffer and process] The
+    // module reads the sample rate and block length here. MP_RESULT_OK.
     virtual int32_t open() = 0;
-    // [audio thread] Hands the buffer of an audio pin; the host owns it. -1 for an unknown pin.
+    // [audio thread, after open, before the first process] Hands the buffer of a pin: at least
+    // block-length floats, owned by the host and valid until the object is released (or the pin
+    // gets another buffer). MP_RESULT_OK, MP_RESULT_FAIL for a pin the module does not have.
     virtual int32_t setBuffer(int32_t pinId, float* buffer) = 0;
-    // [audio thread] Computes count samples; events (host-owned) sorted by time.
+    // [audio thread, after open] Computes count samples (1 to the block length). events: a list
+    // linked by next, sorted by time, owned by the host and valid during the call, as is every
+    // event's extraData. Allocates nothing and takes no lock.
     virtual void process(int32_t count, MpEvent* events) = 0;
-    // [host's choice] A message from the interface half; data valid during the call.
+    // [audio thread, after open, between process calls, never during one] A message from the
+    // interface half: id chosen by the module family, size bytes at data (the caller's, valid
+    // during the call). MP_RESULT_OK.
     virtual int32_t receiveMessageFromGui(int32_t id, int32_t size, void* data) = 0;
 };
 
 // Newer processing interface. Slots: 3 setHost, 4 open, 5 setBuffer, 6 process,
 // 7 receiveMessageFromGui.
+// Each method keeps the contract of its IMpPlugin namesake.
 struct IMpPlugin2 : IMpUnknown {
+    // [audio thread, once, before open] Hands over the host (see IMpLegacyInitialization).
     virtual int32_t setHost(IMpUnknown* host) = 0;
     virtual int32_t open() = 0;
     virtual int32_t setBuffer(int32_t pinId, float* buffer) = 0;
@@ -147,31 +180,43 @@ struct IMpPlugin2 : IMpUnknown {
 
 // Hands the host to a created object. Slot 3 setHost.
 struct IMpLegacyInitialization : IMpUnknown {
+    // [the thread of the half's calls, before any other call but queryInterface] The object
+    // queries the host's interfaces it needs, keeping one reference each until it is released;
+    // host (the caller's) must outlive the object. The host's answer to its own query
+    // (MP_RESULT_OK, or MP_RESULT_UNSUPPORTED when it lacks the interface).
     virtual int32_t setHost(IMpUnknown* host) = 0;
 };
 
 // The interface half as the host calls it. Slots: 3 initialize, 4 setPin, 5 notifyPin,
 // 6 receiveMessageFromAudio, 7 onCreateContextMenu, 8 onContextMenu.
 struct IMpUserInterface : IMpUnknown {
-    // [GUI thread] After setHost.
+    // [GUI thread, once, after setHost and the initial setPin calls] MP_RESULT_OK.
     virtual int32_t initialize() = 0;
-    // [GUI thread] Stores a value from the host (data owned by the host); -1 for an unknown pin.
+    // [GUI thread, after setHost] Stores a value from the host: size bytes at data (the host's,
+    // valid during the call; voice is 0). MP_RESULT_OK, MP_RESULT_FAIL for an unknown pin.
     virtual int32_t setPin(int32_t pinId, int32_t voice, int32_t size, void* data) = 0;
-    // [GUI thread] Runs the pin's handler; -1 for an unknown pin.
+    // [GUI thread, after setPin] Runs the pin's handler. MP_RESULT_OK, MP_RESULT_FAIL for an
+    // unknown pin.
     virtual int32_t notifyPin(int32_t pinId, int32_t voice) = 0;
-    // [GUI thread] A message from the processing half; data valid during the call.
+    // [GUI thread, after initialize] A message from the processing half; size bytes at data
+    // (the caller's, valid during the call). MP_RESULT_OK.
     virtual int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) = 0;
+    // [GUI thread, after initialize] Context menu hooks; the bundle adds no items.
     virtual int32_t onCreateContextMenu() = 0;
     virtual int32_t onContextMenu(int32_t selection) = 0;
 };
 
 // The newer interface half. Slots: 3 setHost, 4 initialize, 5 setPin, 6 receiveMessageFromAudio,
 // 7 populateContextMenu, 8 onContextMenu, 9 getToolTip.
+// Each method keeps the contract of its IMpUserInterface namesake.
 struct IMpUserInterface2 : IMpUnknown {
+    // [GUI thread, once, first] Hands over the host (see IMpLegacyInitialization).
     virtual int32_t setHost(IMpUnknown* host) = 0;
     virtual int32_t initialize() = 0;
     virtual int32_t setPin(int32_t pinId, int32_t voice, int32_t size, const void* data) = 0;
     virtual int32_t receiveMessageFromAudio(int32_t id, int32_t size, const void* data) = 0;
+    // [GUI thread, after initialize] menu and text are the host's, valid during the call; the
+    // bundle adds no menu item and no tool tip (MP_RESULT_FAIL).
     virtual int32_t populateContextMenu(float x, float y, IMpUnknown* menu) = 0;
     virtual int32_t onContextMenu(int32_t selection) = 0;
     virtual int32_t getToolTip(float x, float y, IMpUnknown* text) = 0;
@@ -183,17 +228,23 @@ struct IMpUserInterface2B : IMpUserInterface2 {
 };
 
 // The processing-side host (MpHost), positions 0 to 17. Positions 9 to 15 are reserved: no
-// module calls them; a host fills them with anything callable.
+// module calls them; a host fills them with anything callable. Every method is called by the
+// processing half on the [audio thread], from open on (inside open, process,
+// receiveMessageFromGui or graph start), and answers MP_RESULT_OK unless it says otherwise. Data
+// passed in is the module's and valid during the call: the host copies what it keeps.
 struct IMpHost : IMpUnknown {
-    // 3: a value or MIDI bytes leave the output pin at that sample of the current block.
+    // 3: a value or MIDI bytes leave the output pin at that sample of the current block
+    // (0 <= blockPosition < count; outside process, 0).
     virtual int32_t sendPinValue(int32_t blockPosition, int32_t pinId, int32_t size, const void* data) = 0;
     // 4: whether an audio output changes every sample from that sample on.
     virtual int32_t sendPinStreaming(int32_t blockPosition, int32_t pinId, bool isStreaming) = 0;
-    // 5: nothing to compute until new events come.
+    // 5: nothing to compute until new events come; the host may skip process until then.
     virtual int32_t requestSleep() = 0;
-    // 6: delivered to the interface half's receiveMessageFromAudio; data valid during the call.
+    // 6: delivered to the interface half's receiveMessageFromAudio on the GUI thread, later,
+    // never inside this call; the host copies the size bytes at data.
     virtual int32_t postMessageToGui(int32_t id, int32_t size, const void* data) = 0;
-    // 7, 8
+    // 7, 8: the host's block length (samples) and sample rate (Hz), fixed from open on; the
+    // processing base reads them once at open. MP_RESULT_FAIL for a null pointer.
     virtual int32_t queryBlockLength(int32_t* blockLength) = 0;
     virtual int32_t querySampleRate(float* sampleRate) = 0;
     // 9-15
@@ -205,9 +256,14 @@ struct IMpHost : IMpUnknown {
     virtual int32_t reserved14() = 0;
     virtual int32_t reserved15() = 0;
     // 16: a block of at least size bytes shared by every instance opening the name; *needsInit is
-    // 1 for the one instance that must initialise it. retainSeconds is always -1.
+    // 1 for the one instance that must initialise it. retainSeconds is always -1. The memory is
+    // the host's, zeroed at creation, aligned for floats, and stays valid and in place until the
+    // host has released every module (any opener may read and write it, without a lock).
+    // MP_RESULT_FAIL, *block null, when it cannot be given (a null argument, a size larger than
+    // the block already made under the name).
     virtual int32_t openSharedBlock(const wchar_t* name, void** block, int32_t size, int32_t* needsInit, float retainSeconds) = 0;
-    // 17: the full path of a file name, terminated, within maxChars characters.
+    // 17: the full path of a file name, terminated, within maxChars characters of the caller's
+    // buffer. MP_RESULT_FAIL when it does not fit or an argument is null.
     virtual int32_t expandFileName(const wchar_t* shortName, int32_t maxChars, wchar_t* fullName) = 0;
 };
 
@@ -215,11 +271,15 @@ struct IMpHost : IMpUnknown {
 struct IMpProcessorHost : IMpUnknown {};
 
 // The interface-side host (MpUserInterfaceHost), positions 0 to 12. Positions 5 to 9 and 11 are
-// reserved.
+// reserved. Every method is called by the interface half on the [GUI thread], after setHost, and
+// answers MP_RESULT_OK unless it says otherwise; data passed in is the module's and valid during
+// the call.
 struct IMpUserInterfaceHost : IMpUnknown {
-    // 3: the value reaches the pins wired to this interface pin. voice is always 0.
+    // 3: the value reaches the pins wired to this interface pin (other interface pins: setPin
+    // and notifyPin after this call returns). voice is always 0.
     virtual int32_t transmitPin(int32_t pinId, int32_t size, const void* data, int32_t voice) = 0;
-    // 4: delivered to the processing half's receiveMessageFromGui; data valid during the call.
+    // 4: delivered to the processing half's receiveMessageFromGui on the audio thread, later,
+    // between process calls; the host copies the size bytes at data.
     virtual int32_t postMessageToAudio(int32_t id, int32_t size, const void* data) = 0;
     // 5-9
     virtual int32_t reserved5() = 0;
@@ -231,11 +291,12 @@ struct IMpUserInterfaceHost : IMpUnknown {
     virtual int32_t expandFileName(const wchar_t* shortName, int32_t maxChars, wchar_t* fullName) = 0;
     // 11
     virtual int32_t reserved11() = 0;
-    // 12: the number of pins of this instance, pin 0 included.
+    // 12: the number of pins of this instance, pin 0 included. MP_RESULT_FAIL for null.
     virtual int32_t queryPinCount(int32_t* count) = 0;
 };
 
-// The host of the newer interface half. Slots: 3 transmitPin, 4 postMessageToAudio.
+// The host of the newer interface half. Slots: 3 transmitPin, 4 postMessageToAudio, with the
+// contracts of their IMpUserInterfaceHost namesakes.
 struct IMpUserInterfaceHost2 : IMpUnknown {
     virtual int32_t transmitPin(int32_t pinId, int32_t size, const void* data, int32_t voice) = 0;
     virtual int32_t postMessageToAudio(int32_t id, int32_t size, const void* data) = 0;
@@ -243,10 +304,13 @@ struct IMpUserInterfaceHost2 : IMpUnknown {
 
 } // namespace mpapi
 
-// Hand-over of the host to an object whose tables predate IMpLegacyInitialization. Slot 0 setHost.
+// Hand-over of the host to an object whose tables predate IMpLegacyInitialization. Slot 0 setHost,
+// with the contract of IMpLegacyInitialization::setHost.
 struct IoldSchoolInitialisation {
     virtual int32_t setHost(mpapi::IMpUnknown* host) = 0;
 };
 
-// The bundle's one exported entry the host needs.
+// The bundle's one exported entry the host needs. [any thread, after loading] Stores the factory
+// as its IMpUnknown (query IMpFactory or IMpFactory2 from it; valid until the bundle is unloaded)
+// in *factory and returns MP_RESULT_OK; MP_RESULT_FAIL for null.
 extern "C" int32_t MP_GetFactory(void** factory);

@@ -230,6 +230,7 @@ struct Instance {
     IMpUserInterface2B* ui2b = nullptr;
 
     std::vector<std::vector<float>> buffers; // one per pin id, blockLength floats
+    std::vector<std::int32_t> bufferResults; // what setBuffer answered, per pin id
     std::vector<std::pair<std::int32_t, std::function<float(std::int64_t)>>> inputs;
     std::vector<std::tuple<Side, std::int32_t, ValueType>> types;
 
@@ -262,6 +263,56 @@ Host::~Host()
     shutdown();
 }
 
+namespace {
+
+// One half as the factory made it: the object and the first of the interfaces asked for that it
+// answers, one reference each.
+struct Half {
+    std::int32_t type = MP_TYPE_AUDIO;
+    std::int32_t result = MP_RESULT_UNSUPPORTED; // createInstance's
+    IMpUnknown* object = nullptr;
+    void* interface = nullptr;
+    int which = -1; // index of the interface answered; -1 for none
+    bool madeObject = false;
+
+    // Why the half cannot be used; nothing when it is usable or absent (no module of that type).
+    std::optional<std::string> error(const std::string& quoted, const char* half, const char* interfaceName) const
+    {
+        if (object && which < 0)
+            return std::string("the ") + half + " half of " + quoted + " answers no " + interfaceName + " interface";
+        if (!object && result != MP_RESULT_UNSUPPORTED)
+            return "createInstance(" + quoted + ", type " + std::to_string(type) + ") returned " +
+                   std::to_string(result) + (madeObject ? "" : " and no object");
+        return std::nullopt;
+    }
+};
+
+Half createHalf(IMpFactory& factory, const std::wstring& id, std::int32_t type, IMpUnknown* host,
+                std::initializer_list<MpGuid> interfaces)
+{
+    Half h;
+    h.type = type;
+    void* made = nullptr;
+    h.result = factory.createInstance(id.c_str(), type, host, &made);
+    h.madeObject = made != nullptr;
+    if (h.result != MP_RESULT_OK || !made)
+        return h;
+    h.object = static_cast<IMpUnknown*>(made);
+    int index = 0;
+    for (const MpGuid& iid : interfaces) {
+        void* p = nullptr;
+        if (h.object->queryInterface(iid, &p) == MP_RESULT_OK && p) {
+            h.interface = p;
+            h.which = index;
+            break;
+        }
+        ++index;
+    }
+    return h;
+}
+
+} // namespace
+
 Host::Created Host::addInstance(std::string_view identifier, InstanceOptions options)
 {
     Created c;
@@ -287,47 +338,30 @@ Host::Created Host::addInstance(std::string_view identifier, InstanceOptions opt
         return c;
     };
 
-    void* obj = nullptr;
-    c.dspResult = factory_->createInstance(id.c_str(), MP_TYPE_AUDIO, static_cast<IMpHost*>(in->dspHost.get()), &obj);
-    if (c.dspResult == MP_RESULT_OK && obj) {
-        in->dspObject = static_cast<IMpUnknown*>(obj);
-        void* p = nullptr;
-        if (in->dspObject->queryInterface(MP_IID_PLUGIN, &p) == MP_RESULT_OK && p) {
-            in->plugin = static_cast<IMpPlugin*>(p);
-            in->dspInterface = in->plugin;
-        } else if (in->dspObject->queryInterface(MP_IID_PLUGIN2, &p) == MP_RESULT_OK && p) {
-            in->plugin2 = static_cast<IMpPlugin2*>(p);
-            in->dspInterface = in->plugin2;
-        } else {
-            return discard("the processing half of " + quoted + " answers no plugin interface");
-        }
-    } else if (c.dspResult != MP_RESULT_UNSUPPORTED) {
-        return discard("createInstance(" + quoted + ", type 0) returned " + std::to_string(c.dspResult) +
-                       (obj ? "" : " and no object"));
-    }
+    const Half dsp = createHalf(*factory_, id, MP_TYPE_AUDIO, static_cast<IMpHost*>(in->dspHost.get()),
+                                {MP_IID_PLUGIN, MP_IID_PLUGIN2});
+    c.dspResult = dsp.result;
+    in->dspObject = dsp.object;
+    if (dsp.which == 0)
+        in->dspInterface = in->plugin = static_cast<IMpPlugin*>(dsp.interface);
+    else if (dsp.which == 1)
+        in->dspInterface = in->plugin2 = static_cast<IMpPlugin2*>(dsp.interface);
+    if (const auto error = dsp.error(quoted, "processing", "plugin"))
+        return discard(*error);
 
-    obj = nullptr;
-    c.guiResult = factory_->createInstance(id.c_str(), MP_TYPE_GUI, static_cast<IMpUserInterfaceHost*>(in->guiHost.get()), &obj);
-    if (c.guiResult == MP_RESULT_OK && obj) {
-        in->guiObject = static_cast<IMpUnknown*>(obj);
-        void* p = nullptr;
-        if (in->guiObject->queryInterface(MP_IID_GUI_PLUGIN, &p) == MP_RESULT_OK && p) {
-            in->ui = static_cast<IMpUserInterface*>(p);
-            in->guiInterface = in->ui;
-        } else if (in->guiObject->queryInterface(MP_IID_GUI_PLUGIN2B, &p) == MP_RESULT_OK && p) {
-            in->ui2b = static_cast<IMpUserInterface2B*>(p);
-            in->ui2 = in->ui2b;
-            in->guiInterface = in->ui2b;
-        } else if (in->guiObject->queryInterface(MP_IID_GUI_PLUGIN2, &p) == MP_RESULT_OK && p) {
-            in->ui2 = static_cast<IMpUserInterface2*>(p);
-            in->guiInterface = in->ui2;
-        } else {
-            return discard("the interface half of " + quoted + " answers no interface-half interface");
-        }
-    } else if (c.guiResult != MP_RESULT_UNSUPPORTED) {
-        return discard("createInstance(" + quoted + ", type 1) returned " + std::to_string(c.guiResult) +
-                       (obj ? "" : " and no object"));
+    const Half gui = createHalf(*factory_, id, MP_TYPE_GUI, static_cast<IMpUserInterfaceHost*>(in->guiHost.get()),
+                                {MP_IID_GUI_PLUGIN, MP_IID_GUI_PLUGIN2B, MP_IID_GUI_PLUGIN2});
+    c.guiResult = gui.result;
+    in->guiObject = gui.object;
+    if (gui.which == 0) {
+        in->guiInterface = in->ui = static_cast<IMpUserInterface*>(gui.interface);
+    } else if (gui.which == 1) {
+        in->guiInterface = in->ui2 = in->ui2b = static_cast<IMpUserInterface2B*>(gui.interface);
+    } else if (gui.which == 2) {
+        in->guiInterface = in->ui2 = static_cast<IMpUserInterface2*>(gui.interface);
     }
+    if (const auto error = gui.error(quoted, "interface", "interface-half"))
+        return discard(*error);
 
     if (!in->hasDsp() && !in->hasGui())
         return discard("no module registered under " + quoted + " (factory -2)");
@@ -500,14 +534,17 @@ void Host::startInstance(Instance& in)
     if (in.started)
         return;
     in.started = true;
-    if (in.plugin) {
-        in.plugin->open();
-        for (std::int32_t pin = 0; pin < config_.bufferPins; ++pin)
-            in.plugin->setBuffer(pin, in.buffers[static_cast<std::size_t>(pin)].data());
-    } else if (in.plugin2) {
-        in.plugin2->open();
-        for (std::int32_t pin = 0; pin < config_.bufferPins; ++pin)
-            in.plugin2->setBuffer(pin, in.buffers[static_cast<std::size_t>(pin)].data());
+    if (in.hasDsp()) {
+        if (in.plugin)
+            in.plugin->open();
+        else
+            in.plugin2->open();
+        in.bufferResults.assign(static_cast<std::size_t>(config_.bufferPins), MP_RESULT_FAIL);
+        for (std::int32_t pin = 0; pin < config_.bufferPins; ++pin) {
+            float* buffer = in.buffers[static_cast<std::size_t>(pin)].data();
+            in.bufferResults[static_cast<std::size_t>(pin)] = in.plugin ? in.plugin->setBuffer(pin, buffer)
+                                                                        : in.plugin2->setBuffer(pin, buffer);
+        }
     }
     for (auto& [pin, value] : in.initGui) {
         const auto size = static_cast<std::int32_t>(value.size());
@@ -520,6 +557,14 @@ void Host::startInstance(Instance& in)
         in.ui->initialize();
     else if (in.ui2)
         in.ui2->initialize();
+}
+
+bool Host::bufferAccepted(std::size_t instance, std::int32_t pin) const
+{
+    if (!valid(instance) || pin < 0)
+        return false;
+    const auto& results = instances_[instance]->bufferResults;
+    return static_cast<std::size_t>(pin) < results.size() && results[static_cast<std::size_t>(pin)] == MP_RESULT_OK;
 }
 
 bool Host::runBlock(std::int32_t count)

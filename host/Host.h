@@ -182,6 +182,9 @@ public:
 
     // The host-owned buffer of a pin (blockLength floats); empty span for bad arguments.
     std::span<const float> buffer(std::size_t instance, std::int32_t pin) const;
+    // Whether the processing half took the buffer of that pin (setBuffer answered
+    // MP_RESULT_OK once started); false for pins it refused and beyond bufferPins.
+    bool bufferAccepted(std::size_t instance, std::int32_t pin) const;
     bool asleep(std::size_t instance) const;
     // References the modules hold on this instance's host object for that side.
     std::int32_t hostReferences(std::size_t instance, Side side) const;

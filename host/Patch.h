@@ -5,6 +5,7 @@
 
 #include "Host.h"
 
+#include <csignal>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -88,12 +89,17 @@ std::optional<Patch> parsePatch(const nlohmann::json& json, std::string& error);
 std::optional<Patch> loadPatch(const std::filesystem::path& file, std::string& error);
 
 struct RunOptions {
-    std::filesystem::path wavFile; // every output as one channel of one file; empty: none
+    std::filesystem::path wavFile; // every output as one channel of one file; "-": standard output; empty: none
+    bool legend = false;           // print what the lines mean and where the audio goes first
+    // A signal handler's flag: once nonzero the run stops between blocks (or in a blocked write)
+    // and returns 1, its temporary files removed.
+    const volatile std::sig_atomic_t* stop = nullptr;
 };
 
 // Runs the patch on the calling thread, printing one line per event to out and problems to err.
-// Returns the process exit code: 0 fine, 1 a module could not be made or misbehaved, or a file
-// could not be written.
+// Returns the process exit code: 0 fine; 1 a module could not be made, refused a pin the patch
+// uses or misbehaved, a file could not be written, or the run was stopped; 2 --wav for a patch
+// without outputs. Audio files are opened before the run and written block by block.
 //
 // For the run it keeps a fresh temporary folder (removed afterwards) and sets, restoring them
 // afterwards, the environment the bundle reads at each use: TAVRIN_SHARED_FOLDER (the patch's

@@ -119,7 +119,7 @@ std::string formatValue(const Bytes& b, ValueType type)
             std::wstring w(b.size() / 4, L'\0');
             if (!b.empty())
                 std::memcpy(w.data(), b.data(), b.size());
-            return "\"" + wideToUtf8(w) + "\"";
+            return std::string(1, '"').append(wideToUtf8(w)).append(1, '"');
         }
         break;
     case ValueType::Midi:

@@ -317,7 +317,7 @@ std::string describeRequest(const DialogRequest& request, std::string_view answe
     switch (request.kind) {
     case DialogRequest::Kind::OpenPanel:
         line = "open panel in " + quotedText(request.startFolder.native()) + " for " +
-               (request.fileType.empty() ? std::string("any file") : "." + escaped(request.fileType));
+               (request.fileType.empty() ? std::string("any file") : std::string(".").append(escaped(request.fileType)));
         break;
     case DialogRequest::Kind::SavePanel:
         line = "save panel in " + quotedText(request.startFolder.native());
@@ -341,7 +341,7 @@ std::filesystem::path withFileType(const std::filesystem::path& path, std::strin
 {
     if (fileType.empty())
         return path;
-    const std::string suffix = "." + std::string(fileType);
+    const std::string suffix = std::string(".").append(fileType);
     const std::string& text = path.native();
     if (endsWith(text, suffix))
         return path;

@@ -1,5 +1,8 @@
 #include "TextFiles.h"
 
+#include "WriteTarget.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,9 +13,14 @@ namespace platform {
 
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes)
 {
-    if (target.empty() || !target.has_filename())
+    // A symlink keeps its link: the file it names is replaced, in that file's own folder so that
+    // the rename stays on one file system. A pipe or a device is never turned into a regular file.
+    std::string error;
+    const auto resolved = resolveWriteTarget(target, error);
+    if (!resolved || resolved->kind != WriteTarget::Kind::Regular)
         return false;
-    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    const std::filesystem::path& file = resolved->file;
+    std::string temporary = (file.parent_path() / std::string(".").append(file.filename().string()).append(".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
         return false;
@@ -22,7 +30,7 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
     while (ok && left > 0) {
         const ssize_t written = ::write(fd, data, left);
         if (written < 0) {
-            ok = false;
+            ok = errno == EINTR;
         } else {
             data += written;
             left -= static_cast<size_t>(written);
@@ -30,11 +38,11 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
     }
     // mkstemp creates 0600: keep the replaced file's permissions, or those of an ordinary file.
     struct stat existing {};
-    const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+    const mode_t mode = ::stat(file.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
     ok = ok && ::fchmod(fd, mode) == 0;
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
+    ok = ok && std::rename(temporary.c_str(), file.c_str()) == 0;
     if (!ok)
         std::remove(temporary.c_str());
     return ok;

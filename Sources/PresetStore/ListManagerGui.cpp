@@ -17,62 +17,62 @@ void makeFolder(const std::string& folder)
 ListManagerGui::ListManagerGui(const Rules& rules) : rules_(rules)
 {
     refCount = 1;
-    listText = presetbank::SaveList(names);
-    initializePin(kPresetNumber, presetNumber, &ListManagerGui::onSetPresetNumber);
-    initializePin(kPresetList, presetList, &ListManagerGui::onSetPresetList);
-    initializePin(kPresetName, presetName, &ListManagerGui::onSetPresetName);
-    initializePin(kLoadPreset, loadPresetPin, &ListManagerGui::onSetLoadPreset);
-    initializePin(kSavePreset, savePresetPin, &ListManagerGui::onSetSavePreset);
-    initializePin(kFixPreset, fixPresetPin, &ListManagerGui::onSetFixPreset);
-    initializePin(kLoadBank, loadBankPin, &ListManagerGui::onSetLoadBank);
-    initializePin(kSaveBank, saveBankPin, &ListManagerGui::onSetSaveBank);
-    initializePin(kId, idPin, &ListManagerGui::onSetID);
-    initializePin(kAutoPath, autoPath, &ListManagerGui::onSetAutoPath);
-    initializePin(kPathPC, pathPC, &ListManagerGui::onSetPathPC);
-    initializePin(kPathMac, pathMac, &ListManagerGui::onSetPathMac);
-    initializePin(kGuiUpdate, guiUpdate, &ListManagerGui::onSetGuiUpdate);
-    initializePin(kNameSave, nameSave, &ListManagerGui::onSetNameSave);
+    listText_ = presetbank::SaveList(names_);
+    initializePin(kPresetNumber, presetNumber_, &ListManagerGui::onSetPresetNumber);
+    initializePin(kPresetList, presetList_, &ListManagerGui::onSetPresetList);
+    initializePin(kPresetName, presetName_, &ListManagerGui::onSetPresetName);
+    initializePin(kLoadPreset, loadPresetPin_, &ListManagerGui::onSetLoadPreset);
+    initializePin(kSavePreset, savePresetPin_, &ListManagerGui::onSetSavePreset);
+    initializePin(kFixPreset, fixPresetPin_, &ListManagerGui::onSetFixPreset);
+    initializePin(kLoadBank, loadBankPin_, &ListManagerGui::onSetLoadBank);
+    initializePin(kSaveBank, saveBankPin_, &ListManagerGui::onSetSaveBank);
+    initializePin(kId, idPin_, &ListManagerGui::onSetID);
+    initializePin(kAutoPath, autoPath_, &ListManagerGui::onSetAutoPath);
+    initializePin(kPathPC, pathPC_, &ListManagerGui::onSetPathPC);
+    initializePin(kPathMac, pathMac_, &ListManagerGui::onSetPathMac);
+    initializePin(kGuiUpdate, guiUpdate_, &ListManagerGui::onSetGuiUpdate);
+    initializePin(kNameSave, nameSave_, &ListManagerGui::onSetNameSave);
 }
 
 // --- Shared handlers ---------------------------------------------------------------------------
 
 void ListManagerGui::onSetPresetNumber()
 {
-    const int32_t value = presetNumber.getValue();
+    const int32_t value = presetNumber_.getValue();
     send(value); // other values are commands of the processing half (128-136) or nothing
     if (isSlot(value)) {
-        current = value;
-        showName(current);
+        current_ = value;
+        showName(current_);
     }
 }
 
 void ListManagerGui::onSetLoadPreset()
 {
-    if (loadPresetButton.released(loadPresetPin.getValue()) && chooseToOpen(FileKind::Preset)) {
+    if (loadPresetButton_.released(loadPresetPin_.getValue()) && chooseToOpen(FileKind::Preset)) {
         loadPresetFile();
-        send(kLoadPresetDone);
+        send(listmessage::kLoadPreset);
     }
 }
 
 void ListManagerGui::onSetFixPreset()
 {
-    if (fixPresetButton.released(fixPresetPin.getValue()))
+    if (fixPresetButton_.released(fixPresetPin_.getValue()))
         FixPreset();
 }
 
 void ListManagerGui::onSetLoadBank()
 {
-    if (loadBankButton.released(loadBankPin.getValue()) && chooseToOpen(FileKind::Bank)) {
-        loadBankFile(workingPath.view(), rules_.bankLoadSetsPresetNumber);
-        send(kLoadBankDone);
+    if (loadBankButton_.released(loadBankPin_.getValue()) && chooseToOpen(FileKind::Bank)) {
+        loadBankFile(workingPath_.view(), rules_.bankLoadSetsPresetNumber);
+        send(listmessage::kLoadBank);
     }
 }
 
 void ListManagerGui::onSetSaveBank()
 {
-    if (saveBankButton.released(saveBankPin.getValue()) && chooseToSave(FileKind::Bank, "")) {
+    if (saveBankButton_.released(saveBankPin_.getValue()) && chooseToSave(FileKind::Bank, "")) {
         saveBankFile();
-        send(kSaveBankDone);
+        send(listmessage::kSaveBank);
     }
 }
 
@@ -80,16 +80,16 @@ void ListManagerGui::onSetSaveBank()
 
 void ListManagerGui::showStartState()
 {
-    setTextPin(presetList, listText);
-    settings = presetbank::startupBankPath(host, autoPath.getValue(), idPin.getValue(), pathMac.getValue());
+    setTextPin(presetList_, listText_);
+    settings_ = presetbank::startupBankPath(host, autoPath_.getValue(), idPin_.getValue(), pathMac_.getValue());
     // A refused or failed path leaves both paths empty: no file operation follows.
-    startupPath.assign(settings.workingPath.value_or(std::string()));
-    workingPath.assign(startupPath.view());
-    for (float& value : editBuffer)
+    startupPath_.assign(settings_.workingPath.value_or(std::string()));
+    workingPath_.assign(startupPath_.view());
+    for (float& value : editBuffer_)
         value = 0.0f;
-    bankCopy.clear();
+    bankCopy_.clear();
     selectFromPresetNumber();
-    setTextPin(presetName, names.view(current));
+    setTextPin(presetName_, names_.view(current_));
 }
 
 // --- Messages from the processing half ---------------------------------------------------------
@@ -97,14 +97,14 @@ void ListManagerGui::showStartState()
 bool ListManagerGui::takeCommonMessage(int32_t id)
 {
     if (isSlot(id)) {
-        presetNumber = id;
-        current = id;
-        showName(current);
-    } else if (id == kReloadStartupBank) {
+        presetNumber_ = id;
+        current_ = id;
+        showName(current_);
+    } else if (id == listmessage::kReloadStartupBank) {
         loadStartupBank();
-    } else if (id >= kCurrentBase && id <= kCurrentLast) {
-        presetNumber = id - kCurrentBase;
-        current = id - kCurrentBase;
+    } else if (id >= listmessage::kCurrentPresetBase && id <= listmessage::kCurrentPresetLast) {
+        presetNumber_ = id - listmessage::kCurrentPresetBase;
+        current_ = id - listmessage::kCurrentPresetBase;
     } else {
         return false;
     }
@@ -143,10 +143,10 @@ bool ListManagerGui::cleanName(std::string& name)
 
 std::string ListManagerGui::takePresetName()
 {
-    std::string name = pinName(presetName);
+    std::string name = pinName(presetName_);
     cleanName(name);
     // Anything the rule or the cut changed goes back to the pin, so the user sees the stored name.
-    setTextPin(presetName, name);
+    setTextPin(presetName_, name);
     return name;
 }
 
@@ -162,50 +162,50 @@ void ListManagerGui::setTextPin(StringGuiPin& pin, std::string_view bytes)
 
 void ListManagerGui::updateList()
 {
-    listText = presetbank::SaveList(names);
-    setTextPin(presetList, listText);
+    listText_ = presetbank::SaveList(names_);
+    setTextPin(presetList_, listText_);
 }
 
 void ListManagerGui::showName(int slot)
 {
-    setTextPin(presetName, names.view(slot));
-    setTextPin(nameSave, names.view(slot));
+    setTextPin(presetName_, names_.view(slot));
+    setTextPin(nameSave_, names_.view(slot));
 }
 
 bool ListManagerGui::takeNameSave()
 {
-    std::string name = pinName(nameSave);
+    std::string name = pinName(nameSave_);
     if (name.empty())
         return false;
     cleanName(name);
-    setTextPin(presetName, name);
-    names.setName(current, name);
+    setTextPin(presetName_, name);
+    names_.setName(current_, name);
     updateList();
     return true;
 }
 
 void ListManagerGui::pulseGuiUpdate()
 {
-    guiUpdate = true;
-    guiUpdate = false;
+    guiUpdate_ = true;
+    guiUpdate_ = false;
 }
 
 void ListManagerGui::selectFromPresetNumber()
 {
     // Values outside 0-127 are commands for the processing half; they address no slot here.
-    if (isSlot(presetNumber.getValue()))
-        current = presetNumber.getValue();
+    if (isSlot(presetNumber_.getValue()))
+        current_ = presetNumber_.getValue();
 }
 
 // --- Panels -----------------------------------------------------------------------------------
 
 void ListManagerGui::buildFolderChain(FileKind kind) const
 {
-    if (autoPath.getValue() || !settings.baseFolder || settings.baseFolder->empty() || !settings.idText)
+    if (autoPath_.getValue() || !settings_.baseFolder || settings_.baseFolder->empty() || !settings_.idText)
         return;
-    std::string folder = *settings.baseFolder + "Quorvane";
+    std::string folder = *settings_.baseFolder + "Quorvane";
     makeFolder(folder);
-    folder += "/" + *settings.idText;
+    folder += "/" + *settings_.idText;
     makeFolder(folder);
     folder += "/Presetbase";
     makeFolder(folder);
@@ -229,20 +229,20 @@ bool ListManagerGui::chooseToOpen(FileKind kind)
 {
     runOpenPanel(kind);
     SavePath();
-    return chosen && useChosenPath();
+    return chosen_ && useChosenPath();
 }
 
 bool ListManagerGui::chooseToSave(FileKind kind, std::string_view suggestedName)
 {
     runSavePanel(kind, suggestedName);
     SavePath();
-    return chosen && useChosenPath();
+    return chosen_ && useChosenPath();
 }
 
 void ListManagerGui::takeChosen(const std::optional<std::filesystem::path>& answer)
 {
-    chosenPath.clear();
-    chosen = false;
+    chosenPath_.clear();
+    chosen_ = false;
     if (!answer)
         return;
     const std::string& path = answer->native();
@@ -250,57 +250,57 @@ void ListManagerGui::takeChosen(const std::optional<std::filesystem::path>& answ
         return;
     if (rules_.chosenPathOneLine && path.find_first_of("\r\n") != std::string::npos)
         return;
-    chosenPath = path;
-    chosen = true;
+    chosenPath_ = path;
+    chosen_ = true;
 }
 
 bool ListManagerGui::useChosenPath()
 {
-    return workingPath.assign(chosenPath) && !workingPath.empty();
+    return workingPath_.assign(chosenPath_) && !workingPath_.empty();
 }
 
 // --- Files on the interface copy ---------------------------------------------------------------
 
 bool ListManagerGui::loadPresetFile()
 {
-    if (!presetbank::LoadPreset(workingPath.view(), names, current, editBuffer))
+    if (!presetbank::LoadPreset(workingPath_.view(), names_, current_, editBuffer_))
         return false;
     updateList();
     if (rules_.presetLoadShowsNameSave)
-        showName(current);
+        showName(current_);
     else
-        setTextPin(presetName, names.view(current));
+        setTextPin(presetName_, names_.view(current_));
     pulseGuiUpdate();
     return true;
 }
 
 bool ListManagerGui::loadBankFile(std::string_view path, bool setPresetNumber)
 {
-    if (!presetbank::LoadBank(path, names, bankCopy, presetbank::FieldConversion::Atof))
+    if (!presetbank::LoadBank(path, names_, bankCopy_, presetbank::FieldConversion::Atof))
         return false;
-    if (current == 0)
+    if (current_ == 0)
         pulseGuiUpdate();
-    current = 0;
+    current_ = 0;
     if (setPresetNumber)
-        presetNumber = 0;
+        presetNumber_ = 0;
     updateList();
-    setTextPin(presetName, names.view(0));
+    setTextPin(presetName_, names_.view(0));
     return true;
 }
 
 void ListManagerGui::loadStartupBank()
 {
     // Always the startup bank file, whatever file a panel chose since.
-    loadBankFile(startupPath.view(), true);
+    loadBankFile(startupPath_.view(), true);
     takeNameSave();
 }
 
 bool ListManagerGui::savePresetFile()
 {
-    return presetbank::SavePreset(workingPath.view(), names.view(current), editBuffer);
+    return presetbank::SavePreset(workingPath_.view(), names_.view(current_), editBuffer_);
 }
 
 bool ListManagerGui::saveBankFile()
 {
-    return presetbank::SaveBank(workingPath.view(), names, bankCopy);
+    return presetbank::SaveBank(workingPath_.view(), names_, bankCopy_);
 }

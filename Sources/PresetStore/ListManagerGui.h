@@ -7,6 +7,7 @@
 
 #include "Dialogs.h"
 #include "MpInterface.h"
+#include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
 
 #include <cstddef>
@@ -34,22 +35,6 @@ public:
         kGuiUpdate,    // bool: pulsed true then false after a file load
         kNameSave,     // text: the current preset's name as the host keeps it
     };
-
-    // Messages to the processing half.
-    static constexpr int32_t kLoadPresetDone = 128;
-    static constexpr int32_t kSavePresetDone = 129;
-    static constexpr int32_t kFixPresetCommand = 130;
-    static constexpr int32_t kLoadBankDone = 131;
-    static constexpr int32_t kSaveBankDone = 132;
-    static constexpr int32_t kListChanged = 133;
-    static constexpr int32_t kStarted = 134;
-    static constexpr int32_t kChosenPath = 136;
-    // Messages from the processing half (besides 0-127, a selected slot).
-    static constexpr int32_t kReloadStartupBank = 128;
-    static constexpr int32_t kListReady = 129;
-    static constexpr int32_t kCurrentBase = 130; // 130-257: current preset = id - 130
-    static constexpr int32_t kCurrentLast = 257;
-    static constexpr int32_t kFactoryNames = 260;
 
     enum class FileKind { Preset, Bank };
 
@@ -182,33 +167,33 @@ protected:
     bool saveBankFile();
 
     // --- Pins ----------------------------------------------------------------------------------
-    MpGuiPin<int32_t> presetNumber;
-    StringGuiPin presetList;
-    StringGuiPin presetName;
-    MpGuiPin<bool> loadPresetPin;
-    MpGuiPin<bool> savePresetPin;
-    MpGuiPin<bool> fixPresetPin;
-    MpGuiPin<bool> loadBankPin;
-    MpGuiPin<bool> saveBankPin;
-    StringGuiPin idPin;
-    MpGuiPin<bool> autoPath;
-    StringGuiPin pathPC;
-    StringGuiPin pathMac;
-    MpGuiPin<bool> guiUpdate;
-    StringGuiPin nameSave;
+    MpGuiPin<int32_t> presetNumber_;
+    StringGuiPin presetList_;
+    StringGuiPin presetName_;
+    MpGuiPin<bool> loadPresetPin_;
+    MpGuiPin<bool> savePresetPin_;
+    MpGuiPin<bool> fixPresetPin_;
+    MpGuiPin<bool> loadBankPin_;
+    MpGuiPin<bool> saveBankPin_;
+    StringGuiPin idPin_;
+    MpGuiPin<bool> autoPath_;
+    StringGuiPin pathPC_;
+    StringGuiPin pathMac_;
+    MpGuiPin<bool> guiUpdate_;
+    StringGuiPin nameSave_;
 
     // --- State ---------------------------------------------------------------------------------
-    presetbank::NameTable names;
-    std::string listText;                // numbered list text of names
-    presetbank::PresetValues editBuffer{}; // one preset read from or written to a preset file
-    presetbank::BankMemory bankCopy;       // the bank read from or written to a bank file
-    int current = 0;                       // current preset, 0-127
-    ReleaseButton loadPresetButton, savePresetButton, fixPresetButton, loadBankButton, saveBankButton;
-    std::string chosenPath;                // last panel's path; empty when cancelled or refused
-    bool chosen = false;
-    presetbank::PathBuffer workingPath;    // what the file readers and writers open
-    presetbank::PathBuffer startupPath;    // the startup bank file
-    presetbank::StartupPath settings;      // ID text and base folder from the pins
+    presetbank::NameTable names_;
+    std::string listText_;                  // numbered list text of names
+    presetbank::PresetValues editBuffer_{}; // one preset read from or written to a preset file
+    presetbank::BankMemory bankCopy_;       // the bank read from or written to a bank file
+    int current_ = 0;                       // current preset, 0-127
+    ReleaseButton loadPresetButton_, savePresetButton_, fixPresetButton_, loadBankButton_, saveBankButton_;
+    std::string chosenPath_;                // last panel's path; empty when cancelled or refused
+    bool chosen_ = false;
+    presetbank::PathBuffer workingPath_;    // what the file readers and writers open
+    presetbank::PathBuffer startupPath_;    // the startup bank file
+    presetbank::StartupPath settings_;      // ID text and base folder from the pins
 
 private:
     Rules rules_;

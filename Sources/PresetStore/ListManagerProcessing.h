@@ -5,6 +5,7 @@
 #pragma once
 
 #include "MpProcessing.h"
+#include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
 

@@ -12,24 +12,8 @@
 class Qv_patchmanagerlistfile : public ListManagerProcessing {
 public:
     // Pins: ListManagerProcessing::Pin; the audio output is the busy gate, 1.0 while the startup
-    // countdown runs, else 0.0.
-
-    // Messages between the halves are ids without payload. From the interface half: 0-127
-    // select, then the commands below. To it: 0-127 this preset is now current, kListWritten,
-    // and kCurrentBase + the current preset.
-    static constexpr int32_t kLastPreset = 127;
-    enum Command : int32_t {
-        kLoadPreset = 128,
-        kSavePreset = 129,
-        kFixPreset = 130,
-        kLoadBank = 131,
-        kSaveBank = 132,
-        kReadList = 133,
-        kSaveList = 134,
-        kFixOnce = 135,
-    };
-    static constexpr int32_t kListWritten = 129;
-    static constexpr int32_t kCurrentBase = 130;
+    // countdown runs, else 0.0. Messages: listmessage (ListManagerMessages.h), all without
+    // payload here.
 
 private:
     presetbank::PathBuffer workingPath_;
@@ -48,7 +32,7 @@ public:
     {
         ListManagerProcessing::open();
         setSubProcess(&Qv_patchmanagerlistfile::subProcess);
-        return 0;
+        return mpapi::MP_RESULT_OK;
     }
 
     // File work of graph start: the startup bank is read here, never in the sub-process. The
@@ -99,7 +83,7 @@ public:
         } catch (...) {
             // A failed allocation in a file command leaves memory as it was.
         }
-        return 0;
+        return mpapi::MP_RESULT_OK;
     }
 
 private:
@@ -111,49 +95,49 @@ private:
 
     void dispatch(int32_t id)
     {
-        if (id >= 0 && id <= kLastPreset) {
+        if (id >= 0 && id <= listmessage::kLastPreset) {
             current_ = id;
             ChangePreset();
             sendProgramChange(id);
             return;
         }
         switch (id) {
-        case kLoadPreset:
+        case listmessage::kLoadPreset:
             if (!takeReceivedPath())
                 return;
             if (usableWorkingPath())
                 presetbank::LoadPreset(workingPath_.view(), names_, current_, block_);
             fixPreset();
             return;
-        case kSavePreset:
+        case listmessage::kSavePreset:
             if (!takeReceivedPath() || !usableWorkingPath())
                 return;
             presetbank::LoadName(workingPath_.view(), names_, current_);
             presetbank::SavePreset(workingPath_.view(), names_.view(current_), block_);
             return;
-        case kFixPreset:
+        case listmessage::kFixPreset:
             fixPreset();
             return;
-        case kLoadBank:
+        case listmessage::kLoadBank:
             if (takeReceivedPath() && usableWorkingPath())
                 loadBank();
             return;
-        case kSaveBank:
+        case listmessage::kSaveBank:
             if (!takeReceivedPath() || !usableWorkingPath())
                 return;
             presetbank::LoadNames(workingPath_.view(), names_);
             presetbank::SaveBank(workingPath_.view(), names_, bank_);
             return;
-        case kReadList:
+        case listmessage::kNameList:
             readList();
             return;
-        case kSaveList:
+        case listmessage::kInterfaceStarted:
             if (graphStarted_)
                 saveList();
             else
                 listAskedBeforeStart_ = true;
             return;
-        case kFixOnce:
+        case listmessage::kStopWaiting:
             if (waiting_)
                 fixPreset();
             waiting_ = false;
@@ -216,8 +200,8 @@ private:
             listfile::createManagerFolders(*folder_);
             listfile::writeListFile(folder_->path, presetbank::SaveList(names_));
         }
-        postToGui(kCurrentBase + current_);
-        postToGui(kListWritten);
+        postToGui(listmessage::kCurrentPresetBase + current_);
+        postToGui(listmessage::kListText);
     }
 };
 

@@ -23,8 +23,8 @@ public:
         try {
             showStartState();
             // The same settings as the processing half's graph start give the same folder.
-            folder_ = listfile::managerFolder(settings, autoPath.getValue());
-            send(kStarted);
+            folder_ = listfile::managerFolder(settings_, autoPath_.getValue());
+            send(listmessage::kInterfaceStarted);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
@@ -34,29 +34,29 @@ public:
     // next name edit. Its names pass the name rule like typed ones.
     void onSetPresetList() override
     {
-        std::wstring_view wideText = presetList.getValue();
+        std::wstring_view wideText = presetList_.getValue();
         wideText = wideText.substr(0, wideText.find(L'\0'));
         if (wideText.empty())
             return;
-        const presetbank::NameTable before = names;
-        presetbank::ReadList(utf8::fromWide(wideText, utf8::OnError::Replace), names);
+        const presetbank::NameTable before = names_;
+        presetbank::ReadList(utf8::fromWide(wideText, utf8::OnError::Replace), names_);
         for (int slot = 0; slot < presetbank::kPresets; ++slot) {
-            if (names.view(slot) == before.view(slot))
+            if (names_.view(slot) == before.view(slot))
                 continue;
-            std::string name(names.view(slot));
+            std::string name(names_.view(slot));
             if (cleanName(name))
-                names.setName(slot, name);
+                names_.setName(slot, name);
         }
-        listText = presetbank::SaveList(names);
+        listText_ = presetbank::SaveList(names_);
     }
 
     // The edited name enters the table at once and goes to the processing half through List.txt.
     void onSetPresetName() override
     {
         const std::string name = takePresetName();
-        names.setName(current, name);
+        names_.setName(current_, name);
         updateList();
-        setTextPin(nameSave, name);
+        setTextPin(nameSave_, name);
         SaveList();
     }
 
@@ -64,10 +64,10 @@ public:
     // values.
     void onSetSavePreset() override
     {
-        if (savePresetButton.released(savePresetPin.getValue()) &&
-            chooseToSave(FileKind::Preset, names.view(current))) {
+        if (savePresetButton_.released(savePresetPin_.getValue()) &&
+            chooseToSave(FileKind::Preset, names_.view(current_))) {
             savePresetFile();
-            send(kSavePresetDone);
+            send(listmessage::kSavePreset);
         }
     }
 
@@ -76,7 +76,7 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t, void*) noexcept override
     {
         try {
-            if (id == kListReady)
+            if (id == listmessage::kListText)
                 ReadList();
             else
                 takeCommonMessage(id);
@@ -86,7 +86,7 @@ public:
     }
 
 private:
-    void FixPreset() override { send(kFixPresetCommand); }
+    void FixPreset() override { send(listmessage::kFixPreset); }
 
     void ReadNamesavePin() { takeNameSave(); }
 
@@ -99,10 +99,10 @@ private:
         bool written = false;
         if (folder_) {
             listfile::createManagerFolders(*folder_);
-            written = listfile::writePathFile(folder_->path, chosenPath);
+            written = listfile::writePathFile(folder_->path, chosenPath_);
         }
         if (!written)
-            chosen = false;
+            chosen_ = false;
     }
 
     // List.txt gets the list text; 133 follows even when the write failed.
@@ -110,9 +110,9 @@ private:
     {
         if (folder_) {
             listfile::createManagerFolders(*folder_);
-            listfile::writeListFile(folder_->path, listText);
+            listfile::writeListFile(folder_->path, listText_);
         }
-        send(kListChanged);
+        send(listmessage::kNameList);
     }
 
     // The panel itself gives the file its type; no question of this half's own.
@@ -128,11 +128,11 @@ private:
     {
         const auto line = folder_ ? listfile::readListFile(folder_->path) : std::nullopt;
         if (line && !line->empty()) {
-            presetbank::ReadList(*line, names);
-            setTextPin(presetList, *line);
+            presetbank::ReadList(*line, names_);
+            setTextPin(presetList_, *line);
         }
         ReadNamesavePin();
-        showName(current);
+        showName(current_);
     }
 
     std::optional<listfile::ManagerFolder> folder_; // from initialize; nothing: no List/Path.txt

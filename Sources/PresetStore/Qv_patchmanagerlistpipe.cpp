@@ -28,22 +28,8 @@ std::string_view payloadText(int32_t size, const void* data)
 
 class Qv_patchmanagerlistpipe : public ListManagerProcessing {
 public:
-    // Pins: ListManagerProcessing::Pin; the audio output is never written.
-
-    // Messages from the interface half; ids 0-127 select that preset.
-    static constexpr int32_t kLoadPreset = 128;
-    static constexpr int32_t kSavePreset = 129;
-    static constexpr int32_t kFixPreset = 130;
-    static constexpr int32_t kLoadBank = 131;
-    static constexpr int32_t kSaveBank = 132;
-    static constexpr int32_t kNameList = 133;
-    static constexpr int32_t kInterfaceStarted = 134;
-    static constexpr int32_t kStopWaiting = 135;
-    static constexpr int32_t kPath = 136;
-    // Messages to the interface half; ids 0-127 announce the preset a program change selected.
-    static constexpr int32_t kListText = 129;
-    static constexpr int32_t kCurrentPresetBase = 130;  // + current preset
-    static constexpr int32_t kFactoryBankLoaded = 260;
+    // Pins: ListManagerProcessing::Pin; the audio output is never written. Messages: listmessage
+    // (ListManagerMessages.h).
 
     static constexpr int kPresets = presetbank::kPresets;
     static constexpr float kCountdownSeconds = 1.0f;
@@ -107,7 +93,7 @@ public:
     {
         factorybank::layInto(names_, bank_);
         FixPreset();
-        postToGui(kFactoryBankLoaded);
+        postToGui(listmessage::kFactoryBankLoaded);
     }
 
 private:
@@ -133,13 +119,13 @@ private:
             return;
         }
         switch (id) {
-        case kLoadPreset:
+        case listmessage::kLoadPreset:
             if (LoadPath()) {
                 presetbank::LoadPreset(workingPath_.view(), names_, current_, block_);
                 FixPreset();
             }
             break;
-        case kSavePreset:
+        case listmessage::kSavePreset:
             // The interface half has written the file; its name line becomes the current name and
             // the file is written again with the live values.
             if (LoadPath()) {
@@ -147,39 +133,39 @@ private:
                 presetbank::SavePreset(workingPath_.view(), names_.view(current_), block_);
             }
             break;
-        case kFixPreset:
+        case listmessage::kFixPreset:
             FixPreset();
             break;
-        case kLoadBank:
+        case listmessage::kLoadBank:
             if (LoadPath() && presetbank::LoadBank(workingPath_.view(), names_, bank_,
                                                    presetbank::FieldConversion::Decimal))
                 selectAndAnnounce(0);
             break;
-        case kSaveBank:
+        case listmessage::kSaveBank:
             if (LoadPath()) {
                 presetbank::LoadNames(workingPath_.view(), names_);
                 presetbank::SaveBank(workingPath_.view(), names_, bank_);
             }
             break;
-        case kNameList: {
+        case listmessage::kNameList: {
             const std::string_view text = payloadText(size, data);
             if (!text.empty())
                 presetbank::ReadList(text, names_);
             break;
         }
-        case kInterfaceStarted:
+        case listmessage::kInterfaceStarted:
             SaveList();
             if (waiting_) {
                 waiting_ = false;
                 countdown_ = countdownSamples(kCountdownSeconds);
             }
             break;
-        case kStopWaiting:
+        case listmessage::kStopWaiting:
             if (waiting_)
                 FixPreset();
             waiting_ = false;
             break;
-        case kPath: {
+        case listmessage::kPath: {
             // A path too long for the buffer is refused, not cut: the next command then finds
             // no path and does nothing.
             const std::string_view path = payloadText(size, data);
@@ -211,9 +197,9 @@ private:
     // The current preset and the numbered list to the interface half.
     void SaveList()
     {
-        postToGui(kCurrentPresetBase + current_);
+        postToGui(listmessage::kCurrentPresetBase + current_);
         const std::string list = presetbank::SaveList(names_);
-        postToGui(kListText, static_cast<int32_t>(list.size() + 1), list.c_str());
+        postToGui(listmessage::kListText, static_cast<int32_t>(list.size() + 1), list.c_str());
     }
 
     // The received path becomes the working path, unless it is too short to name a file: it is

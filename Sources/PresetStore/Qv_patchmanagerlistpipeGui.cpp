@@ -22,7 +22,7 @@ public:
         try {
             showStartState();
             loadStartupBank();
-            send(kStarted);
+            send(listmessage::kInterfaceStarted);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
@@ -42,18 +42,18 @@ public:
     // the name from the file and rewrites it with the live values.
     void onSetSavePreset() override
     {
-        if (!savePresetButton.released(savePresetPin.getValue()))
+        if (!savePresetButton_.released(savePresetPin_.getValue()))
             return;
         const std::string edited = takePresetName();
-        const std::string old(names.view(current));
-        names.setName(current, edited);
+        const std::string old(names_.view(current_));
+        names_.setName(current_, edited);
         updateList();
         SaveList();
-        if (chooseToSave(FileKind::Preset, names.view(current))) {
+        if (chooseToSave(FileKind::Preset, names_.view(current_))) {
             savePresetFile();
-            send(kSavePresetDone);
+            send(listmessage::kSavePreset);
         }
-        names.setName(current, old);
+        names_.setName(current_, old);
         updateList();
         SaveList();
     }
@@ -63,13 +63,13 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) noexcept override
     {
         try {
-            if (id == kListReady) {
+            if (id == listmessage::kListText) {
                 ReadList(size, data);
-            } else if (id == kFactoryNames) {
+            } else if (id == listmessage::kFactoryBankLoaded) {
                 LoadStartupNames();
                 selectFromPresetNumber();
                 // The pins name the current preset, which the factory names have just renamed.
-                showName(current);
+                showName(current_);
             } else {
                 takeCommonMessage(id);
             }
@@ -84,15 +84,15 @@ private:
     void FixPreset() override
     {
         const std::string name = takePresetName();
-        names.setName(current, name);
+        names_.setName(current_, name);
         updateList();
-        setTextPin(nameSave, name);
+        setTextPin(nameSave_, name);
         SaveList();
-        send(kFixPresetCommand);
+        send(listmessage::kFixPreset);
     }
 
-    void SavePath() override { sendText(kChosenPath, chosenPath); }
-    void SaveList() { sendText(kListChanged, listText); }
+    void SavePath() override { sendText(listmessage::kPath, chosenPath_); }
+    void SaveList() { sendText(listmessage::kNameList, listText_); }
 
     // The extension is added only when the typed name lacks it, and an existing file is replaced
     // only on "Replace".
@@ -113,19 +113,19 @@ private:
         }
         // An empty list would change no name: the pin keeps showing the names as they are.
         if (!text.empty()) {
-            presetbank::ReadList(text, names);
-            setTextPin(presetList, text);
+            presetbank::ReadList(text, names_);
+            setTextPin(presetList_, text);
         }
         if (takeNameSave())
             SaveList();
-        showName(current);
+        showName(current_);
     }
 
     void LoadStartupNames()
     {
-        factorybank::layNamesInto(names);
+        factorybank::layNamesInto(names_);
         updateList();
-        setTextPin(presetName, names.view(current));
+        setTextPin(presetName_, names_.view(current_));
     }
 };
 

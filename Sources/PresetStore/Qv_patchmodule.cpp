@@ -3,13 +3,13 @@
 // half as the text "d%f" once two polls 10 ms apart read the same value. The module's own writes
 // are not reported back.
 #include "PresetStore/ParameterLink.h"
+#include "PresetStore/PatchModuleMessages.h"
 
 using namespace parameter_link;
 
 class Qv_patchmodule : public LinkBase {
 public:
     enum Pin { kValueIn, kSlot, kKeepAlive };
-    static constexpr int32_t kValueMessage = 0;
     static constexpr float kMinMove = 0.000001f;
 
     Qv_patchmodule() : LinkBase(&Qv_patchmodule::subProcess)
@@ -47,7 +47,7 @@ public:
     void SendStringToGui(int size, unsigned char* data)
     {
         if (host)
-            host->postMessageToGui(kValueMessage, size, data);
+            host->postMessageToGui(patchmodulemessage::kSlotValue, size, data);
     }
 
 private:

@@ -1,6 +1,7 @@
 // Interface half of QV_PatchModule: turns the processing half's "d%f" text into its float pin, so
 // a preset change reaches a parameter wired on the interface side.
 #include "PresetStore/ParameterLink.h"
+#include "PresetStore/PatchModuleMessages.h"
 
 using namespace parameter_link;
 
@@ -10,7 +11,8 @@ public:
 
     Qv_patchmoduleGui() { initializePin(kValue, value_); }
 
-    // The pin transmits only when the value differs (a NaN always does).
+    // Every message is a slot value (patchmodulemessage::kSlotValue); the id is not checked. The
+    // pin transmits only when the value differs (a NaN always does).
     int32_t receiveMessageFromAudio(int32_t, int32_t size, void* data) noexcept override
     {
         float value = 0.0f;

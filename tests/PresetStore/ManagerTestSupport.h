@@ -7,6 +7,7 @@
 #include "Dialogs.h"
 #include "Host.h"
 #include "MpProcessing.h"
+#include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
 #include "framework/HostTestSupport.h"

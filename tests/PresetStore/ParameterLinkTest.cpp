@@ -3,6 +3,7 @@
 // the patch module's "d%f" message and its interface half, the mirror interface halves and bad
 // slot indexes.
 #include "PresetStore/ManagerTestSupport.h"
+#include "PresetStore/PatchModuleMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -120,7 +121,7 @@ protected:
     {
         std::vector<std::string> out;
         for (const auto& r : host_->callsOf(CallKind::PostMessageToGui, instance)) {
-            EXPECT_EQ(r.pin, 0);
+            EXPECT_EQ(r.pin, patchmodulemessage::kSlotValue);
             EXPECT_EQ(r.size, static_cast<int>(r.data.size()));
             out.emplace_back(r.data.begin(), r.data.end());
         }

@@ -103,7 +103,8 @@ TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
     wchar_t text[64];
     std::wmemset(text, L'#', 64);
     factory()->getSdkInformation(version, 29, text);
-    EXPECT_EQ(version, 30800);
+    EXPECT_EQ(version, mpapi::MP_SDK_VERSION);
+    EXPECT_EQ(mpapi::MP_SDK_VERSION, 30800);
     EXPECT_STREQ(text, L"GCC Compiler V1002 (Release)");
     factory()->getSdkInformation(version, 28, text);
     EXPECT_STREQ(text, L"GCC Compiler V1002 (Release");  // cut, and still terminated

@@ -2,6 +2,7 @@
 // and count the references it takes.
 #pragma once
 
+#include "StubHost.h"
 #include "mpapi.h"
 
 #include <vector>
@@ -9,7 +10,7 @@
 namespace testsupport {
 
 // A processing-side host that records the interfaces asked for and counts references.
-class RecordingHost : public mpapi::IMpHost, public mpapi::IMpProcessorHost {
+class RecordingHost : public tavhost::StubDspHost, public mpapi::IMpProcessorHost {
 public:
     int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override
     {
@@ -28,29 +29,6 @@ public:
     int32_t addRef() override { return ++refs; }
     int32_t release() override { return --refs; }
     mpapi::IMpUnknown* unknown() { return static_cast<mpapi::IMpHost*>(this); }
-    int32_t sendPinValue(int32_t, int32_t, int32_t, const void*) override { return 0; }
-    int32_t sendPinStreaming(int32_t, int32_t, bool) override { return 0; }
-    int32_t requestSleep() override { return 0; }
-    int32_t postMessageToGui(int32_t, int32_t, const void*) override { return 0; }
-    int32_t queryBlockLength(int32_t* length) override
-    {
-        *length = 64;
-        return 0;
-    }
-    int32_t querySampleRate(float* rate) override
-    {
-        *rate = 48000.0f;
-        return 0;
-    }
-    int32_t reserved9() override { return -1; }
-    int32_t reserved10() override { return -1; }
-    int32_t reserved11() override { return -1; }
-    int32_t reserved12() override { return -1; }
-    int32_t reserved13() override { return -1; }
-    int32_t reserved14() override { return -1; }
-    int32_t reserved15() override { return -1; }
-    int32_t openSharedBlock(const wchar_t*, void**, int32_t, int32_t*, float) override { return -1; }
-    int32_t expandFileName(const wchar_t*, int32_t, wchar_t*) override { return -1; }
 
     bool refuseHost = false;
     int32_t refs = 0;

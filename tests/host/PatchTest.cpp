@@ -1,8 +1,10 @@
 // The patch runner with the built bundle loaded as a host loads it: the example patches, the
-// dialog answers and requests that cross into the bundle through files, the folders of a run and
-// the patch keys of dialog answers.
+// dialog answers and requests that cross into the bundle through files, the folders of a run, the
+// patch keys of dialog answers, and the runner's refusals, WAV targets and signals as a user meets
+// them through tavrin-run.
 #include "Bundle.h"
 #include "Patch.h"
+#include "WavWriter.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -14,6 +16,10 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +85,23 @@ protected:
         auto patch = tavhost::loadPatch(kExamples / name, error);
         EXPECT_TRUE(patch) << error;
         return patch ? *patch : tavhost::Patch{};
+    }
+
+    // Runs tavrin-run with args (paths without spaces); its output and errors go to out and err.
+    int tool(const std::string& args, std::string& out, std::string& err)
+    {
+        const std::string command = std::string(TAVRIN_RUN_PATH) + " " + args + " >" + (folder_ / "out").string() + " 2>" +
+                                    (folder_ / "err").string() + " </dev/null";
+        const int status = std::system(command.c_str());
+        out = fileText(folder_ / "out");
+        err = fileText(folder_ / "err");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path write(const std::string& name, const std::string& text)
+    {
+        std::ofstream(folder_ / name, std::ios::binary) << text;
+        return folder_ / name;
     }
 
     fs::path folder_;
@@ -223,6 +246,147 @@ TEST_F(PatchTest, DialogAnswerKeysAreChecked)
               "script[0].target: a dialog answer goes to no module");
     EXPECT_EQ(error(R"({"at": 0, "action": "alert", "button": "default", "path": "/x"})"),
               "script[0]: unknown key \"path\"");
+}
+
+// A constant 0.25 fed to a module's input and recorded from that input: exact samples.
+const char* const kQuarter = R"({"length": 3, "blockLength": 2,
+  "modules": [{"name": "pow", "id": "QV_Pow2x"}],
+  "inputs": [{"pin": "pow.dsp.0", "signal": "constant", "value": 0.25}],
+  "outputs": [{"pin": "pow.dsp.0"}]})";
+const std::string kQuarterSample("\0\0\x80\x3E", 4);
+
+// Bad input ends with a message and exit 2 (1 for a target that cannot be written), never with an
+// exception: a folder as the patch, a syntax error with its line and column, --wav for a patch
+// without outputs (before anything runs) and a folder as the WAV target. A good run starts with
+// the legend, naming where the audio goes.
+TEST_F(PatchTest, RunnerRefusesBadInputWithAMessage)
+{
+    std::string out, err;
+    EXPECT_EQ(tool(folder_.string(), out, err), 2);
+    EXPECT_EQ(err, "tavrin-run: " + folder_.string() + " is a folder, not a patch file\n");
+
+    const fs::path bad = write("bad.json", "{\"length\": 64,\n  \"modules\": [x]}");
+    EXPECT_EQ(tool(bad.string(), out, err), 2);
+    EXPECT_EQ(err.substr(0, err.find(" - ")), "tavrin-run: " + bad.string() + ":2:15: not valid JSON: syntax error while parsing value");
+
+    const fs::path silent = write("silent.json", R"({"length": "1000s", "modules": [{"name": "pow", "id": "QV_Pow2x"}]})");
+    EXPECT_EQ(tool(silent.string() + " --wav " + (folder_ / "x.wav").string(), out, err), 2);
+    EXPECT_EQ(err, "--wav: the patch has no outputs\ntavrin-run: " + silent.string() + " failed\n");
+    EXPECT_EQ(out, "");
+
+    const fs::path quarter = write("quarter.json", kQuarter);
+    EXPECT_EQ(tool(quarter.string() + " --wav " + shared_.string(), out, err), 1);
+    EXPECT_EQ(err.substr(0, err.find('\n')), "--wav: cannot write " + shared_.string() + ": " + shared_.string() + " is a folder");
+
+    EXPECT_EQ(tool(quarter.string() + " --wav " + (folder_ / "q.wav").string(), out, err), 0) << err;
+    EXPECT_EQ(out.substr(0, out.find("0.000000 s")),
+              "# One line per event, in time order: <time> s  <module>.<half> pin <n>  <what>\n"
+              "#   half: dsp (processing) or gui (interface); \"<-\": sent in by the patch's script,\n"
+              "#   other lines: sent by the modules; ${fileFolder}, ${sharedFolder}: the run's folders.\n"
+              "# audio: " + (folder_ / "q.wav").string() + ": 1 channel: pow.dsp.0 (48000 Hz, 32-bit float)\n");
+}
+
+// Numbers out of range for their field, misspelt module names under print, interface pins beyond
+// guiPins and pins the module refuses are errors rather than silently wrong runs.
+TEST_F(PatchTest, OutOfRangeAndUnknownPinsAreRefused)
+{
+    auto error = [](const std::string& patch) {
+        std::string message;
+        return tavhost::parsePatch(nlohmann::json::parse(patch), message) ? std::string("accepted") : message;
+    };
+    const std::string pow = R"("modules": [{"name": "pow", "id": "QV_Pow2x", "guiPins": 2)";
+    EXPECT_EQ(error(R"({"length": 18446744073709551615, "modules": []})"), "patch.length: is too large");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(, "init": {"dsp.0": {"float": 1e300}}}]})"),
+              "modules[0].init.dsp.0: float must be a number within +-3.4e38");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(, "init": {"dsp.0": {"int": 18446744073709551615}}}]})"),
+              "modules[0].init.dsp.0: int must be a 32-bit integer");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(, "init": {"gui.2": {"int": 1}}}]})"),
+              "modules[0].init.gui.2: \"pow.gui.2\" is beyond the module's 2 interface pins (\"guiPins\")");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(}], "inputs": [{"pin": "pow.dsp.0", "signal": "sine", "freq": 1, "amp": 1e39}]})"),
+              "inputs[0].amp: must be a finite number within +-3.4e38");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(}], "script": [{"at": 0, "action": "gui", "target": "pow.gui.5", "value": {"int": 1}}]})"),
+              "script[0].target: \"pow.gui.5\" is beyond the module's 2 interface pins (\"guiPins\")");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(}], "script": [{"at": 0, "action": "message", "target": "pow.gui", "id": 4294967296}]})"),
+              "script[0]: message needs an integer \"id\"");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(}], "print": {"modules": ["pwo"]}})"),
+              "patch.print.modules: no module named \"pwo\"");
+    EXPECT_EQ(error("{\"length\": 1, " + pow + R"(}], "print": {"modules": ["pow"]}})"), "accepted");
+
+    nlohmann::json j = nlohmann::json::parse(kQuarter);
+    j["outputs"].push_back({{"pin", "pow.dsp.7"}});
+    std::string message;
+    const auto patch = tavhost::parsePatch(j, message);
+    ASSERT_TRUE(patch) << message;
+    int status = -1;
+    EXPECT_EQ(run(*patch, status), "");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(errors_, "output pow.dsp.7: module \"pow\" has no such pin (setBuffer refused it)\n");
+}
+
+// --wav through a symlink replaces the file it names and keeps the link; a pipe is written in
+// place (a reader gets header and samples), "-" is standard output with the events on standard
+// error.
+TEST_F(PatchTest, WavTargetsKeepWhatTheyAre)
+{
+    const std::string expected = tavhost::wavHeader(1, 3, 48000) + kQuarterSample + kQuarterSample + kQuarterSample;
+    const fs::path quarter = write("quarter.json", kQuarter);
+    fs::create_directory(folder_ / "real");
+    write("real/q.wav", "old");
+    fs::create_symlink("real/q.wav", folder_ / "link.wav");
+    std::string out, err;
+    ASSERT_EQ(tool(quarter.string() + " --wav " + (folder_ / "link.wav").string(), out, err), 0) << err;
+    EXPECT_TRUE(fs::is_symlink(folder_ / "link.wav"));
+    EXPECT_EQ(fileText(folder_ / "real" / "q.wav"), expected);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "real"), fs::directory_iterator()), 1);
+
+    const fs::path pipe = folder_ / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::string heard;
+    std::thread reader([&] { heard = fileText(pipe); });
+    const int status = tool(quarter.string() + " --wav " + pipe.string(), out, err);
+    // A run that never opened the pipe leaves the reader waiting: a writer of our own ends that.
+    if (const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0)
+        ::close(fd);
+    reader.join();
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(heard, expected);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+
+    ASSERT_EQ(tool(quarter.string() + " --wav -", out, err), 0) << err;
+    EXPECT_EQ(out, expected);
+    EXPECT_NE(err.find("# audio: standard output: 1 channel: pow.dsp.0"), std::string::npos);
+    EXPECT_NE(err.find("0.000042 s  pow.dsp  sleep"), std::string::npos);
+}
+
+// SIGTERM ends a long run between blocks: its temporary folder and its unfinished WAV are
+// removed, and the process ends by the signal.
+TEST_F(PatchTest, SignalRemovesTheRunsTemporaryFiles)
+{
+    const fs::path patch = write("long.json", R"({"length": "10000s", "modules": [{"name": "pow", "id": "QV_Pow2x"}],
+        "inputs": [{"pin": "pow.dsp.0", "signal": "sine", "freq": 1000}], "outputs": [{"pin": "pow.dsp.1"}]})");
+    const fs::path temp = folder_ / "tmp";
+    fs::create_directory(temp);
+    fs::create_directory(folder_ / "wav");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("TMPDIR", temp.c_str(), 1);
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        ::execl(TAVRIN_RUN_PATH, TAVRIN_RUN_PATH, patch.c_str(), "--wav", (folder_ / "wav" / "long.wav").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Wait for the run to be under way: its temporary folder made and its WAV growing.
+    for (int i = 0; i < 500 && (fs::is_empty(temp) || fs::is_empty(folder_ / "wav")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(fs::is_empty(temp));
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(fs::is_empty(temp));
+    EXPECT_TRUE(fs::is_empty(folder_ / "wav"));
 }
 
 } // namespace

@@ -88,7 +88,7 @@ protected:
     {
         host.start();
         if (!host.hasHalf(mgr, Side::Gui))
-            host.postToDsp(mgr, 134, {});
+            host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
     }
 
     void runBlocks(int n)
@@ -103,7 +103,7 @@ protected:
 
     void command(int32_t id, const std::filesystem::path& path)
     {
-        host.postToDsp(mgr, 136, textPayload(path.string()));
+        host.postToDsp(mgr, listmessage::kPath, textPayload(path.string()));
         host.postToDsp(mgr, id, {});
     }
 
@@ -111,7 +111,7 @@ protected:
     std::vector<std::string> namesInMemory()
     {
         const auto file = shared.path() / ("names" + std::to_string(++observed) + ".tavbank");
-        command(132, file);
+        command(listmessage::kSaveBank, file);
         presetbank::NameTable table;
         EXPECT_TRUE(presetbank::LoadNames(file.string(), table));
         std::vector<std::string> names;
@@ -124,7 +124,7 @@ protected:
     void loadNumberedBank()
     {
         writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
-        command(131, bankPath);
+        command(listmessage::kLoadBank, bankPath);
         host.clearCalls();
     }
 
@@ -145,20 +145,20 @@ TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond
     startInterface();
     const auto answer = host.callsOf(CallKind::PostMessageToGui, mgr);
     ASSERT_EQ(answer.size(), 2u);
-    EXPECT_EQ(answer[0].pin, 130);
+    EXPECT_EQ(answer[0].pin, listmessage::kCurrentPresetBase + 0);
     EXPECT_EQ(answer[0].size, 0);
-    EXPECT_EQ(answer[1].pin, 129);
+    EXPECT_EQ(answer[1].pin, listmessage::kListText);
     const std::string list = listText(constructorNames());
     EXPECT_EQ(answer[1].size, static_cast<int32_t>(list.size() + 1));
     EXPECT_EQ(answer[1].data, textPayload(list));
 
     runBlocks(700);
-    host.postToDsp(mgr, 134, {});  // list again, countdown untouched
+    host.postToDsp(mgr, listmessage::kInterfaceStarted, {});  // list again, countdown untouched
     host.clearCalls();
     runBlocks(kBlocksPerSecond - 1 - 700);
     EXPECT_TRUE(toGui().empty());
     runBlocks(1);
-    EXPECT_EQ(idsToGui(host, mgr, true), std::vector<int>{260});
+    EXPECT_EQ(idsToGui(host, mgr, true), std::vector<int>{listmessage::kFactoryBankLoaded});
     EXPECT_TRUE(midiOut().empty());  // no dump, no program change
 
     std::vector<std::string> factoryNames;
@@ -166,7 +166,7 @@ TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond
         factoryNames.push_back(factorybank::name(p));
     EXPECT_EQ(namesInMemory(), factoryNames);
     host.clearCalls();
-    host.postToDsp(mgr, 134, {});
+    host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
     EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, mgr).back().data, textPayload(listText(factoryNames)));
 
     // Preset 0 kept the live (zero) block; the others hold factory values.
@@ -189,7 +189,7 @@ TEST_F(ListpipeManager, LoadedBankSelectsPresetZeroAndKeepsFactoryBankOut)
     startInterface();
     host.clearCalls();
     writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
-    command(131, bankPath);
+    command(listmessage::kLoadBank, bankPath);
     EXPECT_EQ(midiOut(), concat({presetDump(0), {{0xC0, 0, 0}}}));
     EXPECT_EQ(idsToGui(host, mgr, true), std::vector<int>{0});
     EXPECT_EQ(namesInMemory(), numberedNames("Bank Preset "));
@@ -265,17 +265,17 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
     writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
     host.clearCalls();
 
-    command(131, "0123456789");  // exactly 10 characters
-    host.postToDsp(mgr, 131, {});
+    command(listmessage::kLoadBank, "0123456789");  // exactly 10 characters
+    host.postToDsp(mgr, listmessage::kLoadBank, {});
     EXPECT_TRUE(midiOut().empty());
 
-    command(131, shared.path() / "missing.tavbank");
+    command(listmessage::kLoadBank, shared.path() / "missing.tavbank");
     EXPECT_TRUE(midiOut().empty());
 
     // Refused: the valid path before it does not stay in effect.
-    host.postToDsp(mgr, 136, textPayload(bankPath.string()));
-    host.postToDsp(mgr, 136, textPayload(bankPath.string() + std::string(1100, 'x')));
-    host.postToDsp(mgr, 131, {});
+    host.postToDsp(mgr, listmessage::kPath, textPayload(bankPath.string()));
+    host.postToDsp(mgr, listmessage::kPath, textPayload(bankPath.string() + std::string(1100, 'x')));
+    host.postToDsp(mgr, listmessage::kLoadBank, {});
     EXPECT_TRUE(midiOut().empty());
 
     // A path of 1023 bytes is taken whole; one byte more is refused even though its first 1023
@@ -287,28 +287,28 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
     deep += "/" + std::string(1023 - deep.size() - 1, 'f');
     ASSERT_EQ(deep.size(), 1023u);
     writeBytes(deep, bankFile(numberedNames("Deep ")));
-    command(131, deep + "x");
+    command(listmessage::kLoadBank, deep + "x");
     EXPECT_TRUE(midiOut().empty());
-    command(131, deep);
+    command(listmessage::kLoadBank, deep);
     EXPECT_EQ(midiOut().size(), kDump + 1u);
     host.clearCalls();
 
-    host.postToDsp(mgr, 136, textPayload(bankPath.string()));
-    host.postToDsp(mgr, 136, {});  // size 0: empty path
-    host.postToDsp(mgr, 131, {});
+    host.postToDsp(mgr, listmessage::kPath, textPayload(bankPath.string()));
+    host.postToDsp(mgr, listmessage::kPath, {});  // size 0: empty path
+    host.postToDsp(mgr, listmessage::kLoadBank, {});
     EXPECT_TRUE(midiOut().empty());
 
     // A path without its terminating zero and one with bytes after the zero.
     const std::string path = bankPath.string();
-    host.postToDsp(mgr, 136, Bytes(path.begin(), path.end()));
-    host.postToDsp(mgr, 131, {});
+    host.postToDsp(mgr, listmessage::kPath, Bytes(path.begin(), path.end()));
+    host.postToDsp(mgr, listmessage::kLoadBank, {});
     EXPECT_EQ(midiOut().size(), kDump + 1u);
 
     host.clearCalls();
     Bytes trailing = textPayload(path);
     trailing.insert(trailing.end(), {'x', 'y', 0});
-    host.postToDsp(mgr, 136, trailing);
-    host.postToDsp(mgr, 131, {});
+    host.postToDsp(mgr, listmessage::kPath, trailing);
+    host.postToDsp(mgr, listmessage::kLoadBank, {});
     EXPECT_EQ(midiOut().size(), kDump + 1u);
 }
 
@@ -323,7 +323,7 @@ TEST_F(ListpipeManager, PresetFileCommands)
     std::array<float, 256> values{};
     values.fill(9.0f);
     writeBytes(presetPath, managertest::presetText("Edited Name", values));
-    command(129, presetPath);
+    command(listmessage::kSavePreset, presetPath);
 
     const std::string saved = readBytes(presetPath);
     values.fill(0.0f);
@@ -335,14 +335,14 @@ TEST_F(ListpipeManager, PresetFileCommands)
 
     // 129 on a path that does not exist yet: the name stays, the file is written.
     const auto fresh = shared.path() / "fresh.tavpreset";
-    command(129, fresh);
+    command(listmessage::kSavePreset, fresh);
     EXPECT_EQ(readBytes(fresh), saved);
 
     // Load into current preset 3.
     host.postToDsp(mgr, 3, {});
     std::string toLoad = ",Loaded One;\r\n,  0.0000000;\r\n" + managertest::valueField(20.5f / 127.0f) + ";\r\n";
     writeBytes(presetPath, toLoad);
-    command(128, presetPath);
+    command(listmessage::kLoadPreset, presetPath);
     names[3] = "Loaded One";
     EXPECT_EQ(namesInMemory(), names);
     host.clearCalls();
@@ -351,7 +351,7 @@ TEST_F(ListpipeManager, PresetFileCommands)
 
     // A missing file loads nothing but the live block is still stored into the current preset.
     host.postToDsp(mgr, 4, {});
-    command(128, shared.path() / "missing.tavpreset");
+    command(listmessage::kLoadPreset, shared.path() / "missing.tavpreset");
     EXPECT_EQ(namesInMemory(), names);
 }
 
@@ -364,7 +364,7 @@ TEST_F(ListpipeManager, SaveBankTakesNamesFromFileAndValuesFromMemory)
 
     const auto target = shared.path() / "saved.tavbank";
     writeBytes(target, bankFile(numberedNames("From File "), 7.0f));
-    command(132, target);
+    command(listmessage::kSaveBank, target);
     EXPECT_EQ(namesInMemory(), numberedNames("From File "));
 
     // The memory's values: slot 200 is 0 again. Row 1 went through the reader's digit arithmetic,
@@ -390,16 +390,16 @@ TEST_F(ListpipeManager, NameListMessage)
     startInterface();
     auto names = constructorNames();
 
-    host.postToDsp(mgr, 133, textPayload("  1:Alpha,  2:Beta"));
+    host.postToDsp(mgr, listmessage::kNameList, textPayload("  1:Alpha,  2:Beta"));
     names[0] = "Alpha";
     names[1] = "Beta";
     EXPECT_EQ(namesInMemory(), names);
 
-    host.postToDsp(mgr, 133, {});
+    host.postToDsp(mgr, listmessage::kNameList, {});
     EXPECT_EQ(namesInMemory(), names);
 
     const std::string noZero = "  1:Gamma";
-    host.postToDsp(mgr, 133, Bytes(noZero.begin(), noZero.end()));
+    host.postToDsp(mgr, listmessage::kNameList, Bytes(noZero.begin(), noZero.end()));
     names[0] = "Gamma";
     EXPECT_EQ(namesInMemory(), names);
 }
@@ -417,7 +417,7 @@ TEST_F(ListpipeManager, FixStoresLiveBlock)
 
     host.queuePinValue(link, 0, floatValue(40.5f / 127.0f));
     runBlocks(1);
-    host.guiSetPin(mgr, 0, intValue(130));  // PresetNumber 130: the command, from the interface half
+    host.guiSetPin(mgr, 0, intValue(listmessage::kFixPreset));  // PresetNumber 130: the command, from the interface half
     host.postToDsp(mgr, 6, {});
     host.clearCalls();
     host.postToDsp(mgr, 4, {});
@@ -426,7 +426,7 @@ TEST_F(ListpipeManager, FixStoresLiveBlock)
     // No longer waiting: 135 stores nothing.
     host.queuePinValue(link, 0, floatValue(50.5f / 127.0f));
     runBlocks(1);
-    host.postToDsp(mgr, 135, {});
+    host.postToDsp(mgr, listmessage::kStopWaiting, {});
     host.postToDsp(mgr, 6, {});
     host.clearCalls();
     host.postToDsp(mgr, 4, {});
@@ -470,13 +470,13 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
 
         // A late 134: the list, and one second later the store and the factory bank.
         host.clearCalls();
-        host.postToDsp(mgr, 134, {});
-        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{135, 129}));
+        host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
+        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{listmessage::kCurrentPresetBase + 5, listmessage::kListText}));
         host.clearCalls();
         runBlocks(host, kBlocksPerSecond - 1);
         EXPECT_TRUE(idsToGui(host, mgr).empty());
         host.runBlock(64);
-        EXPECT_EQ(idsToGui(host, mgr), std::vector<int>{260});
+        EXPECT_EQ(idsToGui(host, mgr), std::vector<int>{listmessage::kFactoryBankLoaded});
         host.shutdown();
         EXPECT_TRUE(host.faults().empty());
     }
@@ -490,9 +490,9 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
         runBlocks(host, 2 * kBlocksPerSecond);  // the countdown expires while waiting
         host.postToDsp(mgr, 3, {});
         processingOnly.probe->block.set(1, 30.5f / 127.0f);
-        host.postToDsp(mgr, 135, {});  // stores into preset 3
+        host.postToDsp(mgr, listmessage::kStopWaiting, {});  // stores into preset 3
         processingOnly.probe->block.set(1, 60.5f / 127.0f);
-        host.postToDsp(mgr, 135, {});  // no longer waiting: stores nothing
+        host.postToDsp(mgr, listmessage::kStopWaiting, {});  // no longer waiting: stores nothing
         host.postToDsp(mgr, 0, {});
         host.clearCalls();
         host.postToDsp(mgr, 3, {});
@@ -500,8 +500,8 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
 
         // 134 after 135 answers with the list but starts no countdown: the expired one stays so.
         host.clearCalls();
-        host.postToDsp(mgr, 134, {});
-        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{133, 129}));
+        host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
+        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{listmessage::kCurrentPresetBase + 3, listmessage::kListText}));
         host.clearCalls();
         runBlocks(host, 2 * kBlocksPerSecond);
         EXPECT_TRUE(idsToGui(host, mgr).empty());

@@ -11,6 +11,7 @@
 #include "BlockBudget.h"
 #include "MpFactory.h"
 #include "PresetStore/ControllerDump.h"
+#include "PresetStore/ListManagerMessages.h"
 #include "mpapi.h"
 
 #include <benchmark/benchmark.h>
@@ -57,7 +58,7 @@ struct Manager {
         plugin->open();
         for (int32_t pin = 0; pin < 7; ++pin)
             plugin->setBuffer(pin, buffer.data());
-        plugin->receiveMessageFromGui(134, 0, nullptr);
+        plugin->receiveMessageFromGui(listmessage::kInterfaceStarted, 0, nullptr);
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
         plugin->process(kBlock, &start);

@@ -47,7 +47,7 @@ TEST_F(ListfileGuiTest, StartAndCancelledOrRefusedPanels)
     const std::size_t i = start(false, {{kPresetNumber, intValue(4)}});
     EXPECT_EQ(last(texts(i, kPresetName)), "empty");
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({}));
-    EXPECT_EQ(messages(i), std::vector<int>{134});
+    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kInterfaceStarted});
 
     host_->clearCalls();
     release(i, kLoadPreset);
@@ -71,7 +71,7 @@ TEST_F(ListfileGuiTest, StartAndCancelledOrRefusedPanels)
     ScriptedDialogs::instance().pushPanelAnswer(good);
     release(i, kLoadPreset);
     EXPECT_EQ(pathFile(), good.string() + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{128});
+    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kLoadPreset});
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Good"});
     EXPECT_TRUE(texts(i, kNameSave).empty());
     EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
@@ -98,12 +98,12 @@ TEST_F(ListfileGuiTest, SavePresetWritesFileAndPath)
     const fs::path file = presets_ / "Three.tavpreset";
     EXPECT_EQ(readBytes(file), presetText("Slot Three", {}));
     EXPECT_EQ(pathFile(), file.string() + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{129});
+    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kSavePreset});
 
     ScriptedDialogs::instance().pushPanelAnswer(file);
     release(i, kSavePreset);
     EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 2u);
-    EXPECT_EQ(messages(i), (std::vector<int>{129, 129}));
+    EXPECT_EQ(messages(i), (std::vector<int>{listmessage::kSavePreset, listmessage::kSavePreset}));
 }
 
 // A typed name passes the name rule, enters the table at once, goes to NameSave and to the
@@ -112,14 +112,14 @@ TEST_F(ListfileGuiTest, SavePresetWritesFileAndPath)
 TEST_F(ListfileGuiTest, NameEditWritesListFile)
 {
     const std::size_t i = start();
-    host_->postToGui(i, 130 + 2, {});
+    host_->postToGui(i, listmessage::kCurrentPresetBase + 2, {});
     host_->clearCalls();
     host_->guiSetPin(i, kPresetName, textValue("Bass: Deep"));
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Bass  Deep"});
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Bass  Deep"});
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Bass  Deep"}}));
     EXPECT_EQ(listFile(), listWith({{2, "Bass  Deep"}}) + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{133});
+    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kNameList});
 
     host_->clearCalls();
     host_->guiSetPin(i, kNameSave, textValue("Sub|Bass,1"));
@@ -129,7 +129,7 @@ TEST_F(ListfileGuiTest, NameEditWritesListFile)
 
     // Fixing sends only 130.
     release(i, kFixPreset);
-    EXPECT_EQ(messages(i), std::vector<int>{130});
+    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kFixPreset});
 }
 
 // Lists in: a host-set PresetList renames slots silently (its names through the name rule); 129
@@ -149,7 +149,7 @@ TEST_F(ListfileGuiTest, ListsFromHostAndFromListFile)
     const std::string list = listText(names);
     writeBytes(manager_ / "List.txt", list + "\r\n");
     host_->clearCalls();
-    host_->postToGui(i, 129, {});
+    host_->postToGui(i, listmessage::kListText, {});
     // The name NameSave keeps ("Three") then renames the current slot again, here only.
     names[0] = "Three";
     EXPECT_EQ(texts(i, kPresetList), (std::vector<std::string>{list, listText(names)}));
@@ -157,7 +157,7 @@ TEST_F(ListfileGuiTest, ListsFromHostAndFromListFile)
 
     fs::remove(manager_ / "List.txt");
     host_->clearCalls();
-    host_->postToGui(i, 129, {});
+    host_->postToGui(i, listmessage::kListText, {});
     EXPECT_TRUE(texts(i, kPresetList).empty());
     host_->postToGui(i, 7, {});
     EXPECT_EQ(last(texts(i, kPresetName)), "N7");
@@ -180,7 +180,7 @@ TEST_F(ListfileGuiTest, LoadBankLeavesPresetNumberToTheProcessingHalf)
     EXPECT_TRUE(values(i, kPresetNumber).empty());
     EXPECT_EQ(last(texts(i, kPresetName)), "Zero");
     EXPECT_EQ(pathFile(), bank.string() + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{131});
+    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kLoadBank});
 
     // Save bank writes the copy back, byte for byte.
     ScriptedDialogs::instance().pushPanelAnswer(banks_ / "C.tavbank");
@@ -212,7 +212,7 @@ TEST_F(ListfileGuiTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     host_->clearCalls();
     host_->guiSetPin(i, kPresetName, textValue("Nowhere"));
     release(i, kLoadPreset);
-    EXPECT_EQ(messages(i), std::vector<int>{133});
+    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kNameList});
     fs::current_path(previous);
     EXPECT_TRUE(fs::is_empty(folder_ / "cwd"));
     EXPECT_EQ(platform::readFile(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");

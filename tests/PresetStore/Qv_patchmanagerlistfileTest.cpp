@@ -136,7 +136,7 @@ protected:
     // The names as this half publishes them in List.txt (message 134).
     std::string publishedList()
     {
-        message(134);
+        message(listmessage::kInterfaceStarted);
         return readBytes(folder() / "List.txt");
     }
 
@@ -261,38 +261,38 @@ TEST_F(ListfileManagerTest, ListTxtBothWays)
     start();
     run(1);
     host_->clearCalls();
-    message(134);
+    message(listmessage::kInterfaceStarted);
     const std::string published = readBytes(folder() / "List.txt");
     EXPECT_EQ(published.size(), 1283u);
     EXPECT_EQ(published, listText(constructorNames()) + "\r\n");
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 0, listmessage::kListText}));
     host_->clearCalls();
     message(5);
-    message(134);
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{135, 129}));
+    message(listmessage::kInterfaceStarted);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 5, listmessage::kListText}));
 
     writeBytes(folder() / "List.txt", "  1:Alpha,  2:Be:ta,  3:,  4:" + std::string(30, 'x') + ",\r\n");
-    message(133);
+    message(listmessage::kNameList);
     Names expected = namesWith({{0, "Alpha"}, {1, "Be:ta"}, {2, ""}, {3, std::string(24, 'x')}, {4, ""}});
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
 
     // Read back what was written: name 128 does not take the CR.
-    message(133);
+    message(listmessage::kNameList);
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
 
     // Missing file, empty first line, line without CR, a line far longer than any list: only what
     // the first line holds counts.
     fs::remove(folder() / "List.txt");
-    message(133);
+    message(listmessage::kNameList);
     writeBytes(folder() / "List.txt", "\r\n  1:Never");
-    message(133);
+    message(listmessage::kNameList);
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
     writeBytes(folder() / "List.txt", "  1:One");
-    message(133);
+    message(listmessage::kNameList);
     expected[0] = "One";
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
     writeBytes(folder() / "List.txt", "  1:z" + std::string(20000, ',') + "\r\n");
-    message(133);
+    message(listmessage::kNameList);
     expected.assign(128, "");
     expected[0] = "z";
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
@@ -314,7 +314,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     const fs::path a = root_ / "files" / "a.tavpreset";
     writeBytes(a, presetText("Lead One", values));
     writePathFile(a.string() + "\r\n");
-    message(128);
+    message(listmessage::kLoadPreset);
     EXPECT_EQ(liveAll(), values);
     message(0);
     message(2);
@@ -326,7 +326,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     // Only CR LF: an empty, valid path opens nothing, but the live preset is still stored.
     writePathFile("\r\n");
     setLive(0, 42.0f);
-    message(128);
+    message(listmessage::kLoadPreset);
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
 
@@ -334,17 +334,17 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     // all happens.
     fs::remove(folder() / "Path.txt");
     setLive(0, 7.0f);
-    message(128);
+    message(listmessage::kLoadPreset);
     writePathFile("/" + std::string(1100, 'p') + "\r\n");
-    message(128);
+    message(listmessage::kLoadPreset);
     writePathFile(a.string() + std::string(1, '\0') + "x\r\n");
-    message(128);
+    message(listmessage::kLoadPreset);
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
 
     // A line ended by LF alone still names the whole file.
     writePathFile(a.string() + "\n");
-    message(128);
+    message(listmessage::kLoadPreset);
     EXPECT_EQ(liveAll(), values);
 
     // Save: the interface half wrote the file with the new name; it is rewritten from the block.
@@ -353,7 +353,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     writePathFile(b.string() + "\r\n");
     setLive(1, 0.017f);
     setLive(2, -4.0f);
-    message(129);
+    message(listmessage::kSavePreset);
     const std::string saved = readBytes(b);
     EXPECT_EQ(saved, presetText("New Name", liveAll()));
     names[2] = "New Name";
@@ -363,12 +363,12 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     const fs::path c = root_ / "files" / "c.tavpreset";
     writePathFile(c.string() + "\r\n");
     message(2);
-    message(129);
+    message(listmessage::kSavePreset);
     EXPECT_EQ(readBytes(c), presetText("New Name", liveAll()));
 
     // A relative path never writes into the current folder.
     writePathFile("rel.tavpreset\r\n");
-    message(129);
+    message(listmessage::kSavePreset);
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
 }
 
@@ -387,7 +387,7 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     bank += ",1,2,3;\r\n,4;\r\n";  // after row 255: ignored
     writeBytes(x, bank);
     writePathFile(x.string() + "\r\n");
-    message(131);
+    message(listmessage::kLoadBank);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
     EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x00, 0x00}}));
     EXPECT_EQ(liveAll(), numberedBank()[0]);
@@ -397,7 +397,7 @@ TEST_F(ListfileManagerTest, BankFileCommands)
 
     host_->clearCalls();
     writePathFile((root_ / "files" / "missing.tavbank").string() + "\r\n");
-    message(131);
+    message(listmessage::kLoadBank);
     EXPECT_TRUE(messagesToGui().empty());
     EXPECT_TRUE(midiOut().empty());
     EXPECT_EQ(liveAll(), numberedBank()[127]);
@@ -407,8 +407,8 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     writeBytes(y, managertest::bankText(numberedNames("N")).substr(0, 3203) + ",9,9;\r\n");
     writePathFile(y.string() + "\r\n");
     setLive(0, 3.5f);
-    message(130);  // the live preset into preset 127
-    message(132);
+    message(listmessage::kFixPreset);  // the live preset into preset 127
+    message(listmessage::kSaveBank);
     Bank expected = numberedBank();
     expected[127][0] = 3.5f;
     const std::string saved = readBytes(y);
@@ -418,15 +418,15 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     // A Path.txt without any line leaves the last received path in use.
     writePathFile("");
     host_->clearCalls();
-    message(131);
+    message(listmessage::kLoadBank);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
     EXPECT_EQ(stored(127, 0), 3.5f);
 
     // Only CR LF: the empty path opens nothing, so a bank load or save changes nothing.
     writePathFile("\r\n");
     host_->clearCalls();
-    message(131);
-    message(132);
+    message(listmessage::kLoadBank);
+    message(listmessage::kSaveBank);
     EXPECT_TRUE(messagesToGui().empty());
     EXPECT_TRUE(midiOut().empty());
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
@@ -439,13 +439,13 @@ TEST_F(ListfileManagerTest, FixPresetAndFixOnce)
     run(1);
     message(3);
     setLive(1, 0.5f);
-    message(130);
+    message(listmessage::kFixPreset);
     EXPECT_EQ(stored(4, 1), 0.0f);
     EXPECT_EQ(stored(3, 1), 0.5f);
     setLive(1, 0.6f);
-    message(135);
+    message(listmessage::kStopWaiting);
     setLive(1, 0.7f);
-    message(135);
+    message(listmessage::kStopWaiting);
     EXPECT_EQ(stored(4, 1), 0.0f);
     EXPECT_EQ(stored(3, 1), 0.6f);
 }
@@ -464,8 +464,8 @@ TEST_F(ListfileManagerTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     message(1);
     EXPECT_EQ(liveAll(), numberedBank()[1]);
     host_->clearCalls();
-    message(134);
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{131, 129}));
+    message(listmessage::kInterfaceStarted);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 1, listmessage::kListText}));
     const fs::path hostManager = hostFiles / "Quorvane" / "TAVRIN ONE";
     EXPECT_EQ(readBytes(hostManager / "List.txt"), listText(numberedNames("Host ")) + "\r\n");
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
@@ -475,17 +475,17 @@ TEST_F(ListfileManagerTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     writeBytes(bank, bankText(numberedNames("File "), numberedBank()));
     writeBytes(hostManager / "Path.txt", bank.string() + "\r\n");
     host_->clearCalls();
-    message(131);
+    message(listmessage::kLoadBank);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
-    message(134);
+    message(listmessage::kInterfaceStarted);
     EXPECT_EQ(readBytes(hostManager / "List.txt"), listText(numberedNames("File ")) + "\r\n");
 
     setup.hostFolder = fs::path();
     start(setup);
     run(1);
     host_->clearCalls();
-    message(134);
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
+    message(listmessage::kInterfaceStarted);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 0, listmessage::kListText}));
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
 }
 
@@ -507,13 +507,13 @@ TEST_F(ListfileManagerTest, RefusedFoldersDoNoFileWork)
     for (const auto& [refusedId, refusedPathMac] : refused) {
         SCOPED_TRACE(refusedId + " " + refusedPathMac.substr(0, 40));
         start({.id = refusedId, .pathMac = refusedPathMac});
-        message(134);  // before the first graph start
+        message(listmessage::kInterfaceStarted);  // before the first graph start
         run(1);
         host_->clearCalls();
-        message(134);
+        message(listmessage::kInterfaceStarted);
         writeBytes(root_ / "files" / "p.tavpreset", presetText("P", {}));
-        message(128);
-        EXPECT_EQ(messagesToGui(), (std::vector<int>{130, 129}));
+        message(listmessage::kLoadPreset);
+        EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 0, listmessage::kListText}));
         stop();
         EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
         EXPECT_TRUE(fs::is_empty(base_));
@@ -549,7 +549,7 @@ TEST_F(ListfileManagerTest, BothHalvesStartAndMeetOnTheSameFiles)
         Names renamed = names;
         renamed[0] = "My Pad";
         fs::remove(managerFolder / "List.txt");
-        host_->postToDsp(manager_, 134, {});
+        host_->postToDsp(manager_, listmessage::kInterfaceStarted, {});
         host_->drain();
         EXPECT_EQ(readBytes(managerFolder / "List.txt"), listText(renamed) + "\r\n");
 

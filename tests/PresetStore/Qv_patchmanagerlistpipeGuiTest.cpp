@@ -49,7 +49,7 @@ TEST_F(ListpipeGuiTest, StartReadsTheStartupBankAndRestoresTheKeptName)
     EXPECT_EQ(last(texts(i, kPresetName)), "Lead 1 2");
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
     EXPECT_TRUE(values(i, kGuiUpdate).empty()); // preset 3 was current when the bank came in
-    EXPECT_EQ(sent(i), (Sent{{134, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kInterfaceStarted, ""}}));
 
     // With preset 0 current the load pulses GuiUpdate.
     i = start();
@@ -66,12 +66,12 @@ TEST_F(ListpipeGuiTest, StartWithoutBankOrWithRefusedPath)
     EXPECT_EQ(last(texts(i, kPresetName)), "empty");
     EXPECT_TRUE(values(i, kPresetNumber).empty());
     EXPECT_TRUE(values(i, kGuiUpdate).empty());
-    EXPECT_EQ(sent(i), (Sent{{134, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kInterfaceStarted, ""}}));
 
     const fs::path marker = folder_ / "ran";
     i = start(false, {{kPathMac, textValue("$(touch " + marker.string() + ")/")}});
     EXPECT_FALSE(fs::exists(marker));
-    EXPECT_EQ(sent(i), (Sent{{134, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kInterfaceStarted, ""}}));
     // No base folder: the panels build no folder chain either.
     ScriptedDialogs::instance().pushPanelCancel();
     release(i, kLoadPreset);
@@ -104,7 +104,7 @@ TEST_F(ListpipeGuiTest, AutoPathReadsTheHostsFileAndRereadsItOn128)
 
     host_->guiSetPin(i, kPresetNumber, intValue(4));
     host_->clearCalls();
-    host_->postToGui(i, 128, {});
+    host_->postToGui(i, listmessage::kReloadStartupBank, {});
     hostNames[0] = "Fourth";
     EXPECT_EQ(last(texts(i, kPresetList)), listText(hostNames));
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
@@ -125,9 +125,9 @@ TEST_F(ListpipeGuiTest, PresetNumberIsSentAsTheMessageId)
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"empty"});
 
     host_->clearCalls();
-    host_->guiSetPin(i, kPresetNumber, intValue(130));
+    host_->guiSetPin(i, kPresetNumber, intValue(listmessage::kFixPreset));
     host_->guiSetPin(i, kPresetNumber, intValue(-3));
-    EXPECT_EQ(sent(i), (Sent{{130, ""}, {-3, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kFixPreset, ""}, {-3, ""}}));
     EXPECT_TRUE(texts(i, kPresetName).empty());
 }
 
@@ -147,7 +147,7 @@ TEST_F(ListpipeGuiTest, ButtonsActOnReleaseAndCancelSendsEmptyPath)
     EXPECT_EQ(requests[0].startFolder, presets_);
     EXPECT_EQ(requests[0].fileType, "tavpreset");
     EXPECT_TRUE(fs::is_directory(presets_));
-    EXPECT_EQ(sent(i), (Sent{{136, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero("")}}));
 
     release(i, kLoadBank);
     EXPECT_EQ(ScriptedDialogs::instance().requests().back().startFolder, banks_);
@@ -168,7 +168,7 @@ TEST_F(ListpipeGuiTest, LoadPresetTakesNameAndRefusesOverlongPath)
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(file);
     release(i, kLoadPreset);
-    EXPECT_EQ(sent(i), (Sent{{136, withZero(file.string())}, {128, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero(file.string())}, {listmessage::kLoadPreset, ""}}));
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Bright Keys"});
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Bright Keys"});
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Bright Keys"}}));
@@ -177,7 +177,7 @@ TEST_F(ListpipeGuiTest, LoadPresetTakesNameAndRefusesOverlongPath)
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(fs::path("/" + std::string(1100, 'a') + ".tavpreset"));
     release(i, kLoadPreset);
-    EXPECT_EQ(sent(i), (Sent{{136, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero("")}}));
 }
 
 // Saving a preset: the edited name goes to the processing half for the save and the slot gets
@@ -214,10 +214,10 @@ TEST_F(ListpipeGuiTest, SavePresetAsksBeforeReplacingAndKeepsTheOldName)
     EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
 
     const fs::path other = presets_ / "Other.tavpreset";
-    EXPECT_EQ(sent(i), (Sent{{133, withZero(listWith({{3, "New  Name"}}))},
-                             {136, withZero(other.string())},
-                             {129, ""},
-                             {133, withZero(listWith({}))}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kNameList, withZero(listWith({{3, "New  Name"}}))},
+                             {listmessage::kPath, withZero(other.string())},
+                             {listmessage::kSavePreset, ""},
+                             {listmessage::kNameList, withZero(listWith({}))}}));
     EXPECT_EQ(readBytes(other), presetText("New  Name", {}));
     EXPECT_EQ(readBytes(existing), "old");
 
@@ -244,7 +244,7 @@ TEST_F(ListpipeGuiTest, NameRuleAndFixPreset)
     host_->clearCalls();
     release(i, kFixPreset);
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Pad  Warm  x "});
-    EXPECT_EQ(sent(i), (Sent{{133, withZero(listWith({{7, "Pad  Warm  x "}}))}, {130, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kNameList, withZero(listWith({{7, "Pad  Warm  x "}}))}, {listmessage::kFixPreset, ""}}));
 }
 
 // Messages from the processing half: a selection sets the pins, 130 + n only the number, the
@@ -255,11 +255,11 @@ TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
     const std::size_t i = start(false, {{kNameSave, textValue("Kept")}});
     host_->clearCalls();
     const std::string list = listWith({{0, "Alpha"}, {5, "Five"}});
-    host_->postToGui(i, 130 + 5, {});
-    host_->postToGui(i, 129, tavhost::Bytes(list.begin(), list.end())); // no terminating zero
+    host_->postToGui(i, listmessage::kCurrentPresetBase + 5, {});
+    host_->postToGui(i, listmessage::kListText, tavhost::Bytes(list.begin(), list.end())); // no terminating zero
     EXPECT_EQ(last(values(i, kPresetNumber)), intValue(5));
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{0, "Alpha"}, {5, "Kept"}}));
-    EXPECT_EQ(sent(i), (Sent{{133, withZero(listWith({{0, "Alpha"}, {5, "Kept"}}))}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kNameList, withZero(listWith({{0, "Alpha"}, {5, "Kept"}}))}}));
 
     host_->clearCalls();
     host_->postToGui(i, 0, {});
@@ -269,16 +269,16 @@ TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
 
     host_->guiSetPin(i, kPresetNumber, intValue(5));
     host_->clearCalls();
-    host_->postToGui(i, 260, {});
+    host_->postToGui(i, listmessage::kFactoryBankLoaded, {});
     EXPECT_EQ(last(texts(i, kPresetList)), factoryList());
     EXPECT_EQ(last(texts(i, kPresetName)), factorybank::name(5));
     EXPECT_EQ(last(texts(i, kNameSave)), factorybank::name(5));
 
     host_->clearCalls();
-    host_->postToGui(i, 129, {});
+    host_->postToGui(i, listmessage::kListText, {});
     host_->postToGui(i, -1, {});
     host_->postToGui(i, 258, {'x'});
-    host_->postToGui(i, 129, {0});
+    host_->postToGui(i, listmessage::kListText, {0});
     EXPECT_TRUE(texts(i, kPresetList).empty());
     EXPECT_TRUE(values(i, kPresetNumber).empty());
     EXPECT_TRUE(host_->faults().empty());
@@ -302,7 +302,7 @@ TEST_F(ListpipeGuiTest, LoadAndSaveBankRoundTrip)
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Preset 0");
     EXPECT_EQ(last(texts(i, kPresetList)), listText(names));
-    EXPECT_EQ(sent(i), (Sent{{136, withZero(in.string())}, {131, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero(in.string())}, {listmessage::kLoadBank, ""}}));
 
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(banks_ / "Out");
@@ -310,7 +310,7 @@ TEST_F(ListpipeGuiTest, LoadAndSaveBankRoundTrip)
     EXPECT_EQ(ScriptedDialogs::instance().requests().back().suggestedName, "");
     const fs::path out = banks_ / "Out.tavbank";
     EXPECT_EQ(readBytes(out), readBytes(in));
-    EXPECT_EQ(sent(i), (Sent{{136, withZero(out.string())}, {132, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero(out.string())}, {listmessage::kSaveBank, ""}}));
 
     const fs::path junk = banks_ / "Junk.tavbank";
     std::string bytes;
