@@ -581,7 +581,7 @@ private:
                 break;
             case ScriptAction::Midi:
                 ok = host.queueMidi(i, a.target.pin, a.data, time);
-                line = target + " pin " + std::to_string(a.target.pin) + " <- midi " + hexBytes(a.data.data(), a.data.size());
+                line = target + " pin " + std::to_string(a.target.pin) + " <- midi " + midiText(a.data);
                 break;
             case ScriptAction::Streaming:
                 ok = host.queueStreaming(i, a.target.pin, a.on, time);
@@ -634,6 +634,16 @@ private:
         }
     }
 
+    // MIDI bytes in hex, with the note named when the patch asks for it.
+    std::string midiText(const Bytes& midi) const
+    {
+        std::string text = hexBytes(midi.data(), midi.size());
+        if (patch_.print.notes)
+            if (const std::string note = describeNote(midi); !note.empty())
+                text += "  " + note;
+        return text;
+    }
+
     // The line of one recorded call; empty when it is not printed.
     std::string callLine(const CallRecord& r) const
     {
@@ -645,7 +655,7 @@ private:
         case CallKind::TransmitPin: {
             const bool midi = type == ValueType::Midi;
             if (wanted(midi ? "midi" : r.kind == CallKind::TransmitPin ? "gui" : "value", module) && !hidden(r))
-                return half + " pin " + std::to_string(r.pin) + "  " + (midi ? "midi " : "value ") + formatValue(r.data, type);
+                return half + " pin " + std::to_string(r.pin) + "  " + (midi ? "midi " + midiText(r.data) : "value " + formatValue(r.data, type));
             break;
         }
         case CallKind::SendPinStreaming:

@@ -67,6 +67,7 @@ struct PrintOptions {
     std::vector<std::string> kinds;
     std::vector<std::string> modules; // empty: all
     std::vector<Endpoint> hide;       // pins whose values are not printed
+    bool notes = false;               // MIDI note messages also by name ("note on C4 100")
 };
 
 struct Patch {

@@ -554,8 +554,13 @@ struct Reader {
         p.print.kinds = {"value", "midi", "streaming", "gui", "message", "sleep", "script", "dialog", "written"};
         if (j.contains("print")) {
             const json& pr = j["print"];
-            if (!onlyKeys(pr, {"kinds", "modules", "hide"}, "patch.print"))
+            if (!onlyKeys(pr, {"kinds", "modules", "hide", "notes"}, "patch.print"))
                 return false;
+            if (pr.contains("notes")) {
+                if (!pr["notes"].is_boolean())
+                    return fail("patch.print.notes", "must be true or false");
+                p.print.notes = pr["notes"].get<bool>();
+            }
             static const std::vector<std::string> allKinds = {"value",  "midi",   "streaming", "gui",    "message", "sleep",
                                                               "script", "dialog", "written",   "shared", "file",    "query"};
             if (pr.contains("hide")) {

@@ -92,6 +92,20 @@ std::string hexBytes(const std::uint8_t* data, std::size_t size)
     return out;
 }
 
+std::string describeNote(const Bytes& midi)
+{
+    if (midi.size() < 3 || midi[1] > 127 || midi[2] > 127)
+        return {};
+    const int kind = midi[0] & 0xF0;
+    if (kind != 0x80 && kind != 0x90)
+        return {};
+    static const char* const names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    const std::string note = names[midi[1] % 12] + std::to_string(midi[1] / 12 - 1);
+    if (kind == 0x90 && midi[2] > 0)
+        return "note on " + note + " " + std::to_string(midi[2]);
+    return "note off " + note;
+}
+
 std::string formatValue(const Bytes& b, ValueType type)
 {
     if (type == ValueType::Unknown)

@@ -34,6 +34,9 @@ std::string wideToUtf8(std::wstring_view wide);
 // Readable form of a value: "0.25", "true", "\"abc\"", "90 3C 7F" (MIDI), "bytes 01 02 ..." .
 // Unknown types are guessed from the size: 1 byte bool, 4 bytes float, else bytes.
 std::string formatValue(const Bytes& b, ValueType type);
+// A note-on or note-off as "note on C4 100" / "note off C4" (any channel; a note-on of velocity
+// 0 is a note-off; middle C, note 60, is C4); empty for any other message.
+std::string describeNote(const Bytes& midi);
 std::string hexBytes(const std::uint8_t* data, std::size_t size);
 
 // Shortest round-trip text of a float, independent of the process locale.

@@ -191,6 +191,21 @@ TEST_F(PatchTest, AudioMathExampleRuns)
     EXPECT_EQ(out.find("written"), std::string::npos);
 }
 
+// With print.notes the arpeggiator example names its notes; other MIDI keeps its bytes alone.
+TEST_F(PatchTest, ArpeggiatorExamplePrintsNoteLines)
+{
+    int status = -1;
+    const std::string out = run(load("arpeggiator.json"), status);
+    ASSERT_EQ(status, 0) << errors_;
+    EXPECT_TRUE(hasLine(out, "0.000000 s  arp.dsp pin 0 <- midi 90 3C 64  note on C4 100"));
+    EXPECT_TRUE(hasLine(out, "0.001000 s  arp.dsp pin 1  midi 90 3C 64  note on C4 100"));
+    EXPECT_TRUE(hasLine(out, "0.002000 s  arp.dsp pin 1  midi 80 3C 40  note off C4"));
+    EXPECT_EQ(tavhost::describeNote({0x90, 0x00, 0x00}), "note off C-1");
+    EXPECT_EQ(tavhost::describeNote({0x9F, 0x7F, 0x01}), "note on G9 1");
+    EXPECT_EQ(tavhost::describeNote({0xB0, 0x07, 0x50}), "");
+    EXPECT_EQ(tavhost::describeNote({0x90, 0x3C}), "");
+}
+
 // A patch's own shared folder wins over the variable and is made when missing; without either, a
 // temporary one is used and removed.
 TEST_F(PatchTest, FoldersOfARun)
