@@ -181,8 +181,14 @@ TEST_F(ListSplitter34, NameListRulesForLongAndEmptyNames)
     EXPECT_EQ(lastOn(second, namePin(4)), textValue(accented));
     EXPECT_FALSE(lastOn(second, namePin(5)));
 
-    // An empty list changes nothing; a Maxnumber notification refreshes the names once a list came.
+    // An empty list changes nothing, nor does one that starts with a zero character; a list ends
+    // at its first zero character.
     EXPECT_TRUE(set(m, kPresetList, Bytes{}).empty());
+    EXPECT_TRUE(set(m, kPresetList, textValue(std::string_view("\0s,t", 4))).empty());
+    const auto cut = set(m, kPresetList, textValue(std::string_view("p,q\0r,s", 7)));
+    EXPECT_EQ(lastOn(cut, namePin(1)), textValue("p"));
+    EXPECT_EQ(lastOn(cut, namePin(2)), textValue("q"));
+    EXPECT_EQ(cut.size(), 2u);
 }
 
 TEST_F(ListSplitter34, CommandPageHighlights)

@@ -58,6 +58,8 @@ TEST_F(TextToFloat24, EncodesTwoCharactersPerFloat)
     // Beyond ASCII: UTF-8 bytes read unsigned; a character that would not fit whole is left out.
     EXPECT_EQ(encoded(m, "\xC3\xA9"), padded({195.169f}));
     EXPECT_EQ(encoded(m, std::string(23, 'a') + "\xC3\xA9").back(), 97.0f);
+    // The text ends at its first zero character.
+    EXPECT_EQ(encoded(m, std::string_view("A\0BC", 4)), padded({65.0f}));
 }
 
 TEST_F(TextToFloat24, DecodesFloatsIntoTheTextOnceInitialised)
