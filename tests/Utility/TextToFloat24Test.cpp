@@ -89,6 +89,15 @@ TEST_F(TextToFloat24, FloatsBeforeInitialiseLeaveTheText)
     const auto sent = host.callsOf(CallKind::TransmitPin, m);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data, textValue("AB"));
+
+    // With all floats at 0.0 the text rebuilt is empty, sent as it differs from the pin's first value.
+    Host fresh{testsupport::factory(), HostConfig{}};
+    const std::size_t e = add(fresh, "QV_TextToFloat24");
+    fresh.start();
+    const auto empty = fresh.callsOf(CallKind::TransmitPin, e);
+    ASSERT_EQ(empty.size(), 1u);
+    EXPECT_EQ(empty[0].pin, kText);
+    EXPECT_EQ(empty[0].size, 0);
 }
 
 // Values outside 0-999.999 shift the pieces but stay bounded: at most 24 bytes come out.
