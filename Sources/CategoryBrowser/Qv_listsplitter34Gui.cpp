@@ -65,7 +65,7 @@ public:
             UpdateNames();
             UpdateActive();
         }
-        if (n < offset_ + startnumber()) {
+        if (n < int64_t{offset_} + startnumber()) {
             scrollEcho_ = true;
             ResetActive();
             offset_ = std::max(offset_ - maxRow() - 1, 0);

@@ -332,6 +332,15 @@ TEST_F(ListSplitter34, OddPatchValuesStayBounded)
     EXPECT_FALSE(lastOn(host.callsOf(CallKind::TransmitPin, m), kPresetNumber));
     set(m, kPresetNumber, intValue(std::numeric_limits<std::int32_t>::min()));
     set(m, kPresetList, textValue(std::string(10000, 'x') + ",\xC3\xA9"));
+
+    // A number above the window's first slot near the int32 limit: one page back, to the top.
+    const std::size_t far = view(0, 25);
+    set(far, kMaxnumber, intValue(25));  // the host has started: initial values no longer apply
+    set(far, kPresetNumber, intValue(0));  // the first value
+    set(far, kPosition, floatValue(1.0f));  // the start-up echo
+    set(far, kPosition, floatValue(0.9f));  // offset 10
+    set(far, kStartnumber, intValue(std::numeric_limits<std::int32_t>::max()));
+    EXPECT_EQ(lastOn(set(far, kPresetNumber, intValue(5)), kPosition), floatValue(1.0f));
 }
 
 } // namespace
