@@ -65,7 +65,7 @@ public:
             UpdateNames();
             UpdateActive();
         }
-        if (n < offset_ + startnumber()) {
+        if (n < int64_t{offset_} + startnumber()) {
             scrollEcho_ = true;
             ResetActive();
             offset_ = std::max(offset_ - maxRow() - 1, 0);
@@ -280,10 +280,13 @@ private:
         UpdateActive();
     }
 
-    // The list's UTF-8 form within the buffer's limit, cut back to a whole character.
+    // The list's UTF-8 form within the buffer's limit, cut back to a whole character. Like any C
+    // text it ends at its first zero character.
     std::string listBytes() const
     {
-        std::string bytes = utf8::fromWide(presetList_.getValue(), utf8::OnError::Replace);
+        std::wstring_view text = presetList_.getValue();
+        text = text.substr(0, text.find(L'\0'));
+        std::string bytes = utf8::fromWide(text, utf8::OnError::Replace);
         if (bytes.size() > kListBytes) {
             std::size_t end = kListBytes;
             while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)

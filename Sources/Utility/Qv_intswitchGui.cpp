@@ -1,5 +1,6 @@
 // Increment and decrement buttons on a counter held within 0..127; the counter takes any value
-// notified on its pin, and a step from outside the range lands on the nearer bound first.
+// notified on its pin. An increment from 127 or above gives 127 and a decrement from 0 or below
+// gives 0; any other step moves it by one (200 steps down to 199, -5 up to -4).
 #include "MpInterface.h"
 
 class Qv_intswitchGui : public MpGuiBase {

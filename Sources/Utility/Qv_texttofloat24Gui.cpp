@@ -6,6 +6,7 @@
 #include "Utf8.h"
 
 #include <array>
+#include <string_view>
 
 class Qv_texttofloat24Gui : public MpGuiBase {
 public:
@@ -27,7 +28,10 @@ public:
 
     void onSetText()
     {
-        const std::string utf8 = utf8::fromWide(text_.getValue(), utf8::OnError::Replace);
+        // The text ends at its first zero character, as a C text would.
+        std::wstring_view text = text_.getValue();
+        text = text.substr(0, text.find(L'\0'));
+        const std::string utf8 = utf8::fromWide(text, utf8::OnError::Replace);
         bytes_ = textcodec::cutAtCharacter(utf8, textcodec::kBytes);
         EncodeText();
     }

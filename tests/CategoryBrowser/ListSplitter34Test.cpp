@@ -162,6 +162,47 @@ TEST_F(ListSplitter34, NumbersScrollTheWindowByPages)
     EXPECT_EQ(positions, (std::vector<Bytes>{floatValue(1.0f - 25.0f / 102.0f), floatValue(1.0f)}));
 }
 
+// Until the first selection a number only places the scroll: 0 and 1 leave it where it is. A
+// click taken in list mode ends that state, so the next number scrolls by pages.
+TEST_F(ListSplitter34, FirstValueRules)
+{
+    const std::size_t m = view(0, 25);
+    set(m, kPresetList, textValue(nameList()));
+    set(m, kPosition, floatValue(0.5f));  // the start-up echo: stored, nothing moves
+    const auto one = set(m, kPresetNumber, intValue(1));
+    EXPECT_FALSE(lastOn(one, kPosition));
+    EXPECT_EQ(litAfterReset(one), std::vector<int>{2});
+
+    const std::size_t c = view(0, 25);
+    set(c, kMaxnumber, intValue(25));  // the host has started: initial values no longer apply
+    set(c, kPresetList, textValue(nameList()));
+    click(c, 3);
+    const auto scrolled = set(c, kPresetNumber, intValue(64));
+    EXPECT_EQ(lastOn(scrolled, kPosition), floatValue(0.49f));
+    EXPECT_EQ(lastOn(scrolled, namePin(1)), textValue("s52"));
+    EXPECT_EQ(litAfterReset(scrolled), (std::vector<int>{13, 13}));  // the scroll's and the final update
+}
+
+// Startnumber and Maxnumber refresh the rows (names only once a list came) and never move the
+// window.
+TEST_F(ListSplitter34, StartAndMaxnumberKeepTheWindow)
+{
+    const std::size_t m = view(0, 25);
+    const auto early = set(m, kMaxnumber, intValue(30));
+    EXPECT_FALSE(lastOn(early, namePin(1)));
+    // All off, then UpdateActive: all off again and row 1 (slot 0) on.
+    EXPECT_EQ(highlights(early).size(), 69u);
+    EXPECT_EQ(highlights(early).back(), std::make_pair(1, true));
+    set(m, kMaxnumber, intValue(25));
+    set(m, kPresetList, textValue(nameList()));
+    set(m, kPosition, floatValue(1.0f));  // the start-up echo
+    set(m, kPosition, floatValue(0.9f));  // offset 10
+    EXPECT_EQ(lastOn(set(m, kStartnumber, intValue(5)), namePin(1)), textValue("s15"));
+    const auto max = set(m, kMaxnumber, intValue(30));
+    EXPECT_FALSE(lastOn(max, namePin(1)));
+    EXPECT_EQ(highlights(max).size(), 68u);  // slot 0 is above the window: nothing lit
+}
+
 TEST_F(ListSplitter34, NameListRulesForLongAndEmptyNames)
 {
     const std::size_t m = view(0, 33);
@@ -181,8 +222,14 @@ TEST_F(ListSplitter34, NameListRulesForLongAndEmptyNames)
     EXPECT_EQ(lastOn(second, namePin(4)), textValue(accented));
     EXPECT_FALSE(lastOn(second, namePin(5)));
 
-    // An empty list changes nothing; a Maxnumber notification refreshes the names once a list came.
+    // An empty list changes nothing, nor does one that starts with a zero character; a list ends
+    // at its first zero character.
     EXPECT_TRUE(set(m, kPresetList, Bytes{}).empty());
+    EXPECT_TRUE(set(m, kPresetList, textValue(std::string_view("\0s,t", 4))).empty());
+    const auto cut = set(m, kPresetList, textValue(std::string_view("p,q\0r,s", 7)));
+    EXPECT_EQ(lastOn(cut, namePin(1)), textValue("p"));
+    EXPECT_EQ(lastOn(cut, namePin(2)), textValue("q"));
+    EXPECT_EQ(cut.size(), 2u);
 }
 
 TEST_F(ListSplitter34, CommandPageHighlights)
@@ -220,6 +267,37 @@ TEST_F(ListSplitter34, CommandPageHighlights)
     EXPECT_FALSE(left.back().second);
 }
 
+// Leaving the command page with entry 108 holding the save label and a selection above 109 keeps
+// the highlights.
+TEST_F(ListSplitter34, LeavingTheCommandPageInEditModeKeepsHighlights)
+{
+    const std::size_t m = view(104, 33);
+    EXPECT_EQ(litAfterReset(set(m, kPresetNumber, intValue(115))), std::vector<int>{12});  // list mode
+    set(m, kPresetList, textValue(commandList("         SET", "         FAVOURITE")));
+    EXPECT_TRUE(highlights(set(m, kPresetList, textValue(nameList({{108, "         SAVE"}})))).empty());
+}
+
+// A click on "all" or "favourite" outside the edit mode keeps the category row: the next list
+// turns off rows 1-8 only and does not light row 7.
+TEST_F(ListSplitter34, FavouriteClickKeepsTheCategory)
+{
+    const std::size_t m = view(104, 33);
+    set(m, kPresetList, textValue(commandList("         SET", "         FAVOURITE")));
+    click(m, 5);
+    const auto clicked = host.callsOf(CallKind::TransmitPin, m);
+    EXPECT_EQ(lastOn(clicked, kPresetNumber), intValue(108));
+    EXPECT_EQ(highlights(clicked), (std::vector<std::pair<int, bool>>{{5, true}}));  // row 4 held false already
+    const auto next = highlights(set(m, kPresetList, textValue(commandList("         SET", "         FAVOURITE "))));
+    std::vector<std::pair<int, bool>> expected;
+    for (int row = 1; row <= 8; ++row)
+        expected.emplace_back(row, false);
+    expected.insert(expected.end(), {{1, true}, {5, true}});
+    EXPECT_EQ(next, expected);
+    // The flag lasts one list: the filter off again lights row 7 among all 34.
+    EXPECT_EQ(litAfterReset(set(m, kPresetList, textValue(commandList("         SET", "         FAVOURITE")))),
+              (std::vector<int>{1, 4, 7}));
+}
+
 TEST_F(ListSplitter34, CommandClicksSetTheirHighlights)
 {
     const std::size_t m = view(104, 33);
@@ -254,6 +332,15 @@ TEST_F(ListSplitter34, OddPatchValuesStayBounded)
     EXPECT_FALSE(lastOn(host.callsOf(CallKind::TransmitPin, m), kPresetNumber));
     set(m, kPresetNumber, intValue(std::numeric_limits<std::int32_t>::min()));
     set(m, kPresetList, textValue(std::string(10000, 'x') + ",\xC3\xA9"));
+
+    // A number above the window's first slot near the int32 limit: one page back, to the top.
+    const std::size_t far = view(0, 25);
+    set(far, kMaxnumber, intValue(25));  // the host has started: initial values no longer apply
+    set(far, kPresetNumber, intValue(0));  // the first value
+    set(far, kPosition, floatValue(1.0f));  // the start-up echo
+    set(far, kPosition, floatValue(0.9f));  // offset 10
+    set(far, kStartnumber, intValue(std::numeric_limits<std::int32_t>::max()));
+    EXPECT_EQ(lastOn(set(far, kPresetNumber, intValue(5)), kPosition), floatValue(1.0f));
 }
 
 } // namespace

@@ -102,6 +102,25 @@ TEST_F(GuiValueMath, BoolToFloatStepsThroughItsRanges)
     EXPECT_TRUE(set(m, 0, boolValue(true)).empty());
 }
 
+// Ranges 3 and 4 set the state like 1 and 2 (a press: 1.0 for odd ranges, 0.0 for even; a value
+// from outside: the opposite), and of overlapping ranges the lower-numbered one wins.
+TEST_F(GuiValueMath, BoolToFloatRangesThreeAndFourAndOverlaps)
+{
+    const std::size_t m = add(host, "QV_BoolToFloat");
+    host.start();
+    for (auto [pin, v] : std::initializer_list<std::pair<int, float>>{{9, 2.0f}, {10, 1.0f}, {11, 3.5f}, {12, 4.0f}, {13, 3.0f}, {14, 1.5f}})
+        set(m, pin, floatValue(v));
+    EXPECT_TRUE(set(m, 2, floatValue(1.5f)).empty());  // range 3: state 0.0, already held
+    EXPECT_EQ(set(m, 0, boolValue(true)), (Sent{{2, floatValue(3.5f)}, {1, floatValue(1.0f)}}));
+    EXPECT_EQ(set(m, 0, boolValue(true)), (Sent{{2, floatValue(1.5f)}, {1, floatValue(0.0f)}}));
+    EXPECT_EQ(set(m, 2, floatValue(3.5f)), (Sent{{1, floatValue(1.0f)}}));
+    EXPECT_EQ(set(m, 2, floatValue(1.5f)), (Sent{{1, floatValue(0.0f)}}));
+    set(m, 3, floatValue(2.0f));  // range 1 = (2, 1) -> 9 over range 3
+    set(m, 4, floatValue(1.0f));
+    set(m, 5, floatValue(9.0f));
+    EXPECT_EQ(set(m, 0, boolValue(true)), (Sent{{2, floatValue(9.0f)}, {1, floatValue(1.0f)}}));
+}
+
 TEST_F(GuiValueMath, DirectSendersTransmitAtEveryNotification)
 {
     const std::size_t b = add(host, "QV_GuiBool2GuiFloat");

@@ -65,6 +65,17 @@ TEST_F(OpenWebsite, RefusesTextsAnOpenerWouldMisread)
     transmitsAfter(m, 0, boolValue(true));
     transmitsAfter(m, 0, boolValue(false));
     EXPECT_TRUE(opener.targets.empty());
+
+    // The byte form must end within its 1024 bytes: 1023 bytes open, 1024 would be cut short.
+    std::string name = "/";
+    for (int i = 0; i < 511; ++i)
+        name += "\xC3\xA9";
+    for (const std::string& text : {name, "/a" + name.substr(1)}) {
+        transmitsAfter(m, 1, textValue(text));
+        transmitsAfter(m, 0, boolValue(true));
+        transmitsAfter(m, 0, boolValue(false));
+    }
+    EXPECT_EQ(opener.targets, std::vector<std::string>{name});
 }
 
 // The real opener runs the command directly with one argument and none of the host's descriptors.

@@ -58,6 +58,8 @@ TEST_F(TextToFloat24, EncodesTwoCharactersPerFloat)
     // Beyond ASCII: UTF-8 bytes read unsigned; a character that would not fit whole is left out.
     EXPECT_EQ(encoded(m, "\xC3\xA9"), padded({195.169f}));
     EXPECT_EQ(encoded(m, std::string(23, 'a') + "\xC3\xA9").back(), 97.0f);
+    // The text ends at its first zero character.
+    EXPECT_EQ(encoded(m, std::string_view("A\0BC", 4)), padded({65.0f}));
 }
 
 TEST_F(TextToFloat24, DecodesFloatsIntoTheTextOnceInitialised)
@@ -87,6 +89,15 @@ TEST_F(TextToFloat24, FloatsBeforeInitialiseLeaveTheText)
     const auto sent = host.callsOf(CallKind::TransmitPin, m);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data, textValue("AB"));
+
+    // With all floats at 0.0 the text rebuilt is empty, sent as it differs from the pin's first value.
+    Host fresh{testsupport::factory(), HostConfig{}};
+    const std::size_t e = add(fresh, "QV_TextToFloat24");
+    fresh.start();
+    const auto empty = fresh.callsOf(CallKind::TransmitPin, e);
+    ASSERT_EQ(empty.size(), 1u);
+    EXPECT_EQ(empty[0].pin, kText);
+    EXPECT_EQ(empty[0].size, 0);
 }
 
 // Values outside 0-999.999 shift the pieces but stay bounded: at most 24 bytes come out.
