@@ -6,6 +6,7 @@
 #include "CategoryBrowser/CategoryListDisplay.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "Dialogs.h"
+#include "GuiButtons.h"
 #include "MpInterface.h"
 #include "PresetStore/PresetBank.h"
 #include "SharedFolder.h"
@@ -251,20 +252,6 @@ public:
     }
 
 private:
-    // A button that acts when it goes from true to false.
-    class ReleaseButton {
-    public:
-        bool released(bool value)
-        {
-            const bool act = last_ && !value;
-            last_ = value;
-            return act;
-        }
-
-    private:
-        bool last_ = false;
-    };
-
     void receive(int32_t id, std::string_view text)
     {
         if (id >= ToInterface::kShowEntryBase && id < ToInterface::kShowEntryBase + kEntries) {

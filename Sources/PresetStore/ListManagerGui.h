@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "GuiButtons.h"
 #include "MpInterface.h"
 #include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
@@ -75,21 +76,6 @@ protected:
     // savepresetfilename / savebankfilename: folder chain, then the save panel into the chosen
     // path.
     virtual void runSavePanel(FileKind kind, std::string_view suggestedName) = 0;
-
-    // A button pin that acts when it goes from true to false; a press, or a repeated false,
-    // does nothing.
-    class ReleaseButton {
-    public:
-        bool released(bool value)
-        {
-            const bool act = last_ && !value;
-            last_ = value;
-            return act;
-        }
-
-    private:
-        bool last_ = false;
-    };
 
     static bool isSlot(int32_t value) { return value >= 0 && value < presetbank::kPresets; }
     static const char* fileType(FileKind kind) { return kind == FileKind::Preset ? "tavpreset" : "tavbank"; }

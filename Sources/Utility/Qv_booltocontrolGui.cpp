@@ -1,4 +1,5 @@
 // Interface half of QV_BoolToControl: a button that acts on release; pressing sends nothing.
+#include "GuiButtons.h"
 #include "MpInterface.h"
 #include "Utility/BridgeMessages.h"
 
@@ -10,16 +11,14 @@ public:
 
     void onSetBoolIn()
     {
-        const bool pressed = button_.getValue();
-        if (wasPressed_ && !pressed && host)
+        if (release_.released(button_.getValue()) && host)
             host->postMessageToAudio(bridge::kButtonReleased, 0, nullptr);
-        wasPressed_ = pressed;
     }
 
 private:
     MpGuiPin<bool> button_;
 
-    bool wasPressed_ = false;
+    ReleaseButton release_;
 };
 
 MP_REGISTER_MODULE(Qv_booltocontrolGui, L"QV_BoolToControl")

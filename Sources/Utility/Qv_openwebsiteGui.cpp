@@ -1,5 +1,6 @@
 // A button that, when released, opens the web address or file name on its text pin with the
 // user's default application, after the host has expanded it as a file name.
+#include "GuiButtons.h"
 #include "MpInterface.h"
 #include "Opener.h"
 #include "Utf8.h"
@@ -19,9 +20,8 @@ public:
 
     void onSetTrigger()
     {
-        if (!trigger_.getValue() && wasPressed_)
+        if (release_.released(trigger_.getValue()))
             openAddress();
-        wasPressed_ = trigger_.getValue();
     }
 
 private:
@@ -45,7 +45,7 @@ private:
     MpGuiPin<bool> trigger_;
     StringGuiPin address_;
 
-    bool wasPressed_ = false; // the button's state at the previous notification
+    ReleaseButton release_;
 };
 
 MP_REGISTER_MODULE(Qv_openwebsiteGui, L"QV_OpenWebsite")
