@@ -167,7 +167,7 @@ public:
 // The bundle's factory handing out only halves of one type (processing or interface), so that
 // the messages a half posts stay recorded and undelivered; for processing halves also the probe
 // "TEST_BlockProbe".
-class OneSideFactory : public mpapi::IMpFactory {
+class OneSideFactory final : public mpapi::IMpFactory {
 public:
     explicit OneSideFactory(int32_t type) : type_(type) {}
 
