@@ -240,7 +240,8 @@ bool isFolderSafeId(std::string_view id);
 std::optional<std::string> idText(std::wstring_view idPin);
 
 // The base folder text: the PathMac pin as UTF-8 (at most 500 bytes, else refused), expanded as
-// one shell word (no command substitution), its first word. Nothing when refused, when the
+// one shell word by platform::expandShellWord ("~", $NAME, ${NAME}, quotes and escapes only),
+// its first word. Nothing when refused, when the
 // expansion fails or yields no word or an empty one, or when the result has 2048 bytes or more:
 // the caller then does no file operation on the startup bank path.
 std::optional<std::string> baseFolderText(std::wstring_view pathMac);

@@ -21,6 +21,7 @@ protected:
         ::setenv("TAVRIN_SHARED_FOLDER", "/Users/Shared/Quorvane/", 1);
         ::setenv("TAV_SPACED", "/Volumes/My Disk", 1);
         ::unsetenv("TAV_UNSET");
+        ::unsetenv("TAV_SET_ME");
     }
     void TearDown() override
     {
@@ -79,14 +80,14 @@ TEST_F(PathExpanderTest, AcceptedForms)
 TEST_F(PathExpanderTest, RefusedForms)
 {
     for (const char* text : {"$(touch x)", "$((1+1))", "$[1]", "`id`", "\"`id`\"", "\"$(id)\"",
-                             "${W?}", "${X?msg}", "${#H:=$O}", "${LD_PRELOAD=/tmp/evil.so}",
+                             "${W?}", "${X?msg}", "${TAV_SET_ME=/tmp/evil.so}", "${TAV_SET_ME:=x}", "${#H:=$O}", "${LD_PRELOAD=/tmp/evil.so}",
                              "${HOME:-/x}", "${#HOME}", "${}", "${1}", "$0", "$1", "$$", "$?", "$#",
                              "$@", "$*", "$!", "$-", "/ok/ $(id)", "a;b", "a|b", "a&b", "a>b", "(a)",
                              "{a}", "a\nb", "'open", "\"open", "trail\\"}) {
         EXPECT_EQ(expandShellWord(text), std::nullopt) << text;
     }
     EXPECT_EQ(expandShellWord(std::string_view("a\0b", 3)), std::nullopt);
-    EXPECT_EQ(std::getenv("LD_PRELOAD"), nullptr);
+    EXPECT_EQ(std::getenv("TAV_SET_ME"), nullptr);
     // No word, or an empty one.
     EXPECT_EQ(expandShellWord(""), std::nullopt);
     EXPECT_EQ(expandShellWord("   "), std::nullopt);
