@@ -64,7 +64,7 @@ void BM_LoadBank(benchmark::State& state)
     auto bank = std::make_unique<presetbank::BankMemory>();
     for (auto _ : state)
         benchmark::DoNotOptimize(presetbank::LoadBank(path, names, *bank, conversion));
-    state.SetLabel(state.range(0) == 0 ? "digit arithmetic" : "atof");
+    state.SetLabel(state.range(0) == 0 ? "decimal field" : "atof");
     state.SetBytesProcessed(state.iterations() * 397187);
 }
 BENCHMARK(BM_LoadBank)->Arg(0)->Arg(1);

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <wordexp.h>
 
 namespace platform {
 
@@ -63,19 +62,6 @@ std::optional<std::string> readFile(const std::filesystem::path& file)
     if (failed)
         return std::nullopt;
     return contents;
-}
-
-std::optional<std::string> expandShellWord(std::string_view text)
-{
-    const std::string word(text);
-    wordexp_t expansion{};
-    if (::wordexp(word.c_str(), &expansion, WRDE_NOCMD) != 0)
-        return std::nullopt;
-    std::optional<std::string> first;
-    if (expansion.we_wordc > 0 && expansion.we_wordv[0] && *expansion.we_wordv[0])
-        first = expansion.we_wordv[0];
-    ::wordfree(&expansion);
-    return first;
 }
 
 } // namespace platform

@@ -1,6 +1,8 @@
 // File services the preset modules share: whole-file writes that never leave a half-written
-// file, and the expansion of a folder text like a shell word.
+// file, and (PathExpander.h) the expansion of a folder text like a shell word.
 #pragma once
+
+#include "PathExpander.h"
 
 #include <filesystem>
 #include <optional>
@@ -18,10 +20,5 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
 
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::string> readFile(const std::filesystem::path& file);
-
-// Expands text like one shell word (a leading "~", $VARIABLES, quotes) and keeps the first word
-// of the result. Command substitution is refused. Nothing when the expansion fails, yields no
-// word or yields an empty one: callers then do no file operation.
-std::optional<std::string> expandShellWord(std::string_view text);
 
 } // namespace platform

@@ -49,18 +49,6 @@ FirstLine readFirstLine(const std::string& file, std::size_t keep)
     return line;
 }
 
-// Length of text cut to at most limit bytes without splitting a UTF-8 character.
-std::size_t utf8Cut(std::string_view text, std::size_t limit)
-{
-    if (text.size() <= limit)
-        return text.size();
-    std::size_t cut = limit;
-    // Back over continuation bytes to the lead byte of the character at the cut: it does not fit.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut;
-    return cut;
-}
-
 std::string fileIn(std::string_view folder, const char* name)
 {
     std::string path(folder);
@@ -131,8 +119,9 @@ std::optional<std::string> readListFile(std::string_view folder)
     std::size_t length = line.total;
     if (line.lastByte == '\r')
         --length;
+    // Cut back to a character boundary only where the text is UTF-8; 8-bit text is cut at the limit.
     if (length > kMaxListLineBytes)
-        length = utf8Cut(line.kept, kMaxListLineBytes);
+        length = presetbank::cutAtCharBoundary(line.kept, kMaxListLineBytes).size();
     line.kept.resize(length);
     return std::move(line.kept);
 }
@@ -154,7 +143,7 @@ PathFileRead readPathFile(std::string_view folder)
     PathFileRead read;
     if (folder.empty())
         return read;
-    FirstLine line = readFirstLine(fileIn(folder, kPathFileName), kMaxPathBytes + 1);
+    FirstLine line = readFirstLine(fileIn(folder, kPathFileName), kMaxChosenPathBytes + 1);
     if (line.status == FirstLine::Status::NoLine)
         read.status = PathFileRead::Status::NoLine;
     if (line.status != FirstLine::Status::Line)
@@ -162,8 +151,10 @@ PathFileRead readPathFile(std::string_view folder)
     std::size_t length = line.total;
     if (line.lastByte == '\r')
         --length;
-    // Refused rather than cut: a shortened path would name some other file.
-    if (length > kMaxPathBytes || holdsNul(std::string_view(line.kept).substr(0, length)))
+    // Refused rather than cut (a shortened path would name some other file), and whatever the
+    // writer refuses is refused here too: no line of more than 1022 bytes, no CR, no NUL.
+    const std::string_view kept = std::string_view(line.kept).substr(0, length);
+    if (length > kMaxChosenPathBytes || holdsNul(kept) || kept.find('\r') != std::string_view::npos)
         return read;
     line.kept.resize(length);
     read.status = PathFileRead::Status::Path;

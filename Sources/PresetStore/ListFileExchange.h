@@ -51,7 +51,8 @@ std::string listFileBytes(std::string_view listText);
 bool writeListFile(std::string_view folder, std::string_view listText);
 
 // The first line of folder + "List.txt" without its line end (the LF and a CR before it), at most
-// 3999 bytes of it (a UTF-8 character that would be split is left out). Nothing when the file
+// 3999 bytes of it (a UTF-8 character that would be split is left out; 8-bit text that is not
+// UTF-8 is cut at 3999 bytes exactly). Nothing when the file
 // cannot be opened or has no line; an empty first line is returned as an empty text.
 std::optional<std::string> readListFile(std::string_view folder);
 
@@ -74,8 +75,8 @@ struct PathFileRead {
 };
 
 // Reads folder + "Path.txt". The line's last byte is dropped only when it is the CR of the line
-// end. A first line longer than a path buffer (1023 bytes without its CR) or holding a NUL byte
-// is refused rather than cut: Unreadable.
+// end. What writePathFile refuses to write is refused here rather than cut: a first line of more
+// than 1022 bytes without its CR, or one holding another CR or a NUL byte: Unreadable.
 PathFileRead readPathFile(std::string_view folder);
 
 } // namespace listfile

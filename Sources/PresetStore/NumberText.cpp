@@ -226,35 +226,36 @@ void AtofField::clear()
 void DecimalField::feed(char c)
 {
     if (isDigit(c)) {
-        const int digit = c - '0';
-        if (!fraction_) {
-            // Two statements, two roundings: a compiler may not fuse them into one multiply-add.
-            const float shifted = accumulator_ * 10.0f;
-            accumulator_ = shifted + static_cast<float>(digit);
-        } else {
-            // Past 400 digits the step is 0 anyway; the cap keeps the count from overflowing.
-            if (fractionDigits_ < 400)
-                ++fractionDigits_;
-            // Powers of ten up to 1e22 are exact doubles: a table gives the same step as pow.
-            static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-            const double power = fractionDigits_ <= 22 ? kPowers[fractionDigits_] : std::pow(10.0, fractionDigits_);
-            const double step = 1.0 / power;
-            accumulator_ = accumulator_ + static_cast<float>(digit * step);
-        }
+        if (count_ < kMaxDigits)
+            digits_[count_++] = c;
     } else if (c == '-') {
         negative_ = true;
-    } else if (c == '.') {
-        fraction_ = true;
+    } else if (c == '.' && integerDigits_ < 0) {
+        integerDigits_ = count_;
     }
 }
 
 float DecimalField::value() const
 {
-    if (!std::isfinite(accumulator_))
-        return 0.0f;
-    return negative_ ? -accumulator_ : accumulator_;
+    // "<integer digits or 0>.<fraction digits or 0>": always a valid text for from_chars, and at
+    // most 20 digits, so it cannot leave the range of a float.
+    char text[kMaxDigits + 3];
+    std::size_t length = 0;
+    const int integerDigits = integerDigits_ < 0 ? count_ : integerDigits_;
+    if (integerDigits == 0)
+        text[length++] = '0';
+    for (int i = 0; i < integerDigits; ++i)
+        text[length++] = digits_[i];
+    text[length++] = '.';
+    if (integerDigits == count_)
+        text[length++] = '0';
+    for (int i = integerDigits; i < count_; ++i)
+        text[length++] = digits_[i];
+    float magnitude = 0.0f;
+    const auto result = std::from_chars(text, text + length, magnitude, std::chars_format::fixed);
+    if (result.ec != std::errc() || !std::isfinite(magnitude))
+        magnitude = 0.0f;
+    return negative_ ? -magnitude : magnitude;
 }
 
 } // namespace numtext

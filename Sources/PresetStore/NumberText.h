@@ -78,12 +78,12 @@ private:
     int digits_ = 0;
 };
 
-// The bank reader's digit arithmetic: a float accumulator, an integer or fraction phase, a count
-// of fraction digits and a sign. An integer digit d: acc = acc * 10 + d (single precision); a
-// fraction digit d, the k-th: acc = acc + float(d * (1.0 / 10^k)) with the product in double.
-// "-" anywhere makes the field negative; "." switches to the fraction phase. value() gives the
-// accumulator, negated for a negative field; an accumulator that overflowed to infinity gives 0.
-// Its results can differ from parseLikeAtof in the last bit: stored banks rely on this reader.
+// The bank reader's decimal field: digits (at most 20 per field, further ones dropped) count for
+// the integer part until the first ".", for the fraction after it; later "." change nothing, and
+// "-" anywhere makes the field negative. value() is the float nearest the decimal number the
+// digits spell (correctly rounded, so a value written with "%11.7f" reads back as the float
+// nearest that text and save, load, save writes the same file), negated for a negative field (a
+// negative field without digits gives -0). Fixed size, no allocation.
 class DecimalField {
 public:
     // Feeds one byte of a value line; bytes other than digits, "-" and "." are ignored.
@@ -92,9 +92,10 @@ public:
     void clear() { *this = DecimalField(); }
 
 private:
-    float accumulator_ = 0.0f;
-    bool fraction_ = false;
-    int fractionDigits_ = 0;
+    static constexpr int kMaxDigits = 20;
+    char digits_[kMaxDigits] = {};
+    int count_ = 0;
+    int integerDigits_ = -1;  // digits before the first "."; -1 while no "." has come
     bool negative_ = false;
 };
 

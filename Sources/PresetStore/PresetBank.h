@@ -178,9 +178,10 @@ std::string bankFileText(const NameTable& names, const BankMemory& bank);
 // SaveBank: writes the bank file to path. false when refused or not written.
 bool SaveBank(std::string_view path, const NameTable& names, const BankMemory& bank);
 
-// How a bank reader turns a value field into a float: the digit arithmetic of the list-pipe and
-// category managers, or the atof-like text conversion of the list-file manager and the
-// interface halves.
+// How a bank reader turns a value field into a float: the decimal field of the list-pipe and
+// category managers (digits, with "-" anywhere making it negative), or the atof-like text
+// conversion of the list-file manager and the interface halves. Both read a value written by
+// SaveBank back as the float nearest its text.
 enum class FieldConversion { Decimal, Atof };
 
 // LoadBank: reads the bank file at path. The names line fills names slots 0, 1, ... (the first
@@ -239,7 +240,8 @@ bool isFolderSafeId(std::string_view id);
 std::optional<std::string> idText(std::wstring_view idPin);
 
 // The base folder text: the PathMac pin as UTF-8 (at most 500 bytes, else refused), expanded as
-// one shell word (no command substitution), its first word. Nothing when refused, when the
+// one shell word by platform::expandShellWord ("~", $NAME, ${NAME}, quotes and escapes only),
+// its first word. Nothing when refused, when the
 // expansion fails or yields no word or an empty one, or when the result has 2048 bytes or more:
 // the caller then does no file operation on the startup bank path.
 std::optional<std::string> baseFolderText(std::wstring_view pathMac);

@@ -330,14 +330,20 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
 
-    // Path.txt missing, a path too long for the path buffers, or one holding a NUL: nothing at
-    // all happens.
+    // Path.txt missing, a path longer than its writer writes, or one holding a NUL or a CR before
+    // its line end: nothing at all happens.
     fs::remove(folder() / "Path.txt");
     setLive(0, 7.0f);
     message(listmessage::kLoadPreset);
     writePathFile("/" + std::string(1100, 'p') + "\r\n");
     message(listmessage::kLoadPreset);
     writePathFile(a.string() + std::string(1, '\0') + "x\r\n");
+    message(listmessage::kLoadPreset);
+    writePathFile("/" + std::string(1022, 'p') + "
+");
+    message(listmessage::kLoadPreset);
+    writePathFile(a.string() + "
+");
     message(listmessage::kLoadPreset);
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);

@@ -367,19 +367,9 @@ TEST_F(ListpipeManager, SaveBankTakesNamesFromFileAndValuesFromMemory)
     command(listmessage::kSaveBank, target);
     EXPECT_EQ(namesInMemory(), numberedNames("From File "));
 
-    // The memory's values: slot 200 is 0 again. Row 1 went through the reader's digit arithmetic,
-    // so it is compared as numbers.
-    const std::string saved = readBytes(target);
-    const std::string expected = bankFile(numberedNames("From File "));
-    constexpr std::size_t kRow1 = 3203 + 1539;
-    ASSERT_EQ(saved.size(), expected.size());
-    EXPECT_EQ(saved.substr(0, kRow1), expected.substr(0, kRow1));
-    EXPECT_EQ(saved.substr(kRow1 + 1539), expected.substr(kRow1 + 1539));
-    for (int p = 0; p < 128; ++p) {
-        const std::string field = saved.substr(kRow1 + 12 * static_cast<std::size_t>(p), 12);
-        EXPECT_EQ(field[0], ',');
-        EXPECT_NEAR(std::stod(field.substr(1)), (p + 0.5) / 127.0, 2e-7) << p;
-    }
+    // The memory's values: slot 200 is 0 again, and every value read from the loaded bank is
+    // written back as the very text it was read from.
+    EXPECT_EQ(readBytes(target), bankFile(numberedNames("From File ")));
     EXPECT_TRUE(midiOut().empty());
 }
 

@@ -1,16 +1,20 @@
 // Walks every registered module half and drives it as a careless host would: random block
-// lengths and sample rates, random events of every size for its pins and for pins it does not
-// have, MIDI of 0 to 4 bytes and sysex, random messages and interface values. A module passes when
+// lengths and sample rates; every pin the half registered, with values of its own type and of
+// wrong types and sizes; ids beyond its last pin and negative ones; MIDI of 0 to 4 bytes and
+// sysex; random messages and interface values. A module passes when
 // nothing crashes (the sanitizer run reports every invalid access), no non-finite audio comes out
 // of finite input, no unused host slot is called and every host reference is given back.
 #include "framework/HostTestSupport.h"
 #include "MpFactory.h"
+#include "MpInterface.h"
+#include "MpProcessing.h"
 #include "Utf8.h"
 
 #include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 #include <random>
 
 using namespace tavhost;
@@ -19,12 +23,48 @@ namespace {
 
 constexpr int kBlocks = 48;
 constexpr int kMaxBlock = 4096;
-constexpr int kPins = 16;  // module pins tried; higher ids stand for pins a module lacks
+constexpr int32_t kMaxGuiPinId = 4096;  // interface pin ids looked for
 
 struct ModuleKey {
     int32_t type;
     std::string identifier;
 };
+
+// The pins a half registered: id -> datatype code (MP_DATATYPE_...) and direction.
+struct PinInfo {
+    int32_t datatype = 0;
+    int32_t direction = mpapi::MP_IN;
+};
+using PinMap = std::map<int32_t, PinInfo>;
+
+// Creates the half with its registered create function (no host, constructor only), reads the
+// pins it registered and releases it. Empty when it cannot be created.
+PinMap registeredPins(int32_t type, const std::wstring& identifier)
+{
+    PinMap pins;
+    const auto& registry = Factory()->registrations();
+    const auto found = registry.find({type, identifier});
+    if (found == registry.end())
+        return pins;
+    mpapi::IMpUnknown* object = nullptr;
+    try {
+        object = found->second();
+    } catch (...) {
+        return pins;
+    }
+    if (!object)
+        return pins;
+    if (auto* dsp = dynamic_cast<MpPluginBase*>(object)) {
+        for (const auto& [id, pin] : dsp->getPins())
+            pins[id] = {pin->getDatatype(), pin->getDirection()};
+    } else if (auto* gui = dynamic_cast<GuiPinOwner*>(object)) {
+        for (int32_t id = 0; id < kMaxGuiPinId; ++id)
+            if (const MpGuiPinBase* pin = gui->getPin(id))
+                pins[id] = {pin->getDatatype(), mpapi::MP_IN};
+    }
+    object->release();
+    return pins;
+}
 
 std::vector<ModuleKey> registeredModules()
 {
@@ -102,7 +142,37 @@ public:
         return bytes;
     }
 
-    int pin() { return chance(85) ? uniform(0, kPins - 1) : (chance(50) ? uniform(kPins, 1000) : -uniform(1, 5)); }
+    // A value of the pin's own type (datatype code); MIDI pins get MIDI bytes, audio pins a float.
+    Bytes ownValue(int32_t datatype, bool finiteOnly)
+    {
+        switch (datatype) {
+        case mpapi::MP_DATATYPE_TEXT: {
+            std::u32string text;
+            for (int i = uniform(0, 60); i > 0; --i)
+                text.push_back(chance(3) ? static_cast<char32_t>(uniform(0xA0, 0x10FFFF)) : U' ' + uniform(0, 94));
+            return textValue(text);
+        }
+        case mpapi::MP_DATATYPE_MIDI: return midi();
+        case mpapi::MP_DATATYPE_BOOL: return boolValue(chance(50));
+        case mpapi::MP_DATATYPE_INT: return intValue(chance(25) ? uniform(-1000000, 1000000) : uniform(-2, 300));
+        default: return floatValue(anyFloat(finiteOnly));
+        }
+    }
+
+    // A value of the pin's own type most of the time, else one of any type or size.
+    Bytes valueFor(int32_t datatype, bool finiteOnly) { return chance(60) ? ownValue(datatype, finiteOnly) : value(finiteOnly); }
+
+    // A registered pin most of the time, else an id beyond the last one, a negative one or one
+    // between registered ids.
+    int32_t pin(const PinMap& pins)
+    {
+        const int32_t last = pins.empty() ? -1 : pins.rbegin()->first;
+        if (!pins.empty() && chance(80))
+            return std::next(pins.begin(), uniform(0, static_cast<int>(pins.size()) - 1))->first;
+        if (chance(50))
+            return last + uniform(1, 1000);
+        return chance(50) ? -uniform(1, 5) : uniform(0, last + 1);
+    }
 
 private:
     std::mt19937 rng_;
@@ -123,20 +193,54 @@ void exercise(const ModuleKey& key, uint32_t seed, bool finiteOnly)
     config.blockLength = kMaxBlock;
     config.fileFolder = shared.path();
     config.skipSleeping = random.chance(50);
-    Host host(testsupport::factory(), config);
+
+    const std::wstring identifier = utf8::toWide(key.identifier, utf8::OnError::Replace);
+    const PinMap dspPins = registeredPins(0, identifier);
+    const PinMap guiPins = registeredPins(1, identifier);
+    const auto datatype = [](const PinMap& pins, int32_t id) {
+        const auto found = pins.find(id);
+        return found == pins.end() ? 0 : found->second.datatype;
+    };
+    if (!dspPins.empty())
+        config.bufferPins = std::max(config.bufferPins, dspPins.rbegin()->first + 1);
 
     InstanceOptions options;
-    options.guiPinCount = random.uniform(0, 12);
+    // What queryPinCount answers: the pins the interface half registered, sometimes fewer or more.
+    options.guiPinCount = static_cast<int32_t>(guiPins.size()) + (random.chance(25) ? random.uniform(-3, 3) : 0);
+    Host host(testsupport::factory(), config);
     const auto created = host.addInstance(key.identifier, options);
     if (!created.instance)
         return;  // modules that refuse to exist (a throwing constructor) are the factory's test
     const std::size_t module = *created.instance;
     const bool hasDsp = host.hasHalf(module, Side::Dsp);
     const bool hasGui = host.hasHalf(module, Side::Gui);
+    // Every half registers pins: an empty map would mean the validator cannot see them.
+    EXPECT_EQ(hasDsp, !dspPins.empty());
+    EXPECT_EQ(hasGui, !guiPins.empty());
 
     if (hasDsp)
-        for (int pin = 0; pin < 8; ++pin)
-            host.setInputConstant(module, pin, random.signal());
+        for (const auto& [id, pin] : dspPins)
+            if (pin.datatype == mpapi::MP_DATATYPE_AUDIO && pin.direction == mpapi::MP_IN)
+                host.setInputConstant(module, id, random.signal());
+
+    // Every registered pin first gets a value of its own type, then one of another type or size.
+    const auto queueFor = [&](int32_t id, int32_t type, Bytes value, int32_t time) {
+        if (type == mpapi::MP_DATATYPE_MIDI && random.chance(80))
+            host.queueMidi(module, id, std::move(value), time);
+        else
+            host.queuePinValue(module, id, std::move(value), time);
+    };
+    for (const bool own : {true, false}) {
+        if (hasDsp) {
+            for (const auto& [id, pin] : dspPins)
+                queueFor(id, pin.datatype, own ? random.ownValue(pin.datatype, finiteOnly) : random.value(finiteOnly),
+                         random.uniform(0, 63));
+            ASSERT_TRUE(host.runBlock(64));
+        }
+        if (hasGui)
+            for (const auto& [id, pin] : guiPins)
+                host.guiSetPin(module, id, own ? random.ownValue(pin.datatype, finiteOnly) : random.value(finiteOnly));
+    }
 
     for (int block = 0; block < kBlocks; ++block) {
         const int count = random.chance(20) ? kMaxBlock : random.uniform(1, random.chance(50) ? 64 : kMaxBlock);
@@ -144,14 +248,18 @@ void exercise(const ModuleKey& key, uint32_t seed, bool finiteOnly)
             for (int events = random.uniform(0, 8); events > 0; --events) {
                 const int time = random.chance(20) ? count - 1 : random.uniform(0, count - 1);
                 switch (random.uniform(0, 3)) {
-                case 0: host.queuePinValue(module, random.pin(), random.value(finiteOnly), time); break;
-                case 1: host.queueMidi(module, random.pin(), random.midi(), time); break;
-                case 2: host.queueStreaming(module, random.pin(), random.chance(50), time); break;
+                case 0: {
+                    const int32_t id = random.pin(dspPins);
+                    queueFor(id, datatype(dspPins, id), random.valueFor(datatype(dspPins, id), finiteOnly), time);
+                    break;
+                }
+                case 1: host.queueMidi(module, random.pin(dspPins), random.midi(), time); break;
+                case 2: host.queueStreaming(module, random.pin(dspPins), random.chance(50), time); break;
                 default: {
                     RawEvent odd;  // any type, any size, data inline only
                     odd.timeDelta = time;
                     odd.eventType = random.uniform(99, 105);
-                    odd.parm1 = random.pin();
+                    odd.parm1 = random.pin(dspPins);
                     odd.parm2 = random.uniform(-8, 64);
                     odd.parm3 = random.uniform(-100000, 100000);
                     odd.parm4 = random.uniform(-100000, 100000);
@@ -160,13 +268,15 @@ void exercise(const ModuleKey& key, uint32_t seed, bool finiteOnly)
                 }
             }
             if (random.chance(10))
-                host.setInputConstant(module, random.uniform(0, 7), finiteOnly ? random.signal() : random.anyFloat(false));
+                host.setInputConstant(module, random.pin(dspPins), finiteOnly ? random.signal() : random.anyFloat(false));
             if (random.chance(15))
                 host.postToDsp(module, random.uniform(-5, 1000), random.value(finiteOnly));
         }
         if (hasGui) {
-            if (random.chance(40))
-                host.guiSetPin(module, random.uniform(-1, options.guiPinCount + 2), random.value(finiteOnly));
+            if (random.chance(40)) {
+                const int32_t id = random.pin(guiPins);
+                host.guiSetPin(module, id, random.valueFor(datatype(guiPins, id), finiteOnly));
+            }
             if (random.chance(15))
                 host.postToGui(module, random.uniform(-5, 1000), random.value(finiteOnly));
         }

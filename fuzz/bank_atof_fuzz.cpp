@@ -1,0 +1,7 @@
+// The list-file manager's and the interface halves' bank reader (atof-like fields).
+#include "BankFuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    return fuzzsupport::fuzzBank(data, size, presetbank::FieldConversion::Atof);
+}

@@ -1,0 +1,7 @@
+// The list-pipe and category managers' bank reader (decimal field).
+#include "BankFuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    return fuzzsupport::fuzzBank(data, size, presetbank::FieldConversion::Decimal);
+}

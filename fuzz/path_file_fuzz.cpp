@@ -1,0 +1,28 @@
+// Path.txt: the reader on any bytes; a path it accepts the writer writes and it reads back
+// unchanged, and a path the writer takes comes back unchanged.
+#include "FuzzSupport.h"
+#include "PresetStore/ListFileExchange.h"
+
+using fuzzsupport::check;
+using listfile::PathFileRead;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const auto& scratch = fuzzsupport::Scratch::instance();
+    const std::string& folder = scratch.folder();
+    scratch.put(listfile::kPathFileName, data, size);
+    const PathFileRead read = listfile::readPathFile(folder);
+    if (read.status == PathFileRead::Status::Path) {
+        check(listfile::writePathFile(folder, read.path), "writer takes what the reader accepted");
+        const PathFileRead again = listfile::readPathFile(folder);
+        check(again.status == PathFileRead::Status::Path && again.path == read.path, "path comes back");
+    }
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    if (listfile::writePathFile(folder, input)) {
+        const PathFileRead again = listfile::readPathFile(folder);
+        check(again.status == PathFileRead::Status::Path && again.path == input, "written path comes back");
+    } else {
+        check(listfile::readPathFile(folder).path.empty(), "a refused path leaves no choice");
+    }
+    return 0;
+}
