@@ -339,11 +339,9 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     message(listmessage::kLoadPreset);
     writePathFile(a.string() + std::string(1, '\0') + "x\r\n");
     message(listmessage::kLoadPreset);
-    writePathFile("/" + std::string(1022, 'p') + "
-");
+    writePathFile("/" + std::string(1022, 'p') + "\r\n");
     message(listmessage::kLoadPreset);
-    writePathFile(a.string() + "
-");
+    writePathFile(a.string() + "\r\r\n");
     message(listmessage::kLoadPreset);
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
