@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds TAVRIN and runs the demo, the tests or the sanitizer tests.
-#   ./build.sh demo       build, then run the example patches on the stand-in host
+#   ./build.sh demo       build, then run example patches on the stand-in host
 #   ./build.sh test       build, then run every test (ctest)
 #   ./build.sh sanitize   build with AddressSanitizer + UBSan, then run every test
 #   ./build.sh clang      build with clang 14, then run every test
@@ -37,7 +37,13 @@ build() {
 case "$command" in
   demo)
     build default
-    build/default/host/tavrin-run examples/audio-math.json --wav build/default/audio-math.wav
+    # The road of one preset request through the category browser, an arpeggiated chord, and a
+    # MIDI phrase through the reverb and delay into a WAV file.
+    for example in preset-browser arpeggiator; do
+      echo "=== examples/$example.json"
+      build/default/host/tavrin-run "examples/$example.json"
+    done
+    echo "=== examples/reverb-delay.json"
     exec build/default/host/tavrin-run examples/reverb-delay.json --wav build/default/reverb-delay.wav
     ;;
   test | sanitize | clang)
