@@ -36,8 +36,10 @@ private:
     alignas(16) unsigned char shared_[4096] = {};
 };
 
-// A processing half created through the factory on this host and opened; the caller releases it.
-inline mpapi::IMpPlugin* openProcessingHalf(BenchHost& host, const wchar_t* identifier)
+// A processing half created through the factory on this host and opened, with pins 0 to pins - 1
+// given the one scratch buffer (none by default); the caller releases it.
+inline mpapi::IMpPlugin* openProcessingHalf(BenchHost& host, const wchar_t* identifier, float* scratch = nullptr,
+                                            int pins = 0)
 {
     void* factory = nullptr;
     MP_GetFactory(&factory);
@@ -47,8 +49,11 @@ inline mpapi::IMpPlugin* openProcessingHalf(BenchHost& host, const wchar_t* iden
     void* plugin = nullptr;
     unknown->queryInterface(mpapi::MP_IID_PLUGIN, &plugin);
     unknown->release();
-    static_cast<mpapi::IMpPlugin*>(plugin)->open();
-    return static_cast<mpapi::IMpPlugin*>(plugin);
+    auto* half = static_cast<mpapi::IMpPlugin*>(plugin);
+    half->open();
+    for (int pin = 0; pin < pins; ++pin)
+        half->setBuffer(pin, scratch);
+    return half;
 }
 
 } // namespace bench

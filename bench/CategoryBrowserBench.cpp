@@ -118,9 +118,7 @@ struct Manager {
     explicit Manager(const Library& lib)
     {
         ::setenv("TAVRIN_SHARED_FOLDER", lib.shared.c_str(), 1);
-        plugin = bench::openProcessingHalf(host, L"QV_PatchManagerPrescat");
-        for (int32_t pin = 0; pin < 7; ++pin)
-            plugin->setBuffer(pin, buffer.data());
+        plugin = bench::openProcessingHalf(host, L"QV_PatchManagerPrescat", buffer.data(), 7);
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
         plugin->process(kBlock, &start);

@@ -69,14 +69,12 @@ private:
 // One module with its own host, opened and past graph start with its int and float pins set.
 struct Stage {
     CollectingHost host;
+    std::array<float, kBlock> buffer{};  // before plugin: it is given this buffer
     mpapi::IMpPlugin* plugin;
-    std::array<float, kBlock> buffer{};
 
     Stage(const wchar_t* identifier, std::vector<mpapi::MpEvent> settings)
-        : plugin(bench::openProcessingHalf(host, identifier))
+        : plugin(bench::openProcessingHalf(host, identifier, buffer.data(), 12))
     {
-        for (int32_t pin = 0; pin < 12; ++pin)
-            plugin->setBuffer(pin, buffer.data());
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
         settings.push_back(start);

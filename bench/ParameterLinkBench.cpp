@@ -47,9 +47,7 @@ struct LinkRack {
         const wchar_t* kinds[] = {L"QV_PatchMemoryFloat", L"QV_PatchMemoryFloatNozero", L"QV_PatchModule"};
         for (int32_t slot = 0; slot < kLinks; ++slot) {
             const int kind = slot % 3;
-            mpapi::IMpPlugin* link = bench::openProcessingHalf(host, kinds[kind]);
-            for (int32_t pin = 0; pin < 5; ++pin)
-                link->setBuffer(pin, buffer.data());
+            mpapi::IMpPlugin* link = bench::openProcessingHalf(host, kinds[kind], buffer.data(), 5);
             const int32_t slotPin = kind == 2 ? 1 : 2;
             mpapi::MpEvent start[2] = {pinValue(slotPin, &slot), {}};
             start[1].eventType = mpapi::MP_EVENT_GRAPH_START;
@@ -58,9 +56,7 @@ struct LinkRack {
             links.push_back(link);
         }
         // One list-pipe manager beside them, past its start-up countdown (factory bank loaded).
-        manager = bench::openProcessingHalf(host, L"QV_PatchManagerListpipe");
-        for (int32_t pin = 0; pin < 8; ++pin)
-            manager->setBuffer(pin, buffer.data());
+        manager = bench::openProcessingHalf(host, L"QV_PatchManagerListpipe", buffer.data(), 8);
         mpapi::MpEvent graphStart{};
         graphStart.eventType = mpapi::MP_EVENT_GRAPH_START;
         manager->process(kBlock, &graphStart);

@@ -39,13 +39,11 @@ mpapi::MpEvent midi(unsigned char status, unsigned char data)
 // factory bank loaded one second later.
 struct Manager {
     bench::BenchHost host{kBlock, kSampleRate};
+    std::vector<float> buffer = std::vector<float>(kBlock);  // before plugin: it is given this buffer
     mpapi::IMpPlugin* plugin;
-    std::vector<float> buffer = std::vector<float>(kBlock);
 
-    Manager() : plugin(bench::openProcessingHalf(host, L"QV_PatchManagerListpipe"))
+    Manager() : plugin(bench::openProcessingHalf(host, L"QV_PatchManagerListpipe", buffer.data(), 7))
     {
-        for (int32_t pin = 0; pin < 7; ++pin)
-            plugin->setBuffer(pin, buffer.data());
         plugin->receiveMessageFromGui(listmessage::kInterfaceStarted, 0, nullptr);
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;

@@ -19,10 +19,9 @@ namespace routingbench {
 class Module {
 public:
     Module(bench::BenchHost& host, const wchar_t* id, int32_t blockLength, int bufferPins = 12)
-        : buffer_(static_cast<std::size_t>(blockLength)), plugin_(bench::openProcessingHalf(host, id))
+        : buffer_(static_cast<std::size_t>(blockLength)),
+          plugin_(bench::openProcessingHalf(host, id, buffer_.data(), bufferPins))
     {
-        for (int32_t pin = 0; pin < bufferPins; ++pin)
-            plugin_->setBuffer(pin, buffer_.data());
     }
     ~Module() { plugin_->release(); }
     Module(const Module&) = delete;
