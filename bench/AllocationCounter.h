@@ -2,6 +2,8 @@
 // path allocates nothing. One global operator new replacement serves the whole benchmark binary.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 
 namespace bench {
@@ -16,6 +18,22 @@ public:
     ~CountAllocations();
     CountAllocations(const CountAllocations&) = delete;
     CountAllocations& operator=(const CountAllocations&) = delete;
+};
+
+// Notes the count when made; report() sets a counter (by default "allocs_per_block") to the
+// allocations counted since, per benchmark iteration.
+class AllocationsPerIteration {
+public:
+    AllocationsPerIteration() : before_(allocationCount()) {}
+
+    void report(benchmark::State& state, const char* counter = "allocs_per_block") const
+    {
+        state.counters[counter] = benchmark::Counter(static_cast<double>(allocationCount() - before_),
+                                                                benchmark::Counter::kAvgIterations);
+    }
+
+private:
+    std::int64_t before_;
 };
 
 } // namespace bench

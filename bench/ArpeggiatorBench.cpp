@@ -5,7 +5,6 @@
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "Midi/ArpeggiatorEngine.h"
-#include "MpFactory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,12 +35,7 @@ class Arpeggiator {
 public:
     explicit Arpeggiator(const std::vector<std::pair<int32_t, int32_t>>& modes) : host_(kBlock)
     {
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        void* object = nullptr;
-        static_cast<mpapi::IMpFactory*>(f)->createInstance(L"QV_PowerArpeggiator", 0, &host_, &object);
-        plugin_ = static_cast<mpapi::IMpPlugin*>(object);
-        plugin_->open();
+        plugin_ = bench::openProcessingHalf(host_, L"QV_PowerArpeggiator");
         std::vector<mpapi::MpEvent> events;
         for (const auto& [pin, value] : modes)
             events.push_back(valueEvent(0, pin, value));

@@ -2,6 +2,7 @@
 // a benchmark measures the modules' own cost. One shared block per host, zeroed.
 #pragma once
 
+#include "MpFactory.h"
 #include "StubHost.h"
 
 namespace bench {
@@ -21,6 +22,9 @@ public:
         return mpapi::MP_RESULT_OK;
     }
 
+    // Forgets what was sent so far (the set-up's sends), so a benchmark counts only its loop's.
+    void resetCounts() { pinValues = messages = 0; }
+
     // The shared block as floats (the shared preset block is its first 256).
     float* slots() { return reinterpret_cast<float*>(shared_); }
 
@@ -31,5 +35,25 @@ private:
     int opened_ = 0;
     alignas(16) unsigned char shared_[4096] = {};
 };
+
+// A processing half created through the factory on this host and opened, with pins 0 to pins - 1
+// given the one scratch buffer (none by default); the caller releases it.
+inline mpapi::IMpPlugin* openProcessingHalf(BenchHost& host, const wchar_t* identifier, float* scratch = nullptr,
+                                            int pins = 0)
+{
+    void* factory = nullptr;
+    MP_GetFactory(&factory);
+    void* object = nullptr;
+    static_cast<mpapi::IMpFactory*>(factory)->createInstance(identifier, mpapi::MP_TYPE_AUDIO, &host, &object);
+    auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
+    void* plugin = nullptr;
+    unknown->queryInterface(mpapi::MP_IID_PLUGIN, &plugin);
+    unknown->release();
+    auto* half = static_cast<mpapi::IMpPlugin*>(plugin);
+    half->open();
+    for (int pin = 0; pin < pins; ++pin)
+        half->setBuffer(pin, scratch);
+    return half;
+}
 
 } // namespace bench

@@ -26,4 +26,7 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// A total over the whole loop reported per iteration (a block, or one request and its block).
+inline benchmark::Counter perBlock(double total) { return benchmark::Counter(total, benchmark::Counter::kAvgIterations); }
+
 } // namespace bench

@@ -12,7 +12,7 @@
 // (0.3 to 0.8 s) expires in the next block: one iteration is one request and its expiry.
 #include "AllocationCounter.h"
 #include "BenchHost.h"
-#include "MpFactory.h"
+#include "BlockBudget.h"
 #include "mpapi.h"
 
 #include <benchmark/benchmark.h>
@@ -118,19 +118,7 @@ struct Manager {
     explicit Manager(const Library& lib)
     {
         ::setenv("TAVRIN_SHARED_FOLDER", lib.shared.c_str(), 1);
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        void* object = nullptr;
-        static_cast<mpapi::IMpFactory*>(f)->createInstance(L"QV_PatchManagerPrescat", mpapi::MP_TYPE_AUDIO, &host,
-                                                          &object);
-        auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
-        void* p = nullptr;
-        unknown->queryInterface(mpapi::MP_IID_PLUGIN, &p);
-        unknown->release();
-        plugin = static_cast<mpapi::IMpPlugin*>(p);
-        plugin->open();
-        for (int32_t pin = 0; pin < 7; ++pin)
-            plugin->setBuffer(pin, buffer.data());
+        plugin = bench::openProcessingHalf(host, L"QV_PatchManagerPrescat", buffer.data(), 7);
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
         plugin->process(kBlock, &start);
@@ -181,14 +169,13 @@ void BM_PrescatRescan(benchmark::State& state)
     const Library& lib = library(static_cast<int>(state.range(0)));
     Manager manager(lib);
     manager.openSearchView();
-    const std::int64_t before = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     for (auto _ : state) {
         manager.message(500);
         bench::CountAllocations counting;
         manager.blocks(1);
     }
-    state.counters["allocs_per_rescan"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    allocations.report(state, "allocs_per_rescan");
     sizeCounters(state, lib);
     state.SetItemsProcessed(state.iterations() * std::min(lib.files, 16384));
 }
@@ -220,7 +207,7 @@ void filterBenchmark(benchmark::State& state, int row, const char* search)
     const Library& lib = library(static_cast<int>(state.range(0)));
     Manager manager(lib);
     manager.openSearchView();
-    const std::int64_t before = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     for (auto _ : state) {
         if (search)
             manager.message(505, search);
@@ -230,8 +217,7 @@ void filterBenchmark(benchmark::State& state, int row, const char* search)
         manager.blocks(1);
     }
     // Allocations of the filtering block itself (the message compiles the search text).
-    state.counters["allocs_per_filter"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    allocations.report(state, "allocs_per_filter");
     sizeCounters(state, lib);
     state.SetItemsProcessed(state.iterations() * std::min(lib.files, 16384));
 }
@@ -253,7 +239,7 @@ void BM_PrescatPageTurn(benchmark::State& state)
     const int pages = std::min(lib.files, 16384) <= 103 ? 0 : (std::min(lib.files, 16384) - 104) / 102 + 1;
     int page = 0;
     bool forward = true;
-    const std::int64_t before = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     for (auto _ : state) {
         bench::CountAllocations counting;
         if (pages == 0) {
@@ -268,8 +254,7 @@ void BM_PrescatPageTurn(benchmark::State& state)
             forward = --page == 0;
         }
     }
-    state.counters["allocs_per_turn"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    allocations.report(state, "allocs_per_turn");
     sizeCounters(state, lib);
 }
 
@@ -280,17 +265,15 @@ void BM_PrescatProgramChangeWithDump(benchmark::State& state)
     Manager manager(lib);
     manager.message(200 + lib.folders + 1);  // "Plain"
     long n = 0;
-    const std::int64_t before = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     for (auto _ : state) {
         mpapi::MpEvent change = programChange(static_cast<int>(n++ % 128));
         bench::CountAllocations counting;
         manager.block(&change);
     }
-    state.counters["allocs_per_change"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    allocations.report(state, "allocs_per_change");
     sizeCounters(state, lib);
-    state.counters["midi_per_change"] =
-        benchmark::Counter(static_cast<double>(manager.host.pinValues), benchmark::Counter::kAvgIterations);
+    state.counters["midi_per_change"] = bench::perBlock(static_cast<double>(manager.host.pinValues));
 }
 
 } // namespace

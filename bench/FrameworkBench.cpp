@@ -3,7 +3,6 @@
 // nothing.
 #include "AllocationCounter.h"
 #include "BenchHost.h"
-#include "MpFactory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,15 +21,9 @@ class Rack {
 public:
     explicit Rack(int blockLength) : host_(blockLength), blockLength_(blockLength)
     {
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        auto* factory = static_cast<mpapi::IMpFactory*>(f);
         buffers_.resize(2 * kInstances, std::vector<float>(blockLength, 0.25f));
         for (int i = 0; i < kInstances; ++i) {
-            void* object = nullptr;
-            factory->createInstance(i % 2 ? L"QV_FloatPasserDsp" : L"QV_Pow2x", 0, &host_, &object);
-            auto* plugin = static_cast<mpapi::IMpPlugin*>(object);
-            plugin->open();
+            mpapi::IMpPlugin* plugin = bench::openProcessingHalf(host_, i % 2 ? L"QV_FloatPasserDsp" : L"QV_Pow2x");
             plugin->setBuffer(0, buffers_[2 * i].data());
             plugin->setBuffer(1, buffers_[2 * i + 1].data());
             mpapi::MpEvent graphStart{0, mpapi::MP_EVENT_GRAPH_START, 0, 0, 0, 0, nullptr, nullptr};

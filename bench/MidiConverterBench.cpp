@@ -48,20 +48,7 @@ void BM_MidiConverter_TenRulesDenseStream(benchmark::State& state)
         default: stream.midi(t, 0, 0xB0, nrpn[t % 8 - 4][0], nrpn[t % 8 - 4][1]); break;
         }
     }
-    mpapi::MpEvent* events = stream.link();
-    const std::int64_t allocationsBefore = bench::allocationCount();
-    host.pinValues = 0;
-    bench::BlockBudget budget(kBlock / static_cast<double>(kSampleRate));
-    for (auto _ : state) {
-        bench::CountAllocations counting;
-        converter.process(kBlock, events);
-    }
-    budget.report(state);
-    state.SetItemsProcessed(state.iterations() * kBlock);  // items: input messages
-    state.counters["allocs_per_block"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
-    state.counters["sent_per_block"] =
-        benchmark::Counter(static_cast<double>(host.pinValues), benchmark::Counter::kAvgIterations);
+    routingbench::timeStream(state, host, converter, stream.link(), kBlock, kSampleRate);
 }
 
 } // namespace

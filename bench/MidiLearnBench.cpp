@@ -13,8 +13,6 @@
 #include "BlockBudget.h"
 #include "RoutingBench.h"
 
-#include "MpFactory.h"
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -56,20 +54,7 @@ void BM_MidiLearn_Translation(benchmark::State& state)
         routingbench::Events stream;
         for (int t = 0; t < kBlock; ++t)
             stream.midi(t, t % 2 == 0 ? kExternalIn : kInternalIn, 0xB0, static_cast<uint8_t>(t % 2 == 0 ? 20 + t : 4 * t), 64);
-        mpapi::MpEvent* events = stream.link();
-        const std::int64_t allocationsBefore = bench::allocationCount();
-        host.pinValues = 0;
-        bench::BlockBudget budget(kBlock / static_cast<double>(kSampleRate));
-        for (auto _ : state) {
-            bench::CountAllocations counting;
-            learn.process(kBlock, events);
-        }
-        budget.report(state);
-        state.SetItemsProcessed(state.iterations() * kBlock);  // items: input events
-        state.counters["allocs_per_block"] = benchmark::Counter(
-            static_cast<double>(bench::allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
-        state.counters["sent_per_block"] =
-            benchmark::Counter(static_cast<double>(host.pinValues), benchmark::Counter::kAvgIterations);
+        routingbench::timeStream(state, host, learn, stream.link(), kBlock, kSampleRate);
     }
     fs::remove_all(root);
 }
@@ -79,12 +64,7 @@ void BM_MidiLearn_LearnCycle(benchmark::State& state)
     std::vector<float> learnButton(kBlock, 0.0f), resetButton(kBlock, 0.0f), led(kBlock, 0.0f);
 
     bench::BenchHost host(kBlock, kSampleRate);
-    void* factory = nullptr;
-    MP_GetFactory(&factory);
-    void* object = nullptr;
-    static_cast<mpapi::IMpFactory*>(factory)->createInstance(L"QV_MidiLearnModule", mpapi::MP_TYPE_AUDIO, &host, &object);
-    auto* learn = static_cast<mpapi::IMpPlugin*>(object);
-    learn->open();
+    mpapi::IMpPlugin* learn = bench::openProcessingHalf(host, L"QV_MidiLearnModule");
     learn->setBuffer(kLearn, learnButton.data());
     learn->setBuffer(kReset, resetButton.data());
     learn->setBuffer(kLed, led.data());
@@ -103,7 +83,7 @@ void BM_MidiLearn_LearnCycle(benchmark::State& state)
         pair.midi(5, kInternalIn, 0xB0, 7, 1);
         pair.midi(6, kExternalIn, 0xB0, 20, 1);
         mpapi::MpEvent* events = pair.link();
-        const std::int64_t allocationsBefore = bench::allocationCount();
+        const bench::AllocationsPerIteration allocations;
         bool cycled = true;
         bench::BlockBudget budget(kBlock / static_cast<double>(kSampleRate));
         for (auto _ : state) {
@@ -117,8 +97,7 @@ void BM_MidiLearn_LearnCycle(benchmark::State& state)
         if (!cycled)
             state.SkipWithError("the learn cycle did not run");
         state.SetItemsProcessed(state.iterations() * 2);  // items: maps stored
-        state.counters["allocs_per_block"] = benchmark::Counter(
-            static_cast<double>(bench::allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
+        allocations.report(state);
     }
     learn->release();
 }

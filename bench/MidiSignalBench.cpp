@@ -10,14 +10,13 @@
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "BlockBudget.h"
-#include "MpFactory.h"
+#include "RoutingBench.h"
 #include "mpapi.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <memory>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -28,33 +27,13 @@ constexpr int kMessagesPerBlock = 16;
 constexpr int kPins = 8;
 constexpr double kBlockBudgetSeconds = double(kBlock) / kSampleRate;
 
-mpapi::MpEvent midiEvent(int32_t time, unsigned char status, unsigned char data1, unsigned char data2)
-{
-    mpapi::MpEvent e{};
-    e.timeDelta = time;
-    e.eventType = mpapi::MP_EVENT_MIDI;
-    e.parm1 = 0;  // every MIDI-reading module has its MIDI input at pin 0
-    e.parm2 = 3;
-    const unsigned char bytes[4] = {status, data1, data2, 0};
-    std::memcpy(&e.parm3, bytes, 4);
-    return e;
-}
+using routingbench::floatEvent;
+using routingbench::intEvent;
 
-mpapi::MpEvent intEvent(int32_t pin, int32_t value)
+// Every MIDI-reading module has its MIDI input at pin 0.
+mpapi::MpEvent midiEvent(int32_t time, uint8_t status, uint8_t data1, uint8_t data2)
 {
-    mpapi::MpEvent e{};
-    e.eventType = mpapi::MP_EVENT_PIN_VALUE;
-    e.parm1 = pin;
-    e.parm2 = 4;
-    std::memcpy(&e.parm3, &value, 4);
-    return e;
-}
-
-mpapi::MpEvent floatEvent(int32_t pin, float value)
-{
-    mpapi::MpEvent e = intEvent(pin, 0);
-    std::memcpy(&e.parm3, &value, 4);
-    return e;
+    return routingbench::midiEvent(time, 0, status, data1, data2);
 }
 
 mpapi::MpEvent streamingEvent(int32_t pin, bool streaming, int32_t time = 0)
@@ -66,31 +45,16 @@ mpapi::MpEvent streamingEvent(int32_t pin, bool streaming, int32_t time = 0)
     return e;
 }
 
-void link(std::vector<mpapi::MpEvent>& events)
-{
-    for (std::size_t i = 0; i + 1 < events.size(); ++i)
-        events[i].next = &events[i + 1];
-    if (!events.empty())
-        events.back().next = nullptr;
-}
+void link(std::vector<mpapi::MpEvent>& events) { routingbench::link(events.data(), events.size()); }
 
 // One processing half with its own buffers, opened and past graph start with its setup values.
 struct Module {
-    mpapi::IMpPlugin* plugin = nullptr;
+    mpapi::IMpPlugin* plugin;
     std::array<std::vector<float>, kPins> buffers;
 
     Module(bench::BenchHost& host, const wchar_t* identifier, std::vector<mpapi::MpEvent> setup)
+        : plugin(bench::openProcessingHalf(host, identifier))
     {
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        void* object = nullptr;
-        static_cast<mpapi::IMpFactory*>(f)->createInstance(identifier, mpapi::MP_TYPE_AUDIO, &host, &object);
-        auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
-        void* p = nullptr;
-        unknown->queryInterface(mpapi::MP_IID_PLUGIN, &p);
-        unknown->release();
-        plugin = static_cast<mpapi::IMpPlugin*>(p);
-        plugin->open();
         for (int32_t pin = 0; pin < kPins; ++pin) {
             buffers[static_cast<std::size_t>(pin)].assign(kBlock, 0.0f);
             plugin->setBuffer(pin, buffers[static_cast<std::size_t>(pin)].data());
@@ -132,16 +96,13 @@ std::vector<mpapi::MpEvent> denseStream(long block)
     return events;
 }
 
-void reportCounters(benchmark::State& state, const bench::BenchHost& host, std::int64_t allocationsBefore,
+void reportCounters(benchmark::State& state, const bench::BenchHost& host, const bench::AllocationsPerIteration& allocations,
                     long messagesPerBlock)
 {
     state.SetItemsProcessed(state.iterations() * messagesPerBlock);
     state.counters["messages_in_per_block"] = static_cast<double>(messagesPerBlock);
-    state.counters["allocs_per_block"] =
-        benchmark::Counter(static_cast<double>(bench::allocationCount() - allocationsBefore),
-                           benchmark::Counter::kAvgIterations);
-    state.counters["sends_per_block"] =
-        benchmark::Counter(static_cast<double>(host.pinValues + host.messages), benchmark::Counter::kAvgIterations);
+    allocations.report(state);
+    state.counters["sends_per_block"] = bench::perBlock(static_cast<double>(host.pinValues + host.messages));
 }
 
 // Seven modules read the same dense stream: mono gate and pitch, trigger, program number,
@@ -163,10 +124,9 @@ void BM_MidiToSignal_DenseStream(benchmark::State& state)
     std::vector<std::vector<mpapi::MpEvent>> streams;
     for (long block = 0; block < 48; ++block)
         streams.push_back(denseStream(block));
-    host.pinValues = 0;
-    host.messages = 0;
+    host.resetCounts();
     long block = 0;
-    const std::int64_t allocationsBefore = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     bench::BlockBudget budget(kBlockBudgetSeconds);
     for (auto _ : state) {
         mpapi::MpEvent* events = streams[static_cast<std::size_t>(block++ % 48)].data();
@@ -175,7 +135,7 @@ void BM_MidiToSignal_DenseStream(benchmark::State& state)
             module->plugin->process(kBlock, events);
     }
     budget.report(state);
-    reportCounters(state, host, allocationsBefore, static_cast<long>(modules.size()) * kMessagesPerBlock);
+    reportCounters(state, host, allocations, static_cast<long>(modules.size()) * kMessagesPerBlock);
 }
 
 // The signal readers: a CV-to-controller converter whose value CV moves every sample under a high
@@ -191,10 +151,9 @@ void BM_SignalToMidi_MovingCv(benchmark::State& state)
     std::fill_n(cvToCc.buffer(0), kBlock, 1.0f);
 
     mpapi::MpEvent flip[2] = {streamingEvent(0, true), streamingEvent(0, false)};
-    host.pinValues = 0;
-    host.messages = 0;
+    host.resetCounts();
     long block = 0;
-    const std::int64_t allocationsBefore = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     bench::BlockBudget budget(kBlockBudgetSeconds);
     for (auto _ : state) {
         const bool high = (block & 1) != 0;
@@ -214,7 +173,7 @@ void BM_SignalToMidi_MovingCv(benchmark::State& state)
     }
     budget.report(state);
     // Items: the samples the CV-to-controller converter tests, each a potential message.
-    reportCounters(state, host, allocationsBefore, kBlock);
+    reportCounters(state, host, allocations, kBlock);
 }
 
 } // namespace

@@ -10,14 +10,13 @@
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "BlockBudget.h"
-#include "MpFactory.h"
+#include "RoutingBench.h"
 #include "mpapi.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -29,42 +28,14 @@ constexpr int32_t kBlock = 64;
 constexpr double kBlockSeconds = double(kBlock) / kSampleRate;
 constexpr std::size_t kMaxEvents = 16384;  // per stage and block; a retrigger sends 256 per note-on
 
+using routingbench::floatEvent;
+using routingbench::intEvent;
+using routingbench::link;
+
+// Every module of the chains has its MIDI input at pin 0.
 mpapi::MpEvent midiEvent(int32_t time, const unsigned char* bytes, int32_t size)
 {
-    mpapi::MpEvent e{};
-    e.timeDelta = time;
-    e.eventType = mpapi::MP_EVENT_MIDI;
-    e.parm1 = 0;
-    e.parm2 = size;
-    std::memcpy(&e.parm3, bytes, static_cast<std::size_t>(size));
-    return e;
-}
-
-mpapi::MpEvent intValue(int32_t pin, int32_t value)
-{
-    mpapi::MpEvent e{};
-    e.eventType = mpapi::MP_EVENT_PIN_VALUE;
-    e.parm1 = pin;
-    e.parm2 = 4;
-    std::memcpy(&e.parm3, &value, 4);
-    return e;
-}
-
-mpapi::MpEvent floatValue(int32_t pin, float value)
-{
-    mpapi::MpEvent e = intValue(pin, 0);
-    std::memcpy(&e.parm3, &value, 4);
-    return e;
-}
-
-// Links events[0..count) into a list in their order; null for none.
-mpapi::MpEvent* link(mpapi::MpEvent* events, std::size_t count)
-{
-    for (std::size_t i = 0; i + 1 < count; ++i)
-        events[i].next = &events[i + 1];
-    if (count > 0)
-        events[count - 1].next = nullptr;
-    return count > 0 ? events : nullptr;
+    return routingbench::midiEvent(time, 0, bytes, size);
 }
 
 // Collects every MIDI message a module sends in one block as events for the next stage, kept in
@@ -98,23 +69,12 @@ private:
 // One module with its own host, opened and past graph start with its int and float pins set.
 struct Stage {
     CollectingHost host;
-    mpapi::IMpPlugin* plugin = nullptr;
-    std::array<float, kBlock> buffer{};
+    std::array<float, kBlock> buffer{};  // before plugin: it is given this buffer
+    mpapi::IMpPlugin* plugin;
 
     Stage(const wchar_t* identifier, std::vector<mpapi::MpEvent> settings)
+        : plugin(bench::openProcessingHalf(host, identifier, buffer.data(), 12))
     {
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        void* object = nullptr;
-        static_cast<mpapi::IMpFactory*>(f)->createInstance(identifier, mpapi::MP_TYPE_AUDIO, &host, &object);
-        auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
-        void* p = nullptr;
-        unknown->queryInterface(mpapi::MP_IID_PLUGIN, &p);
-        unknown->release();
-        plugin = static_cast<mpapi::IMpPlugin*>(p);
-        plugin->open();
-        for (int32_t pin = 0; pin < 12; ++pin)
-            plugin->setBuffer(pin, buffer.data());
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
         settings.push_back(start);
@@ -176,7 +136,7 @@ void runChain(benchmark::State& state, std::vector<std::unique_ptr<Stage>>& stag
 {
     long block = 0;
     long sent = 0;
-    const std::int64_t allocationsBefore = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     const auto start = std::chrono::steady_clock::now();
     bench::BlockBudget budget(kBlockSeconds);
     for (auto _ : state) {
@@ -194,12 +154,10 @@ void runChain(benchmark::State& state, std::vector<std::unique_ptr<Stage>>& stag
     const double messagesIn = static_cast<double>(state.iterations()) * stream.perBlock();
     state.counters["stages"] = static_cast<double>(stages.size());
     state.counters["messages_in_per_block"] = stream.perBlock();
-    state.counters["messages_out_per_block"] =
-        benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kAvgIterations);
+    state.counters["messages_out_per_block"] = bench::perBlock(static_cast<double>(sent));
     if (messagesIn > 0)
         state.counters["ns_per_message_in"] = elapsed.count() / messagesIn;
-    state.counters["allocs_per_block"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
+    allocations.report(state);
     state.SetItemsProcessed(static_cast<int64_t>(messagesIn));
 }
 
@@ -216,13 +174,13 @@ std::vector<std::unique_ptr<Stage>> makeChain(Stages&&... stages)
 // feedback filter that absorbs the controller burst after each program change.
 void BM_MidiUtilityChain(benchmark::State& state)
 {
-    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiThroughPasser", std::vector{intValue(2, 3)}),
+    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiThroughPasser", std::vector{intEvent(2, 3)}),
                            std::make_unique<Stage>(L"QV_CubaseBugFilter", std::vector<mpapi::MpEvent>{}),
                            std::make_unique<Stage>(L"QV_CCLearnFilter", std::vector<mpapi::MpEvent>{}),
-                           std::make_unique<Stage>(L"QV_BlockController", std::vector{intValue(2, 8)}),
-                           std::make_unique<Stage>(L"QV_NoHold", std::vector{intValue(2, 3)}),
+                           std::make_unique<Stage>(L"QV_BlockController", std::vector{intEvent(2, 8)}),
+                           std::make_unique<Stage>(L"QV_NoHold", std::vector{intEvent(2, 3)}),
                            std::make_unique<Stage>(L"QV_NoteOnRetrigGate",
-                                                   std::vector{intValue(2, 1), floatValue(4, 100.0f)}),
+                                                   std::vector{intEvent(2, 1), floatEvent(4, 100.0f)}),
                            std::make_unique<Stage>(L"QV_CCFeedbackFilter", std::vector<mpapi::MpEvent>{}));
     Stream stream(static_cast<int>(state.range(0)));
     runChain(state, chain, stream);
@@ -233,12 +191,12 @@ void BM_MidiUtilityChain(benchmark::State& state)
 // each program change, alone.
 void BM_ProgramChangeChain(benchmark::State& state)
 {
-    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiMsgSeparate", std::vector{intValue(6, 3)}),
+    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiMsgSeparate", std::vector{intEvent(6, 3)}),
                            std::make_unique<Stage>(L"QV_ProgChangeDelay", std::vector<mpapi::MpEvent>{}),
                            std::make_unique<Stage>(L"QV_CCTriggeredBuffer", std::vector<mpapi::MpEvent>{}),
                            std::make_unique<Stage>(L"QV_CtrlToPrgchGate",
-                                                   std::vector{intValue(2, 1), intValue(3, 2), intValue(4, 3),
-                                                               intValue(5, 4), intValue(6, 5), intValue(7, 6)}));
+                                                   std::vector{intEvent(2, 1), intEvent(3, 2), intEvent(4, 3),
+                                                               intEvent(5, 4), intEvent(6, 5), intEvent(7, 6)}));
     Stream stream(static_cast<int>(state.range(0)));
     runChain(state, chain, stream);
 }
@@ -254,7 +212,7 @@ void BM_ProgChangeNoteoff(benchmark::State& state)
 // note.
 void BM_RetriggerEveryNoteOn(benchmark::State& state)
 {
-    auto chain = makeChain(std::make_unique<Stage>(L"QV_NoteOnRetrig", std::vector{intValue(2, 3)}));
+    auto chain = makeChain(std::make_unique<Stage>(L"QV_NoteOnRetrig", std::vector{intEvent(2, 3)}));
     Stream stream(static_cast<int>(state.range(0)));
     runChain(state, chain, stream);
 }

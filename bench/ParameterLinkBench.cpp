@@ -8,7 +8,6 @@
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "BlockBudget.h"
-#include "MpFactory.h"
 #include "mpapi.h"
 
 #include <benchmark/benchmark.h>
@@ -45,22 +44,10 @@ struct LinkRack {
 
     LinkRack()
     {
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        auto* factory = static_cast<mpapi::IMpFactory*>(f);
         const wchar_t* kinds[] = {L"QV_PatchMemoryFloat", L"QV_PatchMemoryFloatNozero", L"QV_PatchModule"};
         for (int32_t slot = 0; slot < kLinks; ++slot) {
             const int kind = slot % 3;
-            void* object = nullptr;
-            factory->createInstance(kinds[kind], mpapi::MP_TYPE_AUDIO, &host, &object);
-            auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
-            void* plugin = nullptr;
-            unknown->queryInterface(mpapi::MP_IID_PLUGIN, &plugin);
-            unknown->release();
-            auto* link = static_cast<mpapi::IMpPlugin*>(plugin);
-            link->open();
-            for (int32_t pin = 0; pin < 5; ++pin)
-                link->setBuffer(pin, buffer.data());
+            mpapi::IMpPlugin* link = bench::openProcessingHalf(host, kinds[kind], buffer.data(), 5);
             const int32_t slotPin = kind == 2 ? 1 : 2;
             mpapi::MpEvent start[2] = {pinValue(slotPin, &slot), {}};
             start[1].eventType = mpapi::MP_EVENT_GRAPH_START;
@@ -69,12 +56,7 @@ struct LinkRack {
             links.push_back(link);
         }
         // One list-pipe manager beside them, past its start-up countdown (factory bank loaded).
-        void* object = nullptr;
-        factory->createInstance(L"QV_PatchManagerListpipe", mpapi::MP_TYPE_AUDIO, &host, &object);
-        manager = static_cast<mpapi::IMpPlugin*>(object);
-        manager->open();
-        for (int32_t pin = 0; pin < 8; ++pin)
-            manager->setBuffer(pin, buffer.data());
+        manager = bench::openProcessingHalf(host, L"QV_PatchManagerListpipe", buffer.data(), 8);
         mpapi::MpEvent graphStart{};
         graphStart.eventType = mpapi::MP_EVENT_GRAPH_START;
         manager->process(kBlock, &graphStart);
@@ -97,10 +79,9 @@ void runBlocks(benchmark::State& state, Prepare&& prepare)
     LinkRack rack;
     std::vector<mpapi::MpEvent*> events(kLinks, nullptr);
     long block = 0;
-    const std::int64_t allocationsBefore = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     bench::BlockBudget budget(kBlockBudgetSeconds);
-    rack.host.pinValues = 0;  // the first updates of graph start are not counted
-    rack.host.messages = 0;
+    rack.host.resetCounts();  // the first updates of graph start are not counted
     for (auto _ : state) {
         std::fill(events.begin(), events.end(), nullptr);
         prepare(rack, events, block++);
@@ -111,13 +92,9 @@ void runBlocks(benchmark::State& state, Prepare&& prepare)
     }
     state.counters["links"] = kLinks;
     budget.report(state);
-    state.counters["allocs_per_block"] =
-        benchmark::Counter(static_cast<double>(bench::allocationCount() - allocationsBefore),
-                           benchmark::Counter::kAvgIterations);
-    state.counters["sends_per_block"] =
-        benchmark::Counter(static_cast<double>(rack.host.pinValues), benchmark::Counter::kAvgIterations);
-    state.counters["messages_per_block"] =
-        benchmark::Counter(static_cast<double>(rack.host.messages), benchmark::Counter::kAvgIterations);
+    allocations.report(state);
+    state.counters["sends_per_block"] = bench::perBlock(static_cast<double>(rack.host.pinValues));
+    state.counters["messages_per_block"] = bench::perBlock(static_cast<double>(rack.host.messages));
 }
 
 // Nothing changes: every link only counts down and polls.

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "BenchHost.h"
-#include "MpFactory.h"
 
 #include <vector>
 
@@ -13,14 +12,8 @@ class ProcessingHalf {
 public:
     ProcessingHalf(const wchar_t* identifier, int pins, int blockLength, float sampleRate = 48000.0f)
         : host_(blockLength, sampleRate), blockLength_(blockLength),
-          buffers_(pins, std::vector<float>(blockLength, 0.0f))
+          buffers_(pins, std::vector<float>(blockLength, 0.0f)), plugin_(openProcessingHalf(host_, identifier))
     {
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        void* object = nullptr;
-        static_cast<mpapi::IMpFactory*>(f)->createInstance(identifier, 0, &host_, &object);
-        plugin_ = static_cast<mpapi::IMpPlugin*>(object);
-        plugin_->open();
         for (int pin = 0; pin < pins; ++pin)
             plugin_->setBuffer(pin, buffers_[pin].data());
         mpapi::MpEvent graphStart{0, mpapi::MP_EVENT_GRAPH_START, 0, 0, 0, 0, nullptr, nullptr};

@@ -9,7 +9,6 @@
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "BlockBudget.h"
-#include "MpFactory.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/ListManagerMessages.h"
 #include "mpapi.h"
@@ -40,24 +39,11 @@ mpapi::MpEvent midi(unsigned char status, unsigned char data)
 // factory bank loaded one second later.
 struct Manager {
     bench::BenchHost host{kBlock, kSampleRate};
-    mpapi::IMpPlugin* plugin = nullptr;
-    std::vector<float> buffer = std::vector<float>(kBlock);
+    std::vector<float> buffer = std::vector<float>(kBlock);  // before plugin: it is given this buffer
+    mpapi::IMpPlugin* plugin;
 
-    Manager()
+    Manager() : plugin(bench::openProcessingHalf(host, L"QV_PatchManagerListpipe", buffer.data(), 7))
     {
-        void* f = nullptr;
-        MP_GetFactory(&f);
-        void* object = nullptr;
-        static_cast<mpapi::IMpFactory*>(f)->createInstance(L"QV_PatchManagerListpipe", mpapi::MP_TYPE_AUDIO, &host,
-                                                          &object);
-        auto* unknown = static_cast<mpapi::IMpUnknown*>(object);
-        void* p = nullptr;
-        unknown->queryInterface(mpapi::MP_IID_PLUGIN, &p);
-        unknown->release();
-        plugin = static_cast<mpapi::IMpPlugin*>(p);
-        plugin->open();
-        for (int32_t pin = 0; pin < 7; ++pin)
-            plugin->setBuffer(pin, buffer.data());
         plugin->receiveMessageFromGui(listmessage::kInterfaceStarted, 0, nullptr);
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
@@ -74,18 +60,16 @@ void BM_ListpipeSelectEveryBlock(benchmark::State& state)
 {
     Manager manager;
     long block = 0;
-    const std::int64_t before = bench::allocationCount();
+    const bench::AllocationsPerIteration allocations;
     bench::BlockBudget budget(kBlockBudgetSeconds);
     for (auto _ : state) {
         mpapi::MpEvent change = midi(0xC0, static_cast<unsigned char>(block++ % 128));
         bench::CountAllocations counting;
         manager.plugin->process(kBlock, &change);
     }
-    state.counters["allocs_per_block"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - before), benchmark::Counter::kAvgIterations);
+    allocations.report(state);
     budget.report(state);
-    state.counters["midi_per_block"] =
-        benchmark::Counter(static_cast<double>(manager.host.pinValues), benchmark::Counter::kAvgIterations);
+    state.counters["midi_per_block"] = bench::perBlock(static_cast<double>(manager.host.pinValues));
 }
 
 // The same manager with nothing to do: the baseline a select adds to.

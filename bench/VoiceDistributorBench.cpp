@@ -34,20 +34,7 @@ void run(benchmark::State& state, int32_t mode)
         const auto note = static_cast<uint8_t>(48 + (t / 2) % 12);
         stream.midi(t, kMidiIn, t % 2 == 0 ? 0x90 : 0x80, t % 2 == 0 ? note : static_cast<uint8_t>(note - 5), 100);
     }
-    mpapi::MpEvent* events = stream.link();
-    const std::int64_t allocationsBefore = bench::allocationCount();
-    host.pinValues = 0;
-    bench::BlockBudget budget(kBlock / static_cast<double>(kSampleRate));
-    for (auto _ : state) {
-        bench::CountAllocations counting;
-        distributor.process(kBlock, events);
-    }
-    budget.report(state);
-    state.SetItemsProcessed(state.iterations() * kBlock);  // items: input events
-    state.counters["allocs_per_block"] = benchmark::Counter(
-        static_cast<double>(bench::allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
-    state.counters["sent_per_block"] =
-        benchmark::Counter(static_cast<double>(host.pinValues), benchmark::Counter::kAvgIterations);
+    routingbench::timeStream(state, host, distributor, stream.link(), kBlock, kSampleRate);
 }
 
 void BM_VoiceDistributor_EightVoices(benchmark::State& state) { run(state, -1); }

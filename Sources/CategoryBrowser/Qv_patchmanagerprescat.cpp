@@ -7,6 +7,7 @@
 #include "CategoryBrowser/PresetLibrary.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "PresetStore/ControllerDump.h"
+#include "PresetStore/PayloadText.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
 #include "PresetStore/SampleCount.h"
@@ -36,16 +37,6 @@ constexpr std::size_t kListTextBytes = 128 * 100 + 1;
 constexpr int kMutedSlots[] = {16, 17, 19, 93, 95};
 constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
 constexpr std::string_view kNineSpaces = "         ";
-
-// A message payload as text: up to its first NUL, never past size.
-std::string_view payloadText(int32_t size, const void* data)
-{
-    if (!data || size <= 0)
-        return {};
-    const char* text = static_cast<const char*>(data);
-    const void* nul = std::memchr(text, 0, static_cast<std::size_t>(size));
-    return std::string_view(text, nul ? static_cast<const char*>(nul) - text : static_cast<std::size_t>(size));
-}
 
 std::string_view lastComponent(std::string_view path)
 {
@@ -316,7 +307,7 @@ private:
             break;
         case kPath: {
             // A path too long for the field is refused, not cut into another file's name.
-            const std::string_view path = payloadText(size, data);
+            const std::string_view path = payload::text(size, data);
             if (!guiPath_.assign(path))
                 guiPath_.clear();
             break;
@@ -334,7 +325,7 @@ private:
             toggleFavourite();
             break;
         case kSearchText:
-            setSearchText(payloadText(size, data));
+            setSearchText(payload::text(size, data));
             break;
         default:
             break;

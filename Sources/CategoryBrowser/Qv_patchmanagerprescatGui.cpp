@@ -8,6 +8,7 @@
 #include "Dialogs.h"
 #include "GuiButtons.h"
 #include "MpInterface.h"
+#include "PresetStore/PayloadText.h"
 #include "PresetStore/PresetBank.h"
 #include "SharedFolder.h"
 #include "Utf8.h"
@@ -244,7 +245,7 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) noexcept override
     {
         try {
-            receive(id, payloadText(size, data));
+            receive(id, payload::text(size, data));
         } catch (...) {
             // Nothing escapes to the host: a message that cannot be handled is passed over.
         }
@@ -540,13 +541,6 @@ private:
         return k < static_cast<int>(pieces.size()) ? pieces[k] : std::string_view("empty");
     }
 
-    static std::string_view payloadText(int32_t size, const void* data)
-    {
-        if (!data || size <= 0)
-            return {};
-        const std::string_view bytes(static_cast<const char*>(data), static_cast<std::size_t>(size));
-        return bytes.substr(0, bytes.find('\0'));
-    }
 
     // A text pin's value up to its first NUL; as UTF-8, or nothing when a character has no UTF-8
     // form.

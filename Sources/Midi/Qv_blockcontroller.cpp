@@ -2,30 +2,9 @@
 // channel 1. A silent note-on passes as a note-on.
 #include "Midi/MidiFilter.h"
 
-class Qv_blockcontroller : public MpBase {
+class Qv_blockcontroller : public midi_filter::ControllerFilter<Qv_blockcontroller> {
 public:
-    enum Pin { kMidiIn, kMidiOut, kFirstSelector };
-
-    Qv_blockcontroller()
-    {
-        initializePin(kMidiIn, midiIn_);
-        initializePin(kMidiOut, midiOut_);
-        selectors_.registerPins(*this, kFirstSelector);
-    }
-
-    using MpBase::onMidiMessage;
-    void onMidiMessage(int, unsigned char* bytes, int size) override
-    {
-        const midi::Message m = midi::Message::read(bytes, size).onChannelOne();
-        if (m.isController() && selectors_.selects(m.data1))
-            return;
-        midi::send(midiOut_, m);
-    }
-
-private:
-    MidiInPin midiIn_;
-    MidiOutPin midiOut_;
-    midi_filter::ControllerSelectors<4> selectors_;  // pins 2-5
+    static bool passes(bool selected) { return !selected; }
 };
 
 MP_REGISTER_MODULE(Qv_blockcontroller, L"QV_BlockController")

@@ -2,32 +2,15 @@
 // unchanged (channel and silent note-ons kept); below 3 everything is dropped.
 #include "Midi/MidiFilter.h"
 
-class Qv_midithroughpasser : public MpBase {
+class Qv_midithroughpasser : public midi_filter::ModeSwitchedFilter<Qv_midithroughpasser> {
 public:
-    enum Pin { kMidiIn, kMidiOut, kMode };
     static constexpr int16_t kPassing = 3;
 
-    Qv_midithroughpasser()
+    void filter(int16_t mode, const unsigned char* bytes, int size)
     {
-        initializePin(kMidiIn, midiIn_);
-        initializePin(kMidiOut, midiOut_);
-        initializePin(kMode, modePin_);
-    }
-
-    using MpBase::onMidiMessage;
-    void onMidiMessage(int, unsigned char* bytes, int size) override
-    {
-        mode_ = midi::modeOf(modePin_.value);
-        if (mode_ >= kPassing)
+        if (mode >= kPassing)
             midi::send(midiOut_, midi::Message::read(bytes, size));
     }
-
-private:
-    MidiInPin midiIn_;
-    MidiOutPin midiOut_;
-    IntInPin modePin_;
-
-    int16_t mode_ = 0;
 };
 
 MP_REGISTER_MODULE(Qv_midithroughpasser, L"QV_MidiThroughPasser")

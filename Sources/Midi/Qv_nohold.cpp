@@ -3,28 +3,18 @@
 // note.
 #include "Midi/MidiFilter.h"
 
-class Qv_nohold : public MpBase {
+class Qv_nohold : public midi_filter::ModeSwitchedFilter<Qv_nohold> {
 public:
-    enum Pin { kMidiIn, kMidiOut, kMode };
     static constexpr int16_t kMuted = 2;
     static constexpr int16_t kLastNoteOnly = 3;
 
-    Qv_nohold()
+    void filter(int16_t mode, const unsigned char* bytes, int size)
     {
-        initializePin(kMidiIn, midiIn_);
-        initializePin(kMidiOut, midiOut_);
-        initializePin(kMode, modePin_);
-    }
-
-    using MpBase::onMidiMessage;
-    void onMidiMessage(int, unsigned char* bytes, int size) override
-    {
-        mode_ = midi::modeOf(modePin_.value);
-        if (mode_ == kMuted)
+        if (mode == kMuted)
             return;
         const midi::Message m = midi_filter::framed(bytes, size);
         if (m.kind() == midi::kNoteOn) {
-            if (mode_ >= kLastNoteOnly)
+            if (mode >= kLastNoteOnly)
                 midi::send(midiOut_, midi::kNoteOff, static_cast<uint8_t>(lastNote_), 0);
             lastNote_ = m.data1;
         }
@@ -32,12 +22,7 @@ public:
     }
 
 private:
-    MidiInPin midiIn_;
-    MidiOutPin midiOut_;
-    IntInPin modePin_;
-
     int32_t lastNote_ = 0;  // the last note struck (0 before any)
-    int16_t mode_ = 0;
 };
 
 MP_REGISTER_MODULE(Qv_nohold, L"QV_NoHold")

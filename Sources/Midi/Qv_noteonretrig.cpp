@@ -4,29 +4,19 @@
 #include "Midi/HeldNotes.h"
 #include "Midi/MidiFilter.h"
 
-class Qv_noteonretrig : public MpBase {
+class Qv_noteonretrig : public midi_filter::ModeSwitchedFilter<Qv_noteonretrig> {
 public:
-    enum Pin { kMidiIn, kMidiOut, kMode };
     static constexpr int16_t kRetriggering = 3;
     static constexpr uint8_t kSweepVelocity = 127;
 
-    Qv_noteonretrig()
+    void filter(int16_t mode, const unsigned char* bytes, int size)
     {
-        initializePin(kMidiIn, midiIn_);
-        initializePin(kMidiOut, midiOut_);
-        initializePin(kMode, modePin_);
-    }
-
-    using MpBase::onMidiMessage;
-    void onMidiMessage(int, unsigned char* bytes, int size) override
-    {
-        mode_ = midi::modeOf(modePin_.value);
         const midi::Message m = midi_filter::framed(bytes, size);
         // A release is forgotten in every mode, so a note let go while not retriggering is never
         // struck again later.
         if (m.kind() == midi::kNoteOff)
             heldVelocity.release(m.data1);
-        if (mode_ >= kRetriggering && m.kind() == midi::kNoteOn) {
+        if (mode >= kRetriggering && m.kind() == midi::kNoteOn) {
             heldVelocity.press(m.data1, m.data2);
             midi::sendAllNotes(midiOut_, midi::kNoteOff, kSweepVelocity);
             heldVelocity.sendHeld(midiOut_, midi::kNoteOn);
@@ -36,12 +26,7 @@ public:
     }
 
 private:
-    MidiInPin midiIn_;
-    MidiOutPin midiOut_;
-    IntInPin modePin_;
-
     HeldNotes heldVelocity;  // filled at mode 3 or more
-    int16_t mode_ = 0;
 };
 
 MP_REGISTER_MODULE(Qv_noteonretrig, L"QV_NoteOnRetrig")

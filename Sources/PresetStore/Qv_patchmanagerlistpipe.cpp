@@ -6,25 +6,11 @@
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListManagerProcessing.h"
+#include "PresetStore/PayloadText.h"
 
 #include <cstring>
 #include <string>
 #include <string_view>
-
-namespace {
-
-// A message payload as text: up to its first NUL, never past size; nothing for a null pointer or
-// a size of 0 or less.
-std::string_view payloadText(int32_t size, const void* data)
-{
-    if (!data || size <= 0)
-        return {};
-    const char* text = static_cast<const char*>(data);
-    const void* nul = std::memchr(text, 0, static_cast<std::size_t>(size));
-    return std::string_view(text, nul ? static_cast<const char*>(nul) - text : static_cast<std::size_t>(size));
-}
-
-} // namespace
 
 class Qv_patchmanagerlistpipe : public ListManagerProcessing {
 public:
@@ -148,7 +134,7 @@ private:
             }
             break;
         case listmessage::kNameList: {
-            const std::string_view text = payloadText(size, data);
+            const std::string_view text = payload::text(size, data);
             if (!text.empty())
                 presetbank::ReadList(text, names_);
             break;
@@ -168,7 +154,7 @@ private:
         case listmessage::kPath: {
             // A path too long for the buffer is refused, not cut: the next command then finds
             // no path and does nothing.
-            const std::string_view path = payloadText(size, data);
+            const std::string_view path = payload::text(size, data);
             if (path.empty())
                 receivedPath_.clear();
             else

@@ -639,30 +639,28 @@ TEST_F(PrescatManager, FavouritesViewTimeOrderSwitch)
     runSeconds(0.8);
     EXPECT_EQ(lastList(), page({"Presets/Pad #pa #fav"}, {{105, "         SET "}, {108, "         FAVOURITE "}}));
 
-    clear();
-    post(kTimeOrderOn);
-    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 131, 130, 508}));
+    // What a switch message posts; then what the refresh 0.5 s after its selection came back posts.
+    const auto press = [&](int message) {
+        clear();
+        post(message);
+        return postedIds();
+    };
+    const auto refreshAfterEcho = [&] {
+        programChange(0);
+        clear();
+        runSeconds(0.5);
+        return postedIds();
+    };
+
+    EXPECT_EQ(press(kTimeOrderOn), (std::vector<int>{300, 280, 131, 130, 508}));
     EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(0)}));
-    programChange(0);
-    clear();
-    runSeconds(0.5);
-    EXPECT_EQ(postedIds(), (std::vector<int>{506, 505, 503, 129}));
+    EXPECT_EQ(refreshAfterEcho(), (std::vector<int>{506, 505, 503, 129}));
 
-    clear();
-    post(kTimeOrderOff);
-    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 511, 131, 130, 508}));
-    programChange(0);
-    clear();
-    runSeconds(0.5);
-    EXPECT_EQ(postedIds(), (std::vector<int>{506, 505, 503, 129}));
+    EXPECT_EQ(press(kTimeOrderOff), (std::vector<int>{300, 280, 511, 131, 130, 508}));
+    EXPECT_EQ(refreshAfterEcho(), (std::vector<int>{506, 505, 503, 129}));
 
-    clear();
-    post(kTimeOrderOff);
-    EXPECT_EQ(postedIds(), (std::vector<int>{300, 280, 512, 131, 130, 508}));
-    programChange(0);
-    clear();
-    runSeconds(0.5);
-    EXPECT_EQ(postedIds(), (std::vector<int>{505, 503, 129}));
+    EXPECT_EQ(press(kTimeOrderOff), (std::vector<int>{300, 280, 512, 131, 130, 508}));
+    EXPECT_EQ(refreshAfterEcho(), (std::vector<int>{505, 503, 129}));
 }
 
 } // namespace

@@ -2,8 +2,8 @@
 // dialog answers and requests that cross into the bundle through files, the folders of a run, the
 // patch keys of dialog answers, and the runner's refusals, WAV targets and signals as a user meets
 // them through tavrin-run.
-#include "Bundle.h"
 #include "Patch.h"
+#include "PatchRunSupport.h"
 #include "WavWriter.h"
 
 #include <gtest/gtest.h>
@@ -28,11 +28,7 @@ namespace fs = std::filesystem;
 
 const fs::path kExamples = fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
 
-std::string fileText(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using patchrun::fileText;
 
 bool hasLine(const std::string& out, const std::string& line)
 {
@@ -47,27 +43,16 @@ std::size_t count(const std::string& out, const std::string& part)
     return n;
 }
 
-class PatchTest : public ::testing::Test {
+class PatchTest : public patchrun::PatchRunTest {
 protected:
+    PatchTest() : PatchRunTest("tavrin-patch-XXXXXX", "shared") {}
+
+    // No dialog script of an earlier test answers this one's dialogs.
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-patch-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        shared_ = folder_ / "shared";
-        fs::create_directory(shared_);
-        ::setenv("TAVRIN_SHARED_FOLDER", shared_.c_str(), 1);
         ::unsetenv("TAVRIN_DIALOG_ANSWERS");
         ::unsetenv("TAVRIN_DIALOG_LOG");
-        std::string error;
-        bundle_ = tavhost::Bundle::load(TAVRIN_BUNDLE_PATH, error);
-        ASSERT_TRUE(bundle_) << error;
-    }
-    void TearDown() override
-    {
-        bundle_.reset();
-        ::unsetenv("TAVRIN_SHARED_FOLDER");
-        fs::remove_all(folder_);
+        PatchRunTest::SetUp();
     }
 
     // Runs a patch; the exit code goes to status, problems to errors.
@@ -104,10 +89,7 @@ protected:
         return folder_ / name;
     }
 
-    fs::path folder_;
-    fs::path shared_;
     std::string errors_;
-    std::unique_ptr<tavhost::Bundle> bundle_;
 };
 
 // One preset request from program change to parameter values, then a save through the save

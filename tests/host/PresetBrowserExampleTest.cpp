@@ -1,8 +1,8 @@
 // The category browser example run by the patch runner with the built bundle: the library it
 // saves for itself, then the road of one preset request from a click on a row of the list view
 // to the parameter links.
-#include "Bundle.h"
 #include "Patch.h"
+#include "PatchRunSupport.h"
 #include "PresetStore/ControllerDump.h"
 
 #include <gtest/gtest.h>
@@ -55,11 +55,7 @@ bool hasLine(const std::vector<std::string>& all, const std::string& line)
     return std::find(all.begin(), all.end(), line) != all.end();
 }
 
-std::string fileText(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using patchrun::fileText;
 
 // The dump lines the manager sends for a block holding these three link values, the rest zero.
 std::vector<std::string> dumpLines(const std::string& stamp, float slot0, float slot1, float slot2)
@@ -79,27 +75,9 @@ std::vector<std::string> dumpLines(const std::string& stamp, float slot0, float 
     return out;
 }
 
-class PresetBrowserExampleTest : public ::testing::Test {
+class PresetBrowserExampleTest : public patchrun::PatchRunTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-browser-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        shared_ = pattern;
-        ::setenv("TAVRIN_SHARED_FOLDER", shared_.c_str(), 1);
-        std::string error;
-        bundle_ = tavhost::Bundle::load(TAVRIN_BUNDLE_PATH, error);
-        ASSERT_TRUE(bundle_) << error;
-    }
-    void TearDown() override
-    {
-        bundle_.reset();
-        ::unsetenv("TAVRIN_SHARED_FOLDER");
-        fs::remove_all(shared_);
-    }
-
-    fs::path shared_;
-    std::unique_ptr<tavhost::Bundle> bundle_;
+    PresetBrowserExampleTest() : PatchRunTest("tavrin-browser-XXXXXX", "") {}
 };
 
 // The library is made by the run itself: two sounds set on the links are saved under typed names

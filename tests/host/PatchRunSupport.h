@@ -1,0 +1,63 @@
+// What the patch-runner tests share: the built bundle loaded as the runner loads it, in a fresh
+// temporary folder whose shared folder (TAVRIN_SHARED_FOLDER) the bundle's modules use; the folder
+// and the variable go again after each test.
+#pragma once
+
+#include "Bundle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace patchrun {
+
+inline std::string fileText(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class PatchRunTest : public ::testing::Test {
+protected:
+    // pattern: the temporary folder's mkdtemp pattern; sharedBelow: the shared folder's name inside
+    // it, or empty for the folder itself.
+    PatchRunTest(const char* pattern, const char* sharedBelow) : pattern_(pattern), sharedBelow_(sharedBelow) {}
+
+    void SetUp() override
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / pattern_).string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        shared_ = folder_;
+        if (!sharedBelow_.empty()) {
+            shared_ = folder_ / sharedBelow_;
+            std::filesystem::create_directory(shared_);
+        }
+        ::setenv("TAVRIN_SHARED_FOLDER", shared_.c_str(), 1);
+        std::string error;
+        bundle_ = tavhost::Bundle::load(TAVRIN_BUNDLE_PATH, error);
+        ASSERT_TRUE(bundle_) << error;
+    }
+    void TearDown() override
+    {
+        bundle_.reset();
+        ::unsetenv("TAVRIN_SHARED_FOLDER");
+        std::filesystem::remove_all(folder_);
+    }
+
+    std::filesystem::path folder_;
+    std::filesystem::path shared_;
+    std::unique_ptr<tavhost::Bundle> bundle_;
+
+private:
+    std::string pattern_;
+    std::string sharedBelow_;
+};
+
+} // namespace patchrun
