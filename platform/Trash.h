@@ -1,6 +1,5 @@
-// Moving files to the desktop's Trash, as the freedesktop.org Trash specification lays it out,
-// so that a file manager (or trash-list / trash-restore) shows the item under its original path
-// and can put it back.
+// Moving files to the desktop's Trash in the freedesktop.org Trash layout, so that a file manager
+// (or trash-list / trash-restore) shows the item under its original path and can put it back.
 //
 // A trash folder holds "files/" (the trashed items, under names unique in that trash) and "info/"
 // (one "<name>.trashinfo" per item: "[Trash Info]", "Path=" with the original path

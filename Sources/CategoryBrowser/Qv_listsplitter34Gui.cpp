@@ -3,6 +3,7 @@
 // PresetNumber. An instance starting at entry 104 of a search view's list is the command page:
 // its rows are the manager's commands and follow the command highlight rules.
 #include "MpInterface.h"
+#include "PresetStore/PresetBank.h"
 #include "Utf8.h"
 
 #include <algorithm>
@@ -286,14 +287,7 @@ private:
     {
         std::wstring_view text = presetList_.getValue();
         text = text.substr(0, text.find(L'\0'));
-        std::string bytes = utf8::fromWide(text, utf8::OnError::Replace);
-        if (bytes.size() > kListBytes) {
-            std::size_t end = kListBytes;
-            while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
-                --end;
-            bytes.resize(end);
-        }
-        return bytes;
+        return std::string(presetbank::cutAtCharBoundary(utf8::fromWide(text, utf8::OnError::Replace), kListBytes));
     }
 
     // Names between commas, runs of commas counting as one; a name of 30 characters or more

@@ -1,10 +1,10 @@
 // Family helpers of the indicators: the id-only message the processing half posts and the
 // interface half that turns a message id into its one pin. The timed ones count down with
-// PieceCountdown.
+// StretchCountdown.
 #pragma once
 
 #include "Midi/IndicatorMessages.h"
-#include "Midi/PieceCountdown.h"
+#include "Midi/StretchCountdown.h"
 #include "MpInterface.h"
 #include "MpProcessing.h"
 

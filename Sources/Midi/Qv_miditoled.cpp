@@ -54,7 +54,7 @@ private:
     IntInPin leadMilliseconds_;
     AudioOutPin silentOut_;
 
-    PieceCountdown countdown_;  // samples until the indication
+    StretchCountdown countdown_;  // samples until the indication
     int32_t pending_ = indicator::kOff;
     bool sent_ = false;
 };

@@ -4,7 +4,7 @@
 // still held. Mode 0 or below passes everything and tracks nothing.
 #include "Midi/HeldNotes.h"
 #include "Midi/MidiFilter.h"
-#include "Midi/PieceCountdown.h"
+#include "Midi/StretchCountdown.h"
 #include "PresetStore/SampleCount.h"
 
 #include <algorithm>
@@ -61,7 +61,7 @@ public:
         }
         if (m.kind() == midi::kNoteOff) {
             level_ = kReleasedLevel;
-            countdown_.start(PieceCountdown::samplesInMilliseconds(releaseMilliseconds_, sampleRate_));
+            countdown_.start(samplesInMilliseconds(releaseMilliseconds_, sampleRate_));
         } else if (m.kind() == midi::kNoteOn) {
             level_ = kStruckLevel;
             heldVelocity.press(m.data1, m.data2);
@@ -96,7 +96,7 @@ private:
     int16_t mode_ = 0;
     float level_ = kReleasedLevel;      // written to the level output
     float sampleRate_ = 0.0f;           // Hz
-    PieceCountdown countdown_;          // samples of release time left
+    StretchCountdown countdown_;          // samples of release time left
     float releaseMilliseconds_ = 0.0f;  // 0 until the pin first updates
 };
 

@@ -59,7 +59,7 @@ private:
 
     bool windowOpen_ = false;  // as of the end of the last piece
     bool toggledOn_ = false;
-    PieceCountdown window_;  // samples
+    StretchCountdown window_;  // samples
 };
 
 MP_REGISTER_MODULE(Qv_pedaltoguibool, L"QV_PedalToGuiBool")

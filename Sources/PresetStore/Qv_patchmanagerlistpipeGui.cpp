@@ -3,6 +3,7 @@
 // half by messages that carry the list text and the chosen path.
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListManagerGui.h"
+#include "PresetStore/PayloadText.h"
 
 class Qv_patchmanagerlistpipeGui : public ListManagerGui {
 public:
@@ -106,11 +107,7 @@ private:
     // the processing half hears of it.
     void ReadList(int32_t size, const void* data)
     {
-        std::string_view text;
-        if (data && size > 0) {
-            text = std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(size));
-            text = text.substr(0, text.find('\0'));
-        }
+        const std::string_view text = payload::text(size, data);
         // An empty list would change no name: the pin keeps showing the names as they are.
         if (!text.empty()) {
             presetbank::ReadList(text, names_);

@@ -4,6 +4,8 @@
 // wraps, every read is a sample written before the change and reads as 0.
 #pragma once
 
+#include "PresetStore/SampleCount.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -23,12 +25,7 @@ public:
     // saturate instead of overflowing.
     static int32_t lengthFor(float ms, float rate)
     {
-        const float samples = rate * ms / 1000.0f;
-        int32_t length = 1;
-        if (samples >= 2147483648.0f)
-            length = INT32_MAX;
-        else if (samples >= 1.0f)
-            length = static_cast<int32_t>(samples);
+        int32_t length = samplesInMilliseconds(ms, rate);
         if (static_cast<float>(length) > rate * kMaxSeconds)
             length = maxLengthAt(rate);
         return length < 1 ? 1 : length;

@@ -109,17 +109,4 @@ std::string decode(const std::array<float, kFloats>& floats)
     return bytes;
 }
 
-std::string_view cutAtCharacter(std::string_view text, std::size_t maxBytes)
-{
-    if (text.size() <= maxBytes)
-        return text;
-    // Step back over continuation bytes to the start of the character that does not fit; a text
-    // that is not UTF-8 there is cut at the byte limit.
-    std::size_t end = maxBytes;
-    for (int stepped = 0; stepped < 4 && end > 0; ++stepped, --end)
-        if ((static_cast<uint8_t>(text[end]) & 0xC0) != 0x80)
-            return text.substr(0, end);
-    return text.substr(0, maxBytes);
-}
-
 } // namespace textcodec

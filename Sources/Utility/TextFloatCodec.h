@@ -25,8 +25,5 @@ std::array<float, kFloats> encode(std::string_view bytes);
 // 24 bytes. Values outside 0-999.999 give other pieces, read by the same rules, never unsafely.
 std::string decode(const std::array<float, kFloats>& floats);
 
-// text cut to at most maxBytes without splitting a UTF-8 character: a multi-byte character that
-// would not fit whole is left out.
-std::string_view cutAtCharacter(std::string_view text, std::size_t maxBytes);
 
 } // namespace textcodec
