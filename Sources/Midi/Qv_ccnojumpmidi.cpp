@@ -35,16 +35,15 @@ public:
     }
 
 private:
-    // Mode 0 direct, 1 no-jump; method 0 relative, 1 pickup; any other value passes nothing.
+    // Mode 0 direct, 1 no-jump; method 0 relative, 1 pickup; any other value passes nothing. Both
+    // pins are read whole at each message: 65536 is not 0.
     Way way() const
     {
-        const int16_t mode = midi::modeOf(mode_.value);
-        const int16_t method = midi::modeOf(method_.value);
-        if (mode == 0)
+        if (mode_.value == 0)
             return Way::Direct;
-        if (mode != 1)
+        if (mode_.value != 1)
             return Way::Nothing;
-        return method == 0 ? Way::Relative : method == 1 ? Way::Pickup : Way::Nothing;
+        return method_.value == 0 ? Way::Relative : method_.value == 1 ? Way::Pickup : Way::Nothing;
     }
 
     MidiInPin controllerIn_;

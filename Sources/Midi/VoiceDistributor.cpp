@@ -39,6 +39,8 @@ void VoiceDistributor::onMidiMessage(int, unsigned char* bytes, int size)
         distribute(m, voices, outputs);
     else
         broadcast(m, outputs);
+    if (m.status == midi::kNoteOff)
+        endWhereStillSounding(m);
 }
 
 // Switching between the modes ends the notes the other mode's upper outputs may still hold.
@@ -165,6 +167,17 @@ void VoiceDistributor::broadcast(const Incoming& m, int outputs)
         lastNote_ = m.note;
 }
 
+// The steps above miss outputs a closed gate skipped, outputs beyond a count lowered while the
+// key was down, and those of the mode left behind: the released note would hang there.
+void VoiceDistributor::endWhereStillSounding(const Incoming& m)
+{
+    if (!midi::isTableIndex(m.note))
+        return;
+    for (int o = 1; o <= kVoices; ++o)
+        if (sounding_[static_cast<std::size_t>(o - 1)][m.note])
+            sendTo(o, midi::kNoteOff, m.note, m.value);
+}
+
 int VoiceDistributor::gatePinOfPosition(int q, int voices) const
 {
     if (voices == 8 && (q == 7 || q == 8))
@@ -197,5 +210,7 @@ int VoiceDistributor::walk(int p, int voices) const
 
 void VoiceDistributor::sendTo(int output, uint8_t status, uint8_t data1, uint8_t data2)
 {
+    if ((status == midi::kNoteOn || status == midi::kNoteOff) && midi::isTableIndex(data1))
+        sounding_[static_cast<std::size_t>(output - 1)][data1] = status == midi::kNoteOn;
     midi::send(out_[static_cast<std::size_t>(output - 1)], status, data1, data2);
 }

@@ -1,14 +1,16 @@
 // Family base of the two voice distributors: one MIDI input spread over twelve MIDI outputs,
 // one per synth voice. In distribution mode each note-on goes to the next free voice round-robin
 // (skipping voices whose gate is closed, stealing when none is free); in broadcast mode every
-// message goes to a set of outputs at once. The reset twin adds its reset inputs through
-// beforeVoiceSearch and its own onSetPins.
+// message goes to a set of outputs at once. Whatever gates, counts, modes and resets did while
+// a key was down, its release ends the note on every output still sounding it. The reset twin
+// adds its reset inputs through beforeVoiceSearch and its own onSetPins.
 #pragma once
 
 #include "Midi/MidiBytes.h"
 #include "MpProcessing.h"
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 
 class VoiceDistributor : public MpBase {
@@ -48,6 +50,7 @@ private:
     void distribute(const Incoming& m, int voices, int outputs);
     void noteOn(const Incoming& m, int voices);
     void broadcast(const Incoming& m, int outputs);
+    void endWhereStillSounding(const Incoming& m);
 
     // The position the skip chain reaches from p, or 0 when every gate is closed.
     int walk(int p, int voices) const;
@@ -72,4 +75,5 @@ private:
     bool broadcastNote_ = false;                  // a broadcast note may still sound
     bool upperVoices_ = false;                    // distribution ran with 8 or more voices
     bool upperOutputs_ = false;                   // broadcast ran with 7 or more outputs
+    std::array<std::bitset<midi::kNotes>, kVoices> sounding_{};  // per output: sent on, not yet off
 };

@@ -85,6 +85,25 @@ TEST_F(NoJumpMidi, NeutralSettingsAndOtherMessagesPassNothing)
     EXPECT_EQ(knob({255}), (std::vector<int>{127}));
 }
 
+// Mode and method are whole numbers: values that only share their low 16 bits with 0 or 1 are
+// other values and pass nothing.
+TEST_F(NoJumpMidi, ModeAndMethodAreReadWhole)
+{
+    set(kMode, 65536);
+    EXPECT_TRUE(knob({5}).empty());
+    set(kMode, -65535);
+    EXPECT_TRUE(knob({6}).empty());
+    set(kMode, 1);
+    set(kMethod, 65536);
+    EXPECT_TRUE(knob({7, 9}).empty());
+    set(kMethod, 65537);
+    EXPECT_TRUE(knob({11}).empty());
+    set(kMethod, 0);  // the knob was never seen: relative from its first touch at 10
+    EXPECT_EQ(afterMidi(host, module, kControllerIn, {cc(7, 10), cc(7, 15, 2)}), (std::vector<Sent>{{kMidiOut, {0xB0, 7, 5}}}));
+    set(kMode, 0);
+    EXPECT_EQ(knob({33}), (std::vector<int>{33}));
+}
+
 class NoJumpVolts : public ::testing::Test {
 protected:
     enum Pin { kControllerIn, kMidiOut, kUpdate, kNumber, kValue, kMode, kMethod };

@@ -3,6 +3,10 @@
 // and the reset twin's resets.
 #include "Midi/RoutingTestSupport.h"
 
+#include <bitset>
+#include <random>
+#include <sstream>
+
 using namespace tavhost;
 using namespace routingtest;
 
@@ -27,6 +31,32 @@ std::vector<Sent> operator+(std::vector<Sent> a, const std::vector<Sent>& b)
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
+
+// Per output, the notes sent on and not yet sent off.
+class Sounding {
+public:
+    void account(const std::vector<Sent>& sent)
+    {
+        for (const auto& s : sent) {
+            const int kind = s.bytes[0] & 0xF0;
+            if (kind == 0x90 || kind == 0x80)
+                notes_[static_cast<std::size_t>(s.pin)][s.bytes[1]] = kind == 0x90 && s.bytes[2] > 0;
+        }
+    }
+    // "output:note" of every note still sounding; empty when every note-on had its note-off.
+    std::string left() const
+    {
+        std::ostringstream text;
+        for (int o = 1; o <= 12; ++o)
+            for (int n = 0; n < 128; ++n)
+                if (notes_[static_cast<std::size_t>(o)][static_cast<std::size_t>(n)])
+                    text << ' ' << o << ':' << n;
+        return text.str();
+    }
+
+private:
+    std::array<std::bitset<128>, 13> notes_{};
+};
 
 class VoiceDistributor : public ::testing::TestWithParam<const char*> {
 protected:
@@ -183,6 +213,92 @@ TEST_P(VoiceDistributor, ModeSwitchesEndTheOtherModesNotes)
     distribution(2);
     EXPECT_EQ(play({off(64)}), toOutputs({1, 2, 3, 4, 5, 6, 9, 10, 11}, off(64)) + toOutputs({1, 2}, off(64)));
     EXPECT_EQ(play({off(64)}), toOutputs({1, 2}, off(64)));
+}
+
+// A released key's note ends on every output that still sounds it: outputs skipped by a closed
+// gate, outputs beyond a lowered count, outputs of the mode left behind; notes the steps above
+// already end get nothing more.
+TEST_P(VoiceDistributor, ReleasedKeysEndEverywhereTheySound)
+{
+    broadcast(2);
+    play({on(60), on(64)});
+    set(kGate1, 3);
+    EXPECT_EQ(play({off(60)}), toOutputs({2}, off(60)) + toOutputs({1}, off(64)) + toOutputs({1}, off(60)));
+    EXPECT_EQ(play({off(64)}), toOutputs({2}, off(64)) + toOutputs({1}, off(64)));
+    set(kGate1, 0);
+
+    broadcast(4);
+    play({on(62)});
+    broadcast(2);
+    EXPECT_EQ(play({{0x95, 62, 0}}), toOutputs({1, 2}, off(62)) + toOutputs({3, 4}, off(62)));
+
+    broadcast(3);
+    play({on(50), on(52)});
+    distribution(2);
+    EXPECT_EQ(play({off(50, 7)}), toOutputs({1, 2}, off(50, 7)) + toOutputs({3}, off(50, 7)));
+    EXPECT_EQ(play({off(52)}), toOutputs({1, 2, 3}, off(52)) + toOutputs({1, 2}, off(52)));
+
+    distribution(4);
+    EXPECT_EQ(outputsOf({on(40), on(41), on(42)}), (std::vector<int>{1, 2, 3}));
+    broadcast(2);
+    EXPECT_EQ(play({off(42)}), toOutputs({1, 2, 3}, off(42)));
+}
+
+// Whatever keys, gates, modes, counts and resets do in between, once every key is released each
+// output has had a note-off for every note-on it was sent.
+TEST_P(VoiceDistributor, EveryNoteOnEndsOnceAllKeysAreReleased)
+{
+    const bool twin = std::string(GetParam()) == "QV_VoiceDistributorReset";
+    std::mt19937 random(18);
+    auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto byte = [](int b) { return static_cast<std::uint8_t>(b); };
+    Sounding sounding;
+    std::bitset<128> held;
+    int time = 0;  // events of a block in the order queued, as the host delivers them
+    auto key = [&](int n) {
+        const int channel = pick(0, 15);
+        const Bytes message = !held[static_cast<std::size_t>(n)] ? Bytes{byte(0x90 | channel), byte(n), byte(pick(1, 127))}
+                              : pick(0, 1)                       ? Bytes{byte(0x80 | channel), byte(n), byte(pick(0, 127))}
+                                                                 : Bytes{byte(0x90 | channel), byte(n), 0};
+        held.flip(static_cast<std::size_t>(n));
+        host.queueMidi(module, kMidiIn, message, time);
+    };
+    auto runBlock = [&] {
+        time = 0;
+        host.runBlock(64);
+        sounding.account(sentMidi(host, module));
+        host.clearCalls();
+    };
+    host.clearCalls();
+    for (int run = 0; run < 3000; ++run) {
+        for (int step = pick(1, 30); step > 0; --step) {
+            time = std::min(63, time + pick(0, 9));
+            const int action = pick(0, twin ? 10 : 9);
+            if (action <= 3)
+                key(pick(56, 67));
+            else if (action <= 5)
+                host.queuePinValue(module, kGate1 + pick(0, 5), intValue(std::array{0, 2, 3, 9}[pick(0, 3)]), time);
+            else if (action == 6)
+                host.queuePinValue(module, kMode, intValue(std::array{-1, 0, -7, 5}[pick(0, 3)]), time);
+            else if (action == 7)
+                host.queuePinValue(module, kVoiceCount, intValue(pick(-1, 13)), time);
+            else if (action == 8)
+                host.queuePinValue(module, kBroadcastCount, intValue(pick(-1, 11)), time);
+            else if (action == 9)
+                host.queueMidi(module, kMidiIn, {byte(0xB0 | pick(0, 15)), 7, byte(pick(0, 127))}, time);
+            else if (pick(0, 1))
+                host.queuePinValue(module, kResetLevel, intValue(pick(0, 6)), time);
+            else
+                host.queuePinValue(module, kReset, boolValue(pick(0, 1)), time);
+            if (pick(0, 2) == 0)
+                runBlock();
+        }
+        for (int n = 0; n < 128; ++n)
+            if (held[static_cast<std::size_t>(n)])
+                key(n);
+        runBlock();
+        ASSERT_EQ(sounding.left(), "") << "run " << run;
+    }
 }
 
 TEST(VoiceDistributorReset, LevelCrossingsAndFallingBoolReset)
