@@ -9,9 +9,9 @@
 //
 // Contracts of every method, the hosts' included:
 // - Thread: [audio thread] the host's processing thread, [GUI thread] its user-interface thread,
-//   [any thread] whichever thread calls. A processing half is called on the audio thread only,
-//   and one call at a time; an interface half likewise on the GUI thread. The two halves meet
-//   only through host calls; no method takes a lock.
+//   [any thread] whichever thread calls, [never called] a reserved slot. A processing half is
+//   called on the audio thread only, and one call at a time; an interface half likewise on the
+//   GUI thread. The two halves meet only through host calls; no method takes a lock.
 // - State: when in an object's life the call may come (after setHost, after open, ...).
 // - Ownership: memory passed in a call stays its caller's and is valid only during the call,
 //   unless the method says otherwise. References follow COM: an interface handed out by
@@ -120,6 +120,7 @@ struct IMpUnknown {
     // object's references are taken and given back on one thread at a time. Releasing the last
     // reference deletes the object; nothing of it may be used afterwards.
     virtual int32_t addRef() = 0;
+    // [any thread, any state] As addRef, giving one reference back.
     virtual int32_t release() = 0;
 };
 
@@ -172,9 +173,13 @@ struct IMpPlugin : IMpUnknown {
 struct IMpPlugin2 : IMpUnknown {
     // [audio thread, once, before open] Hands over the host (see IMpLegacyInitialization).
     virtual int32_t setHost(IMpUnknown* host) = 0;
+    // [audio thread, once, after setHost, before setBuffer and process] As IMpPlugin::open.
     virtual int32_t open() = 0;
+    // [audio thread, after open, before the first process] As IMpPlugin::setBuffer.
     virtual int32_t setBuffer(int32_t pinId, float* buffer) = 0;
+    // [audio thread, after open] As IMpPlugin::process; allocates nothing and takes no lock.
     virtual void process(int32_t count, const MpEvent* events) = 0;
+    // [audio thread, after open, between process calls] As IMpPlugin::receiveMessageFromGui.
     virtual int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) = 0;
 };
 
@@ -202,7 +207,9 @@ struct IMpUserInterface : IMpUnknown {
     // (the caller's, valid during the call). MP_RESULT_OK.
     virtual int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) = 0;
     // [GUI thread, after initialize] Context menu hooks; the bundle adds no items.
+    // MP_RESULT_OK.
     virtual int32_t onCreateContextMenu() = 0;
+    // [GUI thread, after initialize] A menu item was chosen; the bundle has none. MP_RESULT_OK.
     virtual int32_t onContextMenu(int32_t selection) = 0;
 };
 
@@ -212,42 +219,52 @@ struct IMpUserInterface : IMpUnknown {
 struct IMpUserInterface2 : IMpUnknown {
     // [GUI thread, once, first] Hands over the host (see IMpLegacyInitialization).
     virtual int32_t setHost(IMpUnknown* host) = 0;
+    // [GUI thread, once, after setHost and the initial setPin calls] As IMpUserInterface::initialize.
     virtual int32_t initialize() = 0;
+    // [GUI thread, after setHost] As IMpUserInterface::setPin.
     virtual int32_t setPin(int32_t pinId, int32_t voice, int32_t size, const void* data) = 0;
+    // [GUI thread, after initialize] As IMpUserInterface::receiveMessageFromAudio.
     virtual int32_t receiveMessageFromAudio(int32_t id, int32_t size, const void* data) = 0;
-    // [GUI thread, after initialize] menu and text are the host's, valid during the call; the
-    // bundle adds no menu item and no tool tip (MP_RESULT_FAIL).
+    // [GUI thread, after initialize] menu is the host's, valid during the call; the bundle adds
+    // no menu item: MP_RESULT_FAIL.
     virtual int32_t populateContextMenu(float x, float y, IMpUnknown* menu) = 0;
+    // [GUI thread, after initialize] A menu item was chosen; the bundle has none: MP_RESULT_FAIL.
     virtual int32_t onContextMenu(int32_t selection) = 0;
+    // [GUI thread, after initialize] text is the host's, valid during the call; the bundle has no
+    // tool tip: MP_RESULT_FAIL.
     virtual int32_t getToolTip(float x, float y, IMpUnknown* text) = 0;
 };
 
 // Adds slot 10 notifyPin.
 struct IMpUserInterface2B : IMpUserInterface2 {
+    // [GUI thread, after setPin] As IMpUserInterface::notifyPin.
     virtual int32_t notifyPin(int32_t pinId, int32_t voice) = 0;
 };
 
 // The processing-side host (MpHost), positions 0 to 17. Positions 9 to 15 are reserved: no
-// module calls them; a host fills them with anything callable. Every method is called by the
-// processing half on the [audio thread], from open on (inside open, process,
-// receiveMessageFromGui or graph start), and answers MP_RESULT_OK unless it says otherwise. Data
-// passed in is the module's and valid during the call: the host copies what it keeps.
+// module calls them; a host fills them with anything callable. Each method is called by the
+// processing half (inside open, process, receiveMessageFromGui or graph start) and answers
+// MP_RESULT_OK unless it says otherwise. Data passed in is the module's and valid during the
+// call: the host copies what it keeps.
 struct IMpHost : IMpUnknown {
-    // 3: a value or MIDI bytes leave the output pin at that sample of the current block
-    // (0 <= blockPosition < count; outside process, 0).
+    // 3 [audio thread, from open on] A value or MIDI bytes leave the output pin at
+    // that sample of the current block (0 <= blockPosition < count; outside process, 0).
     virtual int32_t sendPinValue(int32_t blockPosition, int32_t pinId, int32_t size, const void* data) = 0;
-    // 4: whether an audio output changes every sample from that sample on.
+    // 4 [audio thread, from open on] Whether an audio output changes every sample from that
+    // sample on.
     virtual int32_t sendPinStreaming(int32_t blockPosition, int32_t pinId, bool isStreaming) = 0;
-    // 5: nothing to compute until new events come; the host may skip process until then.
+    // 5 [audio thread, from open on] Nothing to compute until new events come; the host may skip
+    // process until then.
     virtual int32_t requestSleep() = 0;
-    // 6: delivered to the interface half's receiveMessageFromAudio on the GUI thread, later,
-    // never inside this call; the host copies the size bytes at data.
+    // 6 [audio thread, from open on] Delivered to the interface half's receiveMessageFromAudio
+    // on the GUI thread, later, never inside this call; the host copies the size bytes at data.
     virtual int32_t postMessageToGui(int32_t id, int32_t size, const void* data) = 0;
-    // 7, 8: the host's block length (samples) and sample rate (Hz), fixed from open on; the
-    // processing base reads them once at open. MP_RESULT_FAIL for a null pointer.
+    // 7 [audio thread, from open on] The host's block length in samples, fixed from open on; the
+    // processing base reads it once at open. MP_RESULT_FAIL for a null pointer.
     virtual int32_t queryBlockLength(int32_t* blockLength) = 0;
+    // 8 [audio thread, from open on] The sample rate in Hz, as queryBlockLength.
     virtual int32_t querySampleRate(float* sampleRate) = 0;
-    // 9-15
+    // 9-15 [never called] Reserved.
     virtual int32_t reserved9() = 0;
     virtual int32_t reserved10() = 0;
     virtual int32_t reserved11() = 0;
@@ -255,15 +272,16 @@ struct IMpHost : IMpUnknown {
     virtual int32_t reserved13() = 0;
     virtual int32_t reserved14() = 0;
     virtual int32_t reserved15() = 0;
-    // 16: a block of at least size bytes shared by every instance opening the name; *needsInit is
-    // 1 for the one instance that must initialise it. retainSeconds is always -1. The memory is
-    // the host's, zeroed at creation, aligned for floats, and stays valid and in place until the
-    // host has released every module (any opener may read and write it, without a lock).
-    // MP_RESULT_FAIL, *block null, when it cannot be given (a null argument, a size larger than
-    // the block already made under the name).
+    // 16 [audio thread, from open on] A block of at least size bytes shared by every instance
+    // opening the name; *needsInit is 1 for the one instance that must initialise it.
+    // retainSeconds is always -1. The memory is the host's, zeroed at creation, aligned for
+    // floats, and stays valid and in place until the host has released every module (any opener
+    // may read and write it, without a lock). MP_RESULT_FAIL, *block null, when it cannot be
+    // given (a null argument, a size larger than the block already made under the name).
     virtual int32_t openSharedBlock(const wchar_t* name, void** block, int32_t size, int32_t* needsInit, float retainSeconds) = 0;
-    // 17: the full path of a file name, terminated, within maxChars characters of the caller's
-    // buffer. MP_RESULT_FAIL when it does not fit or an argument is null.
+    // 17 [audio thread, from open on] The full path of a file name, terminated, within maxChars
+    // characters of the caller's buffer. MP_RESULT_FAIL when it does not fit or an argument is
+    // null.
     virtual int32_t expandFileName(const wchar_t* shortName, int32_t maxChars, wchar_t* fullName) = 0;
 };
 
@@ -271,34 +289,35 @@ struct IMpHost : IMpUnknown {
 struct IMpProcessorHost : IMpUnknown {};
 
 // The interface-side host (MpUserInterfaceHost), positions 0 to 12. Positions 5 to 9 and 11 are
-// reserved. Every method is called by the interface half on the [GUI thread], after setHost, and
-// answers MP_RESULT_OK unless it says otherwise; data passed in is the module's and valid during
-// the call.
+// reserved. Each method answers MP_RESULT_OK unless it says otherwise; data passed in is the
+// module's and valid during the call.
 struct IMpUserInterfaceHost : IMpUnknown {
-    // 3: the value reaches the pins wired to this interface pin (other interface pins: setPin
-    // and notifyPin after this call returns). voice is always 0.
+    // 3 [GUI thread, after setHost] The value reaches the pins wired to this interface pin (other
+    // interface pins: setPin and notifyPin after this call returns). voice is always 0.
     virtual int32_t transmitPin(int32_t pinId, int32_t size, const void* data, int32_t voice) = 0;
-    // 4: delivered to the processing half's receiveMessageFromGui on the audio thread, later,
-    // between process calls; the host copies the size bytes at data.
+    // 4 [GUI thread, after setHost] Delivered to the processing half's receiveMessageFromGui on
+    // the audio thread, later, between process calls; the host copies the size bytes at data.
     virtual int32_t postMessageToAudio(int32_t id, int32_t size, const void* data) = 0;
-    // 5-9
+    // 5-9 [never called] Reserved.
     virtual int32_t reserved5() = 0;
     virtual int32_t reserved6() = 0;
     virtual int32_t reserved7() = 0;
     virtual int32_t reserved8() = 0;
     virtual int32_t reserved9() = 0;
-    // 10: as IMpHost::expandFileName.
+    // 10 [GUI thread, after setHost] As IMpHost::expandFileName.
     virtual int32_t expandFileName(const wchar_t* shortName, int32_t maxChars, wchar_t* fullName) = 0;
-    // 11
+    // 11 [never called] Reserved.
     virtual int32_t reserved11() = 0;
-    // 12: the number of pins of this instance, pin 0 included. MP_RESULT_FAIL for null.
+    // 12 [GUI thread, after setHost] The number of pins of this instance, pin 0 included.
+    // MP_RESULT_FAIL for null.
     virtual int32_t queryPinCount(int32_t* count) = 0;
 };
 
-// The host of the newer interface half. Slots: 3 transmitPin, 4 postMessageToAudio, with the
-// contracts of their IMpUserInterfaceHost namesakes.
+// The host of the newer interface half. Slots: 3 transmitPin, 4 postMessageToAudio.
 struct IMpUserInterfaceHost2 : IMpUnknown {
+    // 3 [GUI thread, after setHost] As IMpUserInterfaceHost::transmitPin.
     virtual int32_t transmitPin(int32_t pinId, int32_t size, const void* data, int32_t voice) = 0;
+    // 4 [GUI thread, after setHost] As IMpUserInterfaceHost::postMessageToAudio.
     virtual int32_t postMessageToAudio(int32_t id, int32_t size, const void* data) = 0;
 };
 
@@ -307,6 +326,7 @@ struct IMpUserInterfaceHost2 : IMpUnknown {
 // Hand-over of the host to an object whose tables predate IMpLegacyInitialization. Slot 0 setHost,
 // with the contract of IMpLegacyInitialization::setHost.
 struct IoldSchoolInitialisation {
+    // [the thread of the half's calls, first] As IMpLegacyInitialization::setHost.
     virtual int32_t setHost(mpapi::IMpUnknown* host) = 0;
 };
 

@@ -441,6 +441,20 @@ struct Reader {
                           "inputs", "script", "outputs", "print", "comment"},
                       "patch"))
             return false;
+        // Modules first: every later section names them.
+        if (!settings(j, p) || !modules(j, p))
+            return false;
+        const json* wireList = list(j, "wires");
+        const json* inputList = list(j, "inputs");
+        const json* scriptList = list(j, "script");
+        const json* outputList = list(j, "outputs");
+        return wireList && inputList && scriptList && outputList && wires(*wireList, p) && inputs(*inputList, p) &&
+               script(*scriptList, p) && outputs(*outputList, p) && print(j, p);
+    }
+
+    // The run's numbers and folders.
+    bool settings(const json& j, Patch& p)
+    {
         double rate = 48000.0;
         if (!number(j, "sampleRate", rate, "patch"))
             return false;
@@ -470,7 +484,11 @@ struct Reader {
                 return false;
             p.sharedFolder = folder;
         }
+        return true;
+    }
 
+    bool modules(const json& j, Patch& p)
+    {
         if (!j.contains("modules") || !j["modules"].is_array())
             return fail("patch", "\"modules\" must be an array");
         for (std::size_t i = 0; i < j["modules"].size(); ++i) {
@@ -482,67 +500,85 @@ struct Reader {
                     return fail("modules[" + std::to_string(i) + "].name", "\"" + m.name + "\" is used twice");
             p.modules.push_back(std::move(m));
         }
-        // A module of the patch and, for a pin, one the host reports on the interface half.
-        auto known = [&](const Endpoint& e, const std::string& where, bool pin = true) {
-            const auto m = std::find_if(p.modules.begin(), p.modules.end(), [&](const PatchModule& m) { return m.name == e.module; });
-            if (m == p.modules.end())
-                return fail(where, "no module named \"" + e.module + "\"");
-            return !pin || interfacePin(e, m->guiPins, where);
-        };
+        return true;
+    }
 
-        auto list = [&](const char* key) -> const json* {
-            static const json empty = json::array();
-            if (!j.contains(key))
-                return &empty;
-            if (!j[key].is_array()) {
-                fail(std::string("patch.") + key, "must be an array");
-                return nullptr;
-            }
-            return &j[key];
-        };
-        const json* wires = list("wires");
-        const json* inputs = list("inputs");
-        const json* script = list("script");
-        const json* outputs = list("outputs");
-        if (!wires || !inputs || !script || !outputs)
-            return false;
+    // A module of the patch and, for a pin, one the host reports on the interface half.
+    bool known(const Patch& p, const Endpoint& e, const std::string& where, bool pin = true)
+    {
+        const auto m = std::find_if(p.modules.begin(), p.modules.end(), [&](const PatchModule& m) { return m.name == e.module; });
+        if (m == p.modules.end())
+            return fail(where, "no module named \"" + e.module + "\"");
+        return !pin || interfacePin(e, m->guiPins, where);
+    }
 
-        for (std::size_t i = 0; i < wires->size(); ++i) {
+    // An optional array section: empty when absent, null (reported) when not an array.
+    const json* list(const json& j, const char* key)
+    {
+        static const json empty = json::array();
+        if (!j.contains(key))
+            return &empty;
+        if (!j[key].is_array()) {
+            fail(std::string("patch.") + key, "must be an array");
+            return nullptr;
+        }
+        return &j[key];
+    }
+
+    bool wires(const json& list, Patch& p)
+    {
+        for (std::size_t i = 0; i < list.size(); ++i) {
             const std::string where = "wires[" + std::to_string(i) + "]";
-            const json& w = (*wires)[i];
+            const json& w = list[i];
             std::string from, to;
             PatchWire wire;
             if (!onlyKeys(w, {"from", "to"}, where) || !string(w, "from", from, where) || !string(w, "to", to, where) ||
                 !endpoint(from, true, wire.from, where + ".from") || !endpoint(to, true, wire.to, where + ".to") ||
-                !known(wire.from, where + ".from") || !known(wire.to, where + ".to"))
+                !known(p, wire.from, where + ".from") || !known(p, wire.to, where + ".to"))
                 return false;
             p.wires.push_back(wire);
         }
-        for (std::size_t i = 0; i < inputs->size(); ++i) {
+        return true;
+    }
+
+    bool inputs(const json& list, Patch& p)
+    {
+        for (std::size_t i = 0; i < list.size(); ++i) {
             const std::string where = "inputs[" + std::to_string(i) + "]";
             PatchInput in;
-            if (!input((*inputs)[i], in, where) || !known(in.pin, where + ".pin"))
+            if (!input(list[i], in, where) || !known(p, in.pin, where + ".pin"))
                 return false;
             p.inputs.push_back(in);
         }
-        for (std::size_t i = 0; i < script->size(); ++i) {
+        return true;
+    }
+
+    // The script's actions, in time order (actions at one time keep the file's order).
+    bool script(const json& list, Patch& p)
+    {
+        for (std::size_t i = 0; i < list.size(); ++i) {
             const std::string where = "script[" + std::to_string(i) + "]";
             ScriptAction a;
-            if (!action((*script)[i], a, where))
+            if (!action(list[i], a, where))
                 return false;
             if (a.kind != ScriptAction::Panel && a.kind != ScriptAction::Alert &&
-                !known(a.target, where + ".target", a.kind != ScriptAction::Message))
+                !known(p, a.target, where + ".target", a.kind != ScriptAction::Message))
                 return false;
             p.script.push_back(std::move(a));
         }
         std::stable_sort(p.script.begin(), p.script.end(), [](const auto& a, const auto& b) { return a.at < b.at; });
-        for (std::size_t i = 0; i < outputs->size(); ++i) {
+        return true;
+    }
+
+    bool outputs(const json& list, Patch& p)
+    {
+        for (std::size_t i = 0; i < list.size(); ++i) {
             const std::string where = "outputs[" + std::to_string(i) + "]";
-            const json& o = (*outputs)[i];
+            const json& o = list[i];
             std::string pin, file;
             PatchOutput out;
             if (!onlyKeys(o, {"pin", "file"}, where) || !string(o, "pin", pin, where) ||
-                !endpoint(pin, true, out.pin, where + ".pin") || !known(out.pin, where + ".pin") ||
+                !endpoint(pin, true, out.pin, where + ".pin") || !known(p, out.pin, where + ".pin") ||
                 !string(o, "file", file, where, false))
                 return false;
             if (out.pin.side != Side::Dsp)
@@ -550,52 +586,59 @@ struct Reader {
             out.file = file;
             p.outputs.push_back(out);
         }
+        return true;
+    }
 
+    // What the run prints: kinds, modules, hidden pins and note names.
+    bool print(const json& j, Patch& p)
+    {
         p.print.kinds = {"value", "midi", "streaming", "gui", "message", "sleep", "script", "dialog", "written"};
-        if (j.contains("print")) {
-            const json& pr = j["print"];
-            if (!onlyKeys(pr, {"kinds", "modules", "hide", "notes"}, "patch.print"))
+        if (!j.contains("print"))
+            return true;
+        const json& pr = j["print"];
+        if (!onlyKeys(pr, {"kinds", "modules", "hide", "notes"}, "patch.print"))
+            return false;
+        if (pr.contains("notes")) {
+            if (!pr["notes"].is_boolean())
+                return fail("patch.print.notes", "must be true or false");
+            p.print.notes = pr["notes"].get<bool>();
+        }
+        if (pr.contains("hide")) {
+            if (!pr["hide"].is_array())
+                return fail("patch.print.hide", "must be an array of pins");
+            for (std::size_t i = 0; i < pr["hide"].size(); ++i) {
+                const std::string where = "patch.print.hide[" + std::to_string(i) + "]";
+                const json& h = pr["hide"][i];
+                Endpoint e;
+                if (!h.is_string())
+                    return fail(where, "must be a pin \"name.dsp.N\" or \"name.gui.N\"");
+                if (!endpoint(h.get<std::string>(), true, e, where) || !known(p, e, where))
+                    return false;
+                p.print.hide.push_back(e);
+            }
+        }
+        return printList(pr, "kinds", p.print.kinds, p) && printList(pr, "modules", p.print.modules, p);
+    }
+
+    // print.kinds or print.modules: an array of known kinds or module names replacing the default.
+    bool printList(const json& pr, const char* key, std::vector<std::string>& dest, const Patch& p)
+    {
+        static const std::vector<std::string> allKinds = {"value",  "midi",   "streaming", "gui",    "message", "sleep",
+                                                          "script", "dialog", "written",   "shared", "file",    "query"};
+        if (!pr.contains(key))
+            return true;
+        const bool kinds = std::string(key) == "kinds";
+        dest.clear();
+        if (!pr[key].is_array())
+            return fail(std::string("patch.print.") + key, "must be an array of strings");
+        for (const auto& s : pr[key]) {
+            if (!s.is_string())
+                return fail(std::string("patch.print.") + key, "must be an array of strings");
+            if (kinds && std::find(allKinds.begin(), allKinds.end(), s.get<std::string>()) == allKinds.end())
+                return fail("patch.print.kinds", "unknown kind \"" + s.get<std::string>() + "\"");
+            if (!kinds && !known(p, Endpoint{s.get<std::string>(), Side::Dsp, 0}, "patch.print.modules"))
                 return false;
-            if (pr.contains("notes")) {
-                if (!pr["notes"].is_boolean())
-                    return fail("patch.print.notes", "must be true or false");
-                p.print.notes = pr["notes"].get<bool>();
-            }
-            static const std::vector<std::string> allKinds = {"value",  "midi",   "streaming", "gui",    "message", "sleep",
-                                                              "script", "dialog", "written",   "shared", "file",    "query"};
-            if (pr.contains("hide")) {
-                if (!pr["hide"].is_array())
-                    return fail("patch.print.hide", "must be an array of pins");
-                for (std::size_t i = 0; i < pr["hide"].size(); ++i) {
-                    const std::string where = "patch.print.hide[" + std::to_string(i) + "]";
-                    const json& h = pr["hide"][i];
-                    Endpoint e;
-                    if (!h.is_string())
-                        return fail(where, "must be a pin \"name.dsp.N\" or \"name.gui.N\"");
-                    if (!endpoint(h.get<std::string>(), true, e, where) || !known(e, where))
-                        return false;
-                    p.print.hide.push_back(e);
-                }
-            }
-            for (const char* key : {"kinds", "modules"}) {
-                if (!pr.contains(key))
-                    continue;
-                const bool kinds = std::string(key) == "kinds";
-                auto& dest = kinds ? p.print.kinds : p.print.modules;
-                dest.clear();
-                if (!pr[key].is_array())
-                    return fail(std::string("patch.print.") + key, "must be an array of strings");
-                for (const auto& s : pr[key]) {
-                    if (!s.is_string())
-                        return fail(std::string("patch.print.") + key, "must be an array of strings");
-                    if (kinds &&
-                        std::find(allKinds.begin(), allKinds.end(), s.get<std::string>()) == allKinds.end())
-                        return fail("patch.print.kinds", "unknown kind \"" + s.get<std::string>() + "\"");
-                    if (!kinds && !known(Endpoint{s.get<std::string>(), Side::Dsp, 0}, "patch.print.modules"))
-                        return false;
-                    dest.push_back(s.get<std::string>());
-                }
-            }
+            dest.push_back(s.get<std::string>());
         }
         return true;
     }
