@@ -244,7 +244,30 @@ bool isChordNote(int32_t note)
 
 void ArpeggiatorBase::send(int32_t status, int32_t data1, int32_t data2)
 {
-    midi::send(midiOut_, static_cast<uint8_t>(status), static_cast<uint8_t>(data1), static_cast<uint8_t>(data2));
+    const auto note = static_cast<uint8_t>(data1);
+    if (status == midi::kNoteOn)
+        soundingOut_.press(note, static_cast<uint8_t>(data2));
+    else if (status == midi::kNoteOff)
+        soundingOut_.release(note);
+    midi::send(midiOut_, static_cast<uint8_t>(status), note, static_cast<uint8_t>(data2));
+}
+
+void ArpeggiatorBase::sendAllNotesOff(uint8_t velocity)
+{
+    for (int32_t note = 0; note < midi::kNotes; ++note)
+        send(midi::kNoteOff, note, velocity);
+}
+
+void ArpeggiatorBase::endSounding(uint8_t velocity)
+{
+    if (!soundingOut_.any())
+        return;
+    for (int32_t note = 0; note < midi::kNotes; ++note) {
+        if (soundingOut_.velocity(static_cast<uint8_t>(note)) > 0) {
+            noteOff(note, velocity);
+            onCount_[static_cast<std::size_t>(note)] = 0;
+        }
+    }
 }
 
 void ArpeggiatorBase::noteOn(int32_t note, uint8_t velocity)
@@ -301,6 +324,8 @@ void ArpeggiatorBase::onMidiMessage(int, unsigned char* bytes, int size)
         return;  // a malformed note byte is no note at all
 
     const bool clock = note == kClockNote;
+    if (noteMessage && !(clock && trigger_ == StepTrigger::ClockNote))
+        keysDown_.press(static_cast<uint8_t>(note), status == midi::kNoteOn ? velocity : 0);
     if (!clock) {
         if (status == midi::kNoteOff)
             rememberNoteOff(note);
@@ -319,12 +344,27 @@ void ArpeggiatorBase::onMidiMessage(int, unsigned char* bytes, int size)
         return;
 
     releaseLatch(velocity);
-    leaveChordsAndSteps(velocity);
+    leaveChordsAndSteps(velocity, noteMessage ? note : -1);
     if (mode(kChordNotes) < 2)
         ProcessEvent(status, note, velocity);
     else
         playChords(status, note, velocity);
     learnChord(status, note);
+    // Whatever the modes did on the way, with every key up nothing goes on sounding.
+    if (!keysDown_.any())
+        endSounding(velocity);
+}
+
+void ArpeggiatorBase::onSetPins()
+{
+    if (!arpeggiatorOnAtPins() && !keysDown_.any())
+        endSounding(0);
+}
+
+bool ArpeggiatorBase::arpeggiatorOnAtPins() const
+{
+    return midi::modeOf(modePins_[kArpOn - kArpOn].value) >= 3 ||
+           midi::modeOf(modePins_[kPlayEntries - kArpOn].value) >= 3;
 }
 
 void ArpeggiatorBase::rememberNoteOff(int32_t note)
@@ -521,12 +561,17 @@ void ArpeggiatorBase::releaseLatch(uint8_t velocity)
     patternCursor_ = 1;
 }
 
-void ArpeggiatorBase::leaveChordsAndSteps(uint8_t velocity)
+void ArpeggiatorBase::leaveChordsAndSteps(uint8_t velocity, int32_t handledNote)
 {
     if (chordNotesActive_ && mode(kChordNotes) < 2) {
-        for (int32_t note = 0; note < midi::kNotes; ++note)
-            if (released_[static_cast<std::size_t>(note)])
+        // Chord notes end, also one whose own key was played with chords and is up again; the
+        // note of this message is passed on as it is.
+        for (int32_t note = 0; note < midi::kNotes; ++note) {
+            const auto n = static_cast<uint8_t>(note);
+            if (released_[n] ||
+                (note != handledNote && soundingOut_.velocity(n) > 0 && keysDown_.velocity(n) == 0))
                 noteOff(note, velocity);
+        }
         onCount_.fill(0);
         released_.fill(true);
         chordNotesActive_ = false;
@@ -592,7 +637,7 @@ void ArpeggiatorBase::playChords(int32_t status, int32_t note, uint8_t velocity)
                 }
             }
         } else {
-            midi::sendAllNotes(midiOut_, midi::kNoteOff, velocity);
+            sendAllNotesOff(velocity);
             onCount_.fill(0);
             typeAtLastSweep_ = type;
             noChord_ = false;
@@ -645,7 +690,7 @@ void ArpeggiatorBase::step(uint8_t velocity)
         return;
 
     if (directSounding_) {
-        midi::sendAllNotes(midiOut_, midi::kNoteOff, velocity);
+        sendAllNotesOff(velocity);
         onCount_.fill(0);
         directSounding_ = false;
     }
@@ -675,6 +720,8 @@ void ArpeggiatorBase::step(uint8_t velocity)
         if (mode(kChordNotes) < 2)
             chordNotesActive_ = false;
     }
+    // Direct play's notes (a ninth key, a key let go while the arpeggiator was on) end here too.
+    endSounding(velocity);
     if (mode(kChordFromType) >= 3)
         setChordSlots(chord_, mode(kChordType), ChordUse::Steps, userChordPins());
 
