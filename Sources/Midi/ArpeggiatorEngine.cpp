@@ -561,6 +561,34 @@ void ArpeggiatorBase::releaseLatch(uint8_t velocity)
     patternCursor_ = 1;
 }
 
+// Played from the keys (no latch, no frozen notes, no pattern), the run holds only keys that are
+// down: notes let go while frozen, or latched and let go after latch was left, drop out as the
+// note-offs would have taken them.
+void ArpeggiatorBase::dropReleasedKeys()
+{
+    if (mode(kHoldMode) >= 2 || mode(kPatternMode) >= 2)
+        return;
+    bool dropped = false;
+    for (int32_t k = 1; k <= kSlots; ++k) {
+        const int32_t note = held_[k].note;
+        if (!held_[k].empty && keysDown_.velocity(static_cast<uint8_t>(note)) == 0) {
+            held_.release(note);
+            held_.compact();
+            dropped = true;
+            k = 0;  // the pass moved the notes above down: look again from slot 1
+        }
+    }
+    for (int32_t note = 0; note < midi::kNotes; ++note) {
+        auto& free = keyFree_[static_cast<std::size_t>(note)];
+        if (!free && keysDown_.velocity(static_cast<uint8_t>(note)) == 0) {
+            free = true;
+            dropped = true;
+        }
+    }
+    if (dropped)
+        rebuildAscending();
+}
+
 void ArpeggiatorBase::leaveChordsAndSteps(uint8_t velocity, int32_t handledNote)
 {
     if (chordNotesActive_ && mode(kChordNotes) < 2) {
@@ -708,6 +736,7 @@ void ArpeggiatorBase::step(uint8_t velocity)
         entryWriteIndex_ = 1;
     }
     releaseLatch(velocity);
+    dropReleasedKeys();
 
     // End the previous step; the first step after a start ends what the held list holds.
     if (newInput_ == 0)

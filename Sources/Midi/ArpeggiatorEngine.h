@@ -157,6 +157,7 @@ private:
     void keysFromList(const NoteList& list);
     void rebuildAscending();
     void releaseLatch(uint8_t velocity);
+    void dropReleasedKeys();
     void leaveChordsAndSteps(uint8_t velocity, int32_t handledNote);
     void playChords(int32_t status, int32_t note, uint8_t velocity);
     void learnChord(int32_t status, int32_t note);

@@ -74,8 +74,10 @@ public:
                 release();
             else if (what < 70)
                 step();
-            else if (what < 80)
-                setPin(Pin::kArpOn, valueFor(Pin::kArpOn));
+            else if (what < 78)
+                setPin(Pin::kArpOn);
+            else if (what < 84)
+                setPin(Pin::kHoldMode);
             else
                 setPin(pick(Pin::kArpOn, Pin::kModePinEnd - 1));
         }
@@ -154,6 +156,12 @@ private:
         // A step never overlaps what sounded before it.
         if (stepped && !listener_.left(false).empty())
             fail("step left sounding:" + listener_.left(false));
+        // Played from the keys (no latch, frozen notes, pattern or entries), a step with every
+        // key up plays nothing.
+        const bool fromKeys =
+            pins_[Pin::kHoldMode] < 2 && pins_[Pin::kPatternMode] < 2 && pins_[Pin::kPlayEntries] < 2;
+        if (stepped && fromKeys && !keys_.any() && !listener_.left(true).empty())
+            fail("step with every key up, sounding:" + listener_.left(true));
     }
     void setPin(int32_t pin, int32_t value)
     {

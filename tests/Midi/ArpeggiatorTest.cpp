@@ -338,6 +338,27 @@ TEST_F(PowerArpeggiator, MovingBetweenDirectPlayAndStepsLeavesNoNoteSounding)
     EXPECT_EQ(play({off(60, 0)}), std::vector<Bytes>{off(60, 0)});
 }
 
+// Back in normal hold, keys let go while frozen, or latched and let go after latch was left, are
+// no longer played.
+TEST_F(PowerArpeggiator, NormalHoldPlaysOnlyTheKeysDown)
+{
+    make(kArp, {{Pin::kHoldMode, 3}, {Pin::kDirection, 1}});
+    EXPECT_EQ(play({on(55, 90)}), std::vector<Bytes>{on(55, 90)});
+    setMode(Pin::kHoldMode, 0);
+    EXPECT_EQ(play({off(55, 0)}), std::vector<Bytes>{off(55, 0)});
+    setMode(Pin::kArpOn, 3);
+    EXPECT_TRUE(play({on(10, 100)}).empty());
+
+    makeOn(1, 1);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    setMode(Pin::kHoldMode, 2);
+    play({off(60, 0), off(67, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 64, 67}));
+    setMode(Pin::kHoldMode, 0);
+    EXPECT_EQ(play({on(10, 100)}), (std::vector<Bytes>{off(67, 100), on(64, 100)}));
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{64, 64}));
+}
+
 TEST_F(PowerArpeggiator, ClockNotesAreIgnoredWhileOff)
 {
     make(kArp, {});
