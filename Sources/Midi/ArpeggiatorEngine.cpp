@@ -355,6 +355,8 @@ void ArpeggiatorBase::onMidiMessage(int, unsigned char* bytes, int size)
         endSounding(velocity);
 }
 
+// The clock arpeggiator copies its modes only with a message, so the switch is read at the pins.
+// No message gives a velocity: the note-offs carry 0.
 void ArpeggiatorBase::onSetPins()
 {
     if (!arpeggiatorOnAtPins() && !keysDown_.any())
@@ -363,8 +365,10 @@ void ArpeggiatorBase::onSetPins()
 
 bool ArpeggiatorBase::arpeggiatorOnAtPins() const
 {
-    return midi::modeOf(modePins_[kArpOn - kArpOn].value) >= 3 ||
-           midi::modeOf(modePins_[kPlayEntries - kArpOn].value) >= 3;
+    const auto atPin = [this](int32_t pin) {
+        return midi::modeOf(modePins_[static_cast<std::size_t>(pin - kArpOn)].value);
+    };
+    return atPin(kArpOn) >= 3 || atPin(kPlayEntries) >= 3;
 }
 
 void ArpeggiatorBase::rememberNoteOff(int32_t note)
@@ -569,13 +573,13 @@ void ArpeggiatorBase::dropReleasedKeys()
     if (mode(kHoldMode) >= 2 || mode(kPatternMode) >= 2)
         return;
     bool dropped = false;
-    for (int32_t k = 1; k <= kSlots; ++k) {
+    // From the top down, so a compaction pass moves only slots already looked at past this one.
+    for (int32_t k = kSlots; k >= 1; --k) {
         const int32_t note = held_[k].note;
         if (!held_[k].empty && keysDown_.velocity(static_cast<uint8_t>(note)) == 0) {
             held_.release(note);
             held_.compact();
             dropped = true;
-            k = 0;  // the pass moved the notes above down: look again from slot 1
         }
     }
     for (int32_t note = 0; note < midi::kNotes; ++note) {

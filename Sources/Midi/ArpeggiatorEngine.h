@@ -123,7 +123,8 @@ public:
 
     using MpBase::onMidiMessage;
     void onMidiMessage(int pin, unsigned char* bytes, int size) override;
-    // Switched off with every key up: nothing may go on sounding.
+    // [audio thread] After pin values: with the arpeggiator switched off and every key up, ends
+    // what still sounds (the last step's notes would otherwise wait for the next message).
     void onSetPins() override;
 
     // The output routine of direct play: a note-off only for a sounding note, a note-on marks its

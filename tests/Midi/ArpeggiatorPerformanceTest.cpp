@@ -52,8 +52,8 @@ public:
         module_ = testsupport::add(host_, identifier);
         for (int32_t pin = Pin::kArpOn; pin < Pin::kModePinEnd; ++pin) {
             if (pin == Pin::kDirection || chance(3)) {
-                pins_[static_cast<std::size_t>(pin)] = valueFor(pin);
-                host_.setInitialValue(module_, tavhost::Side::Dsp, pin, tavhost::intValue(pins_[static_cast<std::size_t>(pin)]));
+                const int32_t value = pins_[static_cast<std::size_t>(pin)] = valueFor(pin);
+                host_.setInitialValue(module_, tavhost::Side::Dsp, pin, tavhost::intValue(value));
             }
         }
         if (gated_) {
@@ -78,6 +78,8 @@ public:
                 setPin(Pin::kArpOn);
             else if (what < 84)
                 setPin(Pin::kHoldMode);
+            else if (what < 87)
+                controller();
             else
                 setPin(pick(Pin::kArpOn, Pin::kModePinEnd - 1));
         }
@@ -119,7 +121,7 @@ private:
     void press()
     {
         int note = chance(10) ? pick(0, 127) : pick(48, 84);
-        if (note == kClockNoteFor())
+        if (!gated_ && note == arpeggiator::kClockNote)
             ++note;
         keys_.set(static_cast<std::size_t>(note));
         host_.queueMidi(module_, Pin::kMidiIn,
@@ -163,6 +165,12 @@ private:
         if (stepped && fromKeys && !keys_.any() && !listener_.left(true).empty())
             fail("step with every key up, sounding:" + listener_.left(true));
     }
+    void controller()
+    {
+        host_.queueMidi(module_, Pin::kMidiIn,
+                        {0xB0, static_cast<uint8_t>(pick(0, 127)), static_cast<uint8_t>(pick(0, 127))});
+        run("controller");
+    }
     void setPin(int32_t pin, int32_t value)
     {
         pins_[static_cast<std::size_t>(pin)] = value;
@@ -176,7 +184,6 @@ private:
             setPin(Pin::kPlayEntries, pick(0, 2));
         setPin(Pin::kArpOn, pick(0, 2));
     }
-    int kClockNoteFor() const { return gated_ ? -1 : arpeggiator::kClockNote; }
 
     void run(const std::string& action)
     {
