@@ -324,8 +324,10 @@ void ArpeggiatorBase::onMidiMessage(int, unsigned char* bytes, int size)
         return;  // a malformed note byte is no note at all
 
     const bool clock = note == kClockNote;
-    if (noteMessage && !(clock && trigger_ == StepTrigger::ClockNote))
+    if (noteMessage && !(clock && trigger_ == StepTrigger::ClockNote)) {
         keysDown_.press(static_cast<uint8_t>(note), status == midi::kNoteOn ? velocity : 0);
+        runOfKeysDown_ = false;
+    }
     if (!clock) {
         if (status == midi::kNoteOff)
             rememberNoteOff(note);
@@ -559,6 +561,7 @@ void ArpeggiatorBase::releaseLatch(uint8_t velocity)
             noteOff(note, velocity);
     }
     latch_.clear();
+    runOfKeysDown_ = false;
     latchUsed_ = false;
     patternArmed_ = false;
     patternCount_ = 0;
@@ -570,8 +573,13 @@ void ArpeggiatorBase::releaseLatch(uint8_t velocity)
 // note-offs would have taken them.
 void ArpeggiatorBase::dropReleasedKeys()
 {
-    if (mode(kHoldMode) >= 2 || mode(kPatternMode) >= 2)
+    if (mode(kHoldMode) >= 2 || mode(kPatternMode) >= 2) {
+        runOfKeysDown_ = false;
         return;
+    }
+    if (runOfKeysDown_)
+        return;
+    runOfKeysDown_ = true;
     bool dropped = false;
     // From the top down, so a compaction pass moves only slots already looked at past this one.
     for (int32_t k = kSlots; k >= 1; --k) {

@@ -201,6 +201,8 @@ private:
     // holds on as a synth hears them (the sweeps end notes the sounding table still marks).
     HeldNotes keysDown_;
     HeldNotes soundingOut_;
+    bool runOfKeysDown_ = false;  // the held list was found to hold keys down only, and no note
+                                  // or latch release has come since
     int32_t entryWriteIndex_ = 1;
     bool entryClear_ = true;
     bool learnClear_ = true;
