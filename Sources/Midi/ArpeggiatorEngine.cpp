@@ -245,10 +245,11 @@ bool isChordNote(int32_t note)
 void ArpeggiatorBase::send(int32_t status, int32_t data1, int32_t data2)
 {
     const auto note = static_cast<uint8_t>(data1);
-    if (status == midi::kNoteOn)
-        soundingOut_.press(note, static_cast<uint8_t>(data2));
-    else if (status == midi::kNoteOff)
-        soundingOut_.release(note);
+    if (status == midi::kNoteOn || status == midi::kNoteOff) {
+        soundingOut_.press(note, status == midi::kNoteOn ? static_cast<uint8_t>(data2) : 0);
+        if (midi::isTableIndex(note))
+            leftOver_[note] = false;
+    }
     midi::send(midiOut_, static_cast<uint8_t>(status), note, static_cast<uint8_t>(data2));
 }
 
@@ -258,16 +259,31 @@ void ArpeggiatorBase::sendAllNotesOff(uint8_t velocity)
         send(midi::kNoteOff, note, velocity);
 }
 
-void ArpeggiatorBase::endSounding(uint8_t velocity)
+bool ArpeggiatorBase::markLeftOver()
 {
     if (!soundingOut_.any())
-        return;
+        return false;
+    for (int32_t note = 0; note < midi::kNotes; ++note)
+        leftOver_[static_cast<std::size_t>(note)] = soundingOut_.velocity(static_cast<uint8_t>(note)) > 0;
+    return true;
+}
+
+void ArpeggiatorBase::endLeftOver(uint8_t velocity)
+{
     for (int32_t note = 0; note < midi::kNotes; ++note) {
-        if (soundingOut_.velocity(static_cast<uint8_t>(note)) > 0) {
-            noteOff(note, velocity);
-            onCount_[static_cast<std::size_t>(note)] = 0;
+        const auto n = static_cast<std::size_t>(note);
+        if (leftOver_[n]) {
+            sounding_[n] = false;
+            onCount_[n] = 0;
+            send(midi::kNoteOff, note, velocity);
         }
     }
+}
+
+void ArpeggiatorBase::endSounding(uint8_t velocity)
+{
+    if (markLeftOver())
+        endLeftOver(velocity);
 }
 
 void ArpeggiatorBase::noteOn(int32_t note, uint8_t velocity)
@@ -761,8 +777,9 @@ void ArpeggiatorBase::step(uint8_t velocity)
         if (mode(kChordNotes) < 2)
             chordNotesActive_ = false;
     }
-    // Direct play's notes (a ninth key, a key let go while the arpeggiator was on) end here too.
-    endSounding(velocity);
+    // Whatever still sounds now (direct play's notes: a ninth key, a key let go while the
+    // arpeggiator was on) ends with this step, unless the step strikes or ends it itself.
+    const bool leftOver = markLeftOver();
     if (mode(kChordFromType) >= 3)
         setChordSlots(chord_, mode(kChordType), ChordUse::Steps, userChordPins());
 
@@ -812,6 +829,8 @@ void ArpeggiatorBase::step(uint8_t velocity)
     }
     if (position_ < 1 || position_ > kSlots)
         position_ = 1;
+    if (leftOver)
+        endLeftOver(velocity);
     newInput_ = 1;
 }
 

@@ -179,6 +179,10 @@ private:
     void chordNotesOff(int32_t root, uint8_t velocity);
     // Ends every note the output still holds on.
     void endSounding(uint8_t velocity);
+    // Marks what the output holds on (false when nothing), and ends what is marked and no
+    // message has touched since.
+    bool markLeftOver();
+    void endLeftOver(uint8_t velocity);
     void sendAllNotesOff(uint8_t velocity);
     void send(int32_t status, int32_t data1, int32_t data2);
     std::array<int16_t, kSlots> userChordPins() const;
@@ -201,6 +205,7 @@ private:
     // holds on as a synth hears them (the sweeps end notes the sounding table still marks).
     HeldNotes keysDown_;
     HeldNotes soundingOut_;
+    std::array<bool, midi::kNotes> leftOver_{};  // sounding before a step's notes, untouched since
     bool runOfKeysDown_ = false;  // the held list was found to hold keys down only, and no note
                                   // or latch release has come since
     int32_t entryWriteIndex_ = 1;
