@@ -244,7 +244,46 @@ bool isChordNote(int32_t note)
 
 void ArpeggiatorBase::send(int32_t status, int32_t data1, int32_t data2)
 {
-    midi::send(midiOut_, static_cast<uint8_t>(status), static_cast<uint8_t>(data1), static_cast<uint8_t>(data2));
+    const auto note = static_cast<uint8_t>(data1);
+    if (status == midi::kNoteOn || status == midi::kNoteOff) {
+        soundingOut_.press(note, status == midi::kNoteOn ? static_cast<uint8_t>(data2) : 0);
+        if (midi::isTableIndex(note))
+            leftOver_[note] = false;
+    }
+    midi::send(midiOut_, static_cast<uint8_t>(status), note, static_cast<uint8_t>(data2));
+}
+
+void ArpeggiatorBase::sendAllNotesOff(uint8_t velocity)
+{
+    for (int32_t note = 0; note < midi::kNotes; ++note)
+        send(midi::kNoteOff, note, velocity);
+}
+
+bool ArpeggiatorBase::markLeftOver()
+{
+    if (!soundingOut_.any())
+        return false;
+    for (int32_t note = 0; note < midi::kNotes; ++note)
+        leftOver_[static_cast<std::size_t>(note)] = soundingOut_.velocity(static_cast<uint8_t>(note)) > 0;
+    return true;
+}
+
+void ArpeggiatorBase::endLeftOver(uint8_t velocity)
+{
+    for (int32_t note = 0; note < midi::kNotes; ++note) {
+        const auto n = static_cast<std::size_t>(note);
+        if (leftOver_[n]) {
+            sounding_[n] = false;
+            onCount_[n] = 0;
+            send(midi::kNoteOff, note, velocity);
+        }
+    }
+}
+
+void ArpeggiatorBase::endSounding(uint8_t velocity)
+{
+    if (markLeftOver())
+        endLeftOver(velocity);
 }
 
 void ArpeggiatorBase::noteOn(int32_t note, uint8_t velocity)
@@ -301,6 +340,10 @@ void ArpeggiatorBase::onMidiMessage(int, unsigned char* bytes, int size)
         return;  // a malformed note byte is no note at all
 
     const bool clock = note == kClockNote;
+    if (noteMessage && !(clock && trigger_ == StepTrigger::ClockNote)) {
+        keysDown_.press(static_cast<uint8_t>(note), status == midi::kNoteOn ? velocity : 0);
+        runOfKeysDown_ = false;
+    }
     if (!clock) {
         if (status == midi::kNoteOff)
             rememberNoteOff(note);
@@ -319,12 +362,31 @@ void ArpeggiatorBase::onMidiMessage(int, unsigned char* bytes, int size)
         return;
 
     releaseLatch(velocity);
-    leaveChordsAndSteps(velocity);
+    leaveChordsAndSteps(velocity, noteMessage ? note : -1);
     if (mode(kChordNotes) < 2)
         ProcessEvent(status, note, velocity);
     else
         playChords(status, note, velocity);
     learnChord(status, note);
+    // Whatever the modes did on the way, with every key up nothing goes on sounding.
+    if (!keysDown_.any())
+        endSounding(velocity);
+}
+
+// The clock arpeggiator copies its modes only with a message, so the switch is read at the pins.
+// No message gives a velocity: the note-offs carry 0.
+void ArpeggiatorBase::onSetPins()
+{
+    if (!arpeggiatorOnAtPins() && !keysDown_.any())
+        endSounding(0);
+}
+
+bool ArpeggiatorBase::arpeggiatorOnAtPins() const
+{
+    const auto atPin = [this](int32_t pin) {
+        return midi::modeOf(modePins_[static_cast<std::size_t>(pin - kArpOn)].value);
+    };
+    return atPin(kArpOn) >= 3 || atPin(kPlayEntries) >= 3;
 }
 
 void ArpeggiatorBase::rememberNoteOff(int32_t note)
@@ -515,18 +577,57 @@ void ArpeggiatorBase::releaseLatch(uint8_t velocity)
             noteOff(note, velocity);
     }
     latch_.clear();
+    runOfKeysDown_ = false;
     latchUsed_ = false;
     patternArmed_ = false;
     patternCount_ = 0;
     patternCursor_ = 1;
 }
 
-void ArpeggiatorBase::leaveChordsAndSteps(uint8_t velocity)
+// Played from the keys (no latch, no frozen notes, no pattern), the run holds only keys that are
+// down: notes let go while frozen, or latched and let go after latch was left, drop out as the
+// note-offs would have taken them.
+void ArpeggiatorBase::dropReleasedKeys()
+{
+    if (mode(kHoldMode) >= 2 || mode(kPatternMode) >= 2) {
+        runOfKeysDown_ = false;
+        return;
+    }
+    if (runOfKeysDown_)
+        return;
+    runOfKeysDown_ = true;
+    bool dropped = false;
+    // From the top down, so a compaction pass moves only slots already looked at past this one.
+    for (int32_t k = kSlots; k >= 1; --k) {
+        const int32_t note = held_[k].note;
+        if (!held_[k].empty && keysDown_.velocity(static_cast<uint8_t>(note)) == 0) {
+            held_.release(note);
+            held_.compact();
+            dropped = true;
+        }
+    }
+    for (int32_t note = 0; note < midi::kNotes; ++note) {
+        auto& free = keyFree_[static_cast<std::size_t>(note)];
+        if (!free && keysDown_.velocity(static_cast<uint8_t>(note)) == 0) {
+            free = true;
+            dropped = true;
+        }
+    }
+    if (dropped)
+        rebuildAscending();
+}
+
+void ArpeggiatorBase::leaveChordsAndSteps(uint8_t velocity, int32_t handledNote)
 {
     if (chordNotesActive_ && mode(kChordNotes) < 2) {
-        for (int32_t note = 0; note < midi::kNotes; ++note)
-            if (released_[static_cast<std::size_t>(note)])
+        // Chord notes end, also one whose own key was played with chords and is up again; the
+        // note of this message is passed on as it is.
+        for (int32_t note = 0; note < midi::kNotes; ++note) {
+            const auto n = static_cast<uint8_t>(note);
+            if (released_[n] ||
+                (note != handledNote && soundingOut_.velocity(n) > 0 && keysDown_.velocity(n) == 0))
                 noteOff(note, velocity);
+        }
         onCount_.fill(0);
         released_.fill(true);
         chordNotesActive_ = false;
@@ -592,7 +693,7 @@ void ArpeggiatorBase::playChords(int32_t status, int32_t note, uint8_t velocity)
                 }
             }
         } else {
-            midi::sendAllNotes(midiOut_, midi::kNoteOff, velocity);
+            sendAllNotesOff(velocity);
             onCount_.fill(0);
             typeAtLastSweep_ = type;
             noChord_ = false;
@@ -645,7 +746,7 @@ void ArpeggiatorBase::step(uint8_t velocity)
         return;
 
     if (directSounding_) {
-        midi::sendAllNotes(midiOut_, midi::kNoteOff, velocity);
+        sendAllNotesOff(velocity);
         onCount_.fill(0);
         directSounding_ = false;
     }
@@ -663,6 +764,7 @@ void ArpeggiatorBase::step(uint8_t velocity)
         entryWriteIndex_ = 1;
     }
     releaseLatch(velocity);
+    dropReleasedKeys();
 
     // End the previous step; the first step after a start ends what the held list holds.
     if (newInput_ == 0)
@@ -675,6 +777,9 @@ void ArpeggiatorBase::step(uint8_t velocity)
         if (mode(kChordNotes) < 2)
             chordNotesActive_ = false;
     }
+    // Whatever still sounds now (direct play's notes: a ninth key, a key let go while the
+    // arpeggiator was on) ends with this step, unless the step strikes or ends it itself.
+    const bool leftOver = markLeftOver();
     if (mode(kChordFromType) >= 3)
         setChordSlots(chord_, mode(kChordType), ChordUse::Steps, userChordPins());
 
@@ -724,6 +829,8 @@ void ArpeggiatorBase::step(uint8_t velocity)
     }
     if (position_ < 1 || position_ > kSlots)
         position_ = 1;
+    if (leftOver)
+        endLeftOver(velocity);
     newInput_ = 1;
 }
 

@@ -4,6 +4,7 @@
 // leaves say only what starts a step: the step clock note or the edges of an audio gate.
 #pragma once
 
+#include "Midi/HeldNotes.h"
 #include "Midi/MidiBytes.h"
 #include "MpProcessing.h"
 
@@ -122,6 +123,9 @@ public:
 
     using MpBase::onMidiMessage;
     void onMidiMessage(int pin, unsigned char* bytes, int size) override;
+    // [audio thread] After pin values: with the arpeggiator switched off and every key up, ends
+    // what still sounds (the last step's notes would otherwise wait for the next message).
+    void onSetPins() override;
 
     // The output routine of direct play: a note-off only for a sounding note, a note-on marks its
     // note sounding, anything else is passed on.
@@ -135,6 +139,7 @@ protected:
 private:
     int16_t mode(int32_t pin) const { return modes_[static_cast<std::size_t>(pin)]; }
     bool arpeggiatorOn() const { return mode(kArpOn) >= 3 || mode(kPlayEntries) >= 3; }
+    bool arpeggiatorOnAtPins() const;
     int32_t octaves() const { return mode(kOctaves) < 1 ? 1 : mode(kOctaves); }
     int32_t patternSize() const;
     int32_t patternLength() const;
@@ -153,7 +158,8 @@ private:
     void keysFromList(const NoteList& list);
     void rebuildAscending();
     void releaseLatch(uint8_t velocity);
-    void leaveChordsAndSteps(uint8_t velocity);
+    void dropReleasedKeys();
+    void leaveChordsAndSteps(uint8_t velocity, int32_t handledNote);
     void playChords(int32_t status, int32_t note, uint8_t velocity);
     void learnChord(int32_t status, int32_t note);
 
@@ -171,6 +177,13 @@ private:
     void noteOn(int32_t note, uint8_t velocity);
     void noteOff(int32_t note, uint8_t velocity);  // only when sounding
     void chordNotesOff(int32_t root, uint8_t velocity);
+    // Ends every note the output still holds on.
+    void endSounding(uint8_t velocity);
+    // Marks what the output holds on (false when nothing), and ends what is marked and no
+    // message has touched since.
+    bool markLeftOver();
+    void endLeftOver(uint8_t velocity);
+    void sendAllNotesOff(uint8_t velocity);
     void send(int32_t status, int32_t data1, int32_t data2);
     std::array<int16_t, kSlots> userChordPins() const;
 
@@ -188,6 +201,13 @@ private:
     std::array<bool, midi::kNotes> released_{};  // true: released (chord notes on steps)
     std::array<bool, midi::kNotes> sounding_{};  // a note-on was sent and no note-off since
     std::array<int32_t, midi::kNotes> onCount_{}; // direct-play note-ons outstanding
+    // The keys down at the input, whatever the modes made of them, and the notes the output
+    // holds on as a synth hears them (the sweeps end notes the sounding table still marks).
+    HeldNotes keysDown_;
+    HeldNotes soundingOut_;
+    std::array<bool, midi::kNotes> leftOver_{};  // sounding before a step's notes, untouched since
+    bool runOfKeysDown_ = false;  // the held list was found to hold keys down only, and no note
+                                  // or latch release has come since
     int32_t entryWriteIndex_ = 1;
     bool entryClear_ = true;
     bool learnClear_ = true;

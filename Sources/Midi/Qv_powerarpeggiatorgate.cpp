@@ -17,6 +17,7 @@ public:
     void onSetPins() override
     {
         copyUpdatedModes();
+        ArpeggiatorBase::onSetPins();
         setSubProcess(&Qv_powerarpeggiatorgate::subProcess);
     }
 

@@ -78,6 +78,21 @@ TEST_F(DirectChords, LeavingChordPlayEndsTheChordNotes)
     EXPECT_EQ(play({on(62, 90)}), (std::vector<Bytes>{off(18, 90), off(30, 90), off(48, 90), off(60, 90), on(62, 90)}));
 }
 
+// A chord note whose own key is up ends when chord play is left, though that key was once
+// played with chords and the key that sent it is still held.
+TEST_F(DirectChords, LeavingChordPlayEndsChordNotesOfReleasedKeys)
+{
+    make(kArp, {{Pin::kChordNotes, 3}, {Pin::kChordLearn, 3}});
+    play({on(48, 90), off(48, 0)});  // learns -12
+    setMode(Pin::kChordLearn, 0);
+    EXPECT_EQ(play({on(60, 90)}), (std::vector<Bytes>{on(60, 90), on(48, 90)}));
+    EXPECT_EQ(play({off(60, 0)}), (std::vector<Bytes>{off(60, 0), off(48, 0)}));
+    EXPECT_EQ(play({on(72, 90)}), (std::vector<Bytes>{on(72, 90), on(60, 90)}));
+    setMode(Pin::kChordNotes, 0);
+    EXPECT_EQ(play({on(64, 80)}), (std::vector<Bytes>{off(60, 80), on(64, 80)}));
+    EXPECT_EQ(play({off(72, 0), off(64, 0)}), (std::vector<Bytes>{off(72, 0), off(64, 0)}));
+}
+
 TEST_F(DirectChords, LearntChordIsPlayedAndKeptWhenItsKeysAreReleased)
 {
     make(kArp, {{Pin::kChordNotes, 2}, {Pin::kChordLearn, 3}});

@@ -80,6 +80,18 @@ TEST_F(GateArpeggiator, ModePinsTakeEffectWithoutMidi)
     EXPECT_EQ(sentInBlock(), (std::vector<Bytes>{off(60, 127), on(60, 127)}));
 }
 
+// Switched off with every key up, the last step's note ends at once, at velocity 0.
+TEST_F(GateArpeggiator, SwitchingOffWithEveryKeyUpEndsTheLastStep)
+{
+    makeGate({{Pin::kArpOn, 3}, {Pin::kDirection, 1}, {Pin::kOctaves, 1}});
+    play({on(60, 90)});
+    level = 1.0f;
+    EXPECT_EQ(sentInBlock(), std::vector<Bytes>{on(60, 127)});
+    EXPECT_TRUE(play({off(60, 0)}).empty());
+    setMode(Pin::kArpOn, 0);
+    EXPECT_EQ(sentInBlock(), std::vector<Bytes>{off(60, 0)});
+}
+
 TEST_F(GateArpeggiator, ClockNotePassesInDirectPlay)
 {
     makeGate({});

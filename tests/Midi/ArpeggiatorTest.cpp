@@ -293,6 +293,72 @@ TEST_F(PowerArpeggiator, SwitchingOnAfterDirectChordsSweepsAllNotes)
     EXPECT_EQ(sent[129], on(60, 100));
 }
 
+// Whatever direct play left sounding ends at the first step or, with every key up, when the
+// arpeggiator is switched off, also when the key was released while the arpeggiator was on.
+TEST_F(PowerArpeggiator, MovingBetweenDirectPlayAndStepsLeavesNoNoteSounding)
+{
+    make(kArp, {{Pin::kDirection, 1}});
+    EXPECT_EQ(play({on(60, 90)}), std::vector<Bytes>{on(60, 90)});
+    setMode(Pin::kArpOn, 3);
+    EXPECT_TRUE(play({off(60, 0)}).empty());
+    setMode(Pin::kArpOn, 0);
+    EXPECT_EQ(sentInBlock(), std::vector<Bytes>{off(60, 0)});
+    EXPECT_EQ(play({on(62, 80), off(62, 0)}), (std::vector<Bytes>{on(62, 80), off(62, 0)}));
+    // Released before a first step: that step ends it.
+    play({on(60, 90)});
+    setMode(Pin::kArpOn, 3);
+    play({off(60, 0)});
+    EXPECT_EQ(play({on(10, 100)}), std::vector<Bytes>{off(60, 100)});
+
+    // Nine keys from direct play: the held list ends eight, the step the ninth after its note.
+    make(kArp, {{Pin::kDirection, 1}});
+    for (int note = 60; note < 69; ++note)
+        play({on(note, 90)});
+    setMode(Pin::kArpOn, 3);
+    std::vector<Bytes> ends;
+    for (int note = 60; note < 68; ++note)
+        ends.push_back(off(note, 100));
+    EXPECT_EQ(play({on(10, 100)}), cat({ends, {on(60, 100), off(68, 100)}}));
+
+    // Direct chords counting 60 once more after a release the arpeggiator took: the switch-off
+    // ends it, and with the switch-off in the same block the last release does.
+    make(kArp, {{Pin::kChordNotes, 2}});
+    play({on(60, 90)});
+    setMode(Pin::kArpOn, 3);
+    play({off(60, 0)});
+    setMode(Pin::kArpOn, 0);
+    EXPECT_EQ(sentInBlock(), std::vector<Bytes>{off(60, 0)});
+    EXPECT_EQ(play({on(60, 90)}), std::vector<Bytes>{on(60, 90)});
+    EXPECT_EQ(play({off(60, 0)}), std::vector<Bytes>{off(60, 0)});
+    play({on(60, 90)});
+    setMode(Pin::kArpOn, 3);
+    play({off(60, 0)});
+    setMode(Pin::kArpOn, 0);
+    EXPECT_EQ(play({on(60, 90)}), std::vector<Bytes>{on(60, 90)});
+    EXPECT_EQ(play({off(60, 0)}), std::vector<Bytes>{off(60, 0)});
+}
+
+// Back in normal hold, keys let go while frozen, or latched and let go after latch was left, are
+// no longer played.
+TEST_F(PowerArpeggiator, NormalHoldPlaysOnlyTheKeysDown)
+{
+    make(kArp, {{Pin::kHoldMode, 3}, {Pin::kDirection, 1}});
+    EXPECT_EQ(play({on(55, 90)}), std::vector<Bytes>{on(55, 90)});
+    setMode(Pin::kHoldMode, 0);
+    EXPECT_EQ(play({off(55, 0)}), std::vector<Bytes>{off(55, 0)});
+    setMode(Pin::kArpOn, 3);
+    EXPECT_TRUE(play({on(10, 100)}).empty());
+
+    makeOn(1, 1);
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    setMode(Pin::kHoldMode, 2);
+    play({off(60, 0), off(67, 0)});
+    EXPECT_EQ(stepNotes(3), (std::vector<int>{60, 64, 67}));
+    setMode(Pin::kHoldMode, 0);
+    EXPECT_EQ(play({on(10, 100)}), (std::vector<Bytes>{off(67, 100), on(64, 100)}));
+    EXPECT_EQ(stepNotes(2), (std::vector<int>{64, 64}));
+}
+
 TEST_F(PowerArpeggiator, ClockNotesAreIgnoredWhileOff)
 {
     make(kArp, {});
