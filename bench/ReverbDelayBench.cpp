@@ -12,7 +12,6 @@
 #include <bit>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 namespace {
