@@ -78,9 +78,9 @@ public:
         const SubnormalsAsZero subnormalsAsZero;
         for (int i = 0; i < n; ++i) {
             // A sample that is no finite number counts as 0, on the dry path too.
-            const float l = kept(std::isfinite(inL[i]) ? inL[i] : 0.0f);
-            const float r = kept(std::isfinite(inR[i]) ? inR[i] : 0.0f);
-            float in = (l + r) * kInputGain;
+            const float l = SubnormalsAsZero::kept(std::isfinite(inL[i]) ? inL[i] : 0.0f);
+            const float r = SubnormalsAsZero::kept(std::isfinite(inR[i]) ? inR[i] : 0.0f);
+            float in = kept((l + r) * kInputGain);
             // A non-finite or absurd sample never enters the lines: they would stay poisoned for
             // ever. Below this bound nothing in the tank can overflow.
             if (!(std::fabs(in) <= kLargestInput))
@@ -119,10 +119,19 @@ private:
     // float are untouched. Outputs are written so.
     static float flushed(float x) { return std::fabs(x) < FLT_MIN ? 0.0f : x; }
 
-    // What the tank keeps (line cells, comb stores, the input): without the hardware mode the
-    // loops would otherwise hold subnormals for ever (rounding brings the smallest back to
-    // themselves).
-    static float kept(float x) { return SubnormalsAsZero::kept(x); }
+    // What the tank keeps (line cells, comb stores, its input) as it is in the hardware mode.
+    // Without it values are flushed by hand, or the loops would hold subnormals for ever
+    // (rounding brings the smallest back to themselves); and with a margin, so that a kept value
+    // times the smallest coefficient (damp1, 0.004) is still normal and no product in the tank
+    // runs on subnormals either.
+    static float kept(float x)
+    {
+        if constexpr (SubnormalsAsZero::kInHardware)
+            return x;
+        else
+            return std::fabs(x) < kSmallestKept ? 0.0f : x;
+    }
+    static constexpr float kSmallestKept = FLT_MIN * 256.0f;
 
     // Every index advances by one per sample and wraps at its line's length.
     void advance(int line)

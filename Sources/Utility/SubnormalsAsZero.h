@@ -9,15 +9,16 @@
 #pragma once
 
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(__x86_64__)
 #include <xmmintrin.h>
 #endif
 
 class SubnormalsAsZero {
 public:
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(__x86_64__)
     static constexpr bool kInHardware = true;
 
     SubnormalsAsZero() : saved_(_mm_getcsr())
@@ -62,11 +63,13 @@ private:
 #else
     static constexpr bool kInHardware = false;
 
-    SubnormalsAsZero() = default;
+    SubnormalsAsZero() {}
+    ~SubnormalsAsZero() {}
 
 private:
 #endif
-    // Keeps the compiler from moving the loop's loads and stores across the mode switch.
+    // Keeps the compiler from moving the loop's loads and stores (and so the arithmetic between
+    // them) across the mode switch.
     static void fence() { asm volatile("" ::: "memory"); }
 
 public:
@@ -77,7 +80,7 @@ public:
         if constexpr (kInHardware)
             return x;
         else
-            return x < FLT_MIN && x > -FLT_MIN ? 0.0f : x;
+            return std::fabs(x) < FLT_MIN ? 0.0f : x;  // no branch on the sign
     }
 
     SubnormalsAsZero(const SubnormalsAsZero&) = delete;
