@@ -62,11 +62,18 @@ struct Target {
 };
 Target targetOf(const Location& where);
 Location locationOf(const Target& target);
+bool sameFile(const Target& a, const Target& b);
+
+// What the writer thread calls to put a snapshot on disk: save, unless replaced (nullptr puts
+// save back). [any thread, while no writer is writing] A test replaces it to hold the writer back.
+using SaveFunction = void (*)(const Location& where, const Map& map);
+void setSaveFunction(SaveFunction function) noexcept;
 
 // Writes the file on a thread of its own, so that the audio thread never formats, allocates or
 // touches the disk. post() copies the map and its target into one of three preallocated slots and
 // wakes the writer with an atomic notify; snapshots posted faster than the disk takes them replace
-// each other, so the file always ends up holding the last one posted.
+// each other, so the file always ends up holding the last one posted. Until the writer has
+// finished with the last one posted, that map (not the file) is what the file holds.
 class FileWriter {
 public:
     FileWriter() = default;
@@ -82,11 +89,15 @@ public:
     // [audio thread] Hands over a copy of map for target: no lock, no allocation, no system call
     // beyond the notify.
     void post(const Map& map, const Target& target) noexcept;
+    // [audio thread] True, with the map, when the last map posted for target is not yet on disk:
+    // a reader of the file would find an older map. No lock, no allocation, no system call.
+    bool pendingFor(const Target& target, Map& map) const noexcept;
 
 private:
     struct Snapshot {
         Map map{};
         Target target{};
+        uint32_t sequence = 0;  // the post that made it
     };
     static constexpr uint8_t kFresh = 4;  // in shared_: the slot holds a snapshot not yet written
 
@@ -101,6 +112,8 @@ private:
     uint8_t writing_ = 2;                // the writer's slot
     std::atomic<uint32_t> signal_{0};    // bumped at every post and at stop; the writer waits on it
     std::atomic<bool> stop_{false};
+    Snapshot latest_{};                  // the audio thread's copy of its last post
+    std::atomic<uint32_t> written_{0};   // sequence of the last snapshot the writer finished
     std::thread thread_;
 };
 

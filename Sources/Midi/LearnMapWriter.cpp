@@ -37,6 +37,20 @@ Location locationOf(const Target& target)
     return where;
 }
 
+bool sameFile(const Target& a, const Target& b)
+{
+    return a.pathLength == b.pathLength && std::memcmp(a.path.data(), b.path.data(), a.pathLength) == 0;
+}
+
+namespace {
+std::atomic<SaveFunction> saveFunction{nullptr};
+} // namespace
+
+void setSaveFunction(SaveFunction function) noexcept
+{
+    saveFunction.store(function, std::memory_order_release);
+}
+
 FileWriter::~FileWriter()
 {
     if (thread_.joinable()) {
@@ -61,12 +75,21 @@ bool FileWriter::start() noexcept
 
 void FileWriter::post(const Map& map, const Target& target) noexcept
 {
-    Snapshot& slot = slots_[posting_];
-    slot.map = map;
-    slot.target = target;
+    latest_.map = map;
+    latest_.target = target;
+    ++latest_.sequence;
+    slots_[posting_] = latest_;
     const uint8_t previous = shared_.exchange(static_cast<uint8_t>(posting_ | kFresh), std::memory_order_acq_rel);
     posting_ = static_cast<uint8_t>(previous & ~kFresh);
     wake();
+}
+
+bool FileWriter::pendingFor(const Target& target, Map& map) const noexcept
+{
+    if (written_.load(std::memory_order_acquire) == latest_.sequence || !sameFile(latest_.target, target))
+        return false;
+    map = latest_.map;
+    return true;
 }
 
 void FileWriter::wake() noexcept
@@ -96,13 +119,16 @@ void FileWriter::writePending() noexcept
     const uint8_t taken = shared_.exchange(writing_, std::memory_order_acq_rel);
     writing_ = static_cast<uint8_t>(taken & ~kFresh);
     const Snapshot& snapshot = slots_[writing_];
-    if (snapshot.target.pathLength == 0)
-        return;
-    try {
-        save(locationOf(snapshot.target), snapshot.map);
-    } catch (...) {
-        // Failures to write are ignored; the map in memory stays as it is.
+    if (snapshot.target.pathLength != 0) {
+        try {
+            const SaveFunction replaced = saveFunction.load(std::memory_order_acquire);
+            (replaced ? replaced : save)(locationOf(snapshot.target), snapshot.map);
+        } catch (...) {
+            // Failures to write are ignored; the map in memory stays as it is.
+        }
     }
+    // Only now may a reader trust the file again (or, after a failure, nothing better exists).
+    written_.store(snapshot.sequence, std::memory_order_release);
 }
 
 } // namespace learn_map

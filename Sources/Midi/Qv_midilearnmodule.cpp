@@ -93,7 +93,13 @@ public:
     }
 
 private:
-    void LoadTable(const learn_map::Location& where) { learn_map::load(where, map_); }
+    // A map posted for this file but not yet written is newer than the file: it is the one loaded,
+    // so a graph start during a write loses no learnt entry.
+    void LoadTable(const learn_map::Location& where)
+    {
+        if (!writer_.pendingFor(target_, map_))
+            learn_map::load(where, map_);
+    }
 
     // [audio thread] The writer thread writes this copy of the map; nothing is allocated here.
     void SaveTable() noexcept { writer_.post(map_, target_); }

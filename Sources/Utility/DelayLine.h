@@ -5,6 +5,7 @@
 #pragma once
 
 #include "PresetStore/SampleCount.h"
+#include "Utility/SubnormalsAsZero.h"
 
 #include <cfloat>
 #include <cmath>
@@ -57,16 +58,18 @@ public:
     }
 
     // n samples: out = the sample written length samples ago (0 on the first lap), and the line
-    // takes that sample x feedback + input. What the line keeps is flushed: subnormals become 0 (no
-    // slow arithmetic in a decaying tail) and a non-finite sample 0 (an overflowing or poisoned
+    // takes that sample x feedback + input. Subnormals count as 0, in the input and the feedback
+    // factor too (no slow arithmetic in a decaying tail or on a factor gliding to 0). What the line
+    // keeps is flushed: subnormals become 0 and a non-finite sample 0 (an overflowing or poisoned
     // echo does not stay for ever).
     void process(const float* in, const float* feedback, float* out, int n)
     {
+        const SubnormalsAsZero subnormalsAsZero;
         float* line = samples_ ? samples_.get() : &single_;
         for (int i = 0; i < n; ++i) {
             const float y = firstLap_ ? 0.0f : line[pos_];
             out[i] = y;
-            const float v = y * feedback[i] + in[i];
+            const float v = y * SubnormalsAsZero::kept(feedback[i]) + SubnormalsAsZero::kept(in[i]);
             const float a = std::fabs(v);
             line[pos_] = (a >= FLT_MIN && a <= FLT_MAX) ? v : 0.0f;
             if (++pos_ == length_) {

@@ -29,7 +29,7 @@ public:
             // with a rising edge, once a usable period returns.
             if (std::isinf(countdown_) && runs()) {
                 level_ = 0.0f;
-                countdown_ = 0.0f;
+                countdown_ = 0.0;
             }
         }
         if (songPosition_.isUpdated)
@@ -43,22 +43,22 @@ public:
         if (frames < 1)
             return;
         float* out = clockOut_.getBuffer();
-        float left = static_cast<float>(frames);
+        double left = frames;
         int next = offset;  // the next output sample
         for (;;) {
-            const float t = countdown_;
+            const double t = countdown_;
             if (!(t < left)) {
                 // No edge in the rest of the piece: the level is written only for about one block
                 // length after the last edge.
                 if (writeBudget_ > 0.0f) {
                     write(out, next, static_cast<int>(left));
-                    writeBudget_ -= left;
+                    writeBudget_ -= static_cast<float>(left);
                 }
                 countdown_ = t - left;
                 return;
             }
             // The fraction of t carries into the next half period.
-            const float whole = t > 0.0f ? std::floor(t) : 0.0f;
+            const double whole = t > 0.0 ? std::floor(t) : 0.0;
             left -= whole;
             write(out, next, static_cast<int>(whole));
             next += static_cast<int>(whole);
@@ -66,7 +66,7 @@ public:
             level_ = level_ > 0.0f ? 0.0f : kHigh;
             clockOut_.setStreaming(false, next);
             writeBudget_ = static_cast<float>(getBlockLength());
-            if (!(left > 0.0f))
+            if (!(left > 0.0))
                 return;
         }
     }
@@ -95,22 +95,22 @@ private:
     void resynchronise()
     {
         if (!runs()) {
-            lastError_ = std::numeric_limits<float>::quiet_NaN();
+            lastError_ = std::numeric_limits<double>::quiet_NaN();
             return;
         }
         const float pos = songPosition_.getValue();
         const float pulses = static_cast<float>(pulsesPerBeat_.getValue()) * (pos - std::floor(pos));
         const float target = (pulses - std::floor(pulses)) * 2.0f * halfPeriod_;
-        const float estimate = (level_ > 0.0f ? halfPeriod_ : 2.0f * halfPeriod_) - countdown_;
-        float error = estimate - target;
+        const double estimate = (level_ > 0.0f ? halfPeriod_ : 2.0 * halfPeriod_) - countdown_;
+        double error = estimate - target;
         if (error > halfPeriod_)
-            error -= 2.0f * halfPeriod_;
+            error -= 2.0 * halfPeriod_;
         else if (error < -halfPeriod_)
-            error += 2.0f * halfPeriod_;
+            error += 2.0 * halfPeriod_;
         if (error == lastError_)
             return;
         lastError_ = error;
-        const float moved = countdown_ + error;
+        const double moved = countdown_ + error;
         if (std::isfinite(error) && std::isfinite(moved))
             countdown_ = moved;
     }
@@ -122,9 +122,11 @@ private:
 
     float level_ = 0.0f;             // 0.0 or kHigh
     float halfPeriod_ = kForever;    // samples; no tempo yet
-    float countdown_ = 0.0f;         // samples to the next edge, with a fraction
+    // Samples to the next edge, with a fraction. A double, so that even the longest half period
+    // (a tempo near 0) still counts down by every single sample and runs out.
+    double countdown_ = 0.0;
     float writeBudget_ = 0.0f;       // samples still to write after the last edge
-    float lastError_ = 0.0f;         // samples
+    double lastError_ = 0.0;         // samples
 };
 
 MP_REGISTER_MODULE(Qv_bpmclock, L"QV_BpmClock")

@@ -4,6 +4,8 @@
 // array inside the object, so the reverb never allocates.
 #pragma once
 
+#include "Utility/SubnormalsAsZero.h"
+
 #include <array>
 #include <cfloat>
 #include <cmath>
@@ -68,13 +70,17 @@ public:
         return c;
     }
 
-    // n stereo samples. Inputs and outputs may be the same buffers.
+    // n stereo samples. Inputs and outputs may be the same buffers. The tank runs with subnormals
+    // as zero: a subnormal input sample is silence, and a decaying tail falls from the smallest
+    // normal float straight to exact zeros instead of crawling through the subnormals.
     void process(const Controls& c, const float* inL, const float* inR, float* outL, float* outR, int n)
     {
+        const SubnormalsAsZero subnormalsAsZero;
         for (int i = 0; i < n; ++i) {
-            const float l = inL[i];
-            const float r = inR[i];
-            float in = (l + r) * kInputGain;
+            // A sample that is no finite number counts as 0, on the dry path too.
+            const float l = SubnormalsAsZero::kept(std::isfinite(inL[i]) ? inL[i] : 0.0f);
+            const float r = SubnormalsAsZero::kept(std::isfinite(inR[i]) ? inR[i] : 0.0f);
+            float in = kept((l + r) * kInputGain);
             // A non-finite or absurd sample never enters the lines: they would stay poisoned for
             // ever. Below this bound nothing in the tank can overflow.
             if (!(std::fabs(in) <= kLargestInput))
@@ -109,12 +115,23 @@ public:
 private:
     static constexpr float kLargestInput = 1e30f;
 
-    // Zero and subnormal values become +0.0; values at or above the smallest normal float are
-    // untouched. Outputs are written so, and the comb stores are kept so: a comb's store and line
-    // could otherwise hold each other at subnormal values for ever (rounding brings the smallest
-    // back to themselves), and once the stores are 0 the lines fall to exact zeros on their own,
-    // so a decayed tail never runs on the slow subnormal arithmetic.
+    // Zero and subnormal values become +0.0 (a -0.0 too); values at or above the smallest normal
+    // float are untouched. Outputs are written so.
     static float flushed(float x) { return std::fabs(x) < FLT_MIN ? 0.0f : x; }
+
+    // What the tank keeps (line cells, comb stores, its input) as it is in the hardware mode.
+    // Without it values are flushed by hand, or the loops would hold subnormals for ever
+    // (rounding brings the smallest back to themselves); and with a margin, so that a kept value
+    // times the smallest coefficient (damp1, 0.004) is still normal and no product in the tank
+    // runs on subnormals either.
+    static float kept(float x)
+    {
+        if constexpr (SubnormalsAsZero::kInHardware)
+            return x;
+        else
+            return std::fabs(x) < kSmallestKept ? 0.0f : x;
+    }
+    static constexpr float kSmallestKept = FLT_MIN * 256.0f;
 
     // Every index advances by one per sample and wraps at its line's length.
     void advance(int line)
@@ -128,8 +145,8 @@ private:
         float& cell = samples_[start_[line] + index_[line]];
         const float y = cell;
         float& store = stores_[line];
-        store = flushed(store * c.damp1 + y * c.damp2);
-        cell = store * c.feedback + in;
+        store = kept(store * c.damp1 + y * c.damp2);
+        cell = kept(store * c.feedback + in);
         advance(line);
         return y;
     }
@@ -138,7 +155,7 @@ private:
     {
         float& cell = samples_[start_[line] + index_[line]];
         const float b = cell;
-        cell = b * kAllpassFeedback + x;
+        cell = kept(b * kAllpassFeedback + x);
         advance(line);
         return b - x;
     }

@@ -6,9 +6,11 @@
 #include "Midi/LearnMap.h"
 #include "Midi/RoutingTestSupport.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 using namespace tavhost;
@@ -231,6 +233,78 @@ TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
     EXPECT_FALSE(fs::exists(root / "escape"));
     EXPECT_FALSE(fs::exists(root / "Quorvane"));
     EXPECT_TRUE(fs::is_empty(root / "cwd"));
+}
+
+// A writer held back on its disk write, released by the test.
+struct HeldWriter {
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline bool released = false;
+    static inline int writing = 0;
+
+    HeldWriter()
+    {
+        released = false;
+        learn_map::setSaveFunction(&hold);
+    }
+    ~HeldWriter()
+    {
+        release();
+        learn_map::setSaveFunction(nullptr);
+    }
+    static void hold(const learn_map::Location& where, const learn_map::Map& map)
+    {
+        std::unique_lock lock(mutex);
+        ++writing;
+        changed.notify_all();
+        changed.wait(lock, [] { return released; });
+        learn_map::save(where, map);
+        --writing;
+        changed.notify_all();
+    }
+    void waitUntilWriting()
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [] { return writing > 0; });
+    }
+    void release()
+    {
+        std::unique_lock lock(mutex);
+        released = true;
+        changed.notify_all();
+        changed.wait(lock, [] { return writing == 0; });
+    }
+};
+
+// A graph start while the map just learnt is still being written loads that map, not the older
+// file: the entry translates, and the next learn writes it back with the new one.
+TEST_F(MidiLearn, GraphStartDuringAWriteLoadsTheLearntMap)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
+    startInRoot();
+    HeldWriter writer;
+    learnAt = 64;
+    host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
+    host->queueMidi(module, kExternalIn, {0xB0, 20, 1}, 5);
+    host->runBlock(64);  // stores 7 -> 20
+    writer.waitUntilWriting();
+    EXPECT_EQ(readAll(file), mapFile({{3, 4}}));
+    host->queueRawEvents(module, {{.eventType = mpapi::MP_EVENT_GRAPH_START}});
+    host->runBlock(64);
+    EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 9}, {0xB0, 3, 8}}),
+              (std::vector<Sent>{{kToExternal, {0xB0, 20, 9}}, {kToExternal, {0xB0, 4, 8}}}));
+    writer.release();
+
+    // Written: a graph start now reads the file, which holds the entry, and a learn keeps it.
+    host->queueRawEvents(module, {{.eventType = mpapi::MP_EVENT_GRAPH_START}});
+    host->runBlock(64);
+    learnAt = 64 * 6;
+    host->runBlock(64);
+    host->runBlock(64);
+    midi(kInternalIn, {{0xB0, 8, 1}});
+    midi(kExternalIn, {{0xB0, 21, 1}});
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}, {8, 21}}));
 }
 
 // The file format on its own: exact bytes, and the reader's rules for odd lines.

@@ -167,7 +167,8 @@ TEST_F(Reverb, RoomAndDampingAreClampedAndNaNTakesTheLowerBound)
 }
 
 // Zero and subnormal outputs are +0.0; the smallest normal float passes. A NaN, infinite or
-// absurd input sample never enters the lines: the response goes on as if the sample were 0.
+// absurd input sample never enters the lines: the response goes on as if the sample were 0. A
+// sample that is no finite number is 0 on the dry path too: no NaN from inf x 0 at full wet.
 TEST_F(Reverb, SubnormalOutputsAreZeroAndBadSamplesDoNotStay)
 {
     const float tiny = std::numeric_limits<float>::denorm_min() * 1000.0f;
@@ -178,15 +179,56 @@ TEST_F(Reverb, SubnormalOutputsAreZeroAndBadSamplesDoNotStay)
     EXPECT_EQ(std::bit_cast<std::uint32_t>(dry[0][1]), 0u);
     EXPECT_EQ(dry[0][2], smallest);
 
-    const auto clean = respond({}, impulseAt(0), impulseAt(-1), 60);
-    for (float bad : {kNaN, kInf, -kInf, 3e38f}) {
-        const auto out = respond({}, [bad](std::int64_t n) { return n == 0 ? 1.0f : n == 10 ? bad : 0.0f; },
-                                 impulseAt(-1), 60);
-        for (std::size_t n = 11; n < out[0].size(); ++n) {
-            ASSERT_EQ(out[0][n], clean[0][n]) << bad << " at " << n;
-            ASSERT_EQ(out[1][n], clean[1][n]) << bad << " at " << n;
+    // The tank keeps nothing below the smallest normal float: a held input whose share in it
+    // (x 0.015) is subnormal, or that is subnormal itself, is silence at full wet, in the longest
+    // room too.
+    for (float held : {1e-37f, std::nextafter(smallest, 0.0f)}) {
+        const auto out = respond({.room = 0.98f}, [held](std::int64_t) { return held; },
+                                 [held](std::int64_t) { return held; }, 400);
+        for (std::size_t n = 0; n < out[0].size(); ++n) {
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(out[0][n]), 0u) << held << " at " << n;
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(out[1][n]), 0u) << held << " at " << n;
         }
     }
+
+    for (float mix : {0.5f, 0.0f}) {
+        const auto clean = respond({.mix = mix}, impulseAt(0), impulseAt(-1), 60);
+        for (float bad : {kNaN, kInf, -kInf, 3e38f}) {
+            const auto input = [bad](std::int64_t n) { return n == 0 ? 1.0f : n == 10 ? bad : 0.0f; };
+            const auto out = respond({.mix = mix}, input, impulseAt(-1), 60);
+            // The absurd finite sample still passes the dry path.
+            for (std::size_t n = mix > 0.0f || std::isnan(bad - bad) ? 10 : 11; n < out[0].size(); ++n) {
+                ASSERT_EQ(out[0][n], clean[0][n]) << bad << " at " << n << ", mix " << mix;
+                ASSERT_EQ(out[1][n], clean[1][n]) << bad << " at " << n << ", mix " << mix;
+            }
+        }
+    }
+}
+
+// Normal-range output, bit for bit: a second of two noises and a second of their tail, in two
+// settings, hashed (FNV-1a over the float bits of both outputs). The hashes were taken from the
+// reverb before its arithmetic ran with subnormals as zero; that mode changes nothing above the
+// smallest normal float, and the host's own arithmetic has its subnormals back afterwards.
+TEST_F(Reverb, NormalRangeOutputIsUnchanged)
+{
+    auto hash = [](const std::vector<std::vector<float>>& out) {
+        std::uint64_t h = 14695981039346656037ull;
+        for (std::size_t n = 0; n < out[0].size(); ++n)
+            for (const auto& channel : out)
+                for (int shift = 0; shift < 32; shift += 8) {
+                    h ^= (std::bit_cast<std::uint32_t>(channel[n]) >> shift) & 0xFF;
+                    h *= 1099511628211ull;
+                }
+        return h;
+    };
+    const auto left = [](std::int64_t n) { return n < 48000 ? noise(n) : 0.0f; };
+    const auto right = [](std::int64_t n) { return n < 48000 ? noise(n + 99991) * 0.5f : 0.0f; };
+    EXPECT_EQ(hash(respond({.mix = 0.0f}, left, right, 1500)), 16595449043928970555ull);
+    EXPECT_EQ(hash(respond({.room = 0.98f, .width = 0.3f, .damping = 0.0f, .mix = 0.3f}, left, right, 1500)),
+              2653078085117195910ull);
+    volatile float smallest = std::numeric_limits<float>::min();
+    EXPECT_EQ(smallest / 4.0f, std::numeric_limits<float>::min() / 4.0f);
+    EXPECT_GT(smallest / 4.0f, 0.0f);
 }
 
 // The reverb reads its controls at the first sample of each piece: a mix change inside a block
@@ -292,14 +334,19 @@ TEST_F(Delay, ATimeEventStartsAnEmptyLine)
 }
 
 // The line keeps no subnormal and no non-finite sample: an overflowing echo (feedback 1e20)
-// becomes silence, a NaN input sample does not come round, a subnormal input reads back as 0.
+// becomes silence, a NaN input sample does not come round, a subnormal input reads back as 0. A
+// subnormal feedback factor counts as 0: even a loud echo times it is no echo.
 TEST_F(Delay, LineKeepsOnlyNormalFiniteSamples)
 {
     const std::size_t growing = addDelay(1.0f, 1e20f, impulseAt(0));
     const std::size_t poisoned =
         addDelay(1.0f, 1.0f, [](std::int64_t n) { return n == 0 ? kNaN : n == 1 ? 2.0f : 0.0f; });
     const std::size_t tiny = addDelay(1.0f, 1.0f, impulseAt(0, 1e-40f));
-    const auto out = runBlocks(host, growing, {kSignalOut}, 3)[0];
+    const std::size_t faint = addDelay(1.0f, 1e-39f, impulseAt(0, 1e4f));
+    auto out = runBlocks(host, growing, {kSignalOut}, 2)[0];
+    EXPECT_EQ(host.buffer(faint, kSignalOut)[96 - 64], 0.0f);  // not 1e-35
+    const auto last = runBlocks(host, growing, {kSignalOut}, 1)[0];
+    out.insert(out.end(), last.begin(), last.end());
     EXPECT_EQ(out[48], 1.0f);
     EXPECT_EQ(out[96], 1e20f);
     EXPECT_EQ(out[144], 0.0f);

@@ -3,6 +3,7 @@
 // stops for good on a tempo that is no number, zero or negative.
 #include "framework/HostTestSupport.h"
 
+#include <algorithm>
 #include <limits>
 
 using namespace tavhost;
@@ -196,6 +197,34 @@ TEST_F(BpmClock, TempoChangesHoldsAndRestarts)
         EXPECT_EQ(edges, 1) << bpm << " BPM, " << pulses << " pulses";  // the first edge only
         EXPECT_EQ(h.buffer(stuck, kClockOut)[0], 0.5f);
     }
+}
+
+// A tempo so slow that its half period (0.05 BPM, 1 pulse: 28,800,000 samples) is beyond the
+// float's whole-sample range still runs out to the sample, however the host cuts its blocks: the
+// fall at 12000 starts the long countdown (0.5 samples left over carried), 120 BPM arrives while it
+// runs and takes effect at its end, 28,800,000 samples later, after a stretch of 1-sample blocks.
+TEST_F(BpmClock, SlowestCountdownRunsOutToTheSample)
+{
+    HostConfig config = testsupport::config64();
+    config.blockLength = 8000;
+    Host h{testsupport::factory(), config};
+    const std::size_t clock = add(h, "QV_BpmClock");
+    h.setInitialValue(clock, Side::Dsp, kTempo, floatValue(120.0f));
+    h.setInitialValue(clock, Side::Dsp, kPulsesPerBeat, intValue(1));
+    h.runBlock(8000);
+    h.queuePinValue(clock, kTempo, floatValue(0.05f));
+    h.runBlock(8000);
+    h.queuePinValue(clock, kTempo, floatValue(120.0f));
+    for (int b = 0; b < 1000; ++b)
+        h.runBlock(1);
+    constexpr std::int64_t kLongFall = 12000 + 28800000;
+    while (h.samplesRun() < kLongFall + 30000)
+        h.runBlock(static_cast<std::int32_t>(std::min<std::int64_t>(8000, kLongFall + 30000 - h.samplesRun())));
+    std::vector<std::int64_t> edges;
+    for (const auto& call : h.callsOf(CallKind::SendPinStreaming, clock))
+        if (call.data == Bytes{0})
+            edges.push_back(call.sample);
+    EXPECT_EQ(edges, (std::vector<std::int64_t>{0, 12000, kLongFall, kLongFall + 12001, kLongFall + 24001}));
 }
 
 } // namespace
