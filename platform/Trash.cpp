@@ -147,19 +147,12 @@ bool placeExclusively(const fs::path& pending, const fs::path& to)
     return ::renameat2(AT_FDCWD, pending.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
-// Moves item into "files" under a name that is free there; false with errno EEXIST when taken.
+// Moves item to a name in "files" that was free a moment ago, never over one taken since.
 bool moveExclusively(const fs::path& item, const fs::path& to)
 {
     if (::renameat2(AT_FDCWD, item.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    struct stat existing {};
-    if (::lstat(to.c_str(), &existing) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(item.c_str(), to.c_str()) == 0;
+    return (errno == EINVAL || errno == ENOSYS) && ::rename(item.c_str(), to.c_str()) == 0;
 }
 
 // Reserves a name in trash with its info file, then moves the item into "files". The info file
@@ -175,18 +168,19 @@ bool moveInto(const fs::path& trash, const fs::path& item, const std::string& pa
     for (int attempt = 1; attempt <= 10000; ++attempt) {
         const std::string name = candidateName(item.filename(), attempt);
         const fs::path infoFile = trash / "info" / (name + ".trashinfo");
+        const fs::path target = trash / "files" / name;
+        struct stat existing {};
+        if (::lstat(target.c_str(), &existing) == 0)
+            continue;  // an item whose info file is gone still holds its name
         if (!placeExclusively(*pending, infoFile)) {
             if (errno == EEXIST)
                 continue;
             break;
         }
-        moved = moveExclusively(item, trash / "files" / name);
-        if (moved)
-            break;
-        const bool taken = errno == EEXIST;
-        ::unlink(infoFile.c_str());
-        if (!taken)
-            break;
+        moved = moveExclusively(item, target);
+        if (!moved)
+            ::unlink(infoFile.c_str());
+        break;
     }
     ::unlink(pending->c_str());
     return moved;

@@ -258,7 +258,8 @@ TEST_F(PrescatTrash, AHomeVolumePresetGoesToTheHomeTrashOrNowhere)
 }
 
 // A delete killed part-way (here at its first write to a file) leaves no info file behind, so no
-// incomplete one: trash-list finds nothing to misparse, and the next delete completes.
+// incomplete one, only the text it was writing aside under a name trash-list does not read; the
+// next delete completes.
 TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
 {
     preset("Presets/Gone.tavpreset");
@@ -289,6 +290,7 @@ TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
     EXPECT_TRUE(fs::exists(root_ / "Presets" / "Gone.tavpreset"));
     EXPECT_EQ(infoFiles(), std::vector<std::string>{});
+    EXPECT_EQ(std::distance(fs::directory_iterator(trash_ / "info"), fs::directory_iterator()), 1);  // written aside
     if (haveTrashList()) {
         EXPECT_EQ(run("trash-list 2>&1").find("Parse Error: " + trash_.string()), std::string::npos);
     }
