@@ -21,7 +21,9 @@ public:
 
 // The opener command run directly (never through a shell) with exactly one argument, without
 // the host's open file descriptors beyond standard output and error, standard input from
-// /dev/null; waits for it.
+// /dev/null; waits for it. A bare command name is looked up in PATH's absolute entries only (never
+// in the current folder); any other command must be an absolute path. open is false when no
+// executable regular file is found there.
 class CommandOpener final : public Opener {
 public:
     explicit CommandOpener(std::string command);
@@ -36,8 +38,9 @@ private:
 Opener& opener();
 void setOpener(Opener* opener);
 
-// Whether a text may be handed to an opener: not empty, not starting with "-" (which an opener
-// would read as an option) and free of control characters.
+// Whether a text may be handed to an opener: valid UTF-8, not empty, not starting with "-" (which
+// an opener would read as an option), free of control characters (C0, DEL, C1) and of the line and
+// paragraph separators U+2028 and U+2029.
 bool isOpenableTarget(std::string_view target);
 
 } // namespace platform

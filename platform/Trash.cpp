@@ -21,6 +21,12 @@ bool isRealFolder(const fs::path& folder)
     return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool isOwnRealFolder(const fs::path& folder)
+{
+    struct stat info {};
+    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
+}
+
 // Makes folder (mode 0700) unless it exists as a real folder.
 bool makeFolder(const fs::path& folder)
 {
@@ -75,10 +81,10 @@ std::optional<fs::path> volumeTrash(const fs::path& top)
     const fs::path shared = top / ".Trash";
     struct stat info {};
     if (::lstat(shared.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0 &&
-        prepareTrash(shared / uid, false))
+        prepareTrash(shared / uid, false) && isOwnRealFolder(shared / uid))
         return shared / uid;
     const fs::path own = top / (".Trash-" + uid);
-    if (prepareTrash(own, false) && ::lstat(own.c_str(), &info) == 0 && info.st_uid == ::getuid())
+    if (prepareTrash(own, false) && isOwnRealFolder(own))
         return own;
     return std::nullopt;
 }
@@ -115,34 +121,92 @@ bool writeAll(int fd, const std::string& bytes)
     return true;
 }
 
-// Reserves a name in trash with its info file, then moves the item into "files".
+// The info text, complete on disk under a name trash-list does not read ("info/.pending-XXXXXX").
+std::optional<fs::path> writePendingInfo(const fs::path& trash, const std::string& text)
+{
+    std::string pattern = (trash / "info" / ".pending-XXXXXX").string();
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !written) {
+        ::unlink(pattern.c_str());
+        return std::nullopt;
+    }
+    return fs::path(pattern);
+}
+
+// Gives the complete pending file the name to; false with errno EEXIST when the name is taken.
+bool placeExclusively(const fs::path& pending, const fs::path& to)
+{
+    if (::link(pending.c_str(), to.c_str()) == 0)
+        return true;
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
+        return false;
+    // A file system without hard links (FAT on a stick): a rename that refuses an existing name.
+    return ::renameat2(AT_FDCWD, pending.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+// Moves item to a name in "files" that was free a moment ago, never over one taken since.
+bool moveExclusively(const fs::path& item, const fs::path& to)
+{
+    if (::renameat2(AT_FDCWD, item.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    return (errno == EINVAL || errno == ENOSYS) && ::rename(item.c_str(), to.c_str()) == 0;
+}
+
+// Reserves a name in trash with its info file, then moves the item into "files". The info file
+// appears by name only complete (a kill mid-way leaves at most a pending file trash-list skips),
+// and always before the item, so a trashed item never lacks its original path.
 bool moveInto(const fs::path& trash, const fs::path& item, const std::string& pathText)
 {
-    const std::string info = "[Trash Info]\nPath=" + trashInfoPathText(pathText) + "\nDeletionDate=" + deletionDate() + "\n";
+    const std::string text = "[Trash Info]\nPath=" + trashInfoPathText(pathText) + "\nDeletionDate=" + deletionDate() + "\n";
+    const auto pending = writePendingInfo(trash, text);
+    if (!pending)
+        return false;
+    bool moved = false;
     for (int attempt = 1; attempt <= 10000; ++attempt) {
         const std::string name = candidateName(item.filename(), attempt);
         const fs::path infoFile = trash / "info" / (name + ".trashinfo");
         const fs::path target = trash / "files" / name;
-        const int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        struct stat existing {};
+        if (::lstat(target.c_str(), &existing) == 0)
+            continue;  // an item whose info file is gone still holds its name
+        if (!placeExclusively(*pending, infoFile)) {
             if (errno == EEXIST)
                 continue;
-            return false;
+            break;
         }
-        struct stat existing {};
-        const bool taken = ::lstat(target.c_str(), &existing) == 0;
-        const bool written = !taken && writeAll(fd, info);
-        ::close(fd);
-        if (taken) {
+        moved = moveExclusively(item, target);
+        if (!moved)
             ::unlink(infoFile.c_str());
-            continue;
-        }
-        if (written && ::rename(item.c_str(), target.c_str()) == 0)
-            return true;
-        ::unlink(infoFile.c_str());
-        return false;
+        break;
     }
-    return false;
+    ::unlink(pending->c_str());
+    return moved;
+}
+
+// The item's own name in its folder with every link resolved; nothing when the folder is gone.
+std::optional<fs::path> realLocation(const fs::path& item)
+{
+    std::error_code error;
+    const fs::path folder = fs::canonical(item.parent_path(), error);
+    if (error)
+        return std::nullopt;
+    return folder / item.filename();
+}
+
+// The device of path, or of its nearest ancestor that exists (a trash not yet made).
+std::optional<dev_t> deviceOfNearest(fs::path path)
+{
+    for (;;) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0)
+            return info.st_dev;
+        if (errno != ENOENT || !path.has_relative_path())
+            return std::nullopt;
+        path = path.parent_path();
+    }
 }
 
 } // namespace
@@ -180,30 +244,37 @@ bool moveToTrash(const fs::path& itemPath)
 {
     try {
         std::error_code error;
-        const fs::path item = fs::absolute(itemPath, error).lexically_normal();
-        if (error || !item.has_filename() || item.filename() == "." || item.filename() == "..")
+        const fs::path given = fs::absolute(itemPath, error).lexically_normal();
+        if (error || !given.has_filename() || given.filename() == "." || given.filename() == "..")
+            return false;
+        // Links on the way (a library or shared folder linked onto another volume) decide
+        // nothing: the trash is chosen by where the item really is, and that is the path recorded.
+        const auto item = realLocation(given);
+        if (!item)
             return false;
         struct stat info {};
-        if (::lstat(item.c_str(), &info) != 0)
+        if (::lstat(item->c_str(), &info) != 0)
             return false;
         bool ok = false;
-        const dev_t device = deviceOf(item.parent_path(), ok);
+        const dev_t device = deviceOf(item->parent_path(), ok);
         if (!ok)
             return false;
-        if (const auto home = homeTrash()) {
-            // The home trash counts when it is (or would be made) on the item's file system.
-            fs::path existing = *home;
-            while (!fs::exists(existing, error) && existing.has_relative_path())
-                existing = existing.parent_path();
-            bool homeOk = false;
-            if (deviceOf(existing, homeOk) == device && homeOk && prepareTrash(*home, true))
-                return moveInto(*home, item, item.string());
-        }
-        const fs::path top = topFolderOf(item.parent_path(), device);
+        // Without a home trash the home volume is unknown, and a trash made at a volume's top
+        // might be on it.
+        const auto home = homeTrash();
+        if (!home)
+            return false;
+        const auto homeDevice = deviceOfNearest(home->parent_path());
+        if (!homeDevice)
+            return false;
+        // An item on the home volume goes to the home trash or nowhere.
+        if (*homeDevice == device)
+            return prepareTrash(*home, true) && moveInto(*home, *item, item->string());
+        const fs::path top = topFolderOf(item->parent_path(), device);
         const auto trash = volumeTrash(top);
         if (!trash)
             return false;
-        return moveInto(*trash, item, item.lexically_relative(top).string());
+        return moveInto(*trash, *item, item->lexically_relative(top).string());
     } catch (...) {
         return false;
     }

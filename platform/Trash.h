@@ -3,15 +3,18 @@
 //
 // A trash folder holds "files/" (the trashed items, under names unique in that trash) and "info/"
 // (one "<name>.trashinfo" per item: "[Trash Info]", "Path=" with the original path
-// percent-encoded, "DeletionDate=" in local time). The info file is created first with O_EXCL,
-// which reserves the name, and the item is renamed into "files/" after it.
-// - An item on the same file system as the home trash goes to the home trash,
-//   $XDG_DATA_HOME/Trash (default ~/.local/share/Trash); Path is absolute.
+// percent-encoded, "DeletionDate=" in local time). The info file is written aside and linked into
+// place under a name no other info file has, which reserves the name, before the item is renamed
+// into "files/"; so an info file is never seen incomplete, even after a kill.
+// The trash is chosen by the item's real location (its folder with every link resolved), and
+// that location is the recorded path:
+// - An item on the home volume (the file system of $XDG_DATA_HOME) goes to the home trash,
+//   $XDG_DATA_HOME/Trash (default ~/.local/share/Trash), or nowhere; Path is absolute.
 // - Another item goes to its volume's trash: $topdir/.Trash/$uid when the administrator made
 //   $topdir/.Trash (a real folder with the sticky bit), else $topdir/.Trash-$uid (created 0700);
 //   Path is relative to $topdir.
-// - Nothing is ever copied: when no trash on the item's own file system can be used, the item
-//   stays where it is and the call reports false.
+// - Nothing is ever copied: when no trash on the item's own file system can be used, or no home
+//   trash is known, the item stays where it is and the call reports false.
 //
 // Implemented here rather than with GIO's g_file_trash: loading GIO's virtual file system inside a
 // host process may start its worker and D-Bus threads (the bundle starts none), and GIO fixes the

@@ -6,8 +6,15 @@
 #include "Log.h"
 #include "Trash.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 using namespace prescattest;
 using namespace prescat;
@@ -34,6 +41,47 @@ std::string run(const std::string& command)
     return out;
 }
 
+bool haveTrashList() { return std::system("command -v trash-list >/dev/null 2>&1") == 0; }
+
+// The highest folder on the file system of path: where that volume keeps its trash.
+fs::path volumeTop(fs::path path)
+{
+    struct stat here {}, up {};
+    ::stat(path.c_str(), &here);
+    while (path.has_relative_path() && ::stat(path.parent_path().c_str(), &up) == 0 && up.st_dev == here.st_dev)
+        path = path.parent_path();
+    return path;
+}
+
+// A fresh folder on a file system other than the one of near; nothing when none is writable.
+std::optional<fs::path> folderOnAnotherVolume(const fs::path& near)
+{
+    struct stat here {}, there {};
+    ::stat(near.c_str(), &here);
+    for (const char* base : {"/dev/shm", "/run/shm", "/var/tmp", "/tmp"}) {
+        std::string pattern = std::string(base) + "/tavrin-test-XXXXXX";
+        if (::stat(base, &there) == 0 && there.st_dev != here.st_dev && ::mkdtemp(pattern.data()))
+            return fs::canonical(pattern);
+    }
+    return std::nullopt;
+}
+
+// Removes what a test left outside its shared folder, and puts HOME back.
+struct Leftovers {
+    std::vector<fs::path> paths;
+    std::optional<std::string> home = std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME")) : std::nullopt;
+    ~Leftovers()
+    {
+        std::error_code ignored;
+        for (const auto& path : paths)
+            fs::remove_all(path, ignored);
+        if (home)
+            ::setenv("HOME", home->c_str(), 1);
+    }
+};
+
+const std::string kUid = std::to_string(::getuid());
+
 class PrescatTrash : public PrescatTest {
 protected:
     void SetUp() override
@@ -51,7 +99,7 @@ protected:
 
 TEST_F(PrescatTrash, FactoryPresetsAreRefusedOthersGoToTheTrash)
 {
-    if (std::system("command -v trash-list >/dev/null 2>&1") != 0)
+    if (!haveTrashList())
         GTEST_SKIP() << "trash-cli is not installed";
     preset("Presets/#001 Fac.tavpreset");
     preset("Presets/Gone #pa.tavpreset", valuesOf([](int) { return 0.5f; }));
@@ -113,6 +161,146 @@ TEST_F(PrescatTrash, NothingOutsideTheLibraryIsTrashed)
     post(kDeletePreset);
     EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 0"}));
     EXPECT_TRUE(fs::exists(outside / "Victim.tavpreset"));
+}
+
+// A library linked onto another volume: the preset goes to that volume's trash under its real
+// path, as trash-list shows it, and no trash is made inside the library.
+TEST_F(PrescatTrash, ALibraryLinkedOntoAnotherVolumeUsesThatVolumesTrash)
+{
+    const auto other = folderOnAnotherVolume(shared_.path());
+    if (!other)
+        GTEST_SKIP() << "no second writable file system";
+    const std::string name = other->filename().string() + " #pa.tavpreset";  // unique in a shared trash
+    const fs::path real = *other / "Presetbase", top = volumeTop(*other), trash = top / (".Trash-" + kUid);
+    const Leftovers leftovers{{*other, trash / "files" / name, trash / "info" / (name + ".trashinfo")}};
+    fs::create_directories(real);
+    fs::create_directories(root_.parent_path());
+    fs::create_directory_symlink(real, root_);
+    preset("Presets/Keep.tavpreset");
+    writeBytes(real / "Presets" / name, "linked");
+    start();
+    interfaceStarted();
+    programChange(1);
+    clear();
+    post(kDeletePreset);
+    EXPECT_EQ(posted(), (std::vector<Posted>{bare(131), {129, listOf({"Keep"})}}));
+    EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1"}));
+    EXPECT_EQ(readBytes(trash / "files" / name), "linked");
+    const std::string info = readBytes(trash / "info" / (name + ".trashinfo"));
+    const fs::path original = real / "Presets" / name;
+    EXPECT_EQ(info.substr(0, info.find("DeletionDate=")),
+              "[Trash Info]\nPath=" + platform::trashInfoPathText(original.lexically_relative(top).string()) + "\n");
+    EXPECT_FALSE(fs::exists(real / (".Trash-" + kUid)));
+    EXPECT_FALSE(fs::exists(real / "Presets" / (".Trash-" + kUid)));
+    if (haveTrashList()) {
+        EXPECT_NE(run("trash-list 2>/dev/null").find(" " + original.string() + "\n"), std::string::npos);
+    }
+}
+
+// A preset on the home volume goes to the home trash or nowhere: with a link or a plain file in
+// the home trash's place, or no home at all, it stays where it is, the log says 0, and no trash
+// is made at the volume's top.
+TEST_F(PrescatTrash, AHomeVolumePresetGoesToTheHomeTrashOrNowhere)
+{
+    const std::string name = shared_.path().filename().string() + ".tavpreset";
+    const fs::path file = root_ / "Presets" / name, topTrash = volumeTop(shared_.path()) / (".Trash-" + kUid);
+    const fs::path elsewhere = shared_.path() / "elsewhere", home = shared_.path() / "home";
+    const fs::path homeTrash = home / ".local" / "share" / "Trash";
+    const auto other = folderOnAnotherVolume(shared_.path());
+    Leftovers leftovers{{topTrash / "files" / name, topTrash / "info" / (name + ".trashinfo")}};
+    if (other)
+        leftovers.paths.push_back(*other);
+    preset("Presets/Keep.tavpreset");
+    preset("Presets/" + name);
+    for (const fs::path& folder : {elsewhere, other.value_or(elsewhere)}) {
+        fs::create_directories(folder / "files");
+        fs::create_directories(folder / "info");
+    }
+    fs::create_directories(trash_.parent_path());
+    fs::create_directories(homeTrash.parent_path());
+    start();
+    interfaceStarted();
+    const auto refused = [&](const char* what) {
+        logged.clear();
+        programChange(1);
+        post(kDeletePreset);
+        EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 0"})) << what;
+        EXPECT_TRUE(fs::exists(file)) << what;
+        EXPECT_FALSE(fs::exists(topTrash / "files" / name)) << what;
+    };
+    fs::create_directory_symlink(elsewhere, trash_);
+    refused("a link to a folder of the same volume");
+    fs::remove(trash_);
+    if (other) {
+        fs::create_directory_symlink(*other, trash_);
+        refused("a link onto another volume");
+        fs::remove(trash_);
+    }
+    writeBytes(trash_, "");
+    refused("a plain file");
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", home.c_str(), 1);
+    fs::create_directory_symlink(elsewhere, homeTrash);
+    refused("a link at ~/.local/share/Trash");
+    ::unsetenv("HOME");
+    refused("no home");
+    EXPECT_TRUE(fs::is_empty(elsewhere / "files"));
+    EXPECT_TRUE(fs::is_empty(other.value_or(elsewhere) / "files"));
+
+    // A real folder there takes it.
+    ::setenv("HOME", home.c_str(), 1);
+    fs::remove(homeTrash);
+    logged.clear();
+    programChange(1);
+    post(kDeletePreset);
+    EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1"}));
+    EXPECT_TRUE(fs::exists(homeTrash / "files" / name));
+}
+
+// A delete killed part-way (here at its first write to a file) leaves no info file behind, so no
+// incomplete one, only the text it was writing aside under a name trash-list does not read; the
+// next delete completes.
+TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
+{
+    preset("Presets/Gone.tavpreset");
+    preset("Presets/Keep.tavpreset");
+    start();
+    interfaceStarted();
+    programChange(0);
+    const auto infoFiles = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(trash_ / "info"))
+            if (entry.path().extension() == ".trashinfo")
+                names.push_back(entry.path().filename().string());
+        return names;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 0;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        post(kDeletePreset);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "Gone.tavpreset"));
+    EXPECT_EQ(infoFiles(), std::vector<std::string>{});
+    EXPECT_EQ(std::distance(fs::directory_iterator(trash_ / "info"), fs::directory_iterator()), 1);  // written aside
+    if (haveTrashList()) {
+        EXPECT_EQ(run("trash-list 2>&1").find("Parse Error: " + trash_.string()), std::string::npos);
+    }
+
+    post(kDeletePreset);
+    EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1"}));
+    EXPECT_EQ(infoFiles(), std::vector<std::string>{"Gone.tavpreset.trashinfo"});
+    const std::string info = readBytes(trash_ / "info" / "Gone.tavpreset.trashinfo");
+    EXPECT_EQ(info.substr(0, info.find("DeletionDate=")),
+              "[Trash Info]\nPath=" + platform::trashInfoPathText((root_ / "Presets" / "Gone.tavpreset").string()) + "\n");
 }
 
 } // namespace

@@ -78,6 +78,62 @@ TEST_F(OpenWebsite, RefusesTextsAnOpenerWouldMisread)
     EXPECT_EQ(opener.targets, std::vector<std::string>{name});
 }
 
+// Line-breaking characters beyond ASCII are refused like the other controls; their neighbours pass.
+TEST_F(OpenWebsite, RefusesC1ControlsAndLineSeparators)
+{
+    const std::size_t m = add(host, "QV_OpenWebsite");
+    host.start();
+    for (const char* text : {"/tmp/a\u0080b", "/tmp/a\u0085b", "/tmp/\u009b2J", "/tmp/a\u009fb", "https://x.org/\u2028",
+                             "https://x.org/\u2029a", "/tmp/\u00a0\u00ff\u2027\u202a"}) {
+        transmitsAfter(m, 1, textValue(std::string_view(text)));
+        transmitsAfter(m, 0, boolValue(true));
+        transmitsAfter(m, 0, boolValue(false));
+    }
+    EXPECT_EQ(opener.targets, std::vector<std::string>{"/tmp/\u00a0\u00ff\u2027\u202a"});
+}
+
+// The platform's opener is looked up in PATH's absolute entries only: an "xdg-open" planted in the
+// host's current folder (an empty or relative entry) never runs, nor one that is no executable file.
+TEST_F(OpenWebsite, RunsThePlatformOpenerFromAbsolutePathEntriesOnly)
+{
+    namespace fs = std::filesystem;
+    const testsupport::TemporarySharedFolder folder;
+    const fs::path record = folder.path() / "record.txt";
+    const auto script = [&](const fs::path& file, const std::string& tag, fs::perms perms) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "#!/bin/sh\nprintf '%s %s\\n' '" << tag << "' \"$1\" >> '" << record.string() << "'\n";
+        fs::permissions(file, perms);
+    };
+    const fs::path cwd = folder.path() / "cwd";
+    script(cwd / "xdg-open", "current", fs::perms::owner_all);
+    script(cwd / "rel" / "xdg-open", "relative", fs::perms::owner_all);
+    script(folder.path() / "plain" / "xdg-open", "plain", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(folder.path() / "dir" / "xdg-open");
+    script(folder.path() / "abs" / "xdg-open", "absolute", fs::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const fs::path oldCwd = fs::current_path();
+    fs::current_path(cwd);
+    platform::setOpener(nullptr);
+    const std::size_t m = add(host, "QV_OpenWebsite");
+    host.start();
+    const auto click = [&](const std::string& path, const std::string& text) {
+        ::setenv("PATH", path.c_str(), 1);
+        transmitsAfter(m, 1, textValue(text));
+        transmitsAfter(m, 0, boolValue(true));
+        transmitsAfter(m, 0, boolValue(false));
+    };
+    const std::string plain = (folder.path() / "plain").string(), dir = (folder.path() / "dir").string();
+    click(":.:rel:" + plain + ":" + dir + "/:" + (folder.path() / "abs").string(), "https://example.org/1");
+    click(":.:rel::" + plain + ":" + dir, "https://example.org/2");
+    click("", "https://example.org/3");
+    ::setenv("PATH", oldPath.c_str(), 1);
+    fs::current_path(oldCwd);
+    std::ifstream in(record);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "absolute https://example.org/1\n");
+}
+
 // The real opener runs the command directly with one argument and none of the host's descriptors.
 TEST(CommandOpener, PassesOneArgumentWithoutAShellOrTheHostsFiles)
 {
