@@ -5,6 +5,7 @@
 // and folder views.
 #include "CategoryBrowser/CategoryListDisplay.h"
 #include "CategoryBrowser/PrescatMessages.h"
+#include "CategoryBrowser/PresetLibrary.h"
 #include "Dialogs.h"
 #include "GuiButtons.h"
 #include "MpInterface.h"
@@ -160,7 +161,8 @@ public:
         const fs::path folder = presetbase() / "2_SAVED";
         std::error_code ignored;
         fs::create_directories(folder, ignored);
-        const std::string name = pinText(presetName_).value_or(std::string());
+        // A name shown with look-alikes of "," or ";" is offered as its file's own name.
+        const std::string name = withSeparatorsRestored(pinText(presetName_).value_or(std::string()));
         runSavePanel(folder, presetbank::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
         sendPanelPath();
         if (panelAccepted_) {

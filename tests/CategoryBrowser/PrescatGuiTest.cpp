@@ -801,6 +801,21 @@ TEST_F(PrescatGuiTest, SavePresetOffersTheStemInASearchView)
     EXPECT_EQ(requests().back().suggestedName, "Own");
 }
 
+// A name shown with look-alikes of "," and ";" (U+201A, U+037E) is offered in the save panel as
+// its file's own name.
+TEST_F(PrescatGuiTest, SavePanelOffersTheFilesOwnCommas)
+{
+    const std::size_t i = browser();
+    show(i, kBass, {{0, "Pad\xE2\x80\x9A warm"}, {1, "Tone\xCD\xBE soft #pa"}});
+    set(i, Pin::kPresetNumber, intValue(1));
+    EXPECT_EQ(name(i), "Tone\xCD\xBE soft");
+    release(i, Pin::kSavePreset);
+    EXPECT_EQ(requests().back().suggestedName, "Tone; soft");
+    set(i, Pin::kPresetNumber, intValue(0));
+    release(i, Pin::kSavePreset);
+    EXPECT_EQ(requests().back().suggestedName, "Pad, warm");
+}
+
 // Bank import: the open panel in "TAVRIN ONE/Presetbase/Banks" for ".tavbank", 136 and 131, then
 // the save-bank panel in "TAVRIN TWO/Presetbase" offering the bank's name without folder and
 // extension, asking before replacing an existing folder, then 136 and 132. Message 128 then reads
