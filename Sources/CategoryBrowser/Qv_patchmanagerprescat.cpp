@@ -226,13 +226,18 @@ private:
             postToGui(kDropSelection);
         }
         // Only data bytes name list positions: 0x80 and above (the saved-view refresh sends 0x82)
-        // load nothing but still end the one-shot flags.
-        if (!ignoreNextProgramChange_ && p < kEntries) {
+        // load nothing and leave the current entry, but in a result view they end the search like
+        // any command row.
+        if (!ignoreNextProgramChange_) {
             if (!resultView_) {
-                currentEntry_ = p;
-                ChangePreset();
-                postToGui(p);
-                sendProgramChange(p);
+                if (p < kEntries) {
+                    currentEntry_ = p;
+                    ChangePreset();
+                    postToGui(p);
+                    sendProgramChange(p);
+                }
+            } else if (!viewSwitchPending_ && p >= kEntries) {
+                searchActive_ = false;
             } else if (!viewSwitchPending_) {
                 currentEntry_ = p;
                 const bool arrow = (p == kNextArrowRow && nextArrowActive_) || (p == kPrevArrowRow && prevArrowActive_);

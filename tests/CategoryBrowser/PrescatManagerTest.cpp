@@ -723,4 +723,35 @@ TEST_F(PrescatManager, CommaNamesKeepResultRowsOnTheirFiles)
               7);
 }
 
+// A program change of 128 or more coming back in a result view (the saved-view refresh sends
+// 0x82) loads nothing and ends the search like any command row.
+TEST_F(PrescatManager, OutOfRangeProgramChangeBackEndsTheSearch)
+{
+    const auto now = fs::file_time_type::clock::now();
+    for (const char* name : {"alpha", "beta"}) {
+        preset(std::string("2_SAVED/") + name + ".tavpreset", valuesOf([](int) { return 0.25f; }));
+        fs::last_write_time(root_ / "2_SAVED" / (std::string(name) + ".tavpreset"), now - std::chrono::seconds(name[0]));
+    }
+    start();
+    interfaceStarted();
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.5);
+    post(kSearchText, "alp");
+    runSeconds(0.5);
+    EXPECT_EQ(lastList(), page({"2_SAVED/alpha"}));
+    const Values before = blockValues();
+
+    clear();
+    post(kTimeOrderOn);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{Bytes{0xC0, 0x82, 0x00}}));
+    programChange(Bytes{0xC0, 0x82, 0x00});
+    clear();
+    runSeconds(0.5);
+    EXPECT_EQ(lastList(), page({"2_SAVED/beta", "2_SAVED/alpha"}));  // oldest first
+    EXPECT_EQ(postedIds(), (std::vector<int>{505, 503, 501, 130, 129}));
+    EXPECT_EQ(blockValues(), before);
+    EXPECT_TRUE(midiOut().empty());
+}
+
 } // namespace
