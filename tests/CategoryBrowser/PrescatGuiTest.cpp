@@ -96,7 +96,7 @@ const Entries kFolderDisplay = {
     {3, "ABCDEFGHIJKLMNOPQRSTUVWXY"},
     {4, ".ABCDEFGHIJKLMNOPQRSTUVWX"},
     {5, "Lead"},
-    {6, ""},
+    {6, " "},  // only markers: one space, so that the list view keeps the position
     {7, "#12 Short"},
     {8, "Multi Mid"},
     {9, ".Bass/Sub"},

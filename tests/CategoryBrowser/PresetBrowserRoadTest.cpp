@@ -341,13 +341,15 @@ TEST_F(CommaRoad, EveryRowActsOnTheFileItShows)
                         {"2_SAVED/Bass, deep #fav.tavpreset", "2_SAVED/Keys, bright.tavpreset", "2_SAVED/Lead.tavpreset"}, 1,
                         [](const std::string&) { return std::string(); });
 
-    // The folder view of the comma folder.
+    // The folder view of the comma folder, led by a name that is only a tag (shown blank).
+    preset(main + "/ #ar.tavpreset", 0.88f);
     chooseFolder(0);
-    clickAndDeleteBelow({"Pad, warm", "Strings", "Tone; soft", "Zeta"},
-                        {main + "/Pad, warm.tavpreset", main + "/Strings.tavpreset", main + "/Tone; soft #pa.tavpreset",
-                         main + "/Zeta.tavpreset"},
-                        1, [](const std::string&) { return std::string(); });
-    EXPECT_EQ(library(), (std::set<std::string>{"2_SAVED/Bass, deep #fav.tavpreset", main + "/Pad, warm.tavpreset"}));
+    clickAndDeleteBelow({" ", "Pad, warm", "Strings", "Tone; soft", "Zeta"},
+                        {main + "/ #ar.tavpreset", main + "/Pad, warm.tavpreset", main + "/Strings.tavpreset",
+                         main + "/Tone; soft #pa.tavpreset", main + "/Zeta.tavpreset"},
+                        2, [](const std::string&) { return std::string(); });
+    EXPECT_EQ(library(), (std::set<std::string>{"2_SAVED/Bass, deep #fav.tavpreset", main + "/ #ar.tavpreset",
+                                                main + "/Pad, warm.tavpreset"}));
     host_.shutdown();
     EXPECT_TRUE(host_.faults().empty()) << host_.faults().front();
 }
