@@ -680,22 +680,15 @@ TEST_F(PrescatManager, CommaNamesKeepResultRowsOnTheirFiles)
     post(kInterfaceStarted);
     auto texts = posted();
     ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[1], (Posted{280, listOf({"3_SEARCH", "Presets", "Presets\xE2\x80\x9A more"})}));
+    EXPECT_EQ(texts[1], (Posted{280, listOf({"3_SEARCH", "Presets", shownInList("Presets, more")})}));
     EXPECT_EQ(texts[3], (Posted{129, listOf({})}));  // "3_SEARCH" listed as a folder
 
     post(kFolderBase + 0);
     programChange(0);
     runSeconds(0.8);
-    const auto shown = [](std::string text) {
-        for (std::size_t at; (at = text.find(',')) != std::string::npos;)
-            text.replace(at, 1, "\xE2\x80\x9A");
-        for (std::size_t at; (at = text.find(';')) != std::string::npos;)
-            text.replace(at, 1, "\xCD\xBE");
-        return text;
-    };
     std::vector<std::string> rows;
     for (int i = 0; i < 103; ++i)
-        rows.push_back(shown(file(i)));
+        rows.push_back(shownInList(file(i)));
     rows.push_back(">>");
     EXPECT_EQ(lastList(), page(rows, {{105, "         SET "}}));
 
@@ -703,7 +696,7 @@ TEST_F(PrescatManager, CommaNamesKeepResultRowsOnTheirFiles)
     post(kNextArrowRow);
     rows = {"<<"};
     for (int i = 103; i <= 110; ++i)
-        rows.push_back(shown(file(i)));
+        rows.push_back(shownInList(file(i)));
     EXPECT_EQ(lastList(), page(rows));
     for (int row = 8; row >= 2; --row) {
         const int i = 102 + row;

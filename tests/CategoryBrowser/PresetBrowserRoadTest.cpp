@@ -4,6 +4,7 @@
 // controller dump, the name and highlight on the interface, and the parameter links passing the
 // new values on.
 #include "CategoryBrowser/PrescatMessages.h"
+#include "CategoryBrowser/PrescatTestSupport.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/ManagerTestSupport.h"
 #include "framework/HostTestSupport.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 using namespace tavhost;
 using testsupport::add;
@@ -35,6 +37,20 @@ std::array<float, 256> presetValues(float slot2, float slot3)
     return v;
 }
 
+// A list view of 34 rows from entry 0 and a category manager, wired as the product's patch does:
+// (view, manager).
+std::pair<std::size_t, std::size_t> addBrowser(Host& host)
+{
+    const std::size_t view = add(host, "QV_ListSplitter34", testsupport::withGuiPins(142));
+    const std::size_t mgr = add(host, "QV_PatchManagerPrescat", testsupport::withGuiPins(18));
+    host.setInitialValue(view, Side::Gui, kStartnumber, intValue(0));
+    host.setInitialValue(view, Side::Gui, kMaxnumber, intValue(33));
+    EXPECT_TRUE(host.connect(view, Side::Gui, kViewPresetNumber, mgr, Side::Gui, kPresetNumber));
+    EXPECT_TRUE(host.connect(mgr, Side::Gui, kPresetNumber, view, Side::Gui, kViewPresetNumber));
+    EXPECT_TRUE(host.connect(mgr, Side::Gui, kPresetList, view, Side::Gui, kViewPresetList));
+    return {view, mgr};
+}
+
 TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
 {
     const testsupport::TemporarySharedFolder shared;
@@ -43,17 +59,12 @@ TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
     managertest::writeBytes(presets / "Beta #pa.tavpreset", managertest::presetText("Beta", presetValues(0.25f, 0.5f)));
 
     Host host{testsupport::factory(), testsupport::config64()};
-    const std::size_t view = add(host, "QV_ListSplitter34", testsupport::withGuiPins(142));
-    const std::size_t mgr = add(host, "QV_PatchManagerPrescat", testsupport::withGuiPins(18));
+    std::size_t view = 0, mgr = 0;
+    std::tie(view, mgr) = addBrowser(host);
     const std::size_t link2 = add(host, "QV_PatchMemoryFloat");
     const std::size_t link3 = add(host, "QV_PatchMemoryFloat");
-    host.setInitialValue(view, Side::Gui, kStartnumber, intValue(0));
-    host.setInitialValue(view, Side::Gui, kMaxnumber, intValue(33));
     host.setInitialValue(link2, Side::Dsp, kSlot, intValue(2));
     host.setInitialValue(link3, Side::Dsp, kSlot, intValue(3));
-    ASSERT_TRUE(host.connect(view, Side::Gui, kViewPresetNumber, mgr, Side::Gui, kPresetNumber));
-    ASSERT_TRUE(host.connect(mgr, Side::Gui, kPresetNumber, view, Side::Gui, kViewPresetNumber));
-    ASSERT_TRUE(host.connect(mgr, Side::Gui, kPresetList, view, Side::Gui, kViewPresetList));
     host.start();
     for (int b = 0; b < 10; ++b)
         host.runBlock(64);
@@ -129,17 +140,6 @@ namespace fs = std::filesystem;
 using Values = std::array<float, 256>;
 constexpr int kPosition = 4;
 enum ManagerGuiButton { kDeleteButton = 3, kFolderNumber = 14, kFolderList = 15, kFolderName = 16 };
-constexpr std::string_view kLookAlikeComma = "\xE2\x80\x9A";
-constexpr std::string_view kLookAlikeSemicolon = "\xCD\xBE";
-
-std::string shownAs(std::string name)
-{
-    for (std::size_t at; (at = name.find(',')) != std::string::npos;)
-        name.replace(at, 1, kLookAlikeComma);
-    for (std::size_t at; (at = name.find(';')) != std::string::npos;)
-        name.replace(at, 1, kLookAlikeSemicolon);
-    return name;
-}
 
 // The list view, both halves of the manager and the patch's program-change loop, over a library
 // whose names hold commas and semicolons; the trash goes to a folder of the test.
@@ -162,13 +162,7 @@ protected:
 
     void start()
     {
-        view_ = add(host_, "QV_ListSplitter34", testsupport::withGuiPins(142));
-        mgr_ = add(host_, "QV_PatchManagerPrescat", testsupport::withGuiPins(18));
-        host_.setInitialValue(view_, Side::Gui, kStartnumber, intValue(0));
-        host_.setInitialValue(view_, Side::Gui, kMaxnumber, intValue(33));
-        ASSERT_TRUE(host_.connect(view_, Side::Gui, kViewPresetNumber, mgr_, Side::Gui, kPresetNumber));
-        ASSERT_TRUE(host_.connect(mgr_, Side::Gui, kPresetNumber, view_, Side::Gui, kViewPresetNumber));
-        ASSERT_TRUE(host_.connect(mgr_, Side::Gui, kPresetList, view_, Side::Gui, kViewPresetList));
+        std::tie(view_, mgr_) = addBrowser(host_);
         host_.start();
         settle(0.1);
     }
@@ -217,9 +211,10 @@ protected:
         host_.guiSetPin(view_, viewMousePin(r), boolValue(false));
         settle(0.05);
     }
-    void press(int managerPin, platform::AlertAnswer answer)
+    // A button of the manager pressed and released, its confirmation answered "Yes".
+    void press(int managerPin)
     {
-        platform::ScriptedDialogs::instance().pushAlertAnswer(answer);
+        platform::ScriptedDialogs::instance().pushAlertAnswer(platform::AlertAnswer::Default);
         host_.guiSetPin(mgr_, managerPin, boolValue(true));
         host_.guiSetPin(mgr_, managerPin, boolValue(false));
         settle(1.0);
@@ -253,8 +248,9 @@ protected:
         return files;
     }
 
-    // Rows from the one after comma on: each click loads that row's file, and the delete button
-    // (answered with answer) changes exactly that file: gone, or renamed to renamedTo(file).
+    // Rows from the last up to the one after commaRow, each showing its shown name: a click loads
+    // that row's file, and the confirmed delete button changes exactly that file: gone, or renamed
+    // to renamedTo(file) when that is not empty.
     template <class Renamed>
     void clickAndDeleteBelow(const std::vector<std::string>& shown, const std::vector<std::string>& files,
                              int commaRow, Renamed renamedTo)
@@ -263,7 +259,7 @@ protected:
             SCOPED_TRACE(files[r - 1]);
             top();
             for (int k = 1; k <= r; ++k)
-                EXPECT_EQ(row(k), textValue(shownAs(shown[k - 1]))) << "row " << k;
+                EXPECT_EQ(row(k), textValue(prescattest::shownInList(shown[k - 1]))) << "row " << k;
             click(r);
             EXPECT_TRUE(loaded(files[r - 1]));
             std::set<std::string> expected = library();
@@ -273,7 +269,7 @@ protected:
                 expected.insert(renamed);
                 values_[renamed] = values_[files[r - 1]];
             }
-            press(kDeleteButton, platform::AlertAnswer::Default);
+            press(kDeleteButton);
             EXPECT_EQ(library(), expected);
         }
     }
@@ -306,11 +302,11 @@ TEST_F(CommaRoad, EveryRowActsOnTheFileItShows)
     start();
 
     // The folder list: 128 folders, the comma folder first and shown with its look-alike.
-    std::string folders = shownAs(main) + ",2_SAVED,3_FAVOURITES,3_SEARCH";
+    std::string folders = prescattest::shownInList(main) + ",2_SAVED,3_FAVOURITES,3_SEARCH";
     for (int f = 4; f < 128; ++f)
         folders += ",empty";
     EXPECT_EQ(pin(mgr_, kFolderList), textValue(folders));
-    EXPECT_EQ(pin(mgr_, kFolderName), textValue(shownAs(main)));
+    EXPECT_EQ(pin(mgr_, kFolderName), textValue(prescattest::shownInList(main)));
 
     // The search over the whole library, sorted by name: a click on every row loads its file.
     chooseFolder(3);
@@ -322,7 +318,7 @@ TEST_F(CommaRoad, EveryRowActsOnTheFileItShows)
                                                       "Strings", ".Tone; soft", ".Zeta"};
     for (int r = 7; r >= 1; --r) {
         top();
-        EXPECT_EQ(row(r), textValue(shownAs(everythingShown[r - 1]))) << r;
+        EXPECT_EQ(row(r), textValue(prescattest::shownInList(everythingShown[r - 1]))) << r;
         click(r);
         EXPECT_TRUE(loaded(everything[r - 1])) << everything[r - 1];
     }
