@@ -212,6 +212,38 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
     return true;
 }
 
+// ---- List texts -------------------------------------------------------------------------------
+
+void appendShownEntry(char* out, std::size_t capacity, std::size_t& length, std::string_view name)
+{
+    for (const char c : name) {
+        const std::string_view shown = c == ',' ? kShownComma : c == ';' ? kShownSemicolon : std::string_view(&c, 1);
+        if (length + shown.size() + 1 > capacity)
+            break;
+        std::memcpy(out + length, shown.data(), shown.size());
+        length += shown.size();
+    }
+    out[length] = 0;
+}
+
+std::string withSeparatorsRestored(std::string_view shown)
+{
+    std::string out;
+    out.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size();) {
+        if (shown.substr(i, kShownComma.size()) == kShownComma) {
+            out += ',';
+            i += kShownComma.size();
+        } else if (shown.substr(i, kShownSemicolon.size()) == kShownSemicolon) {
+            out += ';';
+            i += kShownSemicolon.size();
+        } else {
+            out += shown[i++];
+        }
+    }
+    return out;
+}
+
 // ---- Directory listing --------------------------------------------------------------------------
 
 DirectoryLister::DirectoryLister()

@@ -82,6 +82,23 @@ struct IndexEntry {
 // relativeFile: the file's path below the root, with its ".tavpreset". false: no entry.
 bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexEntry& out);
 
+// ---- List texts -------------------------------------------------------------------------------
+
+// The lists the interface half shows travel as one text of entries joined by "," (the interface
+// also ends an entry at ";"). A name holding either character would split into two entries and
+// shift every later row onto its neighbour's file, so the text shows them as look-alikes: "," as
+// U+201A and ";" as U+037E, in UTF-8. Names on disk, in the tables and in file paths keep their
+// own characters; only the text that is shown carries the look-alikes.
+inline constexpr std::string_view kShownComma = "\xE2\x80\x9A";   // U+201A SINGLE LOW-9 QUOTATION MARK
+inline constexpr std::string_view kShownSemicolon = "\xCD\xBE";   // U+037E GREEK QUESTION MARK
+// Bytes an entry of n bytes may take in a list text.
+inline constexpr std::size_t shownEntryBytes(std::size_t n) { return n * kShownComma.size(); }
+// Appends name as one list entry to out (capacity bytes with its NUL) at length; stops at the
+// first character that would not fit (a look-alike is never split).
+void appendShownEntry(char* out, std::size_t capacity, std::size_t& length, std::string_view name);
+// A shown name with its look-alikes back as "," and ";": the name of the file it came from.
+std::string withSeparatorsRestored(std::string_view shown);
+
 // ---- Directory listing in fixed memory ----------------------------------------------------------
 
 // Lists folders into a fixed pool of names, each folder's entries in byte order of their names,

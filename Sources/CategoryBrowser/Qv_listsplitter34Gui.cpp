@@ -20,8 +20,10 @@ public:
     static constexpr int kRows = 34;
     static constexpr int kSlots = 128;
     static constexpr int kCommandPage = 104;      // first entry of the command page
-    static constexpr std::size_t kListBytes = 3999; // the list's multibyte form, terminator aside
     static constexpr std::size_t kMaxNameChars = 29;
+    // The list's UTF-8 form, terminator aside: room for 128 names of the longest length stored,
+    // four bytes a character, so names that are not plain ASCII never push the last ones out.
+    static constexpr std::size_t kListBytes = kSlots * kMaxNameChars * 4 + kSlots - 1;
 
     Qv_listsplitter34Gui()
     {
@@ -60,7 +62,10 @@ public:
         }
         if (n > maxRow() + offset_) {
             scrollEcho_ = true;
-            position_ = pagePosition(n);
+            // Below 26 the position stays: not written, so a value the host gave (even NaN) is
+            // never sent back.
+            if (n >= 26)
+                position_ = pagePosition(n);
             offset_ = offsetAt(position_.getValue());
             ResetActive();
             UpdateNames();
@@ -259,8 +264,8 @@ private:
         return static_cast<int32_t>((1.0f - p) * static_cast<float>(scrollRange()));
     }
 
-    // The page a number below the window scrolls to; numbers below 26 keep the position.
-    float pagePosition(int32_t n) const
+    // The page a number of 26 or more below the window scrolls to.
+    static float pagePosition(int32_t n)
     {
         if (n >= 104)
             return 0.0f;
@@ -268,9 +273,7 @@ private:
             return 0.23f;
         if (n >= 52)
             return 0.49f;
-        if (n >= 26)
-            return 0.74f;
-        return position_.getValue();
+        return 0.74f;
     }
 
     void refreshWindow()

@@ -33,7 +33,8 @@ constexpr std::string_view kEmpty = presetbank::kEmptyName;
 constexpr int kFolderBytes = 50;                      // folder names of at most 49 bytes
 constexpr std::size_t kShortestPath = 10;             // a path this short names no file
 constexpr std::size_t kSearchBytes = 49;
-constexpr std::size_t kListTextBytes = 128 * 100 + 1;
+// 128 entries of up to 99 bytes, each byte possibly shown as a look-alike, and 127 commas.
+constexpr std::size_t kListTextBytes = kEntries * (shownEntryBytes(kEntryBytes - 1) + 1);
 constexpr int kMutedSlots[] = {16, 17, 19, 93, 95};
 constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
 constexpr std::string_view kNineSpaces = "         ";
@@ -225,13 +226,18 @@ private:
             postToGui(kDropSelection);
         }
         // Only data bytes name list positions: 0x80 and above (the saved-view refresh sends 0x82)
-        // load nothing but still end the one-shot flags.
-        if (!ignoreNextProgramChange_ && p < kEntries) {
+        // load nothing and leave the current entry, but in a result view they end the search like
+        // any command row.
+        if (!ignoreNextProgramChange_) {
             if (!resultView_) {
-                currentEntry_ = p;
-                ChangePreset();
-                postToGui(p);
-                sendProgramChange(p);
+                if (p < kEntries) {
+                    currentEntry_ = p;
+                    ChangePreset();
+                    postToGui(p);
+                    sendProgramChange(p);
+                }
+            } else if (!viewSwitchPending_ && p >= kEntries) {
+                searchActive_ = false;
             } else if (!viewSwitchPending_) {
                 currentEntry_ = p;
                 const bool arrow = (p == kNextArrowRow && nextArrowActive_) || (p == kPrevArrowRow && prevArrowActive_);
@@ -797,21 +803,18 @@ private:
         midiOut_.send(bytes, 3, 0);
     }
 
-    // Joins count texts of text(i) with "," into listText_; its size with the NUL.
+    // Joins count texts of text(i) with "," into listText_; its size with the NUL. A "," or ";"
+    // inside a text is shown as its look-alike, so the list holds exactly count entries.
     template <class Text>
     int32_t joined(int count, Text&& text)
     {
         std::size_t length = 0;
+        listText_[0] = 0;
         for (int i = 0; i < count; ++i) {
-            const std::string_view t = text(i);
-            if (i)
+            if (i && length + 2 <= sizeof listText_)
                 listText_[length++] = ',';
-            const std::size_t n = std::min(t.size(), sizeof listText_ - 1 - length);
-            if (n > 0)
-                std::memcpy(listText_ + length, t.data(), n);
-            length += n;
+            appendShownEntry(listText_, sizeof listText_, length, text(i));
         }
-        listText_[length] = 0;
         return static_cast<int32_t>(length + 1);
     }
 

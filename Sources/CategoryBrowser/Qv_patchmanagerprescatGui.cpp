@@ -5,6 +5,7 @@
 // and folder views.
 #include "CategoryBrowser/CategoryListDisplay.h"
 #include "CategoryBrowser/PrescatMessages.h"
+#include "CategoryBrowser/PresetLibrary.h"
 #include "Dialogs.h"
 #include "GuiButtons.h"
 #include "MpInterface.h"
@@ -160,7 +161,8 @@ public:
         const fs::path folder = presetbase() / "2_SAVED";
         std::error_code ignored;
         fs::create_directories(folder, ignored);
-        const std::string name = pinText(presetName_).value_or(std::string());
+        // A name shown with look-alikes of "," or ";" is offered as its file's own name.
+        const std::string name = withSeparatorsRestored(pinText(presetName_).value_or(std::string()));
         runSavePanel(folder, presetbank::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
         sendPanelPath();
         if (panelAccepted_) {
@@ -383,7 +385,7 @@ private:
         for (int k = 0; k < kEntries; ++k) {
             const display::Entry entry = display::folderViewEntry(pieceAt(pieces, k));
             names_[k] = presetbank::cutAtCharBoundary(entry.name, kNameBytes);
-            shown += entry.display;
+            shown += shownEntry(entry.display);
             if (k < kEntries - 1)
                 shown += ',';
         }
@@ -404,7 +406,7 @@ private:
         for (int k = 0; k < kEntries; ++k) {
             const display::Entry entry = display::searchViewEntry(pieceAt(pieces, k), !unmarkedFavourites_);
             names_[k] = presetbank::cutAtCharBoundary(entry.name, kNameBytes);
-            shown += entry.display;
+            shown += shownEntry(entry.display);
             if (k < kEntries - 1)
                 shown += ',';
         }
@@ -534,6 +536,13 @@ private:
     {
         const std::string& name = names_[entry];
         return searchView_ ? std::string(display::stem(name)) : name;
+    }
+
+    // The list view skips empty names and would shift every later row onto its neighbour's
+    // preset: a name that is only markers shows as one space.
+    static std::string_view shownEntry(const std::string& display)
+    {
+        return display.empty() ? std::string_view(" ") : std::string_view(display);
     }
 
     static std::string_view pieceAt(const std::vector<std::string_view>& pieces, int k)

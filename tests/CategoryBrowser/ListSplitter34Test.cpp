@@ -343,4 +343,32 @@ TEST_F(ListSplitter34, OddPatchValuesStayBounded)
     EXPECT_EQ(lastOn(set(far, kPresetNumber, intValue(5)), kPosition), floatValue(1.0f));
 }
 
+// A number below the window but under 26 keeps the position without writing it, so the host's
+// NaN is never sent back; a list of names that are not plain ASCII is taken whole, its last
+// names not pushed out by their byte count.
+TEST_F(ListSplitter34, NaNPositionStaysUnsentAndWideListsStayWhole)
+{
+    const std::size_t m = view(0, 5);
+    set(m, kPresetList, textValue(nameList()));
+    set(m, kPresetNumber, intValue(0));  // the first value
+    for (int i = 0; i < 2; ++i)          // the first may be taken as the start-up echo
+        set(m, kPosition, floatValue(std::numeric_limits<float>::quiet_NaN()));
+    const auto below = set(m, kPresetNumber, intValue(10));
+    EXPECT_FALSE(lastOn(below, kPosition));
+    EXPECT_FALSE(lastOn(below, namePin(1)));  // the window stays
+    EXPECT_EQ(lastOn(set(m, kPresetNumber, intValue(40)), kPosition), floatValue(0.74f));
+
+    const std::size_t wide = view(94, 33);
+    set(wide, kStartnumber, intValue(94));  // the host has started: initial values no longer apply
+    std::map<int, std::string> names;
+    std::string accents;
+    for (int i = 0; i < 20; ++i)
+        accents += "\xC3\xA9";
+    for (int i = 0; i < 128; ++i)
+        names[i] = std::to_string(i) + accents;
+    const auto rows = set(wide, kPresetList, textValue(nameList(names)));
+    EXPECT_EQ(lastOn(rows, namePin(1)), textValue(names[94]));
+    EXPECT_EQ(lastOn(rows, namePin(34)), textValue(names[127]));
+}
+
 } // namespace

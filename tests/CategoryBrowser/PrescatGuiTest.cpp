@@ -96,7 +96,7 @@ const Entries kFolderDisplay = {
     {3, "ABCDEFGHIJKLMNOPQRSTUVWXY"},
     {4, ".ABCDEFGHIJKLMNOPQRSTUVWX"},
     {5, "Lead"},
-    {6, ""},
+    {6, " "},  // only markers: one space, so that the list view keeps the position
     {7, "#12 Short"},
     {8, "Multi Mid"},
     {9, ".Bass/Sub"},
@@ -799,6 +799,21 @@ TEST_F(PrescatGuiTest, SavePresetOffersTheStemInASearchView)
     set(i, Pin::kPresetName, textValue("Own"));
     release(i, Pin::kSavePreset);
     EXPECT_EQ(requests().back().suggestedName, "Own");
+}
+
+// A name shown with look-alikes of "," and ";" (U+201A, U+037E) is offered in the save panel as
+// its file's own name.
+TEST_F(PrescatGuiTest, SavePanelOffersTheFilesOwnCommas)
+{
+    const std::size_t i = browser();
+    show(i, kBass, {{0, "Pad\xE2\x80\x9A warm"}, {1, "Tone\xCD\xBE soft #pa"}});
+    set(i, Pin::kPresetNumber, intValue(1));
+    EXPECT_EQ(name(i), "Tone\xCD\xBE soft");
+    release(i, Pin::kSavePreset);
+    EXPECT_EQ(requests().back().suggestedName, "Tone; soft");
+    set(i, Pin::kPresetNumber, intValue(0));
+    release(i, Pin::kSavePreset);
+    EXPECT_EQ(requests().back().suggestedName, "Pad, warm");
 }
 
 // Bank import: the open panel in "TAVRIN ONE/Presetbase/Banks" for ".tavbank", 136 and 131, then

@@ -664,3 +664,87 @@ TEST_F(PrescatManager, FavouritesViewTimeOrderSwitch)
 }
 
 } // namespace
+
+namespace {
+
+// Names holding "," or ";" on result pages and in the folder list: every text holds exactly its
+// entries, each such character shown as its look-alike (U+201A, U+037E), and on every row after
+// the comma row a click loads, and a delete trashes, exactly the file the row shows.
+TEST_F(PrescatManager, CommaNamesKeepResultRowsOnTheirFiles)
+{
+    folder("3_SEARCH");
+    const auto file = [](int i) { return i < 110 ? numbered("Presets/P%03d, x", i) : std::string("Presets, more/Q; y"); };
+    for (int i = 0; i <= 110; ++i)
+        preset(file(i) + ".tavpreset", valuesOf([i](int) { return static_cast<float>(i) / 128.0f; }));
+    start();
+    post(kInterfaceStarted);
+    auto texts = posted();
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[1], (Posted{280, listOf({"3_SEARCH", "Presets", shownInList("Presets, more")})}));
+    EXPECT_EQ(texts[3], (Posted{129, listOf({})}));  // "3_SEARCH" listed as a folder
+
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.8);
+    std::vector<std::string> rows;
+    for (int i = 0; i < 103; ++i)
+        rows.push_back(shownInList(file(i)));
+    rows.push_back(">>");
+    EXPECT_EQ(lastList(), page(rows, {{105, "         SET "}}));
+
+    clear();
+    post(kNextArrowRow);
+    rows = {"<<"};
+    for (int i = 103; i <= 110; ++i)
+        rows.push_back(shownInList(file(i)));
+    EXPECT_EQ(lastList(), page(rows));
+    for (int row = 8; row >= 2; --row) {
+        const int i = 102 + row;
+        SCOPED_TRACE(file(i));
+        post(row);
+        programChange(row);
+        EXPECT_EQ(block().get(2), static_cast<float>(i) / 128.0f);
+        clear();
+        post(kDeletePreset);
+        EXPECT_FALSE(fs::exists(root_ / (file(i) + ".tavpreset")));
+        EXPECT_TRUE(fs::exists(root_ / (file(i - 1) + ".tavpreset")));
+        rows.pop_back();
+        EXPECT_EQ(lastList(), page(rows));
+    }
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(shared_.path() / "xdg" / "Trash" / "files"),
+                            fs::recursive_directory_iterator()),
+              7);
+}
+
+// A program change of 128 or more coming back in a result view (the saved-view refresh sends
+// 0x82) loads nothing and ends the search like any command row.
+TEST_F(PrescatManager, OutOfRangeProgramChangeBackEndsTheSearch)
+{
+    const auto now = fs::file_time_type::clock::now();
+    for (const char* name : {"alpha", "beta"}) {
+        preset(std::string("2_SAVED/") + name + ".tavpreset", valuesOf([](int) { return 0.25f; }));
+        fs::last_write_time(root_ / "2_SAVED" / (std::string(name) + ".tavpreset"), now - std::chrono::seconds(name[0]));
+    }
+    start();
+    interfaceStarted();
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.5);
+    post(kSearchText, "alp");
+    runSeconds(0.5);
+    EXPECT_EQ(lastList(), page({"2_SAVED/alpha"}));
+    const Values before = blockValues();
+
+    clear();
+    post(kTimeOrderOn);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{Bytes{0xC0, 0x82, 0x00}}));
+    programChange(Bytes{0xC0, 0x82, 0x00});
+    clear();
+    runSeconds(0.5);
+    EXPECT_EQ(lastList(), page({"2_SAVED/beta", "2_SAVED/alpha"}));  // oldest first
+    EXPECT_EQ(postedIds(), (std::vector<int>{505, 503, 501, 130, 129}));
+    EXPECT_EQ(blockValues(), before);
+    EXPECT_TRUE(midiOut().empty());
+}
+
+} // namespace

@@ -46,6 +46,16 @@ inline std::string listOf(const std::vector<std::string>& first)
     return text;
 }
 
+// A name as the list texts show it: "," and ";" as their look-alikes U+201A and U+037E.
+inline std::string shownInList(std::string name)
+{
+    for (std::size_t at; (at = name.find(',')) != std::string::npos;)
+        name.replace(at, 1, "\xE2\x80\x9A");
+    for (std::size_t at; (at = name.find(';')) != std::string::npos;)
+        name.replace(at, 1, "\xCD\xBE");
+    return name;
+}
+
 // The entries of a list text.
 inline std::vector<std::string> split(const std::string& text)
 {

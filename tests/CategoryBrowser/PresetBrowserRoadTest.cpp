@@ -4,9 +4,17 @@
 // controller dump, the name and highlight on the interface, and the parameter links passing the
 // new values on.
 #include "CategoryBrowser/PrescatMessages.h"
+#include "CategoryBrowser/PrescatTestSupport.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/ManagerTestSupport.h"
 #include "framework/HostTestSupport.h"
+#include "Dialogs.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <tuple>
 
 using namespace tavhost;
 using testsupport::add;
@@ -29,6 +37,20 @@ std::array<float, 256> presetValues(float slot2, float slot3)
     return v;
 }
 
+// A list view of 34 rows from entry 0 and a category manager, wired as the product's patch does:
+// (view, manager).
+std::pair<std::size_t, std::size_t> addBrowser(Host& host)
+{
+    const std::size_t view = add(host, "QV_ListSplitter34", testsupport::withGuiPins(142));
+    const std::size_t mgr = add(host, "QV_PatchManagerPrescat", testsupport::withGuiPins(18));
+    host.setInitialValue(view, Side::Gui, kStartnumber, intValue(0));
+    host.setInitialValue(view, Side::Gui, kMaxnumber, intValue(33));
+    EXPECT_TRUE(host.connect(view, Side::Gui, kViewPresetNumber, mgr, Side::Gui, kPresetNumber));
+    EXPECT_TRUE(host.connect(mgr, Side::Gui, kPresetNumber, view, Side::Gui, kViewPresetNumber));
+    EXPECT_TRUE(host.connect(mgr, Side::Gui, kPresetList, view, Side::Gui, kViewPresetList));
+    return {view, mgr};
+}
+
 TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
 {
     const testsupport::TemporarySharedFolder shared;
@@ -37,17 +59,12 @@ TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
     managertest::writeBytes(presets / "Beta #pa.tavpreset", managertest::presetText("Beta", presetValues(0.25f, 0.5f)));
 
     Host host{testsupport::factory(), testsupport::config64()};
-    const std::size_t view = add(host, "QV_ListSplitter34", testsupport::withGuiPins(142));
-    const std::size_t mgr = add(host, "QV_PatchManagerPrescat", testsupport::withGuiPins(18));
+    std::size_t view = 0, mgr = 0;
+    std::tie(view, mgr) = addBrowser(host);
     const std::size_t link2 = add(host, "QV_PatchMemoryFloat");
     const std::size_t link3 = add(host, "QV_PatchMemoryFloat");
-    host.setInitialValue(view, Side::Gui, kStartnumber, intValue(0));
-    host.setInitialValue(view, Side::Gui, kMaxnumber, intValue(33));
     host.setInitialValue(link2, Side::Dsp, kSlot, intValue(2));
     host.setInitialValue(link3, Side::Dsp, kSlot, intValue(3));
-    ASSERT_TRUE(host.connect(view, Side::Gui, kViewPresetNumber, mgr, Side::Gui, kPresetNumber));
-    ASSERT_TRUE(host.connect(mgr, Side::Gui, kPresetNumber, view, Side::Gui, kViewPresetNumber));
-    ASSERT_TRUE(host.connect(mgr, Side::Gui, kPresetList, view, Side::Gui, kViewPresetList));
     host.start();
     for (int b = 0; b < 10; ++b)
         host.runBlock(64);
@@ -113,6 +130,224 @@ TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
     EXPECT_EQ(lastValue(link3), floatValue(0.5f));
     host.shutdown();
     EXPECT_TRUE(host.faults().empty()) << host.faults().front();
+}
+
+} // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+using Values = std::array<float, 256>;
+constexpr int kPosition = 4;
+enum ManagerGuiButton { kDeleteButton = 3, kFolderNumber = 14, kFolderList = 15, kFolderName = 16 };
+
+// The list view, both halves of the manager and the patch's program-change loop, over a library
+// whose names hold commas and semicolons; the trash goes to a folder of the test.
+class CommaRoad : public ::testing::Test {
+protected:
+    CommaRoad() { ::setenv("XDG_DATA_HOME", (shared_.path() / "xdg").c_str(), 1); }
+    ~CommaRoad() override
+    {
+        platform::ScriptedDialogs::instance().reset();
+        ::unsetenv("XDG_DATA_HOME");
+    }
+
+    void preset(const std::string& relative, float value)
+    {
+        Values v{};
+        v.fill(value);
+        managertest::writeBytes(root_ / relative, managertest::presetText("x", v));
+        values_[relative] = v;
+    }
+
+    void start()
+    {
+        std::tie(view_, mgr_) = addBrowser(host_);
+        host_.start();
+        settle(0.1);
+    }
+
+    // Runs blocks for seconds; the first program change the manager sends goes round the patch
+    // once (its echo is stopped there). Pin values and dumps seen are kept.
+    void settle(double seconds)
+    {
+        bool looped = false;
+        for (int b = 0; b < static_cast<int>(seconds * 48000.0 / 64.0) + 2; ++b) {
+            host_.runBlock(64);
+            for (const CallRecord& c : host_.callsOf(CallKind::SendPinValue, mgr_)) {
+                if (c.side != Side::Dsp || c.pin != kMidiOut)
+                    continue;
+                if (c.data.at(0) == 0xC0 && !looped) {
+                    host_.queueMidi(mgr_, kMidiIn, c.data);
+                    looped = true;
+                    dump_.clear();
+                } else if (c.data.at(0) == 0xB0) {
+                    dump_.push_back(c.data);
+                }
+            }
+            keepPins();
+        }
+    }
+    void keepPins()
+    {
+        for (const CallRecord& c : host_.callsOf(CallKind::TransmitPin))
+            pins_[{c.instance, c.pin}] = c.data;
+        host_.clearCalls();
+    }
+    Bytes pin(std::size_t instance, int p) { return pins_[{instance, p}]; }
+    Bytes row(int r) { return pin(view_, 4 * r + 2); }
+    // The user scrolls the view to the top (a first notification may be taken as the echo of the
+    // view's own scroll).
+    void top()
+    {
+        for (int i = 0; i < 2; ++i)
+            host_.guiSetPin(view_, kPosition, floatValue(1.0f));
+        keepPins();
+    }
+
+    void click(int r)
+    {
+        host_.guiSetPin(view_, viewMousePin(r), boolValue(true));
+        host_.guiSetPin(view_, viewMousePin(r), boolValue(false));
+        settle(0.05);
+    }
+    // A button of the manager pressed and released, its confirmation answered "Yes".
+    void press(int managerPin)
+    {
+        platform::ScriptedDialogs::instance().pushAlertAnswer(platform::AlertAnswer::Default);
+        host_.guiSetPin(mgr_, managerPin, boolValue(true));
+        host_.guiSetPin(mgr_, managerPin, boolValue(false));
+        settle(1.0);
+    }
+    void chooseFolder(int f)
+    {
+        host_.guiSetPin(mgr_, kFolderNumber, intValue(f));
+        settle(1.0);
+    }
+
+    // The controller dump of the last load was the one of relative's values.
+    bool loaded(const std::string& relative)
+    {
+        float slots[256];
+        std::copy(values_[relative].begin(), values_[relative].end(), slots);
+        std::array<controller_dump::Message, controller_dump::kMessages> dump;
+        controller_dump::computeDump(slots, dump);
+        std::vector<Bytes> expected;
+        for (const auto& m : dump)
+            expected.emplace_back(m.begin(), m.end());
+        return dump_ == expected;
+    }
+
+    // The preset files of the library, below the root.
+    std::set<std::string> library() const
+    {
+        std::set<std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(root_))
+            if (e.is_regular_file())
+                files.insert(fs::relative(e.path(), root_).string());
+        return files;
+    }
+
+    // Rows from the last up to the one after commaRow, each showing its shown name: a click loads
+    // that row's file, and the confirmed delete button changes exactly that file: gone, or renamed
+    // to renamedTo(file) when that is not empty.
+    template <class Renamed>
+    void clickAndDeleteBelow(const std::vector<std::string>& shown, const std::vector<std::string>& files,
+                             int commaRow, Renamed renamedTo)
+    {
+        for (int r = static_cast<int>(files.size()); r > commaRow; --r) {
+            SCOPED_TRACE(files[r - 1]);
+            top();
+            for (int k = 1; k <= r; ++k)
+                EXPECT_EQ(row(k), textValue(prescattest::shownInList(shown[k - 1]))) << "row " << k;
+            click(r);
+            EXPECT_TRUE(loaded(files[r - 1]));
+            std::set<std::string> expected = library();
+            expected.erase(files[r - 1]);
+            const std::string renamed = renamedTo(files[r - 1]);
+            if (!renamed.empty()) {
+                expected.insert(renamed);
+                values_[renamed] = values_[files[r - 1]];
+            }
+            press(kDeleteButton);
+            EXPECT_EQ(library(), expected);
+        }
+    }
+
+    testsupport::TemporarySharedFolder shared_;
+    fs::path root_ = shared_.path() / "Quorvane" / "TAVRIN TWO" / "Presetbase";
+    Host host_{testsupport::factory(), testsupport::config64()};
+    std::size_t view_ = 0;
+    std::size_t mgr_ = 0;
+    std::map<std::string, Values> values_;
+    std::vector<Bytes> dump_;
+    std::map<std::pair<std::size_t, int>, Bytes> pins_;
+};
+
+// A "," or ";" in a file or folder name never splits a list entry: every list holds its 128
+// entries, the rows show the names with look-alikes, and a click or a delete on any row acts on
+// the file that row shows, in a folder view, a saved view, the search and the favourites.
+TEST_F(CommaRoad, EveryRowActsOnTheFileItShows)
+{
+    const std::string main = "1 Presets, main";
+    preset(main + "/Pad, warm.tavpreset", 0.11f);
+    preset(main + "/Strings.tavpreset", 0.22f);
+    preset(main + "/Tone; soft #pa #fav.tavpreset", 0.33f);
+    preset(main + "/Zeta #fav.tavpreset", 0.44f);
+    preset("2_SAVED/Bass, deep #fav.tavpreset", 0.55f);
+    preset("2_SAVED/Keys, bright.tavpreset", 0.66f);
+    preset("2_SAVED/Lead.tavpreset", 0.77f);
+    fs::create_directories(root_ / "3_FAVOURITES");
+    fs::create_directories(root_ / "3_SEARCH");
+    start();
+
+    // The folder list: 128 folders, the comma folder first and shown with its look-alike.
+    std::string folders = prescattest::shownInList(main) + ",2_SAVED,3_FAVOURITES,3_SEARCH";
+    for (int f = 4; f < 128; ++f)
+        folders += ",empty";
+    EXPECT_EQ(pin(mgr_, kFolderList), textValue(folders));
+    EXPECT_EQ(pin(mgr_, kFolderName), textValue(prescattest::shownInList(main)));
+
+    // The search over the whole library, sorted by name: a click on every row loads its file.
+    chooseFolder(3);
+    const std::vector<std::string> everything = {"2_SAVED/Bass, deep #fav.tavpreset", "2_SAVED/Keys, bright.tavpreset",
+                                                 "2_SAVED/Lead.tavpreset", main + "/Pad, warm.tavpreset",
+                                                 main + "/Strings.tavpreset", main + "/Tone; soft #pa #fav.tavpreset",
+                                                 main + "/Zeta #fav.tavpreset"};
+    const std::vector<std::string> everythingShown = {".Bass, deep", "Keys, bright", "Lead", "Pad, warm",
+                                                      "Strings", ".Tone; soft", ".Zeta"};
+    for (int r = 7; r >= 1; --r) {
+        top();
+        EXPECT_EQ(row(r), textValue(prescattest::shownInList(everythingShown[r - 1]))) << r;
+        click(r);
+        EXPECT_TRUE(loaded(everything[r - 1])) << everything[r - 1];
+    }
+    EXPECT_EQ(row(8), textValue("empty"));
+
+    // The favourites: "delete" takes the favourite mark off exactly the row's file.
+    chooseFolder(2);
+    clickAndDeleteBelow({".Bass, deep", ".Tone; soft", ".Zeta"},
+                        {"2_SAVED/Bass, deep #fav.tavpreset", main + "/Tone; soft #pa #fav.tavpreset",
+                         main + "/Zeta #fav.tavpreset"},
+                        1, [](std::string file) { return file.erase(file.find(" #fav"), 5); });
+
+    // A saved view: the delete goes to the Trash.
+    chooseFolder(1);
+    clickAndDeleteBelow({".Bass, deep", "Keys, bright", "Lead"},
+                        {"2_SAVED/Bass, deep #fav.tavpreset", "2_SAVED/Keys, bright.tavpreset", "2_SAVED/Lead.tavpreset"}, 1,
+                        [](const std::string&) { return std::string(); });
+
+    // The folder view of the comma folder, led by a name that is only a tag (shown blank).
+    preset(main + "/ #ar.tavpreset", 0.88f);
+    chooseFolder(0);
+    clickAndDeleteBelow({" ", "Pad, warm", "Strings", "Tone; soft", "Zeta"},
+                        {main + "/ #ar.tavpreset", main + "/Pad, warm.tavpreset", main + "/Strings.tavpreset",
+                         main + "/Tone; soft #pa.tavpreset", main + "/Zeta.tavpreset"},
+                        2, [](const std::string&) { return std::string(); });
+    EXPECT_EQ(library(), (std::set<std::string>{"2_SAVED/Bass, deep #fav.tavpreset", main + "/ #ar.tavpreset",
+                                                main + "/Pad, warm.tavpreset"}));
+    host_.shutdown();
+    EXPECT_TRUE(host_.faults().empty()) << host_.faults().front();
 }
 
 } // namespace

@@ -40,6 +40,12 @@ TEST(PresetLibrary, IndexEntries)
     EXPECT_TRUE(entry.inSaved);
     EXPECT_STREQ(entry.name, "a--b");
 
+    // Commas in the name and its folders: the relative field is found by its position.
+    IndexEntry commas;
+    ASSERT_TRUE(makeIndexEntry("A, b/#004 C, d #pa.tavpreset", false, commas));
+    EXPECT_STREQ(commas.text, "C, d,#004 ,A, b/#004 C, d #pa");
+    EXPECT_STREQ(commas.text + commas.relativeAt, "A, b/#004 C, d #pa");
+
     const std::string longName(80, 'x');
     EXPECT_EQ(entryOf("F/" + longName + ".tavpreset"), std::string(15, 'x') + ",,F/" + longName);  // 99 bytes
     EXPECT_EQ(entryOf("F/" + std::string(97, 'x') + ".tavpreset"), "(none)");
