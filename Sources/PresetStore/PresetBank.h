@@ -170,7 +170,8 @@ bool LoadName(std::string_view path, NameTable& names, int current);
 
 // ---- Bank file --------------------------------------------------------------------------------
 
-// The bank file text: the names line (128 fields "," + name right-aligned in 24 columns, then
+// The bank file text: the names line (128 fields "," + name right-aligned in 24 columns, each
+// without leading spaces as in the preset file, then
 // ";" CR LF), then 256 row lines, row k = for each preset p "," + "%11.7f" of bank[p][k], then
 // ";" CR LF. 397,187 bytes for names of at most 24 bytes and values between -99.9999999 and
 // 999.9999999.
