@@ -75,6 +75,9 @@ int main(int argc, char** argv)
     seed("list_text", "constructed.txt", SaveList(constructed));
     seed("list_file", "factory-List.txt", listfile::listFileBytes(SaveList(names)));
     seed("list_file", "constructed-List.txt", listfile::listFileBytes(SaveList(constructed)));
+    // A CR kept in a typed name; a 25-byte name with leading spaces.
+    seed("list_file", "typed-names.txt", std::string_view("Pad\rTwo\0  abcdefghijklmnopqrstuvw", 33));
+    seed("list_file", "spaced-List.txt", listfile::listFileBytes("  1:  abcdefghijklmnopqrstuvw,  2:Pad\rTwo"));
 
     // Path.txt as the interface half writes it.
     const fs::path scratch = fs::temp_directory_path() / "tavrin-fuzz-seeds";

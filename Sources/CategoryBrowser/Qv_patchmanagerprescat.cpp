@@ -6,6 +6,7 @@
 #include "CategoryBrowser/PresetIndex.h"
 #include "CategoryBrowser/PresetLibrary.h"
 #include "CategoryBrowser/PrescatMessages.h"
+#include "CategoryBrowser/PrescatOperations.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/PayloadText.h"
 #include "PresetStore/PresetBank.h"
@@ -60,7 +61,7 @@ struct Timer {
 
 } // namespace
 
-class Qv_patchmanagerprescat : public MpBase {
+class Qv_patchmanagerprescat : public MpBase, public ProcessingOperations {
 public:
     enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kAudioOut };
 
@@ -1000,6 +1001,73 @@ private:
         if (::lstat(backup.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
             ::rename(backup.c_str(), root_.c_str());
     }
+
+    // ---- Operations no message reaches ------------------------------------------------------------
+
+    // The bank memory only carries an import on its way to a bank folder: starting over leaves
+    // none to write.
+    void LoadStartupBank() override
+    {
+        bank_.clear();
+        bankImported_ = false;
+        SaveList();
+    }
+
+    void LoadNames() override
+    {
+        presetbank::NameTable names = names_;
+        if (!presetbank::LoadNames(filePath_.view(), names))
+            return;
+        bankNames_ = names;
+        names_ = names;
+    }
+
+    // Of the first 16384 entries listed only the 128 smallest are kept, in a heap whose top is the
+    // largest kept, so the list needs no more room than it shows.
+    void SaveListSearch() override
+    {
+        const std::string_view below =
+            folderPath_.size() > root_.size() + 1 ? folderPath_.view().substr(root_.size() + 1) : std::string_view();
+        const auto larger = [this](int a, int b) { return std::strcmp(treeEntries_[a].text, treeEntries_[b].text) < 0; };
+        int heap[kEntries];
+        int kept = 0;
+        int listed = 0;
+        index_.lister().walk(folderPath_.c_str(), [&](std::string_view relative, DirectoryLister::Kind) {
+            char file[2048];
+            std::size_t length = 0;
+            if (below.size() + 1 + relative.size() > sizeof file)
+                return true;
+            if (!below.empty()) {
+                std::memcpy(file, below.data(), below.size());
+                file[below.size()] = '/';
+                length = below.size() + 1;
+            }
+            std::memcpy(file + length, relative.data(), relative.size());
+            length += relative.size();
+            IndexEntry entry;
+            if (!makeIndexEntry(std::string_view(file, length), true, entry) || entry.emptySlot)
+                return true;
+            ++listed;
+            if (kept < kEntries) {
+                treeEntries_[kept] = entry;
+                heap[kept] = kept;
+                ++kept;
+                std::push_heap(heap, heap + kept, larger);
+            } else if (std::strcmp(entry.text, treeEntries_[heap[0]].text) < 0) {
+                std::pop_heap(heap, heap + kept, larger);
+                treeEntries_[heap[kept - 1]] = entry;
+                std::push_heap(heap, heap + kept, larger);
+            }
+            return listed < kMaxIndexEntries;
+        });
+        std::sort_heap(heap, heap + kept, larger);
+        for (int i = 0; i < kEntries; ++i)
+            names_.setName(i, i < kept ? std::string_view(treeEntries_[heap[i]].text + treeEntries_[heap[i]].relativeAt) : kEmpty);
+        postToGui(kSelectBase + currentEntryInList());
+        postToGui(kList, joinedNames(), listText_);
+    }
+
+    IndexEntry treeEntries_[kEntries];  // SaveListSearch's smallest entries so far
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerprescat, L"QV_PatchManagerPrescat")

@@ -5,10 +5,12 @@
 // and folder views.
 #include "CategoryBrowser/CategoryListDisplay.h"
 #include "CategoryBrowser/PrescatMessages.h"
+#include "CategoryBrowser/PrescatOperations.h"
 #include "CategoryBrowser/PresetLibrary.h"
 #include "Dialogs.h"
 #include "GuiButtons.h"
 #include "MpInterface.h"
+#include "PresetStore/ListManagerGui.h"
 #include "PresetStore/PayloadText.h"
 #include "PresetStore/PresetBank.h"
 #include "SharedFolder.h"
@@ -24,7 +26,7 @@
 using namespace prescat;
 namespace fs = std::filesystem;
 
-class Qv_patchmanagerprescatGui : public MpGuiBase {
+class Qv_patchmanagerprescatGui : public MpGuiBase, public InterfaceOperations {
 public:
     enum Pin {
         kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset, kFixPreset, kLoadBank, kSaveBank,
@@ -445,20 +447,11 @@ private:
         }
     }
 
-    // The bank file at the last path into this half's own copy and the name table.
+    // The bank file at the last path into this half's own copy and the name table; then the name
+    // the host keeps goes back on the current entry.
     void LoadStartupBank()
     {
-        presetbank::NameTable table;
-        if (presetbank::LoadBank(lastPath_, table, bankCopy_, presetbank::FieldConversion::Atof)) {
-            if (current_ == 0)
-                pulseGuiUpdate();
-            current_ = 0;
-            presetNumber_ = 0;
-            for (int k = 0; k < kEntries; ++k)
-                names_[k] = table.view(k);
-            UpdateList();
-            setText(presetName_, names_[0]);
-        }
+        LoadBank();
         const std::wstring kept = pinWide(nameSave_);
         if (!kept.empty()) {
             presetName_ = kept;
@@ -469,16 +462,7 @@ private:
         }
     }
 
-    void UpdateList()
-    {
-        std::string list;
-        for (int k = 0; k < kEntries; ++k) {
-            if (k)
-                list += ',';
-            list += names_[k];
-        }
-        setText(presetList_, presetbank::cutAtCharBoundary(list, kNameListBytes));
-    }
+    void UpdateList() { setText(presetList_, nameList()); }
 
     // --- Panels --------------------------------------------------------------------------------
 
@@ -638,6 +622,133 @@ private:
     bool justSaved_ = false;
     bool saveName_ = false;
     bool nameEdited_ = false;
+
+    // ---- File work of this half's own ----------------------------------------------------------
+    // No pin or message of the patch reaches these. Each does what the list managers' interface
+    // halves do under the same name, on this half's names, edit buffer and bank copy, at the last
+    // path.
+public:
+    void SavePath() override { sendPanelPath(); }
+    void SaveList() override { sendText(ToProcessing::kUnusedNameList, nameList()); }
+
+    void FixPreset() override
+    {
+        const std::string name = pinText(presetName_).value_or(std::string());
+        names_[current_] = presetbank::cutAtCharBoundary(name, kNameBytes);
+        UpdateList();
+        setText(nameSave_, names_[current_]);
+        SaveList();
+        send(ToProcessing::kFixPreset);
+    }
+
+    void ReadNamesavePin() override
+    {
+        const std::wstring kept = pinWide(nameSave_);
+        if (!kept.empty())
+            presetName_ = kept;
+    }
+
+    void LoadPreset() override
+    {
+        presetbank::NameTable table = nameTable();
+        if (!presetbank::LoadPreset(lastPath_, table, current_, editBuffer_))
+            return;
+        names_[current_] = table.view(current_);
+        UpdateList();
+        setText(presetName_, names_[current_]);
+        setText(nameSave_, names_[current_]);
+        pulseGuiUpdate();
+    }
+
+    void SavePreset() override { presetbank::SavePreset(lastPath_, names_[current_], editBuffer_); }
+    void SaveBank() override { presetbank::SaveBank(lastPath_, nameTable(), bankCopy_); }
+
+    void LoadBank() override
+    {
+        presetbank::NameTable table;
+        if (!presetbank::LoadBank(lastPath_, table, bankCopy_, presetbank::FieldConversion::Atof))
+            return;
+        if (current_ == 0)
+            pulseGuiUpdate();
+        current_ = 0;
+        presetNumber_ = 0;
+        for (int k = 0; k < kEntries; ++k)
+            names_[k] = table.view(k);
+        UpdateList();
+        setText(presetName_, names_[0]);
+    }
+
+    // The list managers' open panel; with no base folder or ID here their folder chain makes
+    // nothing.
+    void openpresetfilename() override
+    {
+        takePanel(ListManagerGui::openPanel(presetbank::StartupPath{}, autoPath_.getValue(),
+                                            ListManagerGui::FileKind::Preset, presetbase() / "Presets"));
+    }
+
+    void savefavouritesfilename() override
+    {
+        const std::optional<fs::path> folder = favouritesFolder();
+        if (!folder) {
+            takePanel(std::nullopt);
+            return;
+        }
+        std::error_code ignored;
+        fs::create_directories(*folder, ignored);
+        const std::string name = pinText(presetName_).value_or(std::string());
+        runSavePanel(*folder, presetbank::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
+    }
+
+private:
+    // The names joined by ",", as PresetList shows them and 133 carries them; a "," or ";" inside
+    // a name (one read from a bank file) is shown as its look-alike, so the list keeps its entries.
+    std::string nameList() const
+    {
+        std::string list;
+        for (int k = 0; k < kEntries; ++k) {
+            if (k)
+                list += ',';
+            for (const char c : names_[k])
+                list += c == ',' ? kShownComma : c == ';' ? kShownSemicolon : std::string_view(&c, 1);
+        }
+        return std::string(presetbank::cutAtCharBoundary(list, kNameListBytes));
+    }
+
+    presetbank::NameTable nameTable() const
+    {
+        presetbank::NameTable table;
+        for (int k = 0; k < kEntries; ++k)
+            table.setName(k, names_[k]);
+        return table;
+    }
+
+    // "3_FAVOURITES", then "3_FAVOURITES_01" ... "3_FAVOURITES_127": the first holding fewer than
+    // 128 preset files (a missing folder holds none).
+    static std::optional<fs::path> favouritesFolder()
+    {
+        for (int n = 0; n < kFolders; ++n) {
+            std::string name = "3_FAVOURITES";
+            if (n > 0)
+                name += (n < 10 ? "_0" : "_") + std::to_string(n);
+            const fs::path folder = presetbase() / name;
+            if (presetFilesIn(folder) < kEntries)
+                return folder;
+        }
+        return std::nullopt;
+    }
+
+    // Preset files in folder, counted up to 128.
+    static int presetFilesIn(const fs::path& folder)
+    {
+        int count = 0;
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end && count < kEntries; it.increment(error))
+            if (it->path().extension() == ".tavpreset" && !it->is_directory(error))
+                ++count;
+        return count;
+    }
+
+    presetbank::PresetValues editBuffer_{};  // one preset read from or written to a preset file
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerprescatGui, L"QV_PatchManagerPrescat")

@@ -199,13 +199,13 @@ void ListManagerGui::selectFromPresetNumber()
 
 // --- Panels -----------------------------------------------------------------------------------
 
-void ListManagerGui::buildFolderChain(FileKind kind) const
+void ListManagerGui::buildFolderChain(const presetbank::StartupPath& settings, bool autoPath, FileKind kind)
 {
-    if (autoPath_.getValue() || !settings_.baseFolder || settings_.baseFolder->empty() || !settings_.idText)
+    if (autoPath || !settings.baseFolder || settings.baseFolder->empty() || !settings.idText)
         return;
-    std::string folder = *settings_.baseFolder + "Quorvane";
+    std::string folder = *settings.baseFolder + "Quorvane";
     makeFolder(folder);
-    folder += "/" + *settings_.idText;
+    folder += "/" + *settings.idText;
     makeFolder(folder);
     folder += "/Presetbase";
     makeFolder(folder);
@@ -219,10 +219,16 @@ std::filesystem::path ListManagerGui::panelFolder(FileKind kind)
            (kind == FileKind::Preset ? "Presets" : "Banks");
 }
 
+std::optional<std::filesystem::path> ListManagerGui::openPanel(const presetbank::StartupPath& settings, bool autoPath,
+                                                              FileKind kind, const std::filesystem::path& folder)
+{
+    buildFolderChain(settings, autoPath, kind);
+    return platform::filePanels().chooseFileToOpen(folder, fileType(kind));
+}
+
 void ListManagerGui::runOpenPanel(FileKind kind)
 {
-    buildFolderChain(kind);
-    takeChosen(platform::filePanels().chooseFileToOpen(panelFolder(kind), fileType(kind)));
+    takeChosen(openPanel(settings_, autoPath_.getValue(), kind, panelFolder(kind)));
 }
 
 bool ListManagerGui::chooseToOpen(FileKind kind)

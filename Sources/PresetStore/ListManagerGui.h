@@ -52,6 +52,17 @@ public:
     void onSetPathMac() {}
     void onSetGuiUpdate() {}
 
+    // openpresetfilename / openbankfilename of a manager whose panels open in folder: the folder
+    // chain of its start settings (below), then the open panel for the kind's files. The chosen
+    // file; nothing when the panel was cancelled. [GUI thread; modal]
+    static std::optional<std::filesystem::path> openPanel(const presetbank::StartupPath& settings, bool autoPath,
+                                                          FileKind kind, const std::filesystem::path& folder);
+    // Creates base folder + "Quorvane" + "/" + ID + "/Presetbase" + "/Presets" or "/Banks", each
+    // level with mode 0777, failures ignored. Only with a base folder of PathMac: with AutoPath
+    // on there is none, and a chain from the empty text would start at the file system root.
+    static void buildFolderChain(const presetbank::StartupPath& settings, bool autoPath, FileKind kind);
+    static const char* fileType(FileKind kind) { return kind == FileKind::Preset ? "tavpreset" : "tavbank"; }
+
     // Each manager's own handlers.
     virtual void onSetPresetList() = 0;
     virtual void onSetPresetName() = 0;
@@ -78,7 +89,6 @@ protected:
     virtual void runSavePanel(FileKind kind, std::string_view suggestedName) = 0;
 
     static bool isSlot(int32_t value) { return value >= 0 && value < presetbank::kPresets; }
-    static const char* fileType(FileKind kind) { return kind == FileKind::Preset ? "tavpreset" : "tavbank"; }
 
     // --- Start ---------------------------------------------------------------------------------
     // The start both managers share: PresetList shows the list text; ID text, base folder and
@@ -119,10 +129,8 @@ protected:
     void selectFromPresetNumber();
 
     // --- Panels --------------------------------------------------------------------------------
-    // Creates base folder + "Quorvane" + "/" + ID + "/Presetbase" + "/Presets" or "/Banks", each
-    // level with mode 0777, failures ignored. Only with a base folder of PathMac: with AutoPath
-    // on there is none, and a chain from the empty text would start at the file system root.
-    void buildFolderChain(FileKind kind) const;
+    // The folder chain of this manager's settings and AutoPath pin.
+    void buildFolderChain(FileKind kind) const { buildFolderChain(settings_, autoPath_.getValue(), kind); }
     // The fixed folder the panels open in.
     static std::filesystem::path panelFolder(FileKind kind);
     // openpresetfilename / openbankfilename: folder chain, then the open panel.

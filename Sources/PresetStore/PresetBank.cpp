@@ -60,9 +60,13 @@ bool streamFile(std::string_view path, std::size_t limit, Feed&& feed)
 
 constexpr std::size_t kWholeFile = static_cast<std::size_t>(-1);
 
-// One name field of a preset or bank file: "," and the name right-aligned in 24 columns.
+// One name field of a preset or bank file: "," and the name right-aligned in 24 columns. The
+// readers drop leading spaces, so the name goes without them: a 25-byte name with leading spaces
+// would otherwise be written unpadded and come back shorter, then be written padded. Shorter
+// names give the same bytes either way.
 void appendNameField(std::string& out, std::string_view name)
 {
+    name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
     out += ',';
     if (name.size() < static_cast<std::size_t>(kNameFieldColumns))
         out.append(static_cast<std::size_t>(kNameFieldColumns) - name.size(), ' ');
@@ -525,9 +529,10 @@ void ReadList(std::string_view text, NameTable& names)
     bool afterColon = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        // A ";" or a line break would end a name field in the preset and bank files.
+        // A ";" or an LF would end a name field in the preset and bank files. A CR would not, and
+        // the name editing rule lets it through, so it stays: the list text comes back unchanged.
         if (c != ',' && afterColon)
-            name.take(c == ';' || c == '\r' || c == '\n' ? ' ' : c);
+            name.take(c == ';' || c == '\n' ? ' ' : c);
         if (c == ',') {
             names.setName(slot, name.view());
             name.restart();

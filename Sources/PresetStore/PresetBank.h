@@ -145,7 +145,8 @@ std::optional<std::string> pinTextWithin(std::wstring_view text, std::size_t max
 
 // ---- Preset file ------------------------------------------------------------------------------
 
-// The preset file text: ",", (24 - n) spaces, the name, ";" CR LF; then 256 lines
+// The preset file text: ",", (24 - n) spaces, the name without leading spaces (n bytes; the
+// readers drop them), ";" CR LF; then 256 lines
 // "," + "%11.7f" of the value + ";" CR LF. 3868 bytes for a name of at most 24 bytes and values
 // between -99.9999999 and 999.9999999; longer names and wider values are written whole.
 std::string presetFileText(std::string_view name, const PresetValues& values);
@@ -169,7 +170,8 @@ bool LoadName(std::string_view path, NameTable& names, int current);
 
 // ---- Bank file --------------------------------------------------------------------------------
 
-// The bank file text: the names line (128 fields "," + name right-aligned in 24 columns, then
+// The bank file text: the names line (128 fields "," + name right-aligned in 24 columns, each
+// without leading spaces as in the preset file, then
 // ";" CR LF), then 256 row lines, row k = for each preset p "," + "%11.7f" of bank[p][k], then
 // ";" CR LF. 397,187 bytes for names of at most 24 bytes and values between -99.9999999 and
 // 999.9999999.
@@ -209,8 +211,8 @@ std::string SaveList(const NameTable& names);
 // what follows its first ":" (spaces and later ":" included; the 25/24 count rule applies); ","
 // stores the name and advances the slot (stopping at 127, so a 129th item overwrites slot 127);
 // the last byte stores the last name. An item without ":" empties its slot; an empty text
-// changes nothing. A ";" or line break in a name becomes a space, so the name can be written to
-// the preset and bank files.
+// changes nothing. A ";" or LF in a name becomes a space, so the name can be written to the
+// preset and bank files; a CR stays, as those files keep it.
 void ReadList(std::string_view text, NameTable& names);
 
 // ---- Paths ------------------------------------------------------------------------------------

@@ -197,7 +197,10 @@ public:
             *object = static_cast<mpapi::IMpPlugin*>(made);
             return mpapi::MP_RESULT_OK;
         }
-        return testsupport::factory()->createInstance(identifier, type, host, object);
+        const int32_t result = testsupport::factory()->createInstance(identifier, type, host, object);
+        if (result == mpapi::MP_RESULT_OK)
+            made = static_cast<mpapi::IMpUnknown*>(*object);
+        return result;
     }
     int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
     {
@@ -205,6 +208,7 @@ public:
     }
 
     BlockProbe* probe = nullptr;
+    mpapi::IMpUnknown* made = nullptr;  // the last module object made from the registry (not the probe)
 
 private:
     int32_t type_;

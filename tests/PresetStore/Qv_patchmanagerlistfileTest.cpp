@@ -568,4 +568,39 @@ TEST_F(ListfileManagerTest, BothHalvesStartAndMeetOnTheSameFiles)
     }
 }
 
+// Names come back byte for byte: a CR that the name editing keeps travels from the interface
+// half's List.txt through this half into its own List.txt unchanged, and a 25-byte name with
+// leading spaces from List.txt is written to bank and preset files as the readers give it back,
+// so writing, reading and writing again gives the same bytes.
+TEST_F(ListfileManagerTest, NamesComeBackByteForByte)
+{
+    start({.bothHalves = true});
+    run(1);
+    ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tavhost::textValue("Pad\rTwo")));
+    const std::string fromInterface = readBytes(folder() / "List.txt");
+    ASSERT_EQ(fromInterface.substr(0, 12), "  1:Pad\rTwo,");
+    fs::remove(folder() / "List.txt");
+    host_->postToDsp(manager_, listmessage::kInterfaceStarted, {});
+    host_->drain();
+    EXPECT_EQ(readBytes(folder() / "List.txt"), fromInterface);
+
+    const std::string name = "abcdefghijklmnopqrstuvw";  // 23 bytes after two spaces
+    writeBytes(folder() / "List.txt", "  1:  " + name + "\r\n");
+    host_->postToDsp(manager_, listmessage::kNameList, {});
+    host_->drain();
+    const fs::path bank = root_ / "files" / "b.tavbank";
+    const fs::path preset = root_ / "files" / "p.tavpreset";
+    fs::create_directories(root_ / "files");
+    for (const auto& [file, command] : {std::pair{bank, listmessage::kSaveBank}, std::pair{preset, listmessage::kSavePreset}}) {
+        writePathFile(file.string() + "\r\n");
+        host_->postToDsp(manager_, command, {});
+        host_->drain();
+        const std::string first = readBytes(file);
+        EXPECT_EQ(first.substr(0, 26), ", " + name + (command == listmessage::kSaveBank ? "," : ";"));
+        host_->postToDsp(manager_, command, {});  // reads the name back first, then writes again
+        host_->drain();
+        EXPECT_TRUE(readBytes(file) == first) << file;
+    }
+}
+
 } // namespace
