@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace prescat {
 
@@ -119,6 +120,7 @@ public:
     class Keep {
     public:
         template <class F>
+            requires(!std::is_same_v<std::remove_cv_t<F>, Keep>)
         Keep(F& f) // NOLINT(google-explicit-constructor): a lambda passed where a Keep is asked for
             : f_(&f), call_([](void* f, std::string_view name, Kind kind, int folderFd, int64_t& second) {
                   return (*static_cast<F*>(f))(name, kind, folderFd, second);
