@@ -146,7 +146,7 @@ class BigLibrary : public prescattest::PrescatTest {};
 namespace fs = std::filesystem;
 
 // Folders beyond what one listing holds (70,000 names; 40,000 names of over 200 bytes): the
-// folder view shows the 128 smallest names of the whole folder in byte order (names too long for
+// folder table holds the root's folders, the folder view shows the 128 smallest names of the whole folder in byte order (names too long for
 // a list slot left out), time order the 128 oldest, and the index takes the first 16,384 files of
 // the whole tree in path order, then sorts them.
 TEST_F(BigLibrary, BigFoldersListTheirFirstEntriesInOrder)
@@ -164,8 +164,15 @@ TEST_F(BigLibrary, BigFoldersListTheirFirstEntriesInOrder)
     const std::string shownTail(80, 'y');
     emptyFiles(spare, root_ / "A_Long", 40000, [&](int i) { return formatted("L%05d", i, longTail + ".tavpreset"); });
     emptyFiles(spare, root_ / "A_Long", 200, [&](int i) { return formatted("M%03d", i, shownTail + ".tavpreset"); });
+    const std::string rootTail(235, 'z');
+    emptyFiles(spare / "root", root_, 40000, [&](int i) { return formatted("R%05d", i, rootTail + ".tavpreset"); });
     start();
-    interfaceStarted();
+    post(kInterfaceStarted);
+    std::string folders;
+    for (const auto& [id, text] : posted())
+        if (id == kFolderList)
+            folders = text;
+    EXPECT_EQ(folders, prescattest::listOf({"3_SEARCH", "A_Long", "Big"}));
 
     const auto names = [](const char* format, const std::string& tail = "") {
         std::vector<std::string> out;
@@ -187,11 +194,13 @@ TEST_F(BigLibrary, BigFoldersListTheirFirstEntriesInOrder)
     programChange(0);
     runSeconds(0.8);
     std::vector<std::string> results = lastList();
+    ASSERT_EQ(results.size(), 128u);
     results.resize(103);
     for (int p = 1; p < 160; ++p) {
         clear();
         post(kNextArrowRow);
         const auto list = lastList();
+        ASSERT_EQ(list.size(), 128u) << "page " << p;
         ASSERT_EQ(list[kNextArrowRow], ">>") << "page " << p;
         results.insert(results.end(), list.begin() + 1, list.begin() + kNextArrowRow);
     }
