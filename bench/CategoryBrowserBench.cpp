@@ -1,6 +1,8 @@
 // Cost of the category manager's list work on generated libraries of 100, 10,000 and 100,000
-// preset files (1,000 files a folder at most, categories and favourites spread over them):
+// preset files (1,000 files a folder at most, categories and favourites spread over them), and on
+// one folder of 70,000 (more than one listing of the folder holds at once):
 // - a full rescan of the library into the index, with its filtering and first page;
+// - a folder view: the first 128 names of a folder of 1,000 or 70,000 files;
 // - each filter mode over the index (category, favourite, search text, EDIT mode, all);
 // - a page turn on the stored results (with its heap allocations: none);
 // - a program change in a folder view: preset file read, migration, 114-message dump (with its
@@ -48,6 +50,8 @@ struct Library {
     int folders = 0;  // bank folders; "3_SEARCH" comes first, "Plain" last
 };
 
+constexpr int kBigFolder = 70000;
+
 // Made on first use and removed at exit (the path itself outlives every static destructor).
 const fs::path& benchFolder()
 {
@@ -74,7 +78,7 @@ std::string presetText(float value)
     return text;
 }
 
-// A library of n preset files, made once per size.
+// A library of n preset files, made once per size; n = kBigFolder puts them all in one folder.
 const Library& library(int n)
 {
     static std::map<int, Library> made;
@@ -85,18 +89,24 @@ const Library& library(int n)
     lib.shared = benchFolder() / std::to_string(n);
     lib.root = lib.shared / "Quorvane" / "TAVRIN TWO" / "Presetbase";
     lib.files = n;
-    const int perFolder = std::min(n, 1000);
+    const int perFolder = n == kBigFolder ? n : std::min(n, 1000);
     lib.folders = (n + perFolder - 1) / perFolder;
     fs::create_directories(lib.root / "3_SEARCH");
+    // Empty preset files are links to a few empty files (quick to make; at most 65,000 links each).
+    const fs::path spare = lib.shared / "spare";
+    fs::create_directories(spare);
     for (int i = 0; i < n; ++i) {
         char folder[32];
         std::snprintf(folder, sizeof folder, "Bank %03d", i / perFolder);
         if (i % perFolder == 0)
             fs::create_directories(lib.root / folder);
         char name[96];
-        std::snprintf(name, sizeof name, "Preset %06d%s%s.tavpreset", (i * 7919) % n, kTags[i % 7],
+        std::snprintf(name, sizeof name, "Preset %06d%s%s.tavpreset", static_cast<int>((i * 7919LL) % n), kTags[i % 7],
                       i % 5 == 0 ? " #fav" : "");
-        std::ofstream(lib.root / folder / name) << "";
+        const fs::path source = spare / std::to_string(i / 50000);
+        if (i % 50000 == 0)
+            std::ofstream(source) << "";
+        ::link(source.c_str(), (lib.root / folder / name).c_str());
     }
     fs::create_directories(lib.root / "Plain");
     for (int i = 0; i < 128; ++i) {
@@ -178,6 +188,22 @@ void BM_PrescatRescan(benchmark::State& state)
     allocations.report(state, "allocs_per_rescan");
     sizeCounters(state, lib);
     state.SetItemsProcessed(state.iterations() * std::min(lib.files, 16384));
+}
+
+// A folder view of the first bank folder (1,000 files, or all 70,000 in one folder): its 128
+// smallest names and the list text.
+void BM_PrescatFolderView(benchmark::State& state)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    Manager manager(lib);
+    const bench::AllocationsPerIteration allocations;
+    for (auto _ : state) {
+        bench::CountAllocations counting;
+        manager.message(201);  // "Bank 000"
+    }
+    allocations.report(state, "allocs_per_view");
+    state.counters["folder_files"] = lib.files / lib.folders;
+    state.SetItemsProcessed(state.iterations() * (lib.files / lib.folders));
 }
 
 // `find` listing the same tree's preset files, as a separate process, for the ratio.
@@ -278,8 +304,9 @@ void BM_PrescatProgramChangeWithDump(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_PrescatFindWalk)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PrescatRescan)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PrescatFindWalk)->Arg(100)->Arg(10000)->Arg(100000)->Arg(kBigFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PrescatRescan)->Arg(100)->Arg(10000)->Arg(100000)->Arg(kBigFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PrescatFolderView)->Arg(10000)->Arg(kBigFolder)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrescatFilterAll)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrescatFilterCategory)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrescatFilterFavourite)->Arg(100)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -13,10 +13,6 @@ struct PresetIndex::Tables {
     uint16_t order[kMaxIndexEntries];  // file array positions in sorted order
     char results[kMaxIndexEntries][kEntryBytes];
     uint8_t resultRelativeAt[kMaxIndexEntries];
-    struct Timed {
-        int64_t second;
-        uint32_t entry;  // lister entry, in path order
-    } timed[kMaxIndexEntries];
 };
 
 bool passesFilter(std::string_view text, const FilterRules& rules)
@@ -39,7 +35,8 @@ void PresetIndex::rescan(const char* root, bool onlySaved)
 {
     Tables& t = *tables_;
     int count = 0;
-    lister_.walk(root, [&](std::string_view relative, DirectoryLister::Kind) {
+    const auto presetFile = [](std::string_view name, DirectoryLister::Kind) { return isPresetFileName(name); };
+    lister_.walk(root, kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind) {
         IndexEntry entry;
         if (makeIndexEntry(relative, false, entry) && !entry.emptySlot && !entry.dashes && (!onlySaved || entry.inSaved)) {
             std::memcpy(t.files[count], entry.text, sizeof entry.text);
@@ -78,7 +75,7 @@ void PresetIndex::filter(const FilterRules& rules)
 void PresetIndex::collectFolder(const char* folder, std::string_view relativeFolder, bool byTime, const FilterRules& rules)
 {
     resultCount_ = 0;
-    eachPresetFile(folder, byTime, [&](std::string_view name, int) {
+    eachPresetFile(folder, byTime, kMaxIndexEntries, [&](std::string_view name, int) {
         char relative[2048];
         std::size_t length = 0;
         if (!relativeFolder.empty()) {
@@ -131,33 +128,5 @@ PresetIndex::Arrows PresetIndex::writePage(int page, presetbank::NameTable& name
         names.setName(row, t.results[r] + t.resultRelativeAt[r]);
     return arrows;
 }
-
-bool PresetIndex::usable(uint32_t i, std::size_t nameBytes) const
-{
-    const auto& e = lister_.entry(i);
-    return e.kind != DirectoryLister::Kind::Folder && e.nameLength < nameBytes && isPresetFileName(lister_.name(e));
-}
-
-int PresetIndex::sortByTime(int folderFd, const DirectoryLister::Range& range, char* name, std::size_t nameBytes)
-{
-    Tables::Timed* timed = tables_->timed;
-    int count = 0;
-    for (uint32_t i = range.first; i < range.last && count < kMaxIndexEntries; ++i) {
-        if (!usable(i, nameBytes))
-            continue;
-        const std::string_view n = lister_.name(lister_.entry(i));
-        std::memcpy(name, n.data(), n.size());
-        name[n.size()] = 0;
-        int64_t second = 0;
-        if (modifiedSecond(folderFd, name, second))
-            timed[count++] = Tables::Timed{second, i};
-    }
-    std::sort(timed, timed + count, [](const Tables::Timed& a, const Tables::Timed& b) {
-        return a.second != b.second ? a.second < b.second : a.entry < b.entry;
-    });
-    return count;
-}
-
-uint32_t PresetIndex::timedEntry(int i) const { return tables_->timed[i].entry; }
 
 } // namespace prescat

@@ -67,20 +67,17 @@ public:
     // Rows 0-103 of names := page p of the results ("empty" where none); rows 104-127 untouched.
     Arrows writePage(int page, presetbank::NameTable& names) const;
 
-    // The preset files of one folder (no folders), handed to take(name, folderFd) in path order,
-    // or oldest first by last-write second with ties in path order; take returns false to stop.
+    // The first `wanted` preset files of one folder (no folders) in path order, or oldest first by
+    // last-write second with ties in path order, handed to take(name, folderFd) in that order;
+    // take returns false to stop, and more than `wanted` are handed on while it goes on.
     template <class Take>
-    void eachPresetFile(const char* folder, bool byTime, Take&& take);
+    void eachPresetFile(const char* folder, bool byTime, int wanted, Take&& take);
 
     DirectoryLister& lister() { return lister_; }
 
 private:
     struct Tables;
     void addResult(const char* text, uint8_t relativeAt);
-    // Last-write seconds of the usable entries of range, sorted oldest first; their count.
-    int sortByTime(int folderFd, const DirectoryLister::Range& range, char* name, std::size_t nameBytes);
-    uint32_t timedEntry(int i) const;
-    bool usable(uint32_t entry, std::size_t nameBytes) const;
 
     std::unique_ptr<Tables> tables_;
     DirectoryLister lister_;
@@ -89,31 +86,14 @@ private:
 };
 
 template <class Take>
-void PresetIndex::eachPresetFile(const char* folder, bool byTime, Take&& take)
+void PresetIndex::eachPresetFile(const char* folder, bool byTime, int wanted, Take&& take)
 {
-    const int fd = openFolder(folder);
-    if (fd < 0)
-        return;
-    const DirectoryLister::Range range = lister_.list(fd);
-    char name[1024];
-    const auto nameOf = [&](uint32_t i) {
-        const std::string_view n = lister_.name(lister_.entry(i));
-        std::copy(n.begin(), n.end(), name);
-        name[n.size()] = 0;
-        return std::string_view(name, n.size());
+    auto keep = [byTime](std::string_view name, DirectoryLister::Kind kind, int folderFd, int64_t& second) {
+        return kind != DirectoryLister::Kind::Folder && isPresetFileName(name) &&
+               (!byTime || modifiedSecond(folderFd, name.data(), second));
     };
-    if (!byTime) {
-        for (uint32_t i = range.first; i < range.last; ++i)
-            if (usable(i, sizeof name) && !take(nameOf(i), fd))
-                break;
-    } else {
-        const int count = sortByTime(fd, range, name, sizeof name);
-        for (int t = 0; t < count; ++t)
-            if (!take(nameOf(timedEntry(t)), fd))
-                break;
-    }
-    lister_.release(range);
-    closeFolder(fd);
+    lister_.each(folder, static_cast<uint32_t>(wanted), byTime ? DirectoryLister::Order::Time : DirectoryLister::Order::Name,
+                 keep, [&take](std::string_view name, DirectoryLister::Kind, int folderFd) { return take(name, folderFd); });
 }
 
 } // namespace prescat

@@ -257,17 +257,82 @@ DirectoryLister::~DirectoryLister()
     delete[] entries_;
 }
 
-DirectoryLister::Range DirectoryLister::list(int folderFd)
+namespace {
+
+// An entry's place in a listing: by second (all 0 in name order), then by name as unsigned bytes,
+// a name that is a prefix of another first.
+struct Key {
+    int64_t second;
+    std::string_view name;
+};
+
+bool operator<(const Key& a, const Key& b)
+{
+    return a.second != b.second ? a.second < b.second : a.name.compare(b.name) < 0;
+}
+
+Key keyOf(const DirectoryLister::Mark& mark) { return Key{mark.second, std::string_view(mark.name, mark.length)}; }
+
+void setMark(DirectoryLister::Mark& mark, int64_t second, const char* name, std::size_t length)
+{
+    mark.set = true;
+    mark.second = second;
+    mark.length = static_cast<uint16_t>(length);
+    std::memcpy(mark.name, name, length);
+}
+
+// Room held back for each listing that may still be made on top of one in progress.
+constexpr uint32_t kEntriesPerLevel = 16;
+constexpr std::size_t kBytesPerLevel = kEntriesPerLevel * 2 * (DirectoryLister::kMaxName + 1);
+
+DirectoryLister::Kind kindOf(int folderFd, const struct dirent64& d)
+{
+    unsigned char type = d.d_type;
+    if (type == DT_UNKNOWN) {
+        struct stat info {};
+        if (::fstatat(folderFd, d.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : S_ISLNK(info.st_mode) ? DT_LNK : DT_UNKNOWN;
+    }
+    return type == DT_DIR   ? DirectoryLister::Kind::Folder
+           : type == DT_REG ? DirectoryLister::Kind::File
+           : type == DT_LNK ? DirectoryLister::Kind::Link
+                            : DirectoryLister::Kind::Other;
+}
+
+} // namespace
+
+DirectoryLister::Range DirectoryLister::list(int folderFd, uint32_t wanted, Order order, const Mark* after,
+                                             uint32_t levelsBelow, Keep keep)
 {
     Range range;
     range.first = range.last = entriesUsed_;
     range.bytesMark = bytesUsed_;
+    // This listing's share of the pool: entries up to `capacity`, names within `region` bytes,
+    // of which at most half are live, so that closing the holes evicted names leave always
+    // frees room for the next name and costs little per name.
+    const uint32_t reservedEntries = levelsBelow * kEntriesPerLevel;
+    const std::size_t reservedBytes = levelsBelow * kBytesPerLevel;
+    if (kPoolEntries - entriesUsed_ <= reservedEntries || kPoolBytes - bytesUsed_ < reservedBytes + kBytesPerLevel)
+        return range;
+    const uint32_t capacity = std::min(std::max(wanted, 1u), kPoolEntries - entriesUsed_ - reservedEntries);
+    const std::size_t region = kPoolBytes - bytesUsed_ - reservedBytes;
+    const std::size_t liveLimit = region / 2;
     const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return range;
+
+    const char* bytes = bytes_;
+    const auto entryKey = [bytes](const Entry& e) { return Key{e.second, std::string_view(bytes + e.nameAt, e.nameLength)}; };
+    const auto before = [&entryKey](const Entry& a, const Entry& b) { return entryKey(a) < entryKey(b); };
+    const Key afterKey = after ? keyOf(*after) : Key{};
+    Entry* const first = entries_ + range.first;
+    uint32_t count = 0;
+    std::size_t live = 0;
+    bool heap = false;  // first[0, count) is a max-heap once something had to be left out
+    cut_.set = false;
+
     alignas(8) char buffer[16384];
-    bool full = false;
-    while (!full) {
+    while (true) {
         const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
         if (got <= 0)
             break;
@@ -275,44 +340,80 @@ DirectoryLister::Range DirectoryLister::list(int folderFd)
             const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
             at += d->d_reclen;
             const std::size_t length = std::strlen(d->d_name);
-            if ((length == 1 && d->d_name[0] == '.') || (length == 2 && d->d_name[0] == '.' && d->d_name[1] == '.'))
+            if (length == 0 || length > kMaxName || (length == 1 && d->d_name[0] == '.') ||
+                (length == 2 && d->d_name[0] == '.' && d->d_name[1] == '.'))
                 continue;
-            if (entriesUsed_ >= kPoolEntries || bytesUsed_ + length > kPoolBytes || length > 0xFFFF) {
-                full = true;
-                break;
+            const Kind kind = kindOf(fd, *d);
+            int64_t second = 0;
+            if (!keep(std::string_view(d->d_name, length), kind, folderFd, second))
+                continue;
+            if (order == Order::Name)
+                second = 0;
+            const Key key{second, std::string_view(d->d_name, length)};
+            if ((after && !(afterKey < key)) || (cut_.set && !(key < keyOf(cut_))))
+                continue;
+            if (count >= capacity || live + length > liveLimit) {
+                if (!heap) {
+                    std::make_heap(first, first + count, before);
+                    heap = true;
+                }
+                if (entryKey(first[0]) < key) {
+                    // After everything kept and no room: the first entry left out so far.
+                    setMark(cut_, second, d->d_name, length);
+                    continue;
+                }
             }
-            Kind kind = Kind::Other;
-            unsigned char type = d->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat info {};
-                if (::fstatat(fd, d->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0)
-                    type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : S_ISLNK(info.st_mode) ? DT_LNK : DT_UNKNOWN;
+            if (bytesUsed_ + length > range.bytesMark + region) {
+                compact(range.first, count, range.bytesMark);
+                std::make_heap(first, first + count, before);
             }
-            if (type == DT_DIR)
-                kind = Kind::Folder;
-            else if (type == DT_REG)
-                kind = Kind::File;
-            else if (type == DT_LNK)
-                kind = Kind::Link;
             std::memcpy(bytes_ + bytesUsed_, d->d_name, length);
-            entries_[entriesUsed_++] = Entry{static_cast<uint32_t>(bytesUsed_), static_cast<uint16_t>(length), kind};
+            first[count++] = Entry{second, static_cast<uint32_t>(bytesUsed_), static_cast<uint16_t>(length), kind};
             bytesUsed_ += length;
+            live += length;
+            if (heap)
+                std::push_heap(first, first + count, before);
+            while (count > capacity || live > liveLimit) {
+                std::pop_heap(first, first + count, before);
+                const Entry& out = first[--count];
+                live -= out.nameLength;
+                setMark(cut_, out.second, bytes_ + out.nameAt, out.nameLength);
+            }
         }
     }
     ::close(fd);
-    range.last = entriesUsed_;
-    const char* bytes = bytes_;
-    std::sort(entries_ + range.first, entries_ + range.last, [bytes](const Entry& a, const Entry& b) {
-        const int c = std::memcmp(bytes + a.nameAt, bytes + b.nameAt, std::min(a.nameLength, b.nameLength));
-        return c != 0 ? c < 0 : a.nameLength < b.nameLength;
-    });
+    if (bytesUsed_ - range.bytesMark > live)
+        compact(range.first, count, range.bytesMark);  // listings on top get the room back
+    std::sort(first, first + count, before);
+    range.last = range.first + count;
+    entriesUsed_ = range.last;
+    range.more = cut_.set;
     return range;
+}
+
+void DirectoryLister::compact(uint32_t first, uint32_t count, std::size_t bytesMark)
+{
+    Entry* const begin = entries_ + first;
+    std::sort(begin, begin + count, [](const Entry& a, const Entry& b) { return a.nameAt < b.nameAt; });
+    std::size_t to = bytesMark;
+    for (Entry* e = begin; e != begin + count; ++e) {
+        std::memmove(bytes_ + to, bytes_ + e->nameAt, e->nameLength);
+        e->nameAt = static_cast<uint32_t>(to);
+        to += e->nameLength;
+    }
+    bytesUsed_ = to;
+    // The heap order is gone: the caller rebuilds it.
 }
 
 void DirectoryLister::release(const Range& range)
 {
     entriesUsed_ = range.first;
     bytesUsed_ = range.bytesMark;
+}
+
+void DirectoryLister::markAfter(uint32_t i, Mark& mark) const
+{
+    setMark(mark, entries_[i].second, bytes_ + entries_[i].nameAt, entries_[i].nameLength);
 }
 
 int openFolder(const char* path)

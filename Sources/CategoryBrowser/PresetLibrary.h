@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace prescat {
 
@@ -101,14 +102,19 @@ std::string withSeparatorsRestored(std::string_view shown);
 
 // ---- Directory listing in fixed memory ----------------------------------------------------------
 
-// Lists folders into a fixed pool of names, each folder's entries in byte order of their names,
-// and walks trees depth first, so the whole walk visits paths in path order. Nothing is
-// allocated after construction; a folder with more entries or name bytes than the pool has room
-// for is listed as far as it fits.
+// Lists folders into a fixed pool of names and walks trees depth first, so the whole walk visits
+// paths in path order. A listing takes the first entries of the whole folder in its order (byte
+// order of names, or oldest first), as many as asked for and as the pool has room for: while
+// reading it keeps the smallest so far in a bounded max-heap, so a folder of any size is read in
+// the same memory. Whoever wants more of a folder than one listing held lists it again after the
+// last entry taken. Nothing is allocated after construction. Names longer than 255 bytes (no
+// Linux file system makes them) are left out.
 class DirectoryLister {
 public:
     enum class Kind : uint8_t { Folder, File, Link, Other };
+    enum class Order : uint8_t { Name, Time };  // Time: last-write second, then name
     struct Entry {
+        int64_t second;  // 0 in name order
         uint32_t nameAt;
         uint16_t nameLength;
         Kind kind;
@@ -117,42 +123,83 @@ public:
         uint32_t first = 0;
         uint32_t last = 0;
         std::size_t bytesMark = 0;  // pool bytes in use before the listing
+        bool more = false;          // the folder holds entries after the last one taken
+    };
+    // Where a listing resumes: only entries after this one are taken.
+    struct Mark {
+        int64_t second = 0;
+        uint16_t length = 0;
+        bool set = false;
+        char name[256];
+    };
+    // The caller's choice of entries: whether one counts and, in time order, its last-write
+    // second. name is NUL-terminated; folderFd is the folder being listed.
+    class Keep {
+    public:
+        template <class F>
+            requires(!std::is_same_v<std::remove_cv_t<F>, Keep>)
+        Keep(F& f) // NOLINT(google-explicit-constructor): a lambda passed where a Keep is asked for
+            : f_(&f), call_([](void* f, std::string_view name, Kind kind, int folderFd, int64_t& second) {
+                  return (*static_cast<F*>(f))(name, kind, folderFd, second);
+              })
+        {
+        }
+        bool operator()(std::string_view name, Kind kind, int folderFd, int64_t& second) const
+        {
+            return call_(f_, name, kind, folderFd, second);
+        }
+
+    private:
+        void* f_;
+        bool (*call_)(void*, std::string_view, Kind, int, int64_t&);
     };
 
     static constexpr std::size_t kPoolBytes = 2u << 20;
     static constexpr uint32_t kPoolEntries = 65536;
     static constexpr int kMaxDepth = 48;
+    static constexpr std::size_t kMaxName = 255;
 
     DirectoryLister();
     ~DirectoryLister();
     DirectoryLister(const DirectoryLister&) = delete;
     DirectoryLister& operator=(const DirectoryLister&) = delete;
 
-    // Lists the folder open as folderFd (not closed here) on top of the pool, sorted; release()
-    // with the range's first entry gives the room back.
-    Range list(int folderFd);
+    // Lists the folder open as folderFd (not closed here) on top of the pool: the first entries in
+    // order that keep accepts and that come after `after` (when given), at most `wanted` of them,
+    // sorted; levelsBelow is the number of listings that may still be made on top of this one
+    // (room is left for them). release() gives the room back.
+    Range list(int folderFd, uint32_t wanted, Order order, const Mark* after, uint32_t levelsBelow, Keep keep);
     void release(const Range& range);
     std::string_view name(const Entry& entry) const { return std::string_view(bytes_ + entry.nameAt, entry.nameLength); }
     const Entry& entry(uint32_t i) const { return entries_[i]; }
+    // The mark after entry i.
+    void markAfter(uint32_t i, Mark& mark) const;
 
     // Walks the tree below the folder at path (not following links to folders) in path order and
-    // calls visit(relativePath, kind) for every entry that is not a folder; relativePath is the
-    // path below the walk's root. visit returns false to stop. false when path cannot be opened.
-    template <class Visit>
-    bool walk(const char* path, Visit&& visit);
+    // calls visit(relativePath, kind) for every entry that is not a folder and that
+    // keep(name, kind) accepts; relativePath is the path below the walk's root. Each folder is
+    // listed about `wanted` entries at a time. visit returns false to stop. false when path
+    // cannot be opened.
+    template <class KeepFile, class Visit>
+    bool walk(const char* path, uint32_t wanted, KeepFile&& keep, Visit&& visit);
 
-    // Lists the single folder at path; calls visit(name, kind, folderFd) in byte order of names.
+    // Lists the single folder at path; calls visit(name, kind, folderFd) in order for the entries
+    // keep accepts (as for list()), about `wanted` at a time, until visit returns false.
     template <class Visit>
-    bool each(const char* path, Visit&& visit);
+    bool each(const char* path, uint32_t wanted, Order order, Keep keep, Visit&& visit);
 
 private:
     template <class Visit>
-    bool walkFolder(int fd, std::size_t pathLength, int depth, Visit& visit);
+    bool walkFolder(int fd, std::size_t pathLength, int depth, uint32_t wanted, Keep keep, Visit& visit);
+    // Moves the names of the entries from first on to the start of the region, closing holes.
+    void compact(uint32_t first, uint32_t count, std::size_t bytesMark);
+    static uint32_t grown(uint32_t wanted) { return wanted < kPoolEntries / 2 ? wanted * 2 : kPoolEntries; }
 
     char* bytes_;
     Entry* entries_;
     std::size_t bytesUsed_ = 0;
     uint32_t entriesUsed_ = 0;
+    Mark cut_;  // the first entry left out by the listing in progress
     char path_[4096] = {};
 };
 
@@ -165,68 +212,81 @@ DirectoryLister::Kind kindFollowingLinks(int folderFd, const char* name);
 // Last-write time in whole seconds of a regular file (links followed); false for anything else.
 bool modifiedSecond(int folderFd, const char* name, int64_t& second);
 
-template <class Visit>
-bool DirectoryLister::walk(const char* path, Visit&& visit)
+template <class KeepFile, class Visit>
+bool DirectoryLister::walk(const char* path, uint32_t wanted, KeepFile&& keep, Visit&& visit)
 {
     const int fd = openFolder(path);
     if (fd < 0)
         return false;
+    auto keepEntry = [&keep](std::string_view name, Kind kind, int, int64_t&) { return kind == Kind::Folder || keep(name, kind); };
     path_[0] = 0;
-    walkFolder(fd, 0, 0, visit);
+    walkFolder(fd, 0, 0, wanted, keepEntry, visit);
     closeFolder(fd);
     return true;
 }
 
 template <class Visit>
-bool DirectoryLister::walkFolder(int fd, std::size_t pathLength, int depth, Visit& visit)
+bool DirectoryLister::walkFolder(int fd, std::size_t pathLength, int depth, uint32_t wanted, Keep keep, Visit& visit)
 {
-    const Range range = list(fd);
+    Mark after;
     bool goOn = true;
-    for (uint32_t i = range.first; i < range.last && goOn; ++i) {
-        const Entry& e = entries_[i];
-        const std::size_t length = pathLength + (pathLength ? 1 : 0) + e.nameLength;
-        if (length + 1 > sizeof path_)
-            continue;  // too deep to name: left out
-        char* at = path_ + pathLength;
-        if (pathLength)
-            *at++ = '/';
-        std::copy(bytes_ + e.nameAt, bytes_ + e.nameAt + e.nameLength, at);
-        path_[length] = 0;
-        if (e.kind == Kind::Folder) {
-            if (depth + 1 >= kMaxDepth)
-                continue;
-            const int child = openFolderAt(fd, path_ + length - e.nameLength);
-            if (child >= 0) {
-                goOn = walkFolder(child, length, depth + 1, visit);
-                closeFolder(child);
+    uint32_t limit = wanted;
+    for (bool more = true; more && goOn; limit = grown(limit)) {
+        const Range range = list(fd, limit, Order::Name, after.set ? &after : nullptr,
+                                 static_cast<uint32_t>(kMaxDepth - 1 - depth), keep);
+        for (uint32_t i = range.first; i < range.last && goOn; ++i) {
+            const Entry& e = entries_[i];
+            const std::size_t length = pathLength + (pathLength ? 1 : 0) + e.nameLength;
+            if (length + 1 > sizeof path_)
+                continue;  // too deep to name: left out
+            char* at = path_ + pathLength;
+            if (pathLength)
+                *at++ = '/';
+            std::copy(bytes_ + e.nameAt, bytes_ + e.nameAt + e.nameLength, at);
+            path_[length] = 0;
+            if (e.kind == Kind::Folder) {
+                if (depth + 1 < kMaxDepth) {
+                    const int child = openFolderAt(fd, path_ + length - e.nameLength);
+                    if (child >= 0) {
+                        goOn = walkFolder(child, length, depth + 1, wanted, keep, visit);
+                        closeFolder(child);
+                    }
+                }
+            } else {
+                goOn = visit(std::string_view(path_, length), e.kind);
             }
-        } else {
-            goOn = visit(std::string_view(path_, length), e.kind);
+            path_[pathLength] = 0;
         }
-        path_[pathLength] = 0;
+        more = range.more && range.last > range.first;
+        if (more)
+            markAfter(range.last - 1, after);
+        release(range);
     }
-    release(range);
     return goOn;
 }
 
 template <class Visit>
-bool DirectoryLister::each(const char* path, Visit&& visit)
+bool DirectoryLister::each(const char* path, uint32_t wanted, Order order, Keep keep, Visit&& visit)
 {
     const int fd = openFolder(path);
     if (fd < 0)
         return false;
-    const Range range = list(fd);
-    char name[1024];
-    for (uint32_t i = range.first; i < range.last; ++i) {
-        const std::string_view n = this->name(entries_[i]);
-        if (n.size() >= sizeof name)
-            continue;
-        std::copy(n.begin(), n.end(), name);
-        name[n.size()] = 0;
-        if (!visit(std::string_view(name, n.size()), entries_[i].kind, fd))
-            break;
+    Mark after;
+    char name[kMaxName + 1];
+    bool goOn = true;
+    for (bool more = true; more && goOn; wanted = grown(wanted)) {
+        const Range range = list(fd, wanted, order, after.set ? &after : nullptr, 0, keep);
+        for (uint32_t i = range.first; i < range.last && goOn; ++i) {
+            const std::string_view n = this->name(entries_[i]);
+            std::copy(n.begin(), n.end(), name);
+            name[n.size()] = 0;
+            goOn = visit(std::string_view(name, n.size()), entries_[i].kind, fd);
+        }
+        more = range.more && range.last > range.first;
+        if (more)
+            markAfter(range.last - 1, after);
+        release(range);
     }
-    release(range);
     closeFolder(fd);
     return true;
 }

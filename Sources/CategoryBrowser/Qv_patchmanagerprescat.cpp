@@ -822,17 +822,18 @@ private:
     void UpdateBanks()
     {
         int count = 0;
-        index_.lister().each(root_.c_str(), [&](std::string_view name, DirectoryLister::Kind kind, int fd) {
-            const bool folder = kind == DirectoryLister::Kind::Folder ||
-                                (kind == DirectoryLister::Kind::Link && kindFollowingLinks(fd, name.data()) == DirectoryLister::Kind::Folder);
-            // A name too long for its slot could not be opened again from the slot: left out.
-            if (folder && name.size() < kFolderBytes && count < kFolders) {
-                std::memcpy(folders_[count], name.data(), name.size());
-                folders_[count][name.size()] = 0;
-                ++count;
-            }
-            return count < kFolders;
-        });
+        // A name too long for its slot could not be opened again from the slot: left out.
+        auto folder = [](std::string_view name, DirectoryLister::Kind kind, int fd, int64_t&) {
+            return name.size() < kFolderBytes &&
+                   (kind == DirectoryLister::Kind::Folder ||
+                    (kind == DirectoryLister::Kind::Link && kindFollowingLinks(fd, name.data()) == DirectoryLister::Kind::Folder));
+        };
+        index_.lister().each(root_.c_str(), kFolders, DirectoryLister::Order::Name, folder,
+                             [&](std::string_view name, DirectoryLister::Kind, int) {
+                                 std::memcpy(folders_[count], name.data(), name.size());
+                                 folders_[count][name.size()] = 0;
+                                 return ++count < kFolders;
+                             });
         folderCount_ = count;
         for (int f = count; f < kFolders; ++f)
             std::memcpy(folders_[f], kEmpty.data(), kEmpty.size() + 1);
@@ -862,7 +863,7 @@ private:
             return count < kEntries;
         };
         bool first = true;
-        index_.eachPresetFile(folderPath_.c_str(), false, [&](std::string_view name, int fd) {
+        index_.eachPresetFile(folderPath_.c_str(), false, kEntries, [&](std::string_view name, int fd) {
             if ((timeOrder_ || orderToggled_) && first)
                 numbered = hasNumberPrefix(folderPath_.view()) || hasNumberPrefix(name);
             first = false;
@@ -870,7 +871,7 @@ private:
         });
         if (timeOrder_ && !numbered) {
             count = 0;
-            index_.eachPresetFile(folderPath_.c_str(), true, fill);
+            index_.eachPresetFile(folderPath_.c_str(), true, kEntries, fill);
         }
         for (int i = count; i < kEntries; ++i)
             names_.setName(i, kEmpty);

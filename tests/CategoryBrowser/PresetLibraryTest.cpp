@@ -1,14 +1,19 @@
 // The category library's name rules on the library's own examples: index entries, the filters
 // over them, re-tagging and favourite renames, names made safe for file names, entries that stay
-// inside the library, and the directory lister's path order.
+// inside the library, the directory lister's path order, and folders too big to list at once.
 #include "CategoryBrowser/PresetIndex.h"
 #include "CategoryBrowser/PresetLibrary.h"
+#include "PrescatTestSupport.h"
 #include "framework/HostTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace prescat;
@@ -96,7 +101,8 @@ TEST(PresetLibrary, Renames)
 }
 
 // Path order: a folder's files come after the folder's name and before a longer sibling name;
-// bytes compare unsigned, so digits, capitals, lower case, then 8-bit names.
+// bytes compare unsigned, so digits, capitals, lower case, then 8-bit names. The same when each
+// folder is listed two entries at a time.
 TEST(PresetLibrary, ListerWalksInPathOrder)
 {
     testsupport::TemporarySharedFolder shared;
@@ -106,13 +112,108 @@ TEST(PresetLibrary, ListerWalksInPathOrder)
         std::ofstream(root / file) << "";
     }
     DirectoryLister lister;
-    std::vector<std::string> seen;
-    EXPECT_TRUE(lister.walk(root.c_str(), [&](std::string_view path, DirectoryLister::Kind) {
-        seen.emplace_back(path);
-        return true;
-    }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"1", "B", "a/b/c", "a/z", "a b", "\xc3\xa9"}));
-    EXPECT_FALSE(lister.walk((root / "missing").c_str(), [](std::string_view, DirectoryLister::Kind) { return true; }));
+    const auto any = [](std::string_view, DirectoryLister::Kind) { return true; };
+    for (uint32_t wanted : {16384u, 2u}) {
+        std::vector<std::string> seen;
+        EXPECT_TRUE(lister.walk(root.c_str(), wanted, any, [&](std::string_view path, DirectoryLister::Kind) {
+            seen.emplace_back(path);
+            return true;
+        }));
+        EXPECT_EQ(seen, (std::vector<std::string>{"1", "B", "a/b/c", "a/z", "a b", "\xc3\xa9"})) << wanted;
+    }
+    EXPECT_FALSE(lister.walk((root / "missing").c_str(), 16384, any, any));
+}
+
+// Empty files folder/name(i) for i in 0..count-1, made in a scrambled order as links to a few
+// empty files in spare (a link is far quicker to make than a file, and a file takes at most
+// 65,000 links).
+template <class Name>
+void emptyFiles(const std::filesystem::path& spare, const std::filesystem::path& folder, int count, Name&& name)
+{
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(spare);
+    for (int k = 0; k < count; ++k) {
+        const std::string source = (spare / (folder.filename().string() + std::to_string(k / 50000))).string();
+        if (k % 50000 == 0)
+            ::close(::open(source.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+        const int i = static_cast<int>((static_cast<long long>(k) * 7919) % count);
+        ASSERT_EQ(::link(source.c_str(), (folder / name(i)).c_str()), 0) << name(i);
+    }
+}
+
+std::string formatted(const char* format, int i, const std::string& tail = "")
+{
+    char text[32];
+    std::snprintf(text, sizeof text, format, i);
+    return text + tail;
+}
+
+class BigLibrary : public prescattest::PrescatTest {};
+namespace fs = std::filesystem;
+
+// Folders beyond what one listing holds (70,000 names; 40,000 names of over 200 bytes): the
+// folder table holds the root's folders, the folder view shows the 128 smallest names of the whole folder in byte order (names too long for
+// a list slot left out), time order the 128 oldest, and the index takes the first 16,384 files of
+// the whole tree in path order, then sorts them.
+TEST_F(BigLibrary, BigFoldersListTheirFirstEntriesInOrder)
+{
+    folder("3_SEARCH");
+    const fs::path spare = shared_.path() / "spare";
+    emptyFiles(spare, root_ / "Big", 70000, [](int i) { return formatted("n%05d", i, ".tavpreset"); });
+    for (int i = 0; i < 128; ++i) {  // written long ago, one second apart
+        const std::string file = (root_ / "Big" / formatted("t%03d", i, ".tavpreset")).string();
+        managertest::writeBytes(file, "");
+        const timespec times[2] = {{1000000000 + i, 0}, {1000000000 + i, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    }
+    const std::string longTail(200, 'x');
+    const std::string shownTail(80, 'y');
+    emptyFiles(spare, root_ / "A_Long", 40000, [&](int i) { return formatted("L%05d", i, longTail + ".tavpreset"); });
+    emptyFiles(spare, root_ / "A_Long", 200, [&](int i) { return formatted("M%03d", i, shownTail + ".tavpreset"); });
+    const std::string rootTail(235, 'z');
+    emptyFiles(spare / "root", root_, 40000, [&](int i) { return formatted("R%05d", i, rootTail + ".tavpreset"); });
+    start();
+    post(kInterfaceStarted);
+    std::string folders;
+    for (const auto& [id, text] : posted())
+        if (id == kFolderList)
+            folders = text;
+    EXPECT_EQ(folders, prescattest::listOf({"3_SEARCH", "A_Long", "Big"}));
+
+    const auto names = [](const char* format, const std::string& tail = "") {
+        std::vector<std::string> out;
+        for (int i = 0; i < 128; ++i)
+            out.push_back(formatted(format, i, tail));
+        return out;
+    };
+    post(kFolderBase + 2);  // "Big"
+    EXPECT_EQ(lastList(), names("n%05d"));
+    clear();
+    post(kTimeOrderOn);
+    EXPECT_EQ(lastList(), names("t%03d"));
+    post(kTimeOrderOff);
+    clear();
+    post(kFolderBase + 1);  // "A_Long"
+    EXPECT_EQ(lastList(), names("M%03d", shownTail));
+
+    post(kFolderBase + 0);  // "3_SEARCH": A_Long/M000..M199 (the L names make no entry), Big/n00000..
+    programChange(0);
+    runSeconds(0.8);
+    std::vector<std::string> results = lastList();
+    ASSERT_EQ(results.size(), 128u);
+    results.resize(103);
+    for (int p = 1; p < 160; ++p) {
+        clear();
+        post(kNextArrowRow);
+        const auto list = lastList();
+        ASSERT_EQ(list.size(), 128u) << "page " << p;
+        ASSERT_EQ(list[kNextArrowRow], ">>") << "page " << p;
+        results.insert(results.end(), list.begin() + 1, list.begin() + kNextArrowRow);
+    }
+    ASSERT_EQ(results.size(), 16321u);
+    for (int i = 0; i < 16321; ++i)
+        ASSERT_EQ(results[static_cast<std::size_t>(i)], i < 200 ? formatted("A_Long/M%03d", i, shownTail) : formatted("Big/n%05d", i - 200))
+            << "result " << i;
 }
 
 } // namespace
