@@ -1033,7 +1033,8 @@ private:
         int heap[kEntries];
         int kept = 0;
         int listed = 0;
-        index_.lister().walk(folderPath_.c_str(), [&](std::string_view relative, DirectoryLister::Kind) {
+        const auto presetFile = [](std::string_view name, DirectoryLister::Kind) { return isPresetFileName(name); };
+        index_.lister().walk(folderPath_.c_str(), kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind) {
             char file[2048];
             std::size_t length = 0;
             if (below.size() + 1 + relative.size() > sizeof file)
