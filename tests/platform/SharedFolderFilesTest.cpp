@@ -1,8 +1,10 @@
 // The files at fixed names in the shared folder, met as a user with other local users meets them:
 // a pipe or a link to an endless device at "Controllers.txt", "Path.txt", "List.txt" or a layout
-// source is read as a missing file at once (never waited on, never read without end), and a
-// symlink that another user planted at a fixed name never redirects a write.
+// source is read as a missing file at once (never waited on, never read without end), a symlink
+// that another user planted at a fixed name never redirects a write, and a pipe at the name typed
+// into a save panel is asked about at once.
 #include "Midi/RoutingTestSupport.h"
+#include "CategoryBrowser/PrescatMessages.h"
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ManagerTestSupport.h"
 #include "platform/SpecialFilesSupport.h"
@@ -246,6 +248,51 @@ TEST_F(SharedLayoutFiles, PlantedLinkIsNotFollowed)
     host_.guiSetPin(m, 0, boolValue(true));
     EXPECT_EQ(readBytes(victim_), "small rack");
     EXPECT_TRUE(fs::is_symlink(active_));
+}
+
+// ---- Save panels ---------------------------------------------------------------------------
+
+class PrescatSavePanel : public ManagerGuiTest {
+protected:
+    PrescatSavePanel() : ManagerGuiTest("QV_PatchManagerPrescat") {}
+};
+class ListpipeSavePanel : public ManagerGuiTest {
+protected:
+    ListpipeSavePanel() : ManagerGuiTest("QV_PatchManagerListpipe") {}
+};
+
+// A pipe at the name chosen in the category manager's save panel (in the shared library): the
+// replace question comes at once, and "Replace" goes ahead with that path.
+TEST_F(PrescatSavePanel, PipeAtTheChosenNameIsAskedAboutAtOnce)
+{
+    const fs::path saved = folder_ / "Quorvane" / "TAVRIN TWO" / "Presetbase" / "2_SAVED";
+    fs::create_directories(saved);
+    makePipe(saved / "Old.tavpreset");
+    const std::size_t i = start();
+    auto& dialogs = platform::ScriptedDialogs::instance();
+    dialogs.pushPanelAnswer(saved / "Old");
+    dialogs.pushAlertAnswer(platform::AlertAnswer::Alternate);
+    host_->clearCalls();
+    EXPECT_TRUE(returnsAtOnce([&] { release(i, kSavePreset); }, {saved / "Old.tavpreset"}));
+    ASSERT_EQ(dialogs.requests().size(), 2u);
+    EXPECT_EQ(dialogs.requests()[1].kind, platform::DialogRequest::Kind::Confirm);
+    EXPECT_EQ(sent(i), (Sent{{prescat::ToProcessing::kPath, (saved / "Old.tavpreset").string() + std::string(1, '\0')},
+                             {prescat::ToProcessing::kSavePreset, ""}}));
+}
+
+// The same for the list managers' bank save panel; the pipe is then not written.
+TEST_F(ListpipeSavePanel, PipeAtTheChosenNameIsAskedAboutAtOnce)
+{
+    fs::create_directories(banks_);
+    makePipe(banks_ / "Live.tavbank");
+    const std::size_t i = start();
+    auto& dialogs = platform::ScriptedDialogs::instance();
+    dialogs.pushPanelAnswer(banks_ / "Live");
+    dialogs.pushAlertAnswer(platform::AlertAnswer::Alternate);
+    EXPECT_TRUE(returnsAtOnce([&] { release(i, kSaveBank); }, {banks_ / "Live.tavbank"}));
+    ASSERT_EQ(dialogs.requests().size(), 2u);
+    EXPECT_EQ(dialogs.requests()[1].kind, platform::DialogRequest::Kind::Confirm);
+    EXPECT_TRUE(fs::is_fifo(banks_ / "Live.tavbank"));
 }
 
 } // namespace
