@@ -52,9 +52,16 @@ ssize_t ReadableFile::read(char* into, std::size_t size)
     }
 }
 
-std::optional<std::string> readFileStart(const std::filesystem::path& file, std::size_t maxBytes)
+std::optional<std::string> readFileStart(const std::filesystem::path& file, std::size_t maxBytes, LinkTrust links)
 {
-    ReadableFile readable(file.c_str());
+    std::optional<WriteTarget> trusted;
+    if (links == LinkTrust::OwnOnly) {
+        std::string error;
+        trusted = resolveWriteTarget(file, error, links);
+        if (!trusted || trusted->kind != WriteTarget::Kind::Regular)
+            return std::nullopt;
+    }
+    ReadableFile readable(trusted ? trusted->file.c_str() : file.c_str());
     if (!readable.isOpen())
         return std::nullopt;
     std::string contents;
@@ -70,10 +77,10 @@ std::optional<std::string> readFileStart(const std::filesystem::path& file, std:
     return contents;
 }
 
-std::optional<std::string> readFile(const std::filesystem::path& file, std::size_t maxBytes)
+std::optional<std::string> readFile(const std::filesystem::path& file, std::size_t maxBytes, LinkTrust links)
 {
     // One byte more than allowed tells a file of exactly maxBytes from a longer one.
-    auto contents = readFileStart(file, maxBytes == SIZE_MAX ? maxBytes : maxBytes + 1);
+    auto contents = readFileStart(file, maxBytes == SIZE_MAX ? maxBytes : maxBytes + 1, links);
     if (contents && contents->size() > maxBytes)
         return std::nullopt;
     return contents;

@@ -46,10 +46,14 @@ private:
 inline constexpr std::size_t kMostFileBytes = std::size_t{64} << 20;
 
 // The first maxBytes bytes of a regular file (all of a shorter one); nothing when it cannot be
-// opened (see ReadableFile) or read.
-std::optional<std::string> readFileStart(const std::filesystem::path& file, std::size_t maxBytes);
+// opened (see ReadableFile) or read. With LinkTrust::OwnOnly (a fixed name in a shared folder) a
+// link of another user on the way makes the file one that cannot be read, so that nobody can
+// have a user's private file read and copied where others see it.
+std::optional<std::string> readFileStart(const std::filesystem::path& file, std::size_t maxBytes,
+                                         LinkTrust links = LinkTrust::Any);
 
 // The whole regular file; nothing when it cannot be opened or read, or holds more than maxBytes.
-std::optional<std::string> readFile(const std::filesystem::path& file, std::size_t maxBytes = kMostFileBytes);
+std::optional<std::string> readFile(const std::filesystem::path& file, std::size_t maxBytes = kMostFileBytes,
+                                    LinkTrust links = LinkTrust::Any);
 
 } // namespace platform

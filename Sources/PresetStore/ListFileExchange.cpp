@@ -21,9 +21,10 @@ struct FirstLine {
 FirstLine readFirstLine(const std::string& file, std::size_t keep)
 {
     // keep + 1 bytes tell every line the callers accept from one they refuse or cut: nothing
-    // further is read, so a huge file (or a link to an endless device) costs no more.
+    // further is read, so a huge file (or a link to an endless device) costs no more. A link of
+    // another user at these fixed names is not followed.
     FirstLine line;
-    const auto bytes = platform::readFileStart(file, keep + 1);
+    const auto bytes = platform::readFileStart(file, keep + 1, platform::LinkTrust::OwnOnly);
     if (!bytes)
         return line;
     const std::string_view text = std::string_view(*bytes).substr(0, bytes->find('\n'));

@@ -38,14 +38,15 @@ private:
     }
 
     // Acts at every notification that finds the button true. The copy replaces the active
-    // layout in one rename, so a missing source or a failed write leaves the old layout whole; a
-    // link planted at the active layout's name by another user is not followed.
+    // layout in one rename, so a missing source or a failed write leaves the old layout whole. A
+    // link that another user planted at one of these names is not followed, neither to read a
+    // file of this user's and copy it where others see it, nor to write onto one.
     static void switchTo(const MpGuiPin<bool>& button, const char* source)
     {
         if (!button.getValue())
             return;
         const std::filesystem::path folder = layoutFolder();
-        if (const auto bytes = platform::readFile(folder / source, kMostLayoutBytes))
+        if (const auto bytes = platform::readFile(folder / source, kMostLayoutBytes, platform::LinkTrust::OwnOnly))
             platform::writeFileAtomically(folder / "gui.layout.json", *bytes, platform::LinkTrust::OwnOnly);
     }
 

@@ -96,25 +96,26 @@ TEST_F(SharedControllersFile, PipeOrEndlessDeviceReadsAsMissing)
     EXPECT_TRUE(fs::is_symlink(file_));
 }
 
-// A clear writes the map through a link of the user's own, but not through one another user
-// planted: the file it names keeps its bytes and the link stays.
+// Through a link of the user's own the map is read and a clear written; through one another user
+// planted it is neither: the map reads as missing and the file the link names keeps its bytes.
 TEST_F(SharedControllersFile, PlantedLinkIsNotFollowed)
 {
+    writeBytes(victim_, map7to20_);
     fs::create_directories(file_.parent_path());
     fs::create_symlink(victim_, file_);
     if (!giveAway(file_))
         GTEST_SKIP() << "cannot give a link to another user here";
     resetAt_ = 64 * 2;
     start();
-    host_->runBlock(64);
+    EXPECT_TRUE(controller20().empty());
     host_->runBlock(64);
     host_->shutdown();
-    EXPECT_EQ(readBytes(victim_), "precious");
+    EXPECT_EQ(readBytes(victim_), map7to20_);
     EXPECT_TRUE(fs::is_symlink(file_));
 
     takeBack(file_);
     start();
-    host_->runBlock(64);
+    EXPECT_EQ(controller20(), (std::vector<routingtest::Sent>{{kToSynth, {0xB0, 7, 64}}}));
     host_->runBlock(64);
     host_->shutdown();
     EXPECT_EQ(readBytes(victim_), std::string(map7to20_).replace(7 * 9 + 4, 3, "  0"));
@@ -184,8 +185,9 @@ TEST_F(SharedListFiles, PipeOrEndlessDeviceReadsAsMissing)
     EXPECT_EQ(published(), alpha);
 }
 
-// List.txt is published through the user's own link but not through another user's, which keeps
-// the file it names; the interface half is told all the same. The same holds for Path.txt.
+// List.txt is published and read through the user's own link but not through another user's,
+// whose file keeps its bytes and gives no names; the interface half is told all the same. Path.txt
+// is not written through another user's link either.
 TEST_F(SharedListFiles, PlantedLinkIsNotFollowed)
 {
     fs::create_directories(folder_);
@@ -201,6 +203,8 @@ TEST_F(SharedListFiles, PlantedLinkIsNotFollowed)
     EXPECT_EQ(readBytes(victim_), "precious");
     EXPECT_TRUE(fs::is_symlink(folder_ / "List.txt"));
     EXPECT_TRUE(fs::is_symlink(folder_ / "Path.txt"));
+    writeBytes(victim_, "  1:Secret\r\n");
+    message(listmessage::kNameList);
 
     takeBack(folder_ / "List.txt");
     EXPECT_EQ(published(), listText(constructorNames()) + "\r\n");
@@ -231,12 +235,14 @@ TEST_F(SharedLayoutFiles, PipeOrEndlessDeviceReadsAsMissing)
     EXPECT_TRUE(fs::is_fifo(layouts_ / "gui_553.layout.json"));
 }
 
-// The active layout is replaced through the user's own link, never through another user's.
+// The active layout is replaced through the user's own link, never through another user's; a
+// source behind another user's link is not copied (it could be any file of this user's).
 TEST_F(SharedLayoutFiles, PlantedLinkIsNotFollowed)
 {
     writeBytes(layouts_ / "gui_553.layout.json", "small rack");
+    fs::create_symlink(victim_, layouts_ / "gui_622.layout.json");
     fs::create_symlink(victim_, active_);
-    if (!giveAway(active_))
+    if (!giveAway(active_) || !giveAway(layouts_ / "gui_622.layout.json"))
         GTEST_SKIP() << "cannot give a link to another user here";
     const std::size_t m = testsupport::add(host_, "QV_GuiSwitcher");
     host_.start();
@@ -244,7 +250,13 @@ TEST_F(SharedLayoutFiles, PlantedLinkIsNotFollowed)
     EXPECT_EQ(readBytes(victim_), "precious");
     EXPECT_TRUE(fs::is_symlink(active_));
 
-    takeBack(active_);
+    fs::remove(active_);
+    writeBytes(active_, "old layout");
+    host_.guiSetPin(m, 1, boolValue(true));
+    EXPECT_EQ(readBytes(active_), "old layout");
+
+    fs::remove(active_);
+    fs::create_symlink(victim_, active_);
     host_.guiSetPin(m, 0, boolValue(true));
     EXPECT_EQ(readBytes(victim_), "small rack");
     EXPECT_TRUE(fs::is_symlink(active_));

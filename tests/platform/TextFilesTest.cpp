@@ -138,9 +138,9 @@ TEST_F(TextFilesTest, FailedWriteKeepsTheOldFile)
     EXPECT_EQ(entries(folder_), 1u);
 }
 
-// At a fixed name a link is followed only when it belongs to the user running the process, each
-// link of a chain alike; a link the user chose in a panel (LinkTrust::Any) is followed whoever
-// owns it.
+// At a fixed name a link is followed, to write or to read, only when it belongs to the user
+// running the process, each link of a chain alike; a link the user chose in a panel
+// (LinkTrust::Any) is followed whoever owns it.
 TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
 {
     ASSERT_TRUE(platform::writeFileAtomically(folder_ / "target.txt", "old"));
@@ -156,7 +156,11 @@ TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
     EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "old");
     EXPECT_TRUE(platform::writeFileAtomically(folder_ / "own", "chosen"));
     EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "chosen");
+    EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
+    EXPECT_EQ(platform::readFileStart(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
+    EXPECT_EQ(platform::readFile(folder_ / "own"), "chosen");
     specialfiles::takeBack(folder_ / "foreign");
+    EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), "chosen");
     EXPECT_TRUE(platform::writeFileAtomically(folder_ / "own", "own", platform::LinkTrust::OwnOnly));
     EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "own");
     EXPECT_TRUE(fs::is_symlink(folder_ / "own") && fs::is_symlink(folder_ / "foreign"));
