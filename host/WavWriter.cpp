@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavhost {
@@ -75,9 +74,7 @@ void WavWriter::discard()
     if (fd_ >= 0 && ownsFd_)
         ::close(fd_);
     fd_ = -1;
-    if (!temporary_.empty())
-        ::unlink(temporary_.c_str());
-    temporary_.clear();
+    aside_.abandon();
 }
 
 bool WavWriter::fail(std::string& error, const std::string& what)
@@ -92,7 +89,6 @@ bool WavWriter::open(const std::filesystem::path& target, std::int32_t channels,
 {
     discard();
     target_ = target;
-    file_.clear();
     stop_ = stop;
     if (channels < 1 || channels > 65535)
         return fail(error, "a WAV file holds 1 to 65535 channels, not " + std::to_string(channels));
@@ -108,32 +104,14 @@ bool WavWriter::open(const std::filesystem::path& target, std::int32_t channels,
         const auto resolved = platform::resolveWriteTarget(target, why);
         if (!resolved)
             return fail(error, why);
-        ownsFd_ = true;
         if (resolved->kind == platform::WriteTarget::Kind::Special) {
             // Blocks until a pipe has a reader; a signal ends the wait.
             fd_ = ::open(resolved->file.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd_ < 0)
                 return fail(error, std::strerror(errno));
-        } else {
-            file_ = resolved->file;
-            std::string pattern = (file_.parent_path() / std::string(".").append(file_.filename().string()).append(".XXXXXX")).string();
-            fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-            if (fd_ < 0)
-                return fail(error, std::strerror(errno));
-            temporary_ = pattern;
-            // mkstemp makes the file private; keep the replaced file's permissions, else an
-            // ordinary file's under the umask.
-            struct stat existing {};
-            mode_t mode = 0;
-            if (::stat(file_.c_str(), &existing) == 0) {
-                mode = existing.st_mode & 07777;
-            } else {
-                const mode_t mask = ::umask(0);
-                ::umask(mask);
-                mode = 0666 & ~mask;
-            }
-            if (::fchmod(fd_, mode) != 0)
-                return fail(error, std::strerror(errno));
+            ownsFd_ = true;
+        } else if (!aside_.begin(resolved->file)) {
+            return fail(error, std::strerror(errno));
         }
     }
     buffer_.clear();
@@ -145,7 +123,7 @@ bool WavWriter::open(const std::filesystem::path& target, std::int32_t channels,
 
 bool WavWriter::write(const float* interleaved, std::int64_t frames, std::string& error)
 {
-    if (fd_ < 0)
+    if (fd_ < 0 && !aside_.active())
         return fail(error, "not open");
     if (frames < 0 || frames > framesLeft_)
         return fail(error, "more audio than announced");
@@ -176,38 +154,25 @@ bool WavWriter::write(const float* interleaved, std::int64_t frames, std::string
 
 bool WavWriter::flush(std::string& error)
 {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n < 0) {
-            if (errno == EINTR && !(stop_ && *stop_))
-                continue;
-            return fail(error, errno == EINTR ? "interrupted" : std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    const bool written = aside_.active() ? aside_.write(std::string_view(buffer_.data(), buffer_.size()))
+                                         : platform::writeAll(fd_, buffer_.data(), buffer_.size(), stop_);
+    if (!written)
+        return fail(error, errno == EINTR ? "interrupted" : std::strerror(errno));
     buffer_.clear();
     return true;
 }
 
 bool WavWriter::finish(std::string& error)
 {
-    if (fd_ < 0)
+    if (fd_ < 0 && !aside_.active())
         return fail(error, "not open");
     if (framesLeft_ != 0)
         return fail(error, "the run ended before all its audio was written");
     if (!flush(error))
         return false;
-    if (!file_.empty()) {
-        if (::fsync(fd_) != 0)
+    if (aside_.active()) {
+        if (!aside_.commit())
             return fail(error, std::strerror(errno));
-        const int closed = ::close(fd_);
-        fd_ = -1;
-        if (closed != 0)
-            return fail(error, std::strerror(errno));
-        if (std::rename(temporary_.c_str(), file_.c_str()) != 0)
-            return fail(error, std::strerror(errno));
-        temporary_.clear();
     } else if (ownsFd_) {
         const int closed = ::close(fd_);
         fd_ = -1;

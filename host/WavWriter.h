@@ -2,6 +2,8 @@
 // with the length of the run.
 #pragma once
 
+#include "WriteTarget.h"
+
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
@@ -40,10 +42,9 @@ private:
     bool fail(std::string& error, const std::string& what);
     void discard();
 
-    std::filesystem::path target_;    // as given, for messages
-    std::filesystem::path file_;      // the file renamed over at finish; empty when written in place
-    std::filesystem::path temporary_; // the file being written, when file_ is set
-    int fd_ = -1;
+    std::filesystem::path target_;  // as given, for messages
+    platform::AtomicWriter aside_;  // a regular file, written aside and renamed over at finish
+    int fd_ = -1;                   // otherwise: standard output, a pipe or a device, written in place
     bool ownsFd_ = false;
     std::int32_t channels_ = 0;
     std::int64_t framesLeft_ = 0;

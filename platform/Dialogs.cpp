@@ -2,8 +2,8 @@
 #include "TextFiles.h"
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace platform {
@@ -348,6 +348,12 @@ std::filesystem::path withFileType(const std::filesystem::path& path, std::strin
     return std::filesystem::path(text + suffix);
 }
 
+bool existsAt(const std::filesystem::path& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
 std::optional<std::filesystem::path> chooseFileToSaveAskingReplace(const std::filesystem::path& startFolder,
                                                                    std::string_view suggestedName,
                                                                    std::string_view fileType)
@@ -357,11 +363,8 @@ std::optional<std::filesystem::path> chooseFileToSaveAskingReplace(const std::fi
         if (!chosen)
             return std::nullopt;
         chosen = withFileType(*chosen, fileType);
-        // "Exists" means what a later read would find: a file or folder that opens for reading.
-        std::FILE* existing = std::fopen(chosen->c_str(), "rb");
-        if (!existing)
+        if (!existsAt(*chosen))
             return chosen;
-        std::fclose(existing);
         const AlertAnswer answer = alerts().confirm("Save",
                                                     "A file with the same name already exists.\n"
                                                     "Do you want to replace it?",

@@ -166,8 +166,12 @@ std::string quotedText(std::string_view text);
 // path with "." + fileType appended unless it already ends so (fileType empty: unchanged).
 std::filesystem::path withFileType(const std::filesystem::path& path, std::string_view fileType);
 
-// The save with a replace question the managers share: runs the current save panel; when the
-// chosen path can be opened for reading (an existing file or folder) asks with the current alerts
+// Whether anything has the name path: a file, a folder, a pipe, even a link that names nothing.
+// Only the name's status is looked at; nothing there is opened, which could wait for good.
+bool existsAt(const std::filesystem::path& path);
+
+// The save with a replace question the managers share: runs the current save panel; when
+// something already has the chosen name (existsAt) asks with the current alerts
 // "Save" / "A file with the same name already exists.\nDo you want to replace it?", default "No",
 // alternate "Replace". "No" runs the panel again (a cancel there ends it); "Replace" keeps the
 // path. Nothing when a panel is cancelled.

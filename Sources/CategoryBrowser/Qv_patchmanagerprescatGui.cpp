@@ -475,7 +475,7 @@ private:
         panelPath_ = panelAccepted_ ? answer->native() : std::string();
     }
 
-    // A save panel whose path gets suffix appended; an existing file or folder there is replaced
+    // A save panel whose path gets suffix appended; anything already at that name is replaced
     // only on "Replace" (a box that gives no answer counts as "No").
     void runSavePanel(const fs::path& folder, std::string_view suggestedName, std::string_view suffix)
     {
@@ -484,7 +484,7 @@ private:
             if (answer)
                 answer = fs::path(answer->native() + std::string(suffix));
             takePanel(answer);
-            if (!panelAccepted_ || !existsForReading(panelPath_))
+            if (!panelAccepted_ || !platform::existsAt(panelPath_))
                 return;
             const platform::AlertAnswer replace = platform::alerts().confirm(
                 "Save", "A file with the same name already exists.\nDo you want to replace it?", "No", "Replace");
@@ -492,15 +492,6 @@ private:
                 return;
         }
         takePanel(std::nullopt);
-    }
-
-    static bool existsForReading(const std::string& path)
-    {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (!file)
-            return false;
-        std::fclose(file);
-        return true;
     }
 
     // Also after a cancel: then one zero byte, which the processing half ignores.

@@ -27,9 +27,19 @@ Location locate(std::optional<std::string> hostPath, bool autoPath, std::wstring
     return where;
 }
 
+namespace {
+
+// The most of a "Controllers.txt" that is read: 128 lines as written take 1152 bytes; the rest is
+// room for hand-edited lines. Anything larger is not a map and reads as none, as does anything
+// but a regular file (the map is read on the audio thread, which must never wait on a pipe) or a
+// file reached through another user's link.
+constexpr std::size_t kMostMapFileBytes = 64 * 1024;
+
+} // namespace
+
 void load(const Location& where, Map& map)
 {
-    const auto bytes = where.path ? platform::readFile(*where.path) : std::nullopt;
+    const auto bytes = where.path ? platform::readFile(*where.path, kMostMapFileBytes, platform::LinkTrust::OwnOnly) : std::nullopt;
     if (!bytes) {
         map.fill(0);
         return;
@@ -47,7 +57,8 @@ void save(const Location& where, const Map& map)
     }
     FileText text;
     format(map, text);
-    platform::writeFileAtomically(*where.path, std::string_view(text.data(), text.size()));
+    // A link at this fixed name is followed only when it is the user's own.
+    platform::writeFileAtomically(*where.path, std::string_view(text.data(), text.size()), platform::LinkTrust::OwnOnly);
 }
 
 } // namespace learn_map

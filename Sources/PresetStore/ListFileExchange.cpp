@@ -3,7 +3,6 @@
 #include "PresetStore/PresetBank.h"
 #include "TextFiles.h"
 
-#include <cstdio>
 #include <sys/stat.h>
 
 namespace listfile {
@@ -12,7 +11,7 @@ namespace {
 bool holdsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 // The first line of a file (up to LF, without it), keeping at most keep bytes of it. total is the
-// line's full length; lastByte its last byte (0 for an empty line).
+// line's length up to keep + 1 bytes; lastByte its last byte there (0 for an empty line).
 struct FirstLine {
     enum class Status { Unreadable, NoLine, Line } status = Status::Unreadable;
     std::string kept;
@@ -21,31 +20,18 @@ struct FirstLine {
 };
 FirstLine readFirstLine(const std::string& file, std::size_t keep)
 {
+    // keep + 1 bytes tell every line the callers accept from one they refuse or cut: nothing
+    // further is read, so a huge file (or a link to an endless device) costs no more. A link of
+    // another user at these fixed names is not followed.
     FirstLine line;
-    std::FILE* stream = std::fopen(file.c_str(), "rb");
-    if (!stream)
+    const auto bytes = platform::readFileStart(file, keep + 1, platform::LinkTrust::OwnOnly);
+    if (!bytes)
         return line;
-    bool any = false;
-    bool ended = false;
-    char chunk[4096];
-    std::size_t got;
-    while (!ended && (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-        any = true;
-        for (std::size_t i = 0; i < got; ++i) {
-            if (chunk[i] == '\n') {
-                ended = true;
-                break;
-            }
-            if (line.kept.size() < keep)
-                line.kept.push_back(chunk[i]);
-            line.lastByte = chunk[i];
-            ++line.total;
-        }
-    }
-    const bool failed = std::ferror(stream) != 0;
-    std::fclose(stream);
-    if (!failed)
-        line.status = any ? FirstLine::Status::Line : FirstLine::Status::NoLine;
+    const std::string_view text = std::string_view(*bytes).substr(0, bytes->find('\n'));
+    line.kept = std::string(text.substr(0, keep));
+    line.total = text.size();
+    line.lastByte = text.empty() ? 0 : text.back();
+    line.status = bytes->empty() ? FirstLine::Status::NoLine : FirstLine::Status::Line;
     return line;
 }
 
@@ -105,7 +91,7 @@ bool writeListFile(std::string_view folder, std::string_view listText)
 {
     if (folder.empty())
         return false;
-    return platform::writeFileAtomically(fileIn(folder, kListFileName), listFileBytes(listText));
+    return platform::writeFileAtomically(fileIn(folder, kListFileName), listFileBytes(listText), platform::LinkTrust::OwnOnly);
 }
 
 std::optional<std::string> readListFile(std::string_view folder)
@@ -135,7 +121,7 @@ bool writePathFile(std::string_view folder, std::string_view chosenPath)
     // A refused path leaves the file saying "nothing chosen", never an older choice.
     std::string bytes(fits ? chosenPath : std::string_view());
     bytes += "\r\n";
-    return platform::writeFileAtomically(fileIn(folder, kPathFileName), bytes) && fits;
+    return platform::writeFileAtomically(fileIn(folder, kPathFileName), bytes, platform::LinkTrust::OwnOnly) && fits;
 }
 
 PathFileRead readPathFile(std::string_view folder)

@@ -23,8 +23,9 @@ bool pathUsable(std::string_view path)
 }
 
 // Hands the bytes of the regular file at path to feed(data, size) chunk by chunk until feed
-// returns false, the file ends or limit bytes have been handed over. Only regular files are read:
-// a folder, a pipe or a device would block or never end. false when the file cannot be opened.
+// returns false, the file ends or limit bytes have been handed over. Only regular files are read
+// (platform::ReadableFile): a folder, a pipe or a device would block or never end. false when the
+// file cannot be opened.
 template <class Feed>
 bool streamFile(std::string_view path, std::size_t limit, Feed&& feed)
 {
@@ -33,32 +34,27 @@ bool streamFile(std::string_view path, std::size_t limit, Feed&& feed)
     char name[kPathBytes];
     std::memcpy(name, path.data(), path.size());
     name[path.size()] = 0;
-    const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    platform::ReadableFile file(name);
+    if (!file.isOpen())
         return false;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     char chunk[16384];
     std::size_t handed = 0;
     while (handed < limit) {
-        const std::size_t want = std::min(sizeof chunk, limit - handed);
-        const ssize_t got = ::read(fd, chunk, want);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = file.read(chunk, std::min(sizeof chunk, limit - handed));
         if (got <= 0)
             break;
         handed += static_cast<std::size_t>(got);
         if (!feed(chunk, static_cast<std::size_t>(got)))
             break;
     }
-    ::close(fd);
     return true;
 }
 
-constexpr std::size_t kWholeFile = static_cast<std::size_t>(-1);
+// The most of a preset or bank file that is read: many times the largest the writers make (every
+// name and value at its widest: some 14 KB and 1.7 MB), so that hand-edited files load whole
+// while a huge file chosen by mistake cannot hold up the thread that reads it.
+constexpr std::size_t kMostPresetFileBytes = std::size_t{1} << 20;
+constexpr std::size_t kMostBankFileBytes = std::size_t{64} << 20;
 
 // One name field of a preset or bank file: "," and the name right-aligned in 24 columns. The
 // readers drop leading spaces, so the name goes without them: a 25-byte name with leading spaces
@@ -434,7 +430,7 @@ bool SavePreset(std::string_view path, std::string_view name, const PresetBlock&
 bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValues& values)
 {
     PresetReader reader;
-    if (!streamFile(path, kWholeFile, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
+    if (!streamFile(path, kMostPresetFileBytes, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
         return false;
     reader.applyTo(names, current, values);
     return true;
@@ -443,7 +439,7 @@ bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValu
 bool LoadPreset(std::string_view path, NameTable& names, int current, PresetBlock& block)
 {
     PresetReader reader;
-    if (!streamFile(path, kWholeFile, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
+    if (!streamFile(path, kMostPresetFileBytes, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
         return false;
     if (reader.storedName())
         names.setName(current, reader.name());
@@ -496,7 +492,7 @@ bool SaveBank(std::string_view path, const NameTable& names, const BankMemory& b
 bool LoadBank(std::string_view path, NameTable& names, BankMemory& bank, FieldConversion conversion)
 {
     BankReader reader(names, &bank, conversion);
-    return streamFile(path, kWholeFile, [&](const char* data, std::size_t size) { return reader.feed(data, size); });
+    return streamFile(path, kMostBankFileBytes, [&](const char* data, std::size_t size) { return reader.feed(data, size); });
 }
 
 bool LoadNames(std::string_view path, NameTable& names)

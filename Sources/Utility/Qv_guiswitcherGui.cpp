@@ -28,20 +28,26 @@ public:
     void onSetSynthHuge() { switchTo(synthHuge_, "gui_200SYN.layout.json"); }
 
 private:
+    // The most of a layout that is copied: far beyond any layout, small enough to hold for the copy.
+    // A larger source, like one that is not a regular file, is not copied.
+    static constexpr std::size_t kMostLayoutBytes = std::size_t{64} << 20;
+
     static std::filesystem::path layoutFolder()
     {
         return platform::sharedFolder() / "Quorvane" / "TAVRIN TWO" / "GUI" / "AU";
     }
 
     // Acts at every notification that finds the button true. The copy replaces the active
-    // layout in one rename, so a missing source or a failed write leaves the old layout whole.
+    // layout in one rename, so a missing source or a failed write leaves the old layout whole. A
+    // link that another user planted at one of these names is not followed, neither to read a
+    // file of this user's and copy it where others see it, nor to write onto one.
     static void switchTo(const MpGuiPin<bool>& button, const char* source)
     {
         if (!button.getValue())
             return;
         const std::filesystem::path folder = layoutFolder();
-        if (const auto bytes = platform::readFile(folder / source))
-            platform::writeFileAtomically(folder / "gui.layout.json", *bytes);
+        if (const auto bytes = platform::readFile(folder / source, kMostLayoutBytes, platform::LinkTrust::OwnOnly))
+            platform::writeFileAtomically(folder / "gui.layout.json", *bytes, platform::LinkTrust::OwnOnly);
     }
 
     MpGuiPin<bool> rackSmall_;

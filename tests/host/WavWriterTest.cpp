@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -72,6 +73,28 @@ TEST(WavWriterTest, WritesWholeFilesOnly)
     tavhost::WavWriter tooWide;
     EXPECT_FALSE(tooWide.open(file, 65536, 1, 48000.0f, error));
     EXPECT_EQ(error, "cannot write " + file.string() + ": a WAV file holds 1 to 65535 channels, not 65536");
+    fs::remove_all(folder);
+}
+
+// A file name of 255 bytes, the most a file system allows, is written: the temporary file's name
+// is short. The new file takes 0666 less the umask, as any new file.
+TEST(WavWriterTest, LongestNameAndNewFileMode)
+{
+    std::string pattern = (fs::temp_directory_path() / "tavrin-wav-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path folder = pattern;
+    const fs::path file = folder / (std::string(251, 'w') + ".wav");
+    std::string error;
+    const mode_t previous = ::umask(026);
+    tavhost::WavWriter writer;
+    const float sample = 0.25f;
+    const bool written = writer.open(file, 1, 1, 44100.0f, error) && writer.write(&sample, 1, error) && writer.finish(error);
+    ::umask(previous);
+    EXPECT_TRUE(written) << error;
+    EXPECT_EQ(fs::file_size(file), tavhost::wavHeader(1, 1, 44100).size() + 4);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     fs::remove_all(folder);
 }
 

@@ -2,6 +2,7 @@
 // requests, the extension rule of save panels and the replace question.
 #include "Dialogs.h"
 #include "TextFiles.h"
+#include "platform/SpecialFilesSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -215,6 +216,37 @@ TEST_F(DialogsTest, AnswersComeFromTheAnswersFileWhenTheQueueIsEmpty)
     ::setenv(platform::kAnswersVariable, (folder_ / "none" / "answers.txt").c_str(), 1);
     EXPECT_EQ(platform::filePanels().chooseFileToOpen("/start", "tavbank"), std::nullopt);
     EXPECT_FALSE(fs::exists(folder_ / "none"));
+}
+
+// The replace question looks at the chosen name's status and opens nothing: a pipe there is
+// asked about at once, like a link that names nothing. A pipe as the answers file or the log
+// gives no answer and takes no line, and is left a pipe.
+TEST_F(DialogsTest, SpecialFilesAreNeverWaitedOn)
+{
+    auto& dialogs = ScriptedDialogs::instance();
+    specialfiles::makePipe(folder_ / "Pipe.tavpreset");
+    fs::create_symlink("nowhere", folder_ / "Dangling.tavpreset");
+    dialogs.pushPanelAnswer(folder_ / "Pipe");
+    dialogs.pushAlertAnswer(AlertAnswer::Alternate);
+    dialogs.pushPanelAnswer(folder_ / "Dangling");
+    dialogs.pushAlertAnswer(AlertAnswer::Alternate);
+    std::optional<fs::path> pipe, dangling;
+    EXPECT_TRUE(specialfiles::returnsAtOnce([&] {
+        pipe = platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset");
+        dangling = platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset");
+    }, {folder_ / "Pipe.tavpreset"}));
+    EXPECT_EQ(pipe, folder_ / "Pipe.tavpreset");
+    EXPECT_EQ(dangling, folder_ / "Dangling.tavpreset");
+    EXPECT_EQ(dialogs.pendingAlertAnswers(), 0u);
+
+    specialfiles::makePipe(folder_ / "answers");
+    specialfiles::makePipe(folder_ / "log.txt");
+    ::setenv(platform::kAnswersVariable, (folder_ / "answers").c_str(), 1);
+    std::optional<fs::path> opened = fs::path("/unset");
+    EXPECT_TRUE(specialfiles::returnsAtOnce([&] { opened = platform::filePanels().chooseFileToOpen("/start", ""); },
+                                            {folder_ / "answers", folder_ / "log.txt"}));
+    EXPECT_EQ(opened, std::nullopt);
+    EXPECT_TRUE(fs::is_fifo(folder_ / "answers") && fs::is_fifo(folder_ / "log.txt"));
 }
 
 } // namespace

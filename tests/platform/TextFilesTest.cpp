@@ -1,11 +1,19 @@
 // Whole-file writes of the modules' own files: a symlink keeps its link while the file it names is
-// replaced; a folder, a pipe or a device is never replaced by a regular file.
+// replaced; a folder, a pipe or a device is never replaced by a regular file; a link planted at a
+// fixed name by another user is not followed; names of any legal length are written, and a failed
+// write is never taken for a done one. Reads take regular files only, at once, and no more than
+// asked.
 #include "TextFiles.h"
+
+#include "PresetStore/PresetBank.h"
+#include "platform/SpecialFilesSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +30,12 @@ protected:
         folder_ = pattern;
     }
     void TearDown() override { fs::remove_all(folder_); }
+
+    std::size_t entries(const fs::path& folder) const
+    {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+    }
+    static fs::perms permissions(const fs::path& file) { return fs::status(file).permissions() & fs::perms::all; }
 
     fs::path folder_;
 };
@@ -73,6 +87,110 @@ TEST_F(TextFilesTest, NonRegularTargetIsNeverReplaced)
     fs::create_symlink("loop", folder_ / "loop");
     EXPECT_FALSE(platform::writeFileAtomically(folder_ / "loop", "x"));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 5);
+}
+
+// A name of 255 bytes, the most a file system allows, is written and read back: the temporary
+// file's own name is short. A new file takes 0666 less the umask, a replaced one keeps its mode.
+TEST_F(TextFilesTest, LongNamesAndModes)
+{
+    const fs::path longest = folder_ / (std::string(245, 'n') + ".tavpreset");
+    ASSERT_EQ(longest.filename().native().size(), 255u);
+    ASSERT_TRUE(platform::writeFileAtomically(longest, "bytes"));
+    EXPECT_EQ(platform::readFile(longest), "bytes");
+    presetbank::PresetValues values{};
+    values[0] = 0.5f;
+    ASSERT_TRUE(presetbank::SavePreset(longest.native(), "Long", values));
+    presetbank::NameTable names;
+    presetbank::PresetValues loaded{};
+    ASSERT_TRUE(presetbank::LoadPreset(longest.native(), names, 3, loaded));
+    EXPECT_EQ(names.view(3), "Long");
+    EXPECT_EQ(loaded[0], 0.5f);
+
+    const mode_t previous = ::umask(027);
+    const bool made = platform::writeFileAtomically(folder_ / "new.txt", "x");
+    ::chmod(longest.c_str(), 0604);
+    const bool replaced = platform::writeFileAtomically(longest, "y");
+    ::umask(previous);
+    ASSERT_TRUE(made && replaced);
+    EXPECT_EQ(permissions(folder_ / "new.txt"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(permissions(longest), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    EXPECT_EQ(entries(folder_), 2u);
+}
+
+// A write that fails part way (a file size limit here) or cannot start (no folder) says false,
+// keeps the old file whole and leaves no temporary file.
+TEST_F(TextFilesTest, FailedWriteKeepsTheOldFile)
+{
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "kept.txt", "old"));
+    rlimit limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{1000, limit.rlim_max};
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = platform::writeFileAtomically(folder_ / "kept.txt", std::string(5000, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(platform::readFile(folder_ / "kept.txt"), "old");
+    EXPECT_EQ(entries(folder_), 1u);
+    EXPECT_FALSE(platform::writeFileAtomically(folder_ / "none" / "a.txt", "x"));
+    EXPECT_FALSE(presetbank::SavePreset((folder_ / "none" / "a.tavpreset").native(), "A", presetbank::PresetValues{}));
+    EXPECT_EQ(entries(folder_), 1u);
+}
+
+// At a fixed name a link is followed, to write or to read, only when it belongs to the user
+// running the process, each link of a chain alike; a link the user chose in a panel
+// (LinkTrust::Any) is followed whoever owns it.
+TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
+{
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "target.txt", "old"));
+    fs::create_symlink("target.txt", folder_ / "foreign");
+    fs::create_symlink("foreign", folder_ / "own");
+    if (!specialfiles::giveAway(folder_ / "foreign"))
+        GTEST_SKIP() << "cannot give a link to another user here";
+    std::string error;
+    EXPECT_FALSE(platform::resolveWriteTarget(folder_ / "own", error, platform::LinkTrust::OwnOnly));
+    EXPECT_EQ(error, (folder_ / "foreign").string() + " is a link of another user");
+    EXPECT_FALSE(platform::writeFileAtomically(folder_ / "own", "new", platform::LinkTrust::OwnOnly));
+    EXPECT_FALSE(platform::writeFileAtomically(folder_ / "foreign", "new", platform::LinkTrust::OwnOnly));
+    EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "old");
+    EXPECT_TRUE(platform::writeFileAtomically(folder_ / "own", "chosen"));
+    EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "chosen");
+    EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
+    EXPECT_EQ(platform::readFileStart(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
+    EXPECT_EQ(platform::readFile(folder_ / "own"), "chosen");
+    specialfiles::takeBack(folder_ / "foreign");
+    EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), "chosen");
+    EXPECT_TRUE(platform::writeFileAtomically(folder_ / "own", "own", platform::LinkTrust::OwnOnly));
+    EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "own");
+    EXPECT_TRUE(fs::is_symlink(folder_ / "own") && fs::is_symlink(folder_ / "foreign"));
+    EXPECT_EQ(entries(folder_), 3u);
+}
+
+// Only regular files are read, without waiting: a pipe, a link onto an
+// endless device and a folder read as nothing. A limit gives the start of a file, or, for a whole
+// read, nothing when the file is longer.
+TEST_F(TextFilesTest, ReadsOnlyRegularFilesAndNoMoreThanAsked)
+{
+    specialfiles::makePipe(folder_ / "pipe");
+    specialfiles::linkToZero(folder_ / "zero");
+    std::optional<std::string> pipe, zero, dir;
+    EXPECT_TRUE(specialfiles::returnsAtOnce([&] {
+        pipe = platform::readFile(folder_ / "pipe");
+        zero = platform::readFileStart(folder_ / "zero", 10);
+        dir = platform::readFile(folder_);
+    }, {folder_ / "pipe"}));
+    EXPECT_EQ(pipe, std::nullopt);
+    EXPECT_EQ(zero, std::nullopt);
+    EXPECT_EQ(dir, std::nullopt);
+    EXPECT_TRUE(fs::is_fifo(folder_ / "pipe"));
+
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "four", "abcd"));
+    EXPECT_EQ(platform::readFile(folder_ / "four", 4), "abcd");
+    EXPECT_EQ(platform::readFile(folder_ / "four", 3), std::nullopt);
+    EXPECT_EQ(platform::readFileStart(folder_ / "four", 3), "abc");
+    EXPECT_EQ(platform::readFileStart(folder_ / "four", 9), "abcd");
+    EXPECT_EQ(platform::readFile(folder_ / "missing"), std::nullopt);
 }
 
 } // namespace
