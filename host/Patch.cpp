@@ -2,6 +2,7 @@
 #include "Patch.h"
 
 #include "WavWriter.h"
+#include "WriteTarget.h"
 
 #include <algorithm>
 #include <climits>
@@ -68,18 +69,8 @@ std::string readWhole(const std::filesystem::path& path)
 // never sees half of it.
 bool writeWhole(const std::filesystem::path& path, std::string_view bytes)
 {
-    const std::filesystem::path tmp = path.string() + ".tmp";
-    {
-        std::ofstream outFile(tmp, std::ios::binary | std::ios::trunc);
-        outFile.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!outFile.flush())
-            return false;
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec)
-        std::filesystem::remove(tmp, ec);
-    return !ec;
+    platform::AtomicWriter writer;
+    return writer.begin(path) && writer.write(bytes) && writer.commit();
 }
 
 // The two folders a patch names by placeholder.
