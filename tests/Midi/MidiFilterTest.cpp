@@ -1,5 +1,6 @@
 // The MIDI stream filters, driven through the stand-in host: what passes, in which frame
-// (channel 1, silent note-ons as note-offs unless a filter keeps them), and what each drops.
+// (channel 1, silent note-ons as note-offs unless a filter keeps them), and what each drops;
+// last-note-only ends the last note before each new one.
 #include "Midi/MidiModuleTestSupport.h"
 
 using namespace miditest;
@@ -208,6 +209,23 @@ TEST_F(MidiFilters, MessageSeparatorSplitsByKind)
                                  {1, {0x90, 62, 1}}}));
     setInt(sep, 6, 2);  // programs pass unraised below mode 3
     EXPECT_EQ(feed(sep, {{0xC0, 10}}), (std::vector<Sent>{{3, {0xC0, 10, 0}}}));
+}
+
+TEST_F(MidiFilters, NoHoldEndsTheLastNoteBeforeEachNewOne)
+{
+    const auto nohold = make("QV_NoHold", {{2, 3}});
+    EXPECT_EQ(pass(nohold, {{0x90, 60, 100}, {0x92, 62, 90}}),
+              (std::vector<Bytes>{{0x80, 0, 0}, {0x90, 60, 100}, {0x80, 60, 0}, {0x90, 62, 90}}));
+    EXPECT_EQ(pass(nohold, {{0x80, 62, 3}, {0x91, 62, 0}, {0xB5, 1, 2}}),
+              (std::vector<Bytes>{{0x80, 62, 3}, {0x80, 62, 0}, {0xB0, 1, 2}}));
+
+    setInt(nohold, 2, 2);
+    EXPECT_TRUE(feed(nohold, {{0x90, 70, 1}, {0xB0, 1, 2}}).empty());
+
+    setInt(nohold, 2, 1);  // passes, remembering the last note
+    EXPECT_EQ(pass(nohold, {{0x90, 70, 1}}), (std::vector<Bytes>{{0x90, 70, 1}}));
+    setInt(nohold, 2, 3);
+    EXPECT_EQ(pass(nohold, {{0x90, 72, 1}}), (std::vector<Bytes>{{0x80, 70, 0}, {0x90, 72, 1}}));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The program-change utilities, driven through the stand-in host: program changes issued on the
-// commit note, delayed behind the trigger note, answered by note-offs, controllers held back
-// and released one per trigger note, and the controller-driven lock-out gate.
+// commit note, delayed behind the trigger note, controllers held back and released one per
+// trigger note, and the controller-driven lock-out gate.
 #include "Midi/MidiModuleTestSupport.h"
 #include "Patch.h"
 
@@ -70,13 +70,6 @@ TEST_F(ProgramChanges, DelayAnswersWithTheTriggerNoteAndCommitsTheLatestProgram)
     EXPECT_EQ(pass(delay, {kCommit}), (std::vector<Bytes>{{0xC0, 7, 0}}));  // kept until replaced
     // The third byte travels with the program.
     EXPECT_EQ(pass(delay, {{0xC0, 8, 5}, kCommit}), (std::vector<Bytes>{{0x90, 60, 127}, {0xC0, 8, 5}}));
-}
-
-TEST_F(ProgramChanges, NoteoffEndsAllNotesOnAProgramChange)
-{
-    const auto noteoff = make("QV_ProgChangeNoteoff");
-    EXPECT_EQ(pass(noteoff, {{0xC5, 3}}), sweep(0x80, 0));
-    EXPECT_TRUE(feed(noteoff, {{0x90, 60, 1}, {0xB0, 0, 0}, {0xF8}}).empty());
 }
 
 TEST_F(ProgramChanges, TriggeredBufferReleasesOneControllerPerTriggerNote)

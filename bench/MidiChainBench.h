@@ -1,12 +1,12 @@
-// Cost of the small MIDI utilities on a dense MIDI stream at 48 kHz in 64-sample blocks: a chain
-// of filters and note utilities, each stage's MIDI output fed to the next stage within the same
-// block, plus the two heaviest single modules (the retrigger's 256-message answer and the
-// lock-out gate's per-piece sub-process). Reported per block as a percentage of the block's
-// real-time budget, per incoming message in nanoseconds, with the messages in and out per block
-// and the heap allocations made inside process (must be 0).
+// Runs chains of MIDI modules on a dense MIDI stream at 48 kHz in 64-sample blocks, each stage's
+// MIDI output fed to the next stage within the same block. Reported per block as a percentage of
+// the block's real-time budget, per incoming message in nanoseconds, with the messages in and out
+// per block and the heap allocations made inside process (must be 0).
 //
 // Modules are created through the factory and driven by a host of this file that only collects
 // what they send, into storage allocated before the loop.
+#pragma once
+
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "BlockBudget.h"
@@ -21,19 +21,19 @@
 #include <utility>
 #include <vector>
 
-namespace {
+namespace midichain {
 
-constexpr float kSampleRate = 48000.0f;
-constexpr int32_t kBlock = 64;
-constexpr double kBlockSeconds = double(kBlock) / kSampleRate;
-constexpr std::size_t kMaxEvents = 16384;  // per stage and block; a retrigger sends 256 per note-on
+inline constexpr float kSampleRate = 48000.0f;
+inline constexpr int32_t kBlock = 64;
+inline constexpr double kBlockSeconds = double(kBlock) / kSampleRate;
+inline constexpr std::size_t kMaxEvents = 16384;  // per stage and block; a retrigger sends 256 per note-on
 
 using routingbench::floatEvent;
 using routingbench::intEvent;
 using routingbench::link;
 
 // Every module of the chains has its MIDI input at pin 0.
-mpapi::MpEvent midiEvent(int32_t time, const unsigned char* bytes, int32_t size)
+inline mpapi::MpEvent midiEvent(int32_t time, const unsigned char* bytes, int32_t size)
 {
     return routingbench::midiEvent(time, 0, bytes, size);
 }
@@ -132,7 +132,7 @@ private:
 };
 
 // Runs blocks of the stream through the stages in turn, each stage's output into the next.
-void runChain(benchmark::State& state, std::vector<std::unique_ptr<Stage>>& stages, Stream& stream)
+inline void runChain(benchmark::State& state, std::vector<std::unique_ptr<Stage>>& stages, Stream& stream)
 {
     long block = 0;
     long sent = 0;
@@ -169,57 +169,4 @@ std::vector<std::unique_ptr<Stage>> makeChain(Stages&&... stages)
     return chain;
 }
 
-// The line from keyboard to synth: pass-through switch, the pan/volume pair filter, the learn
-// window, CC 7 blocked, last note only, the retrigger with its level output (mode 1), and the
-// feedback filter that absorbs the controller burst after each program change.
-void BM_MidiUtilityChain(benchmark::State& state)
-{
-    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiThroughPasser", std::vector{intEvent(2, 3)}),
-                           std::make_unique<Stage>(L"QV_CubaseBugFilter", std::vector<mpapi::MpEvent>{}),
-                           std::make_unique<Stage>(L"QV_CCLearnFilter", std::vector<mpapi::MpEvent>{}),
-                           std::make_unique<Stage>(L"QV_BlockController", std::vector{intEvent(2, 8)}),
-                           std::make_unique<Stage>(L"QV_NoHold", std::vector{intEvent(2, 3)}),
-                           std::make_unique<Stage>(L"QV_NoteOnRetrigGate",
-                                                   std::vector{intEvent(2, 1), floatEvent(4, 100.0f)}),
-                           std::make_unique<Stage>(L"QV_CCFeedbackFilter", std::vector<mpapi::MpEvent>{}));
-    Stream stream(static_cast<int>(state.range(0)));
-    runChain(state, chain, stream);
-}
-
-// The program-change side: the kind splitter, the delay behind the trigger note, the triggered
-// controller buffer and the lock-out gate, on the same stream; then note-offs for every note on
-// each program change, alone.
-void BM_ProgramChangeChain(benchmark::State& state)
-{
-    auto chain = makeChain(std::make_unique<Stage>(L"QV_MidiMsgSeparate", std::vector{intEvent(6, 3)}),
-                           std::make_unique<Stage>(L"QV_ProgChangeDelay", std::vector<mpapi::MpEvent>{}),
-                           std::make_unique<Stage>(L"QV_CCTriggeredBuffer", std::vector<mpapi::MpEvent>{}),
-                           std::make_unique<Stage>(L"QV_CtrlToPrgchGate",
-                                                   std::vector{intEvent(2, 1), intEvent(3, 2), intEvent(4, 3),
-                                                               intEvent(5, 4), intEvent(6, 5), intEvent(7, 6)}));
-    Stream stream(static_cast<int>(state.range(0)));
-    runChain(state, chain, stream);
-}
-
-void BM_ProgChangeNoteoff(benchmark::State& state)
-{
-    auto chain = makeChain(std::make_unique<Stage>(L"QV_ProgChangeNoteoff", std::vector<mpapi::MpEvent>{}));
-    Stream stream(static_cast<int>(state.range(0)));
-    runChain(state, chain, stream);
-}
-
-// The heaviest answer: every note-on at mode 3 sends 128 note-offs and re-strikes every held
-// note.
-void BM_RetriggerEveryNoteOn(benchmark::State& state)
-{
-    auto chain = makeChain(std::make_unique<Stage>(L"QV_NoteOnRetrig", std::vector{intEvent(2, 3)}));
-    Stream stream(static_cast<int>(state.range(0)));
-    runChain(state, chain, stream);
-}
-
-} // namespace
-
-BENCHMARK(BM_MidiUtilityChain)->Arg(4)->Arg(16)->Arg(64);
-BENCHMARK(BM_ProgramChangeChain)->Arg(4)->Arg(16)->Arg(64);
-BENCHMARK(BM_ProgChangeNoteoff)->Arg(16);
-BENCHMARK(BM_RetriggerEveryNoteOn)->Arg(4)->Arg(16);
+} // namespace midichain

@@ -1,6 +1,5 @@
-// The voice-mode note utilities, driven through the stand-in host: retriggering held notes (with
-// and without the level output), last-note-only, the sustain pedal turned into the pedal note and
-// the hold controllers, and the all-notes sweep set off by any message.
+// Retriggering held notes, driven through the stand-in host: the retrigger with and without its
+// level output.
 #include "Midi/MidiModuleTestSupport.h"
 
 using namespace miditest;
@@ -126,49 +125,6 @@ TEST_F(RetrigGate, ANegativeOrMissingReleaseTimeCountsNothing)
         feed(gate, {});
     feed(gate, {{0x80, 64, 0}});
     EXPECT_FLOAT_EQ(level(0), 0.0f);  // fallen at once
-}
-
-TEST_F(VoiceModes, NoHoldEndsTheLastNoteBeforeEachNewOne)
-{
-    const auto nohold = make("QV_NoHold", {{2, 3}});
-    EXPECT_EQ(pass(nohold, {{0x90, 60, 100}, {0x92, 62, 90}}),
-              (std::vector<Bytes>{{0x80, 0, 0}, {0x90, 60, 100}, {0x80, 60, 0}, {0x90, 62, 90}}));
-    EXPECT_EQ(pass(nohold, {{0x80, 62, 3}, {0x91, 62, 0}, {0xB5, 1, 2}}),
-              (std::vector<Bytes>{{0x80, 62, 3}, {0x80, 62, 0}, {0xB0, 1, 2}}));
-
-    setInt(nohold, 2, 2);
-    EXPECT_TRUE(feed(nohold, {{0x90, 70, 1}, {0xB0, 1, 2}}).empty());
-
-    setInt(nohold, 2, 1);  // passes, remembering the last note
-    EXPECT_EQ(pass(nohold, {{0x90, 70, 1}}), (std::vector<Bytes>{{0x90, 70, 1}}));
-    setInt(nohold, 2, 3);
-    EXPECT_EQ(pass(nohold, {{0x90, 72, 1}}), (std::vector<Bytes>{{0x80, 70, 0}, {0x90, 72, 1}}));
-}
-
-TEST_F(VoiceModes, DamperSendsThePedalNoteAndTogglesTheHoldControllers)
-{
-    const auto damper = make("QV_DamperToHold", {{4, 3}});
-    EXPECT_EQ(feed(damper, {{0xB3, 64, 65}}), (std::vector<Sent>{{3, {0x90, 40, 127}}}));
-    EXPECT_EQ(feed(damper, {{0xB0, 64, 63}}), (std::vector<Sent>{{1, {0xB0, 85, 127}}, {2, {0xB0, 86, 127}}}));
-    EXPECT_TRUE(feed(damper, {{0xB0, 64, 64}, {0xB0, 65, 0}, {0x90, 40, 127}, {0xC0, 1}}).empty());
-    EXPECT_EQ(feed(damper, {{0xB0, 64, 0}}), (std::vector<Sent>{{1, {0xB0, 85, 74}}, {2, {0xB0, 86, 0}}}));
-    EXPECT_EQ(feed(damper, {{0xB0, 64, 0}}), (std::vector<Sent>{{1, {0xB0, 85, 127}}, {2, {0xB0, 86, 127}}}));
-
-    setInt(damper, 4, 2);  // below mode 3 a release does nothing; a press still sends the pedal note
-    EXPECT_EQ(feed(damper, {{0xB0, 64, 0}, {0xB0, 64, 127}}), (std::vector<Sent>{{3, {0x90, 40, 127}}}));
-}
-
-TEST_F(VoiceModes, AnyMessageSetsOffTheAllNotesSweep)
-{
-    const auto trig = make("QV_AllNotesOffTrig");
-    std::vector<Bytes> expected;
-    for (int n = 0; n < 128; ++n) {
-        expected.push_back({0x90, static_cast<std::uint8_t>(n), 1});
-        expected.push_back({0x80, static_cast<std::uint8_t>(n), 127});
-    }
-    EXPECT_EQ(pass(trig, {{0xF8}}), expected);
-    EXPECT_EQ(pass(trig, {{0x90, 60, 0}}), expected);
-    EXPECT_EQ(pass(trig, {{}}), expected);
 }
 
 } // namespace
