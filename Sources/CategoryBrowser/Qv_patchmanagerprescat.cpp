@@ -7,11 +7,12 @@
 #include "CategoryBrowser/PresetLibrary.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PrescatOperations.h"
+#include "Common/PayloadText.h"
+#include "Common/PinText.h"
+#include "Common/SampleCount.h"
 #include "PresetStore/ControllerDump.h"
-#include "PresetStore/PayloadText.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
-#include "PresetStore/SampleCount.h"
 
 #include <re2/re2.h>
 
@@ -572,7 +573,7 @@ private:
 
     void setSearchText(std::string_view text)
     {
-        text = presetbank::cutAtCharBoundary(text, kSearchBytes);
+        text = pin_text::cutAtCharBoundary(text, kSearchBytes);
         if (!text.empty())
             std::memcpy(searchText_, text.data(), text.size());
         searchText_[text.size()] = 0;
@@ -705,7 +706,7 @@ private:
         std::string_view name = lastComponent(filePath_.view());
         name = name.substr(0, name.rfind('.'));
         if (name.size() >= static_cast<std::size_t>(presetbank::kNameKeepWhole))
-            name = presetbank::cutAtCharBoundary(name, presetbank::kNameFieldColumns);
+            name = pin_text::cutAtCharBoundary(name, presetbank::kNameFieldColumns);
         presetbank::SavePreset(filePath_.view(), name, block_);
         rescan_ = true;
         saveTimer_.arm(0.3f, sampleRate_);

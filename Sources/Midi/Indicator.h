@@ -3,8 +3,8 @@
 // StretchCountdown.
 #pragma once
 
+#include "Common/StretchCountdown.h"
 #include "Midi/IndicatorMessages.h"
-#include "Midi/StretchCountdown.h"
 #include "MpInterface.h"
 #include "MpProcessing.h"
 

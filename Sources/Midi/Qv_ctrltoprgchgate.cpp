@@ -3,10 +3,10 @@
 // after the last note, program change or controller action has run out; stored programs wait for
 // a recall; the gates stay at 1.0 while the lock-out runs. Direct, recall and gate requests that
 // come while it runs are refused. Every program change leaves at block position 0.
-#include "Midi/StretchCountdown.h"
+#include "Common/SampleCount.h"
+#include "Common/StretchCountdown.h"
 #include "Midi/ProgramChange.h"
 #include "MpProcessing.h"
-#include "PresetStore/SampleCount.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 // A note activity LED: each note-on or note-off is shown 0.05 s later, less a lead time of pin 1
 // milliseconds (at once from 50 ms on), at piece resolution. Each indication is posted twice.
+#include "Common/SampleCount.h"
 #include "Midi/Indicator.h"
 #include "Midi/MidiBytes.h"
 #include "Midi/SignalMidi.h"
-#include "PresetStore/SampleCount.h"
 
 class Qv_miditoled : public MpBase {
 public:

@@ -2,10 +2,10 @@
 // and drives a level output: 0.0 while a note is struck, 0.1 after a release. In mode 2 the level
 // falls back to 0.0 once the release time after the last note-off has passed while notes are
 // still held. Mode 0 or below passes everything and tracks nothing.
+#include "Common/SampleCount.h"
+#include "Common/StretchCountdown.h"
 #include "Midi/HeldNotes.h"
 #include "Midi/MidiFilter.h"
-#include "Midi/StretchCountdown.h"
-#include "PresetStore/SampleCount.h"
 
 #include <algorithm>
 

@@ -2,10 +2,10 @@
 // pin 2 seconds; a pedal release (CC 64, value 63 or less) that arrives while the window left by
 // earlier messages is still open toggles the switch, when enabled (pin 1 exactly 1). The window
 // is shown on the audio output.
+#include "Common/SampleCount.h"
 #include "Midi/Indicator.h"
 #include "Midi/MidiBytes.h"
 #include "Midi/SignalMidi.h"
-#include "PresetStore/SampleCount.h"
 
 class Qv_pedaltoguibool : public MpBase {
 public:

@@ -4,11 +4,11 @@
 // float links use as interface half.
 #pragma once
 
+#include "Common/SampleCount.h"
+#include "Common/TaggedValue.h"
 #include "MpInterface.h"
 #include "MpProcessing.h"
 #include "PresetStore/PresetBlock.h"
-#include "PresetStore/SampleCount.h"
-#include "PresetStore/TaggedValue.h"
 
 #include <cstdint>
 

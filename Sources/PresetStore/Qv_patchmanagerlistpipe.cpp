@@ -3,10 +3,10 @@
 // and announces it with the controller dump and a program change. It carries out the interface
 // half's file and list commands, and one second after the interface half starts it stores the
 // running sound into the current preset and brings in the factory bank.
+#include "Common/PayloadText.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListManagerProcessing.h"
-#include "PresetStore/PayloadText.h"
 
 #include <cstring>
 #include <string>

@@ -1,7 +1,7 @@
 // Processing half of QV_ChangeTriggerTimed: each change on the interface opens a gate of 1.0 for
 // the received time in seconds, from the next piece on; the gate closes at the first piece
 // boundary at or after that many samples. A new change restarts it.
-#include "PresetStore/SampleCount.h"
+#include "Common/SampleCount.h"
 #include "Utility/ChangeGate.h"
 
 class Qv_changetriggertimed : public ChangeGate<Qv_changetriggertimed> {
