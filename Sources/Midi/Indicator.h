@@ -1,9 +1,8 @@
 // Family helpers of the indicators: the id-only message the processing half posts and the
 // interface half that turns a message id into its one pin. The timed ones count down with
-// StretchCountdown.
+// Common/SampleCountdown.h.
 #pragma once
 
-#include "Common/StretchCountdown.h"
 #include "Midi/IndicatorMessages.h"
 #include "MpInterface.h"
 #include "MpProcessing.h"

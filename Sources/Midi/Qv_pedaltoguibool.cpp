@@ -3,6 +3,7 @@
 // earlier messages is still open toggles the switch, when enabled (pin 1 exactly 1). The window
 // is shown on the audio output.
 #include "Common/SampleCount.h"
+#include "Common/SampleCountdown.h"
 #include "Midi/Indicator.h"
 #include "Midi/MidiBytes.h"
 #include "Midi/SignalMidi.h"
@@ -59,7 +60,7 @@ private:
 
     bool windowOpen_ = false;  // as of the end of the last piece
     bool toggledOn_ = false;
-    StretchCountdown window_;  // samples
+    SampleCountdown window_;  // samples
 };
 
 MP_REGISTER_MODULE(Qv_pedaltoguibool, L"QV_PedalToGuiBool")
