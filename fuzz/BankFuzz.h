@@ -2,8 +2,8 @@
 // SaveBank writes it and read again, gives the same names and values.
 #pragma once
 
+#include "Common/NumberText.h"
 #include "FuzzSupport.h"
-#include "PresetStore/NumberText.h"
 #include "PresetStore/PresetBank.h"
 
 #include <algorithm>

@@ -3,10 +3,10 @@
 // Seeds of the readers that take a file are the writers' files (the bank cut to its first rows,
 // so that mutations stay fast); the path expander's seeds are what users write in a folder
 // setting and the forms it refuses.
+#include "Common/TaggedValue.h"
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/PresetBank.h"
-#include "PresetStore/TaggedValue.h"
 #include "TextFiles.h"
 
 #include <cstdio>

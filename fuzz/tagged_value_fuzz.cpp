@@ -1,7 +1,7 @@
 // The tagged value text reader on any payload; the value it gives, written and read again, gives
 // the same text.
+#include "Common/TaggedValue.h"
 #include "FuzzSupport.h"
-#include "PresetStore/TaggedValue.h"
 
 #include <cstring>
 

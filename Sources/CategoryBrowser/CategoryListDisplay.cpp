@@ -1,6 +1,6 @@
 #include "CategoryListDisplay.h"
 
-#include "PresetStore/PresetBank.h"
+#include "Common/PinText.h"
 
 #include <algorithm>
 
@@ -184,7 +184,7 @@ void readFolderNames(std::string_view text, std::array<std::string, kPositions>&
     std::size_t slot = 0;
     std::string name;
     bool dropping = false;  // the name reached 26 bytes: the rest of it is dropped
-    auto store = [&] { folders[slot] = presetbank::cutAtCharBoundary(name, kFolderNameBytes); };
+    auto store = [&] { folders[slot] = pin_text::cutAtCharBoundary(name, kFolderNameBytes); };
     for (const char c : text) {
         if (c == ',') {
             store();
@@ -195,7 +195,7 @@ void readFolderNames(std::string_view text, std::array<std::string, kPositions>&
             if (name.size() < kFolderNameBytes) {
                 name += c;
             } else {
-                name = presetbank::cutAtCharBoundary(name, kFolderNameBytes - 1);
+                name = pin_text::cutAtCharBoundary(name, kFolderNameBytes - 1);
                 dropping = true;
             }
         }

@@ -2,8 +2,8 @@
 // window, marks the selected entry's row and turns a click on a row into a number on
 // PresetNumber. An instance starting at entry 104 of a search view's list is the command page:
 // its rows are the manager's commands and follow the command highlight rules.
+#include "Common/PinText.h"
 #include "MpInterface.h"
-#include "PresetStore/PresetBank.h"
 #include "Utf8.h"
 
 #include <algorithm>
@@ -290,7 +290,7 @@ private:
     {
         std::wstring_view text = presetList_.getValue();
         text = text.substr(0, text.find(L'\0'));
-        return std::string(presetbank::cutAtCharBoundary(utf8::fromWide(text, utf8::OnError::Replace), kListBytes));
+        return std::string(pin_text::cutAtCharBoundary(utf8::fromWide(text, utf8::OnError::Replace), kListBytes));
     }
 
     // Names between commas, runs of commas counting as one; a name of 30 characters or more

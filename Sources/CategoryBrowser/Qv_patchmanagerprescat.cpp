@@ -7,11 +7,13 @@
 #include "CategoryBrowser/PresetLibrary.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PrescatOperations.h"
+#include "Common/PayloadText.h"
+#include "Common/PinText.h"
+#include "Common/SampleCount.h"
+#include "Common/SampleCountdown.h"
 #include "PresetStore/ControllerDump.h"
-#include "PresetStore/PayloadText.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
-#include "PresetStore/SampleCount.h"
 
 #include <re2/re2.h>
 
@@ -45,19 +47,6 @@ std::string_view lastComponent(std::string_view path)
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
-
-// A countdown in samples; fires on the sub-process call in which it reaches 0 or below.
-struct Timer {
-    int32_t count = 0;
-    void arm(float seconds, float sampleRate) { count = samplesIn(seconds, sampleRate); }
-    bool runDown(int frames)
-    {
-        if (count <= 0)
-            return false;
-        count -= frames;
-        return count <= 0;
-    }
-};
 
 } // namespace
 
@@ -128,11 +117,11 @@ public:
     bool effectBackupTaken_ = false;
     float sampleRate_ = 0.0f;  // Hz
 
-    Timer saveTimer_;     // 0.3 s: refresh after a save
-    Timer rebuildTimer_;  // 0.5 s (0.8 s into "3_SEARCH" / "3_FAVOURITES"): CollectListSearch
-    Timer muteTimer_;     // 0.2 s: mute again, then the restore timer
-    Timer restoreTimer_;  // 0.4 s: effects back from the backup
-    Timer pageTimer_;     // 0.5 s: SendListSearch in the favourites view
+    SampleCountdown saveTimer_;     // 0.3 s: refresh after a save
+    SampleCountdown rebuildTimer_;  // 0.5 s (0.8 s into "3_SEARCH" / "3_FAVOURITES"): CollectListSearch
+    SampleCountdown muteTimer_;     // 0.2 s: mute again, then the restore timer
+    SampleCountdown restoreTimer_;  // 0.4 s: effects back from the backup
+    SampleCountdown pageTimer_;     // 0.5 s: SendListSearch in the favourites view
 
     Qv_patchmanagerprescat()
     {
@@ -185,17 +174,17 @@ public:
     void subProcess(int, int frames)
     {
         try {
-            if (saveTimer_.runDown(frames))
+            if (saveTimer_.endsIn(frames))
                 refreshAfterSave();
-            if (rebuildTimer_.runDown(frames))
+            if (rebuildTimer_.endsIn(frames))
                 CollectListSearch();
-            if (muteTimer_.runDown(frames)) {
+            if (muteTimer_.endsIn(frames)) {
                 MuteEffects();
-                restoreTimer_.arm(0.4f, sampleRate_);
+                restoreTimer_.start(samplesIn(0.4f, sampleRate_));
             }
-            if (restoreTimer_.runDown(frames))
+            if (restoreTimer_.endsIn(frames))
                 RestoreEffects();
-            if (pageTimer_.runDown(frames))
+            if (pageTimer_.endsIn(frames))
                 SendListSearch();
         } catch (...) {
             // As above: the lists stay as they were.
@@ -221,7 +210,7 @@ private:
             return;
         const int p = bytes[1];
         if (muteOnNextProgramChange_) {
-            muteTimer_.arm(0.2f, sampleRate_);
+            muteTimer_.start(samplesIn(0.2f, sampleRate_));
             postToGui(kDropSelection);
         } else if (searchView_ && p >= kFirstCommandRow) {
             postToGui(kDropSelection);
@@ -366,7 +355,7 @@ private:
             }
         }
         if (viewSwitchPending_)
-            rebuildTimer_.arm(0.5f, sampleRate_);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     void command(int row)
@@ -377,14 +366,14 @@ private:
             editMode_ = row == 105;
             page_ = 0;
             category_ = 0;
-            rebuildTimer_.arm(0.5f, sampleRate_);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
             break;
         case 107:  // ALL
         case 108:  // FAVOURITE; in EDIT mode the tagging runs when [C0 108 00] returns
             if (!editMode_) {
                 favouriteFilter_ = row == 108;
                 page_ = 0;
-                rebuildTimer_.arm(0.5f, sampleRate_);
+                rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
             }
             break;
         default:
@@ -392,7 +381,7 @@ private:
                 category_ = row - kCategoryRow;
                 page_ = 0;
                 if (!editMode_)
-                    rebuildTimer_.arm(0.5f, sampleRate_);
+                    rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
             }
             break;
         }
@@ -472,7 +461,7 @@ private:
             postToGui(kViewSwitched);
             postToGui(kDropSelection);
             sendProgramChange(currentEntry_);
-            rebuildTimer_.arm(rebuild, sampleRate_);
+            rebuildTimer_.start(samplesIn(rebuild, sampleRate_));
         } else {
             prevArrowActive_ = nextArrowActive_ = searchView_ = editMode_ = favouriteFilter_ = false;
             category_ = 0;
@@ -536,7 +525,7 @@ private:
         postToGui(kSelectBase + currentEntry_);
         postToGui(kDropSelection);
         sendProgramChange(130);  // 0x82: comes back as no list position
-        rebuildTimer_.arm(0.5f, sampleRate_);
+        rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     void favouritesRefresh()
@@ -547,13 +536,13 @@ private:
         postToGui(kSelectBase + currentEntry_);
         postToGui(kDropSelection);
         sendProgramChange(currentEntry_);
-        pageTimer_.arm(0.5f, sampleRate_);
+        pageTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     void toggleFavourite()
     {
         MuteEffects();
-        muteTimer_.arm(0.2f, sampleRate_);
+        muteTimer_.start(samplesIn(0.2f, sampleRate_));
         postToGui(kSelectBase + 1);
         postToGui(kSelectBase + currentEntry_);
         postToGui(kDropSelection);
@@ -563,23 +552,23 @@ private:
             renamePresetFile(filePath_.view(), root_, favouriteToggledName(lastComponent(filePath_.view())));
         rescan_ = true;
         MuteEffects();
-        restoreTimer_.arm(0.4f, sampleRate_);
+        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
         if (searchView_)
-            rebuildTimer_.arm(0.5f, sampleRate_);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
         else
             SaveList();
     }
 
     void setSearchText(std::string_view text)
     {
-        text = presetbank::cutAtCharBoundary(text, kSearchBytes);
+        text = pin_text::cutAtCharBoundary(text, kSearchBytes);
         if (!text.empty())
             std::memcpy(searchText_, text.data(), text.size());
         searchText_[text.size()] = 0;
         search_ = compileSearch(text);
         searchActive_ = true;
         page_ = 0;
-        rebuildTimer_.arm(0.5f, sampleRate_);
+        rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     // The user's search text as a case-insensitive pattern of linear matching time. A pattern the
@@ -705,10 +694,10 @@ private:
         std::string_view name = lastComponent(filePath_.view());
         name = name.substr(0, name.rfind('.'));
         if (name.size() >= static_cast<std::size_t>(presetbank::kNameKeepWhole))
-            name = presetbank::cutAtCharBoundary(name, presetbank::kNameFieldColumns);
+            name = pin_text::cutAtCharBoundary(name, presetbank::kNameFieldColumns);
         presetbank::SavePreset(filePath_.view(), name, block_);
         rescan_ = true;
-        saveTimer_.arm(0.3f, sampleRate_);
+        saveTimer_.start(samplesIn(0.3f, sampleRate_));
     }
 
     void LoadName()
@@ -747,7 +736,7 @@ private:
         favouriteFilter_ = false;
         category_ = 0;
         if (searchView_)
-            rebuildTimer_.arm(0.5f, sampleRate_);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
         else
             SaveList();
     }
@@ -907,7 +896,7 @@ private:
         join(folderPath_, {root_, "/"});
         index_.rescan(root_.c_str(), searchSavedView_);
         MuteEffects();
-        restoreTimer_.arm(0.4f, sampleRate_);
+        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
         FilterList();
     }
 
@@ -926,7 +915,7 @@ private:
         MuteEffects();
         index_.filter(filterRules());
         MuteEffects();
-        restoreTimer_.arm(0.4f, sampleRate_);
+        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
         SendListSearch();
     }
 
@@ -944,7 +933,7 @@ private:
                 index_.reverseResults();
         }
         MuteEffects();
-        restoreTimer_.arm(0.4f, sampleRate_);
+        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
         SendListSearch();
     }
 

@@ -7,11 +7,12 @@
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PrescatOperations.h"
 #include "CategoryBrowser/PresetLibrary.h"
+#include "Common/PayloadText.h"
+#include "Common/PinText.h"
 #include "Dialogs.h"
 #include "GuiButtons.h"
 #include "MpInterface.h"
 #include "PresetStore/ListManagerGui.h"
-#include "PresetStore/PayloadText.h"
 #include "PresetStore/PresetBank.h"
 #include "SharedFolder.h"
 #include "Utf8.h"
@@ -99,14 +100,14 @@ public:
             if (!(searchView_ && (arrow || n > kNextArrowRow))) {
                 setText(presetName_, shown);
                 setText(nameSave_, shown);
-                savedName_ = presetbank::cutAtCharBoundary(shown, kSavedNameBytes);
+                savedName_ = pin_text::cutAtCharBoundary(shown, kSavedNameBytes);
             }
             if (arrow)
                 noPrompt_ = true;
         }
         if (!searchView_) {
             presetNumberDisplay_ = current_;
-            savedName_ = presetbank::cutAtCharBoundary(names_[current_], kSavedNameBytes);
+            savedName_ = pin_text::cutAtCharBoundary(names_[current_], kSavedNameBytes);
         } else if (n <= kNextArrowRow) {
             presetNumberDisplay_ = current_;
         }
@@ -134,7 +135,7 @@ public:
         if (changed)
             setText(presetName_, name);
         if (searchView_ && presetNumber_.getValue() >= kFirstCommandRow && !saveName_)
-            sendText(ToProcessing::kSearchText, presetbank::cutAtCharBoundary(name, kNameBytes));
+            sendText(ToProcessing::kSearchText, pin_text::cutAtCharBoundary(name, kNameBytes));
         nameEdited_ = true;
     }
 
@@ -165,7 +166,7 @@ public:
         fs::create_directories(folder, ignored);
         // A name shown with look-alikes of "," or ";" is offered as its file's own name.
         const std::string name = withSeparatorsRestored(pinText(presetName_).value_or(std::string()));
-        runSavePanel(folder, presetbank::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
+        runSavePanel(folder, pin_text::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
         sendPanelPath();
         if (panelAccepted_) {
             justSaved_ = saveName_ = true;
@@ -207,7 +208,7 @@ public:
         if (!panelAccepted_)
             return;
         lastPath_ = panelPath_;
-        bankName_ = presetbank::cutAtCharBoundary(fs::path(panelPath_).stem().string(), kSavedNameBytes);
+        bankName_ = pin_text::cutAtCharBoundary(fs::path(panelPath_).stem().string(), kSavedNameBytes);
         send(ToProcessing::kLoadBank);
         runSavePanel(presetbase(), bankName_, "");
         sendPanelPath();
@@ -386,7 +387,7 @@ private:
         const auto pieces = display::listPieces(text);
         for (int k = 0; k < kEntries; ++k) {
             const display::Entry entry = display::folderViewEntry(pieceAt(pieces, k));
-            names_[k] = presetbank::cutAtCharBoundary(entry.name, kNameBytes);
+            names_[k] = pin_text::cutAtCharBoundary(entry.name, kNameBytes);
             shown += shownEntry(entry.display);
             if (k < kEntries - 1)
                 shown += ',';
@@ -407,7 +408,7 @@ private:
         const auto pieces = display::listPieces(text);
         for (int k = 0; k < kEntries; ++k) {
             const display::Entry entry = display::searchViewEntry(pieceAt(pieces, k), !unmarkedFavourites_);
-            names_[k] = presetbank::cutAtCharBoundary(entry.name, kNameBytes);
+            names_[k] = pin_text::cutAtCharBoundary(entry.name, kNameBytes);
             shown += shownEntry(entry.display);
             if (k < kEntries - 1)
                 shown += ',';
@@ -456,7 +457,7 @@ private:
         if (!kept.empty()) {
             presetName_ = kept;
             if (const auto name = pinText(nameSave_)) {
-                names_[current_] = presetbank::cutAtCharBoundary(*name, kNameBytes);
+                names_[current_] = pin_text::cutAtCharBoundary(*name, kNameBytes);
                 UpdateList();
             }
         }
@@ -625,7 +626,7 @@ public:
     void FixPreset() override
     {
         const std::string name = pinText(presetName_).value_or(std::string());
-        names_[current_] = presetbank::cutAtCharBoundary(name, kNameBytes);
+        names_[current_] = pin_text::cutAtCharBoundary(name, kNameBytes);
         UpdateList();
         setText(nameSave_, names_[current_]);
         SaveList();
@@ -687,7 +688,7 @@ public:
         std::error_code ignored;
         fs::create_directories(*folder, ignored);
         const std::string name = pinText(presetName_).value_or(std::string());
-        runSavePanel(*folder, presetbank::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
+        runSavePanel(*folder, pin_text::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
     }
 
 private:
@@ -702,7 +703,7 @@ private:
             for (const char c : names_[k])
                 list += c == ',' ? kShownComma : c == ';' ? kShownSemicolon : std::string_view(&c, 1);
         }
-        return std::string(presetbank::cutAtCharBoundary(list, kNameListBytes));
+        return std::string(pin_text::cutAtCharBoundary(list, kNameListBytes));
     }
 
     presetbank::NameTable nameTable() const

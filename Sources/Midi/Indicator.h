@@ -1,10 +1,9 @@
 // Family helpers of the indicators: the id-only message the processing half posts and the
 // interface half that turns a message id into its one pin. The timed ones count down with
-// StretchCountdown.
+// Common/SampleCountdown.h.
 #pragma once
 
 #include "Midi/IndicatorMessages.h"
-#include "Midi/StretchCountdown.h"
 #include "MpInterface.h"
 #include "MpProcessing.h"
 

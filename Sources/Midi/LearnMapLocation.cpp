@@ -1,7 +1,7 @@
 // Where the learn map's file lives, and reading and writing it there.
 #include "Midi/LearnMap.h"
 
-#include "PresetStore/PresetBank.h"
+#include "Common/PinText.h"
 #include "TextFiles.h"
 
 #include <sys/stat.h>
@@ -15,8 +15,8 @@ Location locate(std::optional<std::string> hostPath, bool autoPath, std::wstring
         where.path = std::move(hostPath);
         return where;
     }
-    const auto id = presetbank::idText(idPin);
-    const auto base = presetbank::baseFolderText(pathMacPin);
+    const auto id = pin_text::idText(idPin);
+    const auto base = pin_text::baseFolderText(pathMacPin);
     if (!id || !base)
         return where;
     where.quorvaneFolder = *base + "Quorvane";

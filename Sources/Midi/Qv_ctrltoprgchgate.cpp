@@ -3,10 +3,10 @@
 // after the last note, program change or controller action has run out; stored programs wait for
 // a recall; the gates stay at 1.0 while the lock-out runs. Direct, recall and gate requests that
 // come while it runs are refused. Every program change leaves at block position 0.
-#include "Midi/StretchCountdown.h"
+#include "Common/SampleCount.h"
+#include "Common/SampleCountdown.h"
 #include "Midi/ProgramChange.h"
 #include "MpProcessing.h"
-#include "PresetStore/SampleCount.h"
 
 #include <algorithm>
 
@@ -139,7 +139,7 @@ private:
     AudioOutPin unusedOut_;        // carries nothing: written as 0.0
 
     int32_t lockoutSamples_ = 0;      // half a second at the host's rate
-    StretchCountdown lockoutCountdown;  // samples left of the lock-out
+    SampleCountdown lockoutCountdown;  // samples left of the lock-out
     bool lockedOut_ = false;          // the gate level: the last piece ran inside the lock-out
     int32_t pendingProgram = 0;       // the deferred program, sent when the lock-out runs out
     bool pending_ = false;

@@ -2,10 +2,10 @@
 // controller from the learn and reset buttons, and translates controllers both ways through the
 // map, which it keeps in "Controllers.txt". The file is written by a thread of the module's own,
 // so the buttons' sub-process only hands over a copy of the map.
+#include "Common/PinText.h"
 #include "Midi/LearnMap.h"
 #include "Midi/MidiBytes.h"
 #include "MpProcessing.h"
-#include "PresetStore/PresetBank.h"
 
 class Qv_midilearnmodule : public MpBase {
 public:
@@ -42,7 +42,7 @@ public:
         if (autoPath_.value && host) {
             wchar_t full[kHostPathChars + 1] = {};
             host->expandFileName(L"Controllers.txt", kHostPathChars, full);
-            hostPath = presetbank::hostPathText(full, kHostPathChars + 1, presetbank::kIdBytes);
+            hostPath = pin_text::hostPathText(full, kHostPathChars + 1, pin_text::kIdBytes);
         }
         const learn_map::Location where = learn_map::locate(std::move(hostPath), autoPath_.value, id_.value, pathMac_.value);
         target_ = learn_map::targetOf(where);

@@ -1,9 +1,10 @@
 // A note activity LED: each note-on or note-off is shown 0.05 s later, less a lead time of pin 1
 // milliseconds (at once from 50 ms on), at piece resolution. Each indication is posted twice.
+#include "Common/SampleCount.h"
+#include "Common/SampleCountdown.h"
 #include "Midi/Indicator.h"
 #include "Midi/MidiBytes.h"
 #include "Midi/SignalMidi.h"
-#include "PresetStore/SampleCount.h"
 
 class Qv_miditoled : public MpBase {
 public:
@@ -54,7 +55,7 @@ private:
     IntInPin leadMilliseconds_;
     AudioOutPin silentOut_;
 
-    StretchCountdown countdown_;  // samples until the indication
+    SampleCountdown countdown_;  // samples until the indication
     int32_t pending_ = indicator::kOff;
     bool sent_ = false;
 };

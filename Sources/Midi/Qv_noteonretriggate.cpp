@@ -2,10 +2,10 @@
 // and drives a level output: 0.0 while a note is struck, 0.1 after a release. In mode 2 the level
 // falls back to 0.0 once the release time after the last note-off has passed while notes are
 // still held. Mode 0 or below passes everything and tracks nothing.
+#include "Common/SampleCount.h"
+#include "Common/SampleCountdown.h"
 #include "Midi/HeldNotes.h"
 #include "Midi/MidiFilter.h"
-#include "Midi/StretchCountdown.h"
-#include "PresetStore/SampleCount.h"
 
 #include <algorithm>
 
@@ -96,7 +96,7 @@ private:
     int16_t mode_ = 0;
     float level_ = kReleasedLevel;      // written to the level output
     float sampleRate_ = 0.0f;           // Hz
-    StretchCountdown countdown_;          // samples of release time left
+    SampleCountdown countdown_;          // samples of release time left
     float releaseMilliseconds_ = 0.0f;  // 0 until the pin first updates
 };
 

@@ -2,10 +2,11 @@
 // pin 2 seconds; a pedal release (CC 64, value 63 or less) that arrives while the window left by
 // earlier messages is still open toggles the switch, when enabled (pin 1 exactly 1). The window
 // is shown on the audio output.
+#include "Common/SampleCount.h"
+#include "Common/SampleCountdown.h"
 #include "Midi/Indicator.h"
 #include "Midi/MidiBytes.h"
 #include "Midi/SignalMidi.h"
-#include "PresetStore/SampleCount.h"
 
 class Qv_pedaltoguibool : public MpBase {
 public:
@@ -59,7 +60,7 @@ private:
 
     bool windowOpen_ = false;  // as of the end of the last piece
     bool toggledOn_ = false;
-    StretchCountdown window_;  // samples
+    SampleCountdown window_;  // samples
 };
 
 MP_REGISTER_MODULE(Qv_pedaltoguibool, L"QV_PedalToGuiBool")

@@ -1,5 +1,6 @@
 #include "PresetStore/ListFileExchange.h"
 
+#include "Common/PinText.h"
 #include "PresetStore/PresetBank.h"
 #include "TextFiles.h"
 
@@ -46,7 +47,7 @@ std::string fileIn(std::string_view folder, const char* name)
 
 std::optional<ManagerFolder> managerFolder(const presetbank::StartupPath& start, bool autoPath)
 {
-    if (!start.idText || !presetbank::isFolderSafeId(*start.idText))
+    if (!start.idText || !pin_text::isFolderSafeId(*start.idText))
         return std::nullopt;
     std::string base;
     if (autoPath) {
@@ -107,7 +108,7 @@ std::optional<std::string> readListFile(std::string_view folder)
         --length;
     // Cut back to a character boundary only where the text is UTF-8; 8-bit text is cut at the limit.
     if (length > kMaxListLineBytes)
-        length = presetbank::cutAtCharBoundary(line.kept, kMaxListLineBytes).size();
+        length = pin_text::cutAtCharBoundary(line.kept, kMaxListLineBytes).size();
     line.kept.resize(length);
     return std::move(line.kept);
 }

@@ -133,7 +133,7 @@ std::string ListManagerGui::pinName(const StringGuiPin& pin)
 {
     std::wstring_view text = pin.getValue();
     text = text.substr(0, text.find(L'\0'));
-    return presetbank::pinTextCut(text, presetbank::kNameSlotBytes - 1);
+    return pin_text::pinTextCut(text, presetbank::kNameSlotBytes - 1);
 }
 
 bool ListManagerGui::cleanName(std::string& name)

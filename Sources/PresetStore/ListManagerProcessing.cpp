@@ -1,6 +1,6 @@
 #include "PresetStore/ListManagerProcessing.h"
 
-#include "PresetStore/SampleCount.h"
+#include "Common/SampleCount.h"
 
 ListManagerProcessing::ListManagerProcessing()
 {

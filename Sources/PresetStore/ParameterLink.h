@@ -4,11 +4,12 @@
 // float links use as interface half.
 #pragma once
 
+#include "Common/SampleCount.h"
+#include "Common/SampleCountdown.h"
+#include "Common/TaggedValue.h"
 #include "MpInterface.h"
 #include "MpProcessing.h"
 #include "PresetStore/PresetBlock.h"
-#include "PresetStore/SampleCount.h"
-#include "PresetStore/TaggedValue.h"
 
 #include <cstdint>
 
@@ -27,11 +28,11 @@ public:
     void start(float sampleRate)
     {
         sampleRate_ = sampleRate;
-        countdown_ = period();
+        countdown_.start(period());
     }
 
     int32_t period() const { return samplesIn(kPollSeconds, sampleRate_); }
-    int32_t countdown() const { return countdown_; }
+    int32_t countdown() const { return countdown_.left(); }
 
     // Advances the clock over one sub-process call of frames samples; true when slot is to be
     // polled in this call. The call that ends a period polls every slot: when the call lengths
@@ -39,16 +40,15 @@ public:
     // threshold is 0, would otherwise never be read.
     bool advance(int32_t frames, int32_t slot)
     {
-        countdown_ -= frames;
-        const bool periodEnds = countdown_ <= 0;
+        const bool periodEnds = !countdown_.step(frames);
         bool poll = false;
         if (validSlot(slot)) {
             const int32_t threshold = samplesIn(static_cast<float>(slot + 1) * kSlotStaggerSeconds, sampleRate_);
-            poll = countdown_ < threshold || periodEnds;
+            poll = countdown_.left() < threshold || periodEnds;
         }
         periodEnded_ = periodEnds;
         if (periodEnds)
-            countdown_ = period();  // the overshoot is not carried over
+            countdown_.start(period());  // the overshoot is not carried over
         return poll;
     }
 
@@ -57,7 +57,7 @@ public:
 
 private:
     float sampleRate_ = 0.0f;
-    int32_t countdown_ = 0;  // samples left in the period
+    SampleCountdown countdown_;  // samples left in the period
     bool periodEnded_ = false;
 };
 

@@ -27,6 +27,7 @@
 // or written changes nothing in memory and is not reported beyond the returned bool.
 #pragma once
 
+#include "Common/PinText.h"
 #include "PresetBlock.h"
 
 #include <cstddef>
@@ -43,8 +44,6 @@ inline constexpr int kWideNameSlotBytes = 100;      // category manager's name s
 inline constexpr int kNameFieldColumns = 24;        // files right-align names in 24 columns
 inline constexpr int kNameKeepWhole = 25;           // readers keep names of up to 25 bytes whole
 inline constexpr std::size_t kPathBytes = 1024;     // working, received and chosen paths (with NUL)
-inline constexpr std::size_t kIdBytes = 500;        // ID text, PathMac text, host path text
-inline constexpr std::size_t kBaseFolderBytes = 2048;
 inline constexpr const char* kDefaultName = "Default";  // slot 0 at construction
 inline constexpr const char* kEmptyName = "empty";      // slots 1-127 at construction
 
@@ -105,11 +104,6 @@ private:
 
 // ---- Name rules -------------------------------------------------------------------------------
 
-// Cuts text to at most maxBytes bytes without splitting a UTF-8 character: when the cut would
-// fall inside a well-formed multi-byte sequence, the whole sequence goes. Other bytes (8-bit
-// text that is not UTF-8) are cut at maxBytes exactly.
-std::string_view cutAtCharBoundary(std::string_view text, std::size_t maxBytes);
-
 // The name-field rule of every file reader of names. Bytes are fed one by one; two states,
 // skipping (start) and taking: "," ";" and LF switch to skipping, a space keeps the state, any
 // other byte switches to taking (CR included). A byte met while taking is taken: the first 25
@@ -134,14 +128,6 @@ private:
 // file formats: LF, '"', ',', '/', ':', ';', '<', '\' and '|' become spaces; a name of 25 bytes
 // or more is cut to its first 24 (at a character boundary). true when anything changed.
 bool applyNameEditingRule(std::string& name);
-
-// A pin's wide text as UTF-8, cut to at most maxBytes bytes at a character boundary (names from
-// pins: maxBytes = slot bytes - 1). Characters that have no UTF-8 form become U+FFFD.
-std::string pinTextCut(std::wstring_view text, std::size_t maxBytes);
-
-// A pin's wide text as UTF-8 when it has at most maxBytes bytes; nothing when it is longer (paths
-// and IDs are refused rather than cut into another file's name) or holds a NUL.
-std::optional<std::string> pinTextWithin(std::wstring_view text, std::size_t maxBytes);
 
 // ---- Preset file ------------------------------------------------------------------------------
 
@@ -234,20 +220,6 @@ private:
     std::size_t length_ = 0;
 };
 
-// An ID text fit for building folders: no "/", no "..", no NUL, at most 500 bytes. An empty ID is
-// allowed (it names the folder "Quorvane/" itself).
-bool isFolderSafeId(std::string_view id);
-
-// The ID pin as the ID text: UTF-8, at most 500 bytes; nothing when longer or not folder-safe.
-std::optional<std::string> idText(std::wstring_view idPin);
-
-// The base folder text: the PathMac pin as UTF-8 (at most 500 bytes, else refused), expanded as
-// one shell word by platform::expandShellWord ("~", $NAME, ${NAME}, quotes and escapes only),
-// its first word. Nothing when refused, when the
-// expansion fails or yields no word or an empty one, or when the result has 2048 bytes or more:
-// the caller then does no file operation on the startup bank path.
-std::optional<std::string> baseFolderText(std::wstring_view pathMac);
-
 // base folder + "Quorvane/" + ID + "/Presetbase" + "/DEFAULTBANK.tavbank" (no separator after the
 // base folder, which is expected to end with "/"). Nothing when the ID is not folder-safe or the
 // result would not fit a 1024-byte path.
@@ -269,9 +241,6 @@ struct StartupPath {
 template <class Host>
 StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, std::wstring_view pathMacPin);
 
-// Converts a host-filled wide buffer (terminated within its size) to UTF-8 within maxBytes.
-std::optional<std::string> hostPathText(const wchar_t* buffer, std::size_t bufferChars, std::size_t maxBytes);
-
 // ---- Template definitions ---------------------------------------------------------------------
 
 template <class Host>
@@ -279,22 +248,22 @@ std::optional<std::string> hostPresetPath(Host* host)
 {
     if (!host)
         return std::nullopt;
-    constexpr int kChars = static_cast<int>(kIdBytes);
+    constexpr int kChars = static_cast<int>(pin_text::kIdBytes);
     wchar_t full[kChars + 1] = {};
     host->expandFileName(L"Preset.txt", kChars, full);
-    return hostPathText(full, kChars + 1, kIdBytes);
+    return pin_text::hostPathText(full, kChars + 1, pin_text::kIdBytes);
 }
 
 template <class Host>
 StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, std::wstring_view pathMacPin)
 {
     StartupPath result;
-    result.idText = idText(idPin);
+    result.idText = pin_text::idText(idPin);
     if (autoPath) {
         result.baseFolder = std::string();
         result.workingPath = hostPresetPath(host);
     } else {
-        result.baseFolder = baseFolderText(pathMacPin);
+        result.baseFolder = pin_text::baseFolderText(pathMacPin);
         if (result.baseFolder && result.idText)
             result.workingPath = startupBankPathIn(*result.baseFolder, *result.idText);
     }

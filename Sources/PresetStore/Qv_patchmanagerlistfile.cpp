@@ -2,6 +2,7 @@
 // shared preset block by program change or by its interface half, which hands it file paths and
 // names only through "Path.txt" and "List.txt" in the manager folder. At graph start it reads the
 // startup bank and holds its busy gate at 1.0 for one second.
+#include "Common/SampleCountdown.h"
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ListManagerProcessing.h"
 
@@ -23,7 +24,7 @@ private:
     bool graphStarted_ = false;
     bool listAskedBeforeStart_ = false;  // a 134 came before the manager folder was known
     bool waiting_ = true;
-    int32_t countdown_ = 0;  // samples left of the startup countdown
+    SampleCountdown countdown_;  // samples left of the startup countdown
     float countdownSeconds_ = 1.0f;
     bool snapshotDone_ = false;
 
@@ -53,7 +54,7 @@ public:
             }
         } catch (...) {
             // An allocation failure leaves the bank as it was; the gate still runs.
-            countdown_ = countdownSamples(countdownSeconds_);
+            countdown_.start(countdownSamples(countdownSeconds_));
         }
         MpBase::onGraphStart();
     }
@@ -63,14 +64,11 @@ public:
     // Busy gate and startup countdown: fills the gate, at most one 256-value copy, no file work.
     void subProcess(int offset, int frames)
     {
-        float level = 0.0f;
-        if (countdown_ > 0) {
-            countdown_ -= frames;
-            level = 1.0f;
-        }
+        const float level = countdown_.running() ? 1.0f : 0.0f;
+        countdown_.step(frames);
         if (float* gate = audioOut_.getBuffer(); gate && frames > 0)
             std::fill(gate + offset, gate + offset + frames, level);
-        if (countdown_ > 0 || snapshotDone_)
+        if (countdown_.running() || snapshotDone_)
             return;
         bank_.storeFrom(current_, block_);
         snapshotDone_ = true;
@@ -90,7 +88,7 @@ private:
     void loadStartupBank()
     {
         presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Atof);
-        countdown_ = countdownSamples(countdownSeconds_);
+        countdown_.start(countdownSamples(countdownSeconds_));
     }
 
     void dispatch(int32_t id)

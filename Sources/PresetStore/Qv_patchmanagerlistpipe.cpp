@@ -3,10 +3,11 @@
 // and announces it with the controller dump and a program change. It carries out the interface
 // half's file and list commands, and one second after the interface half starts it stores the
 // running sound into the current preset and brings in the factory bank.
+#include "Common/PayloadText.h"
+#include "Common/SampleCountdown.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListManagerProcessing.h"
-#include "PresetStore/PayloadText.h"
 
 #include <cstring>
 #include <string>
@@ -32,7 +33,7 @@ public:
     void onGraphStart() override
     {
         formStartupPath();
-        countdown_ = countdownSamples(kCountdownSeconds);
+        countdown_.start(countdownSamples(kCountdownSeconds));
         MpPluginBase::onGraphStart();
     }
 
@@ -41,10 +42,8 @@ public:
 
     void subProcess(int /*offset*/, int frames)
     {
-        if (countdown_ <= 0)
-            return;
-        countdown_ -= frames;
-        if (countdown_ > 0 || waiting_)
+        // Until the interface half has started, the countdown runs out without storing.
+        if (!countdown_.endsIn(frames) || waiting_)
             return;
         FixPreset();
         if (std::string_view(names_.name(0)) == presetbank::kDefaultName)
@@ -143,7 +142,7 @@ private:
             SaveList();
             if (waiting_) {
                 waiting_ = false;
-                countdown_ = countdownSamples(kCountdownSeconds);
+                countdown_.start(countdownSamples(kCountdownSeconds));
             }
             break;
         case listmessage::kStopWaiting:
@@ -202,7 +201,7 @@ private:
     presetbank::PathBuffer workingPath_;
     presetbank::PathBuffer receivedPath_;  // the last message 136
     bool waiting_ = true;                  // until the interface half has started
-    int32_t countdown_ = 0;                // samples to the start-up store
+    SampleCountdown countdown_;            // samples to the start-up store
     bool prelude_ = false;                 // the one-time pass through preset 1 has happened
 };
 

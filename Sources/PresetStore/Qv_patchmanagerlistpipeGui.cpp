@@ -1,9 +1,9 @@
 // Interface half of the list-pipe preset manager: shows the 128-slot list and the current name,
 // lets the user pick, rename, and load or save preset and bank files, and tells the processing
 // half by messages that carry the list text and the chosen path.
+#include "Common/PayloadText.h"
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListManagerGui.h"
-#include "PresetStore/PayloadText.h"
 
 class Qv_patchmanagerlistpipeGui : public ListManagerGui {
 public:

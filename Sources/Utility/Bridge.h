@@ -3,9 +3,9 @@
 // shows it on a float pin. Both identifiers behave alike; each leaf only registers.
 #pragma once
 
+#include "Common/TaggedValue.h"
 #include "MpInterface.h"
 #include "MpProcessing.h"
-#include "PresetStore/TaggedValue.h"
 #include "Utility/BridgeMessages.h"
 
 // Audio floats carry volts with 1.0 standing for 10 V.

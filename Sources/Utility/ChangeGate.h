@@ -4,8 +4,8 @@
 // onChange(value). Texts that are no "v" value are ignored.
 #pragma once
 
+#include "Common/TaggedValue.h"
 #include "MpProcessing.h"
-#include "PresetStore/TaggedValue.h"
 #include "Utility/ChangeTriggerMessages.h"
 
 template <class Module>

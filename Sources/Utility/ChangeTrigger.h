@@ -3,8 +3,8 @@
 // value (triggerValue) and may add pins of its own after the four.
 #pragma once
 
+#include "Common/TaggedValue.h"
 #include "MpInterface.h"
-#include "PresetStore/TaggedValue.h"
 #include "Utility/ChangeTriggerMessages.h"
 
 template <class Module>

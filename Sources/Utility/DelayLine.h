@@ -4,7 +4,7 @@
 // wraps, every read is a sample written before the change and reads as 0.
 #pragma once
 
-#include "PresetStore/SampleCount.h"
+#include "Common/SampleCount.h"
 #include "Utility/SubnormalsAsZero.h"
 
 #include <cfloat>

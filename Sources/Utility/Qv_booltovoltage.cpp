@@ -1,8 +1,8 @@
 // Processing half of QV_BoolToVoltage: outputs the level its interface half selects, as a static
 // audio level. It announces itself at open so the interface half sends the level at once.
+#include "Common/NumberText.h"
+#include "Common/TaggedValue.h"
 #include "MpProcessing.h"
-#include "PresetStore/NumberText.h"
-#include "PresetStore/TaggedValue.h"
 #include "Utility/BridgeMessages.h"
 
 class Qv_booltovoltage : public MpBase {

@@ -1,8 +1,8 @@
 // Interface half of QV_BoolToVoltage: a switch choosing between two voltages, sent to the
 // processing half as an audio level (volts / 10) at every notification of the switch and when the
 // processing half announces itself. A voltage change alone waits for one of those.
+#include "Common/TaggedValue.h"
 #include "MpInterface.h"
-#include "PresetStore/TaggedValue.h"
 #include "Utility/BridgeMessages.h"
 
 class Qv_booltovoltageGui : public MpGuiBase {

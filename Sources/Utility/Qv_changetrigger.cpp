@@ -1,7 +1,7 @@
 // Processing half of QV_ChangeTrigger: after every change on the interface the gate dips to the
 // received value (0.0) for the first sample of the next piece and then holds 1.0. Before the first
 // change it is 0.0.
-#include "PresetStore/NumberText.h"
+#include "Common/NumberText.h"
 #include "Utility/ChangeGate.h"
 
 class Qv_changetrigger : public ChangeGate<Qv_changetrigger> {

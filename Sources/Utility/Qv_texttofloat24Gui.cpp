@@ -1,8 +1,8 @@
 // Carries a text of up to 24 bytes in twelve float pins and back: a text notification writes all
 // twelve floats, and once initialised any float notification rebuilds the text from all twelve.
 // Texts travel as UTF-8 bytes, so characters beyond ASCII come back whole.
+#include "Common/PinText.h"
 #include "MpInterface.h"
-#include "PresetStore/PresetBank.h"
 #include "TextFloatCodec.h"
 #include "Utf8.h"
 
@@ -33,7 +33,7 @@ public:
         std::wstring_view text = text_.getValue();
         text = text.substr(0, text.find(L'\0'));
         const std::string utf8 = utf8::fromWide(text, utf8::OnError::Replace);
-        bytes_ = presetbank::cutAtCharBoundary(utf8, textcodec::kBytes);
+        bytes_ = pin_text::cutAtCharBoundary(utf8, textcodec::kBytes);
         EncodeText();
     }
 

@@ -1,5 +1,6 @@
 // The preset bank's files and texts: exact bytes written, what the readers take from good and
 // malformed files, the name rules, number text in any locale, and the path rules.
+#include "Common/PinText.h"
 #include "PresetStore/ManagerTestSupport.h"
 #include "PresetStore/PresetBank.h"
 #include "framework/RecordingHosts.h"
@@ -17,6 +18,7 @@
 
 namespace {
 
+using namespace pin_text;
 using namespace presetbank;
 using namespace std::string_literals;
 using managertest::readBytes;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-class StretchCountdown {
+class SampleCountdown {
 public:
     // A length of 0 or less leaves it run out.
     void start(int32_t samples) { left_ = samples > 0 ? samples : 0; }
@@ -19,6 +19,15 @@ public:
         else if (frames > 0)
             left_ -= frames;
         return left_ > 0;
+    }
+
+    // Counts a stretch of frames off; true only for the stretch that runs it out, so a timer
+    // fires once, on the sub-process call in which its length is reached. A countdown that was
+    // not running fires nothing.
+    bool endsIn(int32_t frames)
+    {
+        const bool wasRunning = running();
+        return !step(frames) && wasRunning;
     }
 
 private:

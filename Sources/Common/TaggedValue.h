@@ -4,7 +4,7 @@
 // reads the number after the tag as atof does in the C locale, whatever the process locale.
 #pragma once
 
-#include "PresetStore/NumberText.h"
+#include "Common/NumberText.h"
 
 #include <charconv>
 #include <cstddef>
