@@ -1,6 +1,6 @@
 // The category browser example run by the patch runner with the built bundle: the library it
 // saves for itself, then the road of one preset request from a click on a row of the list view
-// to the parameter links.
+// to the parameter links. An end-to-end test named after the example patch it runs.
 #include "Patch.h"
 #include "PatchRunSupport.h"
 #include "PresetStore/ControllerDump.h"
