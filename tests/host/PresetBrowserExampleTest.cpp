@@ -77,7 +77,7 @@ std::vector<std::string> dumpLines(const std::string& stamp, float slot0, float 
 
 class PresetBrowserExampleTest : public patchrun::PatchRunTest {
 protected:
-    PresetBrowserExampleTest() : PatchRunTest("tavrin-browser-XXXXXX", "") {}
+    PresetBrowserExampleTest() : PatchRunTest("tavrin-browser", "") {}
 };
 
 // The library is made by the run itself: two sounds set on the links are saved under typed names
