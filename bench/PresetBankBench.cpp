@@ -2,6 +2,7 @@
 // building its text, with both field conversions.
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/PresetBank.h"
+#include "support/TemporaryFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,20 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct BenchFolder {
-    std::filesystem::path path;
-    BenchFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-bench-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~BenchFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 struct FactoryTables {
     presetbank::NameTable names;
@@ -44,9 +31,9 @@ BENCHMARK(BM_BankFileText);
 
 void BM_SaveBank(benchmark::State& state)
 {
-    BenchFolder folder;
+    const testsupport::TemporaryFolder folder("tavrin-bench");
     FactoryTables tables;
-    const std::string path = (folder.path / "bench.tavbank").string();
+    const std::string path = (folder.path() / "bench.tavbank").string();
     for (auto _ : state)
         benchmark::DoNotOptimize(presetbank::SaveBank(path, tables.names, *tables.bank));
     state.SetBytesProcessed(state.iterations() * 397187);
@@ -55,9 +42,9 @@ BENCHMARK(BM_SaveBank);
 
 void BM_LoadBank(benchmark::State& state)
 {
-    BenchFolder folder;
+    const testsupport::TemporaryFolder folder("tavrin-bench");
     FactoryTables tables;
-    const std::string path = (folder.path / "bench.tavbank").string();
+    const std::string path = (folder.path() / "bench.tavbank").string();
     presetbank::SaveBank(path, tables.names, *tables.bank);
     const auto conversion = state.range(0) == 0 ? presetbank::FieldConversion::Decimal : presetbank::FieldConversion::Atof;
     presetbank::NameTable names;
@@ -71,9 +58,9 @@ BENCHMARK(BM_LoadBank)->Arg(0)->Arg(1);
 
 void BM_PresetFileRoundTrip(benchmark::State& state)
 {
-    BenchFolder folder;
+    const testsupport::TemporaryFolder folder("tavrin-bench");
     FactoryTables tables;
-    const std::string path = (folder.path / "bench.tavpreset").string();
+    const std::string path = (folder.path() / "bench.tavpreset").string();
     presetbank::PresetValues values{};
     for (auto _ : state) {
         presetbank::SavePreset(path, tables.names.view(3), tables.bank->preset(3));

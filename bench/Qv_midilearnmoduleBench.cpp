@@ -12,6 +12,7 @@
 #include "AllocationCounter.h"
 #include "BlockBudget.h"
 #include "RoutingBench.h"
+#include "support/TemporaryFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -30,8 +31,8 @@ enum Pin { kExternalIn, kInternalIn, kLearn, kReset, kLed, kId, kAutoPath, kPath
 void BM_MidiLearn_Translation(benchmark::State& state)
 {
     namespace fs = std::filesystem;
-    std::string pattern = (fs::temp_directory_path() / "tavrin-learn-bench-XXXXXX").string();
-    const fs::path root = ::mkdtemp(pattern.data());
+    const testsupport::TemporaryFolder folder("tavrin-learn-bench");
+    const fs::path& root = folder.path();
     fs::create_directories(root / "Quorvane" / "B");
     {
         std::ofstream file(root / "Quorvane" / "B" / "Controllers.txt", std::ios::binary);
@@ -56,7 +57,6 @@ void BM_MidiLearn_Translation(benchmark::State& state)
             stream.midi(t, t % 2 == 0 ? kExternalIn : kInternalIn, 0xB0, static_cast<uint8_t>(t % 2 == 0 ? 20 + t : 4 * t), 64);
         routingbench::timeStream(state, host, learn, stream.link(), kBlock, kSampleRate);
     }
-    fs::remove_all(root);
 }
 
 void BM_MidiLearn_LearnCycle(benchmark::State& state)

@@ -1,15 +1,14 @@
 // Cost of a preset select in the list-pipe manager: a program change copies one of 128 presets
 // into the shared preset block and sends the 114-message controller dump and a program change.
 // Reported per 64-sample block at 48 kHz, as a fraction of the block's real-time budget, with
-// the MIDI messages and heap allocations per block (must be 0); and the dump computation alone,
-// per dump.
+// the MIDI messages and heap allocations per block (must be 0). The dump computation alone is
+// measured in ControllerDumpBench.cpp.
 //
 // The manager is created through the factory and driven by a minimal host of this file, so the
 // measurement holds the module's own work and no recording of host calls.
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "BlockBudget.h"
-#include "PresetStore/ControllerDump.h"
 #include "PresetStore/ListManagerMessages.h"
 #include "mpapi.h"
 
@@ -82,24 +81,7 @@ void BM_ListpipeIdleBlock(benchmark::State& state)
     budget.report(state);
 }
 
-// The 114 values of one dump, computed from 256 slots that change between dumps.
-void BM_ControllerDumpCompute(benchmark::State& state)
-{
-    float slots[256];
-    for (int k = 0; k < 256; ++k)
-        slots[k] = 0.01f * static_cast<float>(k % 50);
-    std::array<controller_dump::Message, controller_dump::kMessages> out;
-    long n = 0;
-    for (auto _ : state) {
-        slots[n++ % 143] += 0.001f;
-        controller_dump::computeDump(slots, out);
-        benchmark::DoNotOptimize(out);
-    }
-    state.counters["messages"] = controller_dump::kMessages;
-}
-
 } // namespace
 
 BENCHMARK(BM_ListpipeSelectEveryBlock);
 BENCHMARK(BM_ListpipeIdleBlock);
-BENCHMARK(BM_ControllerDumpCompute);

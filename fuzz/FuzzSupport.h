@@ -2,6 +2,8 @@
 // a check that stops the run with a message libFuzzer records as a crash.
 #pragma once
 
+#include "support/TemporaryFolder.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -46,18 +48,10 @@ public:
     }
 
 private:
-    Scratch()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-fuzz-XXXXXX").string();
-        check(::mkdtemp(pattern.data()) != nullptr, "scratch folder created");
-        folder_ = pattern + "/";
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    std::string folder_;
+    Scratch() = default;
+
+    testsupport::TemporaryFolder temporary_{"tavrin-fuzz"};
+    std::string folder_ = temporary_.path().string() + "/";
 };
 
 // Values this large print with more than 20 digits, of which the readers take 20: such a value

@@ -2,7 +2,8 @@
 // PresetNumber into the manager's interface half, the selection to its processing half, the
 // program change out and back through the patch, the preset read into the shared block, the
 // controller dump, the name and highlight on the interface, and the parameter links passing the
-// new values on.
+// new values on. An end-to-end test across the category browser, the preset store and the host:
+// named after the road it drives, not after one module.
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PrescatTestSupport.h"
 #include "PresetStore/ControllerDump.h"

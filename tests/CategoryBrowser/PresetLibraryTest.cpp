@@ -1,7 +1,6 @@
-// The category library's name rules on the library's own examples: index entries, the filters
-// over them, re-tagging and favourite renames, names made safe for file names, entries that stay
-// inside the library, the directory lister's path order, and folders too big to list at once.
-#include "CategoryBrowser/PresetIndex.h"
+// The category library's name rules on the library's own examples: index entries, re-tagging
+// and favourite renames, names made safe for file names, entries that stay inside the library,
+// the directory lister's path order, and folders too big to list at once.
 #include "CategoryBrowser/PresetLibrary.h"
 #include "PrescatTestSupport.h"
 #include "framework/HostTestSupport.h"
@@ -54,30 +53,6 @@ TEST(PresetLibrary, IndexEntries)
     const std::string longName(80, 'x');
     EXPECT_EQ(entryOf("F/" + longName + ".tavpreset"), std::string(15, 'x') + ",,F/" + longName);  // 99 bytes
     EXPECT_EQ(entryOf("F/" + std::string(97, 'x') + ".tavpreset"), "(none)");
-}
-
-// The worked example's two files: the first passes PADS and the favourite filter and fails EDIT
-// mode; the second passes only without category and favourite filter, or in EDIT mode.
-TEST(PresetLibrary, FilterRules)
-{
-    const std::string first = "Name #fav,#012 ,Presets/#012 Name #pa #fav";
-    const std::string second = "Lead One,,Presets/Lead One";
-    const auto passes = [](const std::string& text, int category, bool favourite, bool edit) {
-        FilterRules rules;
-        rules.category = category;
-        rules.favouriteOnly = favourite;
-        rules.editMode = edit;
-        return passesFilter(text, rules);
-    };
-    EXPECT_TRUE(passes(first, 12, false, false));
-    EXPECT_TRUE(passes(first, 0, true, false));
-    EXPECT_FALSE(passes(first, 1, false, false));
-    EXPECT_FALSE(passes(first, 0, false, true));
-    EXPECT_TRUE(passes(second, 0, false, false));
-    EXPECT_FALSE(passes(second, 12, false, false));
-    EXPECT_FALSE(passes(second, 0, true, false));
-    EXPECT_TRUE(passes(second, 5, true, true));
-    EXPECT_FALSE(passes("a--b,,F/a--b", 0, false, true));
 }
 
 // Renames: category before favourite, category 0 drops the tag, the favourite toggles.

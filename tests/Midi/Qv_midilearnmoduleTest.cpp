@@ -5,6 +5,7 @@
 // after shutdown.
 #include "Midi/LearnMap.h"
 #include "Midi/RoutingTestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -46,7 +47,6 @@ std::string readAll(const fs::path& p)
 
 class MidiLearn : public ::testing::Test {
 protected:
-    void TearDown() override { fs::remove_all(root); }
 
     // The module with its pins, started (graph start has loaded the map).
     void start(std::string pathMac, std::string id = "TAVRIN TWO", bool autoPath = false)
@@ -74,10 +74,8 @@ protected:
     }
     float led(int sample) const { return host->buffer(module, kLed)[static_cast<std::size_t>(sample)]; }
 
-    fs::path root = [] {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-learn-XXXXXX").string();
-        return fs::path(::mkdtemp(pattern.data()));
-    }();
+    testsupport::TemporaryFolder temporary{"tavrin-learn"};
+    fs::path root = temporary.path();
     fs::path file = root / "Quorvane" / "TAVRIN TWO" / "Controllers.txt";
     std::unique_ptr<Host> host;
     std::size_t module = 0;

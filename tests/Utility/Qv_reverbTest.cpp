@@ -258,16 +258,14 @@ std::vector<float> wavSamples(const std::filesystem::path& file)
 TEST(ReverbDelayExample, RendersTheMidiPhraseThroughReverbAndDelay)
 {
     const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-reverb-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path wav = std::filesystem::path(pattern) / "reverb-delay.wav";
+    const testsupport::TemporaryFolder folder("tavrin-reverb");
+    const std::filesystem::path wav = folder.path() / "reverb-delay.wav";
     std::string error;
     const auto patch = loadPatch(root / "examples" / "reverb-delay.json", error);
     ASSERT_TRUE(patch) << error;
     std::ostringstream out, err;
     ASSERT_EQ(runPatch(*patch, testsupport::factory(), {wav}, out, err), 0) << err.str();
     const std::vector<float> all = wavSamples(wav);
-    std::filesystem::remove_all(pattern);
 
     enum Channel { kReverbLeft, kReverbRight, kDelayed, kGate, kPitch, kChannels };
     ASSERT_EQ(all.size(), 38400u * kChannels);  // 800 ms

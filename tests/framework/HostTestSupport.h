@@ -3,6 +3,7 @@
 
 #include "Host.h"
 #include "MpFactory.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -68,22 +69,12 @@ protected:
 // A fresh folder that stands in for the shared folder (TAVRIN_SHARED_FOLDER) during one test.
 class TemporarySharedFolder {
 public:
-    TemporarySharedFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-        ::setenv("TAVRIN_SHARED_FOLDER", path_.c_str(), 1);
-    }
-    ~TemporarySharedFolder()
-    {
-        ::unsetenv("TAVRIN_SHARED_FOLDER");
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
+    TemporarySharedFolder() { ::setenv("TAVRIN_SHARED_FOLDER", folder_.path().c_str(), 1); }
+    ~TemporarySharedFolder() { ::unsetenv("TAVRIN_SHARED_FOLDER"); }
+    const std::filesystem::path& path() const { return folder_.path(); }
 
 private:
-    std::filesystem::path path_;
+    TemporaryFolder folder_{"tavrin-test"};
 };
 
 } // namespace testsupport

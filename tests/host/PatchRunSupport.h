@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Bundle.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -25,15 +27,13 @@ inline std::string fileText(const std::filesystem::path& file)
 
 class PatchRunTest : public ::testing::Test {
 protected:
-    // pattern: the temporary folder's mkdtemp pattern; sharedBelow: the shared folder's name inside
-    // it, or empty for the folder itself.
-    PatchRunTest(const char* pattern, const char* sharedBelow) : pattern_(pattern), sharedBelow_(sharedBelow) {}
+    // prefix: the start of the temporary folder's name; sharedBelow: the shared folder's name
+    // inside it, or empty for the folder itself.
+    PatchRunTest(const char* prefix, const char* sharedBelow) : prefix_(prefix), sharedBelow_(sharedBelow) {}
 
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / pattern_).string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
+        folder_ = temporary_.emplace(prefix_).path();
         shared_ = folder_;
         if (!sharedBelow_.empty()) {
             shared_ = folder_ / sharedBelow_;
@@ -48,7 +48,7 @@ protected:
     {
         bundle_.reset();
         ::unsetenv("TAVRIN_SHARED_FOLDER");
-        std::filesystem::remove_all(folder_);
+        temporary_.reset();
     }
 
     std::filesystem::path folder_;
@@ -56,7 +56,8 @@ protected:
     std::unique_ptr<tavhost::Bundle> bundle_;
 
 private:
-    std::string pattern_;
+    std::string prefix_;
+    std::optional<testsupport::TemporaryFolder> temporary_;
     std::string sharedBelow_;
 };
 

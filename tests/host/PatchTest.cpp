@@ -45,7 +45,7 @@ std::size_t count(const std::string& out, const std::string& part)
 
 class PatchTest : public patchrun::PatchRunTest {
 protected:
-    PatchTest() : PatchRunTest("tavrin-patch-XXXXXX", "shared") {}
+    PatchTest() : PatchRunTest("tavrin-patch", "shared") {}
 
     // No dialog script of an earlier test answers this one's dialogs.
     void SetUp() override

@@ -1,6 +1,6 @@
 // The category browser example run by the patch runner with the built bundle: the library it
 // saves for itself, then the road of one preset request from a click on a row of the list view
-// to the parameter links.
+// to the parameter links. An end-to-end test named after the example patch it runs.
 #include "Patch.h"
 #include "PatchRunSupport.h"
 #include "PresetStore/ControllerDump.h"
@@ -77,7 +77,7 @@ std::vector<std::string> dumpLines(const std::string& stamp, float slot0, float 
 
 class PresetBrowserExampleTest : public patchrun::PatchRunTest {
 protected:
-    PresetBrowserExampleTest() : PatchRunTest("tavrin-browser-XXXXXX", "") {}
+    PresetBrowserExampleTest() : PatchRunTest("tavrin-browser", "") {}
 };
 
 // The library is made by the run itself: two sounds set on the links are saved under typed names

@@ -1,6 +1,7 @@
 // The runner's WAV files: exact headers (RF64 past 4 GiB, sizes final up front, so pipes need no
 // seeking) and a target left untouched when a run ends short.
 #include "WavWriter.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -44,9 +45,8 @@ TEST(WavWriterTest, HeadersHoldTheirSizes)
 // leaves the old file and no temporary one; a channel count a WAV cannot hold is refused.
 TEST(WavWriterTest, WritesWholeFilesOnly)
 {
-    std::string pattern = (fs::temp_directory_path() / "tavrin-wav-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path folder = pattern;
+    const testsupport::TemporaryFolder temporary("tavrin-wav");
+    const fs::path& folder = temporary.path();
     const fs::path file = folder / "a.wav";
     std::string error;
     {
@@ -73,16 +73,14 @@ TEST(WavWriterTest, WritesWholeFilesOnly)
     tavhost::WavWriter tooWide;
     EXPECT_FALSE(tooWide.open(file, 65536, 1, 48000.0f, error));
     EXPECT_EQ(error, "cannot write " + file.string() + ": a WAV file holds 1 to 65535 channels, not 65536");
-    fs::remove_all(folder);
 }
 
 // A file name of 255 bytes, the most a file system allows, is written: the temporary file's name
 // is short. The new file takes 0666 less the umask, as any new file.
 TEST(WavWriterTest, LongestNameAndNewFileMode)
 {
-    std::string pattern = (fs::temp_directory_path() / "tavrin-wav-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path folder = pattern;
+    const testsupport::TemporaryFolder temporary("tavrin-wav");
+    const fs::path& folder = temporary.path();
     const fs::path file = folder / (std::string(251, 'w') + ".wav");
     std::string error;
     const mode_t previous = ::umask(026);
@@ -95,7 +93,6 @@ TEST(WavWriterTest, LongestNameAndNewFileMode)
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-    fs::remove_all(folder);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "TextFiles.h"
 #include "platform/SpecialFilesSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +22,6 @@ class DialogsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-dialogs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
         ScriptedDialogs::instance().reset();
         ::unsetenv(platform::kAnswersVariable);
         ::setenv(platform::kLogVariable, (folder_ / "log.txt").c_str(), 1);
@@ -35,7 +33,6 @@ protected:
         ScriptedDialogs::instance().reset();
         ::unsetenv(platform::kAnswersVariable);
         ::unsetenv(platform::kLogVariable);
-        fs::remove_all(folder_);
     }
 
     std::string contents(const fs::path& file) { return platform::readFile(file).value_or("<missing>"); }
@@ -48,7 +45,8 @@ protected:
         return fresh;
     }
 
-    fs::path folder_;
+    testsupport::TemporaryFolder temporary_{"tavrin-dialogs"};
+    const fs::path folder_ = temporary_.path();
     std::size_t seen_ = 0;
 };
 

@@ -7,6 +7,7 @@
 
 #include "PresetStore/PresetBank.h"
 #include "platform/SpecialFilesSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,21 +24,14 @@ namespace fs = std::filesystem;
 
 class TextFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-textfiles-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     std::size_t entries(const fs::path& folder) const
     {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
     }
     static fs::perms permissions(const fs::path& file) { return fs::status(file).permissions() & fs::perms::all; }
 
-    fs::path folder_;
+    testsupport::TemporaryFolder temporary_{"tavrin-textfiles"};
+    const fs::path folder_ = temporary_.path();
 };
 
 // A symlink to a file in another folder stays a link; the file it names gets the bytes and keeps

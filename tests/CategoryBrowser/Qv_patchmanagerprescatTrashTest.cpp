@@ -5,6 +5,7 @@
 #include "CategoryBrowser/PrescatTestSupport.h"
 #include "Log.h"
 #include "Trash.h"
+#include "support/TemporaryFolder.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -59,9 +60,10 @@ std::optional<fs::path> folderOnAnotherVolume(const fs::path& near)
     struct stat here {}, there {};
     ::stat(near.c_str(), &here);
     for (const char* base : {"/dev/shm", "/run/shm", "/var/tmp", "/tmp"}) {
-        std::string pattern = std::string(base) + "/tavrin-test-XXXXXX";
-        if (::stat(base, &there) == 0 && there.st_dev != here.st_dev && ::mkdtemp(pattern.data()))
-            return fs::canonical(pattern);
+        if (::stat(base, &there) != 0 || there.st_dev == here.st_dev)
+            continue;
+        if (const auto made = testsupport::makeTemporaryFolder("tavrin-test", base))
+            return fs::canonical(*made);
     }
     return std::nullopt;
 }

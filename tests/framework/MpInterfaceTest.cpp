@@ -1,14 +1,62 @@
-// The newer interface base, indexed pin handlers and the byte-string value: parts of the
-// framework no module of this bundle uses yet, held to their contracts for those that will.
-#include "MpInterface.h"
-#include "MpPins.h"
+// The interface base: host values stored by setPin and acted on at notifyPin, module assignments
+// transmitted at once and only on change, pin registration, UTF-8 text; and the newer interface
+// base.
+#include "HostTestSupport.h"
+#include "Probes.h"
 
-#include <gtest/gtest.h>
+#include <limits>
+#include <vector>
 
-#include <cstring>
+using namespace tavhost;
+using testsupport::add;
 
 namespace {
 
+// Change tests of host values, pin by pin: these decide what setPin2 passes on.
+TEST(InterfacePins, HostValuesReportChangesByRawForm)
+{
+    MpGuiPin<float> number;
+    const float zero = 0.0f, negativeZero = -0.0f;
+    EXPECT_FALSE(number.set(0, 4, &zero));
+    EXPECT_TRUE(number.set(0, 4, &negativeZero));  // compared bit for bit
+    const unsigned char low = 0x3F;
+    EXPECT_TRUE(number.set(0, 1, &low));  // a shorter size overwrites the leading byte only
+
+    MpGuiPin<bool> flag;
+    const int32_t one = 1;
+    EXPECT_TRUE(flag.set(0, 4, &one));
+    EXPECT_TRUE(flag.set(0, 4, &one));  // 4 bytes always report a change
+    const unsigned char byteOne = 1, byteTwo = 2;
+    EXPECT_FALSE(flag.set(0, 1, &byteOne));
+    EXPECT_TRUE(flag.set(0, 1, &byteTwo));  // one byte compares as stored, not as a truth value
+    EXPECT_TRUE(flag.value);
+
+    MpGuiPin<std::wstring> text;
+    EXPECT_EQ(text.rawSize(), 4);  // one zero character at construction
+    const wchar_t abc[] = L"abcd";
+    EXPECT_TRUE(text.set(0, 14, abc));  // 3 characters, the remainder ignored
+    EXPECT_EQ(text.value, L"abc");
+    EXPECT_FALSE(text.set(0, 12, abc));
+}
+
+class InterfaceBase : public testsupport::InterfaceHostTest {};
+
+TEST_F(InterfaceBase, TextWithoutUtf8FormStaysInsideTheModule)
+{
+    const std::size_t probe = add(host, "TEST_GuiProbe");
+    host.start();
+    const auto sent = transmitsAfter(probe, 0, textValue(U"h\u00e9"));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].pin, 3);
+    EXPECT_EQ(sent[0].data, textValue(U"h\u00e9"));
+
+    Bytes invalid = intValue(0x110000);  // no UTF-8 form: the handler's conversion throws
+    EXPECT_TRUE(transmitsAfter(probe, 0, invalid).empty());
+    EXPECT_TRUE(host.faults().empty());
+}
+
+// The newer interface base and its indexed pin handlers: no module of this bundle uses them yet,
+// held to their contract for those that will.
 // A newer-interface host that records transmitted pins.
 class Host2 : public mpapi::IMpUserInterfaceHost2 {
 public:
@@ -106,28 +154,6 @@ TEST(NewerInterfaceBase, AnswersItsOwnInterfacesAndHost)
 
     while (gui->release() > 0) {}
     EXPECT_EQ(host.refs, 0);
-}
-
-TEST(ByteString, CopiesComparesAndGrowsOnlyWhenNeeded)
-{
-    MpBlob blob;
-    const unsigned char bytes[] = {1, 2, 3, 4};
-    blob.setValueRaw(4, bytes);
-    EXPECT_EQ(blob.getSize(), 4);
-    EXPECT_EQ(blob.compare(bytes, 4), 0);
-    EXPECT_NE(blob.compare(bytes, 3), 0);
-
-    MpBlob copy = blob;
-    EXPECT_TRUE(copy == blob);
-    EXPECT_NE(copy.getData(), blob.getData());
-
-    unsigned char* before = blob.getData();
-    blob.resize(2);  // shrinking keeps the buffer
-    EXPECT_EQ(blob.getData(), before);
-    EXPECT_EQ(blob.getSize(), 2);
-    EXPECT_TRUE(copy != blob);
-    blob.setValueRaw(0, nullptr);
-    EXPECT_EQ(blob.getSize(), 0);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "BenchHost.h"
 #include "BlockBudget.h"
 #include "mpapi.h"
+#include "support/TemporaryFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -56,13 +57,9 @@ constexpr int kBigFolder = 70000;
 const fs::path& benchFolder()
 {
     static const fs::path* folder = [] {
-        std::string pattern = (fs::temp_directory_path() / "tavrin-bench-XXXXXX").string();
-        auto* made = new fs::path(::mkdtemp(pattern.data()));
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(benchFolder(), ignored);
-        });
-        return made;
+        static testsupport::TemporaryFolder* made = new testsupport::TemporaryFolder("tavrin-bench");
+        std::atexit([] { delete made; });
+        return new fs::path(made->path());
     }();
     return *folder;
 }
