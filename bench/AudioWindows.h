@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace audiowindows {
+namespace audio_windows {
 
 inline constexpr int kBlock = 64;
 inline constexpr int kRate = 48000;
@@ -51,4 +51,4 @@ inline double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-} // namespace audiowindows
+} // namespace audio_windows

@@ -7,7 +7,7 @@
 
 namespace bench {
 
-class BenchHost : public tavhost::StubDspHost {
+class BenchHost : public tav_host::StubDspHost {
 public:
     explicit BenchHost(int32_t blockLength = 32, float sampleRate = 48000.0f) : StubDspHost(blockLength, sampleRate) {}
 

@@ -4,11 +4,11 @@
 
 namespace {
 
-using midichain::makeChain;
-using midichain::runChain;
-using midichain::Stage;
-using midichain::Stream;
-using routingbench::intEvent;
+using midi_chain::makeChain;
+using midi_chain::runChain;
+using midi_chain::Stage;
+using midi_chain::Stream;
+using routing_bench::intEvent;
 
 // The heaviest answer: every note-on at mode 3 sends 128 note-offs and re-strikes every held
 // note.

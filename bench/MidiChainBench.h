@@ -21,21 +21,21 @@
 #include <utility>
 #include <vector>
 
-namespace midichain {
+namespace midi_chain {
 
 inline constexpr float kSampleRate = 48000.0f;
 inline constexpr int32_t kBlock = 64;
 inline constexpr double kBlockSeconds = double(kBlock) / kSampleRate;
 inline constexpr std::size_t kMaxEvents = 16384;  // per stage and block; a retrigger sends 256 per note-on
 
-using routingbench::floatEvent;
-using routingbench::intEvent;
-using routingbench::link;
+using routing_bench::floatEvent;
+using routing_bench::intEvent;
+using routing_bench::link;
 
 // Every module of the chains has its MIDI input at pin 0.
 inline mpapi::MpEvent midiEvent(int32_t time, const unsigned char* bytes, int32_t size)
 {
-    return routingbench::midiEvent(time, 0, bytes, size);
+    return routing_bench::midiEvent(time, 0, bytes, size);
 }
 
 // Collects every MIDI message a module sends in one block as events for the next stage, kept in
@@ -169,4 +169,4 @@ std::vector<std::unique_ptr<Stage>> makeChain(Stages&&... stages)
     return chain;
 }
 
-} // namespace midichain
+} // namespace midi_chain

@@ -4,12 +4,12 @@
 
 namespace {
 
-using midichain::makeChain;
-using midichain::runChain;
-using midichain::Stage;
-using midichain::Stream;
-using routingbench::floatEvent;
-using routingbench::intEvent;
+using midi_chain::makeChain;
+using midi_chain::runChain;
+using midi_chain::Stage;
+using midi_chain::Stream;
+using routing_bench::floatEvent;
+using routing_bench::intEvent;
 
 // The line from keyboard to synth: pass-through switch, the pan/volume pair filter, the learn
 // window, CC 7 blocked, last note only, the retrigger with its level output (mode 1), and the

@@ -15,42 +15,42 @@
 namespace {
 
 struct FactoryTables {
-    presetbank::NameTable names;
-    std::unique_ptr<presetbank::BankMemory> bank = std::make_unique<presetbank::BankMemory>();
-    FactoryTables() { factorybank::layInto(names, *bank); }
+    preset_bank::NameTable names;
+    std::unique_ptr<preset_bank::BankMemory> bank = std::make_unique<preset_bank::BankMemory>();
+    FactoryTables() { factory_bank::layInto(names, *bank); }
 };
 
 void BM_BankFileText(benchmark::State& state)
 {
     FactoryTables tables;
     for (auto _ : state)
-        benchmark::DoNotOptimize(presetbank::bankFileText(tables.names, *tables.bank));
+        benchmark::DoNotOptimize(preset_bank::bankFileText(tables.names, *tables.bank));
     state.SetBytesProcessed(state.iterations() * 397187);
 }
 BENCHMARK(BM_BankFileText);
 
 void BM_SaveBank(benchmark::State& state)
 {
-    const testsupport::TemporaryFolder folder("tavrin-bench");
+    const test_support::TemporaryFolder folder("tavrin-bench");
     FactoryTables tables;
     const std::string path = (folder.path() / "bench.tavbank").string();
     for (auto _ : state)
-        benchmark::DoNotOptimize(presetbank::SaveBank(path, tables.names, *tables.bank));
+        benchmark::DoNotOptimize(preset_bank::SaveBank(path, tables.names, *tables.bank));
     state.SetBytesProcessed(state.iterations() * 397187);
 }
 BENCHMARK(BM_SaveBank);
 
 void BM_LoadBank(benchmark::State& state)
 {
-    const testsupport::TemporaryFolder folder("tavrin-bench");
+    const test_support::TemporaryFolder folder("tavrin-bench");
     FactoryTables tables;
     const std::string path = (folder.path() / "bench.tavbank").string();
-    presetbank::SaveBank(path, tables.names, *tables.bank);
-    const auto conversion = state.range(0) == 0 ? presetbank::FieldConversion::Decimal : presetbank::FieldConversion::Atof;
-    presetbank::NameTable names;
-    auto bank = std::make_unique<presetbank::BankMemory>();
+    preset_bank::SaveBank(path, tables.names, *tables.bank);
+    const auto conversion = state.range(0) == 0 ? preset_bank::FieldConversion::Decimal : preset_bank::FieldConversion::Atof;
+    preset_bank::NameTable names;
+    auto bank = std::make_unique<preset_bank::BankMemory>();
     for (auto _ : state)
-        benchmark::DoNotOptimize(presetbank::LoadBank(path, names, *bank, conversion));
+        benchmark::DoNotOptimize(preset_bank::LoadBank(path, names, *bank, conversion));
     state.SetLabel(state.range(0) == 0 ? "decimal field" : "atof");
     state.SetBytesProcessed(state.iterations() * 397187);
 }
@@ -58,13 +58,13 @@ BENCHMARK(BM_LoadBank)->Arg(0)->Arg(1);
 
 void BM_PresetFileRoundTrip(benchmark::State& state)
 {
-    const testsupport::TemporaryFolder folder("tavrin-bench");
+    const test_support::TemporaryFolder folder("tavrin-bench");
     FactoryTables tables;
     const std::string path = (folder.path() / "bench.tavpreset").string();
-    presetbank::PresetValues values{};
+    preset_bank::PresetValues values{};
     for (auto _ : state) {
-        presetbank::SavePreset(path, tables.names.view(3), tables.bank->preset(3));
-        benchmark::DoNotOptimize(presetbank::LoadPreset(path, tables.names, 3, values));
+        preset_bank::SavePreset(path, tables.names.view(3), tables.bank->preset(3));
+        benchmark::DoNotOptimize(preset_bank::LoadPreset(path, tables.names, 3, values));
     }
     state.SetBytesProcessed(state.iterations() * 3868 * 2);
 }

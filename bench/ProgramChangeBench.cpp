@@ -5,11 +5,11 @@
 
 namespace {
 
-using midichain::makeChain;
-using midichain::runChain;
-using midichain::Stage;
-using midichain::Stream;
-using routingbench::intEvent;
+using midi_chain::makeChain;
+using midi_chain::runChain;
+using midi_chain::Stage;
+using midi_chain::Stream;
+using routing_bench::intEvent;
 
 // The program-change side: the kind splitter, the delay behind the trigger note, the triggered
 // controller buffer and the lock-out gate, on the same stream; then note-offs for every note on

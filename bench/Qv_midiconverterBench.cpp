@@ -29,15 +29,15 @@ const wchar_t* const kRules[10] = {
 void BM_MidiConverter_TenRulesDenseStream(benchmark::State& state)
 {
     bench::BenchHost host(kBlock, kSampleRate);
-    routingbench::Module converter(host, L"QV_MidiConverter", kBlock, 0);
-    routingbench::Events setup;
+    routing_bench::Module converter(host, L"QV_MidiConverter", kBlock, 0);
+    routing_bench::Events setup;
     for (int k = 0; k < 10; ++k)
         setup.textValue(0, 2 + k, kRules[k]);
     setup.graphStart(0);
     converter.process(kBlock, setup.link());
 
     // One block's stream, one message per sample.
-    routingbench::Events stream;
+    routing_bench::Events stream;
     const uint8_t nrpn[4][2] = {{99, 7}, {98, 104}, {6, 64}, {38, 0}};
     for (int t = 0; t < kBlock; ++t) {
         switch (t % 8) {
@@ -48,7 +48,7 @@ void BM_MidiConverter_TenRulesDenseStream(benchmark::State& state)
         default: stream.midi(t, 0, 0xB0, nrpn[t % 8 - 4][0], nrpn[t % 8 - 4][1]); break;
         }
     }
-    routingbench::timeStream(state, host, converter, stream.link(), kBlock, kSampleRate);
+    routing_bench::timeStream(state, host, converter, stream.link(), kBlock, kSampleRate);
 }
 
 } // namespace

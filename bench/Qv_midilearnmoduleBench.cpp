@@ -31,7 +31,7 @@ enum Pin { kExternalIn, kInternalIn, kLearn, kReset, kLed, kId, kAutoPath, kPath
 void BM_MidiLearn_Translation(benchmark::State& state)
 {
     namespace fs = std::filesystem;
-    const testsupport::TemporaryFolder folder("tavrin-learn-bench");
+    const test_support::TemporaryFolder folder("tavrin-learn-bench");
     const fs::path& root = folder.path();
     fs::create_directories(root / "Quorvane" / "B");
     {
@@ -45,17 +45,17 @@ void BM_MidiLearn_Translation(benchmark::State& state)
 
     bench::BenchHost host(kBlock, kSampleRate);
     {
-        routingbench::Module learn(host, L"QV_MidiLearnModule", kBlock, 5);
-        routingbench::Events setup;
+        routing_bench::Module learn(host, L"QV_MidiLearnModule", kBlock, 5);
+        routing_bench::Events setup;
         setup.textValue(0, kId, L"B");
         setup.textValue(0, kPathMac, (root.wstring() + L"/"));
         setup.graphStart(0);
         learn.process(kBlock, setup.link());
 
-        routingbench::Events stream;
+        routing_bench::Events stream;
         for (int t = 0; t < kBlock; ++t)
             stream.midi(t, t % 2 == 0 ? kExternalIn : kInternalIn, 0xB0, static_cast<uint8_t>(t % 2 == 0 ? 20 + t : 4 * t), 64);
-        routingbench::timeStream(state, host, learn, stream.link(), kBlock, kSampleRate);
+        routing_bench::timeStream(state, host, learn, stream.link(), kBlock, kSampleRate);
     }
 }
 
@@ -69,7 +69,7 @@ void BM_MidiLearn_LearnCycle(benchmark::State& state)
     learn->setBuffer(kReset, resetButton.data());
     learn->setBuffer(kLed, led.data());
     {
-        routingbench::Events setup;
+        routing_bench::Events setup;
         setup.textValue(0, kId, L"B");
         setup.textValue(0, kPathMac, L"");
         setup.graphStart(0);
@@ -79,7 +79,7 @@ void BM_MidiLearn_LearnCycle(benchmark::State& state)
         learnButton[1] = learnButton[2] = 1.0f;
         resetButton[20] = 1.0f;
         // The pair: synth controller 7 at sample 5, hardware controller 20 at sample 6.
-        routingbench::Events pair;
+        routing_bench::Events pair;
         pair.midi(5, kInternalIn, 0xB0, 7, 1);
         pair.midi(6, kExternalIn, 0xB0, 20, 1);
         mpapi::MpEvent* events = pair.link();

@@ -43,7 +43,7 @@ struct Manager {
 
     Manager() : plugin(bench::openProcessingHalf(host, L"QV_PatchManagerListpipe", buffer.data(), 7))
     {
-        plugin->receiveMessageFromGui(listmessage::kInterfaceStarted, 0, nullptr);
+        plugin->receiveMessageFromGui(list_message::kInterfaceStarted, 0, nullptr);
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
         plugin->process(kBlock, &start);

@@ -57,7 +57,7 @@ constexpr int kBigFolder = 70000;
 const fs::path& benchFolder()
 {
     static const fs::path* folder = [] {
-        static testsupport::TemporaryFolder* made = new testsupport::TemporaryFolder("tavrin-bench");
+        static test_support::TemporaryFolder* made = new test_support::TemporaryFolder("tavrin-bench");
         std::atexit([] { delete made; });
         return new fs::path(made->path());
     }();

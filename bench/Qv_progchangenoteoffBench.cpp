@@ -4,10 +4,10 @@
 
 namespace {
 
-using midichain::makeChain;
-using midichain::runChain;
-using midichain::Stage;
-using midichain::Stream;
+using midi_chain::makeChain;
+using midi_chain::runChain;
+using midi_chain::Stage;
+using midi_chain::Stream;
 
 void BM_ProgChangeNoteoff(benchmark::State& state)
 {

@@ -13,13 +13,13 @@
 
 namespace {
 
-using audiowindows::kBlock;
-using audiowindows::kSubnormal;
-using audiowindows::kWindowBlocks;
-using audiowindows::median;
-using audiowindows::noise;
-using audiowindows::Signal;
-using audiowindows::Windows;
+using audio_windows::kBlock;
+using audio_windows::kSubnormal;
+using audio_windows::kWindowBlocks;
+using audio_windows::median;
+using audio_windows::noise;
+using audio_windows::Signal;
+using audio_windows::Windows;
 
 enum ReverbPin { kLeftIn, kRightIn, kLeftOut, kRightOut, kRoom, kWidth, kDamping, kMix };
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace routingbench {
+namespace routing_bench {
 
 // One processing half, opened, with every pin up to bufferPins given the same scratch buffer.
 class Module {
@@ -116,7 +116,7 @@ public:
     {
         for (std::size_t i = 0; i < textOf_.size(); ++i)
             events_[textOf_[i]].extraData = reinterpret_cast<char*>(texts_[i].data());
-        return routingbench::link(events_.data(), events_.size());
+        return routing_bench::link(events_.data(), events_.size());
     }
     std::size_t size() const { return events_.size(); }
 
@@ -144,4 +144,4 @@ inline void timeStream(benchmark::State& state, bench::BenchHost& host, Module& 
     state.counters["sent_per_block"] = bench::perBlock(static_cast<double>(host.pinValues));
 }
 
-} // namespace routingbench
+} // namespace routing_bench

@@ -27,13 +27,13 @@ constexpr int kMessagesPerBlock = 16;
 constexpr int kPins = 8;
 constexpr double kBlockBudgetSeconds = double(kBlock) / kSampleRate;
 
-using routingbench::floatEvent;
-using routingbench::intEvent;
+using routing_bench::floatEvent;
+using routing_bench::intEvent;
 
 // Every MIDI-reading module has its MIDI input at pin 0.
 mpapi::MpEvent midiEvent(int32_t time, uint8_t status, uint8_t data1, uint8_t data2)
 {
-    return routingbench::midiEvent(time, 0, status, data1, data2);
+    return routing_bench::midiEvent(time, 0, status, data1, data2);
 }
 
 mpapi::MpEvent streamingEvent(int32_t pin, bool streaming, int32_t time = 0)
@@ -45,7 +45,7 @@ mpapi::MpEvent streamingEvent(int32_t pin, bool streaming, int32_t time = 0)
     return e;
 }
 
-void link(std::vector<mpapi::MpEvent>& events) { routingbench::link(events.data(), events.size()); }
+void link(std::vector<mpapi::MpEvent>& events) { routing_bench::link(events.data(), events.size()); }
 
 // One processing half with its own buffers, opened and past graph start with its setup values.
 struct Module {

@@ -16,11 +16,11 @@ constexpr int kBlock = 32;
 constexpr float kSampleRate = 48000.0f;
 enum Pin { kMidiIn, kMode = 13, kVoiceCount, kBroadcastCount, kGate1 };
 
-void run(benchmark::State& state, int32_t mode, routingbench::Events& stream)
+void run(benchmark::State& state, int32_t mode, routing_bench::Events& stream)
 {
     bench::BenchHost host(kBlock, kSampleRate);
-    routingbench::Module distributor(host, L"QV_VoiceDistributor", kBlock, 0);
-    routingbench::Events setup;
+    routing_bench::Module distributor(host, L"QV_VoiceDistributor", kBlock, 0);
+    routing_bench::Events setup;
     setup.intValue(0, kMode, mode);
     setup.intValue(0, kVoiceCount, 8);
     setup.intValue(0, kBroadcastCount, 10);
@@ -28,13 +28,13 @@ void run(benchmark::State& state, int32_t mode, routingbench::Events& stream)
     setup.intValue(0, kGate1 + 4, 3);
     setup.graphStart(0);
     distributor.process(kBlock, setup.link());
-    routingbench::timeStream(state, host, distributor, stream.link(), kBlock, kSampleRate);
+    routing_bench::timeStream(state, host, distributor, stream.link(), kBlock, kSampleRate);
 }
 
 // Twelve notes held over eight voices, released in turn: searches, steals and releases.
 void run(benchmark::State& state, int32_t mode)
 {
-    routingbench::Events stream;
+    routing_bench::Events stream;
     for (int t = 0; t < kBlock; ++t) {
         const auto note = static_cast<uint8_t>(48 + (t / 2) % 12);
         stream.midi(t, kMidiIn, t % 2 == 0 ? 0x90 : 0x80, t % 2 == 0 ? note : static_cast<uint8_t>(note - 5), 100);
@@ -48,7 +48,7 @@ void BM_VoiceDistributor_BroadcastTen(benchmark::State& state) { run(state, 0); 
 // A note on, its gate closing, the note released behind the closed gate, the gate opening.
 void BM_VoiceDistributor_BroadcastMovingGates(benchmark::State& state)
 {
-    routingbench::Events stream;
+    routing_bench::Events stream;
     for (int t = 0; t < kBlock; ++t) {
         const auto note = static_cast<uint8_t>(48 + (t / 4) % 8);
         const int32_t gate = kGate1 + (t / 4) % 6;

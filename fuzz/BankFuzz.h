@@ -10,11 +10,11 @@
 #include <cstring>
 #include <memory>
 
-namespace fuzzsupport {
+namespace fuzz_support {
 
-inline int fuzzBank(const std::uint8_t* data, std::size_t size, presetbank::FieldConversion conversion)
+inline int fuzzBank(const std::uint8_t* data, std::size_t size, preset_bank::FieldConversion conversion)
 {
-    using namespace presetbank;
+    using namespace preset_bank;
     const auto& scratch = Scratch::instance();
     const std::string path = scratch.put("in.tavbank", data, size);
     NameTable names;
@@ -55,8 +55,8 @@ inline int fuzzBank(const std::uint8_t* data, std::size_t size, presetbank::Fiel
         for (int p = 0; p < kPresets; ++p) {
             was.clear();
             now.clear();
-            numtext::appendFixed(was, static_cast<double>(bank->get(p, k)), 11, 7);
-            numtext::appendFixed(now, static_cast<double>(read->get(p, k)), 11, 7);
+            number_text::appendFixed(was, static_cast<double>(bank->get(p, k)), 11, 7);
+            number_text::appendFixed(now, static_cast<double>(read->get(p, k)), 11, 7);
             check(was == now, "bank file is stable");
         }
     const std::size_t rest = static_cast<std::size_t>(kSlots - lastRow - 1) * sizeof(float);
@@ -65,4 +65,4 @@ inline int fuzzBank(const std::uint8_t* data, std::size_t size, presetbank::Fiel
     return 0;
 }
 
-} // namespace fuzzsupport
+} // namespace fuzz_support

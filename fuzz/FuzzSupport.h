@@ -14,7 +14,7 @@
 #include <string_view>
 #include <unistd.h>
 
-namespace fuzzsupport {
+namespace fuzz_support {
 
 // Aborts with what failed: a broken round trip is a finding like a crash.
 inline void check(bool condition, const char* what)
@@ -50,7 +50,7 @@ public:
 private:
     Scratch() = default;
 
-    testsupport::TemporaryFolder temporary_{"tavrin-fuzz"};
+    test_support::TemporaryFolder temporary_{"tavrin-fuzz"};
     std::string folder_ = temporary_.path().string() + "/";
 };
 
@@ -58,4 +58,4 @@ private:
 // does not come back, by design. Every smaller one must.
 inline bool printsWithin20Digits(float value) { return std::fabs(value) < 1e19f; }
 
-} // namespace fuzzsupport
+} // namespace fuzz_support

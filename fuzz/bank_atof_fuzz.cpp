@@ -3,5 +3,5 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    return fuzzsupport::fuzzBank(data, size, presetbank::FieldConversion::Atof);
+    return fuzz_support::fuzzBank(data, size, preset_bank::FieldConversion::Atof);
 }

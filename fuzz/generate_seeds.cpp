@@ -15,7 +15,7 @@
 #include <string>
 
 namespace fs = std::filesystem;
-using namespace presetbank;
+using namespace preset_bank;
 
 namespace {
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv)
 
     NameTable names;
     auto bank = std::make_unique<BankMemory>();
-    factorybank::layInto(names, *bank);
+    factory_bank::layInto(names, *bank);
     bank->set(3, 0, -250.25f);
     bank->set(4, 1, 1500.5f);
     bank->set(5, 2, 845.9344482f);
@@ -73,11 +73,11 @@ int main(int argc, char** argv)
     // Numbered list text and List.txt.
     seed("list_text", "factory.txt", SaveList(names));
     seed("list_text", "constructed.txt", SaveList(constructed));
-    seed("list_file", "factory-List.txt", listfile::listFileBytes(SaveList(names)));
-    seed("list_file", "constructed-List.txt", listfile::listFileBytes(SaveList(constructed)));
+    seed("list_file", "factory-List.txt", list_file::listFileBytes(SaveList(names)));
+    seed("list_file", "constructed-List.txt", list_file::listFileBytes(SaveList(constructed)));
     // A CR kept in a typed name; a 25-byte name with leading spaces.
     seed("list_file", "typed-names.txt", std::string_view("Pad\rTwo\0  abcdefghijklmnopqrstuvw", 33));
-    seed("list_file", "spaced-List.txt", listfile::listFileBytes("  1:  abcdefghijklmnopqrstuvw,  2:Pad\rTwo"));
+    seed("list_file", "spaced-List.txt", list_file::listFileBytes("  1:  abcdefghijklmnopqrstuvw,  2:Pad\rTwo"));
 
     // Path.txt as the interface half writes it.
     const fs::path scratch = fs::temp_directory_path() / "tavrin-fuzz-seeds";
@@ -85,8 +85,8 @@ int main(int argc, char** argv)
     const std::string folder = scratch.string() + "/";
     int n = 0;
     for (const char* chosen : {"", "/Users/ann/Presets/Warm Pad.tavpreset", "/Users/Shared/Quorvane/x.tavbank"}) {
-        listfile::writePathFile(folder, chosen);
-        seed("path_file", "Path-" + std::to_string(n++) + ".txt", platform::readFile(folder + listfile::kPathFileName).value_or(""));
+        list_file::writePathFile(folder, chosen);
+        seed("path_file", "Path-" + std::to_string(n++) + ".txt", platform::readFile(folder + list_file::kPathFileName).value_or(""));
     }
     fs::remove_all(scratch);
 
@@ -94,8 +94,8 @@ int main(int argc, char** argv)
     n = 0;
     for (float value : {0.0f, -1.5f, 845.9344482f, 3.4e38f, 1e-7f}) {
         for (char tag : {'d', 'v'}) {
-            char text[numtext::kTaggedTextBytes];
-            const auto size = numtext::formatTaggedValue(tag, value, text);
+            char text[number_text::kTaggedTextBytes];
+            const auto size = number_text::formatTaggedValue(tag, value, text);
             seed("tagged_value", "value-" + std::to_string(n++), std::string_view(text, static_cast<std::size_t>(size)));
         }
     }

@@ -5,8 +5,8 @@
 #include "FuzzSupport.h"
 #include "PresetStore/ListFileExchange.h"
 
-using namespace presetbank;
-using fuzzsupport::check;
+using namespace preset_bank;
+using fuzz_support::check;
 
 namespace {
 
@@ -25,13 +25,13 @@ NameTable typedNames(std::string_view input)
 }
 
 // Writing, reading and writing again gives the same bytes, in List.txt and in a preset file.
-void checkRoundTrips(const fuzzsupport::Scratch& scratch, const NameTable& names)
+void checkRoundTrips(const fuzz_support::Scratch& scratch, const NameTable& names)
 {
     const std::string text = SaveList(names);
     // The writer's bytes, put without its flush to disk so that the run stays fast.
-    const std::string bytes = listfile::listFileBytes(text);
-    scratch.put(listfile::kListFileName, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    const auto line = listfile::readListFile(scratch.folder());
+    const std::string bytes = list_file::listFileBytes(text);
+    scratch.put(list_file::kListFileName, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    const auto line = list_file::readListFile(scratch.folder());
     check(line == text, "list comes back");
     NameTable again;
     ReadList(*line, again);
@@ -50,23 +50,23 @@ void checkRoundTrips(const fuzzsupport::Scratch& scratch, const NameTable& names
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const auto& scratch = fuzzsupport::Scratch::instance();
+    const auto& scratch = fuzz_support::Scratch::instance();
     const std::string& folder = scratch.folder();
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    scratch.put(listfile::kListFileName, data, size);
-    const auto line = listfile::readListFile(folder);
+    scratch.put(list_file::kListFileName, data, size);
+    const auto line = list_file::readListFile(folder);
     if (line) {
-        check(line->size() <= listfile::kMaxListLineBytes, "line within the limit");
+        check(line->size() <= list_file::kMaxListLineBytes, "line within the limit");
         check(line->find('\n') == std::string::npos, "one line");
         NameTable names;
         ReadList(*line, names);
         checkRoundTrips(scratch, names);
     }
     checkRoundTrips(scratch, typedNames(input));
-    if (input.size() <= listfile::kMaxListLineBytes && input.find('\n') == std::string_view::npos &&
+    if (input.size() <= list_file::kMaxListLineBytes && input.find('\n') == std::string_view::npos &&
         (input.empty() || input.back() != '\r')) {
-        check(listfile::writeListFile(folder, input), "List.txt written");
-        check(listfile::readListFile(folder) == input, "line comes back");
+        check(list_file::writeListFile(folder, input), "List.txt written");
+        check(list_file::readListFile(folder) == input, "line comes back");
     }
     return 0;
 }

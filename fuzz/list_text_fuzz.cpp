@@ -3,8 +3,8 @@
 #include "FuzzSupport.h"
 #include "PresetStore/PresetBank.h"
 
-using namespace presetbank;
-using fuzzsupport::check;
+using namespace preset_bank;
+using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -26,7 +26,7 @@
 
 extern char** environ;
 
-using fuzzsupport::check;
+using fuzz_support::check;
 
 namespace {
 

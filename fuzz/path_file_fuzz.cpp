@@ -3,26 +3,26 @@
 #include "FuzzSupport.h"
 #include "PresetStore/ListFileExchange.h"
 
-using fuzzsupport::check;
-using listfile::PathFileRead;
+using fuzz_support::check;
+using list_file::PathFileRead;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const auto& scratch = fuzzsupport::Scratch::instance();
+    const auto& scratch = fuzz_support::Scratch::instance();
     const std::string& folder = scratch.folder();
-    scratch.put(listfile::kPathFileName, data, size);
-    const PathFileRead read = listfile::readPathFile(folder);
+    scratch.put(list_file::kPathFileName, data, size);
+    const PathFileRead read = list_file::readPathFile(folder);
     if (read.status == PathFileRead::Status::Path) {
-        check(listfile::writePathFile(folder, read.path), "writer takes what the reader accepted");
-        const PathFileRead again = listfile::readPathFile(folder);
+        check(list_file::writePathFile(folder, read.path), "writer takes what the reader accepted");
+        const PathFileRead again = list_file::readPathFile(folder);
         check(again.status == PathFileRead::Status::Path && again.path == read.path, "path comes back");
     }
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    if (listfile::writePathFile(folder, input)) {
-        const PathFileRead again = listfile::readPathFile(folder);
+    if (list_file::writePathFile(folder, input)) {
+        const PathFileRead again = list_file::readPathFile(folder);
         check(again.status == PathFileRead::Status::Path && again.path == input, "written path comes back");
     } else {
-        check(listfile::readPathFile(folder).path.empty(), "a refused path leaves no choice");
+        check(list_file::readPathFile(folder).path.empty(), "a refused path leaves no choice");
     }
     return 0;
 }

@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-using namespace presetbank;
-using fuzzsupport::check;
+using namespace preset_bank;
+using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const auto& scratch = fuzzsupport::Scratch::instance();
+    const auto& scratch = fuzz_support::Scratch::instance();
     const std::string path = scratch.put("in.tavpreset", data, size);
     NameTable names;
     PresetValues values{};
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool comesBack = true;
     for (float value : values) {
         check(std::isfinite(value), "preset values are finite");
-        comesBack = comesBack && fuzzsupport::printsWithin20Digits(value);
+        comesBack = comesBack && fuzz_support::printsWithin20Digits(value);
     }
     if (!comesBack)
         return 0;

@@ -5,25 +5,25 @@
 
 #include <cstring>
 
-using fuzzsupport::check;
+using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     float value = 1.5f;
     const auto length = static_cast<std::int32_t>(size > 4096 ? 4096 : size);
-    const bool read = numtext::readTaggedValue(length, size ? data : nullptr, value);
+    const bool read = number_text::readTaggedValue(length, size ? data : nullptr, value);
     check(read == (length > 0), "a payload is read");
-    char text[numtext::kTaggedTextBytes];
-    const std::int32_t textSize = numtext::formatTaggedValue('d', value, text);
+    char text[number_text::kTaggedTextBytes];
+    const std::int32_t textSize = number_text::formatTaggedValue('d', value, text);
     check(textSize >= 2 && static_cast<std::size_t>(textSize) <= sizeof text && text[textSize - 1] == 0, "text fits");
     float again = 0.0f;
-    check(numtext::readTaggedValue(textSize, text, again), "text read");
-    char second[numtext::kTaggedTextBytes];
-    const std::int32_t secondSize = numtext::formatTaggedValue('d', again, second);
+    check(number_text::readTaggedValue(textSize, text, again), "text read");
+    char second[number_text::kTaggedTextBytes];
+    const std::int32_t secondSize = number_text::formatTaggedValue('d', again, second);
     check(secondSize == textSize && std::memcmp(text, second, static_cast<std::size_t>(textSize)) == 0,
           "tagged text is stable");
     char small[8];
-    const std::int32_t smallSize = numtext::formatTaggedValue('v', value, small);
+    const std::int32_t smallSize = number_text::formatTaggedValue('v', value, small);
     check(smallSize >= 2 && smallSize <= 8 && small[smallSize - 1] == 0, "small buffer holds its text");
     return 0;
 }

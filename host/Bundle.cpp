@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-namespace tavhost {
+namespace tav_host {
 
 std::unique_ptr<Bundle> Bundle::load(const std::filesystem::path& path, std::string& error)
 {
@@ -53,4 +53,4 @@ Bundle::~Bundle()
         dlclose(library_);
 }
 
-} // namespace tavhost
+} // namespace tav_host

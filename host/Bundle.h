@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace tavhost {
+namespace tav_host {
 
 class Bundle {
 public:
@@ -33,4 +33,4 @@ private:
     mpapi::IMpFactory2* factory2_ = nullptr;
 };
 
-} // namespace tavhost
+} // namespace tav_host

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
-namespace tavhost {
+namespace tav_host {
 
 using namespace mpapi;
 
@@ -957,4 +957,4 @@ std::int32_t Host::onReserved(std::size_t instance, Side side, std::int32_t slot
     return r.result = MP_RESULT_FAIL;
 }
 
-} // namespace tavhost
+} // namespace tav_host

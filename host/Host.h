@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavhost {
+namespace tav_host {
 
 // The two halves of a module instance.
 enum class Side { Dsp, Gui };
@@ -251,4 +251,4 @@ private:
     bool draining_ = false;
 };
 
-} // namespace tavhost
+} // namespace tav_host

@@ -19,7 +19,7 @@
 #include <ostream>
 #include <string_view>
 
-namespace tavhost {
+namespace tav_host {
 
 namespace {
 
@@ -757,4 +757,4 @@ int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& o
     return PatchRun(patch, factory, options, out, err).run();
 }
 
-} // namespace tavhost
+} // namespace tav_host

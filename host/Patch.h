@@ -14,7 +14,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-namespace tavhost {
+namespace tav_host {
 
 // "name.dsp.3": a pin of one half of a named module.
 struct Endpoint {
@@ -110,4 +110,4 @@ struct RunOptions {
 int runPatch(const Patch& patch, mpapi::IMpFactory* factory, const RunOptions& options, std::ostream& out,
              std::ostream& err);
 
-} // namespace tavhost
+} // namespace tav_host

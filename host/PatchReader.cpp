@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace tavhost {
+namespace tav_host {
 
 using nlohmann::json;
 
@@ -735,4 +735,4 @@ std::optional<Patch> loadPatch(const std::filesystem::path& file, std::string& e
     return p;
 }
 
-} // namespace tavhost
+} // namespace tav_host

@@ -4,7 +4,7 @@
 
 #include "mpapi.h"
 
-namespace tavhost {
+namespace tav_host {
 
 class StubDspHost : public mpapi::IMpHost {
 public:
@@ -74,4 +74,4 @@ private:
     float sampleRate_;
 };
 
-} // namespace tavhost
+} // namespace tav_host

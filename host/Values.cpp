@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstring>
 
-namespace tavhost {
+namespace tav_host {
 
 Bytes floatValue(float v)
 {
@@ -147,4 +147,4 @@ std::string formatValue(const Bytes& b, ValueType type)
     return "bytes " + hexBytes(b.data(), b.size());
 }
 
-} // namespace tavhost
+} // namespace tav_host

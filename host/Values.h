@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavhost {
+namespace tav_host {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -42,4 +42,4 @@ std::string hexBytes(const std::uint8_t* data, std::size_t size);
 // Shortest round-trip text of a float, independent of the process locale.
 std::string formatFloat(float v);
 
-} // namespace tavhost
+} // namespace tav_host

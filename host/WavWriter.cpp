@@ -11,7 +11,7 @@
 #include <limits>
 #include <unistd.h>
 
-namespace tavhost {
+namespace tav_host {
 
 namespace {
 
@@ -183,4 +183,4 @@ bool WavWriter::finish(std::string& error)
     return true;
 }
 
-} // namespace tavhost
+} // namespace tav_host

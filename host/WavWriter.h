@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tavhost {
+namespace tav_host {
 
 // The header of a float WAV file holding frames x channels samples, sizes final: a plain RIFF
 // file up to 4 GiB, an RF64 file (with a ds64 chunk) beyond, so that nothing needs seeking back.
@@ -52,4 +52,4 @@ private:
     const volatile std::sig_atomic_t* stop_ = nullptr;
 };
 
-} // namespace tavhost
+} // namespace tav_host

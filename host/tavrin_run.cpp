@@ -40,7 +40,7 @@ int run(int argc, char** argv)
 {
     std::filesystem::path bundlePath = TAVRIN_DEFAULT_BUNDLE;
     std::filesystem::path patchPath;
-    tavhost::RunOptions options;
+    tav_host::RunOptions options;
     options.legend = true;
     options.stop = &caughtSignal;
     for (int i = 1; i < argc; ++i) {
@@ -60,21 +60,21 @@ int run(int argc, char** argv)
         return usage();
 
     std::string error;
-    const auto patch = tavhost::loadPatch(patchPath, error);
+    const auto patch = tav_host::loadPatch(patchPath, error);
     if (!patch) {
         std::cerr << "tavrin-run: " << error << "\n";
         return 2;
     }
     // The shared folder and the dialog files reach the bundle through the environment, which
     // runPatch sets for the run: the bundle reads it at each use, not when it loads.
-    auto bundle = tavhost::Bundle::load(bundlePath, error);
+    auto bundle = tav_host::Bundle::load(bundlePath, error);
     if (!bundle) {
         std::cerr << "tavrin-run: " << error << "\n";
         return 1;
     }
     // With the audio on standard output, the events go to standard error.
     std::ostream& out = options.wavFile == "-" ? std::cerr : std::cout;
-    const int status = tavhost::runPatch(*patch, bundle->factory(), options, out, std::cerr);
+    const int status = tav_host::runPatch(*patch, bundle->factory(), options, out, std::cerr);
     out.flush();
     if (status != 0)
         std::cerr << "tavrin-run: " << patchPath.string() << " failed\n";

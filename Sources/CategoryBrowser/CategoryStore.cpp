@@ -124,15 +124,15 @@ bool renamePresetFile(std::string_view path, const std::string& root, std::strin
     return true;
 }
 
-void writeBankFolder(std::string_view folder, const presetbank::NameTable& names, const presetbank::BankMemory& bank)
+void writeBankFolder(std::string_view folder, const preset_bank::NameTable& names, const preset_bank::BankMemory& bank)
 {
     std::error_code error;
     fs::create_directories(fs::path(std::string(folder)), error);
-    for (int i = 0; i < presetbank::kPresets; ++i) {
+    for (int i = 0; i < preset_bank::kPresets; ++i) {
         char number[8];
         std::snprintf(number, sizeof number, "#%03d ", i + 1);
         const std::string path = std::string(folder) + "/" + number + safeNameComponent(names.view(i)) + std::string(kExtension);
-        presetbank::SavePreset(path, names.view(i), bank.preset(i));
+        preset_bank::SavePreset(path, names.view(i), bank.preset(i));
     }
 }
 

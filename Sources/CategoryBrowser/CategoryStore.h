@@ -28,7 +28,7 @@ bool renamePresetFile(std::string_view path, const std::string& root, std::strin
 
 // Writes bank preset i as folder + "/#NNN name.tavpreset" (NNN = i + 1), the folder made with its
 // parents first; "/" and "\" in names become "_". Each file is written whole or not at all.
-void writeBankFolder(std::string_view folder, const presetbank::NameTable& names, const presetbank::BankMemory& bank);
+void writeBankFolder(std::string_view folder, const preset_bank::NameTable& names, const preset_bank::BankMemory& bank);
 
 // Moves the preset file at path to the Trash when it is a preset file of the library; logs
 // "trashItemAtURL 1" when moved, "trashItemAtURL 0" otherwise.

@@ -47,7 +47,7 @@
 namespace prescat {
 
 // Interface half -> processing half (receiveMessageFromGui).
-enum ToProcessing : int32_t {
+enum ToAudio : int32_t {
     kSelectRowBase = 0,      // + row 0-127: selection or command; answered by [C0 row 00]
     kLoadPresetFile = 128,   // preset file at the last kPath into the shared preset block
     kSavePreset = 129,       // the shared preset block into the file at the last kPath
@@ -68,7 +68,7 @@ enum ToProcessing : int32_t {
 
 // Processing half -> interface half (receiveMessageFromAudio). Id 500 means different things in
 // the two directions.
-enum ToInterface : int32_t {
+enum ToGui : int32_t {
     kShowEntryBase = 0,            // + entry 0-127: the entry that was loaded is shown
     kReloadStartupNames = 128,     // (not sent) reread the startup bank names
     kList = 129,                   // payload: category list text, 128 entries joined by ","

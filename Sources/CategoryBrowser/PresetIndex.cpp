@@ -106,11 +106,11 @@ void PresetIndex::reverseResults()
     }
 }
 
-PresetIndex::Arrows PresetIndex::writePage(int page, presetbank::NameTable& names) const
+PresetIndex::Arrows PresetIndex::writePage(int page, preset_bank::NameTable& names) const
 {
     Arrows arrows;
     for (int row = 0; row < 104; ++row)
-        names.setName(row, presetbank::kEmptyName);
+        names.setName(row, preset_bank::kEmptyName);
     const int p = std::clamp(page, 0, kLastPage);
     const int n = resultCount_;
     if (102 * p + 103 < n) {

@@ -65,7 +65,7 @@ public:
         bool next = false;
     };
     // Rows 0-103 of names := page p of the results ("empty" where none); rows 104-127 untouched.
-    Arrows writePage(int page, presetbank::NameTable& names) const;
+    Arrows writePage(int page, preset_bank::NameTable& names) const;
 
     // The first `wanted` preset files of one folder (no folders) in path order, or oldest first by
     // last-write second with ties in path order, handed to take(name, folderFd) in that order;

@@ -32,7 +32,7 @@ namespace {
 
 using namespace prescat;
 
-constexpr std::string_view kEmpty = presetbank::kEmptyName;
+constexpr std::string_view kEmpty = preset_bank::kEmptyName;
 constexpr int kFolderBytes = 50;                      // folder names of at most 49 bytes
 constexpr std::size_t kShortestPath = 10;             // a path this short names no file
 constexpr std::size_t kSearchBytes = 49;
@@ -65,22 +65,22 @@ public:
     // Shared preset block, and the bank of the last bank import (only a buffer on its way to a
     // bank folder).
     PresetBlock block_;
-    presetbank::BankMemory bank_;
-    presetbank::NameTable bankNames_{presetbank::kWideNameSlotBytes};
+    preset_bank::BankMemory bank_;
+    preset_bank::NameTable bankNames_{preset_bank::kWideNameSlotBytes};
     bool bankImported_ = false;
     // The list the interface shows: file stems in a folder view, result paths and command labels
     // in a result view.
-    presetbank::NameTable names_{presetbank::kWideNameSlotBytes};
-    presetbank::NameTable scratchNames_{presetbank::kWideNameSlotBytes};  // a load never renames
+    preset_bank::NameTable names_{preset_bank::kWideNameSlotBytes};
+    preset_bank::NameTable scratchNames_{preset_bank::kWideNameSlotBytes};  // a load never renames
     char folders_[kFolders][kFolderBytes] = {};
     int folderCount_ = 0;  // slots of folders_ holding a folder
     PresetIndex index_;
     char listText_[kListTextBytes] = {};
 
     std::string root_ = libraryRootPath();  // fixed at construction
-    presetbank::PathBuffer folderPath_;  // the folder listed; root + "/" in whole-library views
-    presetbank::PathBuffer filePath_;
-    presetbank::PathBuffer guiPath_;
+    preset_bank::PathBuffer folderPath_;  // the folder listed; root + "/" in whole-library views
+    preset_bank::PathBuffer filePath_;
+    preset_bank::PathBuffer guiPath_;
     bool guiPathValid_ = false;
     std::string productId_;
     char searchText_[kSearchBytes + 1] = {};
@@ -149,8 +149,8 @@ public:
     void onGraphStart() override
     {
         try {
-            const presetbank::StartupPath start =
-                presetbank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
+            const preset_bank::StartupPath start =
+                preset_bank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
             productId_ = start.idText.value_or("");
             filePath_.assign(start.workingPath.value_or(""));
         } catch (...) {
@@ -675,7 +675,7 @@ private:
         loadedInSearchView_ = searchView_;
         float values[PresetBlock::kSlots];
         block_.read(values);
-        if (presetbank::LoadPreset(filePath_.view(), scratchNames_, 0, values)) {
+        if (preset_bank::LoadPreset(filePath_.view(), scratchNames_, 0, values)) {
             migrateOldPreset(values);
         } else if (validEntry() && names_.view(currentEntry_) == kEmpty) {
             writeInitPatch(values);
@@ -693,9 +693,9 @@ private:
         BackupEffects();
         std::string_view name = lastComponent(filePath_.view());
         name = name.substr(0, name.rfind('.'));
-        if (name.size() >= static_cast<std::size_t>(presetbank::kNameKeepWhole))
-            name = pin_text::cutAtCharBoundary(name, presetbank::kNameFieldColumns);
-        presetbank::SavePreset(filePath_.view(), name, block_);
+        if (name.size() >= static_cast<std::size_t>(preset_bank::kNameKeepWhole))
+            name = pin_text::cutAtCharBoundary(name, preset_bank::kNameFieldColumns);
+        preset_bank::SavePreset(filePath_.view(), name, block_);
         rescan_ = true;
         saveTimer_.start(samplesIn(0.3f, sampleRate_));
     }
@@ -703,7 +703,7 @@ private:
     void LoadName()
     {
         if (validEntry())
-            presetbank::LoadName(filePath_.view(), names_, currentEntry_);
+            preset_bank::LoadName(filePath_.view(), names_, currentEntry_);
     }
 
     // The imported bank as a folder of "#NNN name.tavpreset" files.
@@ -715,8 +715,8 @@ private:
 
     void LoadBank()
     {
-        presetbank::NameTable names = names_;
-        if (!presetbank::LoadBank(filePath_.view(), names, bank_, presetbank::FieldConversion::Decimal))
+        preset_bank::NameTable names = names_;
+        if (!preset_bank::LoadBank(filePath_.view(), names, bank_, preset_bank::FieldConversion::Decimal))
             return;
         bankNames_ = names;
         names_ = names;
@@ -761,9 +761,9 @@ private:
     // ---- Lists ------------------------------------------------------------------------------------
 
     // out := the parts joined; emptied (no file operation) when the path would not fit.
-    static bool join(presetbank::PathBuffer& out, std::initializer_list<std::string_view> parts)
+    static bool join(preset_bank::PathBuffer& out, std::initializer_list<std::string_view> parts)
     {
-        char text[presetbank::kPathBytes];
+        char text[preset_bank::kPathBytes];
         std::size_t length = 0;
         for (std::string_view part : parts) {
             if (length + part.size() >= sizeof text) {
@@ -1005,8 +1005,8 @@ private:
 
     void LoadNames() override
     {
-        presetbank::NameTable names = names_;
-        if (!presetbank::LoadNames(filePath_.view(), names))
+        preset_bank::NameTable names = names_;
+        if (!preset_bank::LoadNames(filePath_.view(), names))
             return;
         bankNames_ = names;
         names_ = names;

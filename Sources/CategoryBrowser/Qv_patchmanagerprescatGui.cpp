@@ -38,7 +38,7 @@ public:
     static constexpr int32_t kSelectionCleared = 180; // written before kNothingSelected
     static constexpr int32_t kBlankRow = 106;         // written before the first category row
     // A message id from here on is a command value for PresetNumber (id - base; 710 gives 110).
-    static constexpr int32_t kCommandValueBase = ToInterface::kCategoryRowBase - kCategoryRow;
+    static constexpr int32_t kCommandValueBase = ToGui::kCategoryRowBase - kCategoryRow;
     static constexpr std::size_t kNameBytes = 49;     // name table slots and search text
     static constexpr std::size_t kSavedNameBytes = 99;
     static constexpr std::size_t kPathBytes = 1023;
@@ -69,7 +69,7 @@ public:
 
     int32_t initialize() noexcept override
     {
-        send(ToProcessing::kInterfaceStarted);
+        send(ToAudio::kInterfaceStarted);
         return mpapi::MP_RESULT_OK;
     }
 
@@ -135,7 +135,7 @@ public:
         if (changed)
             setText(presetName_, name);
         if (searchView_ && presetNumber_.getValue() >= kFirstCommandRow && !saveName_)
-            sendText(ToProcessing::kSearchText, pin_text::cutAtCharBoundary(name, kNameBytes));
+            sendText(ToAudio::kSearchText, pin_text::cutAtCharBoundary(name, kNameBytes));
         nameEdited_ = true;
     }
 
@@ -146,10 +146,10 @@ public:
             return;
         if ((!searchView_ && !favouritesFilter_) || deleteHere_) {
             if (confirmed("Delete Preset", "Really delete this preset?"))
-                send(ToProcessing::kDeletePreset);
+                send(ToAudio::kDeletePreset);
         } else if (favouritesFilter_) {
             if (confirmed("Remove Favourite", "Remove preset from favourites list?"))
-                send(ToProcessing::kToggleFavourite);
+                send(ToAudio::kToggleFavourite);
         } else {
             platform::alerts().notice("Delete Preset", "Please delete this preset in its original place", "OK");
         }
@@ -171,7 +171,7 @@ public:
         if (panelAccepted_) {
             justSaved_ = saveName_ = true;
             lastPath_ = panelPath_;
-            send(ToProcessing::kSavePreset);
+            send(ToAudio::kSavePreset);
         }
     }
 
@@ -181,11 +181,11 @@ public:
     {
         justSaved_ = searchView_;
         if (fixPreset_.getValue()) {
-            send(ToProcessing::kTimeOrderOn);
+            send(ToAudio::kTimeOrderOn);
             if (!fixPreset_.getValue())
-                send(ToProcessing::kTimeOrderOff);
+                send(ToAudio::kTimeOrderOff);
         } else {
-            send(ToProcessing::kTimeOrderOff);
+            send(ToAudio::kTimeOrderOff);
         }
         if (searchView_ && !savedView_ && presetNumber_.getValue() <= kNextArrowRow) {
             const std::string_view entry = names_[current_];
@@ -209,11 +209,11 @@ public:
             return;
         lastPath_ = panelPath_;
         bankName_ = pin_text::cutAtCharBoundary(fs::path(panelPath_).stem().string(), kSavedNameBytes);
-        send(ToProcessing::kLoadBank);
+        send(ToAudio::kLoadBank);
         runSavePanel(presetbase(), bankName_, "");
         sendPanelPath();
         if (panelAccepted_)
-            send(ToProcessing::kSaveBankFolder);
+            send(ToAudio::kSaveBankFolder);
     }
 
     // The favourite button; removing a favourite asks first, and only a "Yes" goes ahead.
@@ -225,7 +225,7 @@ public:
             return;
         if (searchView_)
             noPrompt_ = true;
-        send(ToProcessing::kToggleFavourite);
+        send(ToAudio::kToggleFavourite);
     }
 
     void onSetFolderNumber()
@@ -237,7 +237,7 @@ public:
         if (!reselect && presetNumber_.getValue() < kEntries)
             selectionFolder_ = currentFolder_;
         favouritesFilter_ = deleteHere_ = saveName_ = unmarkedFavourites_ = locationOff_ = false;
-        send(ToProcessing::kFolderBase + f);
+        send(ToAudio::kFolderBase + f);
         currentFolder_ = f;
         firstSelect_ = false;
         setText(folderName_, folders_[f]);
@@ -260,21 +260,21 @@ public:
 private:
     void receive(int32_t id, std::string_view text)
     {
-        if (id >= ToInterface::kShowEntryBase && id < ToInterface::kShowEntryBase + kEntries) {
-            showLoadedEntry(id - ToInterface::kShowEntryBase);
-        } else if (id == ToInterface::kReloadStartupNames) {
+        if (id >= ToGui::kShowEntryBase && id < ToGui::kShowEntryBase + kEntries) {
+            showLoadedEntry(id - ToGui::kShowEntryBase);
+        } else if (id == ToGui::kReloadStartupNames) {
             LoadStartupBank();
-        } else if (id == ToInterface::kList) {
+        } else if (id == ToGui::kList) {
             readListForView(text);
-        } else if (id >= ToInterface::kSelectBase && id < ToInterface::kSelectBase + kEntries) {
-            showCurrentEntry(id - ToInterface::kSelectBase);
-        } else if (id == ToInterface::kGuiUpdatePulse) {
+        } else if (id >= ToGui::kSelectBase && id < ToGui::kSelectBase + kEntries) {
+            showCurrentEntry(id - ToGui::kSelectBase);
+        } else if (id == ToGui::kGuiUpdatePulse) {
             pulseGuiUpdate();
-        } else if (id == ToInterface::kFolderList) {
+        } else if (id == ToGui::kFolderList) {
             ReadFolder(text);
-        } else if (id >= ToInterface::kFolderNumberBase && id < ToInterface::kFolderNumberBase + kFolders) {
-            folderNumber_ = id - ToInterface::kFolderNumberBase;
-            currentFolder_ = id - ToInterface::kFolderNumberBase;
+        } else if (id >= ToGui::kFolderNumberBase && id < ToGui::kFolderNumberBase + kFolders) {
+            folderNumber_ = id - ToGui::kFolderNumberBase;
+            currentFolder_ = id - ToGui::kFolderNumberBase;
         } else if (id >= kCommandValueBase) {
             presetNumber_ = id - kCommandValueBase;
         } else {
@@ -285,31 +285,31 @@ private:
     void receiveFlag(int32_t id)
     {
         switch (id) {
-        case ToInterface::kRemovalDenied:
+        case ToGui::kRemovalDenied:
             platform::alerts().notice("Removal denied", "Can't delete a factory Preset!", "OK");
             break;
-        case ToInterface::kClearFirstSelect: firstSelect_ = false; break;
-        case ToInterface::kPrevArrowShown: leftArrow_ = true; break;
-        case ToInterface::kPrevArrowHidden: leftArrow_ = false; break;
-        case ToInterface::kNextArrowShown: rightArrow_ = true; break;
-        case ToInterface::kNextArrowHidden: rightArrow_ = false; break;
-        case ToInterface::kFavouritesInTimeOrder: unmarkedFavourites_ = true; break;
-        case ToInterface::kSearchViewFlag: searchView_ = true; break;
+        case ToGui::kClearFirstSelect: firstSelect_ = false; break;
+        case ToGui::kPrevArrowShown: leftArrow_ = true; break;
+        case ToGui::kPrevArrowHidden: leftArrow_ = false; break;
+        case ToGui::kNextArrowShown: rightArrow_ = true; break;
+        case ToGui::kNextArrowHidden: rightArrow_ = false; break;
+        case ToGui::kFavouritesInTimeOrder: unmarkedFavourites_ = true; break;
+        case ToGui::kSearchViewFlag: searchView_ = true; break;
         // Two writes each, so that the final value arrives as a change even when the pin held it.
-        case ToInterface::kDropSelection:
+        case ToGui::kDropSelection:
             presetNumber_ = kSelectionCleared;
             presetNumber_ = kNothingSelected;
             break;
-        case ToInterface::kViewSwitched:
+        case ToGui::kViewSwitched:
             presetNumber_ = kBlankRow;
             presetNumber_ = kCategoryRow;
             break;
-        case ToInterface::kFixPresetOn: fixPreset_ = true; break;
-        case ToInterface::kFixPresetOnKeepName:
+        case ToGui::kFixPresetOn: fixPreset_ = true; break;
+        case ToGui::kFixPresetOnKeepName:
             fixPreset_ = true;
             locationOff_ = true;
             break;
-        case ToInterface::kClearKeepName: locationOff_ = false; break;
+        case ToGui::kClearKeepName: locationOff_ = false; break;
         default: break;
         }
     }
@@ -496,7 +496,7 @@ private:
     }
 
     // Also after a cancel: then one zero byte, which the processing half ignores.
-    void sendPanelPath() { sendText(ToProcessing::kPath, panelPath_); }
+    void sendPanelPath() { sendText(ToAudio::kPath, panelPath_); }
 
     // Only the default button ("Yes") goes ahead.
     static bool confirmed(std::string_view title, std::string_view message)
@@ -596,7 +596,7 @@ private:
     bool panelAccepted_ = false;
     std::string lastPath_;                       // the path a save or bank import went ahead with
     std::string bankName_;                       // the imported bank's name, offered for its folder
-    presetbank::BankMemory bankCopy_;
+    preset_bank::BankMemory bankCopy_;
     ReleaseButton deleteButton_, savePresetButton_, loadBankButton_, favouriteButton_;
 
     bool firstSelect_ = true;       // selections go to the processing half
@@ -621,7 +621,7 @@ private:
     // path.
 public:
     void SavePath() override { sendPanelPath(); }
-    void SaveList() override { sendText(ToProcessing::kUnusedNameList, nameList()); }
+    void SaveList() override { sendText(ToAudio::kUnusedNameList, nameList()); }
 
     void FixPreset() override
     {
@@ -630,7 +630,7 @@ public:
         UpdateList();
         setText(nameSave_, names_[current_]);
         SaveList();
-        send(ToProcessing::kFixPreset);
+        send(ToAudio::kFixPreset);
     }
 
     void ReadNamesavePin() override
@@ -642,8 +642,8 @@ public:
 
     void LoadPreset() override
     {
-        presetbank::NameTable table = nameTable();
-        if (!presetbank::LoadPreset(lastPath_, table, current_, editBuffer_))
+        preset_bank::NameTable table = nameTable();
+        if (!preset_bank::LoadPreset(lastPath_, table, current_, editBuffer_))
             return;
         names_[current_] = table.view(current_);
         UpdateList();
@@ -652,13 +652,13 @@ public:
         pulseGuiUpdate();
     }
 
-    void SavePreset() override { presetbank::SavePreset(lastPath_, names_[current_], editBuffer_); }
-    void SaveBank() override { presetbank::SaveBank(lastPath_, nameTable(), bankCopy_); }
+    void SavePreset() override { preset_bank::SavePreset(lastPath_, names_[current_], editBuffer_); }
+    void SaveBank() override { preset_bank::SaveBank(lastPath_, nameTable(), bankCopy_); }
 
     void LoadBank() override
     {
-        presetbank::NameTable table;
-        if (!presetbank::LoadBank(lastPath_, table, bankCopy_, presetbank::FieldConversion::Atof))
+        preset_bank::NameTable table;
+        if (!preset_bank::LoadBank(lastPath_, table, bankCopy_, preset_bank::FieldConversion::Atof))
             return;
         if (current_ == 0)
             pulseGuiUpdate();
@@ -674,7 +674,7 @@ public:
     // nothing.
     void openpresetfilename() override
     {
-        takePanel(ListManagerGui::openPanel(presetbank::StartupPath{}, autoPath_.getValue(),
+        takePanel(ListManagerGui::openPanel(preset_bank::StartupPath{}, autoPath_.getValue(),
                                             ListManagerGui::FileKind::Preset, presetbase() / "Presets"));
     }
 
@@ -706,9 +706,9 @@ private:
         return std::string(pin_text::cutAtCharBoundary(list, kNameListBytes));
     }
 
-    presetbank::NameTable nameTable() const
+    preset_bank::NameTable nameTable() const
     {
-        presetbank::NameTable table;
+        preset_bank::NameTable table;
         for (int k = 0; k < kEntries; ++k)
             table.setName(k, names_[k]);
         return table;
@@ -740,7 +740,7 @@ private:
         return count;
     }
 
-    presetbank::PresetValues editBuffer_{};  // one preset read from or written to a preset file
+    preset_bank::PresetValues editBuffer_{};  // one preset read from or written to a preset file
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerprescatGui, L"QV_PatchManagerPrescat")

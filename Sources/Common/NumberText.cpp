@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-namespace numtext {
+namespace number_text {
 
 namespace {
 
@@ -258,4 +258,4 @@ float DecimalField::value() const
     return negative_ ? -magnitude : magnitude;
 }
 
-} // namespace numtext
+} // namespace number_text

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace numtext {
+namespace number_text {
 
 // ---- Writing ----------------------------------------------------------------------------------
 
@@ -99,4 +99,4 @@ private:
     bool negative_ = false;
 };
 
-} // namespace numtext
+} // namespace number_text

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace numtext {
+namespace number_text {
 
 // Room for a tag letter, the longest "%f" text of any float (39 integer digits, a sign, a point
 // and six decimals) and the terminating zero.
@@ -60,4 +60,4 @@ inline bool readTaggedValue(int32_t size, const void* data, float& value)
     return true;
 }
 
-} // namespace numtext
+} // namespace number_text

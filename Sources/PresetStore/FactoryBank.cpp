@@ -1,22 +1,22 @@
 #include "FactoryBank.h"
 
-namespace factorybank {
+namespace factory_bank {
 
 namespace {
 #include "FactoryBankData.inc"
 } // namespace
 
-const char* name(int p) { return kFactoryNames[presetbank::BankMemory::clampPreset(p)]; }
+const char* name(int p) { return kFactoryNames[preset_bank::BankMemory::clampPreset(p)]; }
 
-const float (&values(int p))[kValues] { return kFactoryValues[presetbank::BankMemory::clampPreset(p)]; }
+const float (&values(int p))[kValues] { return kFactoryValues[preset_bank::BankMemory::clampPreset(p)]; }
 
-void layNamesInto(presetbank::NameTable& names)
+void layNamesInto(preset_bank::NameTable& names)
 {
     for (int p = 0; p < kPresets; ++p)
         names.setName(p, kFactoryNames[p]);
 }
 
-void layInto(presetbank::NameTable& names, presetbank::BankMemory& bank)
+void layInto(preset_bank::NameTable& names, preset_bank::BankMemory& bank)
 {
     layNamesInto(names);
     bank.clear();
@@ -27,4 +27,4 @@ void layInto(presetbank::NameTable& names, presetbank::BankMemory& bank)
     }
 }
 
-} // namespace factorybank
+} // namespace factory_bank

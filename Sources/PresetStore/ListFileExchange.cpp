@@ -6,7 +6,7 @@
 
 #include <sys/stat.h>
 
-namespace listfile {
+namespace list_file {
 namespace {
 
 bool holdsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
@@ -45,7 +45,7 @@ std::string fileIn(std::string_view folder, const char* name)
 
 } // namespace
 
-std::optional<ManagerFolder> managerFolder(const presetbank::StartupPath& start, bool autoPath)
+std::optional<ManagerFolder> managerFolder(const preset_bank::StartupPath& start, bool autoPath)
 {
     if (!start.idText || !pin_text::isFolderSafeId(*start.idText))
         return std::nullopt;
@@ -149,4 +149,4 @@ PathFileRead readPathFile(std::string_view folder)
     return read;
 }
 
-} // namespace listfile
+} // namespace list_file

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace listfile {
+namespace list_file {
 
 inline constexpr const char* kListFileName = "List.txt";
 inline constexpr const char* kPathFileName = "Path.txt";
@@ -32,12 +32,12 @@ struct ManagerFolder {
     std::string path;  // base + "Quorvane/" + id + "/"
 };
 
-// The manager folder of a manager's startup settings (presetbank::startupBankPath, formed at
+// The manager folder of a manager's startup settings (preset_bank::startupBankPath, formed at
 // graph start or initialize; autoPath as it was then). Nothing when there is none: the ID is
 // refused, AutoPath is off and PathMac gave no base folder, AutoPath is on and the host gave no
 // absolute path for "Preset.txt", or the folder plus a file name would not fit a path buffer.
 // Without a manager folder a half reads and writes neither List.txt nor Path.txt.
-std::optional<ManagerFolder> managerFolder(const presetbank::StartupPath& start, bool autoPath);
+std::optional<ManagerFolder> managerFolder(const preset_bank::StartupPath& start, bool autoPath);
 
 // Creates base + "Quorvane" and then base + "Quorvane/" + ID text with mode 0777; failures (an
 // existing folder) are ignored: a missing folder shows as a failed write.
@@ -79,4 +79,4 @@ struct PathFileRead {
 // than 1022 bytes without its CR, or one holding another CR or a NUL byte: Unreadable.
 PathFileRead readPathFile(std::string_view folder);
 
-} // namespace listfile
+} // namespace list_file

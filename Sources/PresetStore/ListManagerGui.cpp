@@ -17,7 +17,7 @@ void makeFolder(const std::string& folder)
 ListManagerGui::ListManagerGui(const Rules& rules) : rules_(rules)
 {
     refCount = 1;
-    listText_ = presetbank::SaveList(names_);
+    listText_ = preset_bank::SaveList(names_);
     initializePin(kPresetNumber, presetNumber_, &ListManagerGui::onSetPresetNumber);
     initializePin(kPresetList, presetList_, &ListManagerGui::onSetPresetList);
     initializePin(kPresetName, presetName_, &ListManagerGui::onSetPresetName);
@@ -50,7 +50,7 @@ void ListManagerGui::onSetLoadPreset()
 {
     if (loadPresetButton_.released(loadPresetPin_.getValue()) && chooseToOpen(FileKind::Preset)) {
         loadPresetFile();
-        send(listmessage::kLoadPreset);
+        send(list_message::kLoadPreset);
     }
 }
 
@@ -64,7 +64,7 @@ void ListManagerGui::onSetLoadBank()
 {
     if (loadBankButton_.released(loadBankPin_.getValue()) && chooseToOpen(FileKind::Bank)) {
         loadBankFile(workingPath_.view(), rules_.bankLoadSetsPresetNumber);
-        send(listmessage::kLoadBank);
+        send(list_message::kLoadBank);
     }
 }
 
@@ -72,7 +72,7 @@ void ListManagerGui::onSetSaveBank()
 {
     if (saveBankButton_.released(saveBankPin_.getValue()) && chooseToSave(FileKind::Bank, "")) {
         saveBankFile();
-        send(listmessage::kSaveBank);
+        send(list_message::kSaveBank);
     }
 }
 
@@ -81,7 +81,7 @@ void ListManagerGui::onSetSaveBank()
 void ListManagerGui::showStartState()
 {
     setTextPin(presetList_, listText_);
-    settings_ = presetbank::startupBankPath(host, autoPath_.getValue(), idPin_.getValue(), pathMac_.getValue());
+    settings_ = preset_bank::startupBankPath(host, autoPath_.getValue(), idPin_.getValue(), pathMac_.getValue());
     // A refused or failed path leaves both paths empty: no file operation follows.
     startupPath_.assign(settings_.workingPath.value_or(std::string()));
     workingPath_.assign(startupPath_.view());
@@ -100,11 +100,11 @@ bool ListManagerGui::takeCommonMessage(int32_t id)
         presetNumber_ = id;
         current_ = id;
         showName(current_);
-    } else if (id == listmessage::kReloadStartupBank) {
+    } else if (id == list_message::kReloadStartupBank) {
         loadStartupBank();
-    } else if (id >= listmessage::kCurrentPresetBase && id <= listmessage::kCurrentPresetLast) {
-        presetNumber_ = id - listmessage::kCurrentPresetBase;
-        current_ = id - listmessage::kCurrentPresetBase;
+    } else if (id >= list_message::kCurrentPresetBase && id <= list_message::kCurrentPresetLast) {
+        presetNumber_ = id - list_message::kCurrentPresetBase;
+        current_ = id - list_message::kCurrentPresetBase;
     } else {
         return false;
     }
@@ -133,12 +133,12 @@ std::string ListManagerGui::pinName(const StringGuiPin& pin)
 {
     std::wstring_view text = pin.getValue();
     text = text.substr(0, text.find(L'\0'));
-    return pin_text::pinTextCut(text, presetbank::kNameSlotBytes - 1);
+    return pin_text::pinTextCut(text, preset_bank::kNameSlotBytes - 1);
 }
 
 bool ListManagerGui::cleanName(std::string& name)
 {
-    return presetbank::applyNameEditingRule(name);
+    return preset_bank::applyNameEditingRule(name);
 }
 
 std::string ListManagerGui::takePresetName()
@@ -162,7 +162,7 @@ void ListManagerGui::setTextPin(StringGuiPin& pin, std::string_view bytes)
 
 void ListManagerGui::updateList()
 {
-    listText_ = presetbank::SaveList(names_);
+    listText_ = preset_bank::SaveList(names_);
     setTextPin(presetList_, listText_);
 }
 
@@ -199,7 +199,7 @@ void ListManagerGui::selectFromPresetNumber()
 
 // --- Panels -----------------------------------------------------------------------------------
 
-void ListManagerGui::buildFolderChain(const presetbank::StartupPath& settings, bool autoPath, FileKind kind)
+void ListManagerGui::buildFolderChain(const preset_bank::StartupPath& settings, bool autoPath, FileKind kind)
 {
     if (autoPath || !settings.baseFolder || settings.baseFolder->empty() || !settings.idText)
         return;
@@ -219,7 +219,7 @@ std::filesystem::path ListManagerGui::panelFolder(FileKind kind)
            (kind == FileKind::Preset ? "Presets" : "Banks");
 }
 
-std::optional<std::filesystem::path> ListManagerGui::openPanel(const presetbank::StartupPath& settings, bool autoPath,
+std::optional<std::filesystem::path> ListManagerGui::openPanel(const preset_bank::StartupPath& settings, bool autoPath,
                                                               FileKind kind, const std::filesystem::path& folder)
 {
     buildFolderChain(settings, autoPath, kind);
@@ -269,7 +269,7 @@ bool ListManagerGui::useChosenPath()
 
 bool ListManagerGui::loadPresetFile()
 {
-    if (!presetbank::LoadPreset(workingPath_.view(), names_, current_, editBuffer_))
+    if (!preset_bank::LoadPreset(workingPath_.view(), names_, current_, editBuffer_))
         return false;
     updateList();
     if (rules_.presetLoadShowsNameSave)
@@ -282,7 +282,7 @@ bool ListManagerGui::loadPresetFile()
 
 bool ListManagerGui::loadBankFile(std::string_view path, bool setPresetNumber)
 {
-    if (!presetbank::LoadBank(path, names_, bankCopy_, presetbank::FieldConversion::Atof))
+    if (!preset_bank::LoadBank(path, names_, bankCopy_, preset_bank::FieldConversion::Atof))
         return false;
     if (current_ == 0)
         pulseGuiUpdate();
@@ -303,10 +303,10 @@ void ListManagerGui::loadStartupBank()
 
 bool ListManagerGui::savePresetFile()
 {
-    return presetbank::SavePreset(workingPath_.view(), names_.view(current_), editBuffer_);
+    return preset_bank::SavePreset(workingPath_.view(), names_.view(current_), editBuffer_);
 }
 
 bool ListManagerGui::saveBankFile()
 {
-    return presetbank::SaveBank(workingPath_.view(), names_, bankCopy_);
+    return preset_bank::SaveBank(workingPath_.view(), names_, bankCopy_);
 }

@@ -55,12 +55,12 @@ public:
     // openpresetfilename / openbankfilename of a manager whose panels open in folder: the folder
     // chain of its start settings (below), then the open panel for the kind's files. The chosen
     // file; nothing when the panel was cancelled. [GUI thread; modal]
-    static std::optional<std::filesystem::path> openPanel(const presetbank::StartupPath& settings, bool autoPath,
+    static std::optional<std::filesystem::path> openPanel(const preset_bank::StartupPath& settings, bool autoPath,
                                                           FileKind kind, const std::filesystem::path& folder);
     // Creates base folder + "Quorvane" + "/" + ID + "/Presetbase" + "/Presets" or "/Banks", each
     // level with mode 0777, failures ignored. Only with a base folder of PathMac: with AutoPath
     // on there is none, and a chain from the empty text would start at the file system root.
-    static void buildFolderChain(const presetbank::StartupPath& settings, bool autoPath, FileKind kind);
+    static void buildFolderChain(const preset_bank::StartupPath& settings, bool autoPath, FileKind kind);
     static const char* fileType(FileKind kind) { return kind == FileKind::Preset ? "tavpreset" : "tavbank"; }
 
     // Each manager's own handlers.
@@ -88,7 +88,7 @@ protected:
     // path.
     virtual void runSavePanel(FileKind kind, std::string_view suggestedName) = 0;
 
-    static bool isSlot(int32_t value) { return value >= 0 && value < presetbank::kPresets; }
+    static bool isSlot(int32_t value) { return value >= 0 && value < preset_bank::kPresets; }
 
     // --- Start ---------------------------------------------------------------------------------
     // The start both managers share: PresetList shows the list text; ID text, base folder and
@@ -177,17 +177,17 @@ protected:
     StringGuiPin nameSave_;
 
     // --- State ---------------------------------------------------------------------------------
-    presetbank::NameTable names_;
+    preset_bank::NameTable names_;
     std::string listText_;                  // numbered list text of names
-    presetbank::PresetValues editBuffer_{}; // one preset read from or written to a preset file
-    presetbank::BankMemory bankCopy_;       // the bank read from or written to a bank file
+    preset_bank::PresetValues editBuffer_{}; // one preset read from or written to a preset file
+    preset_bank::BankMemory bankCopy_;       // the bank read from or written to a bank file
     int current_ = 0;                       // current preset, 0-127
     ReleaseButton loadPresetButton_, savePresetButton_, fixPresetButton_, loadBankButton_, saveBankButton_;
     std::string chosenPath_;                // last panel's path; empty when cancelled or refused
     bool chosen_ = false;
-    presetbank::PathBuffer workingPath_;    // what the file readers and writers open
-    presetbank::PathBuffer startupPath_;    // the startup bank file
-    presetbank::StartupPath settings_;      // ID text and base folder from the pins
+    preset_bank::PathBuffer workingPath_;    // what the file readers and writers open
+    preset_bank::PathBuffer startupPath_;    // the startup bank file
+    preset_bank::StartupPath settings_;      // ID text and base folder from the pins
 
 private:
     Rules rules_;

@@ -18,12 +18,12 @@
 
 #include <cstdint>
 
-namespace listmessage {
+namespace list_message {
 
 inline constexpr int32_t kLastPreset = 127;
 
 // Interface half -> processing half.
-enum ToProcessing : int32_t {
+enum ToAudio : int32_t {
     kLoadPreset = 128,       // load the chosen preset file (its path came first, in kPath)
     kSavePreset = 129,       // the interface half wrote the chosen preset file
     kFixPreset = 130,        // store the running sound into the current slot
@@ -36,7 +36,7 @@ enum ToProcessing : int32_t {
 };
 
 // Processing half -> interface half.
-enum ToInterface : int32_t {
+enum ToGui : int32_t {
     kReloadStartupBank = 128,  // read the start-up bank file again into the interface's copy
     kListText = 129,           // the list is ready (list-pipe: the numbered list text)
     kCurrentPresetBase = 130,  // + the current preset, 130-257
@@ -44,4 +44,4 @@ enum ToInterface : int32_t {
     kFactoryBankLoaded = 260,  // list-pipe: the factory bank arrived
 };
 
-} // namespace listmessage
+} // namespace list_message

@@ -24,14 +24,14 @@ int32_t ListManagerProcessing::open() noexcept
 
 void ListManagerProcessing::onMidiMessage(int, unsigned char* bytes, int size)
 {
-    if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0 || bytes[1] >= presetbank::kPresets)
+    if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0 || bytes[1] >= preset_bank::kPresets)
         return;
     selectAndAnnounce(bytes[1]);
 }
 
 void ListManagerProcessing::selectAndAnnounce(int preset)
 {
-    current_ = presetbank::BankMemory::clampPreset(preset);
+    current_ = preset_bank::BankMemory::clampPreset(preset);
     ChangePreset();
     postToGui(current_);
     sendProgramChange(current_);

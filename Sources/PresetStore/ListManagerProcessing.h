@@ -48,8 +48,8 @@ protected:
     AudioOutPin audioOut_;  // streaming from the first pin update, so the sub-process always runs
 
     PresetBlock block_;
-    presetbank::BankMemory bank_;
-    presetbank::NameTable names_;
+    preset_bank::BankMemory bank_;
+    preset_bank::NameTable names_;
     int current_ = 0;         // preset 0-127 that selection, storing and the files act on
     float sampleRate_ = 0.0f; // Hz
 };

@@ -85,9 +85,9 @@ private:
 };
 
 // The patch module's halves exchange the slot value as tagged value text ("d%f").
-using numtext::formatTaggedValue;
-using numtext::kTaggedTextBytes;
-using numtext::readTaggedValue;
+using number_text::formatTaggedValue;
+using number_text::kTaggedTextBytes;
+using number_text::readTaggedValue;
 
 // --- Processing base of every link -----------------------------------------------------------
 

@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
-namespace patchmodulemessage {
+namespace patch_module_message {
 
 // Processing half -> interface half.
-enum ToInterface : int32_t {
+enum ToGui : int32_t {
     kSlotValue = 0,
 };
 
-} // namespace patchmodulemessage
+} // namespace patch_module_message

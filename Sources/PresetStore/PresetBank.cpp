@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace presetbank {
+namespace preset_bank {
 
 namespace {
 
@@ -71,7 +71,7 @@ void appendNameField(std::string& out, std::string_view name)
 void appendValueField(std::string& out, float value)
 {
     out += ',';
-    numtext::appendFixed(out, static_cast<double>(value), 11, 7);
+    number_text::appendFixed(out, static_cast<double>(value), 11, 7);
 }
 
 // A name being taken byte by byte under the 25/24 count rule.
@@ -144,7 +144,7 @@ private:
     bool storedName_ = false;
     char stored_[kNameKeepWhole] = {};
     std::size_t storedLength_ = 0;
-    numtext::AtofField value_;
+    number_text::AtofField value_;
     PresetValues values_ = {};
     int count_ = 0;
 };
@@ -244,8 +244,8 @@ private:
     int nameSlot_ = 0;
     int row_ = 0;
     int column_ = 0;  // every row line starts at column 0, whatever the names line reached
-    numtext::DecimalField decimal_;
-    numtext::AtofField atof_;
+    number_text::DecimalField decimal_;
+    number_text::AtofField atof_;
 };
 
 } // namespace
@@ -453,7 +453,7 @@ std::string SaveList(const NameTable& names)
     for (int slot = 0; slot < kPresets; ++slot) {
         if (slot > 0)
             text += ',';
-        numtext::appendInt(text, slot + 1, 3);
+        number_text::appendInt(text, slot + 1, 3);
         text += ':';
         text.append(names.view(slot));
     }
@@ -519,4 +519,4 @@ std::optional<std::string> startupBankPathIn(std::string_view baseFolder, std::s
     return path;
 }
 
-} // namespace presetbank
+} // namespace preset_bank

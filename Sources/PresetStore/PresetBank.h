@@ -5,21 +5,21 @@
 //
 // Usage, in a manager's processing half:
 //
-//     presetbank::BankMemory bank_;                 // 128 x 256 floats, zeroed
-//     presetbank::NameTable names_;                 // "Default", then "empty"; 50-byte slots
-//     presetbank::PathBuffer workingPath_;          // 1024 bytes, refuses longer paths
+//     preset_bank::BankMemory bank_;                 // 128 x 256 floats, zeroed
+//     preset_bank::NameTable names_;                 // "Default", then "empty"; 50-byte slots
+//     preset_bank::PathBuffer workingPath_;          // 1024 bytes, refuses longer paths
 //
 //     // select preset p (no allocation, no file): block_.write(bank_.preset(p));
 //     // store the live preset:                      bank_.storeFrom(current, block_);
-//     presetbank::SavePreset(workingPath_.view(), names_.view(current), block_);
-//     presetbank::LoadPreset(workingPath_.view(), names_, current, block_);
-//     presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Decimal);
-//     std::string list = presetbank::SaveList(names_);   // send with size list.size() + 1
-//     presetbank::ReadList(text, names_);
-//     auto start = presetbank::startupBankPath(host, autoPath, idPin, pathMacPin);
+//     preset_bank::SavePreset(workingPath_.view(), names_.view(current), block_);
+//     preset_bank::LoadPreset(workingPath_.view(), names_, current, block_);
+//     preset_bank::LoadBank(workingPath_.view(), names_, bank_, preset_bank::FieldConversion::Decimal);
+//     std::string list = preset_bank::SaveList(names_);   // send with size list.size() + 1
+//     preset_bank::ReadList(text, names_);
+//     auto start = preset_bank::startupBankPath(host, autoPath, idPin, pathMacPin);
 //     workingPath_.assign(start.workingPath.value_or(""));   // empty: no file operation
 //
-// The category manager's processing half uses NameTable(presetbank::kWideNameSlotBytes).
+// The category manager's processing half uses NameTable(preset_bank::kWideNameSlotBytes).
 // Threads: nothing here is shared between objects or locked; each half calls its own copies from
 // its own thread. The file operations allocate and do file I/O: call them from message handling
 // or graph start, never from a sub-process. Selecting and storing presets allocate nothing.
@@ -35,7 +35,7 @@
 #include <string>
 #include <string_view>
 
-namespace presetbank {
+namespace preset_bank {
 
 inline constexpr int kPresets = 128;                // presets in a bank
 inline constexpr int kSlots = 256;                  // values in a preset
@@ -270,4 +270,4 @@ StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, 
     return result;
 }
 
-} // namespace presetbank
+} // namespace preset_bank

@@ -17,10 +17,10 @@ public:
     // payload here.
 
 private:
-    presetbank::PathBuffer workingPath_;
-    presetbank::PathBuffer receivedPath_;
+    preset_bank::PathBuffer workingPath_;
+    preset_bank::PathBuffer receivedPath_;
     bool receivedValid_ = false;
-    std::optional<listfile::ManagerFolder> folder_;  // from the last graph start; nothing: no files
+    std::optional<list_file::ManagerFolder> folder_;  // from the last graph start; nothing: no files
     bool graphStarted_ = false;
     bool listAskedBeforeStart_ = false;  // a 134 came before the manager folder was known
     bool waiting_ = true;
@@ -42,9 +42,9 @@ public:
     void onGraphStart() override
     {
         try {
-            const presetbank::StartupPath start =
-                presetbank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
-            folder_ = listfile::managerFolder(start, autoPath_.value);
+            const preset_bank::StartupPath start =
+                preset_bank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
+            folder_ = list_file::managerFolder(start, autoPath_.value);
             graphStarted_ = true;
             workingPath_.assign(start.workingPath.value_or(std::string()));
             loadStartupBank();
@@ -87,55 +87,55 @@ public:
 private:
     void loadStartupBank()
     {
-        presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Atof);
+        preset_bank::LoadBank(workingPath_.view(), names_, bank_, preset_bank::FieldConversion::Atof);
         countdown_.start(countdownSamples(countdownSeconds_));
     }
 
     void dispatch(int32_t id)
     {
-        if (id >= 0 && id <= listmessage::kLastPreset) {
+        if (id >= 0 && id <= list_message::kLastPreset) {
             current_ = id;
             ChangePreset();
             sendProgramChange(id);
             return;
         }
         switch (id) {
-        case listmessage::kLoadPreset:
+        case list_message::kLoadPreset:
             if (!takeReceivedPath())
                 return;
             if (usableWorkingPath())
-                presetbank::LoadPreset(workingPath_.view(), names_, current_, block_);
+                preset_bank::LoadPreset(workingPath_.view(), names_, current_, block_);
             fixPreset();
             return;
-        case listmessage::kSavePreset:
+        case list_message::kSavePreset:
             if (!takeReceivedPath() || !usableWorkingPath())
                 return;
-            presetbank::LoadName(workingPath_.view(), names_, current_);
-            presetbank::SavePreset(workingPath_.view(), names_.view(current_), block_);
+            preset_bank::LoadName(workingPath_.view(), names_, current_);
+            preset_bank::SavePreset(workingPath_.view(), names_.view(current_), block_);
             return;
-        case listmessage::kFixPreset:
+        case list_message::kFixPreset:
             fixPreset();
             return;
-        case listmessage::kLoadBank:
+        case list_message::kLoadBank:
             if (takeReceivedPath() && usableWorkingPath())
                 loadBank();
             return;
-        case listmessage::kSaveBank:
+        case list_message::kSaveBank:
             if (!takeReceivedPath() || !usableWorkingPath())
                 return;
-            presetbank::LoadNames(workingPath_.view(), names_);
-            presetbank::SaveBank(workingPath_.view(), names_, bank_);
+            preset_bank::LoadNames(workingPath_.view(), names_);
+            preset_bank::SaveBank(workingPath_.view(), names_, bank_);
             return;
-        case listmessage::kNameList:
+        case list_message::kNameList:
             readList();
             return;
-        case listmessage::kInterfaceStarted:
+        case list_message::kInterfaceStarted:
             if (graphStarted_)
                 saveList();
             else
                 listAskedBeforeStart_ = true;
             return;
-        case listmessage::kStopWaiting:
+        case list_message::kStopWaiting:
             if (waiting_)
                 fixPreset();
             waiting_ = false;
@@ -152,24 +152,24 @@ private:
 
     void loadBank()
     {
-        if (presetbank::LoadBank(workingPath_.view(), names_, bank_, presetbank::FieldConversion::Atof))
+        if (preset_bank::LoadBank(workingPath_.view(), names_, bank_, preset_bank::FieldConversion::Atof))
             selectAndAnnounce(0);
     }
 
     // Path.txt into the received path; true when a valid received path became the working path.
     bool takeReceivedPath()
     {
-        listfile::PathFileRead read;
+        list_file::PathFileRead read;
         if (folder_)
-            read = listfile::readPathFile(folder_->path);
+            read = list_file::readPathFile(folder_->path);
         switch (read.status) {
-        case listfile::PathFileRead::Status::Unreadable:
+        case list_file::PathFileRead::Status::Unreadable:
             receivedPath_.clear();
             receivedValid_ = false;
             return false;
-        case listfile::PathFileRead::Status::NoLine:
+        case list_file::PathFileRead::Status::NoLine:
             break;
-        case listfile::PathFileRead::Status::Path:
+        case list_file::PathFileRead::Status::Path:
             receivedValid_ = receivedPath_.assign(read.path);
             break;
         }
@@ -187,19 +187,19 @@ private:
     {
         if (!folder_)
             return;
-        const std::optional<std::string> line = listfile::readListFile(folder_->path);
+        const std::optional<std::string> line = list_file::readListFile(folder_->path);
         if (line && !line->empty())
-            presetbank::ReadList(*line, names_);
+            preset_bank::ReadList(*line, names_);
     }
 
     void saveList()
     {
         if (folder_) {
-            listfile::createManagerFolders(*folder_);
-            listfile::writeListFile(folder_->path, presetbank::SaveList(names_));
+            list_file::createManagerFolders(*folder_);
+            list_file::writeListFile(folder_->path, preset_bank::SaveList(names_));
         }
-        postToGui(listmessage::kCurrentPresetBase + current_);
-        postToGui(listmessage::kListText);
+        postToGui(list_message::kCurrentPresetBase + current_);
+        postToGui(list_message::kListText);
     }
 };
 

@@ -11,7 +11,7 @@ public:
         : ListManagerGui(Rules{
               .presetLoadShowsNameSave = false,
               .bankLoadSetsPresetNumber = false, // PresetNumber follows with the processing half's 0
-              .chosenPathLimit = listfile::kMaxChosenPathBytes, // the path and CR LF in 1024 bytes
+              .chosenPathLimit = list_file::kMaxChosenPathBytes, // the path and CR LF in 1024 bytes
               .chosenPathOneLine = true,                        // one line of Path.txt
           })
     {
@@ -23,8 +23,8 @@ public:
         try {
             showStartState();
             // The same settings as the processing half's graph start give the same folder.
-            folder_ = listfile::managerFolder(settings_, autoPath_.getValue());
-            send(listmessage::kInterfaceStarted);
+            folder_ = list_file::managerFolder(settings_, autoPath_.getValue());
+            send(list_message::kInterfaceStarted);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
@@ -38,16 +38,16 @@ public:
         wideText = wideText.substr(0, wideText.find(L'\0'));
         if (wideText.empty())
             return;
-        const presetbank::NameTable before = names_;
-        presetbank::ReadList(utf8::fromWide(wideText, utf8::OnError::Replace), names_);
-        for (int slot = 0; slot < presetbank::kPresets; ++slot) {
+        const preset_bank::NameTable before = names_;
+        preset_bank::ReadList(utf8::fromWide(wideText, utf8::OnError::Replace), names_);
+        for (int slot = 0; slot < preset_bank::kPresets; ++slot) {
             if (names_.view(slot) == before.view(slot))
                 continue;
             std::string name(names_.view(slot));
             if (cleanName(name))
                 names_.setName(slot, name);
         }
-        listText_ = presetbank::SaveList(names_);
+        listText_ = preset_bank::SaveList(names_);
     }
 
     // The edited name enters the table at once and goes to the processing half through List.txt.
@@ -67,7 +67,7 @@ public:
         if (savePresetButton_.released(savePresetPin_.getValue()) &&
             chooseToSave(FileKind::Preset, names_.view(current_))) {
             savePresetFile();
-            send(listmessage::kSavePreset);
+            send(list_message::kSavePreset);
         }
     }
 
@@ -76,7 +76,7 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t, void*) noexcept override
     {
         try {
-            if (id == listmessage::kListText)
+            if (id == list_message::kListText)
                 ReadList();
             else
                 takeCommonMessage(id);
@@ -86,7 +86,7 @@ public:
     }
 
 private:
-    void FixPreset() override { send(listmessage::kFixPreset); }
+    void FixPreset() override { send(list_message::kFixPreset); }
 
     void ReadNamesavePin() { takeNameSave(); }
 
@@ -98,8 +98,8 @@ private:
     {
         bool written = false;
         if (folder_) {
-            listfile::createManagerFolders(*folder_);
-            written = listfile::writePathFile(folder_->path, chosenPath_);
+            list_file::createManagerFolders(*folder_);
+            written = list_file::writePathFile(folder_->path, chosenPath_);
         }
         if (!written)
             chosen_ = false;
@@ -109,10 +109,10 @@ private:
     void SaveList()
     {
         if (folder_) {
-            listfile::createManagerFolders(*folder_);
-            listfile::writeListFile(folder_->path, listText_);
+            list_file::createManagerFolders(*folder_);
+            list_file::writeListFile(folder_->path, listText_);
         }
-        send(listmessage::kNameList);
+        send(list_message::kNameList);
     }
 
     // The panel itself gives the file its type; no question of this half's own.
@@ -126,16 +126,16 @@ private:
     // preset here only.
     void ReadList()
     {
-        const auto line = folder_ ? listfile::readListFile(folder_->path) : std::nullopt;
+        const auto line = folder_ ? list_file::readListFile(folder_->path) : std::nullopt;
         if (line && !line->empty()) {
-            presetbank::ReadList(*line, names_);
+            preset_bank::ReadList(*line, names_);
             setTextPin(presetList_, *line);
         }
         ReadNamesavePin();
         showName(current_);
     }
 
-    std::optional<listfile::ManagerFolder> folder_; // from initialize; nothing: no List/Path.txt
+    std::optional<list_file::ManagerFolder> folder_; // from initialize; nothing: no List/Path.txt
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerlistfileGui, L"QV_PatchManagerListfile")

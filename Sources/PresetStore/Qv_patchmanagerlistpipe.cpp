@@ -18,7 +18,7 @@ public:
     // Pins: ListManagerProcessing::Pin; the audio output is never written. Messages: listmessage
     // (ListManagerMessages.h).
 
-    static constexpr int kPresets = presetbank::kPresets;
+    static constexpr int kPresets = preset_bank::kPresets;
     static constexpr float kCountdownSeconds = 1.0f;
     // A received path this short is taken for no file at all.
     static constexpr std::size_t kShortestPath = 10;
@@ -46,7 +46,7 @@ public:
         if (!countdown_.endsIn(frames) || waiting_)
             return;
         FixPreset();
-        if (std::string_view(names_.name(0)) == presetbank::kDefaultName)
+        if (std::string_view(names_.name(0)) == preset_bank::kDefaultName)
             LoadStartupBank();
     }
 
@@ -76,9 +76,9 @@ public:
     // values.
     void LoadStartupBank()
     {
-        factorybank::layInto(names_, bank_);
+        factory_bank::layInto(names_, bank_);
         FixPreset();
-        postToGui(listmessage::kFactoryBankLoaded);
+        postToGui(list_message::kFactoryBankLoaded);
     }
 
 private:
@@ -88,8 +88,8 @@ private:
     {
         workingPath_.clear();
         try {
-            const presetbank::StartupPath start =
-                presetbank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
+            const preset_bank::StartupPath start =
+                preset_bank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
             if (start.workingPath)
                 workingPath_.assign(*start.workingPath);
         } catch (...) {
@@ -104,53 +104,53 @@ private:
             return;
         }
         switch (id) {
-        case listmessage::kLoadPreset:
+        case list_message::kLoadPreset:
             if (LoadPath()) {
-                presetbank::LoadPreset(workingPath_.view(), names_, current_, block_);
+                preset_bank::LoadPreset(workingPath_.view(), names_, current_, block_);
                 FixPreset();
             }
             break;
-        case listmessage::kSavePreset:
+        case list_message::kSavePreset:
             // The interface half has written the file; its name line becomes the current name and
             // the file is written again with the live values.
             if (LoadPath()) {
-                presetbank::LoadName(workingPath_.view(), names_, current_);
-                presetbank::SavePreset(workingPath_.view(), names_.view(current_), block_);
+                preset_bank::LoadName(workingPath_.view(), names_, current_);
+                preset_bank::SavePreset(workingPath_.view(), names_.view(current_), block_);
             }
             break;
-        case listmessage::kFixPreset:
+        case list_message::kFixPreset:
             FixPreset();
             break;
-        case listmessage::kLoadBank:
-            if (LoadPath() && presetbank::LoadBank(workingPath_.view(), names_, bank_,
-                                                   presetbank::FieldConversion::Decimal))
+        case list_message::kLoadBank:
+            if (LoadPath() && preset_bank::LoadBank(workingPath_.view(), names_, bank_,
+                                                   preset_bank::FieldConversion::Decimal))
                 selectAndAnnounce(0);
             break;
-        case listmessage::kSaveBank:
+        case list_message::kSaveBank:
             if (LoadPath()) {
-                presetbank::LoadNames(workingPath_.view(), names_);
-                presetbank::SaveBank(workingPath_.view(), names_, bank_);
+                preset_bank::LoadNames(workingPath_.view(), names_);
+                preset_bank::SaveBank(workingPath_.view(), names_, bank_);
             }
             break;
-        case listmessage::kNameList: {
+        case list_message::kNameList: {
             const std::string_view text = payload::text(size, data);
             if (!text.empty())
-                presetbank::ReadList(text, names_);
+                preset_bank::ReadList(text, names_);
             break;
         }
-        case listmessage::kInterfaceStarted:
+        case list_message::kInterfaceStarted:
             SaveList();
             if (waiting_) {
                 waiting_ = false;
                 countdown_.start(countdownSamples(kCountdownSeconds));
             }
             break;
-        case listmessage::kStopWaiting:
+        case list_message::kStopWaiting:
             if (waiting_)
                 FixPreset();
             waiting_ = false;
             break;
-        case listmessage::kPath: {
+        case list_message::kPath: {
             // A path too long for the buffer is refused, not cut: the next command then finds
             // no path and does nothing.
             const std::string_view path = payload::text(size, data);
@@ -182,9 +182,9 @@ private:
     // The current preset and the numbered list to the interface half.
     void SaveList()
     {
-        postToGui(listmessage::kCurrentPresetBase + current_);
-        const std::string list = presetbank::SaveList(names_);
-        postToGui(listmessage::kListText, static_cast<int32_t>(list.size() + 1), list.c_str());
+        postToGui(list_message::kCurrentPresetBase + current_);
+        const std::string list = preset_bank::SaveList(names_);
+        postToGui(list_message::kListText, static_cast<int32_t>(list.size() + 1), list.c_str());
     }
 
     // The received path becomes the working path, unless it is too short to name a file: it is
@@ -198,8 +198,8 @@ private:
         return workingPath_.assign(receivedPath_.view());
     }
 
-    presetbank::PathBuffer workingPath_;
-    presetbank::PathBuffer receivedPath_;  // the last message 136
+    preset_bank::PathBuffer workingPath_;
+    preset_bank::PathBuffer receivedPath_;  // the last message 136
     bool waiting_ = true;                  // until the interface half has started
     SampleCountdown countdown_;            // samples to the start-up store
     bool prelude_ = false;                 // the one-time pass through preset 1 has happened

@@ -12,7 +12,7 @@ public:
         : ListManagerGui(Rules{
               .presetLoadShowsNameSave = true,
               .bankLoadSetsPresetNumber = true,
-              .chosenPathLimit = presetbank::kPathBytes - 1, // the processing half's path buffer
+              .chosenPathLimit = preset_bank::kPathBytes - 1, // the processing half's path buffer
               .chosenPathOneLine = false,
           })
     {
@@ -23,7 +23,7 @@ public:
         try {
             showStartState();
             loadStartupBank();
-            send(listmessage::kInterfaceStarted);
+            send(list_message::kInterfaceStarted);
         } catch (...) {
         }
         return mpapi::MP_RESULT_OK;
@@ -52,7 +52,7 @@ public:
         SaveList();
         if (chooseToSave(FileKind::Preset, names_.view(current_))) {
             savePresetFile();
-            send(listmessage::kSavePreset);
+            send(list_message::kSavePreset);
         }
         names_.setName(current_, old);
         updateList();
@@ -64,9 +64,9 @@ public:
     int32_t receiveMessageFromAudio(int32_t id, int32_t size, void* data) noexcept override
     {
         try {
-            if (id == listmessage::kListText) {
+            if (id == list_message::kListText) {
                 ReadList(size, data);
-            } else if (id == listmessage::kFactoryBankLoaded) {
+            } else if (id == list_message::kFactoryBankLoaded) {
                 LoadStartupNames();
                 selectFromPresetNumber();
                 // The pins name the current preset, which the factory names have just renamed.
@@ -89,11 +89,11 @@ private:
         updateList();
         setTextPin(nameSave_, name);
         SaveList();
-        send(listmessage::kFixPreset);
+        send(list_message::kFixPreset);
     }
 
-    void SavePath() override { sendText(listmessage::kPath, chosenPath_); }
-    void SaveList() { sendText(listmessage::kNameList, listText_); }
+    void SavePath() override { sendText(list_message::kPath, chosenPath_); }
+    void SaveList() { sendText(list_message::kNameList, listText_); }
 
     // The extension is added only when the typed name lacks it, and an existing file is replaced
     // only on "Replace".
@@ -110,7 +110,7 @@ private:
         const std::string_view text = payload::text(size, data);
         // An empty list would change no name: the pin keeps showing the names as they are.
         if (!text.empty()) {
-            presetbank::ReadList(text, names_);
+            preset_bank::ReadList(text, names_);
             setTextPin(presetList_, text);
         }
         if (takeNameSave())
@@ -120,7 +120,7 @@ private:
 
     void LoadStartupNames()
     {
-        factorybank::layNamesInto(names_);
+        factory_bank::layNamesInto(names_);
         updateList();
         setTextPin(presetName_, names_.view(current_));
     }

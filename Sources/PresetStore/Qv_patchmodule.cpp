@@ -47,7 +47,7 @@ public:
     void SendStringToGui(int size, unsigned char* data)
     {
         if (host)
-            host->postMessageToGui(patchmodulemessage::kSlotValue, size, data);
+            host->postMessageToGui(patch_module_message::kSlotValue, size, data);
     }
 
 private:

@@ -11,7 +11,7 @@ public:
 
     Qv_patchmoduleGui() { initializePin(kValue, value_); }
 
-    // Every message is a slot value (patchmodulemessage::kSlotValue); the id is not checked. The
+    // Every message is a slot value (patch_module_message::kSlotValue); the id is not checked. The
     // pin transmits only when the value differs (a NaN always does).
     int32_t receiveMessageFromAudio(int32_t, int32_t size, void* data) noexcept override
     {

@@ -56,8 +56,8 @@ public:
 private:
     void postVolts(float x)
     {
-        char text[numtext::kTaggedMessageBytes];
-        const int32_t size = numtext::formatTaggedValue(bridge::kToGuiTag, x * kBridgeVoltsPerUnit, text);
+        char text[number_text::kTaggedMessageBytes];
+        const int32_t size = number_text::formatTaggedValue(bridge::kToGuiTag, x * kBridgeVoltsPerUnit, text);
         if (host)
             host->postMessageToGui(bridge::kValueText, size, text);
     }
@@ -87,7 +87,7 @@ public:
     int32_t receiveMessageFromAudio(int32_t, int32_t size, void* data) noexcept override
     {
         float value = 0.0f;
-        if (numtext::readTaggedValue(size, data, value))
+        if (number_text::readTaggedValue(size, data, value))
             volts_ = value;
         return mpapi::MP_RESULT_OK;
     }

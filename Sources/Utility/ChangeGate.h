@@ -36,7 +36,7 @@ public:
     int32_t receiveMessageFromGui(int32_t, int32_t size, const void* data) noexcept override
     {
         float value = 0.0f;
-        if (numtext::hasTag(size, data, change_trigger::kValueTag) && numtext::readTaggedValue(size, data, value))
+        if (number_text::hasTag(size, data, change_trigger::kValueTag) && number_text::readTaggedValue(size, data, value))
             static_cast<Module*>(this)->onChange(value);
         return mpapi::MP_RESULT_OK;
     }

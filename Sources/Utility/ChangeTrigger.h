@@ -28,8 +28,8 @@ public:
 
     void outputValue()
     {
-        char text[numtext::kTaggedMessageBytes];
-        const int32_t size = numtext::formatTaggedValue(change_trigger::kValueTag,
+        char text[number_text::kTaggedMessageBytes];
+        const int32_t size = number_text::formatTaggedValue(change_trigger::kValueTag,
                                                         static_cast<const Module*>(this)->triggerValue(), text);
         if (host)
             host->postMessageToAudio(change_trigger::kValueText, size, text);

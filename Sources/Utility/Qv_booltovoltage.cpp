@@ -35,9 +35,9 @@ public:
     int32_t receiveMessageFromGui(int32_t, int32_t size, const void* data) noexcept override
     {
         float level = 0.0f;
-        if (!numtext::readTaggedValue(size, data, level))
+        if (!number_text::readTaggedValue(size, data, level))
             return mpapi::MP_RESULT_OK;
-        level_ = numtext::finiteFloat(level);
+        level_ = number_text::finiteFloat(level);
         levelOut_.setStreaming(false, 0);
         return mpapi::MP_RESULT_OK;
     }

@@ -18,7 +18,7 @@ public:
 
     int32_t receiveMessageFromAudio(int32_t, int32_t size, void* data) noexcept override
     {
-        if (numtext::hasTag(size, data, bridge::kReady[0]))
+        if (number_text::hasTag(size, data, bridge::kReady[0]))
             outputValue();
         return mpapi::MP_RESULT_OK;
     }
@@ -28,8 +28,8 @@ public:
     void outputValue()
     {
         const float level = (switch_.getValue() ? voltsIfTrue_.getValue() : voltsIfFalse_.getValue()) / 10.0f;
-        char text[numtext::kTaggedMessageBytes];
-        const int32_t size = numtext::formatTaggedValue(bridge::kToAudioTag, level, text);
+        char text[number_text::kTaggedMessageBytes];
+        const int32_t size = number_text::formatTaggedValue(bridge::kToAudioTag, level, text);
         if (host)
             host->postMessageToAudio(bridge::kValueTextToAudio, size, text);
     }

@@ -18,7 +18,7 @@ public:
     // written as 0.0 so that no such sample leaves the module.
     void onChange(float value)
     {
-        pending_ = numtext::finiteFloat(value);
+        pending_ = number_text::finiteFloat(value);
         hold_ = value == 0.0f ? 1.0f : 0.0f;
     }
 

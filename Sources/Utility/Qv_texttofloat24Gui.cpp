@@ -16,7 +16,7 @@ public:
     Qv_texttofloat24Gui()
     {
         initializePin(kText, text_, &Qv_texttofloat24Gui::onSetText);
-        for (int k = 0; k < textcodec::kFloats; ++k)
+        for (int k = 0; k < text_codec::kFloats; ++k)
             initializePin(kFirstFloat + k, floats_[k], &Qv_texttofloat24Gui::onSetFloat);
     }
 
@@ -33,7 +33,7 @@ public:
         std::wstring_view text = text_.getValue();
         text = text.substr(0, text.find(L'\0'));
         const std::string utf8 = utf8::fromWide(text, utf8::OnError::Replace);
-        bytes_ = pin_text::cutAtCharBoundary(utf8, textcodec::kBytes);
+        bytes_ = pin_text::cutAtCharBoundary(utf8, text_codec::kBytes);
         EncodeText();
     }
 
@@ -48,22 +48,22 @@ public:
     // set them.
     void EncodeText()
     {
-        const std::array<float, textcodec::kFloats> floats = textcodec::encode(bytes_);
-        for (int k = 0; k < textcodec::kFloats; ++k)
+        const std::array<float, text_codec::kFloats> floats = text_codec::encode(bytes_);
+        for (int k = 0; k < text_codec::kFloats; ++k)
             pinTransmit(kFirstFloat + k, sizeof(float), &floats[k], 0);
     }
 
     void DecodeFloat()
     {
-        std::array<float, textcodec::kFloats> floats{};
-        for (int k = 0; k < textcodec::kFloats; ++k)
+        std::array<float, text_codec::kFloats> floats{};
+        for (int k = 0; k < text_codec::kFloats; ++k)
             floats[k] = floats_[k].getValue();
-        text_ = utf8::toWide(textcodec::decode(floats), utf8::OnError::Replace);
+        text_ = utf8::toWide(text_codec::decode(floats), utf8::OnError::Replace);
     }
 
 private:
     StringGuiPin text_;
-    std::array<MpGuiPin<float>, textcodec::kFloats> floats_;
+    std::array<MpGuiPin<float>, text_codec::kFloats> floats_;
 
     std::string bytes_;       // the text's first 24 bytes, for encoding
     bool startingUp_ = true;  // float changes do not rebuild the text before initialize

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-namespace textcodec {
+namespace text_codec {
 
 namespace {
 
@@ -109,4 +109,4 @@ std::string decode(const std::array<float, kFloats>& floats)
     return bytes;
 }
 
-} // namespace textcodec
+} // namespace text_codec

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace textcodec {
+namespace text_codec {
 
 inline constexpr int kFloats = 12;
 inline constexpr int kBytes = 2 * kFloats;
@@ -26,4 +26,4 @@ std::array<float, kFloats> encode(std::string_view bytes);
 std::string decode(const std::array<float, kFloats>& floats);
 
 
-} // namespace textcodec
+} // namespace text_codec

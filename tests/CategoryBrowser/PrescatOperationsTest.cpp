@@ -15,21 +15,21 @@
 namespace {
 
 namespace fs = std::filesystem;
-using managertest::last;
-using managertest::presetText;
-using managertest::readBytes;
-using managertest::writeBytes;
+using manager_test::last;
+using manager_test::presetText;
+using manager_test::readBytes;
+using manager_test::writeBytes;
 using platform::AlertAnswer;
 using platform::DialogRequest;
 using platform::ScriptedDialogs;
-using prescat::ToInterface;
-using prescat::ToProcessing;
+using prescat::ToGui;
+using prescat::ToAudio;
 using Sent = std::vector<std::pair<int, std::string>>;
 
 std::string withZero(const std::string& text) { return text + std::string(1, '\0'); }
-tavhost::Bytes payload(const std::string& text)
+tav_host::Bytes payload(const std::string& text)
 {
-    tavhost::Bytes bytes(text.begin(), text.end());
+    tav_host::Bytes bytes(text.begin(), text.end());
     bytes.push_back(0);
     return bytes;
 }
@@ -37,7 +37,7 @@ tavhost::Bytes payload(const std::string& text)
 // Values that print exactly with 7 decimals and differ from preset to preset.
 float bankValue(int p, int k) { return static_cast<float>(p) * 0.5f + static_cast<float>(k) * 0.25f; }
 
-class PrescatInterfaceOperations : public managertest::ManagerGuiTest {
+class PrescatInterfaceOperations : public manager_test::ManagerGuiTest {
 protected:
     PrescatInterfaceOperations() : ManagerGuiTest("QV_PatchManagerPrescat") {}
 
@@ -51,8 +51,8 @@ protected:
     std::size_t showing(const std::string& list)
     {
         const std::size_t i = start();
-        post(i, ToInterface::kFolderList, "Bass");
-        post(i, ToInterface::kList, list);
+        post(i, ToGui::kFolderList, "Bass");
+        post(i, ToGui::kList, list);
         host_->clearCalls();
         return i;
     }
@@ -74,25 +74,25 @@ protected:
 TEST_F(PrescatInterfaceOperations, NamesAndTheirMessages)
 {
     const std::size_t i = showing("Warm,Cold");
-    host_->guiSetPin(i, managertest::kPresetNumber, tavhost::intValue(1));
-    host_->guiSetPin(i, managertest::kPresetName, tavhost::textValue("Dark Pad"));
+    host_->guiSetPin(i, manager_test::kPresetNumber, tav_host::intValue(1));
+    host_->guiSetPin(i, manager_test::kPresetName, tav_host::textValue("Dark Pad"));
     host_->clearCalls();
     ops().FixPreset();
     const std::string list = namesAfter("Warm,Dark Pad");
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kUnusedNameList, withZero(list)}, {ToProcessing::kFixPreset, ""}}));
-    EXPECT_EQ(shown(i, managertest::kPresetList), list);
-    EXPECT_EQ(shown(i, managertest::kNameSave), "Dark Pad");
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kUnusedNameList, withZero(list)}, {ToAudio::kFixPreset, ""}}));
+    EXPECT_EQ(shown(i, manager_test::kPresetList), list);
+    EXPECT_EQ(shown(i, manager_test::kNameSave), "Dark Pad");
     host_->clearCalls();
     ops().SaveList();
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kUnusedNameList, withZero(list)}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kUnusedNameList, withZero(list)}}));
 
-    host_->guiSetPin(i, managertest::kNameSave, tavhost::textValue(""));
+    host_->guiSetPin(i, manager_test::kNameSave, tav_host::textValue(""));
     host_->clearCalls();
     ops().ReadNamesavePin();
-    EXPECT_TRUE(texts(i, managertest::kPresetName).empty());
-    host_->guiSetPin(i, managertest::kNameSave, tavhost::textValue("Kept"));
+    EXPECT_TRUE(texts(i, manager_test::kPresetName).empty());
+    host_->guiSetPin(i, manager_test::kNameSave, tav_host::textValue("Kept"));
     ops().ReadNamesavePin();
-    EXPECT_EQ(texts(i, managertest::kPresetName), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(texts(i, manager_test::kPresetName), std::vector<std::string>{"Kept"});
     EXPECT_TRUE(sent(i).empty());
 }
 
@@ -111,7 +111,7 @@ TEST_F(PrescatInterfaceOperations, PanelsAndThePath)
     dialogs.pushPanelCancel();
     ops().openpresetfilename();
     ops().SavePath();
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero(chosen.string())}, {ToProcessing::kPath, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero(chosen.string())}, {ToAudio::kPath, withZero("")}}));
     auto r = dialogs.requests();
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].kind, DialogRequest::Kind::OpenPanel);
@@ -128,7 +128,7 @@ TEST_F(PrescatInterfaceOperations, PanelsAndThePath)
     writeBytes(presetbase_ / "3_FAVOURITES" / "notes.txt", "");
     for (int n = 1; n <= 9; ++n)
         fill("3_FAVOURITES_0" + std::to_string(n), 128);
-    host_->guiSetPin(i, managertest::kPresetName, tavhost::textValue("Warm Pad"));
+    host_->guiSetPin(i, manager_test::kPresetName, tav_host::textValue("Warm Pad"));
     host_->clearCalls();
     dialogs.reset();
     dialogs.pushPanelAnswer(presetbase_ / "3_FAVOURITES_10" / "Warm Pad");
@@ -144,8 +144,8 @@ TEST_F(PrescatInterfaceOperations, PanelsAndThePath)
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     ops().savefavouritesfilename();
     ops().SavePath();
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero((presetbase_ / "3_FAVOURITES_10" / "Warm Pad.tavpreset").string())},
-                             {ToProcessing::kPath, withZero((presetbase_ / "3_FAVOURITES" / "Warm Pad.tavpreset").string())}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero((presetbase_ / "3_FAVOURITES_10" / "Warm Pad.tavpreset").string())},
+                             {ToAudio::kPath, withZero((presetbase_ / "3_FAVOURITES" / "Warm Pad.tavpreset").string())}}));
     r = dialogs.requests();
     ASSERT_EQ(r.size(), 3u);
     EXPECT_EQ(r[0].kind, DialogRequest::Kind::SavePanel);
@@ -167,50 +167,50 @@ TEST_F(PrescatInterfaceOperations, PresetAndBankFilesAtTheLastPath)
 {
     const std::size_t i = showing("Warm,Cold,Soft");
     auto& dialogs = ScriptedDialogs::instance();
-    host_->guiSetPin(i, managertest::kPresetNumber, tavhost::intValue(2));
+    host_->guiSetPin(i, manager_test::kPresetNumber, tav_host::intValue(2));
     dialogs.pushPanelAnswer(folder_ / "files" / "Bright");
-    release(i, managertest::kSavePreset);
+    release(i, manager_test::kSavePreset);
     const fs::path presetFile = folder_ / "files" / "Bright.tavpreset";
     host_->clearCalls();
     ops().LoadPreset();
-    EXPECT_TRUE(texts(i, managertest::kPresetName).empty());
+    EXPECT_TRUE(texts(i, manager_test::kPresetName).empty());
 
-    const auto edit = prescattest::valuesOf([](int k) { return bankValue(3, k); });
+    const auto edit = prescat_test::valuesOf([](int k) { return bankValue(3, k); });
     const std::string presetBytes = presetText("Night Sky", edit);
     writeBytes(presetFile, presetBytes);
     ops().LoadPreset();
-    EXPECT_EQ(shown(i, managertest::kPresetName), "Night Sky");
-    EXPECT_EQ(shown(i, managertest::kNameSave), "Night Sky");
-    EXPECT_EQ(shown(i, managertest::kPresetList), namesAfter("Warm,Cold,Night Sky"));
-    EXPECT_EQ(values(i, managertest::kGuiUpdate), (std::vector<tavhost::Bytes>{tavhost::boolValue(true), tavhost::boolValue(false)}));
+    EXPECT_EQ(shown(i, manager_test::kPresetName), "Night Sky");
+    EXPECT_EQ(shown(i, manager_test::kNameSave), "Night Sky");
+    EXPECT_EQ(shown(i, manager_test::kPresetList), namesAfter("Warm,Cold,Night Sky"));
+    EXPECT_EQ(values(i, manager_test::kGuiUpdate), (std::vector<tav_host::Bytes>{tav_host::boolValue(true), tav_host::boolValue(false)}));
     fs::remove(presetFile);
     ops().SavePreset();
     EXPECT_EQ(readBytes(presetFile), presetBytes);
 
     const fs::path bankFile = folder_ / "in" / "Set.tavbank";
-    const auto names = managertest::numberedNames("Pad ");
-    const std::string bankBytes = managertest::bankText(names, bankValue);
+    const auto names = manager_test::numberedNames("Pad ");
+    const std::string bankBytes = manager_test::bankText(names, bankValue);
     writeBytes(bankFile, bankBytes);
     dialogs.pushPanelAnswer(bankFile);
     dialogs.pushPanelCancel();
-    release(i, managertest::kLoadBank);
-    host_->guiSetPin(i, managertest::kNameSave, tavhost::textValue("Kept"));
+    release(i, manager_test::kLoadBank);
+    host_->guiSetPin(i, manager_test::kNameSave, tav_host::textValue("Kept"));
     host_->clearCalls();
     ops().LoadBank();
-    EXPECT_EQ(values(i, managertest::kPresetNumber), std::vector<tavhost::Bytes>{tavhost::intValue(0)});
-    EXPECT_EQ(texts(i, managertest::kPresetName), std::vector<std::string>{"Pad 0"});
-    EXPECT_TRUE(values(i, managertest::kGuiUpdate).empty());
+    EXPECT_EQ(values(i, manager_test::kPresetNumber), std::vector<tav_host::Bytes>{tav_host::intValue(0)});
+    EXPECT_EQ(texts(i, manager_test::kPresetName), std::vector<std::string>{"Pad 0"});
+    EXPECT_TRUE(values(i, manager_test::kGuiUpdate).empty());
     std::string list = "Pad 0";
     for (int p = 1; p < 128; ++p)
         list += ",Pad " + std::to_string(p);
-    EXPECT_EQ(shown(i, managertest::kPresetList), list);
+    EXPECT_EQ(shown(i, manager_test::kPresetList), list);
     fs::remove(bankFile);
     ops().SaveBank();
     EXPECT_TRUE(readBytes(bankFile) == bankBytes);
     EXPECT_TRUE(sent(i).empty());
 }
 
-class PrescatProcessingOperations : public prescattest::PrescatTest {
+class PrescatProcessingOperations : public prescat_test::PrescatTest {
 protected:
     prescat::ProcessingOperations& ops() { return *dynamic_cast<prescat::ProcessingOperations*>(factory_.made); }
 };
@@ -222,12 +222,12 @@ TEST_F(PrescatProcessingOperations, BankNamesAndStartingOver)
 {
     preset("Presets/Lead.tavpreset");
     const fs::path bankFile = shared_.path() / "some.tavbank";
-    writeBytes(bankFile, managertest::bankText(managertest::numberedNames("Bank "), bankValue));
+    writeBytes(bankFile, manager_test::bankText(manager_test::numberedNames("Bank "), bankValue));
     start();
     interfaceStarted();
     post(prescat::kPath, bankFile.string());
     post(prescat::kLoadBank);
-    writeBytes(bankFile, managertest::bankText(managertest::numberedNames("Named ")));  // values not read
+    writeBytes(bankFile, manager_test::bankText(manager_test::numberedNames("Named ")));  // values not read
     post(prescat::kPath, bankFile.string());  // the file path names the bank file; no folder is made of a file
     post(prescat::kSaveBankFolder);
     clear();
@@ -236,11 +236,11 @@ TEST_F(PrescatProcessingOperations, BankNamesAndStartingOver)
     const fs::path target = root_ / "MyBank";
     post(prescat::kPath, target.string());
     post(prescat::kSaveBankFolder);
-    EXPECT_EQ(readBytes(target / "#002 Named 1.tavpreset"), presetText("Named 1", prescattest::valuesOf([](int k) { return bankValue(1, k); })));
+    EXPECT_EQ(readBytes(target / "#002 Named 1.tavpreset"), presetText("Named 1", prescat_test::valuesOf([](int k) { return bankValue(1, k); })));
 
     clear();
     ops().LoadStartupBank();
-    EXPECT_EQ(posted(), (std::vector<prescattest::Posted>{prescattest::bare(130), {129, prescattest::listOf({"Lead"})}}));
+    EXPECT_EQ(posted(), (std::vector<prescat_test::Posted>{prescat_test::bare(130), {129, prescat_test::listOf({"Lead"})}}));
     post(prescat::kPath, (root_ / "Zero").string());
     post(prescat::kSaveBankFolder);
     EXPECT_FALSE(fs::exists(root_ / "Zero"));
@@ -266,9 +266,9 @@ TEST_F(PrescatProcessingOperations, SaveListSearchListsTheTreeSorted)
     post(prescat::kFolderBase + 1);  // "Presets", after "Many"
     clear();
     ops().SaveListSearch();
-    EXPECT_EQ(posted(), (std::vector<prescattest::Posted>{
-                            prescattest::bare(130),
-                            {129, prescattest::listOf({"Presets/Alpha--x", "Presets/#002 Beta #pa", "Presets/Sub/Gamma #fav"})}}));
+    EXPECT_EQ(posted(), (std::vector<prescat_test::Posted>{
+                            prescat_test::bare(130),
+                            {129, prescat_test::listOf({"Presets/Alpha--x", "Presets/#002 Beta #pa", "Presets/Sub/Gamma #fav"})}}));
 
     post(prescat::kFolderBase + 0);
     clear();

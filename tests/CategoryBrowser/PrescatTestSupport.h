@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-namespace prescattest {
+namespace prescat_test {
 
 namespace fs = std::filesystem;
-using tavhost::Bytes;
+using tav_host::Bytes;
 using Values = std::array<float, 256>;
 
 // One message to the interface half: id and payload text (without its NUL).
@@ -85,7 +85,7 @@ protected:
     // A preset file below the library root.
     void preset(const std::string& relative, const Values& values = Values{}, const std::string& name = "x")
     {
-        managertest::writeBytes(root_ / relative, managertest::presetText(name, values));
+        manager_test::writeBytes(root_ / relative, manager_test::presetText(name, values));
     }
     void folder(const std::string& relative) { fs::create_directories(root_ / relative); }
 
@@ -93,9 +93,9 @@ protected:
     // a probe on the shared preset block, and starts the host.
     void start()
     {
-        host_ = std::make_unique<tavhost::Host>(&factory_, testsupport::config64());
-        mgr_ = testsupport::add(*host_, "QV_PatchManagerPrescat");
-        probe_ = testsupport::add(*host_, "TEST_BlockProbe");
+        host_ = std::make_unique<tav_host::Host>(&factory_, test_support::config64());
+        mgr_ = test_support::add(*host_, "QV_PatchManagerPrescat");
+        probe_ = test_support::add(*host_, "TEST_BlockProbe");
         host_->start();
         host_->runBlock(64);
         host_->clearCalls();
@@ -140,7 +140,7 @@ protected:
     std::vector<Posted> posted() const
     {
         std::vector<Posted> out;
-        for (const auto& call : host_->callsOf(tavhost::CallKind::PostMessageToGui, mgr_)) {
+        for (const auto& call : host_->callsOf(tav_host::CallKind::PostMessageToGui, mgr_)) {
             std::string text(call.data.begin(), call.data.end());
             if (!text.empty()) {
                 EXPECT_EQ(text.back(), '\0') << "message " << call.pin;
@@ -166,7 +166,7 @@ protected:
                 list = split(p.second);
         return list;
     }
-    std::vector<Bytes> midiOut() const { return managertest::midiSent(*host_, mgr_, 1); }
+    std::vector<Bytes> midiOut() const { return manager_test::midiSent(*host_, mgr_, 1); }
     void clear() { host_->clearCalls(); }
 
     static Bytes pc(int n) { return Bytes{0xC0, static_cast<uint8_t>(n), 0}; }
@@ -184,12 +184,12 @@ protected:
         return out;
     }
 
-    testsupport::TemporarySharedFolder shared_;
+    test_support::TemporarySharedFolder shared_;
     fs::path root_ = shared_.path() / "Quorvane" / "TAVRIN TWO" / "Presetbase";
-    managertest::OneSideFactory factory_{mpapi::MP_TYPE_AUDIO};
-    std::unique_ptr<tavhost::Host> host_;
+    manager_test::OneSideFactory factory_{mpapi::MP_TYPE_AUDIO};
+    std::unique_ptr<tav_host::Host> host_;
     std::size_t mgr_ = 0;
     std::size_t probe_ = 0;
 };
 
-} // namespace prescattest
+} // namespace prescat_test

@@ -17,8 +17,8 @@
 #include <set>
 #include <tuple>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -42,8 +42,8 @@ std::array<float, 256> presetValues(float slot2, float slot3)
 // (view, manager).
 std::pair<std::size_t, std::size_t> addBrowser(Host& host)
 {
-    const std::size_t view = add(host, "QV_ListSplitter34", testsupport::withGuiPins(142));
-    const std::size_t mgr = add(host, "QV_PatchManagerPrescat", testsupport::withGuiPins(18));
+    const std::size_t view = add(host, "QV_ListSplitter34", test_support::withGuiPins(142));
+    const std::size_t mgr = add(host, "QV_PatchManagerPrescat", test_support::withGuiPins(18));
     host.setInitialValue(view, Side::Gui, kStartnumber, intValue(0));
     host.setInitialValue(view, Side::Gui, kMaxnumber, intValue(33));
     EXPECT_TRUE(host.connect(view, Side::Gui, kViewPresetNumber, mgr, Side::Gui, kPresetNumber));
@@ -54,12 +54,12 @@ std::pair<std::size_t, std::size_t> addBrowser(Host& host)
 
 TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
 {
-    const testsupport::TemporarySharedFolder shared;
+    const test_support::TemporarySharedFolder shared;
     const auto presets = shared.path() / "Quorvane" / "TAVRIN TWO" / "Presetbase" / "Presets";
-    managertest::writeBytes(presets / "Alpha.tavpreset", managertest::presetText("Alpha", presetValues(0.1f, 0.2f)));
-    managertest::writeBytes(presets / "Beta #pa.tavpreset", managertest::presetText("Beta", presetValues(0.25f, 0.5f)));
+    manager_test::writeBytes(presets / "Alpha.tavpreset", manager_test::presetText("Alpha", presetValues(0.1f, 0.2f)));
+    manager_test::writeBytes(presets / "Beta #pa.tavpreset", manager_test::presetText("Beta", presetValues(0.25f, 0.5f)));
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t view = 0, mgr = 0;
     std::tie(view, mgr) = addBrowser(host);
     const std::size_t link2 = add(host, "QV_PatchMemoryFloat");
@@ -157,7 +157,7 @@ protected:
     {
         Values v{};
         v.fill(value);
-        managertest::writeBytes(root_ / relative, managertest::presetText("x", v));
+        manager_test::writeBytes(root_ / relative, manager_test::presetText("x", v));
         values_[relative] = v;
     }
 
@@ -260,7 +260,7 @@ protected:
             SCOPED_TRACE(files[r - 1]);
             top();
             for (int k = 1; k <= r; ++k)
-                EXPECT_EQ(row(k), textValue(prescattest::shownInList(shown[k - 1]))) << "row " << k;
+                EXPECT_EQ(row(k), textValue(prescat_test::shownInList(shown[k - 1]))) << "row " << k;
             click(r);
             EXPECT_TRUE(loaded(files[r - 1]));
             std::set<std::string> expected = library();
@@ -275,9 +275,9 @@ protected:
         }
     }
 
-    testsupport::TemporarySharedFolder shared_;
+    test_support::TemporarySharedFolder shared_;
     fs::path root_ = shared_.path() / "Quorvane" / "TAVRIN TWO" / "Presetbase";
-    Host host_{testsupport::factory(), testsupport::config64()};
+    Host host_{test_support::factory(), test_support::config64()};
     std::size_t view_ = 0;
     std::size_t mgr_ = 0;
     std::map<std::string, Values> values_;
@@ -303,11 +303,11 @@ TEST_F(CommaRoad, EveryRowActsOnTheFileItShows)
     start();
 
     // The folder list: 128 folders, the comma folder first and shown with its look-alike.
-    std::string folders = prescattest::shownInList(main) + ",2_SAVED,3_FAVOURITES,3_SEARCH";
+    std::string folders = prescat_test::shownInList(main) + ",2_SAVED,3_FAVOURITES,3_SEARCH";
     for (int f = 4; f < 128; ++f)
         folders += ",empty";
     EXPECT_EQ(pin(mgr_, kFolderList), textValue(folders));
-    EXPECT_EQ(pin(mgr_, kFolderName), textValue(prescattest::shownInList(main)));
+    EXPECT_EQ(pin(mgr_, kFolderName), textValue(prescat_test::shownInList(main)));
 
     // The search over the whole library, sorted by name: a click on every row loads its file.
     chooseFolder(3);
@@ -319,7 +319,7 @@ TEST_F(CommaRoad, EveryRowActsOnTheFileItShows)
                                                       "Strings", ".Tone; soft", ".Zeta"};
     for (int r = 7; r >= 1; --r) {
         top();
-        EXPECT_EQ(row(r), textValue(prescattest::shownInList(everythingShown[r - 1]))) << r;
+        EXPECT_EQ(row(r), textValue(prescat_test::shownInList(everythingShown[r - 1]))) << r;
         click(r);
         EXPECT_TRUE(loaded(everything[r - 1])) << everything[r - 1];
     }

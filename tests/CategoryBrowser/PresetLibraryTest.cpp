@@ -80,7 +80,7 @@ TEST(PresetLibrary, Renames)
 // folder is listed two entries at a time.
 TEST(PresetLibrary, ListerWalksInPathOrder)
 {
-    testsupport::TemporarySharedFolder shared;
+    test_support::TemporarySharedFolder shared;
     const auto root = shared.path();
     for (const char* file : {"a b", "a/z", "a/b/c", "B", "\xc3\xa9", "1"}) {
         std::filesystem::create_directories((root / file).parent_path());
@@ -123,7 +123,7 @@ std::string formatted(const char* format, int i, const std::string& tail = "")
     return text + tail;
 }
 
-class BigLibrary : public prescattest::PrescatTest {};
+class BigLibrary : public prescat_test::PrescatTest {};
 namespace fs = std::filesystem;
 
 // Folders beyond what one listing holds (70,000 names; 40,000 names of over 200 bytes): the
@@ -137,7 +137,7 @@ TEST_F(BigLibrary, BigFoldersListTheirFirstEntriesInOrder)
     emptyFiles(spare, root_ / "Big", 70000, [](int i) { return formatted("n%05d", i, ".tavpreset"); });
     for (int i = 0; i < 128; ++i) {  // written long ago, one second apart
         const std::string file = (root_ / "Big" / formatted("t%03d", i, ".tavpreset")).string();
-        managertest::writeBytes(file, "");
+        manager_test::writeBytes(file, "");
         const timespec times[2] = {{1000000000 + i, 0}, {1000000000 + i, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     }
@@ -153,7 +153,7 @@ TEST_F(BigLibrary, BigFoldersListTheirFirstEntriesInOrder)
     for (const auto& [id, text] : posted())
         if (id == kFolderList)
             folders = text;
-    EXPECT_EQ(folders, prescattest::listOf({"3_SEARCH", "A_Long", "Big"}));
+    EXPECT_EQ(folders, prescat_test::listOf({"3_SEARCH", "A_Long", "Big"}));
 
     const auto names = [](const char* format, const std::string& tail = "") {
         std::vector<std::string> out;

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -40,7 +40,7 @@ std::string commandList(const std::string& set, const std::string& entry108)
     return nameList(labels);
 }
 
-class ListSplitter34 : public testsupport::InterfaceHostTest {
+class ListSplitter34 : public test_support::InterfaceHostTest {
 protected:
     std::size_t view(int startnumber, int maxnumber)
     {

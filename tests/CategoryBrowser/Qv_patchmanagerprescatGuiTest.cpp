@@ -15,15 +15,15 @@
 namespace {
 
 namespace fs = std::filesystem;
-using managertest::last;
+using manager_test::last;
 using platform::AlertAnswer;
 using platform::DialogRequest;
 using platform::ScriptedDialogs;
-using prescat::ToInterface;
-using prescat::ToProcessing;
-using tavhost::boolValue;
-using tavhost::intValue;
-using tavhost::textValue;
+using prescat::ToGui;
+using prescat::ToAudio;
+using tav_host::boolValue;
+using tav_host::intValue;
+using tav_host::textValue;
 
 struct Pin {
     enum : int {
@@ -122,14 +122,14 @@ const Entries kSearchDisplay = {
     {103, ">>"},
 };
 
-class PrescatGuiTest : public managertest::ManagerGuiTest {
+class PrescatGuiTest : public manager_test::ManagerGuiTest {
 protected:
     PrescatGuiTest() : ManagerGuiTest("QV_PatchManagerPrescat") {}
 
     static std::string withZero(std::string text) { return text + std::string(1, '\0'); }
-    static tavhost::Bytes payload(const std::string& text)
+    static tav_host::Bytes payload(const std::string& text)
     {
-        tavhost::Bytes bytes(text.begin(), text.end());
+        tav_host::Bytes bytes(text.begin(), text.end());
         bytes.push_back(0);
         return bytes;
     }
@@ -145,20 +145,20 @@ protected:
         host_->postToGui(i, id, {});
         host_->drain();
     }
-    void set(std::size_t i, int pin, tavhost::Bytes value) { host_->guiSetPin(i, pin, std::move(value)); }
+    void set(std::size_t i, int pin, tav_host::Bytes value) { host_->guiSetPin(i, pin, std::move(value)); }
 
     // The processing half shows folder f with this list.
     void show(std::size_t i, int folder, const Entries& entries)
     {
-        post(i, ToInterface::kFolderNumberBase + folder);
-        post(i, ToInterface::kList, joined(entries));
+        post(i, ToGui::kFolderNumberBase + folder);
+        post(i, ToGui::kList, joined(entries));
     }
 
     // A started browser: folder table known, folder "Bass" with its list; calls and dialogs clear.
     std::size_t browser()
     {
         const std::size_t i = start();
-        post(i, ToInterface::kFolderList, kFolderText);
+        post(i, ToGui::kFolderList, kFolderText);
         show(i, kBass, kFolderEntries);
         host_->clearCalls();
         ScriptedDialogs::instance().reset();
@@ -170,7 +170,7 @@ protected:
         std::vector<int> out;
         for (const auto& value : values(i, pin)) {
             std::int32_t v = 0;
-            EXPECT_TRUE(tavhost::readInt(value, v));
+            EXPECT_TRUE(tav_host::readInt(value, v));
             out.push_back(v);
         }
         return out;
@@ -208,8 +208,8 @@ using Ints = std::vector<int>;
 TEST_F(PrescatGuiTest, StartAndButtonKinds)
 {
     const std::size_t i = start();
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kInterfaceStarted, ""}}));
-    EXPECT_TRUE(host_->callsOf(tavhost::CallKind::TransmitPin, i).empty());
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kInterfaceStarted, ""}}));
+    EXPECT_TRUE(host_->callsOf(tav_host::CallKind::TransmitPin, i).empty());
 
     host_->clearCalls();
     auto& dialogs = ScriptedDialogs::instance();
@@ -221,7 +221,7 @@ TEST_F(PrescatGuiTest, StartAndButtonKinds)
     set(i, Pin::kLoadPreset, boolValue(false));
     ASSERT_EQ(requests().size(), 1u);
     expectConfirm(requests()[0], "Delete Preset", "Really delete this preset?");
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kDeletePreset, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kDeletePreset, ""}}));
 
     // "No", and a box that could not be shown, delete nothing.
     host_->clearCalls();
@@ -236,7 +236,7 @@ TEST_F(PrescatGuiTest, StartAndButtonKinds)
     EXPECT_TRUE(sent(i).empty());
     set(i, Pin::kSaveBank, boolValue(false));
     set(i, Pin::kSaveBank, boolValue(false));
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kToggleFavourite, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kToggleFavourite, ""}}));
     EXPECT_EQ(requests().size(), 3u);
 
     // Save and bank import open their panels on release only; a cancel still sends an empty path.
@@ -249,18 +249,18 @@ TEST_F(PrescatGuiTest, StartAndButtonKinds)
     ASSERT_EQ(requests().size(), 5u);
     EXPECT_EQ(requests()[3].kind, DialogRequest::Kind::SavePanel);
     EXPECT_EQ(requests()[4].kind, DialogRequest::Kind::OpenPanel);
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero("")}, {ToProcessing::kPath, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero("")}, {ToAudio::kPath, withZero("")}}));
     EXPECT_TRUE(fs::is_directory(folder_ / "Quorvane" / "TAVRIN TWO" / "Presetbase" / "2_SAVED"));
     EXPECT_FALSE(fs::exists(folder_ / "Quorvane" / "TAVRIN ONE"));
 
     host_->clearCalls();
     for (bool on : {true, true, false, false, true})
         set(i, Pin::kFixPreset, boolValue(on));
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kTimeOrderOn, ""},
-                             {ToProcessing::kTimeOrderOn, ""},
-                             {ToProcessing::kTimeOrderOff, ""},
-                             {ToProcessing::kTimeOrderOff, ""},
-                             {ToProcessing::kTimeOrderOn, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kTimeOrderOn, ""},
+                             {ToAudio::kTimeOrderOn, ""},
+                             {ToAudio::kTimeOrderOff, ""},
+                             {ToAudio::kTimeOrderOff, ""},
+                             {ToAudio::kTimeOrderOn, ""}}));
 }
 
 // A row 0-127 goes to the processing half as its own id and names PresetName, NameSave and the
@@ -292,42 +292,42 @@ TEST_F(PrescatGuiTest, FolderChoiceAndReselection)
     set(i, Pin::kPresetNumber, intValue(5));
     host_->clearCalls();
     set(i, Pin::kFolderNumber, intValue(kLeads));
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kFolderBase + kLeads, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kFolderBase + kLeads, ""}}));
     EXPECT_EQ(texts(i, Pin::kFolderName), Texts{"Leads"});
 
     host_->clearCalls();
     set(i, Pin::kFolderNumber, intValue(128));
     set(i, Pin::kFolderNumber, intValue(-1));
     EXPECT_TRUE(sent(i).empty());
-    EXPECT_TRUE(host_->callsOf(tavhost::CallKind::TransmitPin, i).empty());
+    EXPECT_TRUE(host_->callsOf(tav_host::CallKind::TransmitPin, i).empty());
 
-    post(i, ToInterface::kSelectBase + 1);
+    post(i, ToGui::kSelectBase + 1);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), Ints{130});
     EXPECT_TRUE(ints(i, Pin::kPresetNumberDisplay).empty());
     // The list that follows leaves the names alone while the selection is pending.
-    post(i, ToInterface::kList, joined({{0, "Other"}}));
+    post(i, ToGui::kList, joined({{0, "Other"}}));
     EXPECT_TRUE(texts(i, Pin::kPresetName).empty());
 
     // Back to "Bass", where row 5 was selected: it is selected again at once.
     host_->clearCalls();
     set(i, Pin::kFolderNumber, intValue(kBass));
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kFolderBase + kBass, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kFolderBase + kBass, ""}}));
     EXPECT_EQ(ints(i, Pin::kPresetNumber), Ints{5});
     EXPECT_EQ(texts(i, Pin::kFolderName), Texts{"Bass"});
-    post(i, ToInterface::kSelectBase + 6);
+    post(i, ToGui::kSelectBase + 6);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), (Ints{5, 6}));
     EXPECT_EQ(ints(i, Pin::kPresetNumberDisplay), Ints{6});
 
     // Without a return to the selection folder the second report after a choice shows the entry.
     host_->clearCalls();
     set(i, Pin::kFolderNumber, intValue(kLeads));
-    post(i, ToInterface::kSelectBase + 1);
-    post(i, ToInterface::kSelectBase + 1);
+    post(i, ToGui::kSelectBase + 1);
+    post(i, ToGui::kSelectBase + 1);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), (Ints{130, 1}));
     EXPECT_EQ(ints(i, Pin::kPresetNumberDisplay), Ints{1});
     // 501 clears the first selection again.
-    post(i, ToInterface::kClearFirstSelect);
-    post(i, ToInterface::kSelectBase + 2);
+    post(i, ToGui::kClearFirstSelect);
+    post(i, ToGui::kSelectBase + 2);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), (Ints{130, 1, 130}));
 }
 
@@ -347,7 +347,7 @@ TEST_F(PrescatGuiTest, TypedNameIsCleaned)
 
     host_->clearCalls();
     set(i, Pin::kPresetName, textValue(std::u32string{U'a', U'/', char32_t(0xD800)}));
-    EXPECT_TRUE(host_->callsOf(tavhost::CallKind::TransmitPin, i).empty());
+    EXPECT_TRUE(host_->callsOf(tav_host::CallKind::TransmitPin, i).empty());
 }
 
 // In a search view on the command page, a typed name is the search text (505, at most 49 bytes
@@ -356,7 +356,7 @@ TEST_F(PrescatGuiTest, TypedNameIsCleaned)
 TEST_F(PrescatGuiTest, SearchTextOnTheCommandPage)
 {
     const std::size_t i = browser();
-    post(i, ToInterface::kViewSwitched);
+    post(i, ToGui::kViewSwitched);
     set(i, Pin::kPresetName, textValue("folder view"));
     EXPECT_TRUE(sent(i).empty());
 
@@ -368,8 +368,8 @@ TEST_F(PrescatGuiTest, SearchTextOnTheCommandPage)
     for (int c = 0; c < 25; ++c)
         longText += "\xC3\xA9";
     set(i, Pin::kPresetName, textValue(longText));
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kSearchText, withZero("Bass Pad")},
-                             {ToProcessing::kSearchText, withZero(longText.substr(0, 48))}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kSearchText, withZero("Bass Pad")},
+                             {ToAudio::kSearchText, withZero(longText.substr(0, 48))}}));
 
     host_->clearCalls();
     set(i, Pin::kPresetNumber, intValue(2));
@@ -384,11 +384,11 @@ TEST_F(PrescatGuiTest, SearchTextOnTheCommandPage)
     set(i, Pin::kPresetName, textValue("after save"));
     EXPECT_TRUE(sent(i).empty());
     // The list that follows the save shows no search prompt either.
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     EXPECT_TRUE(texts(i, Pin::kPresetName).empty());
     set(i, Pin::kPresetNumber, intValue(104));
     set(i, Pin::kPresetName, textValue("again"));
-    EXPECT_EQ(sent(i), (Sent{{104, ""}, {ToProcessing::kSearchText, withZero("again")}}));
+    EXPECT_EQ(sent(i), (Sent{{104, ""}, {ToAudio::kSearchText, withZero("again")}}));
 
     // A folder choice clears it too.
     set(i, Pin::kPresetNumber, intValue(107));
@@ -398,7 +398,7 @@ TEST_F(PrescatGuiTest, SearchTextOnTheCommandPage)
     show(i, kSearch, withCommandPage(kSearchEntries));
     host_->clearCalls();
     set(i, Pin::kPresetName, textValue("folder"));
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kSearchText, withZero("folder")}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kSearchText, withZero("folder")}}));
 }
 
 // Command values on PresetNumber: the pairs 180/130 and 106/110 written as two changes, 600 + v
@@ -406,35 +406,35 @@ TEST_F(PrescatGuiTest, SearchTextOnTheCommandPage)
 TEST_F(PrescatGuiTest, CommandValuesAndIgnoredIds)
 {
     const std::size_t i = browser();
-    post(i, ToInterface::kDropSelection);
-    post(i, ToInterface::kDropSelection);
+    post(i, ToGui::kDropSelection);
+    post(i, ToGui::kDropSelection);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), (Ints{180, 130, 180, 130}));
 
     host_->clearCalls();
-    post(i, ToInterface::kViewSwitched);
-    post(i, ToInterface::kViewSwitched);
-    post(i, ToInterface::kCategoryRowBase + 6);
-    post(i, ToInterface::kCategoryRowBase - prescat::kCategoryRow);
-    post(i, ToInterface::kCategoryRowBase - prescat::kCategoryRow + 1000);
+    post(i, ToGui::kViewSwitched);
+    post(i, ToGui::kViewSwitched);
+    post(i, ToGui::kCategoryRowBase + 6);
+    post(i, ToGui::kCategoryRowBase - prescat::kCategoryRow);
+    post(i, ToGui::kCategoryRowBase - prescat::kCategoryRow + 1000);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), (Ints{106, 110, 106, 110, 116, 0, 1000}));
     EXPECT_TRUE(sent(i).empty());
 
     host_->clearCalls();
-    for (int id : {-1, -600, 259, 281, 299, 428, 499, 513, ToInterface::kCategoryRowBase - prescat::kCategoryRow - 1})
+    for (int id : {-1, -600, 259, 281, 299, 428, 499, 513, ToGui::kCategoryRowBase - prescat::kCategoryRow - 1})
         post(i, id, "x");
-    EXPECT_TRUE(host_->callsOf(tavhost::CallKind::TransmitPin, i).empty());
+    EXPECT_TRUE(host_->callsOf(tav_host::CallKind::TransmitPin, i).empty());
     EXPECT_TRUE(sent(i).empty());
     EXPECT_TRUE(requests().empty());
 
     // 258 pulses GuiUpdate; 300 + f sets FolderNumber without asking for the folder.
-    post(i, ToInterface::kGuiUpdatePulse);
-    post(i, ToInterface::kFolderNumberBase + 127);
-    EXPECT_EQ(values(i, Pin::kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+    post(i, ToGui::kGuiUpdatePulse);
+    post(i, ToGui::kFolderNumberBase + 127);
+    EXPECT_EQ(values(i, Pin::kGuiUpdate), (std::vector<tav_host::Bytes>{boolValue(true), boolValue(false)}));
     EXPECT_EQ(ints(i, Pin::kFolderNumber), Ints{127});
     EXPECT_TRUE(sent(i).empty());
     // 510 turns FixPreset on.
-    post(i, ToInterface::kFixPresetOn);
-    EXPECT_EQ(values(i, Pin::kFixPreset), std::vector<tavhost::Bytes>{boolValue(true)});
+    post(i, ToGui::kFixPresetOn);
+    EXPECT_EQ(values(i, Pin::kFixPreset), std::vector<tav_host::Bytes>{boolValue(true)});
 }
 
 // A folder's list: number prefixes and category tags removed, favourites led by a full stop,
@@ -443,11 +443,11 @@ TEST_F(PrescatGuiTest, CommandValuesAndIgnoredIds)
 TEST_F(PrescatGuiTest, FolderViewList)
 {
     const std::size_t i = start();
-    post(i, ToInterface::kFolderList, kFolderText);
+    post(i, ToGui::kFolderList, kFolderText);
     host_->clearCalls();
     std::string text = joined(kFolderEntries);
     text = ",;" + text.replace(text.find(','), 1, ";,,");
-    post(i, ToInterface::kList, text);
+    post(i, ToGui::kList, text);
     EXPECT_EQ(texts(i, Pin::kPresetList), Texts{joined(kFolderDisplay)});
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Fat Bass"});
     EXPECT_EQ(texts(i, Pin::kNameSave), Texts{"Fat Bass"});
@@ -464,7 +464,7 @@ TEST_F(PrescatGuiTest, FolderViewList)
     // With NameSave holding a text, the list shows it whatever the current entry.
     host_->clearCalls();
     set(i, Pin::kNameSave, textValue("Kept"));
-    post(i, ToInterface::kList, joined({{50, "Other"}}));
+    post(i, ToGui::kList, joined({{50, "Other"}}));
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Kept"});
     EXPECT_TRUE(texts(i, Pin::kNameSave).empty());
 
@@ -472,14 +472,14 @@ TEST_F(PrescatGuiTest, FolderViewList)
     // U+FFFD.
     host_->clearCalls();
     const std::string raw = "Caf\xE9,B";
-    host_->postToGui(i, ToInterface::kList, tavhost::Bytes(raw.begin(), raw.end()));
+    host_->postToGui(i, ToGui::kList, tav_host::Bytes(raw.begin(), raw.end()));
     EXPECT_EQ(texts(i, Pin::kPresetList), Texts{joined({{0, "Caf\xEF\xBF\xBD"}, {1, "B"}})});
 
     // Fewer than 128 pieces: the rest are "empty"; more than 128: the rest are ignored.
     host_->clearCalls();
-    post(i, ToInterface::kList, "A,B");
+    post(i, ToGui::kList, "A,B");
     EXPECT_EQ(texts(i, Pin::kPresetList), Texts{joined({{0, "A"}, {1, "B"}})});
-    post(i, ToInterface::kList, joined({}) + ",Extra");
+    post(i, ToGui::kList, joined({}) + ",Extra");
     EXPECT_EQ(last(texts(i, Pin::kPresetList)), joined({}));
 }
 
@@ -501,13 +501,13 @@ TEST_F(PrescatGuiTest, SearchViewList)
     EXPECT_EQ(texts(i, Pin::kNameSave), Texts{"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234"});
 
     host_->clearCalls();
-    post(i, ToInterface::kFavouritesInTimeOrder);
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kFavouritesInTimeOrder);
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     Entries unmarked = kSearchDisplay;
     unmarked[1] = "Fat Bass";
     unmarked[5] = "Solo";
     EXPECT_EQ(texts(i, Pin::kPresetList), Texts{joined(withCommandPage(unmarked))});
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     EXPECT_EQ(last(texts(i, Pin::kPresetList)), joined(withCommandPage(kSearchDisplay)));
 
     // Selections name the pins with the stem; the name table keeps the folder part, which
@@ -528,7 +528,7 @@ TEST_F(PrescatGuiTest, SearchViewList)
     EXPECT_TRUE(texts(i, Pin::kPresetName).empty());
 
     // Favourites filter: the delete and favourite buttons ask "Remove Favourite".
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries, kFavouriteOn)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries, kFavouriteOn)));
     host_->clearCalls();
     auto& dialogs = ScriptedDialogs::instance();
     dialogs.pushAlertAnswer(AlertAnswer::Default);
@@ -541,10 +541,10 @@ TEST_F(PrescatGuiTest, SearchViewList)
     ASSERT_EQ(requests().size(), 4u);
     for (const auto& r : requests())
         expectConfirm(r, "Remove Favourite", "Remove preset from favourites list?");
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kToggleFavourite, ""}, {ToProcessing::kToggleFavourite, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kToggleFavourite, ""}, {ToAudio::kToggleFavourite, ""}}));
 
     // Filter off again: the delete button points to the preset's own folder, sends nothing.
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     host_->clearCalls();
     dialogs.reset();
     release(i, Pin::kLoadPreset);
@@ -583,17 +583,17 @@ TEST_F(PrescatGuiTest, ViewTable)
         release(i, Pin::kLoadPreset);
         ASSERT_EQ(requests().size(), 1u);
         EXPECT_EQ(requests()[0].kind, c.deletes ? DialogRequest::Kind::Confirm : DialogRequest::Kind::Notice);
-        const Sent expected = c.deletes ? Sent{{ToProcessing::kDeletePreset, ""}} : Sent{};
+        const Sent expected = c.deletes ? Sent{{ToAudio::kDeletePreset, ""}} : Sent{};
         EXPECT_EQ(sent(i), expected);
     }
 
     // 507 makes the view a search view until the next ordinary list.
     show(i, kBass, {{1, "Bass/Fat Bass"}});
-    post(i, ToInterface::kSearchViewFlag);
+    post(i, ToGui::kSearchViewFlag);
     host_->clearCalls();
     set(i, Pin::kPresetNumber, intValue(1));
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Fat Bass"});
-    post(i, ToInterface::kList, joined({{1, "Bass/Fat Bass"}}));
+    post(i, ToGui::kList, joined({{1, "Bass/Fat Bass"}}));
     set(i, Pin::kPresetNumber, intValue(2));
     set(i, Pin::kPresetNumber, intValue(1));
     EXPECT_EQ(last(texts(i, Pin::kPresetName)), "Bass/Fat Bass");
@@ -606,13 +606,13 @@ TEST_F(PrescatGuiTest, SearchPromptAndItsRestore)
 {
     const std::size_t i = browser();
     set(i, Pin::kPresetNumber, intValue(1));              // saved name "Warm Pad"
-    post(i, ToInterface::kShowEntryBase + 2);             // NameSave "Keys"
+    post(i, ToGui::kShowEntryBase + 2);             // NameSave "Keys"
     EXPECT_EQ(last(texts(i, Pin::kNameSave)), "Keys");
 
-    post(i, ToInterface::kFolderNumberBase + kSearch);
-    post(i, ToInterface::kViewSwitched);
+    post(i, ToGui::kFolderNumberBase + kSearch);
+    post(i, ToGui::kViewSwitched);
     host_->clearCalls();
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     EXPECT_EQ(texts(i, Pin::kPresetName), (Texts{kPrompt}));
 
     host_->clearCalls();
@@ -620,7 +620,7 @@ TEST_F(PrescatGuiTest, SearchPromptAndItsRestore)
     EXPECT_EQ(texts(i, Pin::kPresetName), (Texts{"Keys", "Warm Pad"}));
     // Restored once only.
     host_->clearCalls();
-    post(i, ToInterface::kList, joined(kFolderEntries));
+    post(i, ToGui::kList, joined(kFolderEntries));
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Keys"});
 
     // The favourite button in a search view: no prompt for one list.
@@ -628,9 +628,9 @@ TEST_F(PrescatGuiTest, SearchPromptAndItsRestore)
     set(i, Pin::kPresetName, textValue("typed"));
     release(i, Pin::kSaveBank);
     host_->clearCalls();
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Keys"});
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     EXPECT_EQ(texts(i, Pin::kPresetName), (Texts{"Keys", kPrompt}));
 }
 
@@ -642,8 +642,8 @@ TEST_F(PrescatGuiTest, PageArrows)
     const std::size_t i = browser();
     show(i, kSearch, withCommandPage(kSearchEntries));
     set(i, Pin::kPresetNumber, intValue(2));
-    post(i, ToInterface::kPrevArrowShown);
-    post(i, ToInterface::kNextArrowShown);
+    post(i, ToGui::kPrevArrowShown);
+    post(i, ToGui::kNextArrowShown);
     host_->clearCalls();
     set(i, Pin::kPresetNumber, intValue(0));
     set(i, Pin::kPresetNumber, intValue(103));
@@ -654,13 +654,13 @@ TEST_F(PrescatGuiTest, PageArrows)
     EXPECT_TRUE(ints(i, Pin::kPresetNumberDisplay).empty());
 
     // The page turn suppressed the prompt of the next list only.
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     EXPECT_TRUE(texts(i, Pin::kPresetName).empty());
-    post(i, ToInterface::kList, joined(withCommandPage(kSearchEntries)));
+    post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{kPrompt});
 
-    post(i, ToInterface::kPrevArrowHidden);
-    post(i, ToInterface::kNextArrowHidden);
+    post(i, ToGui::kPrevArrowHidden);
+    post(i, ToGui::kNextArrowHidden);
     host_->clearCalls();
     set(i, Pin::kPresetNumber, intValue(0));
     set(i, Pin::kPresetNumber, intValue(103));
@@ -674,46 +674,46 @@ TEST_F(PrescatGuiTest, PageArrows)
 TEST_F(PrescatGuiTest, LoadedEntryReports)
 {
     const std::size_t i = browser();
-    post(i, ToInterface::kShowEntryBase + 1);
+    post(i, ToGui::kShowEntryBase + 1);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), Ints{1});
     EXPECT_EQ(ints(i, Pin::kPresetNumberDisplay), Ints{1});
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Warm Pad"});
     EXPECT_EQ(texts(i, Pin::kNameSave), Texts{"Warm Pad"});
 
     show(i, kFavourites, withCommandPage(kSearchEntries, kFavouriteOn));
-    post(i, ToInterface::kFixPresetOn);
+    post(i, ToGui::kFixPresetOn);
     host_->clearCalls();
-    post(i, ToInterface::kShowEntryBase + 1);
-    post(i, ToInterface::kFixPresetOnKeepName);
-    post(i, ToInterface::kShowEntryBase + 2);
-    post(i, ToInterface::kClearKeepName);
-    post(i, ToInterface::kShowEntryBase + 3);
-    post(i, ToInterface::kShowEntryBase + 5);
+    post(i, ToGui::kShowEntryBase + 1);
+    post(i, ToGui::kFixPresetOnKeepName);
+    post(i, ToGui::kShowEntryBase + 2);
+    post(i, ToGui::kClearKeepName);
+    post(i, ToGui::kShowEntryBase + 3);
+    post(i, ToGui::kShowEntryBase + 5);
     EXPECT_EQ(texts(i, Pin::kPresetName), (Texts{"Bass", "Lead One", "Keys", "Solo"}));
     EXPECT_EQ(texts(i, Pin::kNameSave), (Texts{"Fat Bass", "Lead One", "E Piano", "Solo"}));
     EXPECT_TRUE(sent(i).empty());
 
     host_->clearCalls();
-    post(i, ToInterface::kSelectBase + 4);
+    post(i, ToGui::kSelectBase + 4);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), Ints{4});
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234"});
 
     // 500 from the processing half: the refusal notice, nothing else.
     host_->clearCalls();
-    post(i, ToInterface::kRemovalDenied);
+    post(i, ToGui::kRemovalDenied);
     ASSERT_EQ(requests().size(), 1u);
     expectNotice(requests()[0], "Removal denied", "Can't delete a factory Preset!");
-    EXPECT_TRUE(host_->callsOf(tavhost::CallKind::TransmitPin, i).empty());
+    EXPECT_TRUE(host_->callsOf(tav_host::CallKind::TransmitPin, i).empty());
 }
 
 // Folder list: names cut at ",", FolderList the whole text, FolderName the current folder's name.
 TEST_F(PrescatGuiTest, FolderList)
 {
     const std::size_t i = start();
-    post(i, ToInterface::kFolderNumberBase + 2);
+    post(i, ToGui::kFolderNumberBase + 2);
     host_->clearCalls();
     const std::string text = "A,ABCDEFGHIJKLMNOPQRSTUVWXY,ABCDEFGHIJKLMNOPQRSTUVWXYZ,";
-    post(i, ToInterface::kFolderList, text);
+    post(i, ToGui::kFolderList, text);
     EXPECT_EQ(texts(i, Pin::kFolderList), Texts{text});
     EXPECT_EQ(texts(i, Pin::kFolderName), Texts{"ABCDEFGHIJKLMNOPQRSTUVWX"});
     for (const auto& [f, expected] : std::vector<std::pair<int, std::string>>{{1, "ABCDEFGHIJKLMNOPQRSTUVWXY"}, {3, ""}, {0, "A"}}) {
@@ -721,7 +721,7 @@ TEST_F(PrescatGuiTest, FolderList)
         EXPECT_EQ(last(texts(i, Pin::kFolderName)), expected) << f;
     }
     // An empty text changes no name but still writes both pins.
-    post(i, ToInterface::kFolderList, "");
+    post(i, ToGui::kFolderList, "");
     EXPECT_EQ(last(texts(i, Pin::kFolderList)), "");
     set(i, Pin::kFolderNumber, intValue(1));
     EXPECT_EQ(last(texts(i, Pin::kFolderName)), "ABCDEFGHIJKLMNOPQRSTUVWXY");
@@ -736,7 +736,7 @@ TEST_F(PrescatGuiTest, SavePresetPanel)
     const std::size_t i = browser();
     set(i, Pin::kPresetName, textValue("My Sound"));
     const fs::path saved = presetbase_ / "2_SAVED";
-    managertest::writeBytes(saved / "Old.tavpreset", "old");
+    manager_test::writeBytes(saved / "Old.tavpreset", "old");
     host_->clearCalls();
     auto& dialogs = ScriptedDialogs::instance();
     for (int round = 0; round < 3; ++round)
@@ -754,8 +754,8 @@ TEST_F(PrescatGuiTest, SavePresetPanel)
         EXPECT_EQ(r[k].fileType, "");
         expectConfirm(r[k + 1], "Save", kReplaceMessage, "No", "Replace");
     }
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero((saved / "Old.tavpreset").string())},
-                             {ToProcessing::kSavePreset, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero((saved / "Old.tavpreset").string())},
+                             {ToAudio::kSavePreset, ""}}));
 
     // Typed extension is not looked at; a cancel after "No" ends as cancelled.
     host_->clearCalls();
@@ -766,9 +766,9 @@ TEST_F(PrescatGuiTest, SavePresetPanel)
     dialogs.pushAlertAnswer(AlertAnswer::Default);
     release(i, Pin::kSavePreset);
     EXPECT_EQ(requests().size(), 4u);
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero((folder_ / "x.tavpreset.tavpreset").string())},
-                             {ToProcessing::kSavePreset, ""},
-                             {ToProcessing::kPath, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero((folder_ / "x.tavpreset.tavpreset").string())},
+                             {ToAudio::kSavePreset, ""},
+                             {ToAudio::kPath, withZero("")}}));
 
     // 1023 bytes with the extension fit; 1024 do not.
     host_->clearCalls();
@@ -777,9 +777,9 @@ TEST_F(PrescatGuiTest, SavePresetPanel)
     release(i, Pin::kSavePreset);
     dialogs.pushPanelAnswer(fs::path(fits + "b"));
     release(i, Pin::kSavePreset);
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero(fits + ".tavpreset")},
-                             {ToProcessing::kSavePreset, ""},
-                             {ToProcessing::kPath, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero(fits + ".tavpreset")},
+                             {ToAudio::kSavePreset, ""},
+                             {ToAudio::kPath, withZero("")}}));
 }
 
 // In a search view with FixPreset on and the name not typed, the save panel offers the current
@@ -824,7 +824,7 @@ TEST_F(PrescatGuiTest, BankImportAndItsNames)
 {
     const std::size_t i = browser();
     const fs::path bank = folder_ / "in" / "Imported Set.v2.tavbank";
-    managertest::writeBytes(bank, managertest::bankText(managertest::namesWith({{0, "Init Bass"}, {1, "Soft Strings"}})));
+    manager_test::writeBytes(bank, manager_test::bankText(manager_test::namesWith({{0, "Init Bass"}, {1, "Soft Strings"}})));
     fs::create_directories(presetbase_ / "Imported Set.v2");
     auto& dialogs = ScriptedDialogs::instance();
     dialogs.pushPanelAnswer(bank);
@@ -841,23 +841,23 @@ TEST_F(PrescatGuiTest, BankImportAndItsNames)
     EXPECT_EQ(r[1].suggestedName, "Imported Set.v2");
     EXPECT_EQ(r[1].fileType, "");
     expectConfirm(r[2], "Save", kReplaceMessage, "No", "Replace");
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero(bank.string())},
-                             {ToProcessing::kLoadBank, ""},
-                             {ToProcessing::kPath, withZero((presetbase_ / "Imported Set.v2").string())},
-                             {ToProcessing::kSaveBankFolder, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero(bank.string())},
+                             {ToAudio::kLoadBank, ""},
+                             {ToAudio::kPath, withZero((presetbase_ / "Imported Set.v2").string())},
+                             {ToAudio::kSaveBankFolder, ""}}));
 
     // The bank's names: entry 0 current (it was already: GuiUpdate pulses), its name shown.
     host_->clearCalls();
     set(i, Pin::kNameSave, textValue(""));
-    post(i, ToInterface::kReloadStartupNames);
+    post(i, ToGui::kReloadStartupNames);
     EXPECT_EQ(last(texts(i, Pin::kPresetList)), joined({{0, "Init Bass"}, {1, "Soft Strings"}}));
     EXPECT_EQ(name(i), "Init Bass");
-    EXPECT_EQ(values(i, Pin::kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+    EXPECT_EQ(values(i, Pin::kGuiUpdate), (std::vector<tav_host::Bytes>{boolValue(true), boolValue(false)}));
     // A kept name replaces the current entry's name.
     host_->clearCalls();
     set(i, Pin::kPresetNumber, intValue(1));
     set(i, Pin::kNameSave, textValue("Kept Name"));
-    post(i, ToInterface::kReloadStartupNames);
+    post(i, ToGui::kReloadStartupNames);
     EXPECT_EQ(ints(i, Pin::kPresetNumber), Ints{0});
     EXPECT_TRUE(values(i, Pin::kGuiUpdate).empty());
     EXPECT_EQ(last(texts(i, Pin::kPresetList)), joined({{0, "Kept Name"}, {1, "Soft Strings"}}));
@@ -867,20 +867,20 @@ TEST_F(PrescatGuiTest, BankImportAndItsNames)
     fs::remove(bank);
     host_->clearCalls();
     set(i, Pin::kNameSave, textValue("Other Kept"));
-    post(i, ToInterface::kReloadStartupNames);
+    post(i, ToGui::kReloadStartupNames);
     EXPECT_TRUE(ints(i, Pin::kPresetNumber).empty());
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Other Kept"});
     EXPECT_EQ(texts(i, Pin::kPresetList), Texts{joined({{0, "Other Kept"}, {1, "Soft Strings"}})});
-    managertest::writeBytes(bank, "x");
+    manager_test::writeBytes(bank, "x");
 
     // A cancelled save-bank panel: the empty path and no 132.
     host_->clearCalls();
     dialogs.pushPanelAnswer(bank);
     dialogs.pushPanelCancel();
     release(i, Pin::kLoadBank);
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kPath, withZero(bank.string())},
-                             {ToProcessing::kLoadBank, ""},
-                             {ToProcessing::kPath, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kPath, withZero(bank.string())},
+                             {ToAudio::kLoadBank, ""},
+                             {ToAudio::kPath, withZero("")}}));
 }
 
 // Delete in the saved views deletes even with the favourites filter on.
@@ -893,7 +893,7 @@ TEST_F(PrescatGuiTest, DeleteInSavedViewWithFilter)
     release(i, Pin::kLoadPreset);
     ASSERT_EQ(requests().size(), 1u);
     expectConfirm(requests()[0], "Delete Preset", "Really delete this preset?");
-    EXPECT_EQ(sent(i), (Sent{{ToProcessing::kDeletePreset, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kDeletePreset, ""}}));
 }
 
 } // namespace

@@ -7,11 +7,11 @@
 #include <chrono>
 #include <cstdio>
 
-using namespace prescattest;
+using namespace prescat_test;
 using namespace prescat;
-using managertest::presetText;
-using managertest::readBytes;
-using managertest::writeBytes;
+using manager_test::presetText;
+using manager_test::readBytes;
+using manager_test::writeBytes;
 
 namespace {
 
@@ -412,11 +412,11 @@ TEST_F(PrescatManager, TimeOrderKeepsFilesOfTheSameSecond)
 TEST_F(PrescatManager, BankImportThenBankFolder)
 {
     folder("Presets");
-    auto names = managertest::numberedNames("Bank ");
+    auto names = manager_test::numberedNames("Bank ");
     names[0] = "Alpha";
     names[1] = "../../evil";
     const auto bankFile = shared_.path() / "some.tavbank";
-    writeBytes(bankFile, managertest::bankText(names, [](int p, int k) { return k == 1 ? p * 0.5f : 0.0f; }));
+    writeBytes(bankFile, manager_test::bankText(names, [](int p, int k) { return k == 1 ? p * 0.5f : 0.0f; }));
     start();
     interfaceStarted();
     const auto target = root_ / "MyBank";
@@ -514,9 +514,9 @@ TEST_F(PrescatManager, HostileInputIsBounded)
     EXPECT_EQ(blockValues(), before);
 
     // A bank whose first name climbs out of the folder: entry 0 loads nothing.
-    auto names = managertest::numberedNames("N");
+    auto names = manager_test::numberedNames("N");
     names[0] = "../Outside";
-    writeBytes(shared_.path() / "b.tavbank", managertest::bankText(names));
+    writeBytes(shared_.path() / "b.tavbank", manager_test::bankText(names));
     post(kPath, (shared_.path() / "b.tavbank").string());
     post(kLoadBank);
     EXPECT_EQ(blockValues(), before);

@@ -17,10 +17,10 @@
 #include <cstdlib>
 #include <optional>
 
-using namespace prescattest;
+using namespace prescat_test;
 using namespace prescat;
-using managertest::readBytes;
-using managertest::writeBytes;
+using manager_test::readBytes;
+using manager_test::writeBytes;
 
 namespace {
 
@@ -62,7 +62,7 @@ std::optional<fs::path> folderOnAnotherVolume(const fs::path& near)
     for (const char* base : {"/dev/shm", "/run/shm", "/var/tmp", "/tmp"}) {
         if (::stat(base, &there) != 0 || there.st_dev == here.st_dev)
             continue;
-        if (const auto made = testsupport::makeTemporaryFolder("tavrin-test", base))
+        if (const auto made = test_support::makeTemporaryFolder("tavrin-test", base))
             return fs::canonical(*made);
     }
     return std::nullopt;

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-using namespace arptest;
+using namespace arp_test;
 
 namespace {
 
@@ -49,11 +49,11 @@ class Performance {
 public:
     Performance(const char* identifier, bool gated, uint32_t seed) : gated_(gated), random_(seed)
     {
-        module_ = testsupport::add(host_, identifier);
+        module_ = test_support::add(host_, identifier);
         for (int32_t pin = Pin::kArpOn; pin < Pin::kModePinEnd; ++pin) {
             if (pin == Pin::kDirection || chance(3)) {
                 const int32_t value = pins_[static_cast<std::size_t>(pin)] = valueFor(pin);
-                host_.setInitialValue(module_, tavhost::Side::Dsp, pin, tavhost::intValue(value));
+                host_.setInitialValue(module_, tav_host::Side::Dsp, pin, tav_host::intValue(value));
             }
         }
         if (gated_) {
@@ -174,7 +174,7 @@ private:
     void setPin(int32_t pin, int32_t value)
     {
         pins_[static_cast<std::size_t>(pin)] = value;
-        host_.queuePinValue(module_, pin, tavhost::intValue(value));
+        host_.queuePinValue(module_, pin, tav_host::intValue(value));
         run("pin " + std::to_string(pin) + " = " + std::to_string(value));
     }
     void setPin(int32_t pin) { setPin(pin, valueFor(pin)); }
@@ -191,7 +191,7 @@ private:
         host_.clearCalls();
         host_.runBlock(64);
         listener_.startedNow = {};
-        for (const auto& call : host_.callsOf(tavhost::CallKind::SendPinValue, module_))
+        for (const auto& call : host_.callsOf(tav_host::CallKind::SendPinValue, module_))
             if (call.pin == Pin::kMidiOut)
                 listener_.hear(call.data);
         if (!arpeggiatorOn() && !keys_.any() && !listener_.left(true).empty())
@@ -204,7 +204,7 @@ private:
             fault_ = what + " after: " + log_.str();
     }
 
-    tavhost::Host host_{testsupport::factory(), testsupport::config64()};
+    tav_host::Host host_{test_support::factory(), test_support::config64()};
     std::size_t module_ = 0;
     const bool gated_;
     bool gate_ = false;

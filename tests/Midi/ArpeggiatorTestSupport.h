@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-namespace arptest {
+namespace arp_test {
 
-using tavhost::Bytes;
+using tav_host::Bytes;
 using Pin = arpeggiator::ArpeggiatorBase::Pin;
 
 inline Bytes on(int note, int velocity) { return {0x90, static_cast<uint8_t>(note), static_cast<uint8_t>(velocity)}; }
@@ -33,12 +33,12 @@ protected:
     // A module with these mode pin values from the start, past its first block.
     void make(const char* identifier, std::map<int32_t, int32_t> modes)
     {
-        module = testsupport::add(host, identifier);
+        module = test_support::add(host, identifier);
         for (const auto& [pin, value] : modes)
-            host.setInitialValue(module, tavhost::Side::Dsp, pin, tavhost::intValue(value));
+            host.setInitialValue(module, tav_host::Side::Dsp, pin, tav_host::intValue(value));
         host.runBlock(64);
     }
-    void setMode(int32_t pin, int32_t value) { host.queuePinValue(module, pin, tavhost::intValue(value)); }
+    void setMode(int32_t pin, int32_t value) { host.queuePinValue(module, pin, tav_host::intValue(value)); }
 
     // The MIDI the module sends in one block in answer to these messages.
     std::vector<Bytes> play(std::initializer_list<Bytes> messages)
@@ -52,7 +52,7 @@ protected:
         host.clearCalls();
         host.runBlock(64);
         std::vector<Bytes> sent;
-        for (const auto& call : host.callsOf(tavhost::CallKind::SendPinValue, module))
+        for (const auto& call : host.callsOf(tav_host::CallKind::SendPinValue, module))
             if (call.pin == Pin::kMidiOut)
                 sent.push_back(call.data);
         return sent;
@@ -68,8 +68,8 @@ protected:
         return notes;
     }
 
-    tavhost::Host host{testsupport::factory(), testsupport::config64()};
+    tav_host::Host host{test_support::factory(), test_support::config64()};
     std::size_t module = 0;
 };
 
-} // namespace arptest
+} // namespace arp_test

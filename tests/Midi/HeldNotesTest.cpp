@@ -2,7 +2,7 @@
 // level output.
 #include "Midi/MidiModuleTestSupport.h"
 
-using namespace miditest;
+using namespace midi_test;
 
 namespace {
 
@@ -81,7 +81,7 @@ TEST_F(RetrigGate, ModeOneRetriggersWithoutTheSweepAndMovesTheLevel)
 TEST_F(RetrigGate, ModeTwoFallsBackOnceTheReleaseTimeHasPassedWithNotesHeld)
 {
     gate = make("QV_NoteOnRetrigGate", {{kMode, 2}});
-    host.queuePinValue(gate, kReleaseTime, tavhost::floatValue(100.0f));  // 4800 samples = 75 blocks
+    host.queuePinValue(gate, kReleaseTime, tav_host::floatValue(100.0f));  // 4800 samples = 75 blocks
     EXPECT_EQ(pass(gate, {{0x90, 60, 80}}), retriggered({{0x90, 60, 80}}));
     pass(gate, {{0x90, 64, 70}});
     EXPECT_EQ(pass(gate, {{0x80, 64, 0}}), (std::vector<Bytes>{{0x80, 64, 0}}));
@@ -119,7 +119,7 @@ TEST_F(RetrigGate, LevelFollowsTheModeOfTheLastMessage)
 TEST_F(RetrigGate, ANegativeOrMissingReleaseTimeCountsNothing)
 {
     gate = make("QV_NoteOnRetrigGate", {{kMode, 2}});
-    host.queuePinValue(gate, kReleaseTime, tavhost::floatValue(-50.0f));
+    host.queuePinValue(gate, kReleaseTime, tav_host::floatValue(-50.0f));
     pass(gate, {{0x90, 60, 80}, {0x90, 64, 70}});
     for (int block = 0; block < 400; ++block)  // past the half second counted from open
         feed(gate, {});

@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -45,7 +45,7 @@ protected:
         return -1;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 using Ids = std::vector<int32_t>;

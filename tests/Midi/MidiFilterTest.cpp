@@ -3,7 +3,7 @@
 // last-note-only ends the last note before each new one.
 #include "Midi/MidiModuleTestSupport.h"
 
-using namespace miditest;
+using namespace midi_test;
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-namespace miditest {
+namespace midi_test {
 
-using tavhost::Bytes;
+using tav_host::Bytes;
 
 // One message a module sent: output pin and bytes.
 struct Sent {
@@ -23,7 +23,7 @@ struct Sent {
 
 inline void PrintTo(const Sent& s, std::ostream* os)
 {
-    *os << "pin " << s.pin << " [" << tavhost::hexBytes(s.bytes.data(), s.bytes.size()) << "]";
+    *os << "pin " << s.pin << " [" << tav_host::hexBytes(s.bytes.data(), s.bytes.size()) << "]";
 }
 
 // One message per note 0 to 127: [status, note, velocity].
@@ -48,9 +48,9 @@ protected:
     // A module with int pins set before graph start, run through its first block.
     std::size_t make(const char* identifier, std::initializer_list<std::pair<std::int32_t, std::int32_t>> ints = {})
     {
-        const std::size_t module = testsupport::add(host, identifier);
+        const std::size_t module = test_support::add(host, identifier);
         for (const auto& [pin, value] : ints)
-            host.setInitialValue(module, tavhost::Side::Dsp, pin, tavhost::intValue(value));
+            host.setInitialValue(module, tav_host::Side::Dsp, pin, tav_host::intValue(value));
         host.runBlock(64);
         return module;
     }
@@ -58,7 +58,7 @@ protected:
     // Takes effect at time 0 of the next block.
     void setInt(std::size_t module, std::int32_t pin, std::int32_t value)
     {
-        host.queuePinValue(module, pin, tavhost::intValue(value));
+        host.queuePinValue(module, pin, tav_host::intValue(value));
     }
 
     // Runs one block with the messages fed into MIDI input 0 at time; returns what was sent.
@@ -70,7 +70,7 @@ protected:
         host.runBlock(64);
         lastPositions.clear();
         std::vector<Sent> sent;
-        for (const auto& call : host.callsOf(tavhost::CallKind::SendPinValue, module)) {
+        for (const auto& call : host.callsOf(tav_host::CallKind::SendPinValue, module)) {
             sent.push_back({call.pin, call.data});
             lastPositions.push_back(call.blockPosition);
         }
@@ -88,8 +88,8 @@ protected:
         return out;
     }
 
-    tavhost::Host host{testsupport::factory(), testsupport::config64()};
+    tav_host::Host host{test_support::factory(), test_support::config64()};
     std::vector<std::int32_t> lastPositions;  // block positions of the last feed's sends
 };
 
-} // namespace miditest
+} // namespace midi_test

@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
-namespace signaltest {
+namespace signal_test {
 
 class MidiToSignal : public ::testing::Test {
 protected:
     std::size_t start(const char* identifier)
     {
-        const std::size_t module = testsupport::add(host, identifier);
+        const std::size_t module = test_support::add(host, identifier);
         host.runBlock(64);  // graph start
         host.clearCalls();
         return module;
@@ -28,15 +28,15 @@ protected:
     std::vector<std::pair<int32_t, float>> floatsSent(std::size_t module)
     {
         std::vector<std::pair<int32_t, float>> sent;
-        for (const auto& call : host.callsOf(tavhost::CallKind::SendPinValue, module)) {
+        for (const auto& call : host.callsOf(tav_host::CallKind::SendPinValue, module)) {
             float v = 0.0f;
-            EXPECT_TRUE(tavhost::readFloat(call.data, v));
+            EXPECT_TRUE(tav_host::readFloat(call.data, v));
             sent.emplace_back(call.pin, v);
         }
         return sent;
     }
 
-    tavhost::Host host{testsupport::factory(), testsupport::config64()};
+    tav_host::Host host{test_support::factory(), test_support::config64()};
 };
 
-} // namespace signaltest
+} // namespace signal_test

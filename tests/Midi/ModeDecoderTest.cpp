@@ -5,7 +5,7 @@
 #include <array>
 #include <map>
 
-using namespace tavhost;
+using namespace tav_host;
 
 namespace {
 
@@ -13,7 +13,7 @@ class ModeDecoder : public ::testing::Test {
 protected:
     void make(const char* identifier)
     {
-        module = testsupport::add(host, identifier);
+        module = test_support::add(host, identifier);
         host.runBlock(64);
     }
     // Sets a selector; the outputs' values afterwards. Each value sent must differ from the one
@@ -35,7 +35,7 @@ protected:
     }
     float out(int32_t pin) { return outputs[pin]; }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t module = 0;
     std::map<int32_t, float> outputs;
     int sent = 0;

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
-using namespace miditest;
+using namespace midi_test;
 
 namespace {
 
@@ -151,14 +151,14 @@ TEST_F(LockoutGate, DeferredProgramLeavesWhenTheLockoutRunsOut)
     EXPECT_TRUE(feed(gate, {{0xB0, 21, 9}}, 10).empty());
     // Piece 10..63 of that block, then 374 blocks leave 10 samples: the 375th block ends it.
     EXPECT_EQ(blocksUntilSent(400), 375);
-    EXPECT_EQ(host.callsOf(tavhost::CallKind::SendPinValue, gate).back().data, (Bytes{0xC0, 9, 0}));
+    EXPECT_EQ(host.callsOf(tav_host::CallKind::SendPinValue, gate).back().data, (Bytes{0xC0, 9, 0}));
     EXPECT_EQ(lastPositions, (std::vector<std::int32_t>{0}));
     // Deferred is taken even while the lock-out runs, the later program replacing the earlier.
     feed(gate, {{0xB0, 21, 1}});
     feed(gate, {{0xB0, 21, 2}});
     // Restarted at a block start: 24000 samples are 375 blocks, that one included.
     EXPECT_EQ(blocksUntilSent(400), 374);
-    EXPECT_EQ(host.callsOf(tavhost::CallKind::SendPinValue, gate).back().data, (Bytes{0xC0, 2, 0}));
+    EXPECT_EQ(host.callsOf(tav_host::CallKind::SendPinValue, gate).back().data, (Bytes{0xC0, 2, 0}));
 }
 
 TEST_F(LockoutGate, StoreAndRecall)
@@ -204,17 +204,17 @@ TEST_F(LockoutGate, OneControllerOnEveryPinActsInPinOrder)
     EXPECT_EQ(out(kGateAOut, 0), 1.0f);
     EXPECT_EQ(out(kGateBOut, 0), 1.0f);
     EXPECT_EQ(blocksUntilSent(400), 374);
-    EXPECT_EQ(host.callsOf(tavhost::CallKind::SendPinValue, gate).back().data, (Bytes{0xC0, 5, 0}));
+    EXPECT_EQ(host.callsOf(tav_host::CallKind::SendPinValue, gate).back().data, (Bytes{0xC0, 5, 0}));
     EXPECT_EQ(out(kGateAOut, 0), 0.0f);
     EXPECT_EQ(out(kGateBOut, 0), 0.0f);
 }
 
 TEST_F(LockoutGate, InterfaceHalfHasOneBoolPin)
 {
-    EXPECT_TRUE(host.hasHalf(gate, tavhost::Side::Gui));
-    EXPECT_TRUE(host.guiSetPin(gate, 0, tavhost::boolValue(true)));
-    EXPECT_TRUE(host.callsOf(tavhost::CallKind::TransmitPin, gate).empty());
-    EXPECT_TRUE(host.callsOf(tavhost::CallKind::PostMessageToAudio, gate).empty());
+    EXPECT_TRUE(host.hasHalf(gate, tav_host::Side::Gui));
+    EXPECT_TRUE(host.guiSetPin(gate, 0, tav_host::boolValue(true)));
+    EXPECT_TRUE(host.callsOf(tav_host::CallKind::TransmitPin, gate).empty());
+    EXPECT_TRUE(host.callsOf(tav_host::CallKind::PostMessageToAudio, gate).empty());
 }
 
 // The example patch: the program change kept last is issued by the commit note, and the
@@ -224,10 +224,10 @@ TEST(ProgramChangeChainExample, DelaysTheProgramAndReleasesTheControllers)
     const auto file = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples" /
                       "program-change-chain.json";
     std::string error;
-    const auto patch = tavhost::loadPatch(file, error);
+    const auto patch = tav_host::loadPatch(file, error);
     ASSERT_TRUE(patch) << error;
     std::ostringstream out, err;
-    ASSERT_EQ(tavhost::runPatch(*patch, testsupport::factory(), {}, out, err), 0) << err.str();
+    ASSERT_EQ(tav_host::runPatch(*patch, test_support::factory(), {}, out, err), 0) << err.str();
     std::string produced;
     std::istringstream lines(out.str());
     for (std::string line; std::getline(lines, line);)

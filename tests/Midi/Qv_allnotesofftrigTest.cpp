@@ -1,7 +1,7 @@
 // The all-notes sweep set off by any message, through the stand-in host.
 #include "Midi/MidiModuleTestSupport.h"
 
-using namespace miditest;
+using namespace midi_test;
 
 namespace {
 

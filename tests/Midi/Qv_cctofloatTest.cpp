@@ -1,12 +1,12 @@
 // Controllers turned into number, value and pulse at the same sample, through the stand-in host.
 #include "Midi/MidiToSignalTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-class CCToFloat : public signaltest::MidiToSignal {};
+class CCToFloat : public signal_test::MidiToSignal {};
 
 TEST_F(CCToFloat, ControllerBecomesNumberValueAndAPulseAtTheSameSample)
 {

@@ -1,7 +1,7 @@
 // The sustain pedal turned into the pedal note and the hold controllers, through the stand-in host.
 #include "Midi/MidiModuleTestSupport.h"
 
-using namespace miditest;
+using namespace midi_test;
 
 namespace {
 

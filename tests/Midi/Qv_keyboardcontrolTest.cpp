@@ -6,7 +6,7 @@
 #include <climits>
 #include <map>
 
-using namespace tavhost;
+using namespace tav_host;
 using namespace keyboard_control;
 
 namespace {
@@ -15,7 +15,7 @@ class KeyboardControl : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module = testsupport::add(host, "QV_KeyboardControl");
+        module = test_support::add(host, "QV_KeyboardControl");
         host.setInitialValue(module, Side::Dsp, 1, intValue(5));
         host.runBlock(64);
     }
@@ -53,7 +53,7 @@ protected:
         return values;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t module = 0;
 };
 
@@ -85,14 +85,14 @@ TEST_F(KeyboardControl, NeighbouringWhiteKeysAreDimmed)
 
 TEST_F(KeyboardControl, LowestWhiteKeyFollowsTheKeyOfTheOctaveBelow)
 {
-    EXPECT_TRUE(testsupport::transmitsAfter(host, module, 0, floatValue(1.0f)).empty());  // pin 1 unlit
+    EXPECT_TRUE(test_support::transmitsAfter(host, module, 0, floatValue(1.0f)).empty());  // pin 1 unlit
     lights({{0x90, 60, 100}});
     EXPECT_EQ(host.callsOf(CallKind::TransmitPin, module).at(0).data, floatValue(0.5f));
-    auto t = testsupport::transmitsAfter(host, module, 0, floatValue(0.0f));
+    auto t = test_support::transmitsAfter(host, module, 0, floatValue(0.0f));
     ASSERT_EQ(t.size(), 1u);
     EXPECT_EQ(t[0].pin, 1);
     EXPECT_EQ(t[0].data, floatValue(1.0f));
-    t = testsupport::transmitsAfter(host, module, 0, floatValue(0.21f));
+    t = test_support::transmitsAfter(host, module, 0, floatValue(0.21f));
     ASSERT_EQ(t.size(), 1u);
     EXPECT_EQ(t[0].data, floatValue(0.5f));
 }

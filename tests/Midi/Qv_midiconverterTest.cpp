@@ -2,8 +2,8 @@
 // discarding, continuing, swapping, and the NRPN/RPN assembly and output with its queue and caches.
 #include "Midi/RoutingTestSupport.h"
 
-using namespace tavhost;
-using namespace routingtest;
+using namespace tav_host;
+using namespace routing_test;
 
 namespace {
 
@@ -13,7 +13,7 @@ protected:
 
     void SetUp() override
     {
-        module = testsupport::add(host, "QV_MidiConverter");
+        module = test_support::add(host, "QV_MidiConverter");
         host.runBlock(64);
     }
     void rules(std::vector<std::pair<int, std::string>> texts)
@@ -33,7 +33,7 @@ protected:
         return out;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t module = 0;
 };
 

@@ -14,8 +14,8 @@
 #include <mutex>
 #include <sstream>
 
-using namespace tavhost;
-using namespace routingtest;
+using namespace tav_host;
+using namespace routing_test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -51,10 +51,10 @@ protected:
     // The module with its pins, started (graph start has loaded the map).
     void start(std::string pathMac, std::string id = "TAVRIN TWO", bool autoPath = false)
     {
-        HostConfig config = testsupport::config64();
+        HostConfig config = test_support::config64();
         config.fileFolder = root / "host";
-        host = std::make_unique<Host>(testsupport::factory(), config);
-        module = testsupport::add(*host, "QV_MidiLearnModule");
+        host = std::make_unique<Host>(test_support::factory(), config);
+        module = test_support::add(*host, "QV_MidiLearnModule");
         host->setInitialValue(module, Side::Dsp, kId, textValue(id));
         host->setInitialValue(module, Side::Dsp, kAutoPath, boolValue(autoPath));
         host->setInitialValue(module, Side::Dsp, kPathMac, textValue(pathMac));
@@ -74,7 +74,7 @@ protected:
     }
     float led(int sample) const { return host->buffer(module, kLed)[static_cast<std::size_t>(sample)]; }
 
-    testsupport::TemporaryFolder temporary{"tavrin-learn"};
+    test_support::TemporaryFolder temporary{"tavrin-learn"};
     fs::path root = temporary.path();
     fs::path file = root / "Quorvane" / "TAVRIN TWO" / "Controllers.txt";
     std::unique_ptr<Host> host;

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-using namespace arptest;
+using namespace arp_test;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // any other note.
 #include "Midi/ArpeggiatorTestSupport.h"
 
-using namespace arptest;
+using namespace arp_test;
 
 namespace {
 
@@ -47,7 +47,7 @@ TEST_F(GateArpeggiator, TheGateIsReadAtTheStartOfEachStretch)
     host.queueMidi(module, Pin::kMidiIn, {0xB0, 1, 1}, 20);
     host.clearCalls();
     host.runBlock(64);
-    const auto calls = host.callsOf(tavhost::CallKind::SendPinValue, module);
+    const auto calls = host.callsOf(tav_host::CallKind::SendPinValue, module);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].data, on(60, 127));
     EXPECT_EQ(calls[0].blockPosition, 20);

@@ -1,12 +1,12 @@
 // The program number of program changes, sent once per change, through the stand-in host.
 #include "Midi/MidiToSignalTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-class PrgChngToInt : public signaltest::MidiToSignal {};
+class PrgChngToInt : public signal_test::MidiToSignal {};
 
 TEST_F(PrgChngToInt, ProgramNumberIsSentOncePerChange)
 {

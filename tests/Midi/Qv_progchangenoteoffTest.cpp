@@ -1,7 +1,7 @@
 // Note-offs for every note answering a program change, through the stand-in host.
 #include "Midi/MidiModuleTestSupport.h"
 
-using namespace miditest;
+using namespace midi_test;
 
 namespace {
 

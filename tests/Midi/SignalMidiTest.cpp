@@ -10,8 +10,8 @@
 #include <limits>
 #include <vector>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -39,7 +39,7 @@ protected:
         return sent;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 using Sends = std::vector<Sent>;
@@ -210,7 +210,7 @@ TEST_F(GateToNote, NoteOffNamesTheNoteTurnedOnAndSendsAtThePieceStart)
 
 TEST_F(GateToNote, IdleUntilTheFirstPinUpdate)
 {
-    Host fresh{testsupport::factory(), testsupport::config64()};
+    Host fresh{test_support::factory(), test_support::config64()};
     const std::size_t idle = add(fresh, "QV_GateToNote");
     fresh.setInputConstant(idle, kGate, 1.0f);
     fresh.runBlock(64);
@@ -226,7 +226,7 @@ TEST_F(GateToNote, IdleUntilTheFirstPinUpdate)
 
 // ---- MIDI into signals --------------------------------------------------------------------------
 
-using signaltest::MidiToSignal;
+using signal_test::MidiToSignal;
 
 constexpr float kSemitone = 1.0f / 120.0f;
 

@@ -4,8 +4,8 @@
 
 #include <limits>
 
-using namespace tavhost;
-using namespace routingtest;
+using namespace tav_host;
+using namespace routing_test;
 
 namespace {
 
@@ -17,7 +17,7 @@ protected:
 
     void SetUp() override
     {
-        module = testsupport::add(host, "QV_CCNoJumpMidi");
+        module = test_support::add(host, "QV_CCNoJumpMidi");
         host.runBlock(64);
     }
     void set(Pin pin, std::int32_t v) { host.queuePinValue(module, pin, intValue(v)); }
@@ -36,7 +36,7 @@ protected:
     }
     void parameter(std::uint8_t v) { afterMidi(host, module, kFeedbackIn, {cc(7, v)}); }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t module = 0;
 };
 
@@ -110,7 +110,7 @@ protected:
 
     void SetUp() override
     {
-        module = testsupport::add(host, "QV_CCNoJumpVolts");
+        module = test_support::add(host, "QV_CCNoJumpVolts");
         host.runBlock(64);
     }
     // The feedback signals hold (number, value); a change of the update signal writes them.
@@ -130,7 +130,7 @@ protected:
         return values;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t module = 0;
 };
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <sstream>
 
-using namespace tavhost;
-using namespace routingtest;
+using namespace tav_host;
+using namespace routing_test;
 
 namespace {
 
@@ -62,7 +62,7 @@ class VoiceDistributor : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override
     {
-        module = testsupport::add(host, GetParam());
+        module = test_support::add(host, GetParam());
         host.runBlock(64);
     }
     void set(int pin, std::int32_t v)
@@ -97,7 +97,7 @@ protected:
         return outputs;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t module = 0;
 };
 
@@ -303,8 +303,8 @@ TEST_P(VoiceDistributor, EveryNoteOnEndsOnceAllKeysAreReleased)
 
 TEST(VoiceDistributorReset, LevelCrossingsAndFallingBoolReset)
 {
-    Host host{testsupport::factory(), testsupport::config64()};
-    const std::size_t module = testsupport::add(host, "QV_VoiceDistributorReset");
+    Host host{test_support::factory(), test_support::config64()};
+    const std::size_t module = test_support::add(host, "QV_VoiceDistributorReset");
     host.queuePinValue(module, kMode, intValue(-1));
     host.queuePinValue(module, kVoiceCount, intValue(4));
     host.runBlock(64);

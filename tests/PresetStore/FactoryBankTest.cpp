@@ -13,14 +13,14 @@
 
 namespace {
 
-using factorybank::kPresets;
-using factorybank::kValues;
+using factory_bank::kPresets;
+using factory_bank::kValues;
 
 std::vector<float> column(int slot)
 {
     std::vector<float> values;
     for (int p = 0; p < kPresets; ++p)
-        values.push_back(factorybank::values(p)[slot]);
+        values.push_back(factory_bank::values(p)[slot]);
     return values;
 }
 
@@ -35,7 +35,7 @@ TEST(FactoryBankTest, Names)
 {
     std::set<std::string> seen;
     for (int p = 0; p < kPresets; ++p) {
-        const std::string name = factorybank::name(p);
+        const std::string name = factory_bank::name(p);
         EXPECT_GE(name.size(), 10u) << name;
         EXPECT_LE(name.size(), 23u) << name;
         EXPECT_NE(name.front(), ' ') << name;
@@ -97,7 +97,7 @@ TEST(FactoryBankTest, ValueBoundsAndCounts)
     int zeros = 0;
     for (int p = 0; p < kPresets; ++p) {
         for (int k = 0; k < kValues; ++k) {
-            const float v = factorybank::values(p)[k];
+            const float v = factory_bank::values(p)[k];
             lowest = std::min(lowest, v);
             highest = std::max(highest, v);
             zeros += v == 0.0f;
@@ -111,31 +111,31 @@ TEST(FactoryBankTest, ValueBoundsAndCounts)
 
     const float start[] = {0.017f, 0.0f, 2.44f, 4.26f, 0.0f, 0.0f, 0.0f, -5.0f, 0.191015f, 2.0f};
     for (int k = 0; k < 10; ++k)
-        EXPECT_EQ(factorybank::values(0)[k], start[k]) << k;
+        EXPECT_EQ(factory_bank::values(0)[k], start[k]) << k;
 }
 
 // Laying the bank in: names in every slot, bank memory zeroed, 143 values per preset, slots
 // 143-255 zero; the interface halves take the same names.
 TEST(FactoryBankTest, LayInto)
 {
-    presetbank::NameTable names;
-    auto bank = std::make_unique<presetbank::BankMemory>();
-    for (int p = 0; p < presetbank::kPresets; ++p)
-        for (int k = 0; k < presetbank::kSlots; ++k)
+    preset_bank::NameTable names;
+    auto bank = std::make_unique<preset_bank::BankMemory>();
+    for (int p = 0; p < preset_bank::kPresets; ++p)
+        for (int k = 0; k < preset_bank::kSlots; ++k)
             bank->set(p, k, 7.0f);
-    factorybank::layInto(names, *bank);
+    factory_bank::layInto(names, *bank);
     for (int p = 0; p < kPresets; ++p) {
-        ASSERT_STREQ(names.name(p), factorybank::name(p));
+        ASSERT_STREQ(names.name(p), factory_bank::name(p));
         for (int k = 0; k < kValues; ++k)
-            ASSERT_EQ(bank->get(p, k), factorybank::values(p)[k]);
-        for (int k = kValues; k < presetbank::kSlots; ++k)
+            ASSERT_EQ(bank->get(p, k), factory_bank::values(p)[k]);
+        for (int k = kValues; k < preset_bank::kSlots; ++k)
             ASSERT_EQ(bank->get(p, k), 0.0f);
     }
 
-    presetbank::NameTable guiNames;
-    factorybank::layNamesInto(guiNames);
+    preset_bank::NameTable guiNames;
+    factory_bank::layNamesInto(guiNames);
     for (int p = 0; p < kPresets; ++p)
-        ASSERT_STREQ(guiNames.name(p), factorybank::name(p));
+        ASSERT_STREQ(guiNames.name(p), factory_bank::name(p));
 }
 
 } // namespace

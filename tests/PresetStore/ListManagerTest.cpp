@@ -15,15 +15,15 @@
 
 namespace {
 
-using namespace managertest;
-using listfile::PathFileRead;
+using namespace manager_test;
+using list_file::PathFileRead;
 using platform::DialogRequest;
 using platform::ScriptedDialogs;
-using tavhost::boolValue;
-using tavhost::Bytes;
-using tavhost::intValue;
-using tavhost::midiValue;
-using tavhost::textValue;
+using tav_host::boolValue;
+using tav_host::Bytes;
+using tav_host::intValue;
+using tav_host::midiValue;
+using tav_host::textValue;
 
 // The two leaves, named by their identifiers in test names.
 const auto kBothManagers = ::testing::Values("QV_PatchManagerListfile", "QV_PatchManagerListpipe");
@@ -53,7 +53,7 @@ protected:
     {
         host.postToDsp(mgr, preset, {});
         processingOnly.probe->block.set(1, value);
-        host.postToDsp(mgr, listmessage::kFixPreset, {});
+        host.postToDsp(mgr, list_message::kFixPreset, {});
     }
     std::vector<Bytes> midiOut() const { return midiSent(host, mgr, kMidiOut); }
     std::vector<Bytes> programChanges() const
@@ -65,11 +65,11 @@ protected:
         return out;
     }
 
-    testsupport::TemporarySharedFolder shared;
+    test_support::TemporarySharedFolder shared;
     OneSideFactory processingOnly{mpapi::MP_TYPE_AUDIO};
-    tavhost::Host host{&processingOnly, tavhost::HostConfig{.sampleRate = 48000.0f, .blockLength = 64, .fileFolder = shared.path()}};
-    std::size_t mgr = testsupport::add(host, GetParam());
-    std::size_t probe = testsupport::add(host, "TEST_BlockProbe");
+    tav_host::Host host{&processingOnly, tav_host::HostConfig{.sampleRate = 48000.0f, .blockLength = 64, .fileFolder = shared.path()}};
+    std::size_t mgr = test_support::add(host, GetParam());
+    std::size_t probe = test_support::add(host, "TEST_BlockProbe");
 };
 
 // A program change on any channel selects its preset into the shared block, tells the interface
@@ -153,9 +153,9 @@ TEST_P(ListManagerGuiTest, PresetNumberIsSentAsTheMessageId)
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"empty"});
 
     host_->clearCalls();
-    host_->guiSetPin(i, kPresetNumber, intValue(listmessage::kFixPreset));
+    host_->guiSetPin(i, kPresetNumber, intValue(list_message::kFixPreset));
     host_->guiSetPin(i, kPresetNumber, intValue(-3));
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kFixPreset, ""}, {-3, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kFixPreset, ""}, {-3, ""}}));
     EXPECT_TRUE(texts(i, kPresetName).empty());
 }
 
@@ -165,7 +165,7 @@ TEST_P(ListManagerGuiTest, SelectionsFromTheProcessingHalf)
 {
     const std::size_t i = start(false, {{kPresetNumber, intValue(3)}});
     host_->clearCalls();
-    host_->postToGui(i, listmessage::kCurrentPresetBase + 5, {});
+    host_->postToGui(i, list_message::kCurrentPresetBase + 5, {});
     EXPECT_EQ(values(i, kPresetNumber), std::vector<Bytes>{intValue(5)});
     EXPECT_TRUE(texts(i, kPresetName).empty());
 
@@ -227,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(BothManagers, ListManagerGuiTest, kBothManagers, manage
 
 class ListFileExchangeTest : public ::testing::Test {
 protected:
-    testsupport::TemporarySharedFolder shared;
+    test_support::TemporarySharedFolder shared;
     std::string folder = shared.path().string() + "/";
 };
 
@@ -236,16 +236,16 @@ protected:
 TEST_F(ListFileExchangeTest, PathFileReaderAgreesWithWriter)
 {
     for (const std::string& path : {std::string(), std::string("/a b/\xB0\xC3\xA9.tavbank"), "/" + std::string(1021, 'p')}) {
-        ASSERT_TRUE(listfile::writePathFile(folder, path));
-        const PathFileRead read = listfile::readPathFile(folder);
+        ASSERT_TRUE(list_file::writePathFile(folder, path));
+        const PathFileRead read = list_file::readPathFile(folder);
         EXPECT_EQ(read.status, PathFileRead::Status::Path);
         EXPECT_EQ(read.path, path);
     }
     for (const std::string& path : {"/" + std::string(1022, 'p'), std::string("/a\rb")}) {
-        EXPECT_FALSE(listfile::writePathFile(folder, path));
-        EXPECT_EQ(listfile::readPathFile(folder).path, "");
+        EXPECT_FALSE(list_file::writePathFile(folder, path));
+        EXPECT_EQ(list_file::readPathFile(folder).path, "");
         writeBytes(shared.path() / "Path.txt", path + "\r\n");
-        EXPECT_EQ(listfile::readPathFile(folder).status, PathFileRead::Status::Unreadable);
+        EXPECT_EQ(list_file::readPathFile(folder).status, PathFileRead::Status::Unreadable);
     }
 }
 
@@ -254,12 +254,12 @@ TEST_F(ListFileExchangeTest, PathFileReaderAgreesWithWriter)
 TEST_F(ListFileExchangeTest, ListLineCut)
 {
     writeBytes(shared.path() / "List.txt", std::string(4000, '\xB0') + "\r\n");
-    EXPECT_EQ(listfile::readListFile(folder), std::string(3999, '\xB0'));
+    EXPECT_EQ(list_file::readListFile(folder), std::string(3999, '\xB0'));
     std::string utf8 = std::string(3998, 'a') + "\xC3\xA9" + "\r\n";  // "é" across the limit
     writeBytes(shared.path() / "List.txt", utf8);
-    EXPECT_EQ(listfile::readListFile(folder), std::string(3998, 'a'));
-    ASSERT_TRUE(listfile::writeListFile(folder, "  1:x\xB0,  2:y"));
-    EXPECT_EQ(listfile::readListFile(folder), "  1:x\xB0,  2:y");
+    EXPECT_EQ(list_file::readListFile(folder), std::string(3998, 'a'));
+    ASSERT_TRUE(list_file::writeListFile(folder, "  1:x\xB0,  2:y"));
+    EXPECT_EQ(list_file::readListFile(folder), "  1:x\xB0,  2:y");
 }
 
 } // namespace

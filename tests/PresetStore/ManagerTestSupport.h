@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-namespace managertest {
+namespace manager_test {
 
 namespace fs = std::filesystem;
 
@@ -197,14 +197,14 @@ public:
             *object = static_cast<mpapi::IMpPlugin*>(made);
             return mpapi::MP_RESULT_OK;
         }
-        const int32_t result = testsupport::factory()->createInstance(identifier, type, host, object);
+        const int32_t result = test_support::factory()->createInstance(identifier, type, host, object);
         if (result == mpapi::MP_RESULT_OK)
             made = static_cast<mpapi::IMpUnknown*>(*object);
         return result;
     }
     int32_t getSdkInformation(int32_t& version, int32_t maxChars, wchar_t* text) override
     {
-        return testsupport::factory()->getSdkInformation(version, maxChars, text);
+        return test_support::factory()->getSdkInformation(version, maxChars, text);
     }
 
     BlockProbe* probe = nullptr;
@@ -221,12 +221,12 @@ enum GuiPin { kPresetNumber, kPresetList, kPresetName, kLoadPreset, kSavePreset,
               kId, kAutoPath, kPathPC, kPathMac, kGuiUpdate, kNameSave };
 
 // The UTF-8 text of a text pin's raw value (4 bytes a character).
-inline std::string textOf(const tavhost::Bytes& bytes)
+inline std::string textOf(const tav_host::Bytes& bytes)
 {
     std::wstring wide;
     for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
         wide.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | bytes[i + 3] << 24));
-    return tavhost::wideToUtf8(wide);
+    return tav_host::wideToUtf8(wide);
 }
 
 // The last of a pin's transmissions; a default value when there was none.
@@ -240,10 +240,10 @@ T last(const std::vector<T>& sent)
 
 // Ids of the messages a processing half posted to its interface half since the last clear; with
 // bare, each is checked to come without payload.
-inline std::vector<int> idsToGui(const tavhost::Host& host, std::size_t i, bool bare = false)
+inline std::vector<int> idsToGui(const tav_host::Host& host, std::size_t i, bool bare = false)
 {
     std::vector<int> ids;
-    for (const auto& call : host.callsOf(tavhost::CallKind::PostMessageToGui, i)) {
+    for (const auto& call : host.callsOf(tav_host::CallKind::PostMessageToGui, i)) {
         if (bare) {
             EXPECT_EQ(call.size, 0) << "message " << call.pin;
         }
@@ -254,10 +254,10 @@ inline std::vector<int> idsToGui(const tavhost::Host& host, std::size_t i, bool 
 
 // MIDI a processing half sent on a pin since the last clear, each checked to be 3 bytes at block
 // position 0.
-inline std::vector<tavhost::Bytes> midiSent(const tavhost::Host& host, std::size_t i, int pin)
+inline std::vector<tav_host::Bytes> midiSent(const tav_host::Host& host, std::size_t i, int pin)
 {
-    std::vector<tavhost::Bytes> out;
-    for (const auto& call : host.callsOf(tavhost::CallKind::SendPinValue, i)) {
+    std::vector<tav_host::Bytes> out;
+    for (const auto& call : host.callsOf(tav_host::CallKind::SendPinValue, i)) {
         if (call.pin != pin)
             continue;
         EXPECT_EQ(call.size, 3);
@@ -268,15 +268,15 @@ inline std::vector<tavhost::Bytes> midiSent(const tavhost::Host& host, std::size
 }
 
 // Every value an interface half's pin transmitted since the last clear, in order; then as texts.
-inline std::vector<tavhost::Bytes> valuesOf(const tavhost::Host& host, std::size_t i, int pin)
+inline std::vector<tav_host::Bytes> valuesOf(const tav_host::Host& host, std::size_t i, int pin)
 {
-    std::vector<tavhost::Bytes> out;
-    for (const auto& call : host.callsOf(tavhost::CallKind::TransmitPin, i))
+    std::vector<tav_host::Bytes> out;
+    for (const auto& call : host.callsOf(tav_host::CallKind::TransmitPin, i))
         if (call.pin == pin)
             out.push_back(call.data);
     return out;
 }
-inline std::vector<std::string> textsOf(const tavhost::Host& host, std::size_t i, int pin)
+inline std::vector<std::string> textsOf(const tav_host::Host& host, std::size_t i, int pin)
 {
     std::vector<std::string> out;
     for (const auto& value : valuesOf(host, i, pin))
@@ -300,21 +300,21 @@ protected:
 
     // A started manager: only its interface half unless bothHalves; pins are interface pins
     // set before initialize.
-    std::size_t start(bool bothHalves = false, std::vector<std::pair<int, tavhost::Bytes>> pins = {})
+    std::size_t start(bool bothHalves = false, std::vector<std::pair<int, tav_host::Bytes>> pins = {})
     {
-        tavhost::HostConfig config;
+        tav_host::HostConfig config;
         config.fileFolder = hostFolder_;
         host_.reset();
-        host_ = std::make_unique<tavhost::Host>(bothHalves ? testsupport::factory() : &interfaceOnly_, config);
-        const std::size_t i = testsupport::add(*host_, identifier_);
-        host_->setInitialValue(i, tavhost::Side::Gui, kId, tavhost::textValue("TAVRIN ONE"));
-        host_->setInitialValue(i, tavhost::Side::Gui, kPathMac, tavhost::textValue(folder_.string() + "/"));
+        host_ = std::make_unique<tav_host::Host>(bothHalves ? test_support::factory() : &interfaceOnly_, config);
+        const std::size_t i = test_support::add(*host_, identifier_);
+        host_->setInitialValue(i, tav_host::Side::Gui, kId, tav_host::textValue("TAVRIN ONE"));
+        host_->setInitialValue(i, tav_host::Side::Gui, kPathMac, tav_host::textValue(folder_.string() + "/"));
         for (auto& [pin, value] : pins)
-            host_->setInitialValue(i, tavhost::Side::Gui, pin, value);
+            host_->setInitialValue(i, tav_host::Side::Gui, pin, value);
         if (bothHalves) {
             // The processing half's ID and PathMac (pins 2 and 5).
-            host_->setInitialValue(i, tavhost::Side::Dsp, 2, tavhost::textValue("TAVRIN ONE"));
-            host_->setInitialValue(i, tavhost::Side::Dsp, 5, tavhost::textValue(folder_.string() + "/"));
+            host_->setInitialValue(i, tav_host::Side::Dsp, 2, tav_host::textValue("TAVRIN ONE"));
+            host_->setInitialValue(i, tav_host::Side::Dsp, 5, tav_host::textValue(folder_.string() + "/"));
         }
         host_->start();
         return i;
@@ -323,8 +323,8 @@ protected:
     // A button pressed and released.
     void release(std::size_t i, int button)
     {
-        host_->guiSetPin(i, button, tavhost::boolValue(true));
-        host_->guiSetPin(i, button, tavhost::boolValue(false));
+        host_->guiSetPin(i, button, tav_host::boolValue(true));
+        host_->guiSetPin(i, button, tav_host::boolValue(false));
     }
 
     // Messages to the processing half since the last clear: id and payload bytes.
@@ -332,14 +332,14 @@ protected:
     Sent sent(std::size_t i) const
     {
         Sent out;
-        for (const auto& call : host_->callsOf(tavhost::CallKind::PostMessageToAudio, i))
+        for (const auto& call : host_->callsOf(tav_host::CallKind::PostMessageToAudio, i))
             out.emplace_back(call.pin, std::string(call.data.begin(), call.data.end()));
         return out;
     }
-    std::vector<tavhost::Bytes> values(std::size_t i, int pin) const { return valuesOf(*host_, i, pin); }
+    std::vector<tav_host::Bytes> values(std::size_t i, int pin) const { return valuesOf(*host_, i, pin); }
     std::vector<std::string> texts(std::size_t i, int pin) const { return textsOf(*host_, i, pin); }
 
-    testsupport::TemporarySharedFolder shared_;
+    test_support::TemporarySharedFolder shared_;
     fs::path folder_ = shared_.path();
     fs::path hostFolder_ = folder_ / "host";
     fs::path manager_ = folder_ / "Quorvane" / "TAVRIN ONE";
@@ -347,7 +347,7 @@ protected:
     fs::path banks_ = manager_ / "Presetbase" / "Banks";
     std::string identifier_;
     OneSideFactory interfaceOnly_{mpapi::MP_TYPE_GUI};
-    std::unique_ptr<tavhost::Host> host_;
+    std::unique_ptr<tav_host::Host> host_;
 };
 
-} // namespace managertest
+} // namespace manager_test

@@ -15,10 +15,10 @@
 
 namespace {
 
-using tavhost::Bytes;
-using tavhost::CallKind;
-using tavhost::Host;
-using tavhost::Side;
+using tav_host::Bytes;
+using tav_host::CallKind;
+using tav_host::Host;
+using tav_host::Side;
 
 // Pins of the processing halves.
 constexpr int kFloatValueIn = 0, kFloatValueOut = 1, kFloatSlot = 2, kFloatValueOutCopy = 4;
@@ -57,18 +57,18 @@ protected:
     // A host at 48 kHz.
     Host& makeHost(int blockLength = 64)
     {
-        tavhost::HostConfig config = testsupport::config64();
+        tav_host::HostConfig config = test_support::config64();
         config.blockLength = blockLength;
-        host_ = std::make_unique<Host>(testsupport::factory(), config);
+        host_ = std::make_unique<Host>(test_support::factory(), config);
         return *host_;
     }
 
     // A processing half of the identifier with its slot index pin preset.
     std::size_t link(const char* identifier, int slot)
     {
-        const std::size_t in = testsupport::add(*host_, identifier);
+        const std::size_t in = test_support::add(*host_, identifier);
         const int slotPin = std::string(identifier) == "QV_PatchModule" ? kPatchSlot : kFloatSlot;
-        host_->setInitialValue(in, Side::Dsp, slotPin, tavhost::intValue(slot));
+        host_->setInitialValue(in, Side::Dsp, slotPin, tav_host::intValue(slot));
         return in;
     }
 
@@ -84,7 +84,7 @@ protected:
     {
         for (const auto& [block, value] : writes) {
             runUntil(block);
-            host_->queuePinValue(link, 0, tavhost::floatValue(value));
+            host_->queuePinValue(link, 0, tav_host::floatValue(value));
         }
     }
 
@@ -97,7 +97,7 @@ protected:
         std::vector<Sent> out;
         for (const auto& r : host_->callsOf(CallKind::SendPinValue, instance)) {
             float v = std::numeric_limits<float>::quiet_NaN();  // not a float: never equal
-            tavhost::readFloat(r.data, v);
+            tav_host::readFloat(r.data, v);
             if (r.block > startBlock)
                 out.push_back({r.pin, v, r.sample});
         }
@@ -108,9 +108,9 @@ protected:
     std::vector<float> transmitted(std::size_t instance, int pin) const
     {
         std::vector<float> out;
-        for (const auto& bytes : managertest::valuesOf(*host_, instance, pin)) {
+        for (const auto& bytes : manager_test::valuesOf(*host_, instance, pin)) {
             float v = 0.0f;
-            if (tavhost::readFloat(bytes, v))
+            if (tav_host::readFloat(bytes, v))
                 out.push_back(v);
         }
         return out;
@@ -121,14 +121,14 @@ protected:
     {
         std::vector<std::string> out;
         for (const auto& r : host_->callsOf(CallKind::PostMessageToGui, instance)) {
-            EXPECT_EQ(r.pin, patchmodulemessage::kSlotValue);
+            EXPECT_EQ(r.pin, patch_module_message::kSlotValue);
             EXPECT_EQ(r.size, static_cast<int>(r.data.size()));
             out.emplace_back(r.data.begin(), r.data.end());
         }
         return out;
     }
 
-    testsupport::TemporarySharedFolder folder_;
+    test_support::TemporarySharedFolder folder_;
     std::unique_ptr<Host> host_;
 };
 
@@ -158,7 +158,7 @@ TEST_F(ParameterLinkTest, TwoLinksOnOneSlotPassOnAfterTwoPolls)
     const auto streaming = host.callsOf(CallKind::SendPinStreaming, reader);
     ASSERT_EQ(streaming.size(), 1u);
     EXPECT_EQ(streaming[0].pin, 3);
-    EXPECT_EQ(streaming[0].data, tavhost::boolValue(true));
+    EXPECT_EQ(streaming[0].data, tav_host::boolValue(true));
     const auto opened = host.callsOf(CallKind::OpenSharedBlock, reader);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].text, "TAVRIN ONE Preset");
@@ -182,7 +182,7 @@ TEST_F(ParameterLinkTest, LinkSleepsUntilItsGraphStart)
     const auto patch = link("QV_PatchModule", 255);
     host.queueRawEvents(reader, {});
     host.queueRawEvents(patch, {});
-    host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(0.3f));
+    host.queuePinValue(writer, kFloatValueIn, tav_host::floatValue(0.3f));
     runUntil(20);
 
     for (const auto instance : {reader, patch}) {
@@ -224,7 +224,7 @@ TEST_F(ParameterLinkTest, EverySlotIsPolledWhenCallsAddUpToThePeriod)
     runUntil(1, 32);
     const float values[] = {0.7f, 0.6f, 0.9f};
     for (int i = 0; i < 3; ++i)
-        host.queuePinValue(writers[static_cast<std::size_t>(i)], kFloatValueIn, tavhost::floatValue(values[i]));
+        host.queuePinValue(writers[static_cast<std::size_t>(i)], kFloatValueIn, tav_host::floatValue(values[i]));
     runUntil(45, 32);
     // Periods end in blocks 14, 29, 44: change seen in 14, passed on at the start of 29.
     for (int i = 0; i < 3; ++i)
@@ -241,9 +241,9 @@ TEST_F(ParameterLinkTest, ParameterValueIsWrittenIntoTheSlot)
     const auto reader5 = link("QV_PatchMemoryFloat", 5);
     const auto reader6 = link("QV_PatchMemoryFloat", 6);
     runUntil(2);
-    host.queuePinValue(writer, kFloatValueIn, tavhost::floatValue(0.3f), 10);
+    host.queuePinValue(writer, kFloatValueIn, tav_host::floatValue(0.3f), 10);
     runUntil(16);
-    host.queuePinValue(writer, kFloatSlot, tavhost::intValue(6));
+    host.queuePinValue(writer, kFloatSlot, tav_host::intValue(6));
     runUntil(40);
 
     // Slots 5 and 6 are polled only when a period ends (blocks 7, 15, 23, 31 ...).
@@ -354,11 +354,11 @@ TEST_F(ParameterLinkTest, SlotIndexOutsideTheBlockTouchesNothing)
     const auto writer255 = link("QV_PatchMemoryFloat", 255);
     runUntil(1);
     for (std::size_t i = 0; i < badLinks.size(); ++i) {
-        host.queuePinValue(badLinks[i], kFloatValueIn, tavhost::floatValue(0.4f + static_cast<float>(i)));
-        host.queuePinValue(badPatches[i], kPatchValueIn, tavhost::floatValue(0.4f));
+        host.queuePinValue(badLinks[i], kFloatValueIn, tav_host::floatValue(0.4f + static_cast<float>(i)));
+        host.queuePinValue(badPatches[i], kPatchValueIn, tav_host::floatValue(0.4f));
     }
     // A value in slot 255 must not be seen through a wrapped index either.
-    host.queuePinValue(writer255, kFloatValueIn, tavhost::floatValue(0.3f));
+    host.queuePinValue(writer255, kFloatValueIn, tav_host::floatValue(0.3f));
     runUntil(40);
     for (std::size_t i = 0; i < badLinks.size(); ++i) {
         EXPECT_EQ(sentAfterStart(badLinks[i]), both(0.4f + static_cast<float>(i), 64)) << "slot " << badSlots[i];
@@ -394,19 +394,19 @@ TEST_F(ParameterLinkTest, MirrorInterfaceHalfCopiesEachPairBothWays)
         const auto m = *host.addInstance(id).instance;
         host.start();
         const std::pair<int, int> pairs[] = {{0, 7}, {1, 6}, {2, 9}, {3, 10}, {4, 11}, {5, 8}};
-        const Bytes values[] = {tavhost::floatValue(0.3f), tavhost::textValue("Cutoff"), tavhost::textValue("Low,High"),
-                                tavhost::intValue(4), tavhost::boolValue(true), tavhost::floatValue(0.6f)};
-        const Bytes others[] = {tavhost::floatValue(0.1f), tavhost::textValue("Res"), tavhost::textValue(""),
-                                tavhost::intValue(-2), tavhost::boolValue(false), tavhost::floatValue(0.0f)};
+        const Bytes values[] = {tav_host::floatValue(0.3f), tav_host::textValue("Cutoff"), tav_host::textValue("Low,High"),
+                                tav_host::intValue(4), tav_host::boolValue(true), tav_host::floatValue(0.6f)};
+        const Bytes others[] = {tav_host::floatValue(0.1f), tav_host::textValue("Res"), tav_host::textValue(""),
+                                tav_host::intValue(-2), tav_host::boolValue(false), tav_host::floatValue(0.0f)};
         for (std::size_t i = 0; i < 6; ++i) {
             const auto [a, b] = pairs[i];
             host.clearCalls();
             host.guiSetPin(m, a, values[i]);
-            EXPECT_EQ(managertest::valuesOf(host, m, b), std::vector<Bytes>{values[i]}) << "pin " << a;
+            EXPECT_EQ(manager_test::valuesOf(host, m, b), std::vector<Bytes>{values[i]}) << "pin " << a;
             host.guiSetPin(m, b, values[i]);  // the echo
             host.guiSetPin(m, b, others[i]);  // the other way
-            EXPECT_EQ(managertest::valuesOf(host, m, a), std::vector<Bytes>{others[i]}) << "pin " << b;
-            EXPECT_EQ(managertest::valuesOf(host, m, b).size(), 1u) << "pin " << b;
+            EXPECT_EQ(manager_test::valuesOf(host, m, a), std::vector<Bytes>{others[i]}) << "pin " << b;
+            EXPECT_EQ(manager_test::valuesOf(host, m, b).size(), 1u) << "pin " << b;
         }
     }
 }
@@ -428,9 +428,9 @@ TEST_F(ParameterLinkTest, MirrorInitializeSendsAnimationPosition)
     for (const Case& c : cases) {
         Host& host = makeHost();
         const auto m = *host.addInstance("QV_PatchMemoryFloat").instance;
-        host.setInitialValue(m, Side::Gui, 5, tavhost::floatValue(c.animationIn));
-        host.setInitialValue(m, Side::Gui, 8, tavhost::floatValue(c.animationPosition));
-        host.setInitialValue(m, Side::Gui, 0, tavhost::floatValue(c.valueIn));
+        host.setInitialValue(m, Side::Gui, 5, tav_host::floatValue(c.animationIn));
+        host.setInitialValue(m, Side::Gui, 8, tav_host::floatValue(c.animationPosition));
+        host.setInitialValue(m, Side::Gui, 0, tav_host::floatValue(c.valueIn));
         host.start();
         EXPECT_EQ(transmitted(m, 8), c.pin8);
         EXPECT_EQ(transmitted(m, 7), c.pin7);

@@ -19,14 +19,14 @@
 namespace {
 
 using namespace pin_text;
-using namespace presetbank;
+using namespace preset_bank;
 using namespace std::string_literals;
-using managertest::readBytes;
-using managertest::writeBytes;
+using manager_test::readBytes;
+using manager_test::writeBytes;
 
 class PresetBankTest : public ::testing::Test {
 protected:
-    testsupport::TemporarySharedFolder folder;
+    test_support::TemporarySharedFolder folder;
     std::unique_ptr<BankMemory> bank = std::make_unique<BankMemory>();
     NameTable names;
     PresetValues values{};
@@ -59,7 +59,7 @@ protected:
 TEST_F(PresetBankTest, PresetFileBytes)
 {
     ASSERT_TRUE(SavePreset(file("a.tavpreset"), names.view(0), PresetValues{}));
-    EXPECT_EQ(readBytes(file("a.tavpreset")), managertest::presetText("Default", {}));
+    EXPECT_EQ(readBytes(file("a.tavpreset")), manager_test::presetText("Default", {}));
 
     const float written[] = {0.017f, -4.0f, 999.9999f, -99.99f, 0.191015f, -0.0f, NAN, -INFINITY};
     std::copy(std::begin(written), std::end(written), values);
@@ -87,7 +87,7 @@ TEST_F(PresetBankTest, BankFileBytes)
     ASSERT_TRUE(SaveBank(file("b.tavbank"), names, *bank));
     const std::string text = readBytes(file("b.tavbank"));
     EXPECT_EQ(text.size(), 397187u);
-    EXPECT_EQ(text, managertest::bankText(managertest::namesWith({{1, "Lead"}}),
+    EXPECT_EQ(text, manager_test::bankText(manager_test::namesWith({{1, "Lead"}}),
                                           [&](int p, int k) { return bank->get(p, k); }));
     EXPECT_EQ(text.substr(3203 + 2 * 12, 12), ",  0.0170000");
     EXPECT_EQ(text.substr(3203 + 1539, 12), ", -4.0000000");
@@ -225,7 +225,7 @@ TEST_F(PresetBankTest, PresetReaderValues)
     EXPECT_EQ(values[1], 1e19f);
 
     // Into the shared preset block only the slots read change; the name goes to the current slot.
-    struct BlockHost : testsupport::RecordingHost {
+    struct BlockHost : test_support::RecordingHost {
         float memory[PresetBlock::kSlots];
         int32_t openSharedBlock(const wchar_t*, void** block, int32_t, int32_t* needsInit, float) override
         {

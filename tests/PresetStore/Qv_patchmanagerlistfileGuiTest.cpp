@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-using namespace managertest;
+using namespace manager_test;
 
 namespace {
 
 using platform::DialogRequest;
 using platform::ScriptedDialogs;
-using tavhost::boolValue;
-using tavhost::CallKind;
-using tavhost::intValue;
-using tavhost::textValue;
+using tav_host::boolValue;
+using tav_host::CallKind;
+using tav_host::intValue;
+using tav_host::textValue;
 
 class ListfileGuiTest : public ManagerGuiTest {
 protected:
@@ -47,7 +47,7 @@ TEST_F(ListfileGuiTest, StartAndCancelledOrRefusedPanels)
     const std::size_t i = start(false, {{kPresetNumber, intValue(4)}});
     EXPECT_EQ(last(texts(i, kPresetName)), "empty");
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({}));
-    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kInterfaceStarted});
+    EXPECT_EQ(messages(i), std::vector<int>{list_message::kInterfaceStarted});
 
     host_->clearCalls();
     release(i, kLoadPreset);
@@ -69,10 +69,10 @@ TEST_F(ListfileGuiTest, StartAndCancelledOrRefusedPanels)
     ScriptedDialogs::instance().pushPanelAnswer(good);
     release(i, kLoadPreset);
     EXPECT_EQ(pathFile(), good.string() + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kLoadPreset});
+    EXPECT_EQ(messages(i), std::vector<int>{list_message::kLoadPreset});
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Good"});
     EXPECT_TRUE(texts(i, kNameSave).empty());
-    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tav_host::Bytes>{boolValue(true), boolValue(false)}));
 }
 
 // Save preset with slot 3 current: the panel proposes slot 3's name and gives the file its type,
@@ -96,12 +96,12 @@ TEST_F(ListfileGuiTest, SavePresetWritesFileAndPath)
     const fs::path file = presets_ / "Three.tavpreset";
     EXPECT_EQ(readBytes(file), presetText("Slot Three", {}));
     EXPECT_EQ(pathFile(), file.string() + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kSavePreset});
+    EXPECT_EQ(messages(i), std::vector<int>{list_message::kSavePreset});
 
     ScriptedDialogs::instance().pushPanelAnswer(file);
     release(i, kSavePreset);
     EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 2u);
-    EXPECT_EQ(messages(i), (std::vector<int>{listmessage::kSavePreset, listmessage::kSavePreset}));
+    EXPECT_EQ(messages(i), (std::vector<int>{list_message::kSavePreset, list_message::kSavePreset}));
 }
 
 // A typed name passes the name rule, enters the table at once, goes to NameSave and to the
@@ -110,14 +110,14 @@ TEST_F(ListfileGuiTest, SavePresetWritesFileAndPath)
 TEST_F(ListfileGuiTest, NameEditWritesListFile)
 {
     const std::size_t i = start();
-    host_->postToGui(i, listmessage::kCurrentPresetBase + 2, {});
+    host_->postToGui(i, list_message::kCurrentPresetBase + 2, {});
     host_->clearCalls();
     host_->guiSetPin(i, kPresetName, textValue("Bass: Deep"));
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Bass  Deep"});
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Bass  Deep"});
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Bass  Deep"}}));
     EXPECT_EQ(listFile(), listWith({{2, "Bass  Deep"}}) + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kNameList});
+    EXPECT_EQ(messages(i), std::vector<int>{list_message::kNameList});
 
     host_->clearCalls();
     host_->guiSetPin(i, kNameSave, textValue("Sub|Bass,1"));
@@ -127,7 +127,7 @@ TEST_F(ListfileGuiTest, NameEditWritesListFile)
 
     // Fixing sends only 130.
     release(i, kFixPreset);
-    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kFixPreset});
+    EXPECT_EQ(messages(i), std::vector<int>{list_message::kFixPreset});
 }
 
 // Lists in: a host-set PresetList renames slots silently (its names through the name rule); 129
@@ -147,7 +147,7 @@ TEST_F(ListfileGuiTest, ListsFromHostAndFromListFile)
     const std::string list = listText(names);
     writeBytes(manager_ / "List.txt", list + "\r\n");
     host_->clearCalls();
-    host_->postToGui(i, listmessage::kListText, {});
+    host_->postToGui(i, list_message::kListText, {});
     // The name NameSave keeps ("Three") then renames the current slot again, here only.
     names[0] = "Three";
     EXPECT_EQ(texts(i, kPresetList), (std::vector<std::string>{list, listText(names)}));
@@ -155,7 +155,7 @@ TEST_F(ListfileGuiTest, ListsFromHostAndFromListFile)
 
     fs::remove(manager_ / "List.txt");
     host_->clearCalls();
-    host_->postToGui(i, listmessage::kListText, {});
+    host_->postToGui(i, list_message::kListText, {});
     EXPECT_TRUE(texts(i, kPresetList).empty());
     host_->postToGui(i, 7, {});
     EXPECT_EQ(last(texts(i, kPresetName)), "N7");
@@ -178,7 +178,7 @@ TEST_F(ListfileGuiTest, LoadBankLeavesPresetNumberToTheProcessingHalf)
     EXPECT_TRUE(values(i, kPresetNumber).empty());
     EXPECT_EQ(last(texts(i, kPresetName)), "Zero");
     EXPECT_EQ(pathFile(), bank.string() + "\r\n");
-    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kLoadBank});
+    EXPECT_EQ(messages(i), std::vector<int>{list_message::kLoadBank});
 }
 
 // AutoPath on: Path.txt and List.txt go to "Quorvane/" + ID + "/" in the folder that holds the
@@ -205,7 +205,7 @@ TEST_F(ListfileGuiTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     host_->clearCalls();
     host_->guiSetPin(i, kPresetName, textValue("Nowhere"));
     release(i, kLoadPreset);
-    EXPECT_EQ(messages(i), std::vector<int>{listmessage::kNameList});
+    EXPECT_EQ(messages(i), std::vector<int>{list_message::kNameList});
     fs::current_path(previous);
     EXPECT_TRUE(fs::is_empty(folder_ / "cwd"));
     EXPECT_EQ(platform::readFile(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
@@ -261,7 +261,7 @@ TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)
     release(i, kLoadBank);
     host_->runBlock(64);
     EXPECT_EQ(idsToGui(*host_, i), std::vector<int>{0});
-    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tav_host::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Bank Zero");
     EXPECT_TRUE(host_->faults().empty());
 }

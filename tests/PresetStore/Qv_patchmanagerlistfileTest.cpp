@@ -15,11 +15,11 @@
 #include <utility>
 #include <vector>
 
-using namespace managertest;
+using namespace manager_test;
 
 namespace {
 
-using namespace tavhost;
+using namespace tav_host;
 
 enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kBusyGate };
 
@@ -39,7 +39,7 @@ Bank numberedBank()
 
 std::string bankText(const Names& names, const Bank& bank)
 {
-    return managertest::bankText(names, [&](int p, int k) { return bank[p][k]; });
+    return manager_test::bankText(names, [&](int p, int k) { return bank[p][k]; });
 }
 
 struct ManagerSetup {
@@ -75,18 +75,18 @@ protected:
         HostConfig config;
         config.sampleRate = 1000.0f;
         config.fileFolder = setup.hostFolder.value_or(root_ / "hostfiles");
-        host_ = std::make_unique<Host>(setup.bothHalves ? testsupport::factory() : factory_.get(), config);
+        host_ = std::make_unique<Host>(setup.bothHalves ? test_support::factory() : factory_.get(), config);
         if (!setup.bothHalves)
-            testsupport::add(*host_, "TEST_BlockProbe");
-        manager_ = testsupport::add(*host_, "QV_PatchManagerListfile", testsupport::withGuiPins(14));
+            test_support::add(*host_, "TEST_BlockProbe");
+        manager_ = test_support::add(*host_, "QV_PatchManagerListfile", test_support::withGuiPins(14));
         const std::string pathMac = setup.pathMac.empty() ? base_ : setup.pathMac;
         host_->setInitialValue(manager_, Side::Dsp, kId, textValue(setup.id));
         host_->setInitialValue(manager_, Side::Dsp, kAutoPath, boolValue(setup.autoPath));
         host_->setInitialValue(manager_, Side::Dsp, kPathMac, textValue(pathMac));
         if (setup.bothHalves) {
-            host_->setInitialValue(manager_, Side::Gui, managertest::kId, textValue(setup.id));
-            host_->setInitialValue(manager_, Side::Gui, managertest::kAutoPath, boolValue(setup.autoPath));
-            host_->setInitialValue(manager_, Side::Gui, managertest::kPathMac, textValue(pathMac));
+            host_->setInitialValue(manager_, Side::Gui, manager_test::kId, textValue(setup.id));
+            host_->setInitialValue(manager_, Side::Gui, manager_test::kAutoPath, boolValue(setup.autoPath));
+            host_->setInitialValue(manager_, Side::Gui, manager_test::kPathMac, textValue(pathMac));
         }
         host_->start();
     }
@@ -136,7 +136,7 @@ protected:
     // The names as this half publishes them in List.txt (message 134).
     std::string publishedList()
     {
-        message(listmessage::kInterfaceStarted);
+        message(list_message::kInterfaceStarted);
         return readBytes(folder() / "List.txt");
     }
 
@@ -150,7 +150,7 @@ protected:
         return std::vector<float>(span.begin(), span.end());
     }
 
-    testsupport::TemporarySharedFolder shared_;
+    test_support::TemporarySharedFolder shared_;
     fs::path root_ = shared_.path();
     std::string base_ = (root_ / "base").string() + "/";
     fs::path previousCwd_;
@@ -253,38 +253,38 @@ TEST_F(ListfileManagerTest, ListTxtBothWays)
     start();
     run(1);
     host_->clearCalls();
-    message(listmessage::kInterfaceStarted);
+    message(list_message::kInterfaceStarted);
     const std::string published = readBytes(folder() / "List.txt");
     EXPECT_EQ(published.size(), 1283u);
     EXPECT_EQ(published, listText(constructorNames()) + "\r\n");
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 0, listmessage::kListText}));
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{list_message::kCurrentPresetBase + 0, list_message::kListText}));
     host_->clearCalls();
     message(5);
-    message(listmessage::kInterfaceStarted);
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 5, listmessage::kListText}));
+    message(list_message::kInterfaceStarted);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{list_message::kCurrentPresetBase + 5, list_message::kListText}));
 
     writeBytes(folder() / "List.txt", "  1:Alpha,  2:Be:ta,  3:,  4:" + std::string(30, 'x') + ",\r\n");
-    message(listmessage::kNameList);
+    message(list_message::kNameList);
     Names expected = namesWith({{0, "Alpha"}, {1, "Be:ta"}, {2, ""}, {3, std::string(24, 'x')}, {4, ""}});
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
 
     // Read back what was written: name 128 does not take the CR.
-    message(listmessage::kNameList);
+    message(list_message::kNameList);
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
 
     // Missing file, empty first line, line without CR, a line far longer than any list: only what
     // the first line holds counts.
     fs::remove(folder() / "List.txt");
-    message(listmessage::kNameList);
+    message(list_message::kNameList);
     writeBytes(folder() / "List.txt", "\r\n  1:Never");
-    message(listmessage::kNameList);
+    message(list_message::kNameList);
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
     writeBytes(folder() / "List.txt", "  1:One");
-    message(listmessage::kNameList);
+    message(list_message::kNameList);
     expected[0] = "One";
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
     writeBytes(folder() / "List.txt", "  1:z" + std::string(20000, ',') + "\r\n");
-    message(listmessage::kNameList);
+    message(list_message::kNameList);
     expected.assign(128, "");
     expected[0] = "z";
     EXPECT_EQ(publishedList(), listText(expected) + "\r\n");
@@ -306,7 +306,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     const fs::path a = root_ / "files" / "a.tavpreset";
     writeBytes(a, presetText("Lead One", values));
     writePathFile(a.string() + "\r\n");
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     EXPECT_EQ(liveAll(), values);
     message(0);
     message(2);
@@ -318,7 +318,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     // Only CR LF: an empty, valid path opens nothing, but the live preset is still stored.
     writePathFile("\r\n");
     setLive(0, 42.0f);
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
 
@@ -326,21 +326,21 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     // its line end: nothing at all happens.
     fs::remove(folder() / "Path.txt");
     setLive(0, 7.0f);
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     writePathFile("/" + std::string(1100, 'p') + "\r\n");
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     writePathFile(a.string() + std::string(1, '\0') + "x\r\n");
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     writePathFile("/" + std::string(1022, 'p') + "\r\n");
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     writePathFile(a.string() + "\r\r\n");
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     EXPECT_EQ(stored(0, 0), 0.0f);
     EXPECT_EQ(stored(2, 0), 42.0f);
 
     // A line ended by LF alone still names the whole file.
     writePathFile(a.string() + "\n");
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     EXPECT_EQ(liveAll(), values);
 
     // Save: the interface half wrote the file with the new name; it is rewritten from the block.
@@ -349,7 +349,7 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     writePathFile(b.string() + "\r\n");
     setLive(1, 0.017f);
     setLive(2, -4.0f);
-    message(listmessage::kSavePreset);
+    message(list_message::kSavePreset);
     const std::string saved = readBytes(b);
     EXPECT_EQ(saved, presetText("New Name", liveAll()));
     names[2] = "New Name";
@@ -359,12 +359,12 @@ TEST_F(ListfileManagerTest, PresetFileCommands)
     const fs::path c = root_ / "files" / "c.tavpreset";
     writePathFile(c.string() + "\r\n");
     message(2);
-    message(listmessage::kSavePreset);
+    message(list_message::kSavePreset);
     EXPECT_EQ(readBytes(c), presetText("New Name", liveAll()));
 
     // A relative path never writes into the current folder.
     writePathFile("rel.tavpreset\r\n");
-    message(listmessage::kSavePreset);
+    message(list_message::kSavePreset);
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
 }
 
@@ -383,7 +383,7 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     bank += ",1,2,3;\r\n,4;\r\n";  // after row 255: ignored
     writeBytes(x, bank);
     writePathFile(x.string() + "\r\n");
-    message(listmessage::kLoadBank);
+    message(list_message::kLoadBank);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
     EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x00, 0x00}}));
     EXPECT_EQ(liveAll(), numberedBank()[0]);
@@ -393,18 +393,18 @@ TEST_F(ListfileManagerTest, BankFileCommands)
 
     host_->clearCalls();
     writePathFile((root_ / "files" / "missing.tavbank").string() + "\r\n");
-    message(listmessage::kLoadBank);
+    message(list_message::kLoadBank);
     EXPECT_TRUE(messagesToGui().empty());
     EXPECT_TRUE(midiOut().empty());
     EXPECT_EQ(liveAll(), numberedBank()[127]);
 
     // Save: only the names line of the interface half's file is read, then the file is rewritten.
     const fs::path y = root_ / "files" / "y.tavbank";
-    writeBytes(y, managertest::bankText(numberedNames("N")).substr(0, 3203) + ",9,9;\r\n");
+    writeBytes(y, manager_test::bankText(numberedNames("N")).substr(0, 3203) + ",9,9;\r\n");
     writePathFile(y.string() + "\r\n");
     setLive(0, 3.5f);
-    message(listmessage::kFixPreset);  // the live preset into preset 127
-    message(listmessage::kSaveBank);
+    message(list_message::kFixPreset);  // the live preset into preset 127
+    message(list_message::kSaveBank);
     Bank expected = numberedBank();
     expected[127][0] = 3.5f;
     const std::string saved = readBytes(y);
@@ -414,15 +414,15 @@ TEST_F(ListfileManagerTest, BankFileCommands)
     // A Path.txt without any line leaves the last received path in use.
     writePathFile("");
     host_->clearCalls();
-    message(listmessage::kLoadBank);
+    message(list_message::kLoadBank);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
     EXPECT_EQ(stored(127, 0), 3.5f);
 
     // Only CR LF: the empty path opens nothing, so a bank load or save changes nothing.
     writePathFile("\r\n");
     host_->clearCalls();
-    message(listmessage::kLoadBank);
-    message(listmessage::kSaveBank);
+    message(list_message::kLoadBank);
+    message(list_message::kSaveBank);
     EXPECT_TRUE(messagesToGui().empty());
     EXPECT_TRUE(midiOut().empty());
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
@@ -435,13 +435,13 @@ TEST_F(ListfileManagerTest, FixPresetAndFixOnce)
     run(1);
     message(3);
     setLive(1, 0.5f);
-    message(listmessage::kFixPreset);
+    message(list_message::kFixPreset);
     EXPECT_EQ(stored(4, 1), 0.0f);
     EXPECT_EQ(stored(3, 1), 0.5f);
     setLive(1, 0.6f);
-    message(listmessage::kStopWaiting);
+    message(list_message::kStopWaiting);
     setLive(1, 0.7f);
-    message(listmessage::kStopWaiting);
+    message(list_message::kStopWaiting);
     EXPECT_EQ(stored(4, 1), 0.0f);
     EXPECT_EQ(stored(3, 1), 0.6f);
 }
@@ -460,8 +460,8 @@ TEST_F(ListfileManagerTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     message(1);
     EXPECT_EQ(liveAll(), numberedBank()[1]);
     host_->clearCalls();
-    message(listmessage::kInterfaceStarted);
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 1, listmessage::kListText}));
+    message(list_message::kInterfaceStarted);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{list_message::kCurrentPresetBase + 1, list_message::kListText}));
     const fs::path hostManager = hostFiles / "Quorvane" / "TAVRIN ONE";
     EXPECT_EQ(readBytes(hostManager / "List.txt"), listText(numberedNames("Host ")) + "\r\n");
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
@@ -471,17 +471,17 @@ TEST_F(ListfileManagerTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     writeBytes(bank, bankText(numberedNames("File "), numberedBank()));
     writeBytes(hostManager / "Path.txt", bank.string() + "\r\n");
     host_->clearCalls();
-    message(listmessage::kLoadBank);
+    message(list_message::kLoadBank);
     EXPECT_EQ(messagesToGui(), std::vector<int>{0});
-    message(listmessage::kInterfaceStarted);
+    message(list_message::kInterfaceStarted);
     EXPECT_EQ(readBytes(hostManager / "List.txt"), listText(numberedNames("File ")) + "\r\n");
 
     setup.hostFolder = fs::path();
     start(setup);
     run(1);
     host_->clearCalls();
-    message(listmessage::kInterfaceStarted);
-    EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 0, listmessage::kListText}));
+    message(list_message::kInterfaceStarted);
+    EXPECT_EQ(messagesToGui(), (std::vector<int>{list_message::kCurrentPresetBase + 0, list_message::kListText}));
     EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
 }
 
@@ -503,13 +503,13 @@ TEST_F(ListfileManagerTest, RefusedFoldersDoNoFileWork)
     for (const auto& [refusedId, refusedPathMac] : refused) {
         SCOPED_TRACE(refusedId + " " + refusedPathMac.substr(0, 40));
         start({.id = refusedId, .pathMac = refusedPathMac});
-        message(listmessage::kInterfaceStarted);  // before the first graph start
+        message(list_message::kInterfaceStarted);  // before the first graph start
         run(1);
         host_->clearCalls();
-        message(listmessage::kInterfaceStarted);
+        message(list_message::kInterfaceStarted);
         writeBytes(root_ / "files" / "p.tavpreset", presetText("P", {}));
-        message(listmessage::kLoadPreset);
-        EXPECT_EQ(messagesToGui(), (std::vector<int>{listmessage::kCurrentPresetBase + 0, listmessage::kListText}));
+        message(list_message::kLoadPreset);
+        EXPECT_EQ(messagesToGui(), (std::vector<int>{list_message::kCurrentPresetBase + 0, list_message::kListText}));
         stop();
         EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
         EXPECT_TRUE(fs::is_empty(base_));
@@ -541,17 +541,17 @@ TEST_F(ListfileManagerTest, BothHalvesStartAndMeetOnTheSameFiles)
         EXPECT_EQ(last(textsOf(*host_, manager_, kPresetName)), names[0]);
 
         // A name typed into the interface half comes here through List.txt and message 133.
-        ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tavhost::textValue("My:Pad")));
+        ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tav_host::textValue("My:Pad")));
         Names renamed = names;
         renamed[0] = "My Pad";
         fs::remove(managerFolder / "List.txt");
-        host_->postToDsp(manager_, listmessage::kInterfaceStarted, {});
+        host_->postToDsp(manager_, list_message::kInterfaceStarted, {});
         host_->drain();
         EXPECT_EQ(readBytes(managerFolder / "List.txt"), listText(renamed) + "\r\n");
 
         // A slot picked in the interface half is selected here and echoed as a program change.
         host_->clearCalls();
-        ASSERT_TRUE(host_->guiSetPin(manager_, kPresetNumber, tavhost::intValue(5)));
+        ASSERT_TRUE(host_->guiSetPin(manager_, kPresetNumber, tav_host::intValue(5)));
         run(1);
         EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x05, 0x00}}));
 
@@ -568,27 +568,27 @@ TEST_F(ListfileManagerTest, NamesComeBackByteForByte)
 {
     start({.bothHalves = true});
     run(1);
-    ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tavhost::textValue("Pad\rTwo")));
+    ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tav_host::textValue("Pad\rTwo")));
     const std::string fromInterface = readBytes(folder() / "List.txt");
     ASSERT_EQ(fromInterface.substr(0, 12), "  1:Pad\rTwo,");
     fs::remove(folder() / "List.txt");
-    host_->postToDsp(manager_, listmessage::kInterfaceStarted, {});
+    host_->postToDsp(manager_, list_message::kInterfaceStarted, {});
     host_->drain();
     EXPECT_EQ(readBytes(folder() / "List.txt"), fromInterface);
 
     const std::string name = "abcdefghijklmnopqrstuvw";  // 23 bytes after two spaces
     writeBytes(folder() / "List.txt", "  1:  " + name + "\r\n");
-    host_->postToDsp(manager_, listmessage::kNameList, {});
+    host_->postToDsp(manager_, list_message::kNameList, {});
     host_->drain();
     const fs::path bank = root_ / "files" / "b.tavbank";
     const fs::path preset = root_ / "files" / "p.tavpreset";
     fs::create_directories(root_ / "files");
-    for (const auto& [file, command] : {std::pair{bank, listmessage::kSaveBank}, std::pair{preset, listmessage::kSavePreset}}) {
+    for (const auto& [file, command] : {std::pair{bank, list_message::kSaveBank}, std::pair{preset, list_message::kSavePreset}}) {
         writePathFile(file.string() + "\r\n");
         host_->postToDsp(manager_, command, {});
         host_->drain();
         const std::string first = readBytes(file);
-        EXPECT_EQ(first.substr(0, 26), ", " + name + (command == listmessage::kSaveBank ? "," : ";"));
+        EXPECT_EQ(first.substr(0, 26), ", " + name + (command == list_message::kSaveBank ? "," : ";"));
         host_->postToDsp(manager_, command, {});  // reads the name back first, then writes again
         host_->drain();
         EXPECT_TRUE(readBytes(file) == first) << file;

@@ -13,16 +13,16 @@
 #include <utility>
 #include <vector>
 
-using namespace managertest;
+using namespace manager_test;
 
 namespace {
 
 using platform::AlertAnswer;
 using platform::DialogRequest;
 using platform::ScriptedDialogs;
-using tavhost::boolValue;
-using tavhost::intValue;
-using tavhost::textValue;
+using tav_host::boolValue;
+using tav_host::intValue;
+using tav_host::textValue;
 
 class ListpipeGuiTest : public ManagerGuiTest {
 protected:
@@ -33,7 +33,7 @@ protected:
     {
         Names names;
         for (int p = 0; p < 128; ++p)
-            names.push_back(factorybank::name(p));
+            names.push_back(factory_bank::name(p));
         return listText(names);
     }
 };
@@ -47,13 +47,13 @@ TEST_F(ListpipeGuiTest, StartReadsTheStartupBankAndRestoresTheKeptName)
     std::size_t i = start(false, {{kNameSave, textValue("Lead;1/2")}, {kPresetNumber, intValue(3)}});
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{0, "Lead 1 2"}, {1, "Soft Strings"}}));
     EXPECT_EQ(last(texts(i, kPresetName)), "Lead 1 2");
-    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tav_host::Bytes>{intValue(0)});
     EXPECT_TRUE(values(i, kGuiUpdate).empty()); // preset 3 was current when the bank came in
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kInterfaceStarted, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kInterfaceStarted, ""}}));
 
     // With preset 0 current the load pulses GuiUpdate.
     i = start();
-    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tav_host::Bytes>{boolValue(true), boolValue(false)}));
     EXPECT_EQ(last(texts(i, kPresetName)), "Init Bass");
 }
 
@@ -66,12 +66,12 @@ TEST_F(ListpipeGuiTest, StartWithoutBankOrWithRefusedPath)
     EXPECT_EQ(last(texts(i, kPresetName)), "empty");
     EXPECT_TRUE(values(i, kPresetNumber).empty());
     EXPECT_TRUE(values(i, kGuiUpdate).empty());
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kInterfaceStarted, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kInterfaceStarted, ""}}));
 
     const fs::path marker = folder_ / "ran";
     i = start(false, {{kPathMac, textValue("$(touch " + marker.string() + ")/")}});
     EXPECT_FALSE(fs::exists(marker));
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kInterfaceStarted, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kInterfaceStarted, ""}}));
     // No base folder: the panels build no folder chain either.
     ScriptedDialogs::instance().pushPanelCancel();
     release(i, kLoadPreset);
@@ -87,7 +87,7 @@ TEST_F(ListpipeGuiTest, AutoPathReadsTheHostsFileAndRereadsItOn128)
     writeBytes(hostFolder_ / "Preset.txt", bankText(hostNames));
 
     const std::size_t i = start(false, {{kAutoPath, boolValue(true)}});
-    const auto asked = host_->callsOf(tavhost::CallKind::ExpandFileName, i);
+    const auto asked = host_->callsOf(tav_host::CallKind::ExpandFileName, i);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].text, "Preset.txt");
     EXPECT_EQ(asked[0].size, 500);
@@ -104,10 +104,10 @@ TEST_F(ListpipeGuiTest, AutoPathReadsTheHostsFileAndRereadsItOn128)
 
     host_->guiSetPin(i, kPresetNumber, intValue(4));
     host_->clearCalls();
-    host_->postToGui(i, listmessage::kReloadStartupBank, {});
+    host_->postToGui(i, list_message::kReloadStartupBank, {});
     hostNames[0] = "Fourth";
     EXPECT_EQ(last(texts(i, kPresetList)), listText(hostNames));
-    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tav_host::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Fourth");
     EXPECT_TRUE(values(i, kGuiUpdate).empty());
     EXPECT_TRUE(sent(i).empty());
@@ -121,7 +121,7 @@ TEST_F(ListpipeGuiTest, CancelSendsEmptyPath)
     host_->clearCalls();
     host_->guiSetPin(i, kLoadPreset, boolValue(true));
     host_->guiSetPin(i, kLoadPreset, boolValue(false));
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kPath, withZero("")}}));
 }
 
 // Loading a preset file: the file's name becomes the current name on both name pins, the list
@@ -137,16 +137,16 @@ TEST_F(ListpipeGuiTest, LoadPresetTakesNameAndRefusesOverlongPath)
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(file);
     release(i, kLoadPreset);
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero(file.string())}, {listmessage::kLoadPreset, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kPath, withZero(file.string())}, {list_message::kLoadPreset, ""}}));
     EXPECT_EQ(texts(i, kPresetName), std::vector<std::string>{"Bright Keys"});
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Bright Keys"});
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{2, "Bright Keys"}}));
-    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tavhost::Bytes>{boolValue(true), boolValue(false)}));
+    EXPECT_EQ(values(i, kGuiUpdate), (std::vector<tav_host::Bytes>{boolValue(true), boolValue(false)}));
 
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(fs::path("/" + std::string(1100, 'a') + ".tavpreset"));
     release(i, kLoadPreset);
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero("")}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kPath, withZero("")}}));
 }
 
 // Saving a preset: the edited name goes to the processing half for the save and the slot gets
@@ -183,10 +183,10 @@ TEST_F(ListpipeGuiTest, SavePresetAsksBeforeReplacingAndKeepsTheOldName)
     EXPECT_EQ(requests[2].kind, DialogRequest::Kind::SavePanel);
 
     const fs::path other = presets_ / "Other.tavpreset";
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kNameList, withZero(listWith({{3, "New  Name"}}))},
-                             {listmessage::kPath, withZero(other.string())},
-                             {listmessage::kSavePreset, ""},
-                             {listmessage::kNameList, withZero(listWith({}))}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kNameList, withZero(listWith({{3, "New  Name"}}))},
+                             {list_message::kPath, withZero(other.string())},
+                             {list_message::kSavePreset, ""},
+                             {list_message::kNameList, withZero(listWith({}))}}));
     EXPECT_EQ(readBytes(other), presetText("New  Name", {}));
     EXPECT_EQ(readBytes(existing), "old");
 
@@ -213,7 +213,7 @@ TEST_F(ListpipeGuiTest, NameRuleAndFixPreset)
     host_->clearCalls();
     release(i, kFixPreset);
     EXPECT_EQ(texts(i, kNameSave), std::vector<std::string>{"Pad  Warm  x "});
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kNameList, withZero(listWith({{7, "Pad  Warm  x "}}))}, {listmessage::kFixPreset, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kNameList, withZero(listWith({{7, "Pad  Warm  x "}}))}, {list_message::kFixPreset, ""}}));
 }
 
 // Messages from the processing half: the list (130 + n first) replaces the names and a kept name
@@ -224,22 +224,22 @@ TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
     const std::size_t i = start(false, {{kNameSave, textValue("Kept")}});
     host_->clearCalls();
     const std::string list = listWith({{0, "Alpha"}, {5, "Five"}});
-    host_->postToGui(i, listmessage::kCurrentPresetBase + 5, {});
-    host_->postToGui(i, listmessage::kListText, tavhost::Bytes(list.begin(), list.end())); // no terminating zero
+    host_->postToGui(i, list_message::kCurrentPresetBase + 5, {});
+    host_->postToGui(i, list_message::kListText, tav_host::Bytes(list.begin(), list.end())); // no terminating zero
     EXPECT_EQ(last(values(i, kPresetNumber)), intValue(5));
     EXPECT_EQ(last(texts(i, kPresetList)), listWith({{0, "Alpha"}, {5, "Kept"}}));
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kNameList, withZero(listWith({{0, "Alpha"}, {5, "Kept"}}))}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kNameList, withZero(listWith({{0, "Alpha"}, {5, "Kept"}}))}}));
 
     host_->guiSetPin(i, kPresetNumber, intValue(5));
     host_->clearCalls();
-    host_->postToGui(i, listmessage::kFactoryBankLoaded, {});
+    host_->postToGui(i, list_message::kFactoryBankLoaded, {});
     EXPECT_EQ(last(texts(i, kPresetList)), factoryList());
-    EXPECT_EQ(last(texts(i, kPresetName)), factorybank::name(5));
-    EXPECT_EQ(last(texts(i, kNameSave)), factorybank::name(5));
+    EXPECT_EQ(last(texts(i, kPresetName)), factory_bank::name(5));
+    EXPECT_EQ(last(texts(i, kNameSave)), factory_bank::name(5));
 
     host_->clearCalls();
-    host_->postToGui(i, listmessage::kListText, {});
-    host_->postToGui(i, listmessage::kListText, {0});
+    host_->postToGui(i, list_message::kListText, {});
+    host_->postToGui(i, list_message::kListText, {0});
     EXPECT_TRUE(texts(i, kPresetList).empty());
     EXPECT_TRUE(values(i, kPresetNumber).empty());
     EXPECT_TRUE(host_->faults().empty());
@@ -258,14 +258,14 @@ TEST_F(ListpipeGuiTest, BankFilesSetPresetNumberAndSendThePath)
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(in);
     release(i, kLoadBank);
-    EXPECT_EQ(values(i, kPresetNumber), std::vector<tavhost::Bytes>{intValue(0)});
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero(in.string())}, {listmessage::kLoadBank, ""}}));
+    EXPECT_EQ(values(i, kPresetNumber), std::vector<tav_host::Bytes>{intValue(0)});
+    EXPECT_EQ(sent(i), (Sent{{list_message::kPath, withZero(in.string())}, {list_message::kLoadBank, ""}}));
 
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(banks_ / "Out");
     release(i, kSaveBank);
     const fs::path out = banks_ / "Out.tavbank";
-    EXPECT_EQ(sent(i), (Sent{{listmessage::kPath, withZero(out.string())}, {listmessage::kSaveBank, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{list_message::kPath, withZero(out.string())}, {list_message::kSaveBank, ""}}));
 }
 
 // Both halves: after the factory bank came in, a save writes the file with the edited name (this
@@ -286,7 +286,7 @@ TEST_F(ListpipeGuiTest, TwoStepSaveWithTheProcessingHalf)
     host_->runBlock(64);
 
     std::array<float, 256> live{};
-    std::copy(std::begin(factorybank::values(2)), std::end(factorybank::values(2)), live.begin());
+    std::copy(std::begin(factory_bank::values(2)), std::end(factory_bank::values(2)), live.begin());
     EXPECT_EQ(readBytes(presets_ / "Mine.tavpreset"), presetText("My Keys", live));
     EXPECT_EQ(last(texts(i, kPresetList)), factoryList());
     EXPECT_TRUE(host_->faults().empty());

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-using namespace tavhost;
-using managertest::constructorNames;
-using managertest::idsToGui;
-using managertest::listText;
-using managertest::readBytes;
-using managertest::writeBytes;
+using namespace tav_host;
+using manager_test::constructorNames;
+using manager_test::idsToGui;
+using manager_test::listText;
+using manager_test::readBytes;
+using manager_test::writeBytes;
 
 namespace {
 
@@ -32,13 +32,13 @@ Bytes textPayload(const std::string& text)
     return b;
 }
 
-std::vector<std::string> numberedNames(const std::string& prefix) { return managertest::paddedNames(prefix); }
+std::vector<std::string> numberedNames(const std::string& prefix) { return manager_test::paddedNames(prefix); }
 
 // A bank file whose preset p holds (p + 0.5) / 127 in slot 1, so that controller 97 of its dump
 // is p, and `extra` in slot 200 (not dumped).
 std::string bankFile(const std::vector<std::string>& names, float extra = 0.0f)
 {
-    return managertest::bankText(names, [extra](int p, int k) {
+    return manager_test::bankText(names, [extra](int p, int k) {
         return k == 1 ? (p + 0.5f) / 127.0f : (k == 200 ? extra : 0.0f);
     });
 }
@@ -63,7 +63,7 @@ Messages presetDump(int p) { return dumpOf([p](int k) { return k == 1 ? (p + 0.5
 const Messages kZeroDump = dumpOf([](int) { return 0.0f; });
 Messages factoryDump(int p)
 {
-    return dumpOf([p](int k) { return k < factorybank::kValues ? factorybank::values(p)[k] : 0.0f; });
+    return dumpOf([p](int k) { return k < factory_bank::kValues ? factory_bank::values(p)[k] : 0.0f; });
 }
 
 Messages concat(std::initializer_list<Messages> parts)
@@ -88,7 +88,7 @@ protected:
     {
         host.start();
         if (!host.hasHalf(mgr, Side::Gui))
-            host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
+            host.postToDsp(mgr, list_message::kInterfaceStarted, {});
     }
 
     void runBlocks(int n)
@@ -97,13 +97,13 @@ protected:
             host.runBlock(64);
     }
 
-    Messages midiOut() const { return managertest::midiSent(host, mgr, kMidiOut); }
+    Messages midiOut() const { return manager_test::midiSent(host, mgr, kMidiOut); }
     // Messages to the interface half since the last clear; each one but the list is a bare id.
     std::vector<int> toGui() const { return idsToGui(host, mgr); }
 
     void command(int32_t id, const std::filesystem::path& path)
     {
-        host.postToDsp(mgr, listmessage::kPath, textPayload(path.string()));
+        host.postToDsp(mgr, list_message::kPath, textPayload(path.string()));
         host.postToDsp(mgr, id, {});
     }
 
@@ -111,11 +111,11 @@ protected:
     std::vector<std::string> namesInMemory()
     {
         const auto file = shared.path() / ("names" + std::to_string(++observed) + ".tavbank");
-        command(listmessage::kSaveBank, file);
-        presetbank::NameTable table;
-        EXPECT_TRUE(presetbank::LoadNames(file.string(), table));
+        command(list_message::kSaveBank, file);
+        preset_bank::NameTable table;
+        EXPECT_TRUE(preset_bank::LoadNames(file.string(), table));
         std::vector<std::string> names;
-        for (int p = 0; p < presetbank::kPresets; ++p)
+        for (int p = 0; p < preset_bank::kPresets; ++p)
             names.emplace_back(table.view(p));
         return names;
     }
@@ -124,14 +124,14 @@ protected:
     void loadNumberedBank()
     {
         writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
-        command(listmessage::kLoadBank, bankPath);
+        command(list_message::kLoadBank, bankPath);
         host.clearCalls();
     }
 
-    testsupport::TemporarySharedFolder shared;
-    Host host{testsupport::factory(),
+    test_support::TemporarySharedFolder shared;
+    Host host{test_support::factory(),
               HostConfig{.sampleRate = 48000.0f, .blockLength = 64, .fileFolder = shared.path()}};
-    std::size_t mgr = testsupport::add(host, "QV_PatchManagerListpipe");
+    std::size_t mgr = test_support::add(host, "QV_PatchManagerListpipe");
     std::filesystem::path bankPath = shared.path() / "numbered.tavbank";
     std::filesystem::path presetPath = shared.path() / "preset.tavpreset";
     int observed = 0;
@@ -145,28 +145,28 @@ TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond
     startInterface();
     const auto answer = host.callsOf(CallKind::PostMessageToGui, mgr);
     ASSERT_EQ(answer.size(), 2u);
-    EXPECT_EQ(answer[0].pin, listmessage::kCurrentPresetBase + 0);
+    EXPECT_EQ(answer[0].pin, list_message::kCurrentPresetBase + 0);
     EXPECT_EQ(answer[0].size, 0);
-    EXPECT_EQ(answer[1].pin, listmessage::kListText);
+    EXPECT_EQ(answer[1].pin, list_message::kListText);
     const std::string list = listText(constructorNames());
     EXPECT_EQ(answer[1].size, static_cast<int32_t>(list.size() + 1));
     EXPECT_EQ(answer[1].data, textPayload(list));
 
     runBlocks(700);
-    host.postToDsp(mgr, listmessage::kInterfaceStarted, {});  // list again, countdown untouched
+    host.postToDsp(mgr, list_message::kInterfaceStarted, {});  // list again, countdown untouched
     host.clearCalls();
     runBlocks(kBlocksPerSecond - 1 - 700);
     EXPECT_TRUE(toGui().empty());
     runBlocks(1);
-    EXPECT_EQ(idsToGui(host, mgr, true), std::vector<int>{listmessage::kFactoryBankLoaded});
+    EXPECT_EQ(idsToGui(host, mgr, true), std::vector<int>{list_message::kFactoryBankLoaded});
     EXPECT_TRUE(midiOut().empty());  // no dump, no program change
 
     std::vector<std::string> factoryNames;
     for (int p = 0; p < 128; ++p)
-        factoryNames.push_back(factorybank::name(p));
+        factoryNames.push_back(factory_bank::name(p));
     EXPECT_EQ(namesInMemory(), factoryNames);
     host.clearCalls();
-    host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
+    host.postToDsp(mgr, list_message::kInterfaceStarted, {});
     EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, mgr).back().data, textPayload(listText(factoryNames)));
 
     // Preset 0 kept the live (zero) block; the others hold factory values.
@@ -189,7 +189,7 @@ TEST_F(ListpipeManager, LoadedBankSelectsPresetZeroAndKeepsFactoryBankOut)
     startInterface();
     host.clearCalls();
     writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
-    command(listmessage::kLoadBank, bankPath);
+    command(list_message::kLoadBank, bankPath);
     EXPECT_EQ(midiOut(), concat({presetDump(0), {{0xC0, 0, 0}}}));
     EXPECT_EQ(idsToGui(host, mgr, true), std::vector<int>{0});
     EXPECT_EQ(namesInMemory(), numberedNames("Bank Preset "));
@@ -256,17 +256,17 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
     writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
     host.clearCalls();
 
-    command(listmessage::kLoadBank, "0123456789");  // exactly 10 characters
-    host.postToDsp(mgr, listmessage::kLoadBank, {});
+    command(list_message::kLoadBank, "0123456789");  // exactly 10 characters
+    host.postToDsp(mgr, list_message::kLoadBank, {});
     EXPECT_TRUE(midiOut().empty());
 
-    command(listmessage::kLoadBank, shared.path() / "missing.tavbank");
+    command(list_message::kLoadBank, shared.path() / "missing.tavbank");
     EXPECT_TRUE(midiOut().empty());
 
     // Refused: the valid path before it does not stay in effect.
-    host.postToDsp(mgr, listmessage::kPath, textPayload(bankPath.string()));
-    host.postToDsp(mgr, listmessage::kPath, textPayload(bankPath.string() + std::string(1100, 'x')));
-    host.postToDsp(mgr, listmessage::kLoadBank, {});
+    host.postToDsp(mgr, list_message::kPath, textPayload(bankPath.string()));
+    host.postToDsp(mgr, list_message::kPath, textPayload(bankPath.string() + std::string(1100, 'x')));
+    host.postToDsp(mgr, list_message::kLoadBank, {});
     EXPECT_TRUE(midiOut().empty());
 
     // A path of 1023 bytes is taken whole; one byte more is refused even though its first 1023
@@ -278,28 +278,28 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
     deep += "/" + std::string(1023 - deep.size() - 1, 'f');
     ASSERT_EQ(deep.size(), 1023u);
     writeBytes(deep, bankFile(numberedNames("Deep ")));
-    command(listmessage::kLoadBank, deep + "x");
+    command(list_message::kLoadBank, deep + "x");
     EXPECT_TRUE(midiOut().empty());
-    command(listmessage::kLoadBank, deep);
+    command(list_message::kLoadBank, deep);
     EXPECT_EQ(midiOut().size(), kDump + 1u);
     host.clearCalls();
 
-    host.postToDsp(mgr, listmessage::kPath, textPayload(bankPath.string()));
-    host.postToDsp(mgr, listmessage::kPath, {});  // size 0: empty path
-    host.postToDsp(mgr, listmessage::kLoadBank, {});
+    host.postToDsp(mgr, list_message::kPath, textPayload(bankPath.string()));
+    host.postToDsp(mgr, list_message::kPath, {});  // size 0: empty path
+    host.postToDsp(mgr, list_message::kLoadBank, {});
     EXPECT_TRUE(midiOut().empty());
 
     // A path without its terminating zero and one with bytes after the zero.
     const std::string path = bankPath.string();
-    host.postToDsp(mgr, listmessage::kPath, Bytes(path.begin(), path.end()));
-    host.postToDsp(mgr, listmessage::kLoadBank, {});
+    host.postToDsp(mgr, list_message::kPath, Bytes(path.begin(), path.end()));
+    host.postToDsp(mgr, list_message::kLoadBank, {});
     EXPECT_EQ(midiOut().size(), kDump + 1u);
 
     host.clearCalls();
     Bytes trailing = textPayload(path);
     trailing.insert(trailing.end(), {'x', 'y', 0});
-    host.postToDsp(mgr, listmessage::kPath, trailing);
-    host.postToDsp(mgr, listmessage::kLoadBank, {});
+    host.postToDsp(mgr, list_message::kPath, trailing);
+    host.postToDsp(mgr, list_message::kLoadBank, {});
     EXPECT_EQ(midiOut().size(), kDump + 1u);
 }
 
@@ -313,27 +313,27 @@ TEST_F(ListpipeManager, PresetFileCommands)
 
     std::array<float, 256> values{};
     values.fill(9.0f);
-    writeBytes(presetPath, managertest::presetText("Edited Name", values));
-    command(listmessage::kSavePreset, presetPath);
+    writeBytes(presetPath, manager_test::presetText("Edited Name", values));
+    command(list_message::kSavePreset, presetPath);
 
     const std::string saved = readBytes(presetPath);
     values.fill(0.0f);
     values[1] = 0.5f / 127.0f;  // ",  0.0039370"
-    EXPECT_EQ(saved, managertest::presetText("Edited Name", values));
+    EXPECT_EQ(saved, manager_test::presetText("Edited Name", values));
     auto names = numberedNames("Bank Preset ");
     names[0] = "Edited Name";
     EXPECT_EQ(namesInMemory(), names);
 
     // 129 on a path that does not exist yet: the name stays, the file is written.
     const auto fresh = shared.path() / "fresh.tavpreset";
-    command(listmessage::kSavePreset, fresh);
+    command(list_message::kSavePreset, fresh);
     EXPECT_EQ(readBytes(fresh), saved);
 
     // Load into current preset 3.
     host.postToDsp(mgr, 3, {});
-    std::string toLoad = ",Loaded One;\r\n,  0.0000000;\r\n" + managertest::valueField(20.5f / 127.0f) + ";\r\n";
+    std::string toLoad = ",Loaded One;\r\n,  0.0000000;\r\n" + manager_test::valueField(20.5f / 127.0f) + ";\r\n";
     writeBytes(presetPath, toLoad);
-    command(listmessage::kLoadPreset, presetPath);
+    command(list_message::kLoadPreset, presetPath);
     names[3] = "Loaded One";
     EXPECT_EQ(namesInMemory(), names);
     host.clearCalls();
@@ -342,7 +342,7 @@ TEST_F(ListpipeManager, PresetFileCommands)
 
     // A missing file loads nothing but the live block is still stored into the current preset.
     host.postToDsp(mgr, 4, {});
-    command(listmessage::kLoadPreset, shared.path() / "missing.tavpreset");
+    command(list_message::kLoadPreset, shared.path() / "missing.tavpreset");
     EXPECT_EQ(namesInMemory(), names);
 }
 
@@ -355,7 +355,7 @@ TEST_F(ListpipeManager, SaveBankTakesNamesFromFileAndValuesFromMemory)
 
     const auto target = shared.path() / "saved.tavbank";
     writeBytes(target, bankFile(numberedNames("From File "), 7.0f));
-    command(listmessage::kSaveBank, target);
+    command(list_message::kSaveBank, target);
     EXPECT_EQ(namesInMemory(), numberedNames("From File "));
 
     // The memory's values: slot 200 is 0 again, and every value read from the loaded bank is
@@ -371,16 +371,16 @@ TEST_F(ListpipeManager, NameListMessage)
     startInterface();
     auto names = constructorNames();
 
-    host.postToDsp(mgr, listmessage::kNameList, textPayload("  1:Alpha,  2:Beta"));
+    host.postToDsp(mgr, list_message::kNameList, textPayload("  1:Alpha,  2:Beta"));
     names[0] = "Alpha";
     names[1] = "Beta";
     EXPECT_EQ(namesInMemory(), names);
 
-    host.postToDsp(mgr, listmessage::kNameList, {});
+    host.postToDsp(mgr, list_message::kNameList, {});
     EXPECT_EQ(namesInMemory(), names);
 
     const std::string noZero = "  1:Gamma";
-    host.postToDsp(mgr, listmessage::kNameList, Bytes(noZero.begin(), noZero.end()));
+    host.postToDsp(mgr, list_message::kNameList, Bytes(noZero.begin(), noZero.end()));
     names[0] = "Gamma";
     EXPECT_EQ(namesInMemory(), names);
 }
@@ -389,7 +389,7 @@ TEST_F(ListpipeManager, NameListMessage)
 // so only while the manager still waits for its interface half, which has started here.
 TEST_F(ListpipeManager, FixStoresLiveBlock)
 {
-    const std::size_t link = testsupport::add(host, "QV_PatchMemoryFloat");
+    const std::size_t link = test_support::add(host, "QV_PatchMemoryFloat");
     host.setInitialValue(link, Side::Dsp, 2, intValue(1));  // slot 1
     startInterface();
     runBlocks(1);
@@ -398,7 +398,7 @@ TEST_F(ListpipeManager, FixStoresLiveBlock)
 
     host.queuePinValue(link, 0, floatValue(40.5f / 127.0f));
     runBlocks(1);
-    host.guiSetPin(mgr, 0, intValue(listmessage::kFixPreset));  // PresetNumber 130: the command, from the interface half
+    host.guiSetPin(mgr, 0, intValue(list_message::kFixPreset));  // PresetNumber 130: the command, from the interface half
     host.postToDsp(mgr, 6, {});
     host.clearCalls();
     host.postToDsp(mgr, 4, {});
@@ -407,7 +407,7 @@ TEST_F(ListpipeManager, FixStoresLiveBlock)
     // No longer waiting: 135 stores nothing.
     host.queuePinValue(link, 0, floatValue(50.5f / 127.0f));
     runBlocks(1);
-    host.postToDsp(mgr, listmessage::kStopWaiting, {});
+    host.postToDsp(mgr, list_message::kStopWaiting, {});
     host.postToDsp(mgr, 6, {});
     host.clearCalls();
     host.postToDsp(mgr, 4, {});
@@ -420,18 +420,18 @@ TEST_F(ListpipeManager, FixStoresLiveBlock)
 // audio output (pin 6) streams from the first pin update, so the manager never sleeps.
 TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
 {
-    testsupport::TemporarySharedFolder shared;
-    managertest::OneSideFactory processingOnly{mpapi::MP_TYPE_AUDIO};
+    test_support::TemporarySharedFolder shared;
+    manager_test::OneSideFactory processingOnly{mpapi::MP_TYPE_AUDIO};
     const HostConfig config{.sampleRate = 48000.0f, .blockLength = 64, .fileFolder = shared.path()};
     const auto runBlocks = [](Host& host, int n) {
         for (int i = 0; i < n; ++i)
             host.runBlock(64);
     };
-    const auto midiOut = [](Host& host, std::size_t mgr) { return managertest::midiSent(host, mgr, kMidiOut); };
+    const auto midiOut = [](Host& host, std::size_t mgr) { return manager_test::midiSent(host, mgr, kMidiOut); };
 
     {
         Host host{&processingOnly, config};
-        const std::size_t mgr = testsupport::add(host, "QV_PatchManagerListpipe");
+        const std::size_t mgr = test_support::add(host, "QV_PatchManagerListpipe");
         ASSERT_FALSE(host.hasHalf(mgr, Side::Gui));
         host.start();
         runBlocks(host, 2 * kBlocksPerSecond);
@@ -451,29 +451,29 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
 
         // A late 134: the list, and one second later the store and the factory bank.
         host.clearCalls();
-        host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
-        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{listmessage::kCurrentPresetBase + 5, listmessage::kListText}));
+        host.postToDsp(mgr, list_message::kInterfaceStarted, {});
+        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{list_message::kCurrentPresetBase + 5, list_message::kListText}));
         host.clearCalls();
         runBlocks(host, kBlocksPerSecond - 1);
         EXPECT_TRUE(idsToGui(host, mgr).empty());
         host.runBlock(64);
-        EXPECT_EQ(idsToGui(host, mgr), std::vector<int>{listmessage::kFactoryBankLoaded});
+        EXPECT_EQ(idsToGui(host, mgr), std::vector<int>{list_message::kFactoryBankLoaded});
         host.shutdown();
         EXPECT_TRUE(host.faults().empty());
     }
 
     {
         Host host{&processingOnly, config};
-        const std::size_t mgr = testsupport::add(host, "QV_PatchManagerListpipe");
-        testsupport::add(host, "TEST_BlockProbe");
+        const std::size_t mgr = test_support::add(host, "QV_PatchManagerListpipe");
+        test_support::add(host, "TEST_BlockProbe");
         ASSERT_NE(processingOnly.probe, nullptr);
         host.start();
         runBlocks(host, 2 * kBlocksPerSecond);  // the countdown expires while waiting
         host.postToDsp(mgr, 3, {});
         processingOnly.probe->block.set(1, 30.5f / 127.0f);
-        host.postToDsp(mgr, listmessage::kStopWaiting, {});  // stores into preset 3
+        host.postToDsp(mgr, list_message::kStopWaiting, {});  // stores into preset 3
         processingOnly.probe->block.set(1, 60.5f / 127.0f);
-        host.postToDsp(mgr, listmessage::kStopWaiting, {});  // no longer waiting: stores nothing
+        host.postToDsp(mgr, list_message::kStopWaiting, {});  // no longer waiting: stores nothing
         host.postToDsp(mgr, 0, {});
         host.clearCalls();
         host.postToDsp(mgr, 3, {});
@@ -481,8 +481,8 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
 
         // 134 after 135 answers with the list but starts no countdown: the expired one stays so.
         host.clearCalls();
-        host.postToDsp(mgr, listmessage::kInterfaceStarted, {});
-        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{listmessage::kCurrentPresetBase + 3, listmessage::kListText}));
+        host.postToDsp(mgr, list_message::kInterfaceStarted, {});
+        EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{list_message::kCurrentPresetBase + 3, list_message::kListText}));
         host.clearCalls();
         runBlocks(host, 2 * kBlocksPerSecond);
         EXPECT_TRUE(idsToGui(host, mgr).empty());

@@ -9,7 +9,7 @@
 #include <limits>
 #include <vector>
 
-namespace audiotest {
+namespace audio_test {
 
 inline constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 inline constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -20,7 +20,7 @@ inline std::function<float(std::int64_t)> impulseAt(std::int64_t at, float value
 }
 
 // Gathers output pins over whole 64-sample blocks.
-inline std::vector<std::vector<float>> runBlocks(tavhost::Host& host, std::size_t module,
+inline std::vector<std::vector<float>> runBlocks(tav_host::Host& host, std::size_t module,
                                                  std::vector<std::int32_t> pins, int blocks)
 {
     std::vector<std::vector<float>> out(pins.size());
@@ -34,4 +34,4 @@ inline std::vector<std::vector<float>> runBlocks(tavhost::Host& host, std::size_
     return out;
 }
 
-} // namespace audiotest
+} // namespace audio_test

@@ -5,11 +5,11 @@
 
 #include <string>
 
-using namespace tavhost;
-using testsupport::add;
-using bridgetest::Bridge;
-using bridgetest::payloads;
-using bridgetest::text;
+using namespace tav_host;
+using test_support::add;
+using bridge_test::Bridge;
+using bridge_test::payloads;
+using bridge_test::text;
 
 namespace {
 

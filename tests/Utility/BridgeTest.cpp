@@ -2,14 +2,14 @@
 #include "Utility/BridgeMessages.h"
 #include "Utility/BridgeTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using bridgetest::Bridge;
-using bridgetest::payloads;
-using bridgetest::text;
+using bridge_test::Bridge;
+using bridge_test::payloads;
+using bridge_test::text;
 
 // The interface half asks once at start-up (id 1, no payload) and is answered with the input at
 // hand; a streaming start reports the sample at its position, x 10 in volts, and the pin
@@ -17,7 +17,7 @@ using bridgetest::text;
 TEST_F(Bridge, VoltageToFloatReportsTheInputInVolts)
 {
     for (const char* identifier : {"QV_VoltageToFloat", "QV_VoltageToFloat_Out"}) {
-        Host h{testsupport::factory(), testsupport::config64()};
+        Host h{test_support::factory(), test_support::config64()};
         const std::size_t bridge = add(h, identifier);
         h.start();
         h.setInputFunction(bridge, 0, [](std::int64_t n) { return n % 64 < 10 ? 0.25f : -0.05f; });
@@ -82,7 +82,7 @@ TEST_F(Bridge, VoltageDisplayReadsWithinTheMessage)
 TEST_F(Bridge, HugeVoltsTravelInAShortFormThatReadsBack)
 {
     for (float x : {2e15f, -1e14f, -3.0e37f, -9e12f}) {
-        Host h{testsupport::factory(), testsupport::config64()};
+        Host h{test_support::factory(), test_support::config64()};
         const std::size_t bridge = add(h, "QV_VoltageToFloat");
         h.setInputConstant(bridge, 0, x);
         h.queueStreaming(bridge, 0, true);
@@ -95,7 +95,7 @@ TEST_F(Bridge, HugeVoltsTravelInAShortFormThatReadsBack)
         ASSERT_FALSE(shown.empty()) << x;
         EXPECT_EQ(shown.back().data, floatValue(x * 10.0f)) << x;
     }
-    Host h{testsupport::factory(), testsupport::config64()};
+    Host h{test_support::factory(), test_support::config64()};
     const std::size_t bridge = add(h, "QV_VoltageToFloat");
     h.setInputConstant(bridge, 0, -9e12f);
     h.queueStreaming(bridge, 0, true);

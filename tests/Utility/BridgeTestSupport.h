@@ -7,20 +7,20 @@
 #include <string>
 #include <vector>
 
-namespace bridgetest {
+namespace bridge_test {
 
 // A message text as sent, with its terminating zero unless told otherwise.
-inline tavhost::Bytes text(const std::string& s, bool terminated = true)
+inline tav_host::Bytes text(const std::string& s, bool terminated = true)
 {
-    tavhost::Bytes b(s.begin(), s.end());
+    tav_host::Bytes b(s.begin(), s.end());
     if (terminated)
         b.push_back(0);
     return b;
 }
 
-inline std::vector<tavhost::Bytes> payloads(const std::vector<tavhost::CallRecord>& calls)
+inline std::vector<tav_host::Bytes> payloads(const std::vector<tav_host::CallRecord>& calls)
 {
-    std::vector<tavhost::Bytes> out;
+    std::vector<tav_host::Bytes> out;
     for (const auto& call : calls)
         out.push_back(call.data);
     return out;
@@ -28,7 +28,7 @@ inline std::vector<tavhost::Bytes> payloads(const std::vector<tavhost::CallRecor
 
 class Bridge : public ::testing::Test {
 protected:
-    tavhost::Host host{testsupport::factory(), testsupport::config64()};
+    tav_host::Host host{test_support::factory(), test_support::config64()};
 };
 
-} // namespace bridgetest
+} // namespace bridge_test

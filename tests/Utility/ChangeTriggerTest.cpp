@@ -5,8 +5,8 @@
 
 #include <string>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -44,7 +44,7 @@ protected:
         return host.callsOf(CallKind::PostMessageToAudio, module);
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 // Each of the four pins sends "v0.000000" (10 bytes with the zero) at every notification, the
@@ -108,9 +108,9 @@ TEST_F(ChangeTrigger, ProcessingHalfTakesOnlyValueTexts)
 // time is latched from pin 4 without a message and travels with the next change.
 TEST_F(ChangeTrigger, TimedGateLastsWholePiecesOfItsTime)
 {
-    auto config = testsupport::config64();
+    auto config = test_support::config64();
     config.blockLength = 512;
-    Host h{testsupport::factory(), config};
+    Host h{test_support::factory(), config};
     const std::size_t timed = add(h, "QV_ChangeTriggerTimed");
     h.start();
     h.clearCalls();

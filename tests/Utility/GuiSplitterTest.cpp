@@ -3,24 +3,24 @@
 
 #include <limits>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-class GuiSplitter : public testsupport::InterfaceHostTest {};
+class GuiSplitter : public test_support::InterfaceHostTest {};
 
 // A splitter sends its value to every host-side pin after the input at every notification, in
 // the float's or the int's own 4 bytes; a host that reports one pin or fewer, even a count below
 // zero, leaves it without outputs.
 TEST_F(GuiSplitter, SplittersSendToEveryOutputAtEveryNotification)
 {
-    const std::size_t bools = add(host, "QV_BoolSplitter", testsupport::withGuiPins(5));
-    const std::size_t floats = add(host, "QV_FloatSplitter", testsupport::withGuiPins(3));
-    const std::size_t ints = add(host, "QV_IntSplitter", testsupport::withGuiPins(2));
+    const std::size_t bools = add(host, "QV_BoolSplitter", test_support::withGuiPins(5));
+    const std::size_t floats = add(host, "QV_FloatSplitter", test_support::withGuiPins(3));
+    const std::size_t ints = add(host, "QV_IntSplitter", test_support::withGuiPins(2));
     std::vector<std::size_t> empty;
     for (std::int32_t count : {1, 0, -5, std::numeric_limits<std::int32_t>::min()})
-        empty.push_back(add(host, "QV_IntSplitter", testsupport::withGuiPins(count)));
+        empty.push_back(add(host, "QV_IntSplitter", test_support::withGuiPins(count)));
     host.start();
 
     for (int round = 0; round < 2; ++round) {

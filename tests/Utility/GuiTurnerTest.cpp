@@ -3,12 +3,12 @@
 
 #include <limits>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-class GuiRouting : public testsupport::InterfaceHostTest {};
+class GuiRouting : public test_support::InterfaceHostTest {};
 
 TEST_F(GuiRouting, FloatTurnerTransmitsOnlyChangedValues)
 {

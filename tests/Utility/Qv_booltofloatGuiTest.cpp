@@ -1,13 +1,13 @@
 // The bool-to-float stepper on the interface side: presses and outside values through its ranges.
 #include "Utility/GuiValueTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using guivaluetest::GuiValueMath;
-using guivaluetest::Sent;
+using gui_value_test::GuiValueMath;
+using gui_value_test::Sent;
 
 // Range 1 = (0.5, -0.5) -> 1.0, range 2 = (1.5, 0.5) -> 0.0: a press toggles value and state.
 TEST_F(GuiValueMath, BoolToFloatStepsThroughItsRanges)

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <limits>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -34,7 +34,7 @@ protected:
         return edges;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 // 48 kHz, 120 BPM, 4 pulses per beat: half period 3000.5 samples, so edges fall 3000 and 3001
@@ -45,7 +45,7 @@ TEST_F(BpmClock, EdgesFallOnTheHalfPeriodWithItsFractionCarried)
     const std::size_t clock = addClock(120.0f, 4);
     EXPECT_EQ(edgesOver(clock, 190), (std::vector<std::int64_t>{0, 3000, 6001, 9001, 12002}));
 
-    Host h{testsupport::factory(), testsupport::config64()};
+    Host h{test_support::factory(), test_support::config64()};
     const std::size_t again = add(h, "QV_BpmClock");
     h.setInitialValue(again, Side::Dsp, kTempo, floatValue(120.0f));
     h.setInitialValue(again, Side::Dsp, kPulsesPerBeat, intValue(4));
@@ -61,8 +61,8 @@ TEST_F(BpmClock, EdgesFallOnTheHalfPeriodWithItsFractionCarried)
 
 TEST_F(BpmClock, OnePulsePerBeatAt44100)
 {
-    Host h{testsupport::factory(), [] {
-               auto c = testsupport::config64();
+    Host h{test_support::factory(), [] {
+               auto c = test_support::config64();
                c.sampleRate = 44100.0f;
                return c;
            }()};
@@ -145,7 +145,7 @@ TEST_F(BpmClock, TempoChangesHoldsAndRestarts)
                                                                  {std::numeric_limits<float>::quiet_NaN(), 4},
                                                                  {1e30f, 4},
                                                                  {120.0f, 2147483647}}) {
-        Host h{testsupport::factory(), testsupport::config64()};
+        Host h{test_support::factory(), test_support::config64()};
         const std::size_t stuck = add(h, "QV_BpmClock");
         h.setInitialValue(stuck, Side::Dsp, kTempo, floatValue(bpm));
         h.setInitialValue(stuck, Side::Dsp, kPulsesPerBeat, intValue(pulses));
@@ -166,9 +166,9 @@ TEST_F(BpmClock, TempoChangesHoldsAndRestarts)
 // runs and takes effect at its end, 28,800,000 samples later, after a stretch of 1-sample blocks.
 TEST_F(BpmClock, SlowestCountdownRunsOutToTheSample)
 {
-    HostConfig config = testsupport::config64();
+    HostConfig config = test_support::config64();
     config.blockLength = 8000;
-    Host h{testsupport::factory(), config};
+    Host h{test_support::factory(), config};
     const std::size_t clock = add(h, "QV_BpmClock");
     h.setInitialValue(clock, Side::Dsp, kTempo, floatValue(120.0f));
     h.setInitialValue(clock, Side::Dsp, kPulsesPerBeat, intValue(1));

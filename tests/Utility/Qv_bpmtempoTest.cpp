@@ -3,8 +3,8 @@
 
 #include <limits>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -12,7 +12,7 @@ class BpmTempo : public ::testing::Test {
 protected:
     enum Pin { kTempo, kRunning, kTempoOut, kRunningOut };
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 // 140 BPM gives 14.0; stopping the transport gives 0.0 from the event's sample on, announced as a

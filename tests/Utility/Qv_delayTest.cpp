@@ -7,15 +7,15 @@
 #include <utility>
 #include <vector>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using audiotest::impulseAt;
-using audiotest::kInf;
-using audiotest::kNaN;
-using audiotest::runBlocks;
+using audio_test::impulseAt;
+using audio_test::kInf;
+using audio_test::kNaN;
+using audio_test::runBlocks;
 
 class Delay : public ::testing::Test {
 protected:
@@ -30,7 +30,7 @@ protected:
         return delay;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 // 1 ms at 48 kHz is 48 samples: the echoes of an impulse fall every 48 samples, each the last
@@ -58,7 +58,7 @@ TEST_F(Delay, EchoesFallEveryLineLength)
 TEST_F(Delay, LengthIsAtLeastOneSampleAndAtMostTenSeconds)
 {
     for (float ms : {0.0f, -5.0f, kNaN, -kInf, 0.01f}) {
-        Host h{testsupport::factory(), testsupport::config64()};
+        Host h{test_support::factory(), test_support::config64()};
         const std::size_t delay = add(h, "QV_Delay");
         h.setInitialValue(delay, Side::Dsp, kTimeMs, floatValue(ms));
         h.setInputFunction(delay, kSignalIn, [](std::int64_t n) { return static_cast<float>(n + 1); });
@@ -70,7 +70,7 @@ TEST_F(Delay, LengthIsAtLeastOneSampleAndAtMostTenSeconds)
     }
 
     for (float ms : {20000.0f, kInf, 3e38f}) {
-        Host h{testsupport::factory(), testsupport::config64()};
+        Host h{test_support::factory(), test_support::config64()};
         const std::size_t delay = add(h, "QV_Delay");
         h.setInitialValue(delay, Side::Dsp, kTimeMs, floatValue(ms));
         h.setInputFunction(delay, kSignalIn, impulseAt(0));

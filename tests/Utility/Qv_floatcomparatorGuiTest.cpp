@@ -1,14 +1,14 @@
 // The float comparator on the interface side: the output chosen by strict windows, exactly.
 #include "Utility/GuiValueTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using guivaluetest::GuiValueMath;
-using guivaluetest::Sent;
-using guivaluetest::kNaN;
+using gui_value_test::GuiValueMath;
+using gui_value_test::Sent;
+using gui_value_test::kNaN;
 
 TEST_F(GuiValueMath, ComparatorChoosesByStrictWindows)
 {

@@ -1,8 +1,8 @@
 // The gated float passer on the processing side, driven as the host drives it.
 #include "framework/HostTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -30,7 +30,7 @@ protected:
         return sent;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     std::size_t passer = 0;
 };
 

@@ -1,13 +1,13 @@
 // The float passer on the interface side: values pass on exactly one flag.
 #include "Utility/GuiValueTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using guivaluetest::GuiValueMath;
-using guivaluetest::Sent;
+using gui_value_test::GuiValueMath;
+using gui_value_test::Sent;
 
 TEST_F(GuiValueMath, FloatPasserPassesOnExactlyOneFlag)
 {

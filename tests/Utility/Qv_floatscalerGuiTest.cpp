@@ -1,13 +1,13 @@
 // The float scaler and the float subtracter on the interface side: computed on their inputs only.
 #include "Utility/GuiValueTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using guivaluetest::GuiValueMath;
-using guivaluetest::Sent;
+using gui_value_test::GuiValueMath;
+using gui_value_test::Sent;
 
 TEST_F(GuiValueMath, ScalerAndSubtractComputeOnTheirInputsOnly)
 {

@@ -2,13 +2,13 @@
 // notification.
 #include "Utility/GuiValueTestSupport.h"
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using guivaluetest::GuiValueMath;
-using guivaluetest::Sent;
+using gui_value_test::GuiValueMath;
+using gui_value_test::Sent;
 
 TEST_F(GuiValueMath, DirectSendersTransmitAtEveryNotification)
 {

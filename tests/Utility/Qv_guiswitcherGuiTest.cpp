@@ -6,12 +6,12 @@
 #include <sstream>
 #include <string>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-class GuiSwitcher : public testsupport::InterfaceHostTest {
+class GuiSwitcher : public test_support::InterfaceHostTest {
 protected:
     std::filesystem::path layouts() const { return shared.path() / "Quorvane" / "TAVRIN TWO" / "GUI" / "AU"; }
     void write(const std::string& name, const std::string& bytes)
@@ -25,7 +25,7 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    testsupport::TemporarySharedFolder shared;
+    test_support::TemporarySharedFolder shared;
 };
 
 TEST_F(GuiSwitcher, CopiesTheChosenLayoutByteForByte)

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -24,7 +24,7 @@ public:
     std::vector<std::string> targets;
 };
 
-class OpenWebsite : public testsupport::InterfaceHostTest {
+class OpenWebsite : public test_support::InterfaceHostTest {
 protected:
     OpenWebsite() { platform::setOpener(&opener); }
     ~OpenWebsite() override { platform::setOpener(nullptr); }
@@ -97,7 +97,7 @@ TEST_F(OpenWebsite, RefusesC1ControlsAndLineSeparators)
 TEST_F(OpenWebsite, RunsThePlatformOpenerFromAbsolutePathEntriesOnly)
 {
     namespace fs = std::filesystem;
-    const testsupport::TemporarySharedFolder folder;
+    const test_support::TemporarySharedFolder folder;
     const fs::path record = folder.path() / "record.txt";
     const auto script = [&](const fs::path& file, const std::string& tag, fs::perms perms) {
         fs::create_directories(file.parent_path());
@@ -137,7 +137,7 @@ TEST_F(OpenWebsite, RunsThePlatformOpenerFromAbsolutePathEntriesOnly)
 // The real opener runs the command directly with one argument and none of the host's descriptors.
 TEST(CommandOpener, PassesOneArgumentWithoutAShellOrTheHostsFiles)
 {
-    const testsupport::TemporarySharedFolder folder;
+    const test_support::TemporarySharedFolder folder;
     const auto script = folder.path() / "recorder";
     const auto record = folder.path() / "record.txt";
     {

@@ -16,15 +16,15 @@
 #include <sstream>
 #include <unistd.h>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
-using audiotest::impulseAt;
-using audiotest::kInf;
-using audiotest::kNaN;
-using audiotest::runBlocks;
+using audio_test::impulseAt;
+using audio_test::kInf;
+using audio_test::kNaN;
+using audio_test::runBlocks;
 
 // A repeatable noise in -1..1.
 float noise(std::int64_t n)
@@ -51,7 +51,7 @@ protected:
     std::vector<std::vector<float>> respond(Controls c, std::function<float(std::int64_t)> left,
                                             std::function<float(std::int64_t)> right = impulseAt(-1), int blocks = 36)
     {
-        Host host{testsupport::factory(), testsupport::config64()};
+        Host host{test_support::factory(), test_support::config64()};
         const std::size_t reverb = add(host, "QV_Reverb");
         host.setInputFunction(reverb, kLeftIn, std::move(left));
         host.setInputFunction(reverb, kRightIn, std::move(right));
@@ -219,7 +219,7 @@ TEST_F(Reverb, NormalRangeOutputIsUnchanged)
 // takes effect at the next piece (cut by an event), not at the sample where it changes.
 TEST_F(Reverb, ControlsAreReadOncePerPiece)
 {
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
     const std::size_t reverb = add(host, "QV_Reverb");
     host.setInputConstant(reverb, kLeftIn, 0.5f);
     host.setInputFunction(reverb, kMix, [](std::int64_t n) { return n < 10 ? -0.5f : 0.5f; });
@@ -258,13 +258,13 @@ std::vector<float> wavSamples(const std::filesystem::path& file)
 TEST(ReverbDelayExample, RendersTheMidiPhraseThroughReverbAndDelay)
 {
     const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-    const testsupport::TemporaryFolder folder("tavrin-reverb");
+    const test_support::TemporaryFolder folder("tavrin-reverb");
     const std::filesystem::path wav = folder.path() / "reverb-delay.wav";
     std::string error;
     const auto patch = loadPatch(root / "examples" / "reverb-delay.json", error);
     ASSERT_TRUE(patch) << error;
     std::ostringstream out, err;
-    ASSERT_EQ(runPatch(*patch, testsupport::factory(), {wav}, out, err), 0) << err.str();
+    ASSERT_EQ(runPatch(*patch, test_support::factory(), {wav}, out, err), 0) << err.str();
     const std::vector<float> all = wavSamples(wav);
 
     enum Channel { kReverbLeft, kReverbRight, kDelayed, kGate, kPitch, kChannels };

@@ -4,14 +4,14 @@
 
 #include <limits>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
 constexpr std::int32_t kText = 0;
 
-class TextToFloat24 : public testsupport::InterfaceHostTest {
+class TextToFloat24 : public test_support::InterfaceHostTest {
 protected:
     // The twelve floats transmitted for one text notification.
     std::vector<float> encoded(std::size_t m, std::string_view text)
@@ -75,7 +75,7 @@ TEST_F(TextToFloat24, DecodesFloatsIntoTheTextOnceInitialised)
         for (int b = 0; b < 256; b += 5)
         {
             const std::string expected = b ? std::string{char(a), char(b)} : std::string{char(a)};
-            EXPECT_EQ(textcodec::decode({textcodec::encodePair(static_cast<uint8_t>(a), static_cast<uint8_t>(b))}), expected);
+            EXPECT_EQ(text_codec::decode({text_codec::encodePair(static_cast<uint8_t>(a), static_cast<uint8_t>(b))}), expected);
         }
 }
 
@@ -91,7 +91,7 @@ TEST_F(TextToFloat24, FloatsBeforeInitialiseLeaveTheText)
     EXPECT_EQ(sent[0].data, textValue("AB"));
 
     // With all floats at 0.0 the text rebuilt is empty, sent as it differs from the pin's first value.
-    Host fresh{testsupport::factory(), HostConfig{}};
+    Host fresh{test_support::factory(), HostConfig{}};
     const std::size_t e = add(fresh, "QV_TextToFloat24");
     fresh.start();
     const auto empty = fresh.callsOf(CallKind::TransmitPin, e);
@@ -106,13 +106,13 @@ TEST_F(TextToFloat24, OddFloatsDecodeBounded)
     const float inf = std::numeric_limits<float>::infinity();
     const float huge = std::numeric_limits<float>::max();
     for (float v : {-1.5f, 1000.5f, inf, -inf, std::numeric_limits<float>::quiet_NaN(), huge, -huge}) {
-        std::array<float, textcodec::kFloats> floats;
+        std::array<float, text_codec::kFloats> floats;
         floats.fill(v);
-        EXPECT_LE(textcodec::decode(floats).size(), 24u) << v;
+        EXPECT_LE(text_codec::decode(floats).size(), 24u) << v;
     }
-    std::array<float, textcodec::kFloats> floats{};
+    std::array<float, text_codec::kFloats> floats{};
     floats.fill(-1.5f);  // "-01.500." reads -1 and 500: bytes 0xFF and 0xF4
-    EXPECT_EQ(textcodec::decode(floats).substr(0, 2), "\xFF\xF4");
+    EXPECT_EQ(text_codec::decode(floats).substr(0, 2), "\xFF\xF4");
 }
 
 } // namespace

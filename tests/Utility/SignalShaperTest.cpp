@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -22,7 +22,7 @@ protected:
         return host.buffer(module, 1)[63];
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 TEST_F(AudioMath, PowersAreTakenInVolts)

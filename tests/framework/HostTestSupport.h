@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-namespace testsupport {
+namespace test_support {
 
 // The in-process factory of the modules linked into the test binary.
 inline mpapi::IMpFactory* factory()
@@ -22,24 +22,24 @@ inline mpapi::IMpFactory* factory()
 }
 
 // A host configuration of block length 64 at 48 kHz.
-inline tavhost::HostConfig config64(bool skipSleeping = true)
+inline tav_host::HostConfig config64(bool skipSleeping = true)
 {
-    tavhost::HostConfig config;
+    tav_host::HostConfig config;
     config.sampleRate = 48000.0f;
     config.blockLength = 64;
     config.skipSleeping = skipSleeping;
     return config;
 }
 
-inline tavhost::InstanceOptions withGuiPins(std::int32_t count)
+inline tav_host::InstanceOptions withGuiPins(std::int32_t count)
 {
-    tavhost::InstanceOptions options;
+    tav_host::InstanceOptions options;
     options.guiPinCount = count;
     return options;
 }
 
 // Adds a module and fails the test when the factory has no half under the identifier.
-inline std::size_t add(tavhost::Host& host, const std::string& identifier, tavhost::InstanceOptions options = {})
+inline std::size_t add(tav_host::Host& host, const std::string& identifier, tav_host::InstanceOptions options = {})
 {
     const auto created = host.addInstance(identifier, std::move(options));
     EXPECT_TRUE(created.instance.has_value()) << identifier << ": " << created.error;
@@ -47,23 +47,23 @@ inline std::size_t add(tavhost::Host& host, const std::string& identifier, tavho
 }
 
 // What an interface half transmits in answer to one host value on one of its pins.
-inline std::vector<tavhost::CallRecord> transmitsAfter(tavhost::Host& host, std::size_t instance, std::int32_t pin,
-                                                       tavhost::Bytes value)
+inline std::vector<tav_host::CallRecord> transmitsAfter(tav_host::Host& host, std::size_t instance, std::int32_t pin,
+                                                       tav_host::Bytes value)
 {
     host.clearCalls();
     host.guiSetPin(instance, pin, std::move(value));
-    return host.callsOf(tavhost::CallKind::TransmitPin, instance);
+    return host.callsOf(tav_host::CallKind::TransmitPin, instance);
 }
 
 // A host for interface halves, with what they transmit in answer to host values.
 class InterfaceHostTest : public ::testing::Test {
 protected:
-    std::vector<tavhost::CallRecord> transmitsAfter(std::size_t instance, std::int32_t pin, tavhost::Bytes value)
+    std::vector<tav_host::CallRecord> transmitsAfter(std::size_t instance, std::int32_t pin, tav_host::Bytes value)
     {
-        return testsupport::transmitsAfter(host, instance, pin, std::move(value));
+        return test_support::transmitsAfter(host, instance, pin, std::move(value));
     }
 
-    tavhost::Host host{factory(), tavhost::HostConfig{}};
+    tav_host::Host host{factory(), tav_host::HostConfig{}};
 };
 
 // A fresh folder that stands in for the shared folder (TAVRIN_SHARED_FOLDER) during one test.
@@ -77,4 +77,4 @@ private:
     TemporaryFolder folder_{"tavrin-test"};
 };
 
-} // namespace testsupport
+} // namespace test_support

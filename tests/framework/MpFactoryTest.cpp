@@ -8,8 +8,8 @@
 #include <cwchar>
 #include <new>
 
-using namespace tavhost;
-using testsupport::factory;
+using namespace tav_host;
+using test_support::factory;
 
 namespace {
 
@@ -120,7 +120,7 @@ TEST(Factory, AnswersItsInterfacesAndItsSdkInformation)
 // gives back the rest. Each half answers only its own interfaces.
 TEST(Factory, HostHandOverAndReferenceBalance)
 {
-    testsupport::RecordingHost first, second, refusing;
+    test_support::RecordingHost first, second, refusing;
     refusing.refuseHost = true;
     void* object = nullptr;
     ASSERT_EQ(factory()->createInstance(L"QV_Pow2x", 0, first.unknown(), &object), 0);
@@ -148,7 +148,7 @@ TEST(Factory, HostHandOverAndReferenceBalance)
     EXPECT_EQ(plugin->release(), 0);
     EXPECT_EQ(refusing.refs, 0);
 
-    testsupport::RecordingUiHost uiFirst, uiSecond;
+    test_support::RecordingUiHost uiFirst, uiSecond;
     ASSERT_EQ(factory()->createInstance(L"QV_FloatTurner", 1, &uiFirst, &object), 0);
     auto* ui = static_cast<mpapi::IMpUserInterface*>(object);
     EXPECT_EQ(uiFirst.refs, 1);

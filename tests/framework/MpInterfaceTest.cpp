@@ -7,8 +7,8 @@
 #include <limits>
 #include <vector>
 
-using namespace tavhost;
-using testsupport::add;
+using namespace tav_host;
+using test_support::add;
 
 namespace {
 
@@ -39,7 +39,7 @@ TEST(InterfacePins, HostValuesReportChangesByRawForm)
     EXPECT_FALSE(text.set(0, 12, abc));
 }
 
-class InterfaceBase : public testsupport::InterfaceHostTest {};
+class InterfaceBase : public test_support::InterfaceHostTest {};
 
 TEST_F(InterfaceBase, TextWithoutUtf8FormStaysInsideTheModule)
 {

@@ -6,10 +6,10 @@
 #include <bit>
 #include <limits>
 
-using namespace tavhost;
+using namespace tav_host;
 using probes::log;
 using probes::Piece;
-using testsupport::add;
+using test_support::add;
 
 namespace {
 
@@ -43,7 +43,7 @@ protected:
         return probe;
     }
 
-    Host host{testsupport::factory(), testsupport::config64()};
+    Host host{test_support::factory(), test_support::config64()};
 };
 
 // Without events the block is one piece. Each time stamp cuts the block, whatever its events:
@@ -101,7 +101,7 @@ TEST_F(ProcessingBase, BlockIsCutAtEachTimeStampAndPinsAreSetOncePerStamp)
 // events follow, each with blockPos at its offset.
 TEST(ProcessingFrameCount, CountdownPiecesSeeTheirOffsetInBlockPos)
 {
-    Host host{testsupport::factory(), testsupport::config64(false)};
+    Host host{test_support::factory(), test_support::config64(false)};
     const std::size_t probe = add(host, "TEST_Probe2");
     host.runBlock(64);
     EXPECT_TRUE(log().pieces.empty());
@@ -260,7 +260,7 @@ TEST_F(ProcessingBase, MessagesNeverReenterTheModule)
 // follows is dropped at the block end; otherwise it asks to sleep at once.
 TEST(ProcessingSleep, ModuleWithoutAudioComputesOnlyBeforeFurtherEvents)
 {
-    Host host{testsupport::factory(), testsupport::config64(false)};
+    Host host{test_support::factory(), test_support::config64(false)};
     const std::size_t probe = add(host, "TEST_ControlProbe");
     host.runBlock(64);
     EXPECT_TRUE(log().pieces.empty());
@@ -284,7 +284,7 @@ TEST(ProcessingSleep, ModuleWithoutAudioComputesOnlyBeforeFurtherEvents)
 // sample without lowering what it owes. A streaming event's flag is cleared after its stamp.
 TEST(ProcessingSleep, OutputGoingStaticAndInputStopsSetTheCountdown)
 {
-    Host host{testsupport::factory(), testsupport::config64(false)};
+    Host host{test_support::factory(), test_support::config64(false)};
     const std::size_t probe = add(host, "TEST_SleepyProbe");
     host.queueStreaming(probe, probes::kAudioIn, true, 0);
     host.runBlock(64);  // the output streams from graph start
@@ -332,7 +332,7 @@ TEST(ProcessingSleep, OutputGoingStaticAndInputStopsSetTheCountdown)
 // next run and never asks to sleep, also once nothing streams.
 TEST(ProcessingSleep, SleepSwitchesDecideTheCountdown)
 {
-    Host host{testsupport::factory(), testsupport::config64(false)};
+    Host host{test_support::factory(), test_support::config64(false)};
     const std::size_t probe = add(host, "TEST_Probe");
     host.runBlock(64);
     log().clear();

@@ -7,10 +7,10 @@
 
 #include <vector>
 
-namespace testsupport {
+namespace test_support {
 
 // A processing-side host that records the interfaces asked for and counts references.
-class RecordingHost : public tavhost::StubDspHost, public mpapi::IMpProcessorHost {
+class RecordingHost : public tav_host::StubDspHost, public mpapi::IMpProcessorHost {
 public:
     int32_t queryInterface(const mpapi::MpGuid& iid, void** object) override
     {
@@ -67,4 +67,4 @@ public:
     int32_t refs = 0;
 };
 
-} // namespace testsupport
+} // namespace test_support

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-using namespace tavhost;
+using namespace tav_host;
 using namespace mpapi;
 
 namespace {

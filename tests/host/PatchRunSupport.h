@@ -17,7 +17,7 @@
 #include <string>
 #include <unistd.h>
 
-namespace patchrun {
+namespace patch_run {
 
 inline std::string fileText(const std::filesystem::path& file)
 {
@@ -41,7 +41,7 @@ protected:
         }
         ::setenv("TAVRIN_SHARED_FOLDER", shared_.c_str(), 1);
         std::string error;
-        bundle_ = tavhost::Bundle::load(TAVRIN_BUNDLE_PATH, error);
+        bundle_ = tav_host::Bundle::load(TAVRIN_BUNDLE_PATH, error);
         ASSERT_TRUE(bundle_) << error;
     }
     void TearDown() override
@@ -53,12 +53,12 @@ protected:
 
     std::filesystem::path folder_;
     std::filesystem::path shared_;
-    std::unique_ptr<tavhost::Bundle> bundle_;
+    std::unique_ptr<tav_host::Bundle> bundle_;
 
 private:
     std::string prefix_;
-    std::optional<testsupport::TemporaryFolder> temporary_;
+    std::optional<test_support::TemporaryFolder> temporary_;
     std::string sharedBelow_;
 };
 
-} // namespace patchrun
+} // namespace patch_run

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 
 const fs::path kExamples = fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
 
-using patchrun::fileText;
+using patch_run::fileText;
 
 bool hasLine(const std::string& out, const std::string& line)
 {
@@ -43,7 +43,7 @@ std::size_t count(const std::string& out, const std::string& part)
     return n;
 }
 
-class PatchTest : public patchrun::PatchRunTest {
+class PatchTest : public patch_run::PatchRunTest {
 protected:
     PatchTest() : PatchRunTest("tavrin-patch", "shared") {}
 
@@ -56,20 +56,20 @@ protected:
     }
 
     // Runs a patch; the exit code goes to status, problems to errors.
-    std::string run(const tavhost::Patch& patch, int& status)
+    std::string run(const tav_host::Patch& patch, int& status)
     {
         std::ostringstream out, err;
-        status = tavhost::runPatch(patch, bundle_->factory(), {}, out, err);
+        status = tav_host::runPatch(patch, bundle_->factory(), {}, out, err);
         errors_ = err.str();
         return out.str();
     }
 
-    tavhost::Patch load(const std::string& name)
+    tav_host::Patch load(const std::string& name)
     {
         std::string error;
-        auto patch = tavhost::loadPatch(kExamples / name, error);
+        auto patch = tav_host::loadPatch(kExamples / name, error);
         EXPECT_TRUE(patch) << error;
-        return patch ? *patch : tavhost::Patch{};
+        return patch ? *patch : tav_host::Patch{};
     }
 
     // Runs tavrin-run with args (paths without spaces); its output and errors go to out and err.
@@ -139,9 +139,9 @@ TEST_F(PatchTest, PresetRequestExampleRunsTheWholeRoad)
 
     // The same run again with "Replace" scripted for the question the existing file raises: the
     // file is written again.
-    tavhost::Patch replace = load("preset-request.json");
-    tavhost::ScriptAction alternate;
-    alternate.kind = tavhost::ScriptAction::Alert;
+    tav_host::Patch replace = load("preset-request.json");
+    tav_host::ScriptAction alternate;
+    alternate.kind = tav_host::ScriptAction::Alert;
     alternate.at = 52800;
     alternate.alternate = true;
     replace.script.insert(replace.script.end() - 2, alternate);
@@ -182,10 +182,10 @@ TEST_F(PatchTest, ArpeggiatorExamplePrintsNoteLines)
     EXPECT_TRUE(hasLine(out, "0.000000 s  arp.dsp pin 0 <- midi 90 3C 64  note on C4 100"));
     EXPECT_TRUE(hasLine(out, "0.001000 s  arp.dsp pin 1  midi 90 3C 64  note on C4 100"));
     EXPECT_TRUE(hasLine(out, "0.002000 s  arp.dsp pin 1  midi 80 3C 40  note off C4"));
-    EXPECT_EQ(tavhost::describeNote({0x90, 0x00, 0x00}), "note off C-1");
-    EXPECT_EQ(tavhost::describeNote({0x9F, 0x7F, 0x01}), "note on G9 1");
-    EXPECT_EQ(tavhost::describeNote({0xB0, 0x07, 0x50}), "");
-    EXPECT_EQ(tavhost::describeNote({0x90, 0x3C}), "");
+    EXPECT_EQ(tav_host::describeNote({0x90, 0x00, 0x00}), "note off C-1");
+    EXPECT_EQ(tav_host::describeNote({0x9F, 0x7F, 0x01}), "note on G9 1");
+    EXPECT_EQ(tav_host::describeNote({0xB0, 0x07, 0x50}), "");
+    EXPECT_EQ(tav_host::describeNote({0x90, 0x3C}), "");
 }
 
 // A patch's own shared folder wins over the variable and is made when missing; without either, a
@@ -197,7 +197,7 @@ TEST_F(PatchTest, FoldersOfARun)
     j["sharedFolder"] = own.string();
     j["fileFolder"] = (folder_ / "files").string();
     std::string error;
-    auto patch = tavhost::parsePatch(j, error);
+    auto patch = tav_host::parsePatch(j, error);
     ASSERT_TRUE(patch) << error;
     int status = -1;
     std::string out = run(*patch, status);
@@ -223,7 +223,7 @@ TEST_F(PatchTest, DialogAnswerKeysAreChecked)
                             {"modules", nlohmann::json::array()},
                             {"script", nlohmann::json::array({nlohmann::json::parse(action)})}};
         std::string message;
-        return tavhost::parsePatch(j, message) ? std::string("accepted") : message;
+        return tav_host::parsePatch(j, message) ? std::string("accepted") : message;
     };
     EXPECT_EQ(error(R"({"at": 0, "action": "panel", "path": "/a b/c.tavpreset"})"), "accepted");
     EXPECT_EQ(error(R"({"at": 0, "action": "panel", "path": "${fileFolder}/x"})"), "accepted");
@@ -289,7 +289,7 @@ TEST_F(PatchTest, OutOfRangeAndUnknownPinsAreRefused)
 {
     auto error = [](const std::string& patch) {
         std::string message;
-        return tavhost::parsePatch(nlohmann::json::parse(patch), message) ? std::string("accepted") : message;
+        return tav_host::parsePatch(nlohmann::json::parse(patch), message) ? std::string("accepted") : message;
     };
     const std::string pow = R"("modules": [{"name": "pow", "id": "QV_Pow2x", "guiPins": 2)";
     EXPECT_EQ(error(R"({"length": 18446744073709551615, "modules": []})"), "patch.length: is too large");
@@ -312,7 +312,7 @@ TEST_F(PatchTest, OutOfRangeAndUnknownPinsAreRefused)
     nlohmann::json j = nlohmann::json::parse(kQuarter);
     j["outputs"].push_back({{"pin", "pow.dsp.7"}});
     std::string message;
-    const auto patch = tavhost::parsePatch(j, message);
+    const auto patch = tav_host::parsePatch(j, message);
     ASSERT_TRUE(patch) << message;
     int status = -1;
     EXPECT_EQ(run(*patch, status), "");
@@ -325,7 +325,7 @@ TEST_F(PatchTest, OutOfRangeAndUnknownPinsAreRefused)
 // error.
 TEST_F(PatchTest, WavTargetsKeepWhatTheyAre)
 {
-    const std::string expected = tavhost::wavHeader(1, 3, 48000) + kQuarterSample + kQuarterSample + kQuarterSample;
+    const std::string expected = tav_host::wavHeader(1, 3, 48000) + kQuarterSample + kQuarterSample + kQuarterSample;
     const fs::path quarter = write("quarter.json", kQuarter);
     fs::create_directory(folder_ / "real");
     write("real/q.wav", "old");

@@ -55,7 +55,7 @@ bool hasLine(const std::vector<std::string>& all, const std::string& line)
     return std::find(all.begin(), all.end(), line) != all.end();
 }
 
-using patchrun::fileText;
+using patch_run::fileText;
 
 // The dump lines the manager sends for a block holding these three link values, the rest zero.
 std::vector<std::string> dumpLines(const std::string& stamp, float slot0, float slot1, float slot2)
@@ -75,7 +75,7 @@ std::vector<std::string> dumpLines(const std::string& stamp, float slot0, float 
     return out;
 }
 
-class PresetBrowserExampleTest : public patchrun::PatchRunTest {
+class PresetBrowserExampleTest : public patch_run::PatchRunTest {
 protected:
     PresetBrowserExampleTest() : PatchRunTest("tavrin-browser", "") {}
 };
@@ -88,10 +88,10 @@ protected:
 TEST_F(PresetBrowserExampleTest, ARowClickLoadsASavedPresetIntoTheLinks)
 {
     std::string error;
-    const auto patch = tavhost::loadPatch(kExample, error);
+    const auto patch = tav_host::loadPatch(kExample, error);
     ASSERT_TRUE(patch) << error;
     std::ostringstream out, err;
-    ASSERT_EQ(tavhost::runPatch(*patch, bundle_->factory(), {}, out, err), 0) << err.str();
+    ASSERT_EQ(tav_host::runPatch(*patch, bundle_->factory(), {}, out, err), 0) << err.str();
     const std::vector<std::string> all = lines(out.str());
 
     // The library made by the run.

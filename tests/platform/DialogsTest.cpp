@@ -45,7 +45,7 @@ protected:
         return fresh;
     }
 
-    testsupport::TemporaryFolder temporary_{"tavrin-dialogs"};
+    test_support::TemporaryFolder temporary_{"tavrin-dialogs"};
     const fs::path folder_ = temporary_.path();
     std::size_t seen_ = 0;
 };
@@ -222,14 +222,14 @@ TEST_F(DialogsTest, AnswersComeFromTheAnswersFileWhenTheQueueIsEmpty)
 TEST_F(DialogsTest, SpecialFilesAreNeverWaitedOn)
 {
     auto& dialogs = ScriptedDialogs::instance();
-    specialfiles::makePipe(folder_ / "Pipe.tavpreset");
+    special_files::makePipe(folder_ / "Pipe.tavpreset");
     fs::create_symlink("nowhere", folder_ / "Dangling.tavpreset");
     dialogs.pushPanelAnswer(folder_ / "Pipe");
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     dialogs.pushPanelAnswer(folder_ / "Dangling");
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     std::optional<fs::path> pipe, dangling;
-    EXPECT_TRUE(specialfiles::returnsAtOnce([&] {
+    EXPECT_TRUE(special_files::returnsAtOnce([&] {
         pipe = platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset");
         dangling = platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset");
     }, {folder_ / "Pipe.tavpreset"}));
@@ -237,11 +237,11 @@ TEST_F(DialogsTest, SpecialFilesAreNeverWaitedOn)
     EXPECT_EQ(dangling, folder_ / "Dangling.tavpreset");
     EXPECT_EQ(dialogs.pendingAlertAnswers(), 0u);
 
-    specialfiles::makePipe(folder_ / "answers");
-    specialfiles::makePipe(folder_ / "log.txt");
+    special_files::makePipe(folder_ / "answers");
+    special_files::makePipe(folder_ / "log.txt");
     ::setenv(platform::kAnswersVariable, (folder_ / "answers").c_str(), 1);
     std::optional<fs::path> opened = fs::path("/unset");
-    EXPECT_TRUE(specialfiles::returnsAtOnce([&] { opened = platform::filePanels().chooseFileToOpen("/start", ""); },
+    EXPECT_TRUE(special_files::returnsAtOnce([&] { opened = platform::filePanels().chooseFileToOpen("/start", ""); },
                                             {folder_ / "answers", folder_ / "log.txt"}));
     EXPECT_EQ(opened, std::nullopt);
     EXPECT_TRUE(fs::is_fifo(folder_ / "answers") && fs::is_fifo(folder_ / "log.txt"));

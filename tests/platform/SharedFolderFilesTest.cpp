@@ -19,13 +19,13 @@
 
 namespace {
 
-using namespace tavhost;
-using namespace managertest;
-using namespace specialfiles;
+using namespace tav_host;
+using namespace manager_test;
+using namespace special_files;
 
 class SharedFolderFiles : public ::testing::Test {
 protected:
-    testsupport::TemporarySharedFolder shared_;
+    test_support::TemporarySharedFolder shared_;
     fs::path root_ = shared_.path();
     fs::path victim_ = root_ / "elsewhere" / "victim.txt";  // what a planted link points at
 
@@ -41,8 +41,8 @@ class SharedControllersFile : public SharedFolderFiles {
 protected:
     void start()
     {
-        host_ = std::make_unique<Host>(testsupport::factory(), testsupport::config64());
-        module_ = testsupport::add(*host_, "QV_MidiLearnModule");
+        host_ = std::make_unique<Host>(test_support::factory(), test_support::config64());
+        module_ = test_support::add(*host_, "QV_MidiLearnModule");
         host_->setInitialValue(module_, Side::Dsp, kLearnId, textValue("TAVRIN TWO"));
         host_->setInitialValue(module_, Side::Dsp, kLearnPathMac, textValue(root_.string() + "/"));
         host_->setInputFunction(module_, kReset, [this](std::int64_t s) { return s >= resetAt_ && s < resetAt_ + 64 ? 1.0f : 0.0f; });
@@ -55,7 +55,7 @@ protected:
         return returnsAtOnce([this] { host_->runBlock(64); }, pipes);
     }
     // What external controller 20 becomes on its way to the synth.
-    std::vector<routingtest::Sent> controller20() { return routingtest::afterMidi(*host_, module_, kExternalIn, {{0xB0, 20, 64}}); }
+    std::vector<routing_test::Sent> controller20() { return routing_test::afterMidi(*host_, module_, kExternalIn, {{0xB0, 20, 64}}); }
 
     fs::path file_ = root_ / "Quorvane" / "TAVRIN TWO" / "Controllers.txt";
     std::string map7to20_ = [] {
@@ -76,7 +76,7 @@ protected:
 // once with an empty map, as for a missing file; a real map read afterwards counts again.
 TEST_F(SharedControllersFile, PipeOrEndlessDeviceReadsAsMissing)
 {
-    const std::vector<routingtest::Sent> translated{{kToSynth, {0xB0, 7, 64}}};
+    const std::vector<routing_test::Sent> translated{{kToSynth, {0xB0, 7, 64}}};
     writeBytes(file_, map7to20_);
     start();
     ASSERT_EQ(controller20(), translated);
@@ -115,7 +115,7 @@ TEST_F(SharedControllersFile, PlantedLinkIsNotFollowed)
 
     takeBack(file_);
     start();
-    EXPECT_EQ(controller20(), (std::vector<routingtest::Sent>{{kToSynth, {0xB0, 7, 64}}}));
+    EXPECT_EQ(controller20(), (std::vector<routing_test::Sent>{{kToSynth, {0xB0, 7, 64}}}));
     host_->runBlock(64);
     host_->shutdown();
     EXPECT_EQ(readBytes(victim_), std::string(map7to20_).replace(7 * 9 + 4, 3, "  0"));
@@ -129,7 +129,7 @@ protected:
     void start()
     {
         host_ = std::make_unique<Host>(&factory_, HostConfig{});
-        manager_ = testsupport::add(*host_, "QV_PatchManagerListfile");
+        manager_ = test_support::add(*host_, "QV_PatchManagerListfile");
         host_->setInitialValue(manager_, Side::Dsp, 2, textValue("TAVRIN ONE"));
         host_->setInitialValue(manager_, Side::Dsp, 5, textValue(root_.string() + "/"));
         host_->start();
@@ -147,7 +147,7 @@ protected:
     // The names as the manager publishes them in List.txt.
     std::string published()
     {
-        message(listmessage::kInterfaceStarted);
+        message(list_message::kInterfaceStarted);
         return readBytes(folder_ / "List.txt");
     }
 
@@ -166,21 +166,21 @@ TEST_F(SharedListFiles, PipeOrEndlessDeviceReadsAsMissing)
     writeBytes(preset, presetText("Alpha", {}));
     writeBytes(folder_ / "Path.txt", preset.string() + "\r\n");
     start();
-    message(listmessage::kLoadPreset);
+    message(list_message::kLoadPreset);
     const std::string alpha = listWith({{0, "Alpha"}}) + "\r\n";
     ASSERT_EQ(published(), alpha);
 
     writeBytes(preset, presetText("Beta", {}));
     makePipe(folder_ / "Path.txt");
-    EXPECT_TRUE(messageReturnsAtOnce(listmessage::kLoadPreset, {folder_ / "Path.txt"}));
+    EXPECT_TRUE(messageReturnsAtOnce(list_message::kLoadPreset, {folder_ / "Path.txt"}));
     linkToZero(folder_ / "Path.txt");
-    EXPECT_TRUE(messageReturnsAtOnce(listmessage::kLoadPreset));
+    EXPECT_TRUE(messageReturnsAtOnce(list_message::kLoadPreset));
     EXPECT_EQ(published(), alpha);
 
     makePipe(folder_ / "List.txt");
-    EXPECT_TRUE(messageReturnsAtOnce(listmessage::kNameList, {folder_ / "List.txt"}));
+    EXPECT_TRUE(messageReturnsAtOnce(list_message::kNameList, {folder_ / "List.txt"}));
     linkToZero(folder_ / "List.txt");
-    EXPECT_TRUE(messageReturnsAtOnce(listmessage::kNameList));
+    EXPECT_TRUE(messageReturnsAtOnce(list_message::kNameList));
     fs::remove(folder_ / "List.txt");
     EXPECT_EQ(published(), alpha);
 }
@@ -197,14 +197,14 @@ TEST_F(SharedListFiles, PlantedLinkIsNotFollowed)
         GTEST_SKIP() << "cannot give a link to another user here";
     start();
     host_->clearCalls();
-    message(listmessage::kInterfaceStarted);
-    EXPECT_EQ(idsToGui(*host_, manager_, true), (std::vector<int>{listmessage::kCurrentPresetBase, listmessage::kListText}));
-    EXPECT_FALSE(listfile::writePathFile(folder_.string() + "/", "/chosen.tavpreset"));
+    message(list_message::kInterfaceStarted);
+    EXPECT_EQ(idsToGui(*host_, manager_, true), (std::vector<int>{list_message::kCurrentPresetBase, list_message::kListText}));
+    EXPECT_FALSE(list_file::writePathFile(folder_.string() + "/", "/chosen.tavpreset"));
     EXPECT_EQ(readBytes(victim_), "precious");
     EXPECT_TRUE(fs::is_symlink(folder_ / "List.txt"));
     EXPECT_TRUE(fs::is_symlink(folder_ / "Path.txt"));
     writeBytes(victim_, "  1:Secret\r\n");
-    message(listmessage::kNameList);
+    message(list_message::kNameList);
 
     takeBack(folder_ / "List.txt");
     EXPECT_EQ(published(), listText(constructorNames()) + "\r\n");
@@ -217,7 +217,7 @@ class SharedLayoutFiles : public SharedFolderFiles {
 protected:
     fs::path layouts_ = root_ / "Quorvane" / "TAVRIN TWO" / "GUI" / "AU";
     fs::path active_ = layouts_ / "gui.layout.json";
-    Host host_{testsupport::factory(), HostConfig{}};
+    Host host_{test_support::factory(), HostConfig{}};
 };
 
 // A pipe or a link to /dev/zero as a layout source: the button returns at once and the active
@@ -227,7 +227,7 @@ TEST_F(SharedLayoutFiles, PipeOrEndlessDeviceReadsAsMissing)
     writeBytes(active_, "old layout");
     makePipe(layouts_ / "gui_553.layout.json");
     linkToZero(layouts_ / "gui_622.layout.json");
-    const std::size_t m = testsupport::add(host_, "QV_GuiSwitcher");
+    const std::size_t m = test_support::add(host_, "QV_GuiSwitcher");
     host_.start();
     EXPECT_TRUE(returnsAtOnce([&] { host_.guiSetPin(m, 0, boolValue(true)); }, {layouts_ / "gui_553.layout.json"}));
     EXPECT_TRUE(returnsAtOnce([&] { host_.guiSetPin(m, 1, boolValue(true)); }));
@@ -244,7 +244,7 @@ TEST_F(SharedLayoutFiles, PlantedLinkIsNotFollowed)
     fs::create_symlink(victim_, active_);
     if (!giveAway(active_) || !giveAway(layouts_ / "gui_622.layout.json"))
         GTEST_SKIP() << "cannot give a link to another user here";
-    const std::size_t m = testsupport::add(host_, "QV_GuiSwitcher");
+    const std::size_t m = test_support::add(host_, "QV_GuiSwitcher");
     host_.start();
     host_.guiSetPin(m, 0, boolValue(true));
     EXPECT_EQ(readBytes(victim_), "precious");
@@ -288,8 +288,8 @@ TEST_F(PrescatSavePanel, PipeAtTheChosenNameIsAskedAboutAtOnce)
     EXPECT_TRUE(returnsAtOnce([&] { release(i, kSavePreset); }, {saved / "Old.tavpreset"}));
     ASSERT_EQ(dialogs.requests().size(), 2u);
     EXPECT_EQ(dialogs.requests()[1].kind, platform::DialogRequest::Kind::Confirm);
-    EXPECT_EQ(sent(i), (Sent{{prescat::ToProcessing::kPath, (saved / "Old.tavpreset").string() + std::string(1, '\0')},
-                             {prescat::ToProcessing::kSavePreset, ""}}));
+    EXPECT_EQ(sent(i), (Sent{{prescat::ToAudio::kPath, (saved / "Old.tavpreset").string() + std::string(1, '\0')},
+                             {prescat::ToAudio::kSavePreset, ""}}));
 }
 
 // The same for the list managers' bank save panel; the pipe is then not written.

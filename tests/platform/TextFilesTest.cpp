@@ -30,7 +30,7 @@ protected:
     }
     static fs::perms permissions(const fs::path& file) { return fs::status(file).permissions() & fs::perms::all; }
 
-    testsupport::TemporaryFolder temporary_{"tavrin-textfiles"};
+    test_support::TemporaryFolder temporary_{"tavrin-textfiles"};
     const fs::path folder_ = temporary_.path();
 };
 
@@ -91,12 +91,12 @@ TEST_F(TextFilesTest, LongNamesAndModes)
     ASSERT_EQ(longest.filename().native().size(), 255u);
     ASSERT_TRUE(platform::writeFileAtomically(longest, "bytes"));
     EXPECT_EQ(platform::readFile(longest), "bytes");
-    presetbank::PresetValues values{};
+    preset_bank::PresetValues values{};
     values[0] = 0.5f;
-    ASSERT_TRUE(presetbank::SavePreset(longest.native(), "Long", values));
-    presetbank::NameTable names;
-    presetbank::PresetValues loaded{};
-    ASSERT_TRUE(presetbank::LoadPreset(longest.native(), names, 3, loaded));
+    ASSERT_TRUE(preset_bank::SavePreset(longest.native(), "Long", values));
+    preset_bank::NameTable names;
+    preset_bank::PresetValues loaded{};
+    ASSERT_TRUE(preset_bank::LoadPreset(longest.native(), names, 3, loaded));
     EXPECT_EQ(names.view(3), "Long");
     EXPECT_EQ(loaded[0], 0.5f);
 
@@ -128,7 +128,7 @@ TEST_F(TextFilesTest, FailedWriteKeepsTheOldFile)
     EXPECT_EQ(platform::readFile(folder_ / "kept.txt"), "old");
     EXPECT_EQ(entries(folder_), 1u);
     EXPECT_FALSE(platform::writeFileAtomically(folder_ / "none" / "a.txt", "x"));
-    EXPECT_FALSE(presetbank::SavePreset((folder_ / "none" / "a.tavpreset").native(), "A", presetbank::PresetValues{}));
+    EXPECT_FALSE(preset_bank::SavePreset((folder_ / "none" / "a.tavpreset").native(), "A", preset_bank::PresetValues{}));
     EXPECT_EQ(entries(folder_), 1u);
 }
 
@@ -140,7 +140,7 @@ TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
     ASSERT_TRUE(platform::writeFileAtomically(folder_ / "target.txt", "old"));
     fs::create_symlink("target.txt", folder_ / "foreign");
     fs::create_symlink("foreign", folder_ / "own");
-    if (!specialfiles::giveAway(folder_ / "foreign"))
+    if (!special_files::giveAway(folder_ / "foreign"))
         GTEST_SKIP() << "cannot give a link to another user here";
     std::string error;
     EXPECT_FALSE(platform::resolveWriteTarget(folder_ / "own", error, platform::LinkTrust::OwnOnly));
@@ -153,7 +153,7 @@ TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
     EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
     EXPECT_EQ(platform::readFileStart(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
     EXPECT_EQ(platform::readFile(folder_ / "own"), "chosen");
-    specialfiles::takeBack(folder_ / "foreign");
+    special_files::takeBack(folder_ / "foreign");
     EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), "chosen");
     EXPECT_TRUE(platform::writeFileAtomically(folder_ / "own", "own", platform::LinkTrust::OwnOnly));
     EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "own");
@@ -166,10 +166,10 @@ TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
 // read, nothing when the file is longer.
 TEST_F(TextFilesTest, ReadsOnlyRegularFilesAndNoMoreThanAsked)
 {
-    specialfiles::makePipe(folder_ / "pipe");
-    specialfiles::linkToZero(folder_ / "zero");
+    special_files::makePipe(folder_ / "pipe");
+    special_files::linkToZero(folder_ / "zero");
     std::optional<std::string> pipe, zero, dir;
-    EXPECT_TRUE(specialfiles::returnsAtOnce([&] {
+    EXPECT_TRUE(special_files::returnsAtOnce([&] {
         pipe = platform::readFile(folder_ / "pipe");
         zero = platform::readFileStart(folder_ / "zero", 10);
         dir = platform::readFile(folder_);

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <stdlib.h>
 
-namespace testsupport {
+namespace test_support {
 
 // A new folder prefix + "-" + six random characters in base, made by this call alone (mode 0700);
 // nothing when none could be made.
@@ -47,4 +47,4 @@ private:
     std::filesystem::path path_;
 };
 
-} // namespace testsupport
+} // namespace test_support

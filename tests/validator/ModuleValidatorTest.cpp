@@ -17,7 +17,7 @@
 #include <map>
 #include <random>
 
-using namespace tavhost;
+using namespace tav_host;
 
 namespace {
 
@@ -185,7 +185,7 @@ void exercise(const ModuleKey& key, uint32_t seed, bool finiteOnly)
     SCOPED_TRACE(key.identifier + (key.type == 0 ? " (processing)" : " (interface)") + " seed " + std::to_string(seed) +
                  (finiteOnly ? " finite" : " any values"));
     RandomDriver random(seed);
-    testsupport::TemporarySharedFolder shared;
+    test_support::TemporarySharedFolder shared;
 
     static const float kRates[] = {8000.0f, 22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f};
     HostConfig config;
@@ -207,7 +207,7 @@ void exercise(const ModuleKey& key, uint32_t seed, bool finiteOnly)
     InstanceOptions options;
     // What queryPinCount answers: the pins the interface half registered, sometimes fewer or more.
     options.guiPinCount = static_cast<int32_t>(guiPins.size()) + (random.chance(25) ? random.uniform(-3, 3) : 0);
-    Host host(testsupport::factory(), config);
+    Host host(test_support::factory(), config);
     const auto created = host.addInstance(key.identifier, options);
     if (!created.instance)
         return;  // modules that refuse to exist (a throwing constructor) are the factory's test
