@@ -221,7 +221,7 @@ TEST_F(LockoutGate, InterfaceHalfHasOneBoolPin)
 // controllers held back leave one per trigger note, oldest first.
 TEST(ProgramChangeChainExample, DelaysTheProgramAndReleasesTheControllers)
 {
-    const auto file = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples" /
+    const auto file = std::filesystem::path(TAVRIN_SOURCE_DIR) / "examples" /
                       "program-change-chain.json";
     std::string error;
     const auto patch = tav_host::loadPatch(file, error);

@@ -257,7 +257,7 @@ std::vector<float> wavSamples(const std::filesystem::path& file)
 // is that input 120 ms (5760 samples) earlier plus half its own output then.
 TEST(ReverbDelayExample, RendersTheMidiPhraseThroughReverbAndDelay)
 {
-    const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    const std::filesystem::path root = std::filesystem::path(TAVRIN_SOURCE_DIR);
     const test_support::TemporaryFolder folder("tavrin-reverb");
     const std::filesystem::path wav = folder.path() / "reverb-delay.wav";
     std::string error;

@@ -26,7 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kExamples = fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
+const fs::path kExamples = fs::path(TAVRIN_SOURCE_DIR) / "examples";
 
 using patch_run::fileText;
 

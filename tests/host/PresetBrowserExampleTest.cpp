@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kExample =
-    fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples" / "preset-browser.json";
+    fs::path(TAVRIN_SOURCE_DIR) / "examples" / "preset-browser.json";
 
 std::vector<std::string> lines(const std::string& text)
 {
