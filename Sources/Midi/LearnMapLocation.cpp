@@ -30,16 +30,16 @@ Location locate(std::optional<std::string> hostPath, bool autoPath, std::wstring
 namespace {
 
 // The most of a "Controllers.txt" that is read: 128 lines as written take 1152 bytes; the rest is
-// room for hand-edited lines. Anything larger is not a map and reads as none, as does anything
-// but a regular file (the map is read on the audio thread, which must never wait on a pipe) or a
-// file reached through another user's link.
+// room for hand-edited lines, and what lies beyond is past the 128th line anyway. Anything but a
+// regular file (the map is read on the audio thread, which must never wait on a pipe) or a file
+// reached through another user's link reads as none.
 constexpr std::size_t kMostMapFileBytes = 64 * 1024;
 
 } // namespace
 
 void load(const Location& where, Map& map)
 {
-    const auto bytes = where.path ? platform::readFile(*where.path, kMostMapFileBytes, platform::LinkTrust::OwnOnly) : std::nullopt;
+    const auto bytes = where.path ? platform::readFileStart(*where.path, kMostMapFileBytes, platform::LinkTrust::OwnOnly) : std::nullopt;
     if (!bytes) {
         map.fill(0);
         return;

@@ -89,6 +89,7 @@ TEST_F(MidiLearn, TranslatesBothWaysThroughTheLoadedMap)
     std::string text = mapFile({{7, 20}, {9, 20}, {5, 74}});
     text.replace(6 * 9, 9, "  6,200\r\n");   // out of range: 0
     text.replace(10 * 9, 18, " 10,-3\n 11, 30\r\n");  // a line without CR, then 11 -> 30
+    text += std::string(100 * 1024, 'x');             // past the 128th line: ignored, however long
     std::ofstream(file, std::ios::binary) << text;
     startInRoot();
 
