@@ -49,8 +49,8 @@ Location locate(std::optional<std::string> hostPath, bool autoPath, std::wstring
 void load(const Location& where, Map& map);
 
 // Writes the map through a temporary file and a rename, creating the product folder first
-// (without AutoPath); failures are ignored.
-void save(const Location& where, const Map& map);
+// (without AutoPath). false when it was not written (no path, or the write failed).
+bool save(const Location& where, const Map& map);
 
 // A Location in a form that copies without allocating: the path, and the lengths of the two
 // folders it starts with (0 when none is to be created). No file at all when pathLength is 0.
@@ -66,14 +66,15 @@ bool sameFile(const Target& a, const Target& b);
 
 // What the writer thread calls to put a snapshot on disk: save, unless replaced (nullptr puts
 // save back). [any thread, while no writer is writing] A test replaces it to hold the writer back.
-using SaveFunction = void (*)(const Location& where, const Map& map);
+using SaveFunction = bool (*)(const Location& where, const Map& map);
 void setSaveFunction(SaveFunction function) noexcept;
 
 // Writes the file on a thread of its own, so that the audio thread never formats, allocates or
 // touches the disk. post() copies the map and its target into one of three preallocated slots and
 // wakes the writer with an atomic notify; snapshots posted faster than the disk takes them replace
 // each other, so the file always ends up holding the last one posted. Until the writer has
-// finished with the last one posted, that map (not the file) is what the file holds.
+// written the last one posted, that map (not the file) is what the file holds; after a failed
+// write it stays so, and the next post tries the disk again.
 class FileWriter {
 public:
     FileWriter() = default;
@@ -89,8 +90,8 @@ public:
     // [audio thread] Hands over a copy of map for target: no lock, no allocation, no system call
     // beyond the notify.
     void post(const Map& map, const Target& target) noexcept;
-    // [audio thread] True, with the map, when the last map posted for target is not yet on disk:
-    // a reader of the file would find an older map. No lock, no allocation, no system call.
+    // [audio thread] True, with the map, when the last map posted for target is not on disk (not
+    // yet, or its write failed): a reader of the file would find an older map. No lock, no allocation, no system call.
     bool pendingFor(const Target& target, Map& map) const noexcept;
 
 private:

@@ -47,10 +47,10 @@ void load(const Location& where, Map& map)
     parse(*bytes, map);
 }
 
-void save(const Location& where, const Map& map)
+bool save(const Location& where, const Map& map)
 {
     if (!where.path)
-        return;
+        return false;
     if (!where.quorvaneFolder.empty()) {
         ::mkdir(where.quorvaneFolder.c_str(), 0777);
         ::mkdir(where.productFolder.c_str(), 0777);
@@ -58,7 +58,8 @@ void save(const Location& where, const Map& map)
     FileText text;
     format(map, text);
     // A link at this fixed name is followed only when it is the user's own.
-    platform::writeFileAtomically(*where.path, std::string_view(text.data(), text.size()), platform::LinkTrust::OwnOnly);
+    return platform::writeFileAtomically(*where.path, std::string_view(text.data(), text.size()),
+                                         platform::LinkTrust::OwnOnly);
 }
 
 } // namespace learn_map

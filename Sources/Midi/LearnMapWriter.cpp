@@ -119,16 +119,19 @@ void FileWriter::writePending() noexcept
     const uint8_t taken = shared_.exchange(writing_, std::memory_order_acq_rel);
     writing_ = static_cast<uint8_t>(taken & ~kFresh);
     const Snapshot& snapshot = slots_[writing_];
-    if (snapshot.target.pathLength != 0) {
+    bool saved = snapshot.target.pathLength == 0;  // no file to hold it
+    if (!saved) {
         try {
             const SaveFunction replaced = saveFunction.load(std::memory_order_acquire);
-            (replaced ? replaced : save)(locationOf(snapshot.target), snapshot.map);
+            saved = (replaced ? replaced : save)(locationOf(snapshot.target), snapshot.map);
         } catch (...) {
-            // Failures to write are ignored; the map in memory stays as it is.
+            saved = false;
         }
     }
-    // Only now may a reader trust the file again (or, after a failure, nothing better exists).
-    written_.store(snapshot.sequence, std::memory_order_release);
+    // Only now may a reader trust the file again. After a failed write the file holds an older
+    // map, so the posted one stays the map a graph start loads: no learnt entry is lost.
+    if (saved)
+        written_.store(snapshot.sequence, std::memory_order_release);
 }
 
 } // namespace learn_map

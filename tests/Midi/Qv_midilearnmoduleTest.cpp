@@ -7,12 +7,15 @@
 #include "Midi/RoutingTestSupport.h"
 #include "support/TemporaryFolder.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 using namespace tav_host;
 using namespace routing_test;
@@ -251,15 +254,16 @@ struct HeldWriter {
         release();
         learn_map::setSaveFunction(nullptr);
     }
-    static void hold(const learn_map::Location& where, const learn_map::Map& map)
+    static bool hold(const learn_map::Location& where, const learn_map::Map& map)
     {
         std::unique_lock lock(mutex);
         ++writing;
         changed.notify_all();
         changed.wait(lock, [] { return released; });
-        learn_map::save(where, map);
+        const bool saved = learn_map::save(where, map);
         --writing;
         changed.notify_all();
+        return saved;
     }
     void waitUntilWriting()
     {
@@ -299,6 +303,39 @@ TEST_F(MidiLearn, GraphStartDuringAWriteLoadsTheLearntMap)
     host->queueRawEvents(module, {{.eventType = mpapi::MP_EVENT_GRAPH_START}});
     host->runBlock(64);
     learnAt = 64 * 6;
+    host->runBlock(64);
+    host->runBlock(64);
+    midi(kInternalIn, {{0xB0, 8, 1}});
+    midi(kExternalIn, {{0xB0, 21, 1}});
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}, {8, 21}}));
+}
+
+// A write that fails (a full disk, a refused link) leaves the learnt map the one a graph start
+// loads, before or after the writer has tried; the next write that works stores every entry.
+TEST_F(MidiLearn, GraphStartAfterAFailedWriteKeepsTheLearntMap)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
+    startInRoot();
+    static std::atomic<int> failedWrites;
+    failedWrites = 0;
+    learn_map::setSaveFunction([](const learn_map::Location&, const learn_map::Map&) {
+        ++failedWrites;
+        return false;
+    });
+    learnAt = 64;
+    host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
+    host->queueMidi(module, kExternalIn, {0xB0, 20, 1}, 5);
+    host->runBlock(64);  // stores 7 -> 20; its write fails
+    while (failedWrites == 0)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the writer's bookkeeping after it
+    host->queueRawEvents(module, {{.eventType = mpapi::MP_EVENT_GRAPH_START}});
+    host->runBlock(64);
+    EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 9}, {0xB0, 3, 8}}),
+              (std::vector<Sent>{{kToExternal, {0xB0, 20, 9}}, {kToExternal, {0xB0, 4, 8}}}));
+    learn_map::setSaveFunction(nullptr);
+    learnAt = 64 * 4;
     host->runBlock(64);
     host->runBlock(64);
     midi(kInternalIn, {{0xB0, 8, 1}});
