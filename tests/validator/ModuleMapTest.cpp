@@ -93,7 +93,9 @@ TEST(ModuleMap, NamesEveryRegisteredModuleWithItsFiles)
         if (!rows.count(identifier))
             problems.push_back(identifier + ": registered, but no row");
 
-    for (const auto& [identifier, row] : rows) {
+    for (const auto& entry : rows) {
+        const std::string& identifier = entry.first;  // a plain name: lambdas below capture it
+        const Row& row = entry.second;
         const auto types = registered.find(identifier);
         if (types == registered.end()) {
             problems.push_back(identifier + ": a row, but not registered");
