@@ -54,6 +54,17 @@ TEST_F(MidiFilters, TroughSwitchPassesOnlyAtExactlyOne)
     EXPECT_EQ(pass(sw, {{0xB2, 1, 2}}, 2), (std::vector<Bytes>{{0xB0, 1, 2}}));
 }
 
+// A note let through before the switch opened still ends: its note-off passes once, and only it.
+TEST_F(MidiFilters, TroughSwitchOffStillEndsTheNotesItLetThrough)
+{
+    const auto sw = make("QV_MidiTroughSwitch", {{1, 1}});
+    EXPECT_EQ(pass(sw, {{0x93, 60, 100}, {0x95, 62, 90}, {0x95, 62, 0}}, 2),
+              (std::vector<Bytes>{{0x90, 60, 100}, {0x90, 62, 90}, {0x80, 62, 0}}));
+    setInt(sw, 1, 3);
+    EXPECT_EQ(pass(sw, {{0x90, 64, 100}, {0x84, 60, 30}, {0x80, 60, 0}, {0x90, 62, 0}, {0x80, 64, 0}}, 2),
+              (std::vector<Bytes>{{0x80, 60, 30}}));
+}
+
 TEST_F(MidiFilters, ThroughPasserLeavesBytesUnchangedFromModeThree)
 {
     const auto passer = make("QV_MidiThroughPasser", {{2, 3}});
