@@ -78,6 +78,17 @@ TEST_F(MidiFilters, ThroughPasserLeavesBytesUnchangedFromModeThree)
     EXPECT_EQ(pass(passer, {{0x9F, 1, 2}}), (std::vector<Bytes>{{0x9F, 1, 2}}));
 }
 
+// Closed, the passer still lets the note-off of a note it let through pass, bytes unchanged and on
+// the note's own channel.
+TEST_F(MidiFilters, ThroughPasserClosedStillEndsTheNotesItLetThrough)
+{
+    const auto passer = make("QV_MidiThroughPasser", {{2, 3}});
+    EXPECT_EQ(pass(passer, {{0x93, 60, 100}, {0x94, 61, 90}}), (std::vector<Bytes>{{0x93, 60, 100}, {0x94, 61, 90}}));
+    setInt(passer, 2, 0);
+    EXPECT_EQ(pass(passer, {{0x94, 60, 0}, {0x93, 60, 0}, {0x83, 60, 9}, {0x84, 61, 7}, {0x94, 62, 5}}),
+              (std::vector<Bytes>{{0x93, 60, 0}, {0x84, 61, 7}}));
+}
+
 TEST_F(MidiFilters, BlockControllerDropsOnlySelectedControllers)
 {
     const auto block = make("QV_BlockController");
