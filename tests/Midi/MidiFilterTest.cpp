@@ -250,4 +250,14 @@ TEST_F(MidiFilters, NoHoldEndsTheLastNoteBeforeEachNewOne)
     EXPECT_EQ(pass(nohold, {{0x90, 72, 1}}), (std::vector<Bytes>{{0x80, 70, 0}, {0x90, 72, 1}}));
 }
 
+// Muted at mode 2, last-note-only still ends a note it let through before.
+TEST_F(MidiFilters, NoHoldMutedStillEndsTheNotesItLetThrough)
+{
+    const auto nohold = make("QV_NoHold", {{2, 1}});
+    EXPECT_EQ(pass(nohold, {{0x93, 60, 100}}), (std::vector<Bytes>{{0x90, 60, 100}}));
+    setInt(nohold, 2, 2);
+    EXPECT_EQ(pass(nohold, {{0x90, 62, 100}, {0x83, 60, 30}, {0x90, 60, 0}, {0x80, 62, 0}}),
+              (std::vector<Bytes>{{0x80, 60, 30}}));
+}
+
 } // namespace
