@@ -2,6 +2,7 @@
 // (channel 1, silent note-ons as note-offs unless a filter keeps them), and what each drops;
 // last-note-only ends the last note before each new one.
 #include "Midi/MidiModuleTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 
 using namespace midi_test;
 
@@ -258,6 +259,27 @@ TEST_F(MidiFilters, NoHoldMutedStillEndsTheNotesItLetThrough)
     setInt(nohold, 2, 2);
     EXPECT_EQ(pass(nohold, {{0x90, 62, 100}, {0x83, 60, 30}, {0x90, 60, 0}, {0x80, 62, 0}}),
               (std::vector<Bytes>{{0x80, 60, 30}}));
+}
+
+// Played like a musician (keys on any channel, damper, controllers, programs, switch and mode
+// pins in and out of range at any moment), every filter that lets notes through has sent each
+// note-on's note-off once every key is up. The controller-only filters never send a note.
+TEST(MidiFilterPerformance, EveryNoteOnEndsOnceAllKeysAreReleased)
+{
+    using note_ledger::Stage;
+    const Stage stages[] = {
+        Stage("QV_NotesThroughOnly"),
+        Stage("QV_NoteOffThrough"),
+        Stage("QV_MidiTroughSwitch").ints({{1, 0, 3}}),
+        Stage("QV_MidiThroughPasser").ints({{2, 0, 4}}),
+        Stage("QV_BlockController").ints({{2, 0, 129}, {3, 60, 70}, {4, 0, 2}, {5, -1, 1}}),
+        Stage("QV_CCLearnFilter"),
+        Stage("QV_CubaseBugFilter"),
+        Stage("QV_MidiMsgSeparate").ints({{6, 0, 4}}),
+        Stage("QV_NoHold").ints({{2, 0, 4}}),
+    };
+    for (const Stage& stage : stages)
+        EXPECT_EQ(note_ledger::strandedNotes(stage, 20, 100), "") << stage.identifier;
 }
 
 } // namespace

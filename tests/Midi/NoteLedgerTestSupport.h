@@ -178,12 +178,12 @@ private:
         else if (what < 62 && !stage_.intPins.empty()) {
             const auto& p = stage_.intPins[static_cast<std::size_t>(pick(0, static_cast<int>(stage_.intPins.size()) - 1))];
             const std::int32_t value = intFor(p);
-            log_ << "pin " << p.pin << " = " << value << "; ";
+            log_ << "pin " << p.pin << " = " << value << " @" << time_ << "; ";
             host_.queuePinValue(module_, p.pin, tav_host::intValue(value), time_);
         } else if (what < 65 && !stage_.floatPins.empty()) {
             const std::int32_t pin = stage_.floatPins[static_cast<std::size_t>(pick(0, static_cast<int>(stage_.floatPins.size()) - 1))];
             const float value = chance(5) ? -50.0f : static_cast<float>(pick(0, 300));
-            log_ << "pin " << pin << " = " << value << "; ";
+            log_ << "pin " << pin << " = " << value << " @" << time_ << "; ";
             host_.queuePinValue(module_, pin, tav_host::floatValue(value), time_);
         } else if (what < 75 && !stage_.gatePins.empty()) {
             const std::size_t g = static_cast<std::size_t>(pick(0, static_cast<int>(stage_.gatePins.size()) - 1));
