@@ -1,6 +1,8 @@
 // A MIDI switch that leaves messages exactly as they came: at mode 3 or more all three bytes pass
-// unchanged (channel and silent note-ons kept); below 3 everything is dropped.
+// unchanged (channel and silent note-ons kept); below 3 everything is dropped but the note-offs of
+// notes let through before.
 #include "Midi/MidiFilter.h"
+#include "Midi/SoundingNotes.h"
 
 class Qv_midithroughpasser : public midi_filter::ModeSwitchedFilter<Qv_midithroughpasser> {
 public:
@@ -8,9 +10,13 @@ public:
 
     void filter(int16_t mode, const unsigned char* bytes, int size)
     {
-        if (mode >= kPassing)
-            midi::send(midiOut_, midi::Message::read(bytes, size));
+        const midi::Message m = midi::Message::read(bytes, size);
+        if (mode >= kPassing || sounding_.ends(m))
+            sounding_.send(midiOut_, m);
     }
+
+private:
+    SoundingNotes sounding_;
 };
 
 MP_REGISTER_MODULE(Qv_midithroughpasser, L"QV_MidiThroughPasser")

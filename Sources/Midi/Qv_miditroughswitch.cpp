@@ -1,6 +1,7 @@
 // A MIDI switch: everything passes (on channel 1) while the switch pin's low 16 bits are exactly
-// 1; any other setting drops everything.
+// 1; any other setting drops everything but the note-offs of notes let through while it was on.
 #include "Midi/MidiFilter.h"
+#include "Midi/SoundingNotes.h"
 
 class Qv_miditroughswitch : public MpBase {
 public:
@@ -18,8 +19,9 @@ public:
     void onMidiMessage(int, unsigned char* bytes, int size) override
     {
         setting_ = static_cast<uint16_t>(static_cast<uint32_t>(switch_.value) & 0xFFFFu);
-        if (setting_ == kOn)
-            midi::send(midiOut_, midi_filter::framed(bytes, size));
+        const midi::Message m = midi_filter::framed(bytes, size);
+        if (setting_ == kOn || sounding_.ends(m))
+            sounding_.send(midiOut_, m);
     }
 
 private:
@@ -28,6 +30,7 @@ private:
     MidiOutPin midiOut_;
 
     uint16_t setting_ = 0;  // the switch pin's low 16 bits, unsigned
+    SoundingNotes sounding_;
 };
 
 MP_REGISTER_MODULE(Qv_miditroughswitch, L"QV_MidiTroughSwitch")

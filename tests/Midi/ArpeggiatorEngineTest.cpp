@@ -3,6 +3,7 @@
 // every key up nothing sounds, so once the keys are released and it is switched off every
 // note-on sent has had its note-off on its channel.
 #include "Midi/ArpeggiatorTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 
 #include <bitset>
 #include <random>
@@ -14,35 +15,6 @@ using namespace arp_test;
 namespace {
 
 constexpr int32_t kGate = Pin::kModePinEnd;
-
-// What a synth on the output hears: a note-on above velocity 0 starts the note on its channel, a
-// note-off or a note-on of velocity 0 ends it.
-struct Listener {
-    std::array<std::bitset<128>, 16> sounding;
-    std::array<std::bitset<128>, 16> startedNow;  // in the current block
-
-    void hear(const Bytes& m)
-    {
-        const std::size_t channel = m[0] & 0x0F, note = m[1] & 0x7F;
-        const int kind = m[0] & 0xF0;
-        if (kind == 0x90 && m[2] > 0) {
-            sounding[channel].set(note);
-            startedNow[channel].set(note);
-        } else if (kind == 0x80 || kind == 0x90) {
-            sounding[channel].reset(note);
-        }
-    }
-    // The notes sounding that the current block did not start ("all" for every one).
-    std::string left(bool all) const
-    {
-        std::string notes;
-        for (std::size_t c = 0; c < 16; ++c)
-            for (std::size_t n = 0; n < 128; ++n)
-                if (sounding[c][n] && (all || !startedNow[c][n]))
-                    notes += " " + std::to_string(c + 1) + ":" + std::to_string(n);
-        return notes;
-    }
-};
 
 // One random performance on a fresh module, one action per block.
 class Performance {
@@ -190,10 +162,10 @@ private:
         log_ << action << "; ";
         host_.clearCalls();
         host_.runBlock(64);
-        listener_.startedNow = {};
+        listener_.newBlock();
         for (const auto& call : host_.callsOf(tav_host::CallKind::SendPinValue, module_))
             if (call.pin == Pin::kMidiOut)
-                listener_.hear(call.data);
+                listener_.hear(call.pin, call.data);
         if (!arpeggiatorOn() && !keys_.any() && !listener_.left(true).empty())
             fail("off with every key up, sounding:" + listener_.left(true));
     }
@@ -211,7 +183,7 @@ private:
     std::mt19937 random_;
     std::array<int32_t, Pin::kModePinEnd> pins_{};
     std::bitset<128> keys_;
-    Listener listener_;
+    note_ledger::NoteLedger listener_;
     std::ostringstream log_;
     std::string fault_;
 };

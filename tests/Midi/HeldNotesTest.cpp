@@ -1,6 +1,7 @@
 // Retriggering held notes, driven through the stand-in host: the retrigger with and without its
 // level output.
 #include "Midi/MidiModuleTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 
 using namespace midi_test;
 
@@ -125,6 +126,15 @@ TEST_F(RetrigGate, ANegativeOrMissingReleaseTimeCountsNothing)
         feed(gate, {});
     feed(gate, {{0x80, 64, 0}});
     EXPECT_FLOAT_EQ(level(0), 0.0f);  // fallen at once
+}
+
+// Played like a musician, with the mode and the release time changed at any moment, both
+// retrigger modules have sent each note-on's note-off once every key is up.
+TEST(RetrigPerformance, EveryNoteOnEndsOnceAllKeysAreReleased)
+{
+    using note_ledger::Stage;
+    EXPECT_EQ(note_ledger::strandedNotes(Stage("QV_NoteOnRetrig").ints({{2, 0, 4}}), 20, 100), "");
+    EXPECT_EQ(note_ledger::strandedNotes(Stage("QV_NoteOnRetrigGate").ints({{2, -1, 3}}).floats({4}), 20, 100), "");
 }
 
 } // namespace

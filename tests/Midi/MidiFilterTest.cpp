@@ -2,6 +2,7 @@
 // (channel 1, silent note-ons as note-offs unless a filter keeps them), and what each drops;
 // last-note-only ends the last note before each new one.
 #include "Midi/MidiModuleTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 
 using namespace midi_test;
 
@@ -54,6 +55,17 @@ TEST_F(MidiFilters, TroughSwitchPassesOnlyAtExactlyOne)
     EXPECT_EQ(pass(sw, {{0xB2, 1, 2}}, 2), (std::vector<Bytes>{{0xB0, 1, 2}}));
 }
 
+// A note let through before the switch opened still ends: its note-off passes once, and only it.
+TEST_F(MidiFilters, TroughSwitchOffStillEndsTheNotesItLetThrough)
+{
+    const auto sw = make("QV_MidiTroughSwitch", {{1, 1}});
+    EXPECT_EQ(pass(sw, {{0x93, 60, 100}, {0x95, 62, 90}, {0x95, 62, 0}}, 2),
+              (std::vector<Bytes>{{0x90, 60, 100}, {0x90, 62, 90}, {0x80, 62, 0}}));
+    setInt(sw, 1, 3);
+    EXPECT_EQ(pass(sw, {{0x90, 64, 100}, {0x84, 60, 30}, {0x80, 60, 0}, {0x90, 62, 0}, {0x80, 64, 0}}, 2),
+              (std::vector<Bytes>{{0x80, 60, 30}}));
+}
+
 TEST_F(MidiFilters, ThroughPasserLeavesBytesUnchangedFromModeThree)
 {
     const auto passer = make("QV_MidiThroughPasser", {{2, 3}});
@@ -65,6 +77,17 @@ TEST_F(MidiFilters, ThroughPasserLeavesBytesUnchangedFromModeThree)
     }
     setInt(passer, 2, 0x10004);
     EXPECT_EQ(pass(passer, {{0x9F, 1, 2}}), (std::vector<Bytes>{{0x9F, 1, 2}}));
+}
+
+// Closed, the passer still lets the note-off of a note it let through pass, bytes unchanged and on
+// the note's own channel.
+TEST_F(MidiFilters, ThroughPasserClosedStillEndsTheNotesItLetThrough)
+{
+    const auto passer = make("QV_MidiThroughPasser", {{2, 3}});
+    EXPECT_EQ(pass(passer, {{0x93, 60, 100}, {0x94, 61, 90}}), (std::vector<Bytes>{{0x93, 60, 100}, {0x94, 61, 90}}));
+    setInt(passer, 2, 0);
+    EXPECT_EQ(pass(passer, {{0x94, 60, 0}, {0x93, 60, 0}, {0x83, 60, 9}, {0x84, 61, 7}, {0x94, 62, 5}}),
+              (std::vector<Bytes>{{0x93, 60, 0}, {0x84, 61, 7}}));
 }
 
 TEST_F(MidiFilters, BlockControllerDropsOnlySelectedControllers)
@@ -226,6 +249,37 @@ TEST_F(MidiFilters, NoHoldEndsTheLastNoteBeforeEachNewOne)
     EXPECT_EQ(pass(nohold, {{0x90, 70, 1}}), (std::vector<Bytes>{{0x90, 70, 1}}));
     setInt(nohold, 2, 3);
     EXPECT_EQ(pass(nohold, {{0x90, 72, 1}}), (std::vector<Bytes>{{0x80, 70, 0}, {0x90, 72, 1}}));
+}
+
+// Muted at mode 2, last-note-only still ends a note it let through before.
+TEST_F(MidiFilters, NoHoldMutedStillEndsTheNotesItLetThrough)
+{
+    const auto nohold = make("QV_NoHold", {{2, 1}});
+    EXPECT_EQ(pass(nohold, {{0x93, 60, 100}}), (std::vector<Bytes>{{0x90, 60, 100}}));
+    setInt(nohold, 2, 2);
+    EXPECT_EQ(pass(nohold, {{0x90, 62, 100}, {0x83, 60, 30}, {0x90, 60, 0}, {0x80, 62, 0}}),
+              (std::vector<Bytes>{{0x80, 60, 30}}));
+}
+
+// Played like a musician (keys on any channel, damper, controllers, programs, switch and mode
+// pins in and out of range at any moment), every filter that lets notes through has sent each
+// note-on's note-off once every key is up. The controller-only filters never send a note.
+TEST(MidiFilterPerformance, EveryNoteOnEndsOnceAllKeysAreReleased)
+{
+    using note_ledger::Stage;
+    const Stage stages[] = {
+        Stage("QV_NotesThroughOnly"),
+        Stage("QV_NoteOffThrough"),
+        Stage("QV_MidiTroughSwitch").ints({{1, 0, 3}}),
+        Stage("QV_MidiThroughPasser").ints({{2, 0, 4}}),
+        Stage("QV_BlockController").ints({{2, 0, 129}, {3, 60, 70}, {4, 0, 2}, {5, -1, 1}}),
+        Stage("QV_CCLearnFilter"),
+        Stage("QV_CubaseBugFilter"),
+        Stage("QV_MidiMsgSeparate").ints({{6, 0, 4}}),
+        Stage("QV_NoHold").ints({{2, 0, 4}}),
+    };
+    for (const Stage& stage : stages)
+        EXPECT_EQ(note_ledger::strandedNotes(stage, 20, 100), "") << stage.identifier;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // commit note, delayed behind the trigger note, controllers held back and released one per
 // trigger note, and the controller-driven lock-out gate.
 #include "Midi/MidiModuleTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 #include "Patch.h"
 
 #include <algorithm>
@@ -94,6 +95,14 @@ TEST_F(ProgramChanges, TriggeredBufferReleasesOneControllerPerTriggerNote)
 }
 
 // The lock-out gate at 48 kHz in 64-sample blocks: the half-second lock-out is 24000 samples.
+// Played like a musician, the delay sends no note but the trigger note, a signal to the patch
+// that has no note-off. The gated senders, the controller buffer and the lock-out gate send no
+// notes at all.
+TEST(ProgChangeDelayPerformance, OnlyTheTriggerNoteStaysOn)
+{
+    EXPECT_EQ(note_ledger::strandedNotes(note_ledger::Stage("QV_ProgChangeDelay"), 20, 100, " 1/1:60"), "");
+}
+
 class LockoutGate : public MidiModuleTest {
 protected:
     enum Pin { kMidiOut = 1, kDirect, kDeferred, kStore, kRecall, kGateA, kGateB, kGateAOut, kGateBOut, kUnusedOut };

@@ -1,5 +1,6 @@
 // The all-notes sweep set off by any message, through the stand-in host.
 #include "Midi/MidiModuleTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 
 using namespace midi_test;
 
@@ -18,6 +19,12 @@ TEST_F(AllNotesOffTrig, AnyMessageSetsOffTheAllNotesSweep)
     EXPECT_EQ(pass(trig, {{0xF8}}), expected);
     EXPECT_EQ(pass(trig, {{0x90, 60, 0}}), expected);
     EXPECT_EQ(pass(trig, {{}}), expected);
+}
+
+// Whatever is played, every note the sweep strikes it also ends.
+TEST(AllNotesOffTrigPerformance, EveryNoteOnEnds)
+{
+    EXPECT_EQ(note_ledger::strandedNotes(note_ledger::Stage("QV_AllNotesOffTrig"), 5, 40), "");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The MIDI rule converter through the stand-in host with exact bytes for matching, mapping,
 // discarding, continuing, swapping, and the NRPN/RPN assembly and output with its queue and caches.
 #include "Midi/RoutingTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 
 using namespace tav_host;
 using namespace routing_test;
@@ -146,6 +147,28 @@ TEST_F(MidiConverter, RulesSeeAndMakeCompositeMessages)
               (std::vector<Bytes>{{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 7, 0}, {0xB0, 38, 127}}));
     // Parameter numbers and values beyond 14 bits are bounded.
     EXPECT_EQ(convert({{0xB0, 2, 1}}), (std::vector<Bytes>{{0xB0, 99, 127}, {0xB0, 98, 127}, {0xB0, 6, 0}, {0xB0, 38, 0}}));
+}
+
+// Played like a musician through rule sets that treat a note's on and off alike (shifted an
+// octave, doubled onto note 60, squeezed into 40-80, turned into controllers and dropped, limited
+// to channel 1), with parameter-number controllers in the stream: once every key is up, every
+// note-on sent has had its note-off. The rules stay as set: they are the user's configuration.
+TEST(MidiConverterPerformance, EveryNoteOnEndsOnceAllKeysAreReleased)
+{
+    const std::vector<std::vector<std::string>> ruleSets = {
+        {"* NoteOn 36 84 * * N * NoteOn 48 96 * *", "* NoteOff 36 84 * * N * NoteOff 48 96 * *"},
+        {"* NoteOn * * * * Y * NoteOn 60 60 * *", "* NoteOff * * * * Y * NoteOff 60 60 * *"},
+        {"* NoteOn 0 127 * * N * NoteOn 40 80 * *", "* NoteOff 0 127 * * N * NoteOff 40 80 * *"},
+        {"* NoteOn * * * * N * Ctrl 20 20 * *", "* NoteOff * * * * N * Discard * * * *"},
+        {"1 NoteOn * * * * Y 1 NoteOn 72 84 * *", "1 NoteOff * * * * Y 1 NoteOff 72 84 * *",
+         "1 Ctrl 6 6 * * N 1 Ctrl 7 7 * *"},
+    };
+    for (const auto& rules : ruleSets) {
+        note_ledger::Stage stage("QV_MidiConverter");
+        for (std::size_t k = 0; k < rules.size(); ++k)
+            stage.initially(static_cast<std::int32_t>(2 + k), textValue(rules[k]));
+        EXPECT_EQ(note_ledger::strandedNotes(stage, 10, 100), "") << rules[0];
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // of its own; it has written the last map once the host has released it, so the file is read
 // after shutdown.
 #include "Midi/LearnMap.h"
+#include "Midi/NoteLedgerTestSupport.h"
 #include "Midi/RoutingTestSupport.h"
 #include "support/TemporaryFolder.h"
 
@@ -341,6 +342,18 @@ TEST_F(MidiLearn, GraphStartAfterAFailedWriteKeepsTheLearntMap)
     midi(kInternalIn, {{0xB0, 8, 1}});
     midi(kExternalIn, {{0xB0, 21, 1}});
     EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}, {8, 21}}));
+}
+
+// Played like a musician on both inputs, notes pass to the synth and back to the controller
+// unchanged, so every note-on sent has had its note-off once every key is up. No map is found and
+// no button is pressed, so no file is written.
+TEST(MidiLearnPerformance, EveryNoteOnEndsOnceAllKeysAreReleased)
+{
+    const auto stage = note_ledger::Stage("QV_MidiLearnModule")
+                           .midi({kExternalIn, kInternalIn})
+                           .initially(kAutoPath, boolValue(false))
+                           .initially(kPathMac, textValue("/nonexistent-tavrin/"));
+    EXPECT_EQ(note_ledger::strandedNotes(stage, 10, 100), "");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // exact bytes and send positions; the lowest-note gate and pitch, and the trigger with its fresh
 // rising edges.
 #include "Midi/MidiToSignalTestSupport.h"
+#include "Midi/NoteLedgerTestSupport.h"
 
 #include <cmath>
 #include <functional>
@@ -222,6 +223,14 @@ TEST_F(GateToNote, IdleUntilTheFirstPinUpdate)
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data, (Bytes{0x90, 0, 0}));
     EXPECT_EQ(sent[0].blockPosition, 33);
+}
+
+// A gate played at any moment with the note pin and the velocity CV moving meanwhile: once the
+// gate is low, the note it turned on has been turned off.
+TEST(GateToNotePerformance, EveryNoteOnEndsOnceTheGateFalls)
+{
+    const auto stage = note_ledger::Stage("QV_GateToNote").midi({}).ints({{1, 0, 127}}).gates({0}).cvs({2});
+    EXPECT_EQ(note_ledger::strandedNotes(stage, 20, 100), "");
 }
 
 // ---- MIDI into signals --------------------------------------------------------------------------

@@ -1,11 +1,11 @@
 // The voice distributors driven through the stand-in host: round-robin voices with stealing and
 // gates, the count-8 mapping, broadcast with its gated note-offs, the sweeps on mode switches,
 // and the reset twin's resets.
+#include "Midi/NoteLedgerTestSupport.h"
 #include "Midi/RoutingTestSupport.h"
 
 #include <bitset>
 #include <random>
-#include <sstream>
 
 using namespace tav_host;
 using namespace routing_test;
@@ -31,32 +31,6 @@ std::vector<Sent> operator+(std::vector<Sent> a, const std::vector<Sent>& b)
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-
-// Per output, the notes sent on and not yet sent off.
-class Sounding {
-public:
-    void account(const std::vector<Sent>& sent)
-    {
-        for (const auto& s : sent) {
-            const int kind = s.bytes[0] & 0xF0;
-            if (kind == 0x90 || kind == 0x80)
-                notes_[static_cast<std::size_t>(s.pin)][s.bytes[1]] = kind == 0x90 && s.bytes[2] > 0;
-        }
-    }
-    // "output:note" of every note still sounding; empty when every note-on had its note-off.
-    std::string left() const
-    {
-        std::ostringstream text;
-        for (int o = 1; o <= 12; ++o)
-            for (int n = 0; n < 128; ++n)
-                if (notes_[static_cast<std::size_t>(o)][static_cast<std::size_t>(n)])
-                    text << ' ' << o << ':' << n;
-        return text.str();
-    }
-
-private:
-    std::array<std::bitset<128>, 13> notes_{};
-};
 
 class VoiceDistributor : public ::testing::TestWithParam<const char*> {
 protected:
@@ -252,7 +226,7 @@ TEST_P(VoiceDistributor, EveryNoteOnEndsOnceAllKeysAreReleased)
     std::mt19937 random(18);
     auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     auto byte = [](int b) { return static_cast<std::uint8_t>(b); };
-    Sounding sounding;
+    note_ledger::NoteLedger sounding;
     std::bitset<128> held;
     int time = 0;  // events of a block in the order queued, as the host delivers them
     auto key = [&](int n) {
@@ -266,7 +240,7 @@ TEST_P(VoiceDistributor, EveryNoteOnEndsOnceAllKeysAreReleased)
     auto runBlock = [&] {
         time = 0;
         host.runBlock(64);
-        sounding.account(sentMidi(host, module));
+        sounding.hearAll(sentMidi(host, module));
         host.clearCalls();
     };
     host.clearCalls();
