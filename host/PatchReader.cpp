@@ -12,6 +12,10 @@
 #include <map>
 #include <string_view>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 namespace tav_host {
@@ -693,26 +697,43 @@ std::optional<Patch> parsePatch(const json& j, std::string& error)
 std::optional<Patch> loadPatch(const std::filesystem::path& file, std::string& error)
 {
     // Read by hand rather than through a stream, so that a folder or an unreadable file is a
-    // message and never an exception.
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) {
-        error = file.string() + " is a folder, not a patch file";
+    // message and never an exception. Only a regular file is opened, without waiting, and read
+    // up to a size no patch comes near, so a pipe or a device never hangs the runner.
+    constexpr std::size_t kMostPatchBytes = std::size_t{16} << 20;
+    struct stat status {};
+    if (::stat(file.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        error = file.string() + (S_ISDIR(status.st_mode) ? " is a folder" : " is not a regular file") + ", not a patch file";
         return std::nullopt;
     }
-    std::FILE* stream = std::fopen(file.c_str(), "rb");
-    if (!stream) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         error = "cannot open " + file.string() + ": " + std::strerror(errno);
         return std::nullopt;
     }
     std::string text;
-    char chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
-        text.append(chunk, got);
-    const int readError = std::ferror(stream) ? errno : 0;
-    std::fclose(stream);
-    if (readError != 0) {
-        error = "cannot read " + file.string() + ": " + std::strerror(readError);
+    std::string problem;
+    int readError = 0;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        problem = file.string() + " is not a regular file, not a patch file";
+    } else {
+        char chunk[65536];
+        for (ssize_t got; text.size() <= kMostPatchBytes && (got = ::read(fd, chunk, sizeof chunk)) != 0;) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                readError = errno;
+                break;
+            }
+            text.append(chunk, static_cast<std::size_t>(got));
+        }
+        if (readError != 0)
+            problem = "cannot read " + file.string() + ": " + std::strerror(readError);
+        else if (text.size() > kMostPatchBytes)
+            problem = file.string() + " is larger than 16 MiB, not a patch file";
+    }
+    ::close(fd);
+    if (!problem.empty()) {
+        error = problem;
         return std::nullopt;
     }
     json j;

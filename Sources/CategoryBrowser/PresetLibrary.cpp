@@ -317,7 +317,7 @@ DirectoryLister::Range DirectoryLister::list(int folderFd, uint32_t wanted, Orde
     const uint32_t capacity = std::min(std::max(wanted, 1u), kPoolEntries - entriesUsed_ - reservedEntries);
     const std::size_t region = kPoolBytes - bytesUsed_ - reservedBytes;
     const std::size_t liveLimit = region / 2;
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return range;
 
@@ -418,12 +418,12 @@ void DirectoryLister::markAfter(uint32_t i, Mark& mark) const
 
 int openFolder(const char* path)
 {
-    return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return ::open(path, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
 }
 
 int openFolderAt(int parentFd, const char* name)
 {
-    return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 void closeFolder(int fd)

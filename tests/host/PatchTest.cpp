@@ -253,7 +253,7 @@ const char* const kQuarter = R"({"length": 3, "blockLength": 2,
 const std::string kQuarterSample("\0\0\x80\x3E", 4);
 
 // Bad input ends with a message and exit 2 (1 for a target that cannot be written), never with an
-// exception: a folder as the patch, a syntax error with its line and column, --wav for a patch
+// exception: a folder or a pipe as the patch, a syntax error with its line and column, --wav for a patch
 // without outputs (before anything runs) and a folder as the WAV target. A good run starts with
 // the legend, naming where the audio goes.
 TEST_F(PatchTest, RunnerRefusesBadInputWithAMessage)
@@ -261,6 +261,10 @@ TEST_F(PatchTest, RunnerRefusesBadInputWithAMessage)
     std::string out, err;
     EXPECT_EQ(tool(folder_.string(), out, err), 2);
     EXPECT_EQ(err, "tavrin-run: " + folder_.string() + " is a folder, not a patch file\n");
+    const fs::path fifo = folder_ / "patch.fifo";  // no writer: opening it must not wait
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(tool(fifo.string(), out, err), 2);
+    EXPECT_EQ(err, "tavrin-run: " + fifo.string() + " is not a regular file, not a patch file\n");
 
     const fs::path bad = write("bad.json", "{\"length\": 64,\n  \"modules\": [x]}");
     EXPECT_EQ(tool(bad.string(), out, err), 2);
