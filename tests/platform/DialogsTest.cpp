@@ -2,7 +2,7 @@
 // requests, the extension rule of save panels and the replace question.
 #include "Dialogs.h"
 #include "TextFiles.h"
-#include "platform/SpecialFilesSupport.h"
+#include "platform/OddFilesSupport.h"
 #include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -219,17 +219,17 @@ TEST_F(DialogsTest, AnswersComeFromTheAnswersFileWhenTheQueueIsEmpty)
 // The replace question looks at the chosen name's status and opens nothing: a pipe there is
 // asked about at once, like a link that names nothing. A pipe as the answers file or the log
 // gives no answer and takes no line, and is left a pipe.
-TEST_F(DialogsTest, SpecialFilesAreNeverWaitedOn)
+TEST_F(DialogsTest, PipesAndDevicesAreNeverWaitedOn)
 {
     auto& dialogs = ScriptedDialogs::instance();
-    special_files::makePipe(folder_ / "Pipe.tavpreset");
+    odd_files::makePipe(folder_ / "Pipe.tavpreset");
     fs::create_symlink("nowhere", folder_ / "Dangling.tavpreset");
     dialogs.pushPanelAnswer(folder_ / "Pipe");
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     dialogs.pushPanelAnswer(folder_ / "Dangling");
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     std::optional<fs::path> pipe, dangling;
-    EXPECT_TRUE(special_files::returnsAtOnce([&] {
+    EXPECT_TRUE(odd_files::returnsAtOnce([&] {
         pipe = platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset");
         dangling = platform::chooseFileToSaveAskingReplace("/start", "", "tavpreset");
     }, {folder_ / "Pipe.tavpreset"}));
@@ -237,11 +237,11 @@ TEST_F(DialogsTest, SpecialFilesAreNeverWaitedOn)
     EXPECT_EQ(dangling, folder_ / "Dangling.tavpreset");
     EXPECT_EQ(dialogs.pendingAlertAnswers(), 0u);
 
-    special_files::makePipe(folder_ / "answers");
-    special_files::makePipe(folder_ / "log.txt");
+    odd_files::makePipe(folder_ / "answers");
+    odd_files::makePipe(folder_ / "log.txt");
     ::setenv(platform::kAnswersVariable, (folder_ / "answers").c_str(), 1);
     std::optional<fs::path> opened = fs::path("/unset");
-    EXPECT_TRUE(special_files::returnsAtOnce([&] { opened = platform::filePanels().chooseFileToOpen("/start", ""); },
+    EXPECT_TRUE(odd_files::returnsAtOnce([&] { opened = platform::filePanels().chooseFileToOpen("/start", ""); },
                                             {folder_ / "answers", folder_ / "log.txt"}));
     EXPECT_EQ(opened, std::nullopt);
     EXPECT_TRUE(fs::is_fifo(folder_ / "answers") && fs::is_fifo(folder_ / "log.txt"));

@@ -1,4 +1,4 @@
-// Special files for tests of readers and writers: pipes, links onto an endless device, links of
+// Odd files for tests of readers and writers: pipes, links onto an endless device, links of
 // another user, and a watch on calls that might wait on them for good.
 #pragma once
 
@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace special_files {
+namespace odd_files {
 
 // Tells whether call returns within two seconds. A call waiting on one of the pipes is released
 // by opening the pipe's other end; one that still runs (reading an endless device) cannot be
@@ -62,4 +62,4 @@ inline void takeBack(const std::filesystem::path& link)
     ASSERT_EQ(::lchown(link.c_str(), ::geteuid(), ::getegid()), 0);
 }
 
-} // namespace special_files
+} // namespace odd_files

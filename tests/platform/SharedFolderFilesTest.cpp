@@ -7,7 +7,7 @@
 #include "CategoryBrowser/PrescatMessages.h"
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ManagerTestSupport.h"
-#include "platform/SpecialFilesSupport.h"
+#include "platform/OddFilesSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ namespace {
 
 using namespace tav_host;
 using namespace manager_test;
-using namespace special_files;
+using namespace odd_files;
 
 class SharedFolderFiles : public ::testing::Test {
 protected:

@@ -6,7 +6,7 @@
 #include "TextFiles.h"
 
 #include "PresetStore/PresetBank.h"
-#include "platform/SpecialFilesSupport.h"
+#include "platform/OddFilesSupport.h"
 #include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -140,7 +140,7 @@ TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
     ASSERT_TRUE(platform::writeFileAtomically(folder_ / "target.txt", "old"));
     fs::create_symlink("target.txt", folder_ / "foreign");
     fs::create_symlink("foreign", folder_ / "own");
-    if (!special_files::giveAway(folder_ / "foreign"))
+    if (!odd_files::giveAway(folder_ / "foreign"))
         GTEST_SKIP() << "cannot give a link to another user here";
     std::string error;
     EXPECT_FALSE(platform::resolveWriteTarget(folder_ / "own", error, platform::LinkTrust::OwnOnly));
@@ -153,7 +153,7 @@ TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
     EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
     EXPECT_EQ(platform::readFileStart(folder_ / "own", 100, platform::LinkTrust::OwnOnly), std::nullopt);
     EXPECT_EQ(platform::readFile(folder_ / "own"), "chosen");
-    special_files::takeBack(folder_ / "foreign");
+    odd_files::takeBack(folder_ / "foreign");
     EXPECT_EQ(platform::readFile(folder_ / "own", 100, platform::LinkTrust::OwnOnly), "chosen");
     EXPECT_TRUE(platform::writeFileAtomically(folder_ / "own", "own", platform::LinkTrust::OwnOnly));
     EXPECT_EQ(platform::readFile(folder_ / "target.txt"), "own");
@@ -166,10 +166,10 @@ TEST_F(TextFilesTest, FixedNamesFollowOnlyOwnLinks)
 // read, nothing when the file is longer.
 TEST_F(TextFilesTest, ReadsOnlyRegularFilesAndNoMoreThanAsked)
 {
-    special_files::makePipe(folder_ / "pipe");
-    special_files::linkToZero(folder_ / "zero");
+    odd_files::makePipe(folder_ / "pipe");
+    odd_files::linkToZero(folder_ / "zero");
     std::optional<std::string> pipe, zero, dir;
-    EXPECT_TRUE(special_files::returnsAtOnce([&] {
+    EXPECT_TRUE(odd_files::returnsAtOnce([&] {
         pipe = platform::readFile(folder_ / "pipe");
         zero = platform::readFileStart(folder_ / "zero", 10);
         dir = platform::readFile(folder_);
