@@ -193,13 +193,7 @@ TEST_P(ListManagerGuiTest, BankLoadAndSaveRoundTrip)
 {
     const std::size_t i = start();
     const Names names = numberedNames("Preset ");
-    const fs::path in = banks_ / "In.tavbank";
-    writeBytes(in, bankText(names, [](int p, int k) { return static_cast<float>(p * 0.5 - k * 0.03125); }));
-
-    host_->guiSetPin(i, kPresetNumber, intValue(5));
-    host_->clearCalls();
-    ScriptedDialogs::instance().pushPanelAnswer(in);
-    release(i, kLoadBank);
+    const fs::path in = loadNumberedBankFromSlot5(i);
     EXPECT_TRUE(values(i, kGuiUpdate).empty());
     EXPECT_EQ(last(texts(i, kPresetName)), "Preset 0");
     EXPECT_EQ(last(texts(i, kPresetList)), listText(names));

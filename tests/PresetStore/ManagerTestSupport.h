@@ -327,6 +327,19 @@ protected:
         host_->guiSetPin(i, button, tav_host::boolValue(false));
     }
 
+    // A bank file "In.tavbank" of numbered names ("Preset 0" ...) loaded through the load-bank
+    // panel while slot 5 is current, the calls before the press cleared; the file's path.
+    fs::path loadNumberedBankFromSlot5(std::size_t i)
+    {
+        const fs::path in = banks_ / "In.tavbank";
+        writeBytes(in, bankText(numberedNames("Preset "), [](int p, int k) { return static_cast<float>(p * 0.5 - k * 0.03125); }));
+        host_->guiSetPin(i, kPresetNumber, tav_host::intValue(5));
+        host_->clearCalls();
+        platform::ScriptedDialogs::instance().pushPanelAnswer(in);
+        release(i, kLoadBank);
+        return in;
+    }
+
     // Messages to the processing half since the last clear: id and payload bytes.
     using Sent = std::vector<std::pair<int, std::string>>;
     Sent sent(std::size_t i) const

@@ -250,14 +250,7 @@ TEST_F(ListpipeGuiTest, MessagesFromTheProcessingHalf)
 TEST_F(ListpipeGuiTest, BankFilesSetPresetNumberAndSendThePath)
 {
     const std::size_t i = start();
-    const Names names = numberedNames("Preset ");
-    const fs::path in = banks_ / "In.tavbank";
-    writeBytes(in, bankText(names, [](int p, int k) { return static_cast<float>(p * 0.5 - k * 0.03125); }));
-
-    host_->guiSetPin(i, kPresetNumber, intValue(5));
-    host_->clearCalls();
-    ScriptedDialogs::instance().pushPanelAnswer(in);
-    release(i, kLoadBank);
+    const fs::path in = loadNumberedBankFromSlot5(i);
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tav_host::Bytes>{intValue(0)});
     EXPECT_EQ(sent(i), (Sent{{list_message::kPath, withZero(in.string())}, {list_message::kLoadBank, ""}}));
 
