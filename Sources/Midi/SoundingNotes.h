@@ -1,6 +1,7 @@
-// The notes one MIDI output has sent on and not yet off, per channel: a switch or mode that stops
-// notes still lets the note-off of a note it let through pass, so nothing is left sounding once
-// every key is up. Note numbers of 128 and more are no notes and are never tracked.
+// The notes one MIDI output has sent on and not yet off, per channel, so that a module can end
+// what it started whatever its modes did since: a switch that stops notes still lets the note-off
+// of a note it let through pass, a distributor ends a released note on every output still
+// sounding it. Note numbers of 128 and more are no notes and are never tracked.
 #pragma once
 
 #include "Midi/MidiBytes.h"

@@ -171,10 +171,9 @@ void VoiceDistributor::broadcast(const Incoming& m, int outputs)
 // key was down, and those of the mode left behind: the released note would hang there.
 void VoiceDistributor::endWhereStillSounding(const Incoming& m)
 {
-    if (!midi::isTableIndex(m.note))
-        return;
+    const midi::Message off{midi::kNoteOff, m.note, m.value};
     for (int o = 1; o <= kVoices; ++o)
-        if (sounding_[static_cast<std::size_t>(o - 1)][m.note])
+        if (sounding_[static_cast<std::size_t>(o - 1)].ends(off))
             sendTo(o, midi::kNoteOff, m.note, m.value);
 }
 
@@ -210,7 +209,6 @@ int VoiceDistributor::walk(int p, int voices) const
 
 void VoiceDistributor::sendTo(int output, uint8_t status, uint8_t data1, uint8_t data2)
 {
-    if ((status == midi::kNoteOn || status == midi::kNoteOff) && midi::isTableIndex(data1))
-        sounding_[static_cast<std::size_t>(output - 1)][data1] = status == midi::kNoteOn;
-    midi::send(out_[static_cast<std::size_t>(output - 1)], status, data1, data2);
+    const auto index = static_cast<std::size_t>(output - 1);
+    sounding_[index].send(out_[index], {status, data1, data2});
 }

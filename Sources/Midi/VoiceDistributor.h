@@ -7,10 +7,10 @@
 #pragma once
 
 #include "Midi/MidiBytes.h"
+#include "Midi/SoundingNotes.h"
 #include "MpProcessing.h"
 
 #include <array>
-#include <bitset>
 #include <cstdint>
 
 class VoiceDistributor : public MpBase {
@@ -75,5 +75,5 @@ private:
     bool broadcastNote_ = false;                  // a broadcast note may still sound
     bool upperVoices_ = false;                    // distribution ran with 8 or more voices
     bool upperOutputs_ = false;                   // broadcast ran with 7 or more outputs
-    std::array<std::bitset<midi::kNotes>, kVoices> sounding_{};  // per output: sent on, not yet off
+    std::array<SoundingNotes, kVoices> sounding_{};  // per output: sent on, not yet off
 };
