@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 command=${1:-test}
 
 # Debian packages the build needs beyond g++, cmake, GoogleTest and Google Benchmark.
-packages=(nlohmann-json3-dev pkg-config libre2-dev trash-cli xdg-utils)
+packages=(nlohmann-json3-dev pkg-config libre2-dev libreaderwriterqueue-dev trash-cli xdg-utils)
 [ "$command" != clang ] || packages+=(clang-14)
 missing=()
 for package in "${packages[@]}"; do

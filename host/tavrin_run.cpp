@@ -4,6 +4,7 @@
 #include "Patch.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -67,6 +68,9 @@ int run(int argc, char** argv)
     }
     // The shared folder and the dialog files reach the bundle through the environment, which
     // runPatch sets for the run: the bundle reads it at each use, not when it loads.
+    // A render runs faster than real time and must come out the same every time: the bundle's
+    // file work then completes inside the call that asks for it.
+    ::setenv("TAVRIN_OFFLINE", "1", 1);
     auto bundle = tav_host::Bundle::load(bundlePath, error);
     if (!bundle) {
         std::cerr << "tavrin-run: " << error << "\n";

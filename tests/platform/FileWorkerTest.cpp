@@ -1,0 +1,208 @@
+// The bundle's file worker: jobs of all channels run on one thread in the order they were
+// submitted and come back to each channel in its own order; offline they run inside submit; a
+// channel that goes waits for its jobs; the thread ends with the last channel.
+#include "FileWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The order jobs ran in, over all channels.
+struct RunLog {
+    std::mutex mutex;
+    std::vector<int> order;
+    std::vector<std::thread::id> threads;
+};
+
+class RecordingJob final : public file_worker::Job {
+public:
+    RecordingJob(RunLog& log, int name) : log_(log), name_(name) {}
+    void run() noexcept override
+    {
+        if (pause_)
+            std::this_thread::sleep_for(pause_.value());
+        const std::lock_guard lock(log_.mutex);
+        log_.order.push_back(name_);
+        log_.threads.push_back(std::this_thread::get_id());
+        ++runs;
+    }
+    std::optional<std::chrono::milliseconds> pause_;
+    int runs = 0;
+
+private:
+    RunLog& log_;
+    int name_;
+};
+
+int threadCount()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
+class FileWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override { file_worker::setOffline(false); }
+    void TearDown() override
+    {
+        file_worker::release();
+        file_worker::setOffline(wasOffline_);
+    }
+    const bool wasOffline_ = file_worker::offline();
+};
+
+TEST_F(FileWorkerTest, JobsRunOnTheWorkerInSubmitOrderAcrossChannels)
+{
+    RunLog log;
+    file_worker::Channel a(4), b(4);
+    RecordingJob a1(log, 1), b2(log, 2), a3(log, 3), b4(log, 4);
+    EXPECT_FALSE(a.runsInline());
+
+    file_worker::hold();
+    ASSERT_TRUE(a.submit(a1));
+    ASSERT_TRUE(b.submit(b2));
+    ASSERT_TRUE(a.submit(a3));
+    ASSERT_TRUE(b.submit(b4));
+    // Held back: nothing has run, nothing is handed back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(a.finished(), nullptr);
+    EXPECT_EQ(b.finished(), nullptr);
+    EXPECT_EQ(a.outstanding(), 2u);
+
+    file_worker::release();
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(log.order, (std::vector<int>{1, 2, 3, 4}));
+    for (const std::thread::id id : log.threads) {
+        EXPECT_NE(id, std::this_thread::get_id());
+        EXPECT_EQ(id, log.threads.front());  // one thread for all
+    }
+    EXPECT_EQ(a.finished(), &a1);
+    EXPECT_EQ(a.finished(), &a3);
+    EXPECT_EQ(a.finished(), nullptr);
+    EXPECT_EQ(b.finished(), &b2);
+    EXPECT_EQ(b.finished(), &b4);
+    EXPECT_EQ(b.outstanding(), 0u);
+}
+
+TEST_F(FileWorkerTest, OfflineJobsRunInsideSubmitAndNoThreadStarts)
+{
+    file_worker::setOffline(true);
+    const int before = threadCount();
+    RunLog log;
+    file_worker::Channel channel(2);
+    RecordingJob job(log, 7);
+    EXPECT_TRUE(channel.runsInline());
+    ASSERT_TRUE(channel.submit(job));
+    EXPECT_EQ(job.runs, 1);
+    EXPECT_EQ(log.threads.at(0), std::this_thread::get_id());
+    EXPECT_EQ(channel.finished(), &job);
+    EXPECT_EQ(threadCount(), before);
+}
+
+TEST_F(FileWorkerTest, AFullChannelRefusesWithoutDoingAnything)
+{
+    RunLog log;
+    file_worker::Channel channel(2);
+    RecordingJob one(log, 1), two(log, 2), three(log, 3);
+    file_worker::hold();
+    EXPECT_TRUE(channel.submit(one));
+    EXPECT_TRUE(channel.submit(two));
+    EXPECT_FALSE(channel.submit(three));
+    file_worker::release();
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(three.runs, 0);
+    // Room comes back once the results are taken, not before.
+    EXPECT_FALSE(channel.submit(three));
+    channel.finished();
+    EXPECT_TRUE(channel.submit(three));
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(log.order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(FileWorkerTest, AChannelThatGoesWaitsForItsQueuedAndRunningJobs)
+{
+    RunLog log;
+    RecordingJob running(log, 1), queued(log, 2), last(log, 3);
+    running.pause_ = std::chrono::milliseconds(30);
+    {
+        auto channel = std::make_unique<file_worker::Channel>(4);
+        ASSERT_TRUE(channel->submit(running));
+        ASSERT_TRUE(channel->submit(queued));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the first is running
+        channel.reset();
+        EXPECT_EQ(running.runs, 1);
+        EXPECT_EQ(queued.runs, 1);
+    }
+    // A job run at the end of a channel's life comes after its queued ones and is not handed back.
+    file_worker::Channel channel(4);
+    file_worker::hold();
+    ASSERT_TRUE(channel.submit(queued));
+    std::thread releaser([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        file_worker::release();
+    });
+    channel.runAndWait(last);
+    releaser.join();
+    EXPECT_EQ(log.order, (std::vector<int>{1, 2, 2, 3}));
+    EXPECT_EQ(channel.finished(), &queued);
+    EXPECT_EQ(channel.finished(), nullptr);
+}
+
+TEST_F(FileWorkerTest, TheThreadStartsWithTheFirstChannelAndEndsWithTheLast)
+{
+    const int before = threadCount();
+    RunLog log;
+    RecordingJob job(log, 1);
+    for (int round = 0; round < 3; ++round) {
+        {
+            file_worker::Channel first(1), second(1);
+            EXPECT_EQ(threadCount(), before + 1);
+            ASSERT_TRUE(second.submit(job));
+        }
+        EXPECT_EQ(threadCount(), before);
+    }
+    EXPECT_EQ(job.runs, 3);
+}
+
+// Many channels submitting from threads of their own, as several hosts' audio threads would, while
+// channels come and go: every job runs once and comes back to its own channel in order.
+TEST_F(FileWorkerTest, ManyAudioThreadsAtOnce)
+{
+    constexpr int kThreads = 6, kJobs = 200;
+    RunLog log;
+    std::vector<std::thread> threads;
+    std::atomic<int> wrongOrder{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            file_worker::Channel channel(8);
+            std::vector<std::unique_ptr<RecordingJob>> jobs;
+            for (int i = 0; i < kJobs; ++i)
+                jobs.push_back(std::make_unique<RecordingJob>(log, t * kJobs + i));
+            int next = 0, expected = 0;
+            while (expected < kJobs) {
+                if (next < kJobs && channel.submit(*jobs[next]))
+                    ++next;
+                while (file_worker::Job* done = channel.finished())
+                    if (done != jobs[expected++].get())
+                        ++wrongOrder;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrongOrder, 0);
+    EXPECT_EQ(log.order.size(), static_cast<std::size_t>(kThreads * kJobs));
+}
+
+} // namespace
