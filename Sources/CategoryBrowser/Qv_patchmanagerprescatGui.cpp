@@ -83,10 +83,13 @@ public:
     {
         const int32_t n = presetNumber_.getValue();
         const bool position = n >= 0 && n < kEntries;
+        // Page arrows and command rows are not presets.
+        presetChosen_ = position && !(searchView_ && (isActiveArrow(n) || n > kNextArrowRow));
         if (position) {
             firstSelect_ = true;
             selectionPending_ = false;
             selectionFolder_ = currentFolder_;
+            selectionChosen_ = presetChosen_;
         }
         if (searchView_ && n >= kFirstCommandRow && n < kEntries)
             saveName_ = false;
@@ -140,13 +143,18 @@ public:
     }
 
     // The delete button: a confirmed delete, a favourite removed, or a pointer to the original.
+    // With no preset selected it does nothing. After a delete the row holds another preset: the
+    // next report of the current entry shows nothing selected.
     void onSetLoadPreset()
     {
-        if (!deleteButton_.released(deletePin_.getValue()))
+        if (!deleteButton_.released(deletePin_.getValue()) || !presetChosen_)
             return;
         if ((!searchView_ && !favouritesFilter_) || deleteHere_) {
-            if (confirmed("Delete Preset", "Really delete this preset?"))
+            if (confirmed("Delete Preset", "Really delete this preset?")) {
                 send(ToAudio::kDeletePreset);
+                dropChosen();
+                firstSelect_ = false;
+            }
         } else if (favouritesFilter_) {
             if (confirmed("Remove Favourite", "Remove preset from favourites list?"))
                 send(ToAudio::kToggleFavourite);
@@ -216,10 +224,11 @@ public:
             send(ToAudio::kSaveBankFolder);
     }
 
-    // The favourite button; removing a favourite asks first, and only a "Yes" goes ahead.
+    // The favourite button, for the selected preset only; removing a favourite asks first, and
+    // only a "Yes" goes ahead.
     void onSetSaveBank()
     {
-        if (!favouriteButton_.released(favouritePin_.getValue()))
+        if (!favouriteButton_.released(favouritePin_.getValue()) || !presetChosen_)
             return;
         if (favouritesFilter_ && !confirmed("Remove Favourite", "Remove preset from favourites list?"))
             return;
@@ -233,9 +242,13 @@ public:
         const int32_t f = folderNumber_.getValue();
         if (f < 0 || f >= kFolders)
             return;
-        const bool reselect = f == selectionFolder_ && presetNumber_.getValue() == kNothingSelected;
-        if (!reselect && presetNumber_.getValue() < kEntries)
+        // A selection dropped in its folder (its row now holds another preset) is not shown again.
+        const bool reselect = f == selectionFolder_ && selectionChosen_ && presetNumber_.getValue() == kNothingSelected;
+        if (!reselect && presetNumber_.getValue() < kEntries) {
             selectionFolder_ = currentFolder_;
+            selectionChosen_ = presetChosen_;
+        }
+        presetChosen_ = reselect;
         favouritesFilter_ = deleteHere_ = saveName_ = unmarkedFavourites_ = locationOff_ = false;
         send(ToAudio::kFolderBase + f);
         currentFolder_ = f;
@@ -277,6 +290,7 @@ private:
             currentFolder_ = id - ToGui::kFolderNumberBase;
         } else if (id >= kCommandValueBase) {
             presetNumber_ = id - kCommandValueBase;
+            dropChosen();
         } else {
             receiveFlag(id);
         }
@@ -299,8 +313,10 @@ private:
         case ToGui::kDropSelection:
             presetNumber_ = kSelectionCleared;
             presetNumber_ = kNothingSelected;
+            dropChosen();
             break;
         case ToGui::kViewSwitched:
+            dropChosen();
             presetNumber_ = kBlankRow;
             presetNumber_ = kCategoryRow;
             break;
@@ -317,6 +333,7 @@ private:
     // The processing half loaded entry n.
     void showLoadedEntry(int n)
     {
+        presetChosen_ = true;
         presetNumber_ = n;
         presetNumberDisplay_ = n;
         current_ = n;
@@ -338,8 +355,11 @@ private:
             presetNumber_ = kNothingSelected;
             selectionPending_ = true;
             firstSelect_ = true;
+            dropChosen();
             return;
         }
+        if (n != current_)
+            dropChosen();
         nameEdited_ = false;
         presetNumber_ = n;
         current_ = n;
@@ -506,6 +526,14 @@ private:
 
     // --- Names and pins ------------------------------------------------------------------------
 
+    // Nothing selected any more; nor when the user comes back to this folder.
+    void dropChosen()
+    {
+        presetChosen_ = false;
+        if (currentFolder_ == selectionFolder_)
+            selectionChosen_ = false;
+    }
+
     bool isActiveArrow(int32_t n) const { return (n == kPrevArrowRow && leftArrow_) || (n == kNextArrowRow && rightArrow_); }
 
     std::string shownName(int entry) const
@@ -600,6 +628,10 @@ private:
     ReleaseButton deleteButton_, savePresetButton_, loadBankButton_, favouriteButton_;
 
     bool firstSelect_ = true;       // selections go to the processing half
+    // A preset of the list now shown is selected: clicked, or reported loaded. Delete and
+    // favourite act only then.
+    bool presetChosen_ = false;
+    bool selectionChosen_ = false;  // presetChosen_ when the last selection was made
     bool searchView_ = false;
     bool savedView_ = false;
     bool deleteHere_ = false;
