@@ -172,9 +172,7 @@ public:
         const fs::path folder = presetbase() / "2_SAVED";
         std::error_code ignored;
         fs::create_directories(folder, ignored);
-        // A name shown with look-alikes of "," or ";" is offered as its file's own name.
-        const std::string name = withSeparatorsRestored(pinText(presetName_).value_or(std::string()));
-        runSavePanel(folder, pin_text::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
+        runSavePanel(folder, offeredName(), ".tavpreset");
         sendPanelPath();
         if (panelAccepted_) {
             justSaved_ = saveName_ = true;
@@ -406,9 +404,9 @@ private:
         std::string shown;
         const auto pieces = display::listPieces(text);
         for (int k = 0; k < kEntries; ++k) {
-            const display::Entry entry = display::folderViewEntry(pieceAt(pieces, k));
-            names_[k] = pin_text::cutAtCharBoundary(entry.name, kNameBytes);
-            shown += shownEntry(entry.display);
+            const display::Entry entry = display::folderViewEntry(nameFromListEntry(pieceAt(pieces, k)));
+            setRowName(k, entry.name);
+            shown += shownEntry(withLookAlikes(entry.display));
             if (k < kEntries - 1)
                 shown += ',';
         }
@@ -427,9 +425,10 @@ private:
         std::string shown;
         const auto pieces = display::listPieces(text);
         for (int k = 0; k < kEntries; ++k) {
-            const display::Entry entry = display::searchViewEntry(pieceAt(pieces, k), !unmarkedFavourites_);
-            names_[k] = pin_text::cutAtCharBoundary(entry.name, kNameBytes);
-            shown += shownEntry(entry.display);
+            const display::Entry entry =
+                display::searchViewEntry(nameFromListEntry(pieceAt(pieces, k)), !unmarkedFavourites_);
+            setRowName(k, entry.name);
+            shown += shownEntry(withLookAlikes(entry.display));
             if (k < kEntries - 1)
                 shown += ',';
         }
@@ -448,11 +447,37 @@ private:
         noPrompt_ = unmarkedFavourites_ = false;
     }
 
+    // Folder names are only shown: a folder's own look-alike characters lose their escapes.
     void ReadFolder(std::string_view text)
     {
-        display::readFolderNames(text, folders_);
-        setText(folderList_, text);
+        std::string shown;
+        for (std::size_t at = 0;;) {
+            const std::size_t end = text.find(',', at);
+            shown += withLookAlikes(nameFromListEntry(text.substr(at, end - at)));
+            if (end == std::string_view::npos)
+                break;
+            shown += ',';
+            at = end + 1;
+        }
+        display::readFolderNames(shown, folders_);
+        setText(folderList_, shown);
         setText(folderName_, folders_[currentFolder_]);
+    }
+
+    // Row k's name as its file has it, and as the list and the name pins show it.
+    void setRowName(int k, std::string_view own)
+    {
+        ownNames_[k] = pin_text::cutAtCharBoundary(own, kNameBytes);
+        names_[k] = pin_text::cutAtCharBoundary(withLookAlikes(own), kNameBytes);
+    }
+
+    // What a save panel offers: the current entry's own name (its stem in a search view) while
+    // PresetName shows that entry, else PresetName as it stands.
+    std::string offeredName() const
+    {
+        if (pinWide(presetName_) != utf8::toWide(shownName(current_), utf8::OnError::Replace))
+            return std::string(pin_text::cutAtCharBoundary(pinText(presetName_).value_or(std::string()), kNameBytes));
+        return searchView_ ? std::string(display::stem(ownNames_[current_])) : ownNames_[current_];
     }
 
     // With NameSave empty the entry's name goes on both name pins; otherwise the host's kept name
@@ -477,7 +502,7 @@ private:
         if (!kept.empty()) {
             presetName_ = kept;
             if (const auto name = pinText(nameSave_)) {
-                names_[current_] = pin_text::cutAtCharBoundary(*name, kNameBytes);
+                names_[current_] = ownNames_[current_] = pin_text::cutAtCharBoundary(*name, kNameBytes);
                 UpdateList();
             }
         }
@@ -615,6 +640,7 @@ private:
     MpGuiPin<int32_t> presetNumberDisplay_;
 
     std::array<std::string, kEntries> names_;    // the list now shown, markers removed
+    std::array<std::string, kEntries> ownNames_; // the same as their files have them
     std::array<std::string, kFolders> folders_;  // the folder names
     int current_ = 0;                            // list position last selected
     int currentFolder_ = 0;
@@ -658,7 +684,7 @@ public:
     void FixPreset() override
     {
         const std::string name = pinText(presetName_).value_or(std::string());
-        names_[current_] = pin_text::cutAtCharBoundary(name, kNameBytes);
+        names_[current_] = ownNames_[current_] = pin_text::cutAtCharBoundary(name, kNameBytes);
         UpdateList();
         setText(nameSave_, names_[current_]);
         SaveList();
@@ -677,7 +703,7 @@ public:
         preset_bank::NameTable table = nameTable();
         if (!preset_bank::LoadPreset(lastPath_, table, current_, editBuffer_))
             return;
-        names_[current_] = table.view(current_);
+        names_[current_] = ownNames_[current_] = table.view(current_);
         UpdateList();
         setText(presetName_, names_[current_]);
         setText(nameSave_, names_[current_]);
@@ -697,7 +723,7 @@ public:
         current_ = 0;
         presetNumber_ = 0;
         for (int k = 0; k < kEntries; ++k)
-            names_[k] = table.view(k);
+            names_[k] = ownNames_[k] = table.view(k);
         UpdateList();
         setText(presetName_, names_[0]);
     }
@@ -719,8 +745,7 @@ public:
         }
         std::error_code ignored;
         fs::create_directories(*folder, ignored);
-        const std::string name = pinText(presetName_).value_or(std::string());
-        runSavePanel(*folder, pin_text::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
+        runSavePanel(*folder, offeredName(), ".tavpreset");
     }
 
 private:
@@ -732,8 +757,7 @@ private:
         for (int k = 0; k < kEntries; ++k) {
             if (k)
                 list += ',';
-            for (const char c : names_[k])
-                list += c == ',' ? kShownComma : c == ';' ? kShownSemicolon : std::string_view(&c, 1);
+            list += withLookAlikes(names_[k]);
         }
         return std::string(pin_text::cutAtCharBoundary(list, kNameListBytes));
     }

@@ -472,3 +472,31 @@ TEST_F(BrowserRoad, NothingSelectedChangesNoFile)
 }
 
 } // namespace
+
+namespace {
+
+// A file's own U+201A and a comma shown as U+201A look alike in the list; the save panel offers
+// each row's file name as it is on disk.
+TEST_F(BrowserRoad, SavePanelOffersTheFilesOwnName)
+{
+    preset("A Bass/Pad, warm.tavpreset", 0.1f);
+    preset("A Bass/Pad\xE2\x80\x9A warm.tavpreset", 0.2f);
+    start();
+    top();
+    EXPECT_EQ(row(1), textValue("Pad\xE2\x80\x9A warm"));
+    EXPECT_EQ(row(2), textValue("Pad\xE2\x80\x9A warm"));
+    auto& dialogs = platform::ScriptedDialogs::instance();
+    for (int r : {1, 2}) {
+        top();
+        click(r);
+        dialogs.pushPanelCancel();
+        host_.guiSetPin(mgr_, 4, boolValue(true));
+        host_.guiSetPin(mgr_, 4, boolValue(false));
+        ASSERT_FALSE(dialogs.requests().empty());
+        EXPECT_EQ(dialogs.requests().back().suggestedName, r == 1 ? "Pad, warm" : "Pad\xE2\x80\x9A warm");
+    }
+    host_.shutdown();
+    EXPECT_TRUE(host_.faults().empty()) << host_.faults().front();
+}
+
+} // namespace
