@@ -214,33 +214,74 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
 
 // ---- List texts -------------------------------------------------------------------------------
 
+namespace {
+
+// The character of a name at i as a list text carries it; the bytes it takes in the name.
+std::string_view listForm(std::string_view name, std::size_t i, std::size_t& taken, char (&escaped)[4])
+{
+    taken = 1;
+    if (name[i] == ',')
+        return kShownComma;
+    if (name[i] == ';')
+        return kShownSemicolon;
+    for (const std::string_view own : {kShownComma, kShownSemicolon, std::string_view(&kListEscape, 1)}) {
+        if (name.substr(i, own.size()) == own) {
+            escaped[0] = kListEscape;
+            std::memcpy(escaped + 1, own.data(), own.size());
+            taken = own.size();
+            return std::string_view(escaped, own.size() + 1);
+        }
+    }
+    return name.substr(i, 1);
+}
+
+} // namespace
+
 void appendShownEntry(char* out, std::size_t capacity, std::size_t& length, std::string_view name)
 {
-    for (const char c : name) {
-        const std::string_view shown = c == ',' ? kShownComma : c == ';' ? kShownSemicolon : std::string_view(&c, 1);
+    for (std::size_t i = 0; i < name.size();) {
+        std::size_t taken = 0;
+        char escaped[4];
+        const std::string_view shown = listForm(name, i, taken, escaped);
         if (length + shown.size() + 1 > capacity)
             break;
         std::memcpy(out + length, shown.data(), shown.size());
         length += shown.size();
+        i += taken;
     }
     out[length] = 0;
 }
 
-std::string withSeparatorsRestored(std::string_view shown)
+std::string nameFromListEntry(std::string_view entry)
 {
     std::string out;
-    out.reserve(shown.size());
-    for (std::size_t i = 0; i < shown.size();) {
-        if (shown.substr(i, kShownComma.size()) == kShownComma) {
+    out.reserve(entry.size());
+    for (std::size_t i = 0; i < entry.size();) {
+        if (entry[i] == kListEscape && i + 1 < entry.size()) {
+            const std::size_t n = entry.substr(i + 1, kShownComma.size()) == kShownComma         ? kShownComma.size()
+                                  : entry.substr(i + 1, kShownSemicolon.size()) == kShownSemicolon ? kShownSemicolon.size()
+                                                                                                  : 1;
+            out += entry.substr(i + 1, n);
+            i += 1 + n;
+        } else if (entry.substr(i, kShownComma.size()) == kShownComma) {
             out += ',';
             i += kShownComma.size();
-        } else if (shown.substr(i, kShownSemicolon.size()) == kShownSemicolon) {
+        } else if (entry.substr(i, kShownSemicolon.size()) == kShownSemicolon) {
             out += ';';
             i += kShownSemicolon.size();
         } else {
-            out += shown[i++];
+            out += entry[i++];
         }
     }
+    return out;
+}
+
+std::string withLookAlikes(std::string_view name)
+{
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name)
+        out += c == ',' ? kShownComma : c == ';' ? kShownSemicolon : std::string_view(&c, 1);
     return out;
 }
 

@@ -88,17 +88,22 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
 // The lists the interface half shows travel as one text of entries joined by "," (the interface
 // also ends an entry at ";"). A name holding either character would split into two entries and
 // shift every later row onto its neighbour's file, so the text shows them as look-alikes: "," as
-// U+201A and ";" as U+037E, in UTF-8. Names on disk, in the tables and in file paths keep their
-// own characters; only the text that is shown carries the look-alikes.
+// U+201A and ";" as U+037E, in UTF-8. A name's own U+201A, U+037E or ESC goes after an ESC, so
+// the interface half can tell a file's own characters from the look-alikes and offer its name as
+// it is on disk. Names on disk, in the tables and in file paths keep their own characters.
 inline constexpr std::string_view kShownComma = "\xE2\x80\x9A";   // U+201A SINGLE LOW-9 QUOTATION MARK
 inline constexpr std::string_view kShownSemicolon = "\xCD\xBE";   // U+037E GREEK QUESTION MARK
+inline constexpr char kListEscape = '\x1B';
 // Bytes an entry of n bytes may take in a list text.
 inline constexpr std::size_t shownEntryBytes(std::size_t n) { return n * kShownComma.size(); }
 // Appends name as one list entry to out (capacity bytes with its NUL) at length; stops at the
-// first character that would not fit (a look-alike is never split).
+// first character that would not fit (a look-alike or an escaped character is never split).
 void appendShownEntry(char* out, std::size_t capacity, std::size_t& length, std::string_view name);
-// A shown name with its look-alikes back as "," and ";": the name of the file it came from.
-std::string withSeparatorsRestored(std::string_view shown);
+// A list entry as the name it came from: look-alikes back as "," and ";", escaped characters as
+// themselves.
+std::string nameFromListEntry(std::string_view entry);
+// A name as a list shows it: "," and ";" as their look-alikes.
+std::string withLookAlikes(std::string_view name);
 
 // ---- Directory listing in fixed memory ----------------------------------------------------------
 

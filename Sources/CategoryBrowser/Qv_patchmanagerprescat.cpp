@@ -87,6 +87,12 @@ public:
     std::unique_ptr<RE2> search_;
 
     int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
+    // The user's selection: the row and file of the last preset a program change loaded from the
+    // list. Delete, favourite and tagging act on it only while that row of the list now shown
+    // still names that file (after a folder change, a view switch, a new search or time order,
+    // a delete, it names another file or none).
+    int selectedEntry_ = -1;
+    preset_bank::PathBuffer selectedFile_;
     int selectedFolder_ = 0;  // 0-127
     int loadedFolder_ = 0;
     bool firstStart_ = true;
@@ -223,6 +229,7 @@ private:
                 if (p < kEntries) {
                     currentEntry_ = p;
                     ChangePreset();
+                    keepSelection();
                     postToGui(p);
                     sendProgramChange(p);
                 }
@@ -235,6 +242,7 @@ private:
                     // The message handler has turned the page.
                 } else if (p <= kNextArrowRow) {
                     ChangePreset();
+                    keepSelection();
                     postToGui(p);
                     sendProgramChange(p);
                 } else {
@@ -541,6 +549,8 @@ private:
 
     void toggleFavourite()
     {
+        if (!selectionShown())
+            return;
         MuteEffects();
         muteTimer_.start(samplesIn(0.2f, sampleRate_));
         postToGui(kSelectBase + 1);
@@ -548,8 +558,8 @@ private:
         postToGui(kDropSelection);
         muteOnNextProgramChange_ = true;
         sendProgramChange(currentEntry_);
-        if (isPresetFileInLibrary(filePath_.view(), root_))
-            renamePresetFile(filePath_.view(), root_, favouriteToggledName(lastComponent(filePath_.view())));
+        if (isPresetFileInLibrary(selectedFile_.view(), root_))
+            renamePresetFile(selectedFile_.view(), root_, favouriteToggledName(lastComponent(selectedFile_.view())));
         rescan_ = true;
         MuteEffects();
         restoreTimer_.start(samplesIn(0.4f, sampleRate_));
@@ -650,16 +660,33 @@ private:
         return true;
     }
 
-    // The file of the current list entry: in the folder shown, or below the root in a result
-    // view. An entry that would lead outside the library names no file.
-    void setFilePathToEntry()
+    // The file of list entry i: in the folder shown, or below the root in a result view. An entry
+    // that would lead outside the library names no file (out is emptied).
+    void entryPath(int i, preset_bank::PathBuffer& out) const
     {
-        const std::string_view entry = validEntry() ? names_.view(currentEntry_) : std::string_view();
+        const std::string_view entry = i >= 0 && i < kEntries ? names_.view(i) : std::string_view();
         if (!isInsideLibraryEntry(entry, searchView_)) {
-            filePath_.clear();
+            out.clear();
             return;
         }
-        join(filePath_, {searchView_ ? std::string_view(root_) : folderPath_.view(), "/", entry, kExtension});
+        join(out, {searchView_ ? std::string_view(root_) : folderPath_.view(), "/", entry, kExtension});
+    }
+
+    void setFilePathToEntry() { entryPath(currentEntry_, filePath_); }
+
+    void keepSelection()
+    {
+        selectedEntry_ = currentEntry_;
+        selectedFile_.assign(filePath_.view());
+    }
+
+    bool selectionShown() const
+    {
+        if (selectedFile_.empty())
+            return false;
+        preset_bank::PathBuffer shown;
+        entryPath(selectedEntry_, shown);
+        return shown.view() == selectedFile_.view();
     }
 
     void ChangePreset()
@@ -729,9 +756,11 @@ private:
 
     void SetCategory()
     {
+        if (!selectionShown())
+            return;
         sendProgramChange(currentEntry_);
-        if (isPresetFileInLibrary(filePath_.view(), root_))
-            renamePresetFile(filePath_.view(), root_, retaggedName(lastComponent(filePath_.view()), category_));
+        if (isPresetFileInLibrary(selectedFile_.view(), root_))
+            renamePresetFile(selectedFile_.view(), root_, retaggedName(lastComponent(selectedFile_.view()), category_));
         rescan_ = true;
         favouriteFilter_ = false;
         category_ = 0;
@@ -743,7 +772,7 @@ private:
 
     void DeletePreset()
     {
-        if (!validEntry())
+        if (currentEntry_ != selectedEntry_ || !selectionShown())
             return;
         if (hasNumberPrefix(names_.view(currentEntry_))) {
             postToGui(kRemovalDenied);

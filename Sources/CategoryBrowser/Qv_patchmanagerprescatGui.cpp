@@ -83,10 +83,13 @@ public:
     {
         const int32_t n = presetNumber_.getValue();
         const bool position = n >= 0 && n < kEntries;
+        // Page arrows and command rows are not presets.
+        presetChosen_ = position && !(searchView_ && (isActiveArrow(n) || n > kNextArrowRow));
         if (position) {
             firstSelect_ = true;
             selectionPending_ = false;
             selectionFolder_ = currentFolder_;
+            selectionChosen_ = presetChosen_;
         }
         if (searchView_ && n >= kFirstCommandRow && n < kEntries)
             saveName_ = false;
@@ -140,13 +143,18 @@ public:
     }
 
     // The delete button: a confirmed delete, a favourite removed, or a pointer to the original.
+    // With no preset selected it does nothing. After a delete the row holds another preset: the
+    // next report of the current entry shows nothing selected.
     void onSetLoadPreset()
     {
-        if (!deleteButton_.released(deletePin_.getValue()))
+        if (!deleteButton_.released(deletePin_.getValue()) || !presetChosen_)
             return;
         if ((!searchView_ && !favouritesFilter_) || deleteHere_) {
-            if (confirmed("Delete Preset", "Really delete this preset?"))
+            if (confirmed("Delete Preset", "Really delete this preset?")) {
                 send(ToAudio::kDeletePreset);
+                dropChosen();
+                firstSelect_ = false;
+            }
         } else if (favouritesFilter_) {
             if (confirmed("Remove Favourite", "Remove preset from favourites list?"))
                 send(ToAudio::kToggleFavourite);
@@ -164,9 +172,7 @@ public:
         const fs::path folder = presetbase() / "2_SAVED";
         std::error_code ignored;
         fs::create_directories(folder, ignored);
-        // A name shown with look-alikes of "," or ";" is offered as its file's own name.
-        const std::string name = withSeparatorsRestored(pinText(presetName_).value_or(std::string()));
-        runSavePanel(folder, pin_text::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
+        runSavePanel(folder, offeredName(), ".tavpreset");
         sendPanelPath();
         if (panelAccepted_) {
             justSaved_ = saveName_ = true;
@@ -216,10 +222,11 @@ public:
             send(ToAudio::kSaveBankFolder);
     }
 
-    // The favourite button; removing a favourite asks first, and only a "Yes" goes ahead.
+    // The favourite button, for the selected preset only; removing a favourite asks first, and
+    // only a "Yes" goes ahead.
     void onSetSaveBank()
     {
-        if (!favouriteButton_.released(favouritePin_.getValue()))
+        if (!favouriteButton_.released(favouritePin_.getValue()) || !presetChosen_)
             return;
         if (favouritesFilter_ && !confirmed("Remove Favourite", "Remove preset from favourites list?"))
             return;
@@ -233,9 +240,13 @@ public:
         const int32_t f = folderNumber_.getValue();
         if (f < 0 || f >= kFolders)
             return;
-        const bool reselect = f == selectionFolder_ && presetNumber_.getValue() == kNothingSelected;
-        if (!reselect && presetNumber_.getValue() < kEntries)
+        // A selection dropped in its folder (its row now holds another preset) is not shown again.
+        const bool reselect = f == selectionFolder_ && selectionChosen_ && presetNumber_.getValue() == kNothingSelected;
+        if (!reselect && presetNumber_.getValue() < kEntries) {
             selectionFolder_ = currentFolder_;
+            selectionChosen_ = presetChosen_;
+        }
+        presetChosen_ = reselect;
         favouritesFilter_ = deleteHere_ = saveName_ = unmarkedFavourites_ = locationOff_ = false;
         send(ToAudio::kFolderBase + f);
         currentFolder_ = f;
@@ -277,6 +288,7 @@ private:
             currentFolder_ = id - ToGui::kFolderNumberBase;
         } else if (id >= kCommandValueBase) {
             presetNumber_ = id - kCommandValueBase;
+            dropChosen();
         } else {
             receiveFlag(id);
         }
@@ -299,8 +311,10 @@ private:
         case ToGui::kDropSelection:
             presetNumber_ = kSelectionCleared;
             presetNumber_ = kNothingSelected;
+            dropChosen();
             break;
         case ToGui::kViewSwitched:
+            dropChosen();
             presetNumber_ = kBlankRow;
             presetNumber_ = kCategoryRow;
             break;
@@ -317,6 +331,7 @@ private:
     // The processing half loaded entry n.
     void showLoadedEntry(int n)
     {
+        presetChosen_ = true;
         presetNumber_ = n;
         presetNumberDisplay_ = n;
         current_ = n;
@@ -338,8 +353,11 @@ private:
             presetNumber_ = kNothingSelected;
             selectionPending_ = true;
             firstSelect_ = true;
+            dropChosen();
             return;
         }
+        if (n != current_)
+            dropChosen();
         nameEdited_ = false;
         presetNumber_ = n;
         current_ = n;
@@ -386,9 +404,9 @@ private:
         std::string shown;
         const auto pieces = display::listPieces(text);
         for (int k = 0; k < kEntries; ++k) {
-            const display::Entry entry = display::folderViewEntry(pieceAt(pieces, k));
-            names_[k] = pin_text::cutAtCharBoundary(entry.name, kNameBytes);
-            shown += shownEntry(entry.display);
+            const display::Entry entry = display::folderViewEntry(nameFromListEntry(pieceAt(pieces, k)));
+            setRowName(k, entry.name);
+            shown += shownEntry(withLookAlikes(entry.display));
             if (k < kEntries - 1)
                 shown += ',';
         }
@@ -407,9 +425,10 @@ private:
         std::string shown;
         const auto pieces = display::listPieces(text);
         for (int k = 0; k < kEntries; ++k) {
-            const display::Entry entry = display::searchViewEntry(pieceAt(pieces, k), !unmarkedFavourites_);
-            names_[k] = pin_text::cutAtCharBoundary(entry.name, kNameBytes);
-            shown += shownEntry(entry.display);
+            const display::Entry entry =
+                display::searchViewEntry(nameFromListEntry(pieceAt(pieces, k)), !unmarkedFavourites_);
+            setRowName(k, entry.name);
+            shown += shownEntry(withLookAlikes(entry.display));
             if (k < kEntries - 1)
                 shown += ',';
         }
@@ -428,11 +447,37 @@ private:
         noPrompt_ = unmarkedFavourites_ = false;
     }
 
+    // Folder names are only shown: a folder's own look-alike characters lose their escapes.
     void ReadFolder(std::string_view text)
     {
-        display::readFolderNames(text, folders_);
-        setText(folderList_, text);
+        std::string shown;
+        for (std::size_t at = 0;;) {
+            const std::size_t end = text.find(',', at);
+            shown += withLookAlikes(nameFromListEntry(text.substr(at, end - at)));
+            if (end == std::string_view::npos)
+                break;
+            shown += ',';
+            at = end + 1;
+        }
+        display::readFolderNames(shown, folders_);
+        setText(folderList_, shown);
         setText(folderName_, folders_[currentFolder_]);
+    }
+
+    // Row k's name as its file has it, and as the list and the name pins show it.
+    void setRowName(int k, std::string_view own)
+    {
+        ownNames_[k] = pin_text::cutAtCharBoundary(own, kNameBytes);
+        names_[k] = pin_text::cutAtCharBoundary(withLookAlikes(own), kNameBytes);
+    }
+
+    // What a save panel offers: the current entry's own name (its stem in a search view) while
+    // PresetName shows that entry, else PresetName as it stands.
+    std::string offeredName() const
+    {
+        if (pinWide(presetName_) != utf8::toWide(shownName(current_), utf8::OnError::Replace))
+            return std::string(pin_text::cutAtCharBoundary(pinText(presetName_).value_or(std::string()), kNameBytes));
+        return searchView_ ? std::string(display::stem(ownNames_[current_])) : ownNames_[current_];
     }
 
     // With NameSave empty the entry's name goes on both name pins; otherwise the host's kept name
@@ -457,7 +502,7 @@ private:
         if (!kept.empty()) {
             presetName_ = kept;
             if (const auto name = pinText(nameSave_)) {
-                names_[current_] = pin_text::cutAtCharBoundary(*name, kNameBytes);
+                names_[current_] = ownNames_[current_] = pin_text::cutAtCharBoundary(*name, kNameBytes);
                 UpdateList();
             }
         }
@@ -505,6 +550,14 @@ private:
     }
 
     // --- Names and pins ------------------------------------------------------------------------
+
+    // Nothing selected any more; nor when the user comes back to this folder.
+    void dropChosen()
+    {
+        presetChosen_ = false;
+        if (currentFolder_ == selectionFolder_)
+            selectionChosen_ = false;
+    }
 
     bool isActiveArrow(int32_t n) const { return (n == kPrevArrowRow && leftArrow_) || (n == kNextArrowRow && rightArrow_); }
 
@@ -587,6 +640,7 @@ private:
     MpGuiPin<int32_t> presetNumberDisplay_;
 
     std::array<std::string, kEntries> names_;    // the list now shown, markers removed
+    std::array<std::string, kEntries> ownNames_; // the same as their files have them
     std::array<std::string, kFolders> folders_;  // the folder names
     int current_ = 0;                            // list position last selected
     int currentFolder_ = 0;
@@ -600,6 +654,10 @@ private:
     ReleaseButton deleteButton_, savePresetButton_, loadBankButton_, favouriteButton_;
 
     bool firstSelect_ = true;       // selections go to the processing half
+    // A preset of the list now shown is selected: clicked, or reported loaded. Delete and
+    // favourite act only then.
+    bool presetChosen_ = false;
+    bool selectionChosen_ = false;  // presetChosen_ when the last selection was made
     bool searchView_ = false;
     bool savedView_ = false;
     bool deleteHere_ = false;
@@ -626,7 +684,7 @@ public:
     void FixPreset() override
     {
         const std::string name = pinText(presetName_).value_or(std::string());
-        names_[current_] = pin_text::cutAtCharBoundary(name, kNameBytes);
+        names_[current_] = ownNames_[current_] = pin_text::cutAtCharBoundary(name, kNameBytes);
         UpdateList();
         setText(nameSave_, names_[current_]);
         SaveList();
@@ -645,7 +703,7 @@ public:
         preset_bank::NameTable table = nameTable();
         if (!preset_bank::LoadPreset(lastPath_, table, current_, editBuffer_))
             return;
-        names_[current_] = table.view(current_);
+        names_[current_] = ownNames_[current_] = table.view(current_);
         UpdateList();
         setText(presetName_, names_[current_]);
         setText(nameSave_, names_[current_]);
@@ -665,7 +723,7 @@ public:
         current_ = 0;
         presetNumber_ = 0;
         for (int k = 0; k < kEntries; ++k)
-            names_[k] = table.view(k);
+            names_[k] = ownNames_[k] = table.view(k);
         UpdateList();
         setText(presetName_, names_[0]);
     }
@@ -687,8 +745,7 @@ public:
         }
         std::error_code ignored;
         fs::create_directories(*folder, ignored);
-        const std::string name = pinText(presetName_).value_or(std::string());
-        runSavePanel(*folder, pin_text::cutAtCharBoundary(name, kNameBytes), ".tavpreset");
+        runSavePanel(*folder, offeredName(), ".tavpreset");
     }
 
 private:
@@ -700,8 +757,7 @@ private:
         for (int k = 0; k < kEntries; ++k) {
             if (k)
                 list += ',';
-            for (const char c : names_[k])
-                list += c == ',' ? kShownComma : c == ';' ? kShownSemicolon : std::string_view(&c, 1);
+            list += withLookAlikes(names_[k]);
         }
         return std::string(pin_text::cutAtCharBoundary(list, kNameListBytes));
     }

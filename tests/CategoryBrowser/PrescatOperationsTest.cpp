@@ -159,6 +159,43 @@ TEST_F(PrescatInterfaceOperations, PanelsAndThePath)
     EXPECT_EQ(r[2].alternateButton, "Replace");
 }
 
+// Both save panels offer the current row's file name as it is on disk: look-alikes that stand
+// for "," and ";" as those, a file's own U+201A, U+037E and ESC (sent after an ESC) as themselves;
+// a typed name as it stands. Folder names show their own characters without the escapes.
+TEST_F(PrescatInterfaceOperations, SavePanelsOfferTheFilesOwnName)
+{
+    const std::string comma = "\xE2\x80\x9A", semicolon = "\xCD\xBE", esc = "\x1B";
+    const std::size_t i = showing("");
+    post(i, ToGui::kList, namesAfter("Pad" + comma + " warm #fav,Pad" + esc + comma + " warm,Tone" + semicolon + esc +
+                                     semicolon + esc + esc));
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {".Pad" + comma + " warm", "Pad, warm"}, {"Pad" + comma + " warm", "Pad" + comma + " warm"},
+        {"Tone" + semicolon + semicolon + esc, "Tone;" + semicolon + esc}};
+    EXPECT_EQ(shown(i, manager_test::kPresetList),
+              namesAfter(rows[0].first + "," + rows[1].first + "," + rows[2].first));
+    auto& dialogs = ScriptedDialogs::instance();
+    const auto offers = [&] {
+        std::vector<std::string> names;
+        dialogs.reset();
+        dialogs.pushPanelCancel();
+        release(i, manager_test::kSavePreset);
+        dialogs.pushPanelCancel();
+        ops().savefavouritesfilename();
+        for (const auto& r : dialogs.requests())
+            names.push_back(r.suggestedName);
+        return names;
+    };
+    for (int k = 0; k < 3; ++k) {
+        host_->guiSetPin(i, manager_test::kPresetNumber, tav_host::intValue(k));
+        EXPECT_EQ(offers(), (std::vector<std::string>(2, rows[k].second))) << k;
+    }
+    host_->guiSetPin(i, manager_test::kPresetName, tav_host::textValue("Typed" + comma));
+    EXPECT_EQ(offers(), (std::vector<std::string>(2, "Typed" + comma)));
+
+    post(i, ToGui::kFolderList, "Bass" + esc + comma + ",Keys" + comma);
+    EXPECT_EQ(shown(i, 15), "Bass" + comma + ",Keys" + comma);
+}
+
 // At the last path (an accepted save-preset panel, then a bank import): LoadPreset reads a preset
 // file into the current entry's name and the edit buffer, SavePreset writes the same bytes back;
 // LoadBank reads a bank into the names and bank copy without putting NameSave back, SaveBank

@@ -140,14 +140,16 @@ namespace {
 namespace fs = std::filesystem;
 using Values = std::array<float, 256>;
 constexpr int kPosition = 4;
-enum ManagerGuiButton { kDeleteButton = 3, kFolderNumber = 14, kFolderList = 15, kFolderName = 16 };
+enum ManagerGuiButton {
+    kDeleteButton = 3, kFixPreset = 5, kFavouriteButton = 7, kFolderNumber = 14, kFolderList = 15, kFolderName = 16
+};
 
-// The list view, both halves of the manager and the patch's program-change loop, over a library
-// whose names hold commas and semicolons; the trash goes to a folder of the test.
-class CommaRoad : public ::testing::Test {
+// The list view, both halves of the manager and the patch's program-change loop; the trash goes to
+// a folder of the test.
+class BrowserRoad : public ::testing::Test {
 protected:
-    CommaRoad() { ::setenv("XDG_DATA_HOME", (shared_.path() / "xdg").c_str(), 1); }
-    ~CommaRoad() override
+    BrowserRoad() { ::setenv("XDG_DATA_HOME", (shared_.path() / "xdg").c_str(), 1); }
+    ~BrowserRoad() override
     {
         platform::ScriptedDialogs::instance().reset();
         ::unsetenv("XDG_DATA_HOME");
@@ -285,6 +287,9 @@ protected:
     std::map<std::pair<std::size_t, int>, Bytes> pins_;
 };
 
+// Over a library whose names hold commas and semicolons.
+class CommaRoad : public BrowserRoad {};
+
 // A "," or ";" in a file or folder name never splits a list entry: every list holds its 128
 // entries, the rows show the names with look-alikes, and a click or a delete on any row acts on
 // the file that row shows, in a folder view, a saved view, the search and the favourites.
@@ -347,6 +352,149 @@ TEST_F(CommaRoad, EveryRowActsOnTheFileItShows)
                         2, [](const std::string&) { return std::string(); });
     EXPECT_EQ(library(), (std::set<std::string>{"2_SAVED/Bass, deep #fav.tavpreset", main + "/ #ar.tavpreset",
                                                 main + "/Pad, warm.tavpreset"}));
+    host_.shutdown();
+    EXPECT_TRUE(host_.faults().empty()) << host_.faults().front();
+}
+
+} // namespace
+
+namespace {
+
+// With no preset selected in the list shown, Delete and the favourite button ask nothing and
+// send nothing, and neither a delete, a favourite toggle nor a tagging that reaches the
+// processing half changes a file: after a folder change, a view switch, a search that empties
+// the page, a switch to time order and a delete. A preset selected again is deleted.
+TEST_F(BrowserRoad, NothingSelectedChangesNoFile)
+{
+    enum { kSaved, kFavourites, kSearch, kBass, kLeads };
+    preset("A Bass/Deep.tavpreset", 0.1f);
+    preset("A Bass/Warm.tavpreset", 0.2f);
+    preset("A Bass/Zed #fav.tavpreset", 0.3f);
+    preset("B Leads/Lead one.tavpreset", 0.4f);
+    preset("B Leads/Lead two.tavpreset", 0.5f);
+    preset("2_SAVED/Saved one.tavpreset", 0.6f);
+    preset("2_SAVED/Saved two.tavpreset", 0.7f);
+    fs::create_directories(root_ / "3_FAVOURITES");
+    fs::create_directories(root_ / "3_SEARCH");
+    // Oldest first: Warm, Deep, Zed.
+    const auto now = fs::file_time_type::clock::now();
+    int age = 3;
+    for (const char* name : {"Warm.tavpreset", "Deep.tavpreset", "Zed #fav.tavpreset"})
+        fs::last_write_time(root_ / "A Bass" / name, now - std::chrono::hours(age--));
+    start();
+    std::set<std::string> whole = library();
+
+    const auto command = [&](int value) {
+        host_.guiSetPin(mgr_, kPresetNumber, intValue(value));
+        settle(1.0);
+    };
+    // The buttons, then the processing half told straight; nothing asked, sent or changed.
+    const auto nothingChanges = [&](const std::string& road) {
+        SCOPED_TRACE(road);
+        EXPECT_EQ(pin(mgr_, kPresetNumber), intValue(130));
+        platform::ScriptedDialogs::instance().reset();
+        for (int button : {kDeleteButton, kFavouriteButton}) {
+            platform::ScriptedDialogs::instance().pushAlertAnswer(platform::AlertAnswer::Default);
+            host_.guiSetPin(mgr_, button, boolValue(true));
+            host_.guiSetPin(mgr_, button, boolValue(false));
+            EXPECT_TRUE(host_.callsOf(CallKind::PostMessageToAudio, mgr_).empty());
+        }
+        EXPECT_TRUE(platform::ScriptedDialogs::instance().requests().empty());
+        platform::ScriptedDialogs::instance().reset();
+        for (int id : {prescat::kDeletePreset, prescat::kToggleFavourite})
+            host_.postToDsp(mgr_, id, {});
+        settle(1.0);
+        EXPECT_EQ(library(), whole);
+    };
+
+    // Folder change: "Warm" loaded in "A Bass"; "B Leads" shows no selection.
+    chooseFolder(kBass);
+    top();
+    click(2);
+    ASSERT_TRUE(loaded("A Bass/Warm.tavpreset"));
+    chooseFolder(kLeads);
+    nothingChanges("folder change");
+
+    // View switches, then tagging with nothing selected: SET, BASS, SAVE.
+    for (int view : {kSaved, kFavourites, kSearch}) {
+        chooseFolder(kBass);
+        top();
+    click(2);
+        chooseFolder(view);
+        nothingChanges("view " + std::to_string(view));
+    }
+    for (int value : {105, 112, 108})
+        command(value);
+    EXPECT_EQ(library(), whole);
+
+    // A search that empties the page of a saved view.
+    chooseFolder(kSaved);
+    top();
+    click(2);
+    ASSERT_TRUE(loaded("2_SAVED/Saved two.tavpreset"));
+    command(104);
+    host_.guiSetPin(mgr_, 2, textValue("zzz"));
+    settle(1.0);
+    top();
+    EXPECT_EQ(row(2), textValue("empty"));
+    nothingChanges("search");
+
+    // Time order puts "Deep" where "Warm" was.
+    chooseFolder(kBass);
+    top();
+    click(2);
+    host_.guiSetPin(mgr_, kFixPreset, boolValue(true));
+    settle(1.0);
+    top();
+    EXPECT_EQ(row(2), textValue("Deep"));
+    nothingChanges("time order");
+    host_.guiSetPin(mgr_, kFixPreset, boolValue(false));
+    settle(1.0);
+
+    // Back in the folder of the last selection it shows again, unless it was dropped there, and
+    // Delete takes exactly it; the row then holds "Zed", and nothing is selected.
+    chooseFolder(kLeads);
+    chooseFolder(kBass);
+    EXPECT_EQ(pin(mgr_, kPresetNumber), intValue(130));
+    top();
+    click(2);
+    chooseFolder(kLeads);
+    chooseFolder(kBass);
+    EXPECT_EQ(pin(mgr_, kPresetNumber), intValue(1));
+    press(kDeleteButton);
+    whole.erase("A Bass/Warm.tavpreset");
+    EXPECT_EQ(library(), whole);
+    top();
+    EXPECT_EQ(row(2), textValue(".Zed"));
+    nothingChanges("delete");
+    host_.shutdown();
+    EXPECT_TRUE(host_.faults().empty()) << host_.faults().front();
+}
+
+} // namespace
+
+namespace {
+
+// A file's own U+201A and a comma shown as U+201A look alike in the list; the save panel offers
+// each row's file name as it is on disk.
+TEST_F(BrowserRoad, SavePanelOffersTheFilesOwnName)
+{
+    preset("A Bass/Pad, warm.tavpreset", 0.1f);
+    preset("A Bass/Pad\xE2\x80\x9A warm.tavpreset", 0.2f);
+    start();
+    top();
+    EXPECT_EQ(row(1), textValue("Pad\xE2\x80\x9A warm"));
+    EXPECT_EQ(row(2), textValue("Pad\xE2\x80\x9A warm"));
+    auto& dialogs = platform::ScriptedDialogs::instance();
+    for (int r : {1, 2}) {
+        top();
+        click(r);
+        dialogs.pushPanelCancel();
+        host_.guiSetPin(mgr_, 4, boolValue(true));
+        host_.guiSetPin(mgr_, 4, boolValue(false));
+        ASSERT_FALSE(dialogs.requests().empty());
+        EXPECT_EQ(dialogs.requests().back().suggestedName, r == 1 ? "Pad, warm" : "Pad\xE2\x80\x9A warm");
+    }
     host_.shutdown();
     EXPECT_TRUE(host_.faults().empty()) << host_.faults().front();
 }

@@ -211,6 +211,7 @@ TEST_F(PrescatGuiTest, StartAndButtonKinds)
     EXPECT_EQ(sent(i), (Sent{{ToAudio::kInterfaceStarted, ""}}));
     EXPECT_TRUE(host_->callsOf(tav_host::CallKind::TransmitPin, i).empty());
 
+    set(i, Pin::kPresetNumber, intValue(2));
     host_->clearCalls();
     auto& dialogs = ScriptedDialogs::instance();
     dialogs.pushAlertAnswer(AlertAnswer::Default);
@@ -224,6 +225,7 @@ TEST_F(PrescatGuiTest, StartAndButtonKinds)
     EXPECT_EQ(sent(i), (Sent{{ToAudio::kDeletePreset, ""}}));
 
     // "No", and a box that could not be shown, delete nothing.
+    set(i, Pin::kPresetNumber, intValue(3));
     host_->clearCalls();
     dialogs.pushAlertAnswer(AlertAnswer::Alternate);
     release(i, Pin::kLoadPreset);
@@ -623,15 +625,17 @@ TEST_F(PrescatGuiTest, SearchPromptAndItsRestore)
     post(i, ToGui::kList, joined(kFolderEntries));
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Keys"});
 
-    // The favourite button in a search view: no prompt for one list.
+    // The favourite button in a search view: no prompt for the list that follows its 508.
     show(i, kSearch, withCommandPage(kSearchEntries));
+    set(i, Pin::kPresetNumber, intValue(1));
     set(i, Pin::kPresetName, textValue("typed"));
     release(i, Pin::kSaveBank);
+    post(i, ToGui::kDropSelection);
     host_->clearCalls();
     post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
-    EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Keys"});
+    EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"Fat Bass"});
     post(i, ToGui::kList, joined(withCommandPage(kSearchEntries)));
-    EXPECT_EQ(texts(i, Pin::kPresetName), (Texts{"Keys", kPrompt}));
+    EXPECT_EQ(texts(i, Pin::kPresetName), (Texts{"Fat Bass", kPrompt}));
 }
 
 // Page arrows: with the arrow active, row 0 (left) and row 103 (right) are sent but change neither
@@ -888,6 +892,7 @@ TEST_F(PrescatGuiTest, DeleteInSavedViewWithFilter)
 {
     const std::size_t i = browser();
     show(i, kSaved, withCommandPage(kSearchEntries, kFavouriteOn));
+    set(i, Pin::kPresetNumber, intValue(2));
     ScriptedDialogs::instance().pushAlertAnswer(AlertAnswer::Default);
     host_->clearCalls();
     release(i, Pin::kLoadPreset);

@@ -111,7 +111,9 @@ TEST_F(PrescatTrash, FactoryPresetsAreRefusedOthersGoToTheTrash)
     start();
     interfaceStarted();
 
-    post(kDeletePreset);  // entry 0: "#001 Fac"
+    programChange(0);  // "#001 Fac" loads
+    clear();
+    post(kDeletePreset);
     EXPECT_EQ(posted(), (std::vector<Posted>{bare(500)}));
     EXPECT_TRUE(fs::exists(root_ / "Presets" / "#001 Fac.tavpreset"));
     EXPECT_TRUE(logged.empty());
