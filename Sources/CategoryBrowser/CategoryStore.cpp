@@ -91,7 +91,7 @@ bool isPresetFileInLibrary(std::string_view path, const std::string& root)
         return false;
     const std::string file(path);
     struct stat info {};
-    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::lstat(file.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)))
         return false;
     std::error_code error;
     const fs::path realRoot = fs::canonical(root, error);
@@ -117,8 +117,9 @@ bool renamePresetFile(std::string_view path, const std::string& root, std::strin
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
-    // A file system without the no-replace rename: a new link refuses an existing name.
-    if (::link(from.c_str(), to.c_str()) != 0)
+    // A file system without the no-replace rename: a new link refuses an existing name (a symbolic
+    // link gets a new name itself, never its target).
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0)
         return false;
     ::unlink(from.c_str());
     return true;

@@ -18,8 +18,9 @@ void migrateOldPreset(float (&slots)[256]);
 // The init patch of an empty slot: every slot but 244 (which keeps its value).
 void writeInitPatch(float (&slots)[256]);
 
-// An existing preset file (a regular file, not a link, named "*.tavpreset") whose real folder
-// lies inside the real library root.
+// An existing preset file named "*.tavpreset", a regular file or a symbolic link, whose real folder
+// lies inside the real library root. Renaming and trashing act on the link itself, never on
+// what it points to.
 bool isPresetFileInLibrary(std::string_view path, const std::string& root);
 
 // Renames the preset file at path (which must satisfy isPresetFileInLibrary) to newName in the

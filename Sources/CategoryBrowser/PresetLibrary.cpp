@@ -92,27 +92,44 @@ bool isPresetFileName(std::string_view name)
     return name.size() > kExtension.size() && name.substr(name.size() - kExtension.size()) == kExtension;
 }
 
+namespace {
+
+// A name of tags only keeps one space for its stem: ".tavpreset" alone would be a hidden file the
+// library does not list. That space gives way to the tags put back on.
+constexpr std::string_view kTagsOnlyStem = " ";
+
+std::string stemOf(std::string_view fileName)
+{
+    return std::string(fileName.substr(0, fileName.size() - kExtension.size()));
+}
+
+std::string fileNameOf(std::string stem, std::string_view tags)
+{
+    if (stem == kTagsOnlyStem && !tags.empty())
+        stem.clear();
+    stem += tags;
+    return (stem.empty() ? std::string(kTagsOnlyStem) : stem) + std::string(kExtension);
+}
+
+} // namespace
+
 std::string retaggedName(std::string_view fileName, int category)
 {
-    std::string stem(fileName.substr(0, fileName.size() - kExtension.size()));
+    std::string stem = stemOf(fileName);
     const bool favourite = contains(stem, kFavouriteTag);
     for (int k = 1; k < kCategories; ++k)
         removeAll(stem, kTags[k]);
     removeAll(stem, kFavouriteTag);
-    stem += categoryTag(category);
-    if (favourite)
-        stem += kFavouriteTag;
-    return stem + std::string(kExtension);
+    return fileNameOf(stem, std::string(categoryTag(category)) + std::string(favourite ? kFavouriteTag : ""));
 }
 
 std::string favouriteToggledName(std::string_view fileName)
 {
-    std::string stem(fileName.substr(0, fileName.size() - kExtension.size()));
-    if (contains(stem, kFavouriteTag))
-        removeAll(stem, kFavouriteTag);
-    else
-        stem += kFavouriteTag;
-    return stem + std::string(kExtension);
+    std::string stem = stemOf(fileName);
+    if (!contains(stem, kFavouriteTag))
+        return fileNameOf(stem, kFavouriteTag);
+    removeAll(stem, kFavouriteTag);
+    return fileNameOf(stem, "");
 }
 
 std::string safeNameComponent(std::string_view name)

@@ -49,7 +49,7 @@ bool isPresetFileName(std::string_view name);
 // A preset file name re-tagged: every category tag and the favourite mark taken out of the stem,
 // then the tag of category (1-17; none for other values) and, when the name had it, " #fav".
 // Only the file's own name is given and changed, never its folders. The name must satisfy
-// isPresetFileName.
+// isPresetFileName. A name left with no stem is " .tavpreset", which the library lists.
 std::string retaggedName(std::string_view fileName, int category);
 // The favourite mark taken off the name (every occurrence), or put on before the extension.
 std::string favouriteToggledName(std::string_view fileName);

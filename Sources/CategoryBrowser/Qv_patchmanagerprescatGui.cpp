@@ -297,8 +297,12 @@ private:
     void receiveFlag(int32_t id)
     {
         switch (id) {
+        // The delete was refused: the preset stays, and so does its selection.
         case ToGui::kRemovalDenied:
             platform::alerts().notice("Removal denied", "Can't delete a factory Preset!", "OK");
+            presetChosen_ = firstSelect_ = true;
+            if (currentFolder_ == selectionFolder_)
+                selectionChosen_ = true;
             break;
         case ToGui::kClearFirstSelect: firstSelect_ = false; break;
         case ToGui::kPrevArrowShown: leftArrow_ = true; break;

@@ -55,9 +55,16 @@ TEST(PresetLibrary, IndexEntries)
     EXPECT_EQ(entryOf("F/" + std::string(97, 'x') + ".tavpreset"), "(none)");
 }
 
-// Renames: category before favourite, category 0 drops the tag, the favourite toggles.
+// Renames: category before favourite, category 0 drops the tag, the favourite toggles. A name
+// of tags only keeps a one-space stem (a listed name, not the hidden ".tavpreset").
 TEST(PresetLibrary, Renames)
 {
+    EXPECT_EQ(favouriteToggledName(" #fav.tavpreset"), " .tavpreset");
+    EXPECT_EQ(favouriteToggledName(" .tavpreset"), " #fav.tavpreset");
+    EXPECT_EQ(retaggedName(" #ar.tavpreset", 0), " .tavpreset");
+    EXPECT_EQ(retaggedName(" .tavpreset", 1), " #ar.tavpreset");
+    EXPECT_EQ(retaggedName(" #ar #fav.tavpreset", 0), " #fav.tavpreset");
+    EXPECT_EQ(retaggedName("  .tavpreset", 0), "  .tavpreset");
     EXPECT_EQ(retaggedName("Name #fav.tavpreset", 12), "Name #pa #fav.tavpreset");
     EXPECT_EQ(retaggedName("Name #pa #fav.tavpreset", 0), "Name #fav.tavpreset");
     EXPECT_EQ(retaggedName("Name #ba #le.tavpreset", 17), "Name #sw.tavpreset");

@@ -702,12 +702,22 @@ TEST_F(PrescatGuiTest, LoadedEntryReports)
     EXPECT_EQ(ints(i, Pin::kPresetNumber), Ints{4});
     EXPECT_EQ(texts(i, Pin::kPresetName), Texts{"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234"});
 
-    // 500 from the processing half: the refusal notice, nothing else.
+    // 500 from the processing half after a delete: the refusal notice, nothing else; the preset
+    // stays selected, so the buttons act on it again.
+    show(i, kBass, kFolderEntries);
+    set(i, Pin::kPresetNumber, intValue(0));
+    ScriptedDialogs::instance().reset();
+    ScriptedDialogs::instance().pushAlertAnswer(AlertAnswer::Default);
+    release(i, Pin::kLoadPreset);
     host_->clearCalls();
     post(i, ToGui::kRemovalDenied);
-    ASSERT_EQ(requests().size(), 1u);
-    expectNotice(requests()[0], "Removal denied", "Can't delete a factory Preset!");
+    ASSERT_EQ(requests().size(), 2u);
+    expectNotice(requests()[1], "Removal denied", "Can't delete a factory Preset!");
     EXPECT_TRUE(host_->callsOf(tav_host::CallKind::TransmitPin, i).empty());
+    release(i, Pin::kSaveBank);
+    release(i, Pin::kLoadPreset);
+    EXPECT_EQ(requests().size(), 3u);
+    EXPECT_EQ(sent(i), (Sent{{ToAudio::kToggleFavourite, ""}}));
 }
 
 // Folder list: names cut at ",", FolderList the whole text, FolderName the current folder's name.

@@ -613,6 +613,17 @@ TEST_F(PrescatManager, RenamesOnlyTheFilesOwnName)
     post(kToggleFavourite);  // the loaded path is gone: nothing renamed
     EXPECT_TRUE(fs::exists(root_ / "Faves #fav" / "Song #fav.tavpreset"));
 
+    // A name of tags only: its favourite comes off (a one-space name, listed) and goes on again.
+    preset("Faves #fav/ #fav.tavpreset");
+    post(kFolderBase + 0);
+    programChange(0);
+    post(kToggleFavourite);
+    EXPECT_TRUE(fs::exists(root_ / "Faves #fav" / " .tavpreset"));
+    EXPECT_EQ(lastList(), split(listOf({" ", "Song #fav"})));
+    programChange(0);
+    post(kToggleFavourite);
+    EXPECT_TRUE(fs::exists(root_ / "Faves #fav" / " #fav.tavpreset"));
+
     block().set(7, 0.0f);
     post(kPath, (root_ / "Faves #fav" / "Song #fav.tavpreset").string());
     post(kLoadPresetFile);

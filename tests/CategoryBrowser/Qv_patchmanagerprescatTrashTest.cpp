@@ -167,6 +167,36 @@ TEST_F(PrescatTrash, NothingOutsideTheLibraryIsTrashed)
     EXPECT_TRUE(fs::exists(outside / "Victim.tavpreset"));
 }
 
+// A preset that is a symbolic link is listed, loads, takes the favourite mark and goes to the
+// Trash as the link itself: its target, inside or outside the library, stays as it is.
+TEST_F(PrescatTrash, ALinkedPresetIsRenamedAndTrashedItselfNeverItsTarget)
+{
+    const auto outside = shared_.path() / "outside" / "Target.tavpreset";
+    writeBytes(outside, "outside");
+    preset("Presets/Inside.tavpreset");
+    fs::create_symlink(outside, root_ / "Presets" / "Linked.tavpreset");
+    fs::create_symlink("Inside.tavpreset", root_ / "Presets" / "Near.tavpreset");
+    start();
+    post(kInterfaceStarted);
+    EXPECT_EQ(lastList(), split(listOf({"Inside", "Linked", "Near"})));
+    for (const std::string link : {"Linked", "Near"}) {
+        SCOPED_TRACE(link);
+        const auto tagged = root_ / "Presets" / (link + " #fav.tavpreset");
+        programChange(1);
+        post(kToggleFavourite);
+        EXPECT_TRUE(fs::is_symlink(tagged));
+        programChange(1);
+        clear();
+        post(kDeletePreset);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(tagged)));
+        EXPECT_TRUE(fs::is_symlink(trash_ / "files" / (link + " #fav.tavpreset")));
+    }
+    EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1", "trashItemAtURL 1"}));
+    EXPECT_EQ(readBytes(outside), "outside");
+    EXPECT_TRUE(fs::is_regular_file(root_ / "Presets" / "Inside.tavpreset"));
+    EXPECT_EQ(lastList(), split(listOf({"Inside"})));
+}
+
 // A library linked onto another volume: the preset goes to that volume's trash under its real
 // path, as trash-list shows it, and no trash is made inside the library.
 TEST_F(PrescatTrash, ALibraryLinkedOntoAnotherVolumeUsesThatVolumesTrash)
