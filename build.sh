@@ -4,6 +4,7 @@
 #   ./build.sh test       build, then run every test (ctest)
 #   ./build.sh sanitize   build with AddressSanitizer + UBSan, then run every test
 #   ./build.sh clang      build with clang 14, then run every test
+#   ./build.sh tsan       build with ThreadSanitizer (g++, debug), then run every test
 #   ./build.sh bench      build, then run the benchmarks
 # Every build here treats warnings as errors (TAVRIN_WERROR in the presets).
 set -euo pipefail
@@ -13,6 +14,7 @@ command=${1:-test}
 # Debian packages the build needs beyond g++, cmake, GoogleTest and Google Benchmark.
 packages=(nlohmann-json3-dev pkg-config libre2-dev libreaderwriterqueue-dev trash-cli xdg-utils)
 [ "$command" != clang ] || packages+=(clang-14)
+[ "$command" != tsan ] || packages+=(libtsan2)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -29,9 +31,34 @@ if ((${#missing[@]})); then
 fi
 
 jobs=$(nproc)
+# What the build and the tests run under: nothing, or (ThreadSanitizer) a command that turns off
+# address randomisation for them alone.
+runner=()
 build() {
   cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" -j "$jobs"
+  "${runner[@]}" cmake --build --preset "$1" -j "$jobs"
+}
+
+# ThreadSanitizer puts its shadow memory at fixed addresses. Where the kernel randomises mappings
+# more than it expects (vm.mmap_rnd_bits above 28, as newer kernels do), every instrumented
+# program stops at start with "unexpected memory mapping"; then the build (which runs the test
+# binary to list its tests) and the tests run with randomisation off (setarch -R), which changes
+# nothing for the rest of the machine.
+choose_tsan_runner() {
+  local probe=build/tsan-probe
+  mkdir -p "$probe"
+  printf 'int main() { return 0; }\n' > "$probe/probe.cpp"
+  g++ -fsanitize=thread "$probe/probe.cpp" -o "$probe/probe"
+  if "$probe/probe" 2>/dev/null; then
+    return
+  fi
+  if setarch "$(uname -m)" -R "$probe/probe"; then
+    echo "ThreadSanitizer: address randomisation off for the build and the tests (vm.mmap_rnd_bits=$(cat /proc/sys/vm/mmap_rnd_bits 2>/dev/null || echo '?'))"
+    runner=(setarch "$(uname -m)" -R)
+    return
+  fi
+  echo "build.sh: ThreadSanitizer programs cannot start here, even with setarch -R; lowering vm.mmap_rnd_bits to 28 (as root) may help" >&2
+  exit 1
 }
 
 case "$command" in
@@ -46,18 +73,19 @@ case "$command" in
     echo "=== examples/reverb-delay.json"
     exec build/default/host/tavrin-run examples/reverb-delay.json --wav build/default/reverb-delay.wav
     ;;
-  test | sanitize | clang)
+  test | sanitize | clang | tsan)
     preset=$command
     [ "$command" != test ] || preset=default
+    [ "$command" != tsan ] || choose_tsan_runner
     build "$preset"
-    ctest --preset "$preset"
+    "${runner[@]}" ctest --preset "$preset"
     ;;
   bench)
     build default
     exec build/default/bench/tavrin_bench
     ;;
   *)
-    echo "usage: $0 demo|test|sanitize|clang|bench" >&2
+    echo "usage: $0 demo|test|sanitize|clang|tsan|bench" >&2
     exit 2
     ;;
 esac

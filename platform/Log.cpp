@@ -1,5 +1,6 @@
 #include "Log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -9,8 +10,10 @@ namespace platform {
 
 namespace {
 
-LogSink currentSink = nullptr;
-void* currentContext = nullptr;
+// Atomic so that a line logged on a worker thread reads them whole; setLogSink's contract keeps
+// the two in step.
+std::atomic<LogSink> currentSink{nullptr};
+std::atomic<void*> currentContext{nullptr};
 
 } // namespace
 
@@ -24,8 +27,8 @@ void logLine(const char* format, ...)
     if (written < 0)
         return;
     std::size_t length = std::strlen(line);
-    if (currentSink)
-        currentSink(line, currentContext);
+    if (const LogSink sink = currentSink.load(std::memory_order_acquire))
+        sink(line, currentContext.load(std::memory_order_acquire));
     // One write per line, so that lines of several threads do not interleave mid-line.
     char withBreak[sizeof line + 1];
     std::memcpy(withBreak, line, length);
@@ -36,8 +39,8 @@ void logLine(const char* format, ...)
 
 void setLogSink(LogSink sink, void* context)
 {
-    currentSink = sink;
-    currentContext = context;
+    currentContext.store(context, std::memory_order_release);
+    currentSink.store(sink, std::memory_order_release);
 }
 
 } // namespace platform

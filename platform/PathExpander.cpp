@@ -1,5 +1,8 @@
 #include "PathExpander.h"
 
+#include "Log.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
@@ -228,5 +231,18 @@ private:
 } // namespace
 
 std::optional<std::string> expandShellWord(std::string_view text) { return WordReader(text).run(); }
+
+std::optional<std::string> expandFolderSetting(std::string_view text)
+{
+    auto word = expandShellWord(text);
+    if (word && word->front() != '/') {
+        // The setting as given (its line ends were refused above), cut to keep the line short.
+        constexpr std::size_t kShown = 200;
+        logLine("PathMac \"%.*s\" is no absolute folder; ignored", static_cast<int>(std::min(text.size(), kShown)),
+                text.data());
+        return std::nullopt;
+    }
+    return word;
+}
 
 } // namespace platform

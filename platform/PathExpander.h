@@ -32,4 +32,10 @@ inline constexpr std::size_t kMaxExpandedWordBytes = 65536;
 // variables it names.
 std::optional<std::string> expandShellWord(std::string_view text);
 
+// [any thread] The base folder a folder setting names: expandShellWord's word, when it is an
+// absolute path. A setting that expands to a relative path ("0", "b1", "~x" for a user x who does
+// not exist) would put folders and files below whatever folder the host runs in, so it is refused
+// like one that does not expand, and logged once per call (platform/Log.h). Nothing when refused.
+std::optional<std::string> expandFolderSetting(std::string_view text);
+
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "Trash.h"
 
+#include "StaleTemporaries.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -160,6 +162,8 @@ bool moveExclusively(const fs::path& item, const fs::path& to)
 // and always before the item, so a trashed item never lacks its original path.
 bool moveInto(const fs::path& trash, const fs::path& item, const std::string& pathText)
 {
+    // Info text that a killed delete left aside earlier goes first.
+    sweepStaleTemporaries(trash / "info", TemporaryPattern{".pending-", 6});
     const std::string text = "[Trash Info]\nPath=" + trashInfoPathText(pathText) + "\nDeletionDate=" + deletionDate() + "\n";
     const auto pending = writePendingInfo(trash, text);
     if (!pending)

@@ -1,5 +1,7 @@
 #include "WriteTarget.h"
 
+#include "StaleTemporaries.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -33,6 +35,11 @@ std::string temporaryLetters()
         letters += kLetters[bits % (sizeof kLetters - 1)];
     return letters;
 }
+
+// The temporaries of AtomicWriter: ".tav" and six letters. A preset file with an empty name,
+// ".tavpreset", fits the pattern too and is never taken for one.
+constexpr TemporaryPattern kTemporaryPattern{".tav", 6};
+constexpr std::string_view kPresetWithoutName = ".tavpreset";
 
 } // namespace
 
@@ -102,6 +109,8 @@ bool writeAll(int fd, const char* data, std::size_t size, const volatile std::si
 bool AtomicWriter::begin(const std::filesystem::path& file)
 {
     abandon();
+    // What a killed write left here earlier goes first, before it fills the disk.
+    sweepStaleTemporaries(file.parent_path(), kTemporaryPattern, kPresetWithoutName);
     // Made no more open than the file it replaces, and for a new file as the umask says, which
     // open applies itself (reading the umask would change it for every thread meanwhile).
     struct stat existing {};

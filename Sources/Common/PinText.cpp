@@ -85,7 +85,7 @@ std::optional<std::string> baseFolderText(std::wstring_view pathMac)
     const auto text = pinTextWithin(pathMac, kIdBytes);
     if (!text)
         return std::nullopt;
-    auto word = platform::expandShellWord(*text);
+    auto word = platform::expandFolderSetting(*text);
     if (!word || word->empty() || word->size() >= kBaseFolderBytes || word->find('\0') != std::string::npos)
         return std::nullopt;
     return word;

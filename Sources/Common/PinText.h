@@ -38,10 +38,10 @@ bool isFolderSafeId(std::string_view id);
 std::optional<std::string> idText(std::wstring_view idPin);
 
 // The base folder text: the PathMac pin as UTF-8 (at most 500 bytes, else refused), expanded as
-// one shell word by platform::expandShellWord ("~", $NAME, ${NAME}, quotes and escapes only),
-// its first word. Nothing when refused, when the
-// expansion fails or yields no word or an empty one, or when the result has 2048 bytes or more:
-// the caller then does no file operation on a path built from it.
+// one shell word by platform::expandFolderSetting ("~", $NAME, ${NAME}, quotes and escapes only),
+// its first word. Nothing when refused, when the expansion fails, yields no word or an empty one
+// or a relative path (logged), or when the result has 2048 bytes or more: the caller then does
+// no file operation on a path built from it.
 std::optional<std::string> baseFolderText(std::wstring_view pathMac);
 
 // Converts a host-filled wide buffer (terminated within its size) to UTF-8 within maxBytes.

@@ -7,6 +7,7 @@
 #include "Trash.h"
 #include "support/TemporaryFolder.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 
 using namespace prescat_test;
@@ -293,7 +295,8 @@ TEST_F(PrescatTrash, AHomeVolumePresetGoesToTheHomeTrashOrNowhere)
 
 // A delete killed part-way (here at its first write to a file) leaves no info file behind, so no
 // incomplete one, only the text it was writing aside under a name trash-list does not read; the
-// next delete completes.
+// next delete completes, and removes that text once it is an hour old (a younger one may be
+// another process's delete under way).
 TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
 {
     preset("Presets/Gone.tavpreset");
@@ -329,9 +332,15 @@ TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
         EXPECT_EQ(run("trash-list 2>&1").find("Parse Error: " + trash_.string()), std::string::npos);
     }
 
+    const fs::path aside = fs::directory_iterator(trash_ / "info")->path();
+    const timespec hourAgo{std::time(nullptr) - 3601, 0}, times[2] = {hourAgo, hourAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
+    writeBytes(trash_ / "info" / ".pending-Young1", "being written");
     post(kDeletePreset);
     EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1"}));
     EXPECT_EQ(infoFiles(), std::vector<std::string>{"Gone.tavpreset.trashinfo"});
+    EXPECT_FALSE(fs::exists(aside));
+    EXPECT_TRUE(fs::exists(trash_ / "info" / ".pending-Young1"));
     const std::string info = readBytes(trash_ / "info" / "Gone.tavpreset.trashinfo");
     EXPECT_EQ(info.substr(0, info.find("DeletionDate=")),
               "[Trash Info]\nPath=" + platform::trashInfoPathText((root_ / "Presets" / "Gone.tavpreset").string()) + "\n");

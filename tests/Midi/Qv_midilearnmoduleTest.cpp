@@ -216,11 +216,15 @@ TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
     EXPECT_EQ(fileAfterShutdown(root / "host" / "Controllers.txt"), mapFile({}));
     EXPECT_FALSE(fs::exists(root / "Quorvane"));
 
-    // No safe folder: no file is read or written anywhere.
+    // No safe folder (a PathMac that expands to nothing, would run a command or names no absolute
+    // folder, an ID that leaves its folder): no file is read or written anywhere.
     const fs::path cwd = fs::current_path();
     fs::create_directories(root / "cwd");
     fs::current_path(root / "cwd");
     for (const auto& [pathMac, id] : {std::pair<std::string, std::string>{"", "TAVRIN TWO"},
+                                      {"0", "TAVRIN TWO"},
+                                      {"b1", "TAVRIN TWO"},
+                                      {"~tavrin-no-such-user/", "TAVRIN TWO"},
                                       {"$(touch " + root.string() + "/ran)/", "TAVRIN TWO"},
                                       {"`touch " + root.string() + "/ran`/", "TAVRIN TWO"},
                                       {root.string() + "/", "../escape"},

@@ -7,9 +7,13 @@
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ManagerTestSupport.h"
 
+#include "Log.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -213,6 +217,50 @@ TEST_P(ListManagerGuiTest, BankLoadAndSaveRoundTrip)
     ScriptedDialogs::instance().pushPanelAnswer(junk);
     release(i, kLoadPreset);
     EXPECT_TRUE(host_->faults().empty());
+}
+
+// A PathMac that is no absolute folder once expanded ("0", "b1", "~x" for a user x that does not
+// exist) is refused as one that does not expand, and logged: both halves start, answer messages,
+// open and save through their panels, and neither a folder nor a file appears below the working
+// folder.
+TEST_P(ListManagerGuiTest, RelativePathMacMakesNothingBelowTheWorkingFolder)
+{
+    std::vector<std::string> logged;
+    platform::setLogSink([](const char* line, void* lines) { static_cast<std::vector<std::string>*>(lines)->emplace_back(line); },
+                         &logged);
+    const fs::path cwd = folder_ / "cwd", previous = fs::current_path();
+    fs::create_directories(cwd);
+    fs::current_path(cwd);
+    const fs::path chosen = folder_ / "Chosen";
+    writeBytes(chosen.string() + ".tavpreset", presetText("Chosen", {}));
+    for (const std::string pathMac : {"0", "b1", "~tavrin-no-such-user/"}) {
+        SCOPED_TRACE(pathMac);
+        logged.clear();
+        host_ = std::make_unique<tav_host::Host>(test_support::factory(), tav_host::HostConfig{.fileFolder = hostFolder_});
+        const std::size_t i = test_support::add(*host_, identifier_);
+        for (const auto& [side, idPin, pathMacPin] : {std::tuple{tav_host::Side::Gui, int{kId}, int{kPathMac}}, {tav_host::Side::Dsp, 2, 5}}) {
+            host_->setInitialValue(i, side, idPin, textValue("TAVRIN ONE"));
+            host_->setInitialValue(i, side, pathMacPin, textValue(pathMac));
+        }
+        host_->start();
+        for (int block = 0; block < 800; ++block)  // past the processing halves' one-second countdowns
+            host_->runBlock(64);
+        for (const int button : {kLoadPreset, kSavePreset, kLoadBank, kSaveBank}) {
+            ScriptedDialogs::instance().pushPanelAnswer(button == kLoadPreset || button == kSavePreset ? chosen.string() + ".tavpreset"
+                                                                                                      : chosen.string() + ".tavbank");
+            release(i, button);
+            host_->runBlock(64);
+        }
+        release(i, kFixPreset);
+        host_->postToDsp(i, list_message::kInterfaceStarted, {});
+        host_->runBlock(64);
+        host_.reset();
+        EXPECT_TRUE(fs::is_empty(cwd));
+        ASSERT_FALSE(logged.empty());
+        EXPECT_EQ(logged, std::vector<std::string>(logged.size(), "PathMac \"" + pathMac + "\" is no absolute folder; ignored"));
+    }
+    fs::current_path(previous);
+    platform::setLogSink(nullptr, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothManagers, ListManagerGuiTest, kBothManagers, managerName);

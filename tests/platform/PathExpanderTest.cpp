@@ -2,12 +2,15 @@
 // whole, and nothing outside the text changes.
 #include "PathExpander.h"
 
+#include "Log.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <pwd.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -93,6 +96,33 @@ TEST_F(PathExpanderTest, RefusedForms)
     EXPECT_EQ(expandShellWord("   "), std::nullopt);
     EXPECT_EQ(expandShellWord("''"), std::nullopt);
     EXPECT_EQ(expandShellWord("$TAV_UNSET /x/"), std::nullopt);
+}
+
+// A folder setting must name an absolute folder once expanded: a relative one would put files
+// below whatever folder the host runs in, so it is refused and logged, the setting as given.
+TEST_F(PathExpanderTest, FolderSettingsAreAbsoluteFolders)
+{
+    std::vector<std::string> logged;
+    platform::setLogSink([](const char* line, void* lines) { static_cast<std::vector<std::string>*>(lines)->emplace_back(line); },
+                         &logged);
+    ::setenv("TAV_RELATIVE", "rel/", 1);
+    EXPECT_EQ(platform::expandFolderSetting("~/Presets/"), "/Users/ann/Presets/");
+    EXPECT_EQ(platform::expandFolderSetting("'/Volumes/My Disk/' x"), "/Volumes/My Disk/");
+    EXPECT_TRUE(logged.empty());
+    for (const char* text : {"0", "b1", "~tavrin-no-such-user/", "./x/", "$TAV_RELATIVE", "'' /abs/"})
+        EXPECT_EQ(platform::expandFolderSetting(text), std::nullopt) << text;
+    EXPECT_EQ(logged, (std::vector<std::string>{"PathMac \"0\" is no absolute folder; ignored",
+                                                "PathMac \"b1\" is no absolute folder; ignored",
+                                                "PathMac \"~tavrin-no-such-user/\" is no absolute folder; ignored",
+                                                "PathMac \"./x/\" is no absolute folder; ignored",
+                                                "PathMac \"$TAV_RELATIVE\" is no absolute folder; ignored"}));
+    logged.clear();
+    EXPECT_EQ(platform::expandFolderSetting(""), std::nullopt);  // no setting: nothing to say
+    EXPECT_EQ(platform::expandFolderSetting("$(id)"), std::nullopt);
+    EXPECT_EQ(platform::expandFolderSetting(std::string(300, 'r')), std::nullopt);
+    EXPECT_EQ(logged, (std::vector<std::string>{"PathMac \"" + std::string(200, 'r') + "\" is no absolute folder; ignored"}));
+    platform::setLogSink(nullptr, nullptr);
+    ::unsetenv("TAV_RELATIVE");
 }
 
 // A long text is read in time proportional to its length, and a result longer than any folder

@@ -6,17 +6,24 @@
 #include "TextFiles.h"
 
 #include "PresetStore/PresetBank.h"
+#include "StaleTemporaries.h"
 #include "platform/OddFilesSupport.h"
 #include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -29,6 +36,21 @@ protected:
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
     }
     static fs::perms permissions(const fs::path& file) { return fs::status(file).permissions() & fs::perms::all; }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder_))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    // Sets the times of path (not of a link's target) to seconds ago.
+    static void age(const fs::path& path, long seconds)
+    {
+        const timespec then{std::time(nullptr) - seconds, 0};
+        const timespec times[2] = {then, then};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+    }
 
     test_support::TemporaryFolder temporary_{"tavrin-textfiles"};
     const fs::path folder_ = temporary_.path();
@@ -185,6 +207,72 @@ TEST_F(TextFilesTest, ReadsOnlyRegularFilesAndNoMoreThanAsked)
     EXPECT_EQ(platform::readFileStart(folder_ / "four", 3), "abc");
     EXPECT_EQ(platform::readFileStart(folder_ / "four", 9), "abcd");
     EXPECT_EQ(platform::readFile(folder_ / "missing"), std::nullopt);
+}
+
+// A write killed part way leaves its temporary file beside the target; the next write into that
+// folder removes it once it is an hour old, and nothing else: not a younger one (a write still
+// running elsewhere), not a link (nor what it names), a folder or another user's file of that
+// name, not names that only look alike, and not a preset named ".tavpreset". One process looks
+// through a folder once per ten minutes, whatever it writes there meanwhile.
+TEST_F(TextFilesTest, AKilledWriteLeavesNoTemporaryForLong)
+{
+    std::ofstream(folder_ / "kept.txt") << "old";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 0;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        platform::writeFileAtomically(folder_ / "kept.txt", "new");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    const std::vector<std::string> afterKill = names();
+    ASSERT_EQ(afterKill.size(), 2u);
+    const std::string left = afterKill[0];
+    ASSERT_TRUE((platform::TemporaryPattern{".tav", 6}.matches(left))) << left;
+    EXPECT_EQ(platform::readFile(folder_ / "kept.txt"), "old");
+
+    constexpr long kOld = 3601, kYoung = 3540;
+    age(folder_ / left, kOld);
+    const std::vector<std::string> spared = {".tav12345", ".tav1234567", ".tav12-456", "x.tav123456", ".tavpreset"};
+    for (const auto& name : spared)
+        std::ofstream(folder_ / name) << name;
+    std::ofstream(folder_ / ".tavYoung1") << "still being written";
+    fs::create_directory(folder_ / ".tavFolder");
+    std::ofstream(folder_ / ".tavFolder" / "inside") << "x";
+    std::ofstream(folder_ / "victim") << "named by a link";
+    fs::create_symlink("victim", folder_ / ".tavLinked");
+    std::ofstream(folder_ / ".tavOthers") << "another user's";
+    if (!odd_files::giveAway(folder_ / ".tavOthers"))
+        fs::remove(folder_ / ".tavOthers");  // not root: no other user's file to make
+    for (const auto& name : spared)
+        age(folder_ / name, kOld);
+    for (const char* name : {".tavFolder", "victim", ".tavLinked", ".tavOthers"})
+        if (fs::exists(fs::symlink_status(folder_ / name)))
+            age(folder_ / name, kOld);
+    age(folder_ / ".tavYoung1", kYoung);
+    std::vector<std::string> expected = names();
+    expected.erase(std::find(expected.begin(), expected.end(), left));
+
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "kept.txt", "new"));
+    EXPECT_EQ(names(), expected);
+    EXPECT_EQ(platform::readFile(folder_ / "kept.txt"), "new");
+    EXPECT_EQ(platform::readFile(folder_ / "victim"), "named by a link");
+    EXPECT_EQ(platform::readFile(folder_ / ".tavFolder" / "inside"), "x");
+
+    // Looked through a moment ago: a second write leaves even an old one for later.
+    std::ofstream(folder_ / ".tavAgain1") << "left by another kill";
+    age(folder_ / ".tavAgain1", kOld);
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "other.txt", "x"));
+    EXPECT_TRUE(fs::exists(folder_ / ".tavAgain1"));
+    platform::forgetSweptFolders();  // as a process started later
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "other.txt", "y"));
+    EXPECT_FALSE(fs::exists(folder_ / ".tavAgain1"));
 }
 
 } // namespace
