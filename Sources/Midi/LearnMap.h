@@ -35,7 +35,7 @@ void format(const Map& map, FileText& text);
 // Reads the lines of a file's bytes into map (see above).
 void parse(std::string_view bytes, Map& map);
 
-// Where the map lives, formed once at graph start. With AutoPath on, the host's full path for
+// Where the map lives, formed by the worker for each graph start. With AutoPath on, the host's full path for
 // "Controllers.txt"; else base folder + "Quorvane/" + ID + "/Controllers.txt", the base folder being
 // the PathMac text expanded as one shell word (given with its trailing "/"). No file is read or
 // written without a path.
