@@ -8,14 +8,15 @@
 // leaves the remaining entries as they were.
 #pragma once
 
+#include "FileWorker.h"
+
 #include <array>
-#include <atomic>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace learn_map {
 
@@ -34,7 +35,7 @@ void format(const Map& map, FileText& text);
 // Reads the lines of a file's bytes into map (see above).
 void parse(std::string_view bytes, Map& map);
 
-// Where the map lives, formed once at graph start. With AutoPath on, the host's full path for
+// Where the map lives, formed by the worker for each graph start. With AutoPath on, the host's full path for
 // "Controllers.txt"; else base folder + "Quorvane/" + ID + "/Controllers.txt", the base folder being
 // the PathMac text expanded as one shell word (given with its trailing "/"). No file is read or
 // written without a path.
@@ -62,60 +63,90 @@ struct Target {
 };
 Target targetOf(const Location& where);
 Location locationOf(const Target& target);
-bool sameFile(const Target& a, const Target& b);
 
-// What the writer thread calls to put a snapshot on disk: save, unless replaced (nullptr puts
-// save back). [any thread, while no writer is writing] A test replaces it to hold the writer back.
+// What a learn-map job calls to put a map on disk: save, unless replaced (nullptr puts save
+// back). [any thread, while no learn-map job runs] A test replaces it to hold writes back or make
+// them fail.
 using SaveFunction = bool (*)(const Location& where, const Map& map);
 void setSaveFunction(SaveFunction function) noexcept;
 
-// Writes the file on a thread of its own, so that the audio thread never formats, allocates or
-// touches the disk. post() copies the map and its target into one of three preallocated slots and
-// wakes the writer with an atomic notify; snapshots posted faster than the disk takes them replace
-// each other, so the file always ends up holding the last one posted. Until the writer has
-// written the last one posted, that map (not the file) is what the file holds; after a failed
-// write it stays so, and the next post tries the disk again.
-class FileWriter {
-public:
-    FileWriter() = default;
-    // [host thread, after the last process] Stops the thread once it has written what was
-    // pending and joins it; a snapshot still pending (no thread ever ran) is written here.
-    ~FileWriter();
-    FileWriter(const FileWriter&) = delete;
-    FileWriter& operator=(const FileWriter&) = delete;
+// The file work of the learn map, done by the bundle's file worker. The worker keeps, for the
+// whole bundle, every map stored and not yet on disk (not yet written, or its write failed), per
+// file: a graph start anywhere loads the newest map of its file, pending or written, and a failed
+// write is tried again at every later learn-map job and at the final flush.
 
-    // [open] Starts the writer thread unless it runs; false when it cannot (snapshots then wait
-    // for the destructor).
-    bool start() noexcept;
-    // [audio thread] Hands over a copy of map for target: no lock, no allocation, no system call
-    // beyond the notify.
-    void post(const Map& map, const Target& target) noexcept;
-    // [audio thread] True, with the map, when the last map posted for target is not on disk (not
-    // yet, or its write failed): a reader of the file would find an older map. No lock, no allocation, no system call.
-    bool pendingFor(const Target& target, Map& map) const noexcept;
+// A pin text copied without allocating. A text longer than any the path rules take keeps one
+// character more than they take, so it is refused as the whole text would be.
+struct PinCopy {
+    static constexpr std::size_t kChars = 501;
+    std::array<wchar_t, kChars> chars{};
+    std::size_t length = 0;
+
+    void assign(std::wstring_view text) noexcept;
+    std::wstring_view view() const noexcept { return {chars.data(), length}; }
+};
+
+// The host's path for "Controllers.txt" (500 characters and a terminator).
+inline constexpr int kHostPathChars = 500;
+
+// Reads the map a graph start loads. The audio thread fills request and map (the map in memory:
+// a short file leaves the rest of it as it was) and submits; the worker forms the path, then
+// leaves in map the newest map of that file and in target where later stores go.
+class LoadJob final : public file_worker::Job {
+public:
+    struct Request {
+        bool autoPath = false;
+        bool hostAnswered = false;  // hostPath holds the host's expansion
+        std::array<wchar_t, kHostPathChars + 1> hostPath{};
+        PinCopy id;
+        PinCopy pathMac;
+    } request;
+    Map map{};
+    Target target;
+
+    void run() noexcept override;
+};
+
+// Stores map for target: it becomes the file's newest map at once and is written.
+class SaveJob final : public file_worker::Job {
+public:
+    Map map{};
+    Target target;
+
+    void run() noexcept override;
+};
+
+// Tries again every write that failed; run when the last learn module goes.
+class FlushJob final : public file_worker::Job {
+public:
+    void run() noexcept override;
+};
+
+// A change the buttons make to the map: clear it all, store a learnt pair, or take a pair back
+// (the entry becomes 0 only while it still holds that external number).
+struct Edit {
+    enum Kind : uint8_t { kClear, kStore, kUnlearn };
+    Kind kind = kClear;
+    uint8_t internal = 0;  // 0-127
+    uint8_t external = 0;  // 0-127
+};
+void apply(const Edit& edit, Map& map) noexcept;
+
+// Edits made while a graph start's file is read, merged into one change of whatever map the read
+// gives: fixed in size however many edits come.
+class MergedEdits {
+public:
+    void add(const Edit& edit) noexcept;
+    // The map read (entries 0-127) changed as the edits in order would change it.
+    void applyTo(Map& map) const noexcept;
+    bool empty() const noexcept { return !any_; }
+    void reset() noexcept;
 
 private:
-    struct Snapshot {
-        Map map{};
-        Target target{};
-        uint32_t sequence = 0;  // the post that made it
-    };
-    static constexpr uint8_t kFresh = 4;  // in shared_: the slot holds a snapshot not yet written
-
-    void run() noexcept;
-    void wake() noexcept;
-    // Writes the latest posted snapshot if one is waiting.
-    void writePending() noexcept;
-
-    std::array<Snapshot, 3> slots_{};
-    uint8_t posting_ = 0;                // the audio thread's slot
-    std::atomic<uint8_t> shared_{1};     // the slot passed between the two, with kFresh
-    uint8_t writing_ = 2;                // the writer's slot
-    std::atomic<uint32_t> signal_{0};    // bumped at every post and at stop; the writer waits on it
-    std::atomic<bool> stop_{false};
-    Snapshot latest_{};                  // the audio thread's copy of its last post
-    std::atomic<uint32_t> written_{0};   // sequence of the last snapshot the writer finished
-    std::thread thread_;
+    std::bitset<kEntries> assigned_;                 // entries whose value the edits set
+    Map values_{};                                   // those values
+    std::array<std::bitset<kEntries>, kEntries> zeroWhen_{};  // other entries: values taken back
+    bool any_ = false;
 };
 
 } // namespace learn_map

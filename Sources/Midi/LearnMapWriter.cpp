@@ -1,8 +1,14 @@
-// Writing "Controllers.txt" away from the audio thread: the snapshot slots passed between the two
-// threads, and the writer thread's loop.
+// The learn map's file work on the bundle's file worker: where a map goes, the maps not yet on
+// disk, and the jobs that read and write them.
 #include "Midi/LearnMap.h"
 
+#include "Common/PinText.h"
+
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace learn_map {
 
@@ -37,11 +43,6 @@ Location locationOf(const Target& target)
     return where;
 }
 
-bool sameFile(const Target& a, const Target& b)
-{
-    return a.pathLength == b.pathLength && std::memcmp(a.path.data(), b.path.data(), a.pathLength) == 0;
-}
-
 namespace {
 std::atomic<SaveFunction> saveFunction{nullptr};
 } // namespace
@@ -51,87 +52,118 @@ void setSaveFunction(SaveFunction function) noexcept
     saveFunction.store(function, std::memory_order_release);
 }
 
-FileWriter::~FileWriter()
+void PinCopy::assign(std::wstring_view text) noexcept
 {
-    if (thread_.joinable()) {
-        stop_.store(true, std::memory_order_release);
-        wake();
-        thread_.join();
-    }
-    writePending();
+    length = std::min(text.size(), chars.size());
+    std::copy_n(text.data(), length, chars.data());
 }
 
-bool FileWriter::start() noexcept
-{
-    if (thread_.joinable())
+namespace {
+
+// [worker] The maps stored and not yet on disk, per file, for the whole bundle. Only learn-map
+// jobs touch it: on the worker thread, or inside submit offline (where several hosts may run on
+// threads of their own, hence the lock).
+class PendingMaps {
+public:
+    // map becomes target's newest map; then every pending map is written.
+    void store(const Target& target, const Map& map)
+    {
+        const std::lock_guard lock(mutex_);
+        Pending& pending = pending_[key(target)];
+        pending.target = target;
+        pending.map = map;
+        writeAll();
+    }
+
+    // Writes what is pending; true, with the map, when target's newest map is not in its file.
+    bool newest(const Target& target, Map& map)
+    {
+        const std::lock_guard lock(mutex_);
+        writeAll();
+        const auto found = pending_.find(key(target));
+        if (found == pending_.end())
+            return false;
+        map = found->second.map;
         return true;
-    try {
-        thread_ = std::thread(&FileWriter::run, this);
-    } catch (...) {
-        return false;
     }
-    return true;
-}
 
-void FileWriter::post(const Map& map, const Target& target) noexcept
-{
-    latest_.map = map;
-    latest_.target = target;
-    ++latest_.sequence;
-    slots_[posting_] = latest_;
-    const uint8_t previous = shared_.exchange(static_cast<uint8_t>(posting_ | kFresh), std::memory_order_acq_rel);
-    posting_ = static_cast<uint8_t>(previous & ~kFresh);
-    wake();
-}
-
-bool FileWriter::pendingFor(const Target& target, Map& map) const noexcept
-{
-    if (written_.load(std::memory_order_acquire) == latest_.sequence || !sameFile(latest_.target, target))
-        return false;
-    map = latest_.map;
-    return true;
-}
-
-void FileWriter::wake() noexcept
-{
-    signal_.fetch_add(1, std::memory_order_release);
-    signal_.notify_one();
-}
-
-void FileWriter::run() noexcept
-{
-    for (;;) {
-        // Read before looking for work, so a post after the look changes it and the wait returns.
-        const uint32_t seen = signal_.load(std::memory_order_acquire);
-        writePending();
-        if (stop_.load(std::memory_order_acquire)) {
-            writePending();
-            return;
-        }
-        signal_.wait(seen, std::memory_order_acquire);
+    void flush()
+    {
+        const std::lock_guard lock(mutex_);
+        writeAll();
     }
-}
 
-void FileWriter::writePending() noexcept
-{
-    if (!(shared_.load(std::memory_order_acquire) & kFresh))
-        return;
-    const uint8_t taken = shared_.exchange(writing_, std::memory_order_acq_rel);
-    writing_ = static_cast<uint8_t>(taken & ~kFresh);
-    const Snapshot& snapshot = slots_[writing_];
-    bool saved = snapshot.target.pathLength == 0;  // no file to hold it
-    if (!saved) {
+private:
+    struct Pending {
+        Target target;
+        Map map{};
+    };
+
+    static std::string key(const Target& target) { return std::string(target.path.data(), target.pathLength); }
+
+    // A map leaves only once it is on disk; after a failed write it stays the map a graph start
+    // loads, so no learnt entry is lost.
+    void writeAll()
+    {
+        for (auto it = pending_.begin(); it != pending_.end();)
+            it = write(it->second) ? pending_.erase(it) : std::next(it);
+    }
+
+    static bool write(const Pending& pending)
+    {
+        if (pending.target.pathLength == 0)
+            return true;  // no file to hold it
         try {
             const SaveFunction replaced = saveFunction.load(std::memory_order_acquire);
-            saved = (replaced ? replaced : save)(locationOf(snapshot.target), snapshot.map);
+            return (replaced ? replaced : save)(locationOf(pending.target), pending.map);
         } catch (...) {
-            saved = false;
+            return false;
         }
     }
-    // Only now may a reader trust the file again. After a failed write the file holds an older
-    // map, so the posted one stays the map a graph start loads: no learnt entry is lost.
-    if (saved)
-        written_.store(snapshot.sequence, std::memory_order_release);
+
+    std::mutex mutex_;
+    std::map<std::string, Pending> pending_;
+};
+
+PendingMaps& pendingMaps()
+{
+    static PendingMaps maps;
+    return maps;
+}
+
+} // namespace
+
+void LoadJob::run() noexcept
+{
+    try {
+        std::optional<std::string> hostPath;
+        if (request.autoPath && request.hostAnswered)
+            hostPath = pin_text::hostPathText(request.hostPath.data(), request.hostPath.size(), pin_text::kIdBytes);
+        const Location where = locate(std::move(hostPath), request.autoPath, request.id.view(), request.pathMac.view());
+        target = targetOf(where);
+        if (!pendingMaps().newest(target, map))
+            load(where, map);
+    } catch (...) {
+        target = Target{};  // no path: nothing is read or written
+        map.fill(0);
+    }
+}
+
+void SaveJob::run() noexcept
+{
+    try {
+        pendingMaps().store(target, map);
+    } catch (...) {
+        // Out of memory before the map was kept: it is lost as a failed write once was.
+    }
+}
+
+void FlushJob::run() noexcept
+{
+    try {
+        pendingMaps().flush();
+    } catch (...) {
+    }
 }
 
 } // namespace learn_map

@@ -1,8 +1,10 @@
 // The MIDI learn map through the stand-in host: translation both ways, learning and unlearning
 // by the button signals with the LED, clearing, and "Controllers.txt" read and written where the
-// pins say, and nowhere when they name no safe folder. The module writes the file from a thread
-// of its own; it has written the last map once the host has released it, so the file is read
-// after shutdown.
+// pins say, and nowhere when they name no safe folder. The file worker reads and writes the file:
+// offline inside the calls, in real time on its thread, with the same messages, LED and files;
+// the last map lands by the time the host has released the module, so the file is read after
+// shutdown. No learnt entry is lost to a failed write, a later file, another instance or the end.
+#include "FileWorker.h"
 #include "Midi/LearnMap.h"
 #include "Midi/NoteLedgerTestSupport.h"
 #include "Midi/RoutingTestSupport.h"
@@ -51,22 +53,50 @@ std::string readAll(const fs::path& p)
 
 class MidiLearn : public ::testing::Test {
 protected:
+    void TearDown() override
+    {
+        host.reset();  // its modules' channels go before the mode changes back
+        file_worker::release();
+        file_worker::setOffline(wasOffline);
+        learn_map::setSaveFunction(nullptr);
+    }
+    // Modules made from now on hand their file work to the worker thread.
+    void realTime() { file_worker::setOffline(false); }
 
-    // The module with its pins, started (graph start has loaded the map).
-    void start(std::string pathMac, std::string id = "TAVRIN TWO", bool autoPath = false)
+    // The module with its pins, started (graph start has loaded the map offline, asked for it in
+    // real time); with a second instance on the same pins (other, buttons idle) when asked.
+    void start(std::string pathMac, std::string id = "TAVRIN TWO", bool autoPath = false, bool second = false)
     {
         HostConfig config = test_support::config64();
         config.fileFolder = root / "host";
         host = std::make_unique<Host>(test_support::factory(), config);
         module = test_support::add(*host, "QV_MidiLearnModule");
-        host->setInitialValue(module, Side::Dsp, kId, textValue(id));
-        host->setInitialValue(module, Side::Dsp, kAutoPath, boolValue(autoPath));
-        host->setInitialValue(module, Side::Dsp, kPathMac, textValue(pathMac));
+        if (second)
+            other = test_support::add(*host, "QV_MidiLearnModule");
+        for (const std::size_t m : second ? std::vector<std::size_t>{module, other} : std::vector<std::size_t>{module}) {
+            host->setInitialValue(m, Side::Dsp, kId, textValue(id));
+            host->setInitialValue(m, Side::Dsp, kAutoPath, boolValue(autoPath));
+            host->setInitialValue(m, Side::Dsp, kPathMac, textValue(pathMac));
+        }
         host->setInputFunction(module, kLearn, [this](std::int64_t s) { return signal(learnAt, s); });
         host->setInputFunction(module, kReset, [this](std::int64_t s) { return signal(resetAt, s); });
         host->runBlock(64);
     }
-    void startInRoot() { start(root.string() + "/"); }
+    void graphStart(std::size_t m) { host->queueRawEvents(m, {{.eventType = mpapi::MP_EVENT_GRAPH_START}}); }
+    // Learns the pair (internal, external) with a press in the next block and the controllers in
+    // the block after it.
+    void learnPair(uint8_t internal, uint8_t external)
+    {
+        learnAt = host->samplesRun() + 1;
+        host->runBlock(64);
+        host->queueMidi(module, kInternalIn, {0xB0, internal, 1}, 5);
+        host->queueMidi(module, kExternalIn, {0xB0, external, 1}, 5);
+        host->runBlock(64);
+    }
+    void startInRoot(std::string id = "TAVRIN TWO", bool autoPath = false, bool second = false)
+    {
+        start(root.string() + "/", std::move(id), autoPath, second);
+    }
     // A button pressed from an absolute sample for one block length.
     static float signal(std::int64_t pressedAt, std::int64_t s) { return s >= pressedAt && s < pressedAt + 64 ? 1.0f : 0.0f; }
     std::vector<Sent> midi(Pin pin, std::vector<Bytes> messages) { return afterMidi(*host, module, pin, std::move(messages)); }
@@ -81,8 +111,10 @@ protected:
     test_support::TemporaryFolder temporary{"tavrin-learn"};
     fs::path root = temporary.path();
     fs::path file = root / "Quorvane" / "TAVRIN TWO" / "Controllers.txt";
+    const bool wasOffline = file_worker::offline();
     std::unique_ptr<Host> host;
     std::size_t module = 0;
+    std::size_t other = 0;
     std::int64_t learnAt = 1 << 30;
     std::int64_t resetAt = 1 << 30;
 };
@@ -242,6 +274,83 @@ TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
     EXPECT_TRUE(fs::is_empty(root / "cwd"));
 }
 
+// One session, offline and in real time with the worker held back over the graph start's read:
+// while the map is read the LED and the learning follow the buttons at once, and what needs the
+// map (every message's translation, the stored pair) waits; once read, the same messages go out
+// in the same order and the file holds the same map as offline.
+TEST_F(MidiLearn, RealTimeSessionGivesWhatOfflineGives)
+{
+    struct Outcome {
+        std::vector<Sent> midi;
+        std::vector<float> led;
+        std::string file;
+    };
+    const auto session = [&](bool live) {
+        const fs::path folder = root / (live ? "live" : "offline");
+        const fs::path map = folder / "Quorvane" / "TAVRIN TWO" / "Controllers.txt";
+        fs::create_directories(map.parent_path());
+        std::ofstream(map, std::ios::binary) << mapFile({{3, 4}, {7, 20}, {9, 20}});
+        if (live) {
+            realTime();
+            file_worker::hold();
+        }
+        learnAt = 64 * 2 + 10;
+        start(folder.string() + "/");
+        Outcome out;
+        const auto block = [&] {
+            host->clearCalls();
+            host->runBlock(64);
+            for (const Sent& sent : sentMidi(*host, module))
+                if (sent.pin == kToSynth || sent.pin == kToExternal)
+                    out.midi.push_back(sent);
+            const auto led = host->buffer(module, kLed);
+            out.led.insert(out.led.end(), led.begin(), led.end());
+        };
+        host->queueMidi(module, kExternalIn, {0xB0, 20, 64}, 2);
+        host->queueMidi(module, kExternalIn, {0x90, 60, 100}, 3);
+        host->queueMidi(module, kInternalIn, {0xB0, 7, 5}, 4);
+        host->queueMidi(module, kInternalIn, {0xB0, 3, 6}, 5);
+        block();
+        block();  // learning from sample 10
+        host->queueMidi(module, kInternalIn, {0xB0, 8, 1}, 5);
+        host->queueMidi(module, kExternalIn, {0xB0, 21, 2}, 6);  // completes the pair 8 -> 21
+        host->queueMidi(module, kExternalIn, {0xB0, 21, 3}, 20);
+        block();
+        host->queueMidi(module, kExternalIn, {0x80, 60, 0}, 0);
+        host->queueMidi(module, kInternalIn, {0xB0, 8, 4}, 1);
+        block();
+        if (live) {
+            EXPECT_TRUE(out.midi.empty());
+            EXPECT_EQ(readAll(map), mapFile({{3, 4}, {7, 20}, {9, 20}}));
+            EXPECT_EQ(out.led[64 + 10], 1.0f);
+            EXPECT_EQ(out.led[128 + 6], 0.0f);
+            file_worker::release();
+            file_worker::waitUntilIdle();
+        }
+        host->queueMidi(module, kExternalIn, {0xB0, 20, 7}, 0);
+        block();
+        block();
+        out.file = fileAfterShutdown(map);
+        return out;
+    };
+    const Outcome offline = session(false);
+    EXPECT_EQ(offline.midi, (std::vector<Sent>{{kToSynth, {0xB0, 7, 64}},
+                                               {kToSynth, {0xB0, 9, 64}},
+                                               {kToSynth, {0x90, 60, 100}},
+                                               {kToExternal, {0xB0, 20, 5}},
+                                               {kToExternal, {0xB0, 4, 6}},
+                                               {kToSynth, {0xB0, 8, 3}},
+                                               {kToSynth, {0x80, 60, 0}},
+                                               {kToExternal, {0xB0, 21, 4}},
+                                               {kToSynth, {0xB0, 7, 7}},
+                                               {kToSynth, {0xB0, 9, 7}}}));
+    EXPECT_EQ(offline.file, mapFile({{3, 4}, {7, 20}, {8, 21}, {9, 20}}));
+    const Outcome live = session(true);
+    EXPECT_EQ(live.midi, offline.midi);
+    EXPECT_EQ(live.led, offline.led);
+    EXPECT_EQ(live.file, offline.file);
+}
+
 // A writer held back on its disk write, released by the test.
 struct HeldWriter {
     static inline std::mutex mutex;
@@ -285,38 +394,48 @@ struct HeldWriter {
 };
 
 // A graph start while the map just learnt is still being written loads that map, not the older
-// file: the entry translates, and the next learn writes it back with the new one.
+// file, in the instance that learnt it and in another one on the same file: the entry
+// translates, and the next learn writes it back with the new one.
 TEST_F(MidiLearn, GraphStartDuringAWriteLoadsTheLearntMap)
 {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
-    startInRoot();
+    realTime();
+    startInRoot("TAVRIN TWO", false, true);
+    file_worker::waitUntilIdle();
+    host->runBlock(64);
     HeldWriter writer;
-    learnAt = 64;
-    host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
-    host->queueMidi(module, kExternalIn, {0xB0, 20, 1}, 5);
-    host->runBlock(64);  // stores 7 -> 20
+    learnPair(7, 20);
     writer.waitUntilWriting();
     EXPECT_EQ(readAll(file), mapFile({{3, 4}}));
-    host->queueRawEvents(module, {{.eventType = mpapi::MP_EVENT_GRAPH_START}});
+    graphStart(module);
+    graphStart(other);
     host->runBlock(64);
-    EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 9}, {0xB0, 3, 8}}),
-              (std::vector<Sent>{{kToExternal, {0xB0, 20, 9}}, {kToExternal, {0xB0, 4, 8}}}));
+    for (const std::size_t m : {module, other}) {
+        host->queueMidi(m, kInternalIn, {0xB0, 7, 9});
+        host->queueMidi(m, kInternalIn, {0xB0, 3, 8});
+    }
+    host->clearCalls();
+    host->runBlock(64);
+    EXPECT_TRUE(sentMidi(*host, module).empty());  // waiting for the map
     writer.release();
+    file_worker::waitUntilIdle();
+    host->clearCalls();
+    host->runBlock(64);
+    for (const std::size_t m : {module, other})
+        EXPECT_EQ(sentMidi(*host, m), (std::vector<Sent>{{kToExternal, {0xB0, 20, 9}}, {kToExternal, {0xB0, 4, 8}}}));
 
     // Written: a graph start now reads the file, which holds the entry, and a learn keeps it.
-    host->queueRawEvents(module, {{.eventType = mpapi::MP_EVENT_GRAPH_START}});
+    graphStart(module);
     host->runBlock(64);
-    learnAt = 64 * 6;
-    host->runBlock(64);
-    host->runBlock(64);
-    midi(kInternalIn, {{0xB0, 8, 1}});
-    midi(kExternalIn, {{0xB0, 21, 1}});
+    file_worker::waitUntilIdle();
+    learnPair(8, 21);
     EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}, {8, 21}}));
 }
 
 // A write that fails (a full disk, a refused link) leaves the learnt map the one a graph start
-// loads, before or after the writer has tried; the next write that works stores every entry.
+// loads; the next write that works stores every entry. A map whose write failed is written at
+// the end, when the last learn module goes.
 TEST_F(MidiLearn, GraphStartAfterAFailedWriteKeepsTheLearntMap)
 {
     fs::create_directories(file.parent_path());
@@ -328,24 +447,111 @@ TEST_F(MidiLearn, GraphStartAfterAFailedWriteKeepsTheLearntMap)
         ++failedWrites;
         return false;
     });
-    learnAt = 64;
-    host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
-    host->queueMidi(module, kExternalIn, {0xB0, 20, 1}, 5);
-    host->runBlock(64);  // stores 7 -> 20; its write fails
-    while (failedWrites == 0)
-        std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the writer's bookkeeping after it
-    host->queueRawEvents(module, {{.eventType = mpapi::MP_EVENT_GRAPH_START}});
+    learnPair(7, 20);
+    EXPECT_GE(failedWrites, 1);
+    graphStart(module);
     host->runBlock(64);
     EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 9}, {0xB0, 3, 8}}),
               (std::vector<Sent>{{kToExternal, {0xB0, 20, 9}}, {kToExternal, {0xB0, 4, 8}}}));
     learn_map::setSaveFunction(nullptr);
-    learnAt = 64 * 4;
-    host->runBlock(64);
-    host->runBlock(64);
-    midi(kInternalIn, {{0xB0, 8, 1}});
-    midi(kExternalIn, {{0xB0, 21, 1}});
+    learnPair(8, 21);
     EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}, {8, 21}}));
+
+    startInRoot();
+    failedWrites = 0;
+    learn_map::setSaveFunction([](const learn_map::Location&, const learn_map::Map&) {
+        ++failedWrites;
+        return false;
+    });
+    learnPair(10, 30);
+    while (failedWrites == 0)
+        std::this_thread::yield();
+    learn_map::setSaveFunction(nullptr);
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}, {8, 21}, {10, 30}}));
+}
+
+// A map learnt on one file whose write fails is kept for that file while the module goes on to
+// another file and learns there: both files end up with their entries.
+TEST_F(MidiLearn, AFailedWriteSurvivesAGraphStartOnAnotherFile)
+{
+    static std::atomic<bool> failing;
+    failing = false;
+    learn_map::setSaveFunction([](const learn_map::Location& where, const learn_map::Map& map) {
+        return !failing && learn_map::save(where, map);
+    });
+    realTime();
+    startInRoot();
+    file_worker::waitUntilIdle();
+    file_worker::hold();
+    failing = true;
+    learnPair(7, 20);  // stored on "TAVRIN TWO"; its write will fail
+    host->queuePinValue(module, kId, textValue("B"));
+    host->runBlock(64);
+    graphStart(module);
+    host->runBlock(64);
+    learnPair(8, 21);  // waits for the read of "B"
+    file_worker::release();
+    file_worker::waitUntilIdle();
+    failing = false;
+    host->runBlock(64);  // stores 8 -> 21 on "B"; the first file is written again with it
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(readAll(file), mapFile({{7, 20}}));
+    EXPECT_EQ(fileAfterShutdown(root / "Quorvane" / "B" / "Controllers.txt"), mapFile({{8, 21}}));
+}
+
+// The host releases the module while its work is still queued (a store, a read, a pair learnt
+// while the map was read): nothing is lost, nothing crashes.
+TEST_F(MidiLearn, ReleasedWithWorkQueuedStillWritesEverything)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
+    realTime();
+    startInRoot();
+    file_worker::waitUntilIdle();
+    file_worker::hold();
+    learnPair(7, 20);
+    graphStart(module);
+    host->runBlock(64);
+    learnPair(8, 21);
+    std::thread releaser([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        file_worker::release();
+    });
+    const std::string written = fileAfterShutdown(file);
+    releaser.join();
+    EXPECT_EQ(written, mapFile({{3, 4}, {7, 20}, {8, 21}}));
+}
+
+// More MIDI than the module keeps while a slow read runs: what it kept goes out at once, in
+// order, and the rest as it comes (notes pass unchanged either way); a pair learnt meanwhile still
+// reaches the map read and its file.
+TEST_F(MidiLearn, AFloodWhileTheMapIsReadKeepsOrderAndTheLearntPair)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
+    realTime();
+    file_worker::hold();
+    startInRoot();
+    learnPair(7, 20);
+    std::vector<Sent> expected, sent;
+    for (int b = 0; b < 3; ++b) {
+        for (int i = 0; i < 250; ++i) {
+            const auto note = static_cast<uint8_t>((b * 250 + i) % 128);
+            host->queueMidi(module, kExternalIn, {0x90, note, 1}, i * 64 / 250);
+            expected.push_back({kToSynth, {0x90, note, 1}});
+        }
+        host->clearCalls();
+        host->runBlock(64);
+        const auto now = sentMidi(*host, module);
+        sent.insert(sent.end(), now.begin(), now.end());
+    }
+    EXPECT_EQ(sent, expected);
+    file_worker::release();
+    file_worker::waitUntilIdle();
+    host->runBlock(64);
+    EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 9}, {0xB0, 3, 8}}),
+              (std::vector<Sent>{{kToExternal, {0xB0, 20, 9}}, {kToExternal, {0xB0, 4, 8}}}));
+    EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}}));
 }
 
 // Played like a musician on both inputs, notes pass to the synth and back to the controller
