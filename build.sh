@@ -4,7 +4,7 @@
 #   ./build.sh test       build, then run every test (ctest)
 #   ./build.sh sanitize   build with AddressSanitizer + UBSan, then run every test
 #   ./build.sh clang      build with clang 14, then run every test
-#   ./build.sh tsan       build with ThreadSanitizer (g++, debug), then run every test
+#   ./build.sh tsan       build with ThreadSanitizer (clang 14, debug), then run every test
 #   ./build.sh bench      build, then run the benchmarks
 # Every build here treats warnings as errors (TAVRIN_WERROR in the presets).
 set -euo pipefail
@@ -14,7 +14,7 @@ command=${1:-test}
 # Debian packages the build needs beyond g++, cmake, GoogleTest and Google Benchmark.
 packages=(nlohmann-json3-dev pkg-config libre2-dev libreaderwriterqueue-dev trash-cli xdg-utils)
 [ "$command" != clang ] || packages+=(clang-14)
-[ "$command" != tsan ] || packages+=(libtsan2)
+[ "$command" != tsan ] || packages+=(clang-14)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -48,7 +48,7 @@ choose_tsan_runner() {
   local probe=build/tsan-probe
   mkdir -p "$probe"
   printf 'int main() { return 0; }\n' > "$probe/probe.cpp"
-  g++ -fsanitize=thread "$probe/probe.cpp" -o "$probe/probe"
+  clang++-14 -fsanitize=thread "$probe/probe.cpp" -o "$probe/probe"
   if "$probe/probe" 2>/dev/null; then
     return
   fi
