@@ -1,6 +1,7 @@
 // The file worker's thread, its channels and the order it runs their jobs in.
 #include "FileWorker.h"
 
+#include <pthread.h>
 #include <semaphore.h>
 
 #include <algorithm>
@@ -47,6 +48,8 @@ public:
         if (!channel.inline_ && !thread_.joinable()) {
             stopping_ = false;
             thread_ = std::thread(&Worker::run, this);
+            // The name a host's developer sees in a debugger or in top.
+            ::pthread_setname_np(thread_.native_handle(), kThreadName);
         }
     }
 
@@ -134,8 +137,10 @@ private:
             {
                 const std::lock_guard lock(mutex_);
                 // Room is certain: no more than capacity jobs are outstanding.
-                if (!request.waited)
+                if (!request.waited) {
                     from->results_.try_enqueue(request.job);
+                    from->handedBack_.fetch_add(1, std::memory_order_release);
+                }
                 ++from->completed_;
             }
             ranAll_.notify_all();
@@ -154,8 +159,11 @@ private:
                 first = head->sequence;
             }
         }
-        if (oldest)
+        if (oldest) {
             oldest->requests_.try_dequeue(request);
+            // Pairs with submit's release: what the module put in the job before is seen here.
+            oldest->queued_.load(std::memory_order_acquire);
+        }
         return oldest;
     }
 
@@ -210,6 +218,7 @@ bool Channel::submit(Job& job) noexcept
     if (inline_) {
         job.run();
         results_.try_enqueue(&job);
+        handedBack_.fetch_add(1, std::memory_order_release);
         return true;
     }
     Worker& w = worker();
@@ -222,7 +231,9 @@ bool Channel::submit(Job& job) noexcept
 Job* Channel::finished() noexcept
 {
     Job* job = nullptr;
-    if (!results_.try_dequeue(job))
+    // Pairs with the worker's release: the job's results are seen here. (The queue orders them
+    // too; this says so in plain C++, which every thread checker understands.)
+    if (handedBack_.load(std::memory_order_acquire) == taken_ || !results_.try_dequeue(job))
         return nullptr;
     ++taken_;
     return job;

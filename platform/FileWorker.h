@@ -25,6 +25,8 @@
 
 namespace file_worker {
 
+inline constexpr const char* kThreadName = "tavrin-files";
+
 // A piece of file work. A module keeps its jobs as members; run() does the work and leaves the
 // result in the job, ready to be applied without allocating. Between submit() and finished()
 // returning it, the job and whatever it was told to fill belong to the worker.
@@ -83,6 +85,7 @@ private:
     std::size_t submitted_ = 0;  // audio thread's own counts
     std::size_t taken_ = 0;
     std::atomic<uint64_t> queued_{0};     // requests pushed, runAndWait's included
+    std::atomic<std::size_t> handedBack_{0};  // results pushed by the worker
     uint64_t completed_ = 0;              // requests run; guarded by the worker's mutex
 };
 
