@@ -383,22 +383,28 @@ bool ReadPresetFile(std::string_view path, PresetFile& file)
     return true;
 }
 
-bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValues& values)
+namespace {
+
+template <class Target>
+bool loadPresetInto(std::string_view path, NameTable& names, int current, Target& target)
 {
     PresetFile file;
     if (!ReadPresetFile(path, file))
         return false;
-    file.applyTo(names, current, values);
+    file.applyTo(names, current, target);
     return true;
+}
+
+} // namespace
+
+bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValues& values)
+{
+    return loadPresetInto(path, names, current, values);
 }
 
 bool LoadPreset(std::string_view path, NameTable& names, int current, PresetBlock& block)
 {
-    PresetFile file;
-    if (!ReadPresetFile(path, file))
-        return false;
-    file.applyTo(names, current, block);
-    return true;
+    return loadPresetInto(path, names, current, block);
 }
 
 bool LoadName(std::string_view path, NameTable& names, int current)
