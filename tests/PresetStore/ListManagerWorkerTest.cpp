@@ -65,7 +65,7 @@ public:
     {
         letGo();
         release();
-        file_worker::setOffline(true);
+        file_worker::setOffline(wasOffline_);
     }
 
     fs::path root() const { return shared_.path(); }
@@ -181,6 +181,7 @@ public:
     }
 
 private:
+    const bool wasOffline_ = file_worker::offline();
     bool realTime_;
     bool pathFile_;  // the list-file manager: paths through Path.txt
     bool held_ = false;
@@ -315,8 +316,9 @@ protected:
     void TearDown() override
     {
         file_worker::release();
-        file_worker::setOffline(true);
+        file_worker::setOffline(wasOffline_);
     }
+    const bool wasOffline_ = file_worker::offline();
 };
 
 // The session run offline and in real time; the offline run's result.
@@ -335,6 +337,29 @@ TEST_F(ListManagerWorkerTest, ListpipeSessionGivesWhatOfflineGives)
     // The session did reach the files: the saved preset has the live values, the bank the names.
     EXPECT_EQ(offline.files.at("y.tavbank").substr(0, 25), nameField("N0"));
     EXPECT_NE(offline.files.at("b.tavpreset"), presetText("Saved Name", {}));
+}
+
+// Name lists of some 8 KB wait behind bank loads, three rounds of seven, more than the room kept
+// for payloads holds at once: each arrives whole, the later rounds' across the room's end.
+TEST_F(ListManagerWorkerTest, LongNameListsWaitWhole)
+{
+    const auto session = [](Rig& rig) {
+        for (int round = 0; round < 3; ++round) {
+            rig.path(rig.file("x.tavbank"));
+            rig.message(list_message::kLoadBank);
+            for (int i = 0; i < 7; ++i) {
+                Names names = numberedNames(std::string(40, static_cast<char>('a' + i)) + std::to_string(round));
+                names[static_cast<std::size_t>(i)] = "R" + std::to_string(round) + "M" + std::to_string(i);
+                rig.message(list_message::kNameList, listText(names));
+                rig.message(list_message::kInterfaceStarted);
+            }
+            rig.settle();
+        }
+    };
+    const SessionResult offline = expectSameAsOffline("QV_PatchManagerListpipe", session);
+    EXPECT_NE(std::find_if(offline.outputs.begin(), offline.outputs.end(),
+                           [](const std::string& line) { return line.find(",  7:R2M6,") != std::string::npos; }),
+              offline.outputs.end());
 }
 
 TEST_F(ListManagerWorkerTest, ListfileSessionGivesWhatOfflineGives)
