@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,9 +94,11 @@ struct CountedName {
     void restart() { length = taken = 0; }
 };
 
-// The preset file reader: the name line, then values in file order.
+// The preset file reader: the name line, then values in file order, into a PresetFile.
 class PresetReader {
 public:
+    explicit PresetReader(PresetFile& file) : file_(file) {}
+
     // false once nothing more can change the result.
     bool feed(const char* data, std::size_t size)
     {
@@ -107,18 +110,18 @@ public:
                     continue;
                 }
                 if (c == ';') {
-                    storedName_ = true;
-                    storedLength_ = field_.name().size();
-                    std::memcpy(stored_, field_.name().data(), storedLength_);
+                    file_.hasName = true;
+                    file_.nameLength = field_.name().size();
+                    std::memcpy(file_.name, field_.name().data(), file_.nameLength);
                     field_.restart();
                 }
                 field_.feed(c);
                 continue;
             }
             if (c == ';') {
-                values_[count_++] = value_.value();
+                file_.values[file_.count++] = value_.value();
                 value_.clear();
-                if (count_ == kSlots)
+                if (file_.count == kSlots)
                     return false;
             } else {
                 value_.feed(c);
@@ -127,26 +130,11 @@ public:
         return true;
     }
 
-    void applyTo(NameTable& names, int current, PresetValues& values) const
-    {
-        if (storedName_)
-            names.setName(current, std::string_view(stored_, storedLength_));
-        std::copy(values_, values_ + count_, values);
-    }
-    int count() const { return count_; }
-    const PresetValues& values() const { return values_; }
-    bool storedName() const { return storedName_; }
-    std::string_view name() const { return std::string_view(stored_, storedLength_); }
-
 private:
+    PresetFile& file_;
     bool onNameLine_ = true;
     NameField field_;
-    bool storedName_ = false;
-    char stored_[kNameKeepWhole] = {};
-    std::size_t storedLength_ = 0;
     number_text::AtofField value_;
-    PresetValues values_ = {};
-    int count_ = 0;
 };
 
 // The bank file reader, writing straight into the name table and bank memory.
@@ -370,25 +358,53 @@ bool SavePreset(std::string_view path, std::string_view name, const PresetBlock&
     return SavePreset(path, name, values);
 }
 
-bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValues& values)
+void PresetFile::applyTo(NameTable& names, int current, PresetValues& target) const
 {
-    PresetReader reader;
+    if (hasName)
+        names.setName(current, nameView());
+    std::copy(values, values + count, target);
+}
+
+void PresetFile::applyTo(NameTable& names, int current, PresetBlock& block) const
+{
+    if (hasName)
+        names.setName(current, nameView());
+    for (int slot = 0; slot < count; ++slot)
+        block.set(slot, values[slot]);
+}
+
+bool ReadPresetFile(std::string_view path, PresetFile& file)
+{
+    PresetFile read;
+    PresetReader reader(read);
     if (!streamFile(path, kMostPresetFileBytes, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
         return false;
-    reader.applyTo(names, current, values);
+    file = read;
     return true;
+}
+
+namespace {
+
+template <class Target>
+bool loadPresetInto(std::string_view path, NameTable& names, int current, Target& target)
+{
+    PresetFile file;
+    if (!ReadPresetFile(path, file))
+        return false;
+    file.applyTo(names, current, target);
+    return true;
+}
+
+} // namespace
+
+bool LoadPreset(std::string_view path, NameTable& names, int current, PresetValues& values)
+{
+    return loadPresetInto(path, names, current, values);
 }
 
 bool LoadPreset(std::string_view path, NameTable& names, int current, PresetBlock& block)
 {
-    PresetReader reader;
-    if (!streamFile(path, kMostPresetFileBytes, [&](const char* data, std::size_t size) { return reader.feed(data, size); }))
-        return false;
-    if (reader.storedName())
-        names.setName(current, reader.name());
-    for (int slot = 0; slot < reader.count(); ++slot)
-        block.set(slot, reader.values()[slot]);
-    return true;
+    return loadPresetInto(path, names, current, block);
 }
 
 bool LoadName(std::string_view path, NameTable& names, int current)
@@ -446,18 +462,31 @@ bool LoadNames(std::string_view path, NameTable& names)
 
 // ---- Numbered list text -----------------------------------------------------------------------
 
-std::string SaveList(const NameTable& names)
+void ListText::build(const NameTable& names)
 {
-    std::string text;
-    text.reserve(static_cast<std::size_t>(kPresets) * 32);
+    length_ = 0;
     for (int slot = 0; slot < kPresets; ++slot) {
         if (slot > 0)
-            text += ',';
-        number_text::appendInt(text, slot + 1, 3);
-        text += ':';
-        text.append(names.view(slot));
+            text_[length_++] = ',';
+        // "%3d" of slot + 1 (1-128), without the C library's formatting.
+        const int number = slot + 1;
+        text_[length_++] = number >= 100 ? static_cast<char>('0' + number / 100) : ' ';
+        text_[length_++] = number >= 10 ? static_cast<char>('0' + number / 10 % 10) : ' ';
+        text_[length_++] = static_cast<char>('0' + number % 10);
+        text_[length_++] = ':';
+        // A name holds at most 99 bytes (the widest slot less its NUL), so the buffer has room.
+        const std::string_view name = names.view(slot);
+        std::memcpy(text_ + length_, name.data(), name.size());
+        length_ += name.size();
     }
-    return text;
+    text_[length_] = 0;
+}
+
+std::string SaveList(const NameTable& names)
+{
+    const auto text = std::make_unique<ListText>();
+    text->build(names);
+    return std::string(text->view());
 }
 
 void ReadList(std::string_view text, NameTable& names)

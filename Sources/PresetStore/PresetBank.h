@@ -21,8 +21,10 @@
 //
 // The category manager's processing half uses NameTable(preset_bank::kWideNameSlotBytes).
 // Threads: nothing here is shared between objects or locked; each half calls its own copies from
-// its own thread. The file operations allocate and do file I/O: call them from message handling
-// or graph start, never from a sub-process. Selecting and storing presets allocate nothing.
+// its own thread. The file operations allocate and do file I/O: the processing halves run them
+// on the file worker (ListManagerWork.h), the interface halves on their own thread. Selecting and
+// storing presets, ListText, ReadList, PresetFile::applyTo and copying a NameTable or BankMemory
+// allocate nothing.
 // Every file is written whole through platform::writeFileAtomically; a file that cannot be read
 // or written changes nothing in memory and is not reported beyond the returned bool.
 #pragma once
@@ -142,6 +144,27 @@ std::string presetFileText(std::string_view name, const PresetValues& values);
 bool SavePreset(std::string_view path, std::string_view name, const PresetValues& values);
 bool SavePreset(std::string_view path, std::string_view name, const PresetBlock& block);
 
+// A preset file as LoadPreset reads it, before it goes anywhere: the name that the name line's
+// last ";" stored (hasName) and the values in file order (count of them, at most 256). Filled on
+// the file worker and applied on the audio thread without allocating.
+struct PresetFile {
+    bool hasName = false;
+    char name[kNameKeepWhole] = {};
+    std::size_t nameLength = 0;
+    PresetValues values = {};
+    int count = 0;
+
+    std::string_view nameView() const { return std::string_view(name, nameLength); }
+    // The name into names slot current (when one was stored), the values into slots 0 to count - 1;
+    // the other slots keep their contents.
+    void applyTo(NameTable& names, int current, PresetValues& target) const;
+    void applyTo(NameTable& names, int current, PresetBlock& block) const;
+};
+
+// Reads the preset file at path into file by LoadPreset's rules. false, with file as it was, when
+// the file cannot be opened.
+bool ReadPresetFile(std::string_view path, PresetFile& file);
+
 // LoadPreset: reads the preset file at path. Line 1 is the name line (the name-field rule; each
 // ";" stores the gathered name into names slot `current`); later lines give values to slots 0,
 // 1, 2 ... in file order (digits, "-", "." gathered, ";" ends a value, converted like atof; at
@@ -188,8 +211,26 @@ bool LoadNames(std::string_view path, NameTable& names);
 
 // ---- Numbered list text -----------------------------------------------------------------------
 
-// SaveList: items "%3d" of slot + 1, ":", the name, joined by "," with none after the last
-// ("  1:Default,  2:empty,..."). Messages carry it with its terminating NUL (size() + 1).
+// Room for the numbered list text of the widest name slots: 128 items of "%3d", ":" and up to 99
+// name bytes, 127 commas and the terminating NUL.
+inline constexpr std::size_t kListTextBytes = kPresets * (4 + kWideNameSlotBytes - 1) + kPresets;
+
+// The numbered list text in a buffer of its own: items "%3d" of slot + 1, ":", the name, joined by
+// "," with none after the last ("  1:Default,  2:empty,..."), NUL-terminated. Built without
+// allocating, so the audio thread can send it; messages carry it with its NUL (size() + 1).
+class ListText {
+public:
+    void build(const NameTable& names);
+    std::string_view view() const { return std::string_view(text_, length_); }
+    const char* c_str() const { return text_; }
+    std::size_t size() const { return length_; }
+
+private:
+    char text_[kListTextBytes] = {};
+    std::size_t length_ = 0;
+};
+
+// SaveList: the numbered list text of names as a string (ListText's bytes).
 std::string SaveList(const NameTable& names);
 
 // ReadList: parses a numbered list text into names. The text ends at its first NUL or at the end

@@ -7,8 +7,9 @@
 #include "PresetStore/ListManagerProcessing.h"
 
 #include <algorithm>
-#include <optional>
-#include <string>
+#include <cstring>
+#include <string_view>
+#include <type_traits>
 
 class Qv_patchmanagerlistfile : public ListManagerProcessing {
 public:
@@ -17,10 +18,10 @@ public:
     // payload here.
 
 private:
-    preset_bank::PathBuffer workingPath_;
-    preset_bank::PathBuffer receivedPath_;
-    bool receivedValid_ = false;
-    std::optional<list_file::ManagerFolder> folder_;  // from the last graph start; nothing: no files
+    using Task = list_manager::Work::Task;
+    static_assert(std::is_trivially_copyable_v<list_manager::StartupSettings>);
+
+    list_manager::StartupSettings settings_;  // the last graph start's, on their way to work_
     bool graphStarted_ = false;
     bool listAskedBeforeStart_ = false;  // a 134 came before the manager folder was known
     bool waiting_ = true;
@@ -29,6 +30,14 @@ private:
     bool snapshotDone_ = false;
 
 public:
+    // The file commands take their path from Path.txt, and bank values are read with atof.
+    Qv_patchmanagerlistfile()
+    {
+        work_.pathFromPathFile = true;
+        work_.conversion = preset_bank::FieldConversion::Atof;
+    }
+    ~Qv_patchmanagerlistfile() override { finishWork(); }
+
     int32_t open() noexcept override
     {
         ListManagerProcessing::open();
@@ -36,26 +45,13 @@ public:
         return mpapi::MP_RESULT_OK;
     }
 
-    // File work of graph start: the startup bank is read here, never in the sub-process. The
-    // interface half's start-up 134 usually comes before the first graph start, when the manager
-    // folder is not known yet: it is answered here, once the startup bank's names are in.
+    // The pins and the host's "Preset.txt" are taken now; the startup bank is read by the file
+    // worker, never in the sub-process.
     void onGraphStart() override
     {
-        try {
-            const preset_bank::StartupPath start =
-                preset_bank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
-            folder_ = list_file::managerFolder(start, autoPath_.value);
-            graphStarted_ = true;
-            workingPath_.assign(start.workingPath.value_or(std::string()));
-            loadStartupBank();
-            if (listAskedBeforeStart_) {
-                listAskedBeforeStart_ = false;
-                saveList();
-            }
-        } catch (...) {
-            // An allocation failure leaves the bank as it was; the gate still runs.
-            countdown_.start(countdownSamples(countdownSeconds_));
-        }
+        settings_.take(host, autoPath_.value, id_.value, pathMac_.value);
+        take(list_manager::Input::Kind::GraphStart, 0,
+             std::string_view(reinterpret_cast<const char*>(&settings_), sizeof settings_));
         MpBase::onGraphStart();
     }
 
@@ -70,28 +66,30 @@ public:
             std::fill(gate + offset, gate + offset + frames, level);
         if (countdown_.running() || snapshotDone_)
             return;
-        bank_.storeFrom(current_, block_);
         snapshotDone_ = true;
-    }
-
-    int32_t receiveMessageFromGui(int32_t id, int32_t, const void*) noexcept override
-    {
-        try {
-            dispatch(id);
-        } catch (...) {
-            // A failed allocation in a file command leaves memory as it was.
-        }
-        return mpapi::MP_RESULT_OK;
+        take(list_manager::Input::Kind::CountdownEnd);
     }
 
 private:
-    void loadStartupBank()
+    // The interface half's start-up 134 usually comes before the first graph start, when the
+    // manager folder is not known yet: it is answered once the startup bank's names are in.
+    void onGraphStarted(std::string_view settings) override
     {
-        preset_bank::LoadBank(workingPath_.view(), names_, bank_, preset_bank::FieldConversion::Atof);
+        if (settings.size() == sizeof work_.settings)
+            std::memcpy(&work_.settings, settings.data(), sizeof work_.settings);
+        graphStarted_ = true;
         countdown_.start(countdownSamples(countdownSeconds_));
+        work_.task = Task::StartUp;
+        work_.writeList = listAskedBeforeStart_;
+        work_.names = names_;
+        work_.bank = bank_;
+        startWork();
     }
 
-    void dispatch(int32_t id)
+    // The one snapshot of the live preset into the current slot.
+    void onCountdownEnd() override { fixPreset(); }
+
+    void onMessage(int32_t id, std::string_view) override
     {
         if (id >= 0 && id <= list_message::kLastPreset) {
             current_ = id;
@@ -101,39 +99,32 @@ private:
         }
         switch (id) {
         case list_message::kLoadPreset:
-            if (!takeReceivedPath())
-                return;
-            if (usableWorkingPath())
-                preset_bank::LoadPreset(workingPath_.view(), names_, current_, block_);
-            fixPreset();
+            startFileCommand(Task::LoadPreset);
             return;
         case list_message::kSavePreset:
-            if (!takeReceivedPath() || !usableWorkingPath())
-                return;
-            preset_bank::LoadName(workingPath_.view(), names_, current_);
-            preset_bank::SavePreset(workingPath_.view(), names_.view(current_), block_);
+            startFileCommand(Task::SavePreset);
             return;
         case list_message::kFixPreset:
             fixPreset();
             return;
         case list_message::kLoadBank:
-            if (takeReceivedPath() && usableWorkingPath())
-                loadBank();
+            startFileCommand(Task::LoadBank);
             return;
         case list_message::kSaveBank:
-            if (!takeReceivedPath() || !usableWorkingPath())
-                return;
-            preset_bank::LoadNames(workingPath_.view(), names_);
-            preset_bank::SaveBank(workingPath_.view(), names_, bank_);
+            startFileCommand(Task::SaveBank);
             return;
         case list_message::kNameList:
-            readList();
+            work_.task = Task::ReadList;
+            startWork();
             return;
         case list_message::kInterfaceStarted:
-            if (graphStarted_)
-                saveList();
-            else
+            if (!graphStarted_) {
                 listAskedBeforeStart_ = true;
+                return;
+            }
+            work_.task = Task::WriteList;
+            work_.list.build(names_);
+            startWork();
             return;
         case list_message::kStopWaiting:
             if (waiting_)
@@ -145,59 +136,40 @@ private:
         }
     }
 
+    void applyWork() override
+    {
+        switch (work_.task) {
+        case Task::StartUp:
+            if (work_.opened) {
+                names_ = work_.names;
+                bank_ = work_.bank;
+            }
+            if (work_.writeList) {
+                listAskedBeforeStart_ = false;
+                announceList();
+            }
+            return;
+        case Task::ReadList:
+            if (work_.lineLength > 0)
+                preset_bank::ReadList(work_.lineView(), names_);
+            return;
+        case Task::WriteList:
+            announceList();
+            return;
+        default:
+            ListManagerProcessing::applyWork();
+            return;
+        }
+    }
+
     // Selecting announces nothing here: no controller dump.
     void ChangePreset() override { bank_.copyTo(current_, block_); }
 
     void fixPreset() { bank_.storeFrom(current_, block_); }
 
-    void loadBank()
+    // List.txt has been written (or could not be): the current preset, then "read it".
+    void announceList()
     {
-        if (preset_bank::LoadBank(workingPath_.view(), names_, bank_, preset_bank::FieldConversion::Atof))
-            selectAndAnnounce(0);
-    }
-
-    // Path.txt into the received path; true when a valid received path became the working path.
-    bool takeReceivedPath()
-    {
-        list_file::PathFileRead read;
-        if (folder_)
-            read = list_file::readPathFile(folder_->path);
-        switch (read.status) {
-        case list_file::PathFileRead::Status::Unreadable:
-            receivedPath_.clear();
-            receivedValid_ = false;
-            return false;
-        case list_file::PathFileRead::Status::NoLine:
-            break;
-        case list_file::PathFileRead::Status::Path:
-            receivedValid_ = receivedPath_.assign(read.path);
-            break;
-        }
-        if (!receivedValid_)
-            return false;
-        workingPath_.assign(receivedPath_.view());
-        return true;
-    }
-
-    // Files chosen in a panel are absolute; anything else (an empty line, a stray relative path)
-    // opens nothing, so that no file is read or written relative to the current folder.
-    bool usableWorkingPath() const { return !workingPath_.empty() && workingPath_.view().front() == '/'; }
-
-    void readList()
-    {
-        if (!folder_)
-            return;
-        const std::optional<std::string> line = list_file::readListFile(folder_->path);
-        if (line && !line->empty())
-            preset_bank::ReadList(*line, names_);
-    }
-
-    void saveList()
-    {
-        if (folder_) {
-            list_file::createManagerFolders(*folder_);
-            list_file::writeListFile(folder_->path, preset_bank::SaveList(names_));
-        }
         postToGui(list_message::kCurrentPresetBase + current_);
         postToGui(list_message::kListText);
     }

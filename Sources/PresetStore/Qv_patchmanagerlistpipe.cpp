@@ -3,14 +3,11 @@
 // and announces it with the controller dump and a program change. It carries out the interface
 // half's file and list commands, and one second after the interface half starts it stores the
 // running sound into the current preset and brings in the factory bank.
-#include "Common/PayloadText.h"
 #include "Common/SampleCountdown.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListManagerProcessing.h"
 
-#include <cstring>
-#include <string>
 #include <string_view>
 
 class Qv_patchmanagerlistpipe : public ListManagerProcessing {
@@ -23,6 +20,9 @@ public:
     // A received path this short is taken for no file at all.
     static constexpr std::size_t kShortestPath = 10;
 
+    Qv_patchmanagerlistpipe() { work_.conversion = preset_bank::FieldConversion::Decimal; }
+    ~Qv_patchmanagerlistpipe() override { finishWork(); }
+
     int32_t open() noexcept override
     {
         ListManagerProcessing::open();
@@ -30,10 +30,11 @@ public:
         return mpapi::MP_RESULT_OK;
     }
 
+    // The startup bank path is not formed here: every file command replaces the working path by
+    // the received path before it opens anything, so it would never be opened.
     void onGraphStart() override
     {
-        formStartupPath();
-        countdown_.start(countdownSamples(kCountdownSeconds));
+        take(list_manager::Input::Kind::GraphStart);
         MpPluginBase::onGraphStart();
     }
 
@@ -42,22 +43,8 @@ public:
 
     void subProcess(int /*offset*/, int frames)
     {
-        // Until the interface half has started, the countdown runs out without storing.
-        if (!countdown_.endsIn(frames) || waiting_)
-            return;
-        FixPreset();
-        if (std::string_view(names_.name(0)) == preset_bank::kDefaultName)
-            LoadStartupBank();
-    }
-
-    int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
-    {
-        try {
-            dispatch(id, size, data);
-        } catch (...) {
-            // A file operation that ran out of memory changes nothing further.
-        }
-        return mpapi::MP_RESULT_OK;
+        if (countdown_.endsIn(frames))
+            take(list_manager::Input::Kind::CountdownEnd);
     }
 
     // The live preset into its bank slot.
@@ -70,7 +57,11 @@ public:
         SendDump();
     }
 
-    void SendDump() { controller_dump::sendDump(block_, midiOut_); }
+    void SendDump()
+    {
+        if (!closing())
+            controller_dump::sendDump(block_, midiOut_);
+    }
 
     // The factory bank into the names and the bank memory; the current preset keeps the live
     // values.
@@ -82,62 +73,52 @@ public:
     }
 
 private:
-    // The startup bank path into the working path; no path (no file operation) when the pins
-    // give none.
-    void formStartupPath()
+    void onGraphStarted(std::string_view) override { countdown_.start(countdownSamples(kCountdownSeconds)); }
+
+    // Until the interface half has started, the countdown runs out without storing.
+    void onCountdownEnd() override
     {
-        workingPath_.clear();
-        try {
-            const preset_bank::StartupPath start =
-                preset_bank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
-            if (start.workingPath)
-                workingPath_.assign(*start.workingPath);
-        } catch (...) {
-            // No memory for the path texts: no startup path.
-        }
+        if (waiting_)
+            return;
+        FixPreset();
+        if (std::string_view(names_.name(0)) == preset_bank::kDefaultName)
+            LoadStartupBank();
     }
 
-    void dispatch(int32_t id, int32_t size, const void* data)
+    void onMessage(int32_t id, std::string_view payload) override
     {
+        using Task = list_manager::Work::Task;
         if (id >= 0 && id < kPresets) {
             select(id);
             return;
         }
         switch (id) {
         case list_message::kLoadPreset:
-            if (LoadPath()) {
-                preset_bank::LoadPreset(workingPath_.view(), names_, current_, block_);
-                FixPreset();
-            }
+            // The preset into the current name and the block, then the block into the slot.
+            if (LoadPath())
+                startFileCommand(Task::LoadPreset);
             break;
         case list_message::kSavePreset:
             // The interface half has written the file; its name line becomes the current name and
             // the file is written again with the live values.
-            if (LoadPath()) {
-                preset_bank::LoadName(workingPath_.view(), names_, current_);
-                preset_bank::SavePreset(workingPath_.view(), names_.view(current_), block_);
-            }
+            if (LoadPath())
+                startFileCommand(Task::SavePreset);
             break;
         case list_message::kFixPreset:
             FixPreset();
             break;
         case list_message::kLoadBank:
-            if (LoadPath() && preset_bank::LoadBank(workingPath_.view(), names_, bank_,
-                                                   preset_bank::FieldConversion::Decimal))
-                selectAndAnnounce(0);
+            if (LoadPath())
+                startFileCommand(Task::LoadBank);
             break;
         case list_message::kSaveBank:
-            if (LoadPath()) {
-                preset_bank::LoadNames(workingPath_.view(), names_);
-                preset_bank::SaveBank(workingPath_.view(), names_, bank_);
-            }
+            if (LoadPath())
+                startFileCommand(Task::SaveBank);
             break;
-        case list_message::kNameList: {
-            const std::string_view text = payload::text(size, data);
-            if (!text.empty())
-                preset_bank::ReadList(text, names_);
+        case list_message::kNameList:
+            if (!payload.empty())
+                preset_bank::ReadList(payload, names_);
             break;
-        }
         case list_message::kInterfaceStarted:
             SaveList();
             if (waiting_) {
@@ -150,16 +131,14 @@ private:
                 FixPreset();
             waiting_ = false;
             break;
-        case list_message::kPath: {
+        case list_message::kPath:
             // A path too long for the buffer is refused, not cut: the next command then finds
             // no path and does nothing.
-            const std::string_view path = payload::text(size, data);
-            if (path.empty())
+            if (payload.empty())
                 receivedPath_.clear();
             else
-                receivedPath_.assign(path);
+                receivedPath_.assign(payload);
             break;
-        }
         default:
             break;
         }
@@ -183,26 +162,26 @@ private:
     void SaveList()
     {
         postToGui(list_message::kCurrentPresetBase + current_);
-        const std::string list = preset_bank::SaveList(names_);
-        postToGui(list_message::kListText, static_cast<int32_t>(list.size() + 1), list.c_str());
+        list_.build(names_);
+        postToGui(list_message::kListText, static_cast<int32_t>(list_.size() + 1), list_.c_str());
     }
 
-    // The received path becomes the working path, unless it is too short to name a file: it is
-    // then emptied and the command does nothing.
+    // The received path becomes the file command's path, unless it is too short to name a file:
+    // it is then emptied and the command does nothing.
     bool LoadPath()
     {
         if (receivedPath_.size() <= kShortestPath) {
             receivedPath_.clear();
             return false;
         }
-        return workingPath_.assign(receivedPath_.view());
+        return work_.path.assign(receivedPath_.view());
     }
 
-    preset_bank::PathBuffer workingPath_;
     preset_bank::PathBuffer receivedPath_;  // the last message 136
-    bool waiting_ = true;                  // until the interface half has started
-    SampleCountdown countdown_;            // samples to the start-up store
-    bool prelude_ = false;                 // the one-time pass through preset 1 has happened
+    preset_bank::ListText list_;            // the list text SaveList sends
+    bool waiting_ = true;                   // until the interface half has started
+    SampleCountdown countdown_;             // samples to the start-up store
+    bool prelude_ = false;                  // the one-time pass through preset 1 has happened
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerlistpipe, L"QV_PatchManagerListpipe")
