@@ -398,15 +398,25 @@ void perform(const std::string& identifier, const test_support::TemporarySharedF
 
     for (int block = 0; block < kBlocks; ++block) {
         for (const Pin& pin : dspPins) {
-            if (pin.datatype == mpapi::MP_DATATYPE_MIDI && block % 4 == 0)
-                host.queueMidi(module, pin.id, kPhrase[static_cast<std::size_t>(block / 4) % kPhrase.size()], (block * 7) % kBlock);
-            else if (pin.datatype == mpapi::MP_DATATYPE_AUDIO && block % 16 == 8)
-                host.queueStreaming(module, pin.id, block % 32 == 8, 5);
-            else if (pin.datatype == mpapi::MP_DATATYPE_TEXT && block % 300 == 150) {
-                const auto texts = textsOf(pin.id);
-                host.queuePinValue(module, pin.id, texts[static_cast<std::size_t>(block / 300) % texts.size()], 9);
-            } else if (block % 10 == 3 && pin.datatype != mpapi::MP_DATATYPE_TEXT)
-                host.queuePinValue(module, pin.id, controlValue(pin.datatype, block / 10), 17);
+            switch (pin.datatype) {
+            case mpapi::MP_DATATYPE_MIDI:
+                if (block % 4 == 0)
+                    host.queueMidi(module, pin.id, kPhrase[static_cast<std::size_t>(block / 4) % kPhrase.size()], (block * 7) % kBlock);
+                break;
+            case mpapi::MP_DATATYPE_AUDIO:
+                if (block % 16 == 8)
+                    host.queueStreaming(module, pin.id, block % 32 == 8, 5);
+                break;
+            case mpapi::MP_DATATYPE_TEXT:
+                if (block % 300 == 150) {
+                    const auto texts = textsOf(pin.id);
+                    host.queuePinValue(module, pin.id, texts[static_cast<std::size_t>(block / 300) % texts.size()], 9);
+                }
+                break;
+            default:
+                if (block % 10 == 3)
+                    host.queuePinValue(module, pin.id, controlValue(pin.datatype, block / 10), 17);
+            }
         }
         if (block % 50 == 25)
             for (const Pin& pin : guiPins)
