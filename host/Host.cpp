@@ -35,6 +35,43 @@ struct PendingEvent {
 
 } // namespace
 
+class Host::HostWork {
+public:
+    explicit HostWork(Host& host) : host_(host.observer_ && host.inHalf_ && !host.inHost_ ? &host : nullptr)
+    {
+        if (host_) {
+            host_->inHost_ = true;
+            host_->observer_->enterHost();
+        }
+    }
+    ~HostWork()
+    {
+        if (host_) {
+            host_->observer_->leaveHost();
+            host_->inHost_ = false;
+        }
+    }
+    HostWork(const HostWork&) = delete;
+    HostWork& operator=(const HostWork&) = delete;
+
+private:
+    Host* host_;
+};
+
+template <class Call>
+void Host::callHalf(std::size_t instance, AudioCall kind, Call&& call)
+{
+    if (!observer_) {
+        call();
+        return;
+    }
+    inHalf_ = true;
+    observer_->enterHalf(instance, kind);
+    call();
+    observer_->leaveHalf(instance, kind);
+    inHalf_ = false;
+}
+
 const char* callKindName(CallKind kind)
 {
     switch (kind) {
@@ -116,19 +153,27 @@ public:
 
     int32_t sendPinValue(int32_t position, int32_t pin, int32_t size, const void* data) override
     {
+        const Host::HostWork work(host_);
         return host_.onSendPinValue(index_, position, pin, size, data);
     }
     int32_t sendPinStreaming(int32_t position, int32_t pin, bool streaming) override
     {
+        const Host::HostWork work(host_);
         return host_.onSendPinStreaming(index_, position, pin, streaming);
     }
-    int32_t requestSleep() override { return host_.onRequestSleep(index_); }
+    int32_t requestSleep() override
+    {
+        const Host::HostWork work(host_);
+        return host_.onRequestSleep(index_);
+    }
     int32_t postMessageToGui(int32_t id, int32_t size, const void* data) override
     {
+        const Host::HostWork work(host_);
         return host_.onPostMessage(index_, true, id, size, data);
     }
     int32_t queryBlockLength(int32_t* blockLength) override
     {
+        const Host::HostWork work(host_);
         CallRecord& r = host_.record(index_, Side::Dsp, CallKind::QueryBlockLength, 0);
         if (!blockLength)
             return r.result = MP_RESULT_FAIL;
@@ -137,6 +182,7 @@ public:
     }
     int32_t querySampleRate(float* sampleRate) override
     {
+        const Host::HostWork work(host_);
         CallRecord& r = host_.record(index_, Side::Dsp, CallKind::QuerySampleRate, 0);
         if (!sampleRate)
             return r.result = MP_RESULT_FAIL;
@@ -152,10 +198,12 @@ public:
     int32_t reserved15() override { return host_.onReserved(index_, Side::Dsp, 15); }
     int32_t openSharedBlock(const wchar_t* name, void** block, int32_t size, int32_t* needsInit, float) override
     {
+        const Host::HostWork work(host_);
         return host_.onOpenSharedBlock(index_, name, block, size, needsInit);
     }
     int32_t expandFileName(const wchar_t* shortName, int32_t maxChars, wchar_t* fullName) override
     {
+        const Host::HostWork work(host_);
         return host_.onExpandFileName(index_, Side::Dsp, shortName, maxChars, fullName);
     }
 };
@@ -673,10 +721,12 @@ void Host::processInstance(Instance& in, std::int32_t count)
 
     in.asleep = false;
     MpEvent* first = n ? in.events.data() : nullptr;
-    if (in.plugin)
-        in.plugin->process(count, first);
-    else
-        in.plugin2->process(count, first);
+    callHalf(in.index, AudioCall::Process, [&] {
+        if (in.plugin)
+            in.plugin->process(count, first);
+        else
+            in.plugin2->process(count, first);
+    });
 }
 
 void Host::drain()
@@ -706,10 +756,12 @@ void Host::drain()
                 in.ui2->receiveMessageFromAudio(d.id, size, data);
             break;
         case Delivery::MessageToDsp:
-            if (in.plugin)
-                in.plugin->receiveMessageFromGui(d.id, size, data);
-            else if (in.plugin2)
-                in.plugin2->receiveMessageFromGui(d.id, size, data);
+            callHalf(d.instance, AudioCall::MessageFromGui, [&] {
+                if (in.plugin)
+                    in.plugin->receiveMessageFromGui(d.id, size, data);
+                else if (in.plugin2)
+                    in.plugin2->receiveMessageFromGui(d.id, size, data);
+            });
             break;
         case Delivery::GuiPin:
             if (in.ui) {
@@ -951,6 +1003,7 @@ std::int32_t Host::onExpandFileName(std::size_t instance, Side side, const wchar
 
 std::int32_t Host::onReserved(std::size_t instance, Side side, std::int32_t slot)
 {
+    const HostWork work(*this);
     CallRecord& r = record(instance, side, CallKind::ReservedSlotCalled, slot);
     fault(instance, std::string("called reserved slot ") + std::to_string(slot) + " of the " +
                         (side == Side::Dsp ? "processing" : "interface") + " host");

@@ -83,6 +83,26 @@ struct RawEvent {
     Bytes extra{};
 };
 
+// The calls a real host makes into a processing half on its audio thread: process, and the
+// messages of the interface half, which such a host carries over to that thread.
+enum class AudioCall { Process, MessageFromGui };
+
+// Told about every call the host makes into a processing half on its audio thread, so that a test
+// can watch what the half does there. When the half calls back into the host during such a call
+// (sending a pin value, posting a message), the host's own work for it (recording, routing) is
+// bracketed by enterHost / leaveHost, so it is not taken for the half's. [the host's thread]
+class AudioThreadObserver {
+public:
+    // Right before and right after the call into the half.
+    virtual void enterHalf(std::size_t instance, AudioCall call) = 0;
+    virtual void leaveHalf(std::size_t instance, AudioCall call) = 0;
+    virtual void enterHost() = 0;
+    virtual void leaveHost() = 0;
+
+protected:
+    ~AudioThreadObserver() = default;
+};
+
 struct Instance;
 class HostObjectCore;
 class DspHostObject;
@@ -192,6 +212,9 @@ public:
     std::int64_t samplesRun() const { return blockStart_; }
     const HostConfig& config() const { return config_; }
 
+    // Not owned; nullptr removes it. Without one the host only tests a pointer per call.
+    void setAudioThreadObserver(AudioThreadObserver* observer) { observer_ = observer; }
+
 private:
     friend class HostObjectCore;
     friend class DspHostObject;
@@ -211,6 +234,8 @@ private:
         std::int32_t id; // message id or pin
         Bytes data;
     };
+    // The host's own work inside a processing half's audio-thread call (see AudioThreadObserver).
+    class HostWork;
     struct SharedBlock {
         std::unique_ptr<std::max_align_t[]> memory;
         std::int32_t size = 0;
@@ -221,6 +246,9 @@ private:
     bool queueEvent(std::size_t instance, std::int32_t time, std::int32_t type, std::int32_t pin, Bytes data);
     void prepareEvents(Instance& in, std::int32_t count);
     void processInstance(Instance& in, std::int32_t count);
+    // Runs call, the host's call into a processing half on its audio thread, told to the observer.
+    template <class Call>
+    void callHalf(std::size_t instance, AudioCall kind, Call&& call);
     CallRecord& record(std::size_t instance, Side side, CallKind kind, std::int32_t pin, std::int32_t position = 0);
     void fault(std::size_t instance, const std::string& what);
 
@@ -249,6 +277,9 @@ private:
     bool started_ = false;
     bool shutDown_ = false;
     bool draining_ = false;
+    AudioThreadObserver* observer_ = nullptr;
+    bool inHalf_ = false;   // a processing half's audio-thread call is running
+    bool inHost_ = false;   // ... and has called back into the host
 };
 
 } // namespace tav_host
