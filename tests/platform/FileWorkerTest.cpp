@@ -1,12 +1,20 @@
 // The bundle's file worker: jobs of all channels run on one thread in the order they were
 // submitted and come back to each channel in its own order; offline they run inside submit; a
-// channel that goes waits for its jobs; the thread ends with the last channel.
+// channel that goes waits for its jobs; the thread ends with the last channel, and a bundle
+// unloaded with work queued writes it first.
 #include "FileWorker.h"
+
+#include "Bundle.h"
+#include "Host.h"
+#include "PresetStore/ListManagerMessages.h"
+#include "PresetStore/PresetBank.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -208,6 +216,51 @@ TEST_F(FileWorkerTest, ManyAudioThreadsAtOnce)
         thread.join();
     EXPECT_EQ(wrongOrder, 0);
     EXPECT_EQ(log.order.size(), static_cast<std::size_t>(kThreads * kJobs));
+}
+
+} // namespace
+
+// ---- Through the bundle, as a real-time host loads it ------------------------------------------
+
+namespace {
+
+// A host that releases a list manager with bank saves still waiting behind the first, and then
+// unloads the bundle: every bank is on disk, whole, and the worker thread is gone.
+TEST(FileWorkerBundle, ReleaseAndUnloadWithSavesQueuedWriteThemAll)
+{
+    test_support::TemporaryFolder folder("file-worker-bundle");
+    ::setenv("TAVRIN_OFFLINE", "0", 1);  // the bundle reads it when it loads
+    ::setenv("TAVRIN_SHARED_FOLDER", folder.path().c_str(), 1);
+    constexpr int kBanks = 6;
+    const auto bank = [&](int i) { return folder.path() / ("bank" + std::to_string(i) + ".tavbank"); };
+    {
+        std::string error;
+        auto bundle = tav_host::Bundle::load(TAVRIN_BUNDLE_PATH, error);
+        ASSERT_TRUE(bundle) << error;
+        tav_host::Host host(bundle->factory(), tav_host::HostConfig{.fileFolder = folder.path() / "host"});
+        const auto manager = host.addInstance("QV_PatchManagerListpipe");
+        ASSERT_TRUE(manager.instance) << manager.error;
+        host.start();
+        host.runBlock(64);
+        EXPECT_EQ(workerThreads(), 1);
+        for (int i = 0; i < kBanks; ++i) {
+            const std::string path = bank(i).string();
+            tav_host::Bytes bytes(path.begin(), path.end());
+            bytes.push_back(0);
+            host.postToDsp(*manager.instance, list_message::kPath, bytes);
+            host.postToDsp(*manager.instance, list_message::kSaveBank, {});
+        }
+        host.drain();
+        host.shutdown();
+    }
+    ::setenv("TAVRIN_OFFLINE", "1", 1);
+    EXPECT_EQ(workerThreads(), 0);
+    for (int i = 0; i < kBanks; ++i) {
+        preset_bank::NameTable names;
+        preset_bank::BankMemory memory;
+        EXPECT_TRUE(preset_bank::LoadBank(bank(i).string(), names, memory, preset_bank::FieldConversion::Decimal))
+            << bank(i);
+    }
 }
 
 } // namespace
