@@ -19,8 +19,8 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
