@@ -961,6 +961,8 @@ void ArpeggiatorBase::afterDown(int32_t slot, int32_t dir)
             --octave_;
     } else {
         const int32_t turnAt = mode(kEndNoteTurn) >= 3 || mode(kUpDownTurn) < 2 ? 1 : 2;
+        // Only a position below slot 1 wraps to the octave below: slot 1 of every octave is played
+        // on the way down too, so the run reaches the turn instead of descending for ever.
         position_ = slot - 1;
         if (octave_ == 1 && slot <= turnAt) {
             phaseUp_ = true;
