@@ -106,7 +106,8 @@ protected:
     // Cuts a block at its events' time stamps: runPiece(offset, frames) for the stretches
     // between them, the three event passes and onSetPins at each stamp. An event before the
     // current position (out of order, negative) or at or past count ends the block: the rest is
-    // computed and the remaining events are dropped. A negative count computes nothing.
+    // computed and the remaining events are dropped. A count below 1 (outside the interface)
+    // computes nothing and handles no event.
     template <class RunPiece>
     void walkBlock(int32_t count, const mpapi::MpEvent* events, RunPiece&& runPiece);
 
@@ -242,7 +243,7 @@ template <class RunPiece>
 void MpPluginBase::walkBlock(int32_t count, const mpapi::MpEvent* events, RunPiece&& runPiece)
 {
     blockPos = 0;
-    if (count < 0)
+    if (count <= 0)
         return;
     int32_t pos = 0;
     bool dropped = false;
