@@ -27,7 +27,8 @@ public:
     int32_t addRef() override;
     int32_t release() override;
     // [audio thread] After setHost, before the first process. Overrides call the base first,
-    // choose their sub-process and read block length and sample rate. Must not throw.
+    // choose their sub-process and read block length and sample rate. The base reads both and
+    // sets aside the room of every text input (StringInPin). Must not throw.
     int32_t open() noexcept override;
     // [audio thread] MP_RESULT_FAIL for a pin id no pin registered, else MP_RESULT_OK; audio
     // pins keep the buffer (host-owned).
