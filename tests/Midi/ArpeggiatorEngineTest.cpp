@@ -251,7 +251,7 @@ TEST_F(ArpeggiatorTest, ANoteHeldOnTwoChannelsSoundsUntilTheLaterRelease)
 
 // Direct play as the product defines it, for the modes a performance below moves between phrases
 // (arpeggiator off, normal hold, no latch or pattern, no chord learn): what each message sends.
-// Channels play no part; a chord note's on-count keeps it sounding while any key holds it.
+// Channels do not matter here; a chord note's on-count keeps it sounding while any key holds it.
 class DirectPlayRules {
 public:
     struct Modes {
