@@ -20,6 +20,19 @@ public:
     CountAllocations& operator=(const CountAllocations&) = delete;
 };
 
+// The allocations made by f() alone, counted apart from any timed loop (the first blocks of a
+// fresh module, say, which a loop's average would hide).
+template <class F>
+std::int64_t allocationsOf(F&& f)
+{
+    const std::int64_t before = allocationCount();
+    {
+        CountAllocations counting;
+        f();
+    }
+    return allocationCount() - before;
+}
+
 // Notes the count when made; report() sets a counter (by default "allocs_per_block") to the
 // allocations counted since, per benchmark iteration.
 class AllocationsPerIteration {

@@ -108,6 +108,7 @@ void storeRaw(bool& value, int32_t size, const void* data)
     }
 }
 
+// Within the room the text has (see StringInPin::reserveRoom) the characters are copied in place.
 void storeRaw(std::wstring& value, int32_t size, const void* data)
 {
     const size_t characters = size > 0 && data ? static_cast<size_t>(size) / sizeof(wchar_t) : 0;
@@ -117,6 +118,14 @@ void storeRaw(std::wstring& value, int32_t size, const void* data)
 }
 
 } // namespace mp_detail
+
+void StringInPin::reserveRoom() noexcept
+{
+    try {
+        value.reserve(kReservedCharacters);
+    } catch (...) {
+    }
+}
 
 StringInPin::operator std::string() const
 {

@@ -6,6 +6,7 @@
 #include "MpRawValue.h"
 #include "mpapi.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -199,7 +200,15 @@ using BoolInPin = MpControlPin<bool, mpapi::MP_IN, mpapi::MP_DATATYPE_BOOL>;
 
 class StringInPin : public MpControlPin<std::wstring, mpapi::MP_IN, mpapi::MP_DATATYPE_TEXT> {
 public:
-    // The text in UTF-8; characters without a UTF-8 form become U+FFFD.
+    // Characters a value takes without a heap call on the audio thread: room for them is set
+    // aside at open; only a longer text allocates.
+    static constexpr std::size_t kReservedCharacters = 4096;
+
+    // [open, which may allocate where process may not] Sets the room aside; when memory is
+    // short the text keeps the room it has.
+    void reserveRoom() noexcept;
+    // The text in UTF-8; characters without a UTF-8 form become U+FFFD. Allocates: not for the
+    // audio thread.
     operator std::string() const;
 };
 

@@ -48,6 +48,10 @@ int32_t MpPluginBase::open() noexcept
         host->querySampleRate(&sampleRate_);
         host->queryBlockLength(&blockLength_);
     }
+    // Text values arrive on the audio thread: their room is set aside now.
+    for (const auto& [id, pin] : pins)
+        if (auto* text = dynamic_cast<StringInPin*>(pin))
+            text->reserveRoom();
     return mpapi::MP_RESULT_OK;
 }
 

@@ -27,7 +27,8 @@ public:
     int32_t addRef() override;
     int32_t release() override;
     // [audio thread] After setHost, before the first process. Overrides call the base first,
-    // choose their sub-process and read block length and sample rate. Must not throw.
+    // choose their sub-process and read block length and sample rate. The base reads both and
+    // sets aside the room of every text input (StringInPin). Must not throw.
     int32_t open() noexcept override;
     // [audio thread] MP_RESULT_FAIL for a pin id no pin registered, else MP_RESULT_OK; audio
     // pins keep the buffer (host-owned).
@@ -106,7 +107,8 @@ protected:
     // Cuts a block at its events' time stamps: runPiece(offset, frames) for the stretches
     // between them, the three event passes and onSetPins at each stamp. An event before the
     // current position (out of order, negative) or at or past count ends the block: the rest is
-    // computed and the remaining events are dropped. A negative count computes nothing.
+    // computed and the remaining events are dropped. A count below 1 (outside the interface)
+    // computes nothing and handles no event.
     template <class RunPiece>
     void walkBlock(int32_t count, const mpapi::MpEvent* events, RunPiece&& runPiece);
 
@@ -242,7 +244,7 @@ template <class RunPiece>
 void MpPluginBase::walkBlock(int32_t count, const mpapi::MpEvent* events, RunPiece&& runPiece)
 {
     blockPos = 0;
-    if (count < 0)
+    if (count <= 0)
         return;
     int32_t pos = 0;
     bool dropped = false;

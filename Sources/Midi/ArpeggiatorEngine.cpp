@@ -341,7 +341,7 @@ void ArpeggiatorBase::onMidiMessage(int, unsigned char* bytes, int size)
 
     const bool clock = note == kClockNote;
     if (noteMessage && !(clock && trigger_ == StepTrigger::ClockNote)) {
-        keysDown_.press(static_cast<uint8_t>(note), status == midi::kNoteOn ? velocity : 0);
+        keysDown_.press(message.status & 0x0F, static_cast<uint8_t>(note), status == midi::kNoteOn);
         runOfKeysDown_ = false;
     }
     if (!clock) {
@@ -600,7 +600,7 @@ void ArpeggiatorBase::dropReleasedKeys()
     // From the top down, so a compaction pass moves only slots already looked at past this one.
     for (int32_t k = kSlots; k >= 1; --k) {
         const int32_t note = held_[k].note;
-        if (!held_[k].empty && keysDown_.velocity(static_cast<uint8_t>(note)) == 0) {
+        if (!held_[k].empty && !keysDown_.down(static_cast<uint8_t>(note))) {
             held_.release(note);
             held_.compact();
             dropped = true;
@@ -608,7 +608,7 @@ void ArpeggiatorBase::dropReleasedKeys()
     }
     for (int32_t note = 0; note < midi::kNotes; ++note) {
         auto& free = keyFree_[static_cast<std::size_t>(note)];
-        if (!free && keysDown_.velocity(static_cast<uint8_t>(note)) == 0) {
+        if (!free && !keysDown_.down(static_cast<uint8_t>(note))) {
             free = true;
             dropped = true;
         }
@@ -625,7 +625,7 @@ void ArpeggiatorBase::leaveChordsAndSteps(uint8_t velocity, int32_t handledNote)
         for (int32_t note = 0; note < midi::kNotes; ++note) {
             const auto n = static_cast<uint8_t>(note);
             if (released_[n] ||
-                (note != handledNote && soundingOut_.velocity(n) > 0 && keysDown_.velocity(n) == 0))
+                (note != handledNote && soundingOut_.velocity(n) > 0 && !keysDown_.down(n)))
                 noteOff(note, velocity);
         }
         onCount_.fill(0);
@@ -961,6 +961,8 @@ void ArpeggiatorBase::afterDown(int32_t slot, int32_t dir)
             --octave_;
     } else {
         const int32_t turnAt = mode(kEndNoteTurn) >= 3 || mode(kUpDownTurn) < 2 ? 1 : 2;
+        // Only a position below slot 1 wraps to the octave below: slot 1 of every octave is played
+        // on the way down too, so the run reaches the turn instead of descending for ever.
         position_ = slot - 1;
         if (octave_ == 1 && slot <= turnAt) {
             phaseUp_ = true;

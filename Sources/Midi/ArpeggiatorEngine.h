@@ -84,6 +84,33 @@ private:
     std::minstd_rand generator_;
 };
 
+// The keys down at the input, by channel and note: a note held on two channels is two keys, and
+// it is up only when both are released. A release on a channel that does not hold the note (a
+// stream whose note-offs were moved to another channel) lets go of it on every channel.
+class KeysDown {
+public:
+    void press(uint8_t channel, uint8_t note, bool down)
+    {
+        if (!midi::isTableIndex(note))
+            return;
+        uint16_t& channels = channels_[note];
+        const bool wasDown = channels != 0;
+        const auto bit = static_cast<uint16_t>(1u << (channel & 0x0F));
+        if (down)
+            channels = static_cast<uint16_t>(channels | bit);
+        else
+            channels = static_cast<uint16_t>((channels & bit) != 0 ? channels & ~bit : 0);
+        notesDown_ += (channels != 0 ? 1 : 0) - (wasDown ? 1 : 0);
+    }
+    bool any() const { return notesDown_ > 0; }
+    // The note is held on at least one channel.
+    bool down(uint8_t note) const { return midi::isTableIndex(note) && channels_[note] != 0; }
+
+private:
+    std::array<uint16_t, midi::kNotes> channels_{};  // one bit per channel holding the note
+    int32_t notesDown_ = 0;
+};
+
 // How a step is started; the only differences between the two modules.
 enum class StepTrigger { ClockNote, Gate };
 
@@ -203,7 +230,7 @@ private:
     std::array<int32_t, midi::kNotes> onCount_{}; // direct-play note-ons outstanding
     // The keys down at the input, whatever the modes made of them, and the notes the output
     // holds on as a synth hears them (the sweeps end notes the sounding table still marks).
-    HeldNotes keysDown_;
+    KeysDown keysDown_;
     HeldNotes soundingOut_;
     std::array<bool, midi::kNotes> leftOver_{};  // sounding before a step's notes, untouched since
     bool runOfKeysDown_ = false;  // the held list was found to hold keys down only, and no note

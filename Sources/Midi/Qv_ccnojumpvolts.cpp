@@ -1,6 +1,7 @@
 // Keeps a hardware knob from making a synth parameter jump, like QV_CCNoJumpMidi, but learns the
-// parameters' current values from signals: a change of the update signal writes the value signal
-// into the entry named by the controller-number signal.
+// parameters' current values from signals: a streaming change of the update signal (or of either
+// other feedback signal) writes the value signal into the entry named by the controller-number
+// signal.
 #include "Midi/MidiBytes.h"
 #include "Midi/SoftTakeover.h"
 #include "MpProcessing.h"
@@ -17,16 +18,25 @@ public:
     {
         initializePin(kControllerIn, controllerIn_);
         initializePin(kMidiOut, midiOut_);
-        initializePin(kFeedbackUpdate, feedbackUpdate_);
-        initializePin(kFeedbackController, feedbackController_);
-        initializePin(kFeedbackValue, feedbackValue_);
+        initializePin(kFeedbackUpdate, feedbackUpdate_, &Qv_ccnojumpvolts::onFeedbackStreaming);
+        initializePin(kFeedbackController, feedbackController_, &Qv_ccnojumpvolts::onFeedbackStreaming);
+        initializePin(kFeedbackValue, feedbackValue_, &Qv_ccnojumpvolts::onFeedbackStreaming);
         initializePin(kMode, mode_);
         initializePin(kMethod, method_);
     }
 
+    // A feedback signal started or stopped streaming at this time stamp. (An input that never
+    // streamed counts as updated at every stamp, so its flag cannot tell.)
+    void onFeedbackStreaming(const mpapi::MpEvent* event)
+    {
+        if (event->eventType == mpapi::MP_EVENT_STREAMING_START || event->eventType == mpapi::MP_EVENT_STREAMING_STOP)
+            feedbackChanged_ = true;
+    }
+
     void onSetPins() override
     {
-        if (feedbackUpdate_.isUpdated || feedbackController_.isUpdated || feedbackValue_.isUpdated) {
+        if (feedbackChanged_) {
+            feedbackChanged_ = false;
             const auto c = plainNumber(feedbackController_.getValue());
             const auto v = plainNumber(feedbackValue_.getValue());
             if (c && v)
@@ -80,6 +90,7 @@ private:
     IntInPin mode_;
     IntInPin method_;
 
+    bool feedbackChanged_ = false;  // a feedback signal's streaming changed at this time stamp
     int16_t mode16_ = 0;    // copy of the mode pin, refreshed when it changes
     int16_t method16_ = 0;  // copy of the method pin
     soft_takeover::Controllers controllers_;

@@ -43,7 +43,10 @@ public:
         return 0;
     }
 
-    void onSetPins() override
+    void onSetPins() override { buildRules(); }
+
+    // The table is built in place from the texts of the updated pins; nothing is allocated.
+    void buildRules()
     {
         for (int k = 0; k < kRules; ++k) {
             const auto i = static_cast<std::size_t>(k);
@@ -65,6 +68,10 @@ public:
 
     void onMidiMessage(int, unsigned char* bytes, int size) override
     {
+        // MIDI is handled before onSetPins: the rules that arrive with the first messages (a
+        // patch's first block) are built first, so a note and its release meet the same rules.
+        if (!haveRules_)
+            buildRules();
         const midi::Message m = midi::Message::read(bytes, size);
         if (m.status >= midi::kSystem) {
             midi::send(midiOut_, m);

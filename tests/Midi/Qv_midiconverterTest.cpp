@@ -149,6 +149,18 @@ TEST_F(MidiConverter, RulesSeeAndMakeCompositeMessages)
     EXPECT_EQ(convert({{0xB0, 2, 1}}), (std::vector<Bytes>{{0xB0, 99, 127}, {0xB0, 98, 127}, {0xB0, 6, 0}, {0xB0, 38, 0}}));
 }
 
+// Rules that arrive with the first block apply to the MIDI of the same time stamp: a note struck at
+// sample 0 is shifted like its release, and nothing is left hanging.
+TEST(MidiConverterStart, RulesOfTheFirstTimeStampApplyToItsMidi)
+{
+    Host host{test_support::factory(), test_support::config64()};
+    const std::size_t module = test_support::add(host, "QV_MidiConverter");
+    host.setInitialValue(module, Side::Dsp, 2, textValue("* NoteOn * * * * N * NoteOn 12 12 * *"));
+    host.setInitialValue(module, Side::Dsp, 3, textValue("* NoteOff * * * * N * NoteOff 12 12 * *"));
+    EXPECT_EQ(afterMidi(host, module, 0, {{0x90, 60, 100}}), (std::vector<Sent>{{1, {0x90, 12, 100}}}));
+    EXPECT_EQ(afterMidi(host, module, 0, {{0x80, 60, 0}}), (std::vector<Sent>{{1, {0x80, 12, 0}}}));
+}
+
 // Played like a musician through rule sets that treat a note's on and off alike (shifted an
 // octave, doubled onto note 60, squeezed into 40-80, turned into controllers and dropped, limited
 // to channel 1), with parameter-number controllers in the stream: once every key is up, every

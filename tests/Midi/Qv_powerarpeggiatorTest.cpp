@@ -65,11 +65,17 @@ TEST_F(PowerArpeggiator, UpDownTurnsWithoutRepeatingTheEndNotes)
     EXPECT_EQ(stepNotes(14), (std::vector<int>{60, 64, 67, 72, 76, 79, 76, 72, 67, 64, 60, 64, 67, 72}));
 }
 
+// Over two octaves the way down plays the lowest note of the upper octave (72) as the way up
+// does, and reaches the bottom, where the run turns.
 TEST_F(PowerArpeggiator, UpDownRepeatsTheEndNotesWhenTheTurnPinSaysSo)
 {
     makeOn(3, 1, {{Pin::kUpDownTurn, 0}});
     play({on(60, 90), on(64, 90), on(67, 90)});
     EXPECT_EQ(stepNotes(8), (std::vector<int>{60, 64, 67, 67, 64, 60, 60, 64}));
+
+    makeOn(3, 2, {{Pin::kUpDownTurn, 0}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(16), (std::vector<int>{60, 64, 67, 72, 76, 79, 79, 76, 72, 67, 64, 60, 60, 64, 67, 72}));
 }
 
 TEST_F(PowerArpeggiator, UpDownWithOneNoteAlternatesItsOctaves)

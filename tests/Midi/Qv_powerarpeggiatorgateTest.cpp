@@ -90,6 +90,20 @@ TEST_F(GateArpeggiator, SwitchingOffWithEveryKeyUpEndsTheLastStep)
     EXPECT_TRUE(play({off(60, 0)}).empty());
     setMode(Pin::kArpOn, 0);
     EXPECT_EQ(sentInBlock(), std::vector<Bytes>{off(60, 0)});
+
+    // A note held on two channels is up once both let go; a release on a channel that does not
+    // hold it lets go of it on every channel.
+    setMode(Pin::kArpOn, 3);
+    play({{0x95, 60, 90}, {0x97, 60, 90}});
+    level = 0.0f;
+    EXPECT_EQ(sentInBlock(), std::vector<Bytes>{on(60, 127)});
+    EXPECT_TRUE(play({{0x85, 60, 0}}).empty());
+    setMode(Pin::kArpOn, 0);
+    EXPECT_TRUE(sentInBlock().empty());  // channel 7 still holds it
+    setMode(Pin::kArpOn, 3);
+    EXPECT_TRUE(play({{0x81, 60, 0}}).empty());
+    setMode(Pin::kArpOn, 0);
+    EXPECT_EQ(sentInBlock(), std::vector<Bytes>{off(60, 0)});
 }
 
 TEST_F(GateArpeggiator, ClockNotePassesInDirectPlay)

@@ -4,7 +4,9 @@
 // rising edges.
 #include "Midi/MidiToSignalTestSupport.h"
 #include "Midi/NoteLedgerTestSupport.h"
+#include "StubHost.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <ostream>
@@ -223,6 +225,37 @@ TEST_F(GateToNote, IdleUntilTheFirstPinUpdate)
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data, (Bytes{0x90, 0, 0}));
     EXPECT_EQ(sent[0].blockPosition, 33);
+}
+
+// A block of no samples (outside the interface) reads no edge: the high gate is seen in the next
+// real block.
+TEST(GateToNoteDirect, ABlockOfNoSamplesSendsNothing)
+{
+    struct CountingHost : StubDspHost {
+        int32_t sendPinValue(int32_t position, int32_t, int32_t size, const void* data) override
+        {
+            const auto* bytes = static_cast<const uint8_t*>(data);
+            sent.push_back({Bytes(bytes, bytes + size), position});
+            return mpapi::MP_RESULT_OK;
+        }
+        std::vector<Sent> sent;
+    } host;
+    void* object = nullptr;
+    ASSERT_EQ(test_support::factory()->createInstance(L"QV_GateToNote", 0, &host, &object), 0);
+    auto* plugin = static_cast<mpapi::IMpPlugin*>(object);
+    std::vector<float> gate(64, 0.0f), velocity(64, 0.5f);
+    plugin->open();
+    plugin->setBuffer(0, gate.data());
+    plugin->setBuffer(2, velocity.data());
+    mpapi::MpEvent note{0, mpapi::MP_EVENT_PIN_VALUE, 1, 4, 60, 0, nullptr, nullptr};
+    mpapi::MpEvent start{0, mpapi::MP_EVENT_STREAMING_START, 0, 0, 0, 0, nullptr, &note};
+    plugin->process(64, &start);
+    std::fill(gate.begin(), gate.end(), 1.0f);
+    plugin->process(0, nullptr);
+    EXPECT_EQ(host.sent, Sends{});
+    plugin->process(64, nullptr);
+    EXPECT_EQ(host.sent, (Sends{{{0x90, 60, 63}, 0}}));
+    EXPECT_EQ(plugin->release(), 0);
 }
 
 // A gate played at any moment with the note pin and the velocity CV moving meanwhile: once the

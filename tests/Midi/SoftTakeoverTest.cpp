@@ -154,6 +154,22 @@ TEST_F(NoJumpVolts, ModesByThresholdsAndFeedbackFromSignals)
     EXPECT_EQ(knob({70}), (std::vector<int>{89}));  // 50 + (70 - 31)
 }
 
+// Only a streaming change of a feedback signal writes the parameter: a pin value that comes
+// again leaves it where the knob took it, though the number and value signals never streamed.
+TEST_F(NoJumpVolts, FeedbackIsWrittenOnlyWhenASignalChanges)
+{
+    host.queuePinValue(module, kMode, intValue(3));
+    feedback(9.0f, 78.0f);
+    EXPECT_EQ(knob({86, 8}), (std::vector<int>{0}));
+    host.queuePinValue(module, kMode, intValue(3));
+    host.queuePinValue(module, kMethod, intValue(0));
+    host.runBlock(64);
+    EXPECT_EQ(knob({10}), (std::vector<int>{2}));
+    host.queueStreaming(module, kValue, true, 5);  // any of the three signals
+    host.runBlock(64);
+    EXPECT_EQ(knob({11}), (std::vector<int>{79}));
+}
+
 TEST_F(NoJumpVolts, FeedbackOutsideTheTableOrNotFiniteIsIgnored)
 {
     host.queuePinValue(module, kMode, intValue(3));

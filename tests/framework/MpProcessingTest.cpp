@@ -2,6 +2,7 @@
 // per stamp, raw sizes, MIDI in and out, bad time stamps, control output change rules, sleep.
 #include "HostTestSupport.h"
 #include "Probes.h"
+#include "StubHost.h"
 
 #include <bit>
 #include <limits>
@@ -138,6 +139,26 @@ TEST_F(ProcessingBase, BadTimeStampsEndTheBlockWithoutComputingOutsideIt)
     host.runBlock(64);
     EXPECT_EQ(log().pieces, (std::vector<Piece>{{0, 64, 0}}));
     EXPECT_TRUE(log().setPins.empty());
+}
+
+// A count of 0 lies outside the interface: such a block computes no piece and handles none of
+// its events.
+TEST(ProcessingCount, ABlockOfNoSamplesRunsNothing)
+{
+    StubDspHost host;
+    void* object = nullptr;
+    ASSERT_EQ(test_support::factory()->createInstance(L"TEST_Probe", 0, &host, &object), 0);
+    auto* plugin = static_cast<mpapi::IMpPlugin*>(object);
+    plugin->open();
+    log().clear();
+    mpapi::MpEvent value{0, mpapi::MP_EVENT_PIN_VALUE, probes::kValueA, 4, std::bit_cast<int32_t>(1.0f), 0, nullptr, nullptr};
+    plugin->process(0, &value);
+    plugin->process(0, nullptr);
+    EXPECT_TRUE(log().pieces.empty());
+    EXPECT_TRUE(log().setPins.empty());
+    plugin->process(64, nullptr);
+    EXPECT_EQ(log().pieces, (std::vector<Piece>{{0, 64, 0}}));
+    EXPECT_EQ(plugin->release(), 0);
 }
 
 TEST_F(ProcessingBase, RawSizesAreBoundedToTheEvent)
