@@ -39,21 +39,10 @@ namespace {
 // the audit sees them do there. The test plays them like every other half and fails once one of
 // them comes out clean, so that this list only shrinks; it is empty when every file operation has
 // moved to the worker.
-// Text pins keep their text in a std::wstring that grows on the audio thread when a longer text
-// arrives (mp_detail::storeRaw), so every half with a text input allocates there until the pins
-// keep a buffer of their own.
 const std::map<std::string, std::string> kKnownOffenders = {
-    {"QV_MidiConverter", "its rule texts: operator new"},
-    {"QV_MidiLearnModule", "graph start reads Controllers.txt: stat, lstat; its ID and path texts: operator new"},
-    {"QV_PatchManagerListfile", "graph start reads the startup bank and writes List.txt; messages read and write "
-                                "Path.txt, List.txt, presets and banks: stat, mkdir, open, read, write, fsync, "
-                                "rename, operator new"},
-    {"QV_PatchManagerListpipe", "messages read and write presets and banks: stat, open, read, write, fsync, "
-                                "rename, operator new; its ID and path texts: operator new"},
     {"QV_PatchManagerPrescat", "program changes read preset files, timers walk the library, messages load, save, "
                                "import, tag, delete and search: open, openat, stat, read, write, rename, "
                                "realpath, operator new"},
-    {"QV_TextToGui", "its text: operator new"},
 };
 
 // ---- The observer ------------------------------------------------------------------------------
