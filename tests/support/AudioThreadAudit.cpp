@@ -3,7 +3,7 @@
 //
 // A definition here takes the place of libc's for the whole process because the executable comes
 // first in the dynamic linker's search order; dlsym(RTLD_NEXT, name) then finds the one it
-// replaced: the sanitizer's wrapper when there is one, else libc's. The heap is the exception: the
+// replaced: the sanitizer's wrapper when there is one (see nextDefinition), else libc's. The heap is the exception: the
 // C allocation functions go straight to glibc's own entries (__libc_malloc, ...), so no dlsym runs
 // before the heap works, and under a sanitizer, which owns the heap, the sanitizer's allocation
 // hooks count instead (see the header).
@@ -173,7 +173,17 @@ Function nextDefinition(std::atomic<void*>& slot, const char* name) noexcept
 {
     void* found = slot.load(std::memory_order_acquire);
     if (!found) {
-        found = ::dlsym(RTLD_NEXT, name);
+        // A sanitizer linked into this executable (clang's) names its wrapper __interceptor_name
+        // and gives it name only as a weak alias, which ours replaced: forward to the wrapper, so
+        // that the sanitizer still sees every lock and file call.
+        char wrapper[64] = "__interceptor_";
+        const std::size_t prefix = std::strlen(wrapper);
+        if (prefix + std::strlen(name) < sizeof wrapper) {
+            std::memcpy(wrapper + prefix, name, std::strlen(name) + 1);
+            found = ::dlsym(RTLD_DEFAULT, wrapper);
+        }
+        if (!found)
+            found = ::dlsym(RTLD_NEXT, name);
         if (!found)
             std::abort();  // a function this libc does not have: remove it from the list
         slot.store(found, std::memory_order_release);
