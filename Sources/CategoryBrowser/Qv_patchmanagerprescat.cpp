@@ -219,19 +219,17 @@ public:
             handle([&] { programChangeIn(program); });
     }
 
+    // While a request is owed the module's time stands still: the frames wait like an input, so
+    // every timer keeps its sample count relative to the inputs around it.
     void subProcess(int, int frames)
     {
-        if (saveTimer_.endsIn(frames))
-            timerEnds(kSaveTimer);
-        if (rebuildTimer_.endsIn(frames))
-            timerEnds(kRebuildTimer);
-        if (muteTimer_.endsIn(frames))
-            timerEnds(kMuteTimer);
-        if (restoreTimer_.endsIn(frames))
-            timerEnds(kRestoreTimer);
-        if (pageTimer_.endsIn(frames))
-            timerEnds(kPageTimer);
+        if (busy())
+            waitFrames(frames);
+        else
+            runTimers(frames, 0);
     }
+
+    static constexpr int kTimers = 5;
 
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
     {
@@ -252,9 +250,13 @@ private:
         void run() noexcept override {}
     };
 
-    bool busy() const { return !owed_.empty() || !made_.empty() || !waiting_.empty(); }
+    // A request's steps are owed; busy: that, or inputs wait (a new one waits behind them).
+    bool owing() const { return !owed_.empty() || !made_.empty(); }
+    bool busy() const { return owing() || !waiting_.empty(); }
 
     void wait(const WaitingInput& input) { waiting_.pushBack(input); }
+    // Waits before every other input: the rest of what is being handled.
+    void waitFirst(const WaitingInput& input) { waiting_.pushFront(input); }
 
     // Handles one input. Offline its requests have already run, so what they owe is carried out
     // now.
@@ -295,9 +297,9 @@ private:
             }
             if (waiting_.empty())
                 return;
-            const WaitingInput& input = waiting_.front();
-            run([&] { replay(input); });
+            const WaitingInput input = waiting_.front();
             waiting_.popFront();
+            run([&] { replay(input); });
         }
     }
 
@@ -335,30 +337,67 @@ private:
         case WaitingInput::Kind::ProgramChange:
             programChangeIn(input.id);
             break;
-        case WaitingInput::Kind::TimerEnd:
-            timerEnded(static_cast<Timer>(input.id));
+        case WaitingInput::Kind::Frames:
+            passFrames(input.id);
+            break;
+        case WaitingInput::Kind::TimerPass:
+            runTimers(input.id, input.size);
             break;
         }
     }
 
-    void timerEnds(Timer timer)
+    // The rest of a timer pass, from timer `first` on, waits before everything else.
+    void runTimers(int32_t frames, int first)
     {
-        if (busy())
-            wait({WaitingInput::Kind::TimerEnd, timer});
-        else
-            handle([&] { timerEnded(timer); });
+        const int stopped = passTimers(frames, first);
+        if (stopped < kTimers)
+            waitFirst({WaitingInput::Kind::TimerPass, frames, stopped});
     }
 
-    // Starting a timer again takes back an end of it still waiting: done inside the call, the
-    // request would have started it before that end came.
-    void arm(SampleCountdown& countdown, Timer timer, float seconds)
+    // Frames that passed while a request was owed (consecutive ones together).
+    void waitFrames(int32_t frames)
     {
-        countdown.start(samplesIn(seconds, sampleRate_));
-        for (std::size_t i = 0; i < waiting_.size(); ++i) {
-            WaitingInput& input = waiting_.at(i);
-            if (input.kind == WaitingInput::Kind::TimerEnd && input.id == timer)
-                input.id = -1;  // ends nothing
+        if (!waiting_.empty() && waiting_.at(waiting_.size() - 1).kind == WaitingInput::Kind::Frames)
+            waiting_.at(waiting_.size() - 1).id += frames;
+        else
+            wait({WaitingInput::Kind::Frames, frames});
+    }
+
+    // Frames that waited, counted off in steps that end where a timer runs out, so each ends at
+    // its own sample count; what follows a request asked for waits again.
+    void passFrames(int32_t frames)
+    {
+        while (frames > 0 && !owing()) {
+            int32_t step = frames;
+            for (const SampleCountdown* timer : {&saveTimer_, &rebuildTimer_, &muteTimer_, &restoreTimer_, &pageTimer_})
+                if (timer->running())
+                    step = std::min(step, timer->left());
+            frames -= step;
+            const int stopped = passTimers(step, 0);
+            if (stopped < kTimers) {
+                if (frames > 0)
+                    waitFirst({WaitingInput::Kind::Frames, frames});
+                waitFirst({WaitingInput::Kind::TimerPass, step, stopped});
+                return;
+            }
         }
+        if (frames > 0)
+            waitFirst({WaitingInput::Kind::Frames, frames});
+    }
+
+    // One stretch of frames counted off the timers from `first` on, in order; an ending timer is
+    // handled like an input. Returns the timer the pass stopped before because a request became
+    // owed (kTimers: it went through).
+    int passTimers(int32_t frames, int first)
+    {
+        SampleCountdown* const timers[] = {&saveTimer_, &rebuildTimer_, &muteTimer_, &restoreTimer_, &pageTimer_};
+        for (int t = first; t < kTimers; ++t) {
+            if (owing())
+                return t;
+            if (timers[t]->endsIn(frames))
+                handle([&] { timerEnded(static_cast<Timer>(t)); });
+        }
+        return kTimers;
     }
 
     // A free request, or nullptr when all are out (never with one input's few requests).
@@ -444,7 +483,7 @@ private:
         case What::FilterAndPage:
         case What::SavedAndPage:
             MuteEffects();
-            arm(restoreTimer_, kRestoreTimer, 0.4f);
+            restoreTimer_.start(samplesIn(0.4f, sampleRate_));
             page_ = job.list->page;
             showPage(takeList());
             break;
@@ -511,7 +550,7 @@ private:
     void programChangeIn(int p)
     {
         if (muteOnNextProgramChange_) {
-            arm(muteTimer_, kMuteTimer, 0.2f);
+            muteTimer_.start(samplesIn(0.2f, sampleRate_));
             postToGui(kDropSelection);
         } else if (searchView_ && p >= kFirstCommandRow) {
             postToGui(kDropSelection);
@@ -650,7 +689,7 @@ private:
             }
         }
         if (viewSwitchPending_)
-            arm(rebuildTimer_, kRebuildTimer, 0.5f);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     void command(int row)
@@ -661,14 +700,14 @@ private:
             editMode_ = row == 105;
             page_ = 0;
             category_ = 0;
-            arm(rebuildTimer_, kRebuildTimer, 0.5f);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
             break;
         case 107:  // ALL
         case 108:  // FAVOURITE; in EDIT mode the tagging runs when [C0 108 00] returns
             if (!editMode_) {
                 favouriteFilter_ = row == 108;
                 page_ = 0;
-                arm(rebuildTimer_, kRebuildTimer, 0.5f);
+                rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
             }
             break;
         default:
@@ -676,7 +715,7 @@ private:
                 category_ = row - kCategoryRow;
                 page_ = 0;
                 if (!editMode_)
-                    arm(rebuildTimer_, kRebuildTimer, 0.5f);
+                    rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
             }
             break;
         }
@@ -754,7 +793,7 @@ private:
             postToGui(kViewSwitched);
             postToGui(kDropSelection);
             sendProgramChange(currentEntry_);
-            arm(rebuildTimer_, kRebuildTimer, rebuild);
+            rebuildTimer_.start(samplesIn(rebuild, sampleRate_));
         } else {
             prevArrowActive_ = nextArrowActive_ = searchView_ = editMode_ = favouriteFilter_ = false;
             category_ = 0;
@@ -818,7 +857,7 @@ private:
         postToGui(kSelectBase + currentEntry_);
         postToGui(kDropSelection);
         sendProgramChange(130);  // 0x82: comes back as no list position
-        arm(rebuildTimer_, kRebuildTimer, 0.5f);
+        rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     void favouritesRefresh()
@@ -829,13 +868,13 @@ private:
         postToGui(kSelectBase + currentEntry_);
         postToGui(kDropSelection);
         sendProgramChange(currentEntry_);
-        arm(pageTimer_, kPageTimer, 0.5f);
+        pageTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     void toggleFavourite()
     {
         MuteEffects();
-        arm(muteTimer_, kMuteTimer, 0.2f);
+        muteTimer_.start(samplesIn(0.2f, sampleRate_));
         postToGui(kSelectBase + 1);
         postToGui(kSelectBase + currentEntry_);
         postToGui(kDropSelection);
@@ -844,9 +883,9 @@ private:
         askFileWork(What::ToggleFavourite);
         rescan_ = true;
         MuteEffects();
-        arm(restoreTimer_, kRestoreTimer, 0.4f);
+        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
         if (searchView_)
-            arm(rebuildTimer_, kRebuildTimer, 0.5f);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
         else
             SaveList();
     }
@@ -860,7 +899,7 @@ private:
         searchText_[text.size()] = 0;
         searchActive_ = true;
         page_ = 0;
-        arm(rebuildTimer_, kRebuildTimer, 0.5f);
+        rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
     // ---- Timers -----------------------------------------------------------------------------------
@@ -877,7 +916,7 @@ private:
             break;
         case kMuteTimer:
             MuteEffects();
-            arm(restoreTimer_, kRestoreTimer, 0.4f);
+            restoreTimer_.start(samplesIn(0.4f, sampleRate_));
             break;
         case kRestoreTimer:
             RestoreEffects();
@@ -1029,7 +1068,7 @@ private:
             ask(job);
         }
         rescan_ = true;
-        arm(saveTimer_, kSaveTimer, 0.3f);
+        saveTimer_.start(samplesIn(0.3f, sampleRate_));
     }
 
     // The imported bank as a folder of "#NNN name.tavpreset" files.
@@ -1075,7 +1114,7 @@ private:
         favouriteFilter_ = false;
         category_ = 0;
         if (searchView_)
-            arm(rebuildTimer_, kRebuildTimer, 0.5f);
+            rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
         else
             SaveList();
     }

@@ -2,14 +2,16 @@
 // on the worker. Everything a request owes the host after the work was asked for (messages,
 // program changes, the applying of the result) becomes a step, and steps are carried out in order
 // at the start of a later block, an apply step as soon as its job has run. While steps are owed,
-// every new input (a message with its payload, a program change, a timer running out) waits in
-// arrival order and is handled when they are done; a step made while handling one thing goes
-// before everything that was already waiting. So the host sees exactly the answers, in exactly the
+// every new input (a message with its payload, a program change) waits in arrival order, and so
+// do the frames that pass (the module's time stands still, its timers keep their sample counts);
+// they are handled when the steps are done. A step made while handling one thing goes before
+// everything that was already owed. So the host sees exactly the answers, in exactly the
 // order, of a module that did its file work inside the call; offline that is what happens, with
 // the same steps carried out at the end of the call.
 //
 // Bounds: 64 steps and 32 waiting inputs. A step that finds no room is dropped; so is an input,
-// the newest, when 32 wait (the user's 33rd click during one request). Nothing is allocated.
+// the newest, when 32 wait (the user's 33rd click during one request; the frames of the blocks
+// between two inputs count as one). Nothing is allocated.
 #pragma once
 
 #include "PresetStore/PresetBank.h"
@@ -72,10 +74,15 @@ struct Step {
 
 // An input that waits for the steps owed before it.
 struct WaitingInput {
-    enum class Kind : uint8_t { Message, ProgramChange, TimerEnd };
+    enum class Kind : uint8_t {
+        Message,        // id, payload of size bytes in text
+        ProgramChange,  // id: the program
+        Frames,         // id: frames that passed
+        TimerPass,      // the rest of one timer pass: id frames, from timer number size on
+    };
     Kind kind = Kind::Message;
-    int32_t id = 0;   // message id, program number, timer
-    int32_t size = 0; // payload bytes kept in text
+    int32_t id = 0;
+    int32_t size = 0;
     char text[preset_bank::kPathBytes + 1] = {};  // payload: a longer one is kept cut, and refused as a path
 
     void keep(int32_t payloadSize, const void* payload)
