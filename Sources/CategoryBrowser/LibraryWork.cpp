@@ -67,13 +67,12 @@ std::string_view belowRoot(std::string_view folder, const std::string& root)
 
 // ---- Presets ----------------------------------------------------------------------------------
 
-bool readPreset(std::string_view path, PresetRead& out)
+bool LibraryWork::readPreset(std::string_view path, PresetRead& out)
 {
     // The reader fills slots 0, 1, 2 ... in file order and never stores a NaN (it reads one as
     // 0), so the first NaN left marks how far the file went.
-    preset_bank::NameTable scratchNames{2};  // the name line is not kept
     std::fill(std::begin(out.values), std::end(out.values), std::numeric_limits<float>::quiet_NaN());
-    if (path.empty() || !preset_bank::LoadPreset(path, scratchNames, 0, out.values)) {
+    if (path.empty() || !preset_bank::LoadPreset(path, nameLine_, 0, out.values)) {
         out.count = PresetRead::kMissing;
         return false;
     }
@@ -356,7 +355,7 @@ void LibraryJob::run() noexcept
             work.listTree(request, *list);
             break;
         case What::ReadPreset:
-            ok = readPreset(request.path.view(), preset);
+            ok = work.readPreset(request.path.view(), preset);
             break;
         case What::SavePreset:
             // A stored name never holds ";", so one left in slot 0 means none was read.
@@ -365,14 +364,14 @@ void LibraryJob::run() noexcept
                 preset_bank::LoadName(request.path.view(), names, 0);
             nameRead = names.view(0) != ";";
             ok = preset_bank::SavePreset(request.path.view(), request.name, request.values);
-            readPreset(request.path.view(), preset);
+            work.readPreset(request.path.view(), preset);
             break;
         case What::LoadBank:
             *bank = *bankFrom;
             ok = preset_bank::LoadBank(request.path.view(), names, *bank, preset_bank::FieldConversion::Decimal);
             if (ok) {
                 entryPath(request.base.view(), names.view(0), request.subfoldersAllowed, newPath);
-                readPreset(newPath.view(), preset);
+                work.readPreset(newPath.view(), preset);
             }
             break;
         case What::LoadNames:
@@ -392,7 +391,7 @@ void LibraryJob::run() noexcept
                                                                      : favouriteToggledName(lastComponent(path));
                 const std::string_view folder = path.substr(0, path.size() - lastComponent(path).size());
                 ok = renamePresetFile(path, root, name) && join(newPath, {folder, name});
-                readPreset(newPath.view(), preset);
+                work.readPreset(newPath.view(), preset);
             }
             break;
         }

@@ -38,8 +38,6 @@ struct PresetRead {
     int count = kMissing;
     float values[preset_bank::kSlots] = {};
 };
-// Reads the preset file at path (its name line is not kept). false when it cannot be opened.
-bool readPreset(std::string_view path, PresetRead& out);
 
 // The presets of the list shown, read by the worker when the list was built, so that a program
 // change loads in the block it arrives in. An entry answers only for the path it was read from.
@@ -174,6 +172,8 @@ public:
     void listTree(const LibraryJob::Request& request, ListResult& out);
     // Reads the preset of every list entry that names a file (at most 128 files).
     void readPresets(const LibraryJob::Request& request, ListResult& out);
+    // Reads the preset file at path (its name line is not kept). false when it cannot be opened.
+    bool readPreset(std::string_view path, PresetRead& out);
 
 private:
     FilterRules filterRules(const LibraryJob::Request& request);
@@ -186,6 +186,7 @@ private:
     std::unique_ptr<re2::RE2> search_;
     std::string searchText_;
     IndexEntry treeEntries_[kEntries];  // listTree's smallest entries so far
+    preset_bank::NameTable nameLine_{2};  // where readPreset drops the name line
 };
 
 // The file of a list entry: base + "/" + entry + ".tavpreset"; false (out emptied) when the entry
