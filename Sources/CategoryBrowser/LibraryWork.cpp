@@ -24,24 +24,6 @@ std::string_view lastComponent(std::string_view path)
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// out := the parts joined; false (out emptied) when they would not fit.
-bool join(preset_bank::PathBuffer& out, std::initializer_list<std::string_view> parts)
-{
-    char text[preset_bank::kPathBytes];
-    std::size_t length = 0;
-    for (std::string_view part : parts) {
-        if (length + part.size() >= sizeof text) {
-            out.clear();
-            return false;
-        }
-        if (!part.empty())
-            std::memcpy(text + length, part.data(), part.size());
-        length += part.size();
-    }
-    if (!out.assign(std::string_view(text, length)))
-        out.clear();
-    return !out.empty();
-}
 
 // Joins count texts of text(i) with "," into out; its size with the NUL.
 template <class Text>
@@ -64,6 +46,24 @@ std::string_view belowRoot(std::string_view folder, const std::string& root)
 }
 
 } // namespace
+
+bool joinPath(preset_bank::PathBuffer& out, std::initializer_list<std::string_view> parts)
+{
+    char text[preset_bank::kPathBytes];
+    std::size_t length = 0;
+    for (std::string_view part : parts) {
+        if (length + part.size() >= sizeof text) {
+            out.clear();
+            return false;
+        }
+        if (!part.empty())
+            std::memcpy(text + length, part.data(), part.size());
+        length += part.size();
+    }
+    if (!out.assign(std::string_view(text, length)))
+        out.clear();
+    return !out.empty();
+}
 
 // ---- Presets ----------------------------------------------------------------------------------
 
@@ -124,7 +124,7 @@ bool entryPath(std::string_view base, std::string_view entry, bool subfoldersAll
         out.clear();
         return false;
     }
-    return join(out, {base, "/", entry, kExtension});
+    return joinPath(out, {base, "/", entry, kExtension});
 }
 
 // ---- Lists ------------------------------------------------------------------------------------
@@ -390,7 +390,7 @@ void LibraryJob::run() noexcept
                 const std::string name = request.what == What::Retag ? retaggedName(lastComponent(path), request.category)
                                                                      : favouriteToggledName(lastComponent(path));
                 const std::string_view folder = path.substr(0, path.size() - lastComponent(path).size());
-                ok = renamePresetFile(path, root, name) && join(newPath, {folder, name});
+                ok = renamePresetFile(path, root, name) && joinPath(newPath, {folder, name});
                 work.readPreset(newPath.view(), preset);
             }
             break;

@@ -17,6 +17,7 @@
 #include "PresetStore/PresetBank.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -188,6 +189,10 @@ private:
     IndexEntry treeEntries_[kEntries];  // listTree's smallest entries so far
     preset_bank::NameTable nameLine_{2};  // where readPreset drops the name line
 };
+
+// out := the parts joined; false (out emptied, so no file operation follows) when they would not
+// fit a path.
+bool joinPath(preset_bank::PathBuffer& out, std::initializer_list<std::string_view> parts);
 
 // The file of a list entry: base + "/" + entry + ".tavpreset"; false (out emptied) when the entry
 // would lead outside the library or the path would not fit.

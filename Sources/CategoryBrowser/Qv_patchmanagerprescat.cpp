@@ -157,7 +157,7 @@ public:
         initializePin(kPathMac, pathMac_);
         initializePin(kAudioOut, audioOut_);
         restoreLibraryFromBackup();
-        join(folderPath_, {root_, "/Presets"});
+        joinPath(folderPath_, {root_, "/Presets"});
         for (LibraryJob& job : jobs_)
             job.library = &library_;
     }
@@ -762,11 +762,11 @@ private:
         bool special = true;
         bool favourites = false;
         if (name == "3_SEARCH") {
-            join(folderPath_, {root_, "/"});
+            joinPath(folderPath_, {root_, "/"});
             rebuild = 0.8f;
         } else if (name == "3_FAVOURITES") {
             favourites = true;
-            join(folderPath_, {root_, "/"});
+            joinPath(folderPath_, {root_, "/"});
             rebuild = 0.8f;
         } else if (contains(name, "_EE_")) {
             savedListView_ = true;
@@ -1138,26 +1138,7 @@ private:
 
     // ---- Lists ------------------------------------------------------------------------------------
 
-    // out := the parts joined; emptied (no file operation) when the path would not fit.
-    static bool join(preset_bank::PathBuffer& out, std::initializer_list<std::string_view> parts)
-    {
-        char text[preset_bank::kPathBytes];
-        std::size_t length = 0;
-        for (std::string_view part : parts) {
-            if (length + part.size() >= sizeof text) {
-                out.clear();
-                return false;
-            }
-            if (!part.empty())
-                std::memcpy(text + length, part.data(), part.size());
-            length += part.size();
-        }
-        if (!out.assign(std::string_view(text, length)))
-            out.clear();
-        return !out.empty();
-    }
-
-    void setFolderPath(int f) { join(folderPath_, {root_, "/", folders_.names[f]}); }
+    void setFolderPath(int f) { joinPath(folderPath_, {root_, "/", folders_.names[f]}); }
 
     // A message to the interface half; held back as a step while a request before it is owed.
     void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr)
@@ -1238,7 +1219,7 @@ private:
     void CollectList()
     {
         MuteEffects();
-        join(folderPath_, {root_, "/"});
+        joinPath(folderPath_, {root_, "/"});
         askPage(What::RescanAndPage);
     }
 
