@@ -8,6 +8,12 @@
 // - a program change in a folder view: preset file read, migration, 114-message dump (with its
 //   heap allocations: none);
 // - `find` over the same tree in the same run, so a rescan reads as a ratio to a plain walk.
+// These run offline (the file work inside the call that asks for it), so they measure the work.
+// In real time (the file worker doing the work):
+// - entering the search view: the worst single audio-thread call (message, block) from the view
+//   switch to its first result page, the time from the request to the list, and a plain readdir
+//   walk of the same library for the ratio; heap allocations on the audio thread;
+// - a program change in a folder view, loaded from the list's read-ahead: the worst call.
 // Counters give the size of the work (files, results) so results compare across machines.
 //
 // The module runs on a host of this file at 4 Hz with blocks of 4 samples, so each of its delays
@@ -15,12 +21,16 @@
 #include "AllocationCounter.h"
 #include "BenchHost.h"
 #include "BlockBudget.h"
+#include "FileWorker.h"
 #include "mpapi.h"
 #include "support/TemporaryFolder.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <dirent.h>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -117,21 +127,49 @@ const Library& library(int n)
 // One category manager on a library, its interface half started.
 mpapi::MpEvent programChange(int n);
 
+// Counts the lists the module posts.
+class ListenHost : public bench::BenchHost {
+public:
+    using BenchHost::BenchHost;
+    int32_t postMessageToGui(int32_t id, int32_t size, const void* data) override
+    {
+        lists += id == 129 ? 1 : 0;
+        return BenchHost::postMessageToGui(id, size, data);
+    }
+    long lists = 0;
+};
+
 struct Manager {
-    bench::BenchHost host{kBlock, kRate};
+    ListenHost host{kBlock, kRate};
     mpapi::IMpPlugin* plugin = nullptr;
     std::vector<float> buffer = std::vector<float>(kBlock);
 
-    explicit Manager(const Library& lib)
+    // Offline unless realTime: the file work then runs on the worker.
+    explicit Manager(const Library& lib, bool realTime = false)
     {
+        file_worker::setOffline(!realTime);
         ::setenv("TAVRIN_SHARED_FOLDER", lib.shared.c_str(), 1);
         plugin = bench::openProcessingHalf(host, L"QV_PatchManagerPrescat", buffer.data(), 7);
         mpapi::MpEvent start{};
         start.eventType = mpapi::MP_EVENT_GRAPH_START;
         plugin->process(kBlock, &start);
         message(134);
+        settle();
     }
-    ~Manager() { plugin->release(); }
+    ~Manager()
+    {
+        plugin->release();
+        file_worker::setOffline(true);
+    }
+
+    // Real time: blocks until the worker has done everything asked and its results are applied.
+    void settle()
+    {
+        for (int i = 0; i < 4; ++i) {
+            file_worker::waitUntilIdle();
+            block();
+        }
+    }
 
     void message(int id, const char* text = nullptr)
     {
@@ -299,8 +337,125 @@ void BM_PrescatProgramChangeWithDump(benchmark::State& state)
     state.counters["midi_per_change"] = bench::perBlock(static_cast<double>(manager.host.pinValues));
 }
 
+// A plain readdir walk of the tree below the folder open as folderFd, counting its preset files:
+// the floor for any rescan.
+int readdirWalk(int folderFd)
+{
+    DIR* dir = ::fdopendir(folderFd);
+    if (!dir)
+        return 0;
+    int files = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (e->d_type == DT_DIR) {
+            const int child = ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (child >= 0)
+                files += readdirWalk(child);
+        } else if (name.size() > 10 && name.substr(name.size() - 10) == ".tavpreset") {
+            ++files;
+        }
+    }
+    ::closedir(dir);
+    return files;
+}
+
+double secondsOf(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Entering "3_SEARCH" in real time on a fresh manager (so the whole library is indexed): the view
+// switch, its returning program change and the blocks until the first result page is posted.
+// Each audio-thread call is timed (worst_call_us); list_ms is the time from the block whose
+// timer asks for the rebuild to the block that posts the list, walk_ms a plain readdir walk of
+// the same tree, list_to_walk their ratio. A second pass counts the heap allocations of the same
+// calls with the worker idle and held around each (allocs_audio_thread).
+void BM_PrescatSearchViewRealTime(benchmark::State& state)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    using Clock = std::chrono::steady_clock;
+    double worst = 0.0;
+    double listSeconds = 0.0;
+    double walkSeconds = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto manager = std::make_unique<Manager>(lib, true);
+        state.ResumeTiming();
+        const auto timed = [&](auto&& call) {
+            const auto start = Clock::now();
+            call();
+            worst = std::max(worst, secondsOf(Clock::now() - start));
+        };
+        const long lists = manager->host.lists;
+        timed([&] { manager->message(200); });
+        mpapi::MpEvent change = programChange(0);
+        const auto asked = Clock::now();  // the rebuild delay expires in this block
+        timed([&] { manager->block(&change); });
+        while (manager->host.lists == lists)
+            timed([&] { manager->block(); });
+        listSeconds += secondsOf(Clock::now() - asked);
+        state.PauseTiming();
+        const auto walkStart = Clock::now();
+        benchmark::DoNotOptimize(readdirWalk(::open(lib.root.c_str(), O_RDONLY | O_DIRECTORY)));
+        walkSeconds += secondsOf(Clock::now() - walkStart);
+        manager.reset();
+        state.ResumeTiming();
+    }
+    // Allocations of the same audio-thread calls; the worker idle and held while each runs.
+    Manager manager(lib, true);
+    const auto counted = [](auto&& call) {
+        file_worker::waitUntilIdle();
+        file_worker::hold();
+        {
+            bench::CountAllocations counting;
+            call();
+        }
+        file_worker::release();
+    };
+    const std::int64_t before = bench::allocationCount();
+    const long lists = manager.host.lists;
+    counted([&] { manager.message(200); });
+    mpapi::MpEvent change = programChange(0);
+    counted([&] { manager.block(&change); });
+    for (int i = 0; i < 1000 && manager.host.lists == lists; ++i)
+        counted([&] { manager.block(); });
+    state.counters["allocs_audio_thread"] = static_cast<double>(bench::allocationCount() - before);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["worst_call_us"] = worst * 1e6;
+    state.counters["list_ms"] = listSeconds / n * 1e3;
+    state.counters["walk_ms"] = walkSeconds / n * 1e3;
+    state.counters["list_to_walk"] = walkSeconds > 0 ? listSeconds / walkSeconds : 0.0;
+    sizeCounters(state, lib);
+}
+
+// A program change in the folder view of "Plain" in real time: the preset comes from the list's
+// read-ahead, so the block it arrives in loads it and sends the dump; the worst such block.
+void BM_PrescatProgramChangeRealTime(benchmark::State& state)
+{
+    const Library& lib = library(static_cast<int>(state.range(0)));
+    Manager manager(lib, true);
+    manager.message(200 + lib.folders + 1);  // "Plain"
+    manager.settle();
+    long n = 0;
+    double worst = 0.0;
+    const bench::AllocationsPerIteration allocations;
+    for (auto _ : state) {
+        mpapi::MpEvent change = programChange(static_cast<int>(n++ % 128));
+        const auto start = std::chrono::steady_clock::now();
+        {
+            bench::CountAllocations counting;  // no request is asked: the worker stays idle
+            manager.block(&change);
+        }
+        worst = std::max(worst, secondsOf(std::chrono::steady_clock::now() - start));
+    }
+    allocations.report(state, "allocs_per_change");
+    state.counters["worst_call_us"] = worst * 1e6;
+    sizeCounters(state, lib);
+}
+
 } // namespace
 
+BENCHMARK(BM_PrescatSearchViewRealTime)->Arg(10000)->Arg(100000)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PrescatProgramChangeRealTime)->Arg(10000)->Iterations(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PrescatFindWalk)->Arg(100)->Arg(10000)->Arg(100000)->Arg(kBigFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PrescatRescan)->Arg(100)->Arg(10000)->Arg(100000)->Arg(kBigFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PrescatFolderView)->Arg(10000)->Arg(kBigFolder)->Unit(benchmark::kMillisecond);

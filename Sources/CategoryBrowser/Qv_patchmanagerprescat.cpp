@@ -2,27 +2,31 @@
 // categories, favourites and saved lists) folder by folder or in paged result views, answers its
 // interface half, and loads a preset into the shared preset block when its own program change
 // comes back to its MIDI input. A selection never loads directly: it is answered by [C0 n 00].
+//
+// Its file work (walks, filters, preset and bank files, tags, the Trash) runs on the bundle's
+// file worker as LibraryJob requests; this file keeps the conversation (messages, timers, program
+// changes) and only asks and picks up, in the order of RequestOrder.h. A list comes with its
+// presets read, so a program change loads in the block it arrives in.
+#include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/CategoryStore.h"
 #include "CategoryBrowser/PresetIndex.h"
 #include "CategoryBrowser/PresetLibrary.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PrescatOperations.h"
+#include "CategoryBrowser/RequestOrder.h"
 #include "Common/PayloadText.h"
 #include "Common/PinText.h"
 #include "Common/SampleCount.h"
 #include "Common/SampleCountdown.h"
+#include "FileWorker.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
 
-#include <re2/re2.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -31,16 +35,13 @@
 namespace {
 
 using namespace prescat;
+using What = LibraryJob::What;
 
 constexpr std::string_view kEmpty = preset_bank::kEmptyName;
-constexpr int kFolderBytes = 50;                      // folder names of at most 49 bytes
-constexpr std::size_t kShortestPath = 10;             // a path this short names no file
-constexpr std::size_t kSearchBytes = 49;
-// 128 entries of up to 99 bytes, each byte possibly shown as a look-alike, and 127 commas.
-constexpr std::size_t kListTextBytes = kEntries * (shownEntryBytes(kEntryBytes - 1) + 1);
+constexpr std::size_t kShortestPath = 10;  // a path this short names no file
 constexpr int kMutedSlots[] = {16, 17, 19, 93, 95};
 constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
-constexpr std::string_view kNineSpaces = "         ";
+constexpr int kJobs = 8;  // requests one input can leave outstanding, with room to spare
 
 std::string_view lastComponent(std::string_view path)
 {
@@ -48,11 +49,23 @@ std::string_view lastComponent(std::string_view path)
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// What the processing half does with a result beyond applying it.
+enum Then : uint8_t {
+    kNothingMore,
+    kListSelectedFolder,  // folder table at the first start: then the selected folder's list
+    kRefreshAfterSave,    // folder table after a save: then the list of the view
+    kLoadEntry,           // a program change's preset: then the dump, the entry shown and the echo
+    kLoadAndStore,        // message 128's preset: then into bank memory
+};
+
+const PresetRead kNoFile{};  // what a list entry naming no file loads: nothing, or the init patch
+
 } // namespace
 
 class Qv_patchmanagerprescat : public MpBase, public ProcessingOperations {
 public:
     enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kAudioOut };
+    enum Timer : int32_t { kSaveTimer, kRebuildTimer, kMuteTimer, kRestoreTimer, kPageTimer };
 
     MidiInPin midiIn_;
     MidiOutPin midiOut_;
@@ -63,19 +76,20 @@ public:
     AudioOutPin audioOut_;  // never written; streaming so that the timers always run
 
     // Shared preset block, and the bank of the last bank import (only a buffer on its way to a
-    // bank folder).
+    // bank folder); a bank import fills the other one and they swap.
     PresetBlock block_;
-    preset_bank::BankMemory bank_;
+    preset_bank::BankMemory banks_[2];
+    int bank_ = 0;
     preset_bank::NameTable bankNames_{preset_bank::kWideNameSlotBytes};
     bool bankImported_ = false;
     // The list the interface shows: file stems in a folder view, result paths and command labels
-    // in a result view.
+    // in a result view. The worker builds the next list, with its presets, in the other buffer.
     preset_bank::NameTable names_{preset_bank::kWideNameSlotBytes};
-    preset_bank::NameTable scratchNames_{preset_bank::kWideNameSlotBytes};  // a load never renames
-    char folders_[kFolders][kFolderBytes] = {};
-    int folderCount_ = 0;  // slots of folders_ holding a folder
-    PresetIndex index_;
-    char listText_[kListTextBytes] = {};
+    ListResult lists_[2];
+    int shownList_ = 0;
+    bool listAsked_ = false;  // the other buffer is the worker's
+    FolderTable folders_;
+    FolderTable folderScan_;  // the worker's
 
     std::string root_ = libraryRootPath();  // fixed at construction
     preset_bank::PathBuffer folderPath_;  // the folder listed; root + "/" in whole-library views
@@ -84,7 +98,6 @@ public:
     bool guiPathValid_ = false;
     std::string productId_;
     char searchText_[kSearchBytes + 1] = {};
-    std::unique_ptr<RE2> search_;
 
     int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
     // The user's selection: the row and file of the last preset a program change loaded from the
@@ -129,6 +142,17 @@ public:
     SampleCountdown restoreTimer_;  // 0.4 s: effects back from the backup
     SampleCountdown pageTimer_;     // 0.5 s: SendListSearch in the favourites view
 
+    // The worker's side, the requests set aside for it, and the order of what is owed.
+    LibraryWork library_{root_};
+    LibraryJob jobs_[kJobs];
+    bool jobAsked_[kJobs] = {};
+    bool jobDone_[kJobs] = {};
+    FixedQueue<Step, kOwedSteps> owed_;
+    FixedQueue<Step, kOwedSteps> made_;  // steps made by what is being handled, owed before owed_
+    FixedQueue<WaitingInput, kWaitingInputs> waiting_;
+    bool quiet_ = false;  // at teardown: requests finish without a word to the host
+    file_worker::Channel channel_{kJobs};  // last: it goes first, after every job has run
+
     Qv_patchmanagerprescat()
     {
         initializePin(kMidiIn, midiIn_);
@@ -139,7 +163,21 @@ public:
         initializePin(kPathMac, pathMac_);
         initializePin(kAudioOut, audioOut_);
         restoreLibraryFromBackup();
-        join(folderPath_, {root_, "/Presets"});
+        joinPath(folderPath_, {root_, "/Presets"});
+        for (LibraryJob& job : jobs_)
+            job.library = &library_;
+    }
+
+    // Requests still owed run to their end, so every file write asked for lands; the host hears
+    // nothing more and the shared block is left alone.
+    ~Qv_patchmanagerprescat() override
+    {
+        quiet_ = true;
+        NoWork waitForJobs;
+        for (int rounds = 0; busy() && rounds < 1000; ++rounds) {
+            channel_.runAndWait(waitForJobs);
+            pickUp();
+        }
     }
 
     int32_t open() noexcept override
@@ -148,8 +186,16 @@ public:
         setSubProcess(&Qv_patchmanagerprescat::subProcess);
         sampleRate_ = getSampleRate();
         block_.open(host);
-        bank_.clear();
+        banks_[0].clear();
+        banks_[1].clear();
         return mpapi::MP_RESULT_OK;
+    }
+
+    using MpBase::process;
+    void process(int32_t count, const mpapi::MpEvent* events) override
+    {
+        pickUp();
+        MpBase::process(count, events);
     }
 
     void onGraphStart() override
@@ -170,51 +216,345 @@ public:
     using MpBase::onMidiMessage;
     void onMidiMessage(int, unsigned char* bytes, int size) override
     {
-        try {
-            programChangeIn(bytes, size);
-        } catch (...) {
-            // A file operation that ran out of memory changes nothing further.
-        }
+        if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0)
+            return;
+        const int program = bytes[1];
+        if (busy())
+            wait({WaitingInput::Kind::ProgramChange, program});
+        else
+            handle([&] { programChangeIn(program); });
     }
 
+    // While a request is owed the module's time stands still: the frames wait like an input, so
+    // every timer keeps its sample count relative to the inputs around it.
     void subProcess(int, int frames)
     {
-        try {
-            if (saveTimer_.endsIn(frames))
-                refreshAfterSave();
-            if (rebuildTimer_.endsIn(frames))
-                CollectListSearch();
-            if (muteTimer_.endsIn(frames)) {
-                MuteEffects();
-                restoreTimer_.start(samplesIn(0.4f, sampleRate_));
-            }
-            if (restoreTimer_.endsIn(frames))
-                RestoreEffects();
-            if (pageTimer_.endsIn(frames))
-                SendListSearch();
-        } catch (...) {
-            // As above: the lists stay as they were.
-        }
+        if (busy())
+            waitFrames(frames);
+        else
+            runTimers(frames, 0);
     }
+
+    static constexpr int kTimers = 5;
 
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
     {
-        try {
-            dispatch(id, size, data);
-        } catch (...) {
-            // Filesystem and memory errors end the request, never the host.
+        if (busy()) {
+            WaitingInput input{WaitingInput::Kind::Message, id};
+            input.keep(size, data);
+            wait(input);
+        } else {
+            handle([&] { dispatch(id, size, data); });
         }
         return mpapi::MP_RESULT_OK;
     }
 
 private:
+    // ---- Order of requests and answers ----------------------------------------------------------
+
+    struct NoWork final : file_worker::Job {
+        void run() noexcept override {}
+    };
+
+    // A request's steps are owed; busy: that, or inputs wait (a new one waits behind them).
+    bool owing() const { return !owed_.empty() || !made_.empty(); }
+    bool busy() const { return owing() || !waiting_.empty(); }
+
+    void wait(const WaitingInput& input) { waiting_.pushBack(input); }
+    // Waits before every other input: the rest of what is being handled.
+    void waitFirst(const WaitingInput& input) { waiting_.pushFront(input); }
+
+    // Handles one input. Offline its requests have already run, so what they owe is carried out
+    // now.
+    template <class Handler>
+    void handle(Handler&& handler)
+    {
+        run(handler);
+        if (channel_.runsInline())
+            pickUp();
+    }
+
+    // What the handler makes is owed before anything already owed.
+    template <class Handler>
+    void run(Handler&& handler)
+    {
+        try {
+            handler();
+        } catch (...) {
+            // Nothing here allocates; a failure ends the request, never the host.
+        }
+        for (std::size_t i = made_.size(); i-- > 0;)
+            owed_.pushFront(made_.at(i));
+        made_.clear();
+    }
+
+    // [start of process; offline at the end of each input] Carries out what is owed, as far as
+    // the worker has got, then the inputs that waited.
+    void pickUp()
+    {
+        for (;;) {
+            if (!owed_.empty()) {
+                const Step step = owed_.front();
+                if (step.kind == Step::Kind::Apply && !jobHasRun(*step.job))
+                    return;
+                owed_.popFront();
+                run([&] { carryOut(step); });
+                continue;
+            }
+            if (waiting_.empty())
+                return;
+            const WaitingInput input = waiting_.front();
+            waiting_.popFront();
+            run([&] { replay(input); });
+        }
+    }
+
+    bool jobHasRun(const LibraryJob& job)
+    {
+        while (file_worker::Job* done = channel_.finished())
+            jobDone_[static_cast<LibraryJob*>(done) - jobs_] = true;
+        return jobDone_[&job - jobs_];
+    }
+
+    void carryOut(const Step& step)
+    {
+        switch (step.kind) {
+        case Step::Kind::Post:
+            postToGui(step.value);
+            break;
+        case Step::Kind::ProgramChange:
+            sendProgramChange(step.value);
+            break;
+        case Step::Kind::Apply: {
+            const auto slot = static_cast<std::size_t>(step.job - jobs_);
+            jobAsked_[slot] = jobDone_[slot] = false;
+            apply(*step.job);
+            break;
+        }
+        }
+    }
+
+    void replay(const WaitingInput& input)
+    {
+        switch (input.kind) {
+        case WaitingInput::Kind::Message:
+            dispatch(input.id, input.size, input.text);
+            break;
+        case WaitingInput::Kind::ProgramChange:
+            programChangeIn(input.id);
+            break;
+        case WaitingInput::Kind::Frames:
+            passFrames(input.id);
+            break;
+        case WaitingInput::Kind::TimerPass:
+            runTimers(input.id, input.size);
+            break;
+        }
+    }
+
+    // The rest of a timer pass, from timer `first` on, waits before everything else.
+    void runTimers(int32_t frames, int first)
+    {
+        const int stopped = passTimers(frames, first);
+        if (stopped < kTimers)
+            waitFirst({WaitingInput::Kind::TimerPass, frames, stopped});
+    }
+
+    // Frames that passed while a request was owed (consecutive ones together).
+    void waitFrames(int32_t frames)
+    {
+        if (!waiting_.empty() && waiting_.at(waiting_.size() - 1).kind == WaitingInput::Kind::Frames)
+            waiting_.at(waiting_.size() - 1).id += frames;
+        else
+            wait({WaitingInput::Kind::Frames, frames});
+    }
+
+    // Frames that waited, counted off in steps that end where a timer runs out, so each ends at
+    // its own sample count; what follows a request asked for waits again.
+    void passFrames(int32_t frames)
+    {
+        while (frames > 0 && !owing()) {
+            int32_t step = frames;
+            for (const SampleCountdown* timer : {&saveTimer_, &rebuildTimer_, &muteTimer_, &restoreTimer_, &pageTimer_})
+                if (timer->running())
+                    step = std::min(step, timer->left());
+            frames -= step;
+            const int stopped = passTimers(step, 0);
+            if (stopped < kTimers) {
+                if (frames > 0)
+                    waitFirst({WaitingInput::Kind::Frames, frames});
+                waitFirst({WaitingInput::Kind::TimerPass, step, stopped});
+                return;
+            }
+        }
+        if (frames > 0)
+            waitFirst({WaitingInput::Kind::Frames, frames});
+    }
+
+    // One stretch of frames counted off the timers from `first` on, in order; an ending timer is
+    // handled like an input. Returns the timer the pass stopped before because a request became
+    // owed (kTimers: it went through).
+    int passTimers(int32_t frames, int first)
+    {
+        SampleCountdown* const timers[] = {&saveTimer_, &rebuildTimer_, &muteTimer_, &restoreTimer_, &pageTimer_};
+        for (int t = first; t < kTimers; ++t) {
+            if (owing())
+                return t;
+            if (timers[t]->endsIn(frames))
+                handle([&] { timerEnded(static_cast<Timer>(t)); });
+        }
+        return kTimers;
+    }
+
+    // A free request, or nullptr when all are out (never with one input's few requests).
+    LibraryJob* request(What what)
+    {
+        for (int i = 0; i < kJobs; ++i)
+            if (!jobAsked_[i]) {
+                LibraryJob& job = jobs_[i];
+                job.request = LibraryJob::Request{};
+                job.request.what = what;
+                job.then = kNothingMore;
+                job.entry = currentEntry_;
+                return &job;
+            }
+        return nullptr;
+    }
+
+    void ask(LibraryJob* job)
+    {
+        if (!job)
+            return;
+        if (made_.full() || !channel_.submit(*job)) {
+            // No room: the request is dropped.
+            if (job->request.what >= What::FolderList && job->request.what <= What::TreeList)
+                listAsked_ = false;
+            return;
+        }
+        jobAsked_[job - jobs_] = true;
+        made_.pushBack({Step::Kind::Apply, 0, job});
+    }
+
+    // A list is asked for at most once per input, so the other buffer is free.
+    LibraryJob* requestList(What what)
+    {
+        if (listAsked_)
+            return nullptr;
+        LibraryJob* job = request(what);
+        if (!job)
+            return nullptr;
+        listAsked_ = true;
+        job->list = &lists_[1 - shownList_];
+        job->request.path.assign(folderPath_.view());
+        job->request.base.assign(searchView_ ? std::string_view(root_) : folderPath_.view());
+        job->request.subfoldersAllowed = searchView_;
+        job->request.readAhead = !channel_.runsInline();
+        return job;
+    }
+
+    const ListResult& takeList()
+    {
+        listAsked_ = false;
+        shownList_ = 1 - shownList_;
+        names_ = lists_[shownList_].names;
+        return lists_[shownList_];
+    }
+
+    PresetCache& presets() { return lists_[shownList_].presets; }
+
+    void apply(LibraryJob& job)
+    {
+        switch (job.request.what) {
+        case What::Folders:
+        case What::WriteBankFolder:
+            if (job.request.what == What::WriteBankFolder)
+                presets().forgetBelow(job.request.path.view());
+            folders_ = folderScan_;
+            SendBanks();
+            if (job.then == kListSelectedFolder) {
+                setFolderPath(selectedFolder_);
+                SaveList();
+            } else if (job.then == kRefreshAfterSave) {
+                setFolderPath(selectedFolder_);
+                if (!searchView_)
+                    SaveList();
+                else if (searchSavedView_ || savedView_)
+                    CollectListSearch();
+            }
+            break;
+        case What::FolderList:
+            showFolderList(takeList());
+            break;
+        case What::RescanAndPage:
+        case What::FilterAndPage:
+        case What::SavedAndPage:
+            MuteEffects();
+            restoreTimer_.start(samplesIn(0.4f, sampleRate_));
+            page_ = job.list->page;
+            showPage(takeList());
+            break;
+        case What::ResultPage:
+            showPage(takeList());
+            break;
+        case What::TreeList:
+            takeList();
+            postToGui(kSelectBase + currentEntryInList());
+            postToGui(kList, lists_[shownList_].textSize, lists_[shownList_].text);
+            break;
+        case What::ReadPreset:
+            applyLoad(job.preset, job.entry);
+            if (job.then == kLoadEntry) {
+                SendDump();
+                postToGui(job.entry);
+                sendProgramChange(job.entry);
+            } else if (job.then == kLoadAndStore) {
+                FixPreset();
+            }
+            break;
+        case What::SavePreset:
+            if (job.nameRead)
+                names_.setName(job.entry, job.names.view(0));
+            presets().refresh(job.request.path.view(), job.preset);
+            break;
+        case What::LoadBank:
+            if (!job.ok)
+                break;
+            bankNames_ = job.names;
+            names_ = job.names;
+            bank_ = 1 - bank_;
+            bankImported_ = true;
+            currentEntry_ = 0;
+            filePath_.assign(job.newPath.view());
+            startLoad();
+            applyLoad(job.preset, 0);
+            SendDump();
+            postToGui(kShowEntryBase);
+            sendProgramChange(0);
+            break;
+        case What::LoadNames:
+            if (job.ok) {
+                bankNames_ = job.names;
+                names_ = job.names;
+            }
+            break;
+        case What::Retag:
+        case What::ToggleFavourite:
+            if (job.ok) {
+                presets().refresh(job.request.path.view(), kNoFile);
+                presets().refresh(job.newPath.view(), job.preset);
+            }
+            break;
+        case What::Trash:
+            if (job.ok)
+                presets().refresh(job.request.path.view(), kNoFile);
+            break;
+        }
+    }
+
     // ---- Program changes ------------------------------------------------------------------------
 
-    void programChangeIn(const unsigned char* bytes, int size)
+    void programChangeIn(int p)
     {
-        if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0)
-            return;
-        const int p = bytes[1];
         if (muteOnNextProgramChange_) {
             muteTimer_.start(samplesIn(0.2f, sampleRate_));
             postToGui(kDropSelection);
@@ -230,8 +570,6 @@ private:
                     currentEntry_ = p;
                     ChangePreset();
                     keepSelection();
-                    postToGui(p);
-                    sendProgramChange(p);
                 }
             } else if (!viewSwitchPending_ && p >= kEntries) {
                 searchActive_ = false;
@@ -243,8 +581,6 @@ private:
                 } else if (p <= kNextArrowRow) {
                     ChangePreset();
                     keepSelection();
-                    postToGui(p);
-                    sendProgramChange(p);
                 } else {
                     searchActive_ = false;
                     if (p == 108 && editMode_)
@@ -265,7 +601,7 @@ private:
         }
         if (id >= kFolderBase && id < kFolderBase + kFolders) {
             // Only slots that hold a folder can be chosen.
-            if (id - kFolderBase < folderCount_)
+            if (id - kFolderBase < folders_.count)
                 switchFolder(id - kFolderBase);
             return;
         }
@@ -273,8 +609,7 @@ private:
         case kLoadPresetFile:
             if (LoadPath()) {
                 filePath_.assign(guiPath_.view());
-                LoadPreset();
-                FixPreset();
+                LoadPreset(kLoadAndStore);
             }
             break;
         case kSavePreset:
@@ -282,7 +617,6 @@ private:
                 ignoreNextProgramChange_ = true;
                 sendProgramChange(currentEntry_);
                 filePath_.assign(guiPath_.view());
-                LoadName();
                 SavePreset();
             }
             break;
@@ -401,9 +735,7 @@ private:
         if (timeOrder_)
             postToGui(kFixPresetOn);
         if (firstStart_) {
-            UpdateBanks();
-            setFolderPath(selectedFolder_);
-            SaveList();
+            UpdateBanks(kListSelectedFolder);
             firstStart_ = false;
             return;
         }
@@ -433,16 +765,16 @@ private:
         favouritesOrderHeld_ = false;
         savedListView_ = searchSavedView_ = savedView_ = false;
 
-        const std::string_view name = folders_[f];
+        const std::string_view name = folders_.names[f];
         float rebuild = 0.5f;
         bool special = true;
         bool favourites = false;
         if (name == "3_SEARCH") {
-            join(folderPath_, {root_, "/"});
+            joinPath(folderPath_, {root_, "/"});
             rebuild = 0.8f;
         } else if (name == "3_FAVOURITES") {
             favourites = true;
-            join(folderPath_, {root_, "/"});
+            joinPath(folderPath_, {root_, "/"});
             rebuild = 0.8f;
         } else if (contains(name, "_EE_")) {
             savedListView_ = true;
@@ -558,8 +890,7 @@ private:
         postToGui(kDropSelection);
         muteOnNextProgramChange_ = true;
         sendProgramChange(currentEntry_);
-        if (isPresetFileInLibrary(selectedFile_.view(), root_))
-            renamePresetFile(selectedFile_.view(), root_, favouriteToggledName(lastComponent(selectedFile_.view())));
+        askFileWork(What::ToggleFavourite, selectedFile_.view());
         rescan_ = true;
         MuteEffects();
         restoreTimer_.start(samplesIn(0.4f, sampleRate_));
@@ -569,55 +900,49 @@ private:
             SaveList();
     }
 
+    // The search pattern itself is made on the worker, with the next filter pass.
     void setSearchText(std::string_view text)
     {
         text = pin_text::cutAtCharBoundary(text, kSearchBytes);
         if (!text.empty())
             std::memcpy(searchText_, text.data(), text.size());
         searchText_[text.size()] = 0;
-        search_ = compileSearch(text);
         searchActive_ = true;
         page_ = 0;
         rebuildTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
-    // The user's search text as a case-insensitive pattern of linear matching time. A pattern the
-    // matcher cannot take (invalid, or a feature such as a back-reference) is searched as literal
-    // text instead.
-    static std::unique_ptr<RE2> compileSearch(std::string_view text)
-    {
-        RE2::Options options;
-        options.set_case_sensitive(false);
-        options.set_log_errors(false);
-        options.set_never_capture(true);
-        options.set_max_mem(1 << 20);
-        auto pattern = std::make_unique<RE2>(re2::StringPiece(text.data(), text.size()), options);
-        if (pattern->ok())
-            return pattern;
-        pattern = std::make_unique<RE2>(RE2::QuoteMeta(re2::StringPiece(text.data(), text.size())), options);
-        if (pattern->ok())
-            return pattern;
-        options.set_encoding(RE2::Options::EncodingLatin1);  // bytes that are not UTF-8
-        return std::make_unique<RE2>(RE2::QuoteMeta(re2::StringPiece(text.data(), text.size())), options);
-    }
-
     // ---- Timers -----------------------------------------------------------------------------------
 
-    void refreshAfterSave()
+    void timerEnded(Timer timer)
     {
-        searchActive_ = false;
-        UpdateBanks();
-        setFolderPath(selectedFolder_);
-        if (!searchView_)
-            SaveList();
-        else if (searchSavedView_ || savedView_)
+        switch (timer) {
+        case kSaveTimer:
+            searchActive_ = false;
+            UpdateBanks(kRefreshAfterSave);
+            break;
+        case kRebuildTimer:
             CollectListSearch();
+            break;
+        case kMuteTimer:
+            MuteEffects();
+            restoreTimer_.start(samplesIn(0.4f, sampleRate_));
+            break;
+        case kRestoreTimer:
+            RestoreEffects();
+            break;
+        case kPageTimer:
+            SendListSearch();
+            break;
+        }
     }
 
     // ---- Effects ----------------------------------------------------------------------------------
 
     void MuteEffects()
     {
+        if (quiet_)
+            return;
         // Restoring an empty backup would silence the effects for good: take one first.
         if (!effectBackupTaken_)
             BackupEffects();
@@ -627,6 +952,8 @@ private:
 
     void RestoreEffects()
     {
+        if (quiet_)
+            return;
         for (int slot : kMutedSlots)
             block_.set(slot, effectBackup_[slot]);
     }
@@ -645,7 +972,7 @@ private:
     void FixPreset()
     {
         if (validEntry())
-            bank_.storeFrom(currentEntry_, block_);
+            banks_[bank_].storeFrom(currentEntry_, block_);
     }
 
     // The length check of the received path: 10 bytes or fewer name no file.
@@ -665,11 +992,7 @@ private:
     void entryPath(int i, preset_bank::PathBuffer& out) const
     {
         const std::string_view entry = i >= 0 && i < kEntries ? names_.view(i) : std::string_view();
-        if (!isInsideLibraryEntry(entry, searchView_)) {
-            out.clear();
-            return;
-        }
-        join(out, {searchView_ ? std::string_view(root_) : folderPath_.view(), "/", entry, kExtension});
+        prescat::entryPath(searchView_ ? std::string_view(root_) : folderPath_.view(), entry, searchView_, out);
     }
 
     void setFilePathToEntry() { entryPath(currentEntry_, filePath_); }
@@ -689,22 +1012,56 @@ private:
         return shown.view() == selectedFile_.view();
     }
 
+    // In real time the entry's preset comes from the list's read-ahead, so it loads in this
+    // block; an entry changed since (renamed, an imported bank's names) is read by the worker.
+    // Offline the file is read now, as it stands.
     void ChangePreset()
     {
         setFilePathToEntry();
-        LoadPreset();
+        const PresetRead* preset = filePath_.empty()        ? &kNoFile
+                                   : channel_.runsInline() ? nullptr
+                                                           : presets().find(currentEntry_, filePath_.view());
+        if (!preset) {
+            LoadPreset(kLoadEntry);
+            return;
+        }
+        startLoad();
+        applyLoad(*preset, currentEntry_);
         SendDump();
+        postToGui(currentEntry_);
+        sendProgramChange(currentEntry_);
     }
 
-    void LoadPreset()
+    // The preset file at filePath, read by the worker; then what `then` says.
+    void LoadPreset(Then then)
+    {
+        startLoad();
+        LibraryJob* job = request(What::ReadPreset);
+        if (!job)
+            return;
+        job->then = then;
+        job->request.path.assign(filePath_.view());
+        ask(job);
+    }
+
+    void startLoad()
     {
         loadedFolder_ = selectedFolder_;
         loadedInSearchView_ = searchView_;
+    }
+
+    // The file's values over the block, migrated; an "empty" entry without a file gets the init
+    // patch; any other missing file changes nothing.
+    void applyLoad(const PresetRead& preset, int entry)
+    {
+        if (quiet_)
+            return;
         float values[PresetBlock::kSlots];
         block_.read(values);
-        if (preset_bank::LoadPreset(filePath_.view(), scratchNames_, 0, values)) {
+        if (preset.count != PresetRead::kMissing) {
+            std::copy(preset.values, preset.values + preset.count, values);
             migrateOldPreset(values);
-        } else if (validEntry() && names_.view(currentEntry_) == kEmpty) {
+        } else if (entry >= 0 && entry < kEntries && names_.view(entry) == kEmpty) {
             writeInitPatch(values);
         } else {
             return;
@@ -713,8 +1070,14 @@ private:
         BackupEffects();
     }
 
-    void SendDump() { controller_dump::sendDump(block_, midiOut_); }
+    void SendDump()
+    {
+        if (!quiet_)
+            controller_dump::sendDump(block_, midiOut_);
+    }
 
+    // The name line of an existing file at filePath into the current entry, then the block
+    // written there.
     void SavePreset()
     {
         BackupEffects();
@@ -722,36 +1085,52 @@ private:
         name = name.substr(0, name.rfind('.'));
         if (name.size() >= static_cast<std::size_t>(preset_bank::kNameKeepWhole))
             name = pin_text::cutAtCharBoundary(name, preset_bank::kNameFieldColumns);
-        preset_bank::SavePreset(filePath_.view(), name, block_);
+        if (LibraryJob* job = request(What::SavePreset)) {
+            job->request.path.assign(filePath_.view());
+            job->request.loadName = validEntry();
+            const std::size_t n = std::min(name.size(), sizeof job->request.name - 1);
+            std::memcpy(job->request.name, name.data(), n);
+            job->request.name[n] = 0;
+            block_.read(job->request.values);
+            ask(job);
+        }
         rescan_ = true;
         saveTimer_.start(samplesIn(0.3f, sampleRate_));
-    }
-
-    void LoadName()
-    {
-        if (validEntry())
-            preset_bank::LoadName(filePath_.view(), names_, currentEntry_);
     }
 
     // The imported bank as a folder of "#NNN name.tavpreset" files.
     void SaveBank()
     {
-        writeBankFolder(filePath_.view(), bankNames_, bank_);
-        UpdateBanks();
+        if (LibraryJob* job = request(What::WriteBankFolder)) {
+            job->request.path.assign(filePath_.view());
+            job->folders = &folderScan_;
+            job->bankNames = &bankNames_;
+            job->bankFrom = &banks_[bank_];
+            ask(job);
+        }
     }
 
     void LoadBank()
     {
-        preset_bank::NameTable names = names_;
-        if (!preset_bank::LoadBank(filePath_.view(), names, bank_, preset_bank::FieldConversion::Decimal))
-            return;
-        bankNames_ = names;
-        names_ = names;
-        bankImported_ = true;
-        currentEntry_ = 0;
-        ChangePreset();
-        postToGui(kShowEntryBase);
-        sendProgramChange(0);
+        if (LibraryJob* job = request(What::LoadBank)) {
+            job->request.path.assign(filePath_.view());
+            job->request.base.assign(searchView_ ? std::string_view(root_) : folderPath_.view());
+            job->request.subfoldersAllowed = searchView_;
+            job->names = names_;
+            job->bankFrom = &banks_[bank_];
+            job->bank = &banks_[1 - bank_];
+            ask(job);
+        }
+    }
+
+    // Renames or trashes the file at path on the worker.
+    void askFileWork(What what, std::string_view path)
+    {
+        if (LibraryJob* job = request(what)) {
+            job->request.path.assign(path);
+            job->request.category = category_;
+            ask(job);
+        }
     }
 
     void SetCategory()
@@ -759,8 +1138,7 @@ private:
         if (!selectionShown())
             return;
         sendProgramChange(currentEntry_);
-        if (isPresetFileInLibrary(selectedFile_.view(), root_))
-            renamePresetFile(selectedFile_.view(), root_, retaggedName(lastComponent(selectedFile_.view()), category_));
+        askFileWork(What::Retag, selectedFile_.view());
         rescan_ = true;
         favouriteFilter_ = false;
         category_ = 0;
@@ -780,7 +1158,7 @@ private:
         }
         setFilePathToEntry();
         rescan_ = true;
-        trashPresetFile(filePath_.view(), root_);
+        askFileWork(What::Trash, selectedFile_.view());
         if (searchView_)
             CollectListSearch();
         else
@@ -789,111 +1167,59 @@ private:
 
     // ---- Lists ------------------------------------------------------------------------------------
 
-    // out := the parts joined; emptied (no file operation) when the path would not fit.
-    static bool join(preset_bank::PathBuffer& out, std::initializer_list<std::string_view> parts)
-    {
-        char text[preset_bank::kPathBytes];
-        std::size_t length = 0;
-        for (std::string_view part : parts) {
-            if (length + part.size() >= sizeof text) {
-                out.clear();
-                return false;
-            }
-            if (!part.empty())
-                std::memcpy(text + length, part.data(), part.size());
-            length += part.size();
-        }
-        if (!out.assign(std::string_view(text, length)))
-            out.clear();
-        return !out.empty();
-    }
+    void setFolderPath(int f) { joinPath(folderPath_, {root_, "/", folders_.names[f]}); }
 
-    void setFolderPath(int f) { join(folderPath_, {root_, "/", folders_[f]}); }
-
+    // A message to the interface half; held back as a step while a request before it is owed.
     void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr)
     {
-        if (host)
+        if (!made_.empty() && size == 0) {
+            made_.pushBack({Step::Kind::Post, id, nullptr});
+            return;
+        }
+        if (host && !quiet_)
             host->postMessageToGui(id, size, data);
     }
 
     void sendProgramChange(int program)
     {
+        if (!made_.empty()) {
+            made_.pushBack({Step::Kind::ProgramChange, program, nullptr});
+            return;
+        }
+        if (quiet_)
+            return;
         const unsigned char bytes[3] = {0xC0, static_cast<unsigned char>(program), 0x00};
         midiOut_.send(bytes, 3, 0);
     }
 
-    // Joins count texts of text(i) with "," into listText_; its size with the NUL. A "," or ";"
-    // inside a text is shown as its look-alike, so the list holds exactly count entries.
-    template <class Text>
-    int32_t joined(int count, Text&& text)
+    // The folder table of the library root; then what `then` says.
+    void UpdateBanks(Then then = kNothingMore)
     {
-        std::size_t length = 0;
-        listText_[0] = 0;
-        for (int i = 0; i < count; ++i) {
-            if (i && length + 2 <= sizeof listText_)
-                listText_[length++] = ',';
-            appendShownEntry(listText_, sizeof listText_, length, text(i));
+        if (LibraryJob* job = request(What::Folders)) {
+            job->folders = &folderScan_;
+            job->then = then;
+            ask(job);
         }
-        return static_cast<int32_t>(length + 1);
-    }
-
-    void UpdateBanks()
-    {
-        int count = 0;
-        // A name too long for its slot could not be opened again from the slot: left out.
-        auto folder = [](std::string_view name, DirectoryLister::Kind kind, int fd, int64_t&) {
-            return name.size() < kFolderBytes &&
-                   (kind == DirectoryLister::Kind::Folder ||
-                    (kind == DirectoryLister::Kind::Link && kindFollowingLinks(fd, name.data()) == DirectoryLister::Kind::Folder));
-        };
-        index_.lister().each(root_.c_str(), kFolders, DirectoryLister::Order::Name, folder,
-                             [&](std::string_view name, DirectoryLister::Kind, int) {
-                                 std::memcpy(folders_[count], name.data(), name.size());
-                                 folders_[count][name.size()] = 0;
-                                 return ++count < kFolders;
-                             });
-        folderCount_ = count;
-        for (int f = count; f < kFolders; ++f)
-            std::memcpy(folders_[f], kEmpty.data(), kEmpty.size() + 1);
-        SendBanks();
     }
 
     void SendBanks()
     {
         postToGui(kFolderNumberBase + selectedFolder_);
-        postToGui(kFolderList, joined(kFolders, [this](int f) { return std::string_view(folders_[f]); }), listText_);
-    }
-
-    int32_t joinedNames()
-    {
-        return joined(kEntries, [this](int i) { return names_.view(i); });
+        postToGui(kFolderList, folders_.textSize, folders_.text);
     }
 
     void SaveList()
     {
-        bool numbered = false;
-        int count = 0;
-        const auto fill = [&](std::string_view name, int) {
-            const std::string_view stem = name.substr(0, name.size() - kExtension.size());
-            // A stem too long for its slot could not be loaded from it: left out.
-            if (stem.size() < static_cast<std::size_t>(kEntryBytes))
-                names_.setName(count++, stem);
-            return count < kEntries;
-        };
-        bool first = true;
-        index_.eachPresetFile(folderPath_.c_str(), false, kEntries, [&](std::string_view name, int fd) {
-            if ((timeOrder_ || orderToggled_) && first)
-                numbered = hasNumberPrefix(folderPath_.view()) || hasNumberPrefix(name);
-            first = false;
-            return fill(name, fd);
-        });
-        if (timeOrder_ && !numbered) {
-            count = 0;
-            index_.eachPresetFile(folderPath_.c_str(), true, kEntries, fill);
+        if (LibraryJob* job = requestList(What::FolderList)) {
+            job->request.timeOrder = timeOrder_;
+            job->request.checkNumbered = timeOrder_ || orderToggled_;
+            ask(job);
         }
-        for (int i = count; i < kEntries; ++i)
-            names_.setName(i, kEmpty);
-        if (numbered) {
+    }
+
+    void showFolderList(const ListResult& list)
+    {
+        if (list.numbered) {
             orderToggled_ = false;
             postToGui(kSelectBase + currentEntryInList());
         } else if (orderToggled_) {
@@ -902,7 +1228,7 @@ private:
             postToGui(kSelectBase + currentEntryInList());
         }
         orderToggled_ = false;
-        postToGui(kList, joinedNames(), listText_);
+        postToGui(kList, list.textSize, list.text);
     }
 
     int currentEntryInList() const { return validEntry() ? currentEntry_ : 0; }
@@ -922,89 +1248,60 @@ private:
     void CollectList()
     {
         MuteEffects();
-        join(folderPath_, {root_, "/"});
-        index_.rescan(root_.c_str(), searchSavedView_);
-        MuteEffects();
-        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
-        FilterList();
-    }
-
-    FilterRules filterRules() const
-    {
-        FilterRules rules;
-        rules.category = category_;
-        rules.favouriteOnly = favouriteFilter_;
-        rules.editMode = editMode_;
-        rules.search = searchActive_ ? search_.get() : nullptr;
-        return rules;
+        joinPath(folderPath_, {root_, "/"});
+        askPage(What::RescanAndPage);
     }
 
     void FilterList()
     {
         MuteEffects();
-        index_.filter(filterRules());
-        MuteEffects();
-        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
-        SendListSearch();
+        askPage(What::FilterAndPage);
     }
 
     void CollectListSave()
     {
         MuteEffects();
-        const bool byTime = timeOrder_ && savedView_;
-        const std::string_view folder =
-            folderPath_.size() > root_.size() + 1 ? folderPath_.view().substr(root_.size() + 1) : std::string_view();
-        index_.collectFolder(folderPath_.c_str(), folder, byTime, filterRules());
-        if (byTime) {
-            if (!savedOrderHeld_)
-                page_ = lastPageOf(index_.resultCount());
-            else
-                index_.reverseResults();
-        }
-        MuteEffects();
-        restoreTimer_.start(samplesIn(0.4f, sampleRate_));
-        SendListSearch();
+        askPage(What::SavedAndPage);
     }
 
-    void SendListSearch()
+    void SendListSearch() { askPage(What::ResultPage); }
+
+    // A page of results, after the builder `what` names.
+    void askPage(What what)
+    {
+        LibraryJob* job = requestList(what);
+        if (!job)
+            return;
+        LibraryJob::Request& r = job->request;
+        r.page = page_;
+        r.timeOrder = timeOrder_ && savedView_;
+        r.savedOrderHeld = savedOrderHeld_;
+        r.onlySaved = searchSavedView_;
+        r.editMode = editMode_;
+        r.favouriteFilter = favouriteFilter_;
+        r.folderJustChosen = folderJustChosen_;
+        folderJustChosen_ = false;
+        r.category = category_;
+        r.searchActive = searchActive_;
+        std::memcpy(r.searchText, searchText_, sizeof searchText_);
+        ask(job);
+    }
+
+    void showPage(const ListResult& list)
     {
         if (favouriteFilter_ && timeOrder_)
             postToGui(kFavouritesInTimeOrder);
-        const PresetIndex::Arrows arrows = index_.writePage(page_, names_);
-        prevArrowActive_ = arrows.previous;
-        nextArrowActive_ = arrows.next;
-        postToGui(arrows.next ? kNextArrowShown : kNextArrowHidden);
-        postToGui(arrows.previous ? kPrevArrowShown : kPrevArrowHidden);
-        writeCommandRows();
-        const int32_t size = joinedNames();
+        prevArrowActive_ = list.arrows.previous;
+        nextArrowActive_ = list.arrows.next;
+        postToGui(list.arrows.next ? kNextArrowShown : kNextArrowHidden);
+        postToGui(list.arrows.previous ? kPrevArrowShown : kPrevArrowHidden);
         if (!suppressSelectionEcho_) {
             postToGui(kClearFirstSelect);
             postToGui(kSelectBase + currentEntryInList());
         }
         suppressSelectionEcho_ = false;
         // The list comes last: the interface reads it with the selection and arrows in place.
-        postToGui(kList, size, listText_);
-    }
-
-    void writeCommandRows()
-    {
-        const auto label = [this](int row, std::string_view word) {
-            char text[kEntryBytes];
-            const std::size_t n = std::min(word.size(), sizeof text - 1 - kNineSpaces.size());
-            std::memcpy(text, kNineSpaces.data(), kNineSpaces.size());
-            std::memcpy(text + kNineSpaces.size(), word.data(), n);
-            names_.setName(row, std::string_view(text, kNineSpaces.size() + n));
-        };
-        label(104, "SEARCH");
-        label(105, folderJustChosen_ ? "SET " : "SET");
-        folderJustChosen_ = false;
-        label(106, "");
-        label(107, editMode_ ? "EDIT" : "ALL");
-        label(108, editMode_ ? "SAVE" : (favouriteFilter_ ? "FAVOURITE " : "FAVOURITE"));
-        label(109, "");
-        label(110, editMode_ ? "NO CATEGORY" : "ALL");
-        for (int k = 1; k < kCategories; ++k)
-            label(kCategoryRow + k, categoryLabel(k));
+        postToGui(kList, list.textSize, list.text);
     }
 
     // ---- Construction -------------------------------------------------------------------------------
@@ -1027,67 +1324,28 @@ private:
     // none to write.
     void LoadStartupBank() override
     {
-        bank_.clear();
-        bankImported_ = false;
-        SaveList();
+        handle([this] {
+            banks_[bank_].clear();
+            bankImported_ = false;
+            SaveList();
+        });
     }
 
     void LoadNames() override
     {
-        preset_bank::NameTable names = names_;
-        if (!preset_bank::LoadNames(filePath_.view(), names))
-            return;
-        bankNames_ = names;
-        names_ = names;
+        handle([this] {
+            if (LibraryJob* job = request(What::LoadNames)) {
+                job->request.path.assign(filePath_.view());
+                job->names = names_;
+                ask(job);
+            }
+        });
     }
 
-    // Of the first 16384 entries listed only the 128 smallest are kept, in a heap whose top is the
-    // largest kept, so the list needs no more room than it shows.
     void SaveListSearch() override
     {
-        const std::string_view below =
-            folderPath_.size() > root_.size() + 1 ? folderPath_.view().substr(root_.size() + 1) : std::string_view();
-        const auto larger = [this](int a, int b) { return std::strcmp(treeEntries_[a].text, treeEntries_[b].text) < 0; };
-        int heap[kEntries];
-        int kept = 0;
-        int listed = 0;
-        const auto presetFile = [](std::string_view name, DirectoryLister::Kind) { return isPresetFileName(name); };
-        index_.lister().walk(folderPath_.c_str(), kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind) {
-            char file[2048];
-            std::size_t length = 0;
-            if (below.size() + 1 + relative.size() > sizeof file)
-                return true;
-            if (!below.empty()) {
-                std::memcpy(file, below.data(), below.size());
-                file[below.size()] = '/';
-                length = below.size() + 1;
-            }
-            std::memcpy(file + length, relative.data(), relative.size());
-            length += relative.size();
-            IndexEntry entry;
-            if (!makeIndexEntry(std::string_view(file, length), true, entry) || entry.emptySlot)
-                return true;
-            ++listed;
-            if (kept < kEntries) {
-                treeEntries_[kept] = entry;
-                heap[kept] = kept;
-                ++kept;
-                std::push_heap(heap, heap + kept, larger);
-            } else if (std::strcmp(entry.text, treeEntries_[heap[0]].text) < 0) {
-                std::pop_heap(heap, heap + kept, larger);
-                treeEntries_[heap[kept - 1]] = entry;
-                std::push_heap(heap, heap + kept, larger);
-            }
-            return listed < kMaxIndexEntries;
-        });
-        std::sort_heap(heap, heap + kept, larger);
-        for (int i = 0; i < kEntries; ++i)
-            names_.setName(i, i < kept ? std::string_view(treeEntries_[heap[i]].text + treeEntries_[heap[i]].relativeAt) : kEmpty);
-        postToGui(kSelectBase + currentEntryInList());
-        postToGui(kList, joinedNames(), listText_);
+        handle([this] { ask(requestList(What::TreeList)); });
     }
-
-    IndexEntry treeEntries_[kEntries];  // SaveListSearch's smallest entries so far
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerprescat, L"QV_PatchManagerPrescat")

@@ -1,0 +1,360 @@
+// The category manager with its file work on the file worker (real-time mode): one scripted
+// session over every operation gives the same messages, MIDI, block values and files as offline,
+// also when the worker is held back while more input arrives; a program change loads from the
+// list's read-ahead in the block it arrives; a module released while its requests run or wait
+// still lands their writes.
+#include "CategoryBrowser/PrescatOperations.h"
+#include "CategoryBrowser/PrescatTestSupport.h"
+#include "FileWorker.h"
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <thread>
+
+using namespace prescat_test;
+using namespace prescat;
+using manager_test::readBytes;
+using manager_test::writeBytes;
+
+namespace {
+
+// The library's folders in list order (an imported bank folder later goes in after "Bank").
+constexpr int kSaved = 0, kFavourites = 1, kSearch = 2, kBank = 3, kMany = 4, kPresets = 5;
+
+// What the host saw of one session.
+struct Record {
+    std::vector<Posted> posted;
+    std::vector<Bytes> midi;
+    Values block{};
+    std::map<std::string, std::string> files;  // below the shared folder, but the Trash
+};
+
+class PrescatWorker : public PrescatTest {
+protected:
+    ~PrescatWorker() override
+    {
+        file_worker::release();
+        file_worker::setOffline(wasOffline_);
+    }
+
+    // The library every session starts from, with fixed file times.
+    void library()
+    {
+        fs::remove_all(shared_.path() / "Quorvane");
+        fs::remove_all(shared_.path() / "xdg");
+        int second = 0;
+        const auto timed = [&](const std::string& relative, float slot0) {
+            const std::string stem = relative.substr(relative.rfind('/') + 1, relative.size() - relative.rfind('/') - 11);
+            preset(relative, valuesOf([&](int k) { return k == 0 ? slot0 : 0.01f * static_cast<float>(k % 50); }), stem);
+            fs::last_write_time(root_ / relative, fs::file_time_type::clock::now() - std::chrono::hours(100) +
+                                                      std::chrono::seconds(++second));
+        };
+        timed("Presets/Lead One #le.tavpreset", 0.02f);
+        timed("Presets/Pad Two #pa #fav.tavpreset", 0.03f);
+        timed("Presets/Bass Three #ba.tavpreset", 0.04f);
+        timed("Presets/Plain.tavpreset", 0.05f);
+        for (int i = 1; i <= 110; ++i)
+            timed("Many/Sound " + std::to_string(1000 + i) + (i % 3 ? " #pa" : "") + ".tavpreset", 0.06f);
+        timed("Bank/#001 Factory.tavpreset", 0.07f);
+        timed("2_SAVED/Old Save.tavpreset", 0.08f);
+        timed("2_SAVED/Older Save.tavpreset", 0.09f);
+        folder("3_SEARCH");
+        folder("3_FAVOURITES");
+        writeBytes(shared_.path() / "import.tavbank", manager_test::bankText(manager_test::numberedNames("Imp "), [](int p, int k) { return 0.001f * static_cast<float>(p + k); }));
+    }
+
+    std::string path(const std::string& relative) const { return (root_ / relative).string(); }
+
+    // Input, then (real time) the worker's results picked up before the next.
+    void post(int id) { PrescatTest::post(id), settle(); }
+    void post(int id, const std::string& text) { PrescatTest::post(id, text), settle(); }
+    void change(int n) { programChange(n), settle(); }
+    void seconds(double s) { runSeconds(s), settle(); }
+    void settle()
+    {
+        if (!realTime_ || held_)
+            return;
+        for (int i = 0; i < 4; ++i) {
+            file_worker::waitUntilIdle();
+            host_->runBlock(64);
+        }
+    }
+    // The worker held back: inputs given meanwhile wait for the request before them.
+    void held(const std::function<void()>& inputs)
+    {
+        if (realTime_)
+            file_worker::hold();
+        held_ = true;
+        inputs();
+        held_ = false;
+        if (realTime_)
+            file_worker::release();
+        settle();
+    }
+
+    ProcessingOperations& ops() { return *dynamic_cast<ProcessingOperations*>(factory_.made); }
+
+    // Every operation of the module, in one session.
+    void session()
+    {
+        post(kInterfaceStarted);
+        post(kFolderBase + kMany);
+        post(5);
+        change(5);
+        // Save over a listed preset, then the refresh 0.3 s later.
+        post(kPath, path("Many/Sound 1006.tavpreset"));
+        post(kSavePreset);
+        change(5);
+        seconds(0.4);
+        change(6);
+        // Time order on and off in a folder view; a bank folder keeps its slot order.
+        post(kTimeOrderOn);
+        post(kTimeOrderOff);
+        // Favourite and delete in a folder view (a numbered preset is refused).
+        post(kFolderBase + kPresets);
+        change(1);
+        post(kToggleFavourite);
+        seconds(0.7);
+        change(0);
+        post(kDeletePreset);
+        post(kFolderBase + kBank);
+        change(0);
+        post(kDeletePreset);
+        // The search view: rescan, pages, filters, search text, a load, tagging in EDIT mode.
+        post(kFolderBase + kSearch);
+        change(0);
+        seconds(1.0);
+        post(kNextArrowRow);
+        post(kPrevArrowRow);
+        post(kCategoryRow + 12);  // PADS
+        seconds(0.6);
+        post(108);  // FAVOURITE
+        seconds(0.6);
+        post(107);  // ALL
+        post(kSearchText, "sound 10[0-4]");
+        seconds(0.6);
+        post(2);
+        change(2);
+        post(105);  // SET (EDIT)
+        seconds(0.6);
+        change(105);
+        post(1);
+        change(1);
+        post(kCategoryRow + 8);  // LEADS
+        change(kCategoryRow + 8);
+        post(108);
+        change(108);  // tags entry 1
+        seconds(0.6);
+        // The favourites view and its time-order switch.
+        post(kFolderBase + kFavourites);
+        change(0);
+        seconds(1.0);
+        post(kTimeOrderOff);
+        seconds(0.6);
+        post(kTimeOrderOn);
+        seconds(0.6);
+        // The saved view in time order, a save into it, its refresh.
+        post(kFolderBase + kSaved);
+        change(0);
+        seconds(0.6);
+        post(kTimeOrderOn);
+        seconds(0.6);
+        post(kTimeOrderOff);
+        seconds(0.6);
+        post(kPath, path("2_SAVED/New Save.tavpreset"));
+        post(kSavePreset);
+        change(0);
+        seconds(0.7);
+        change(1);
+        post(kTimeOrderOff);  // off for good: files saved within one second would share a place
+        seconds(0.6);
+        // A preset file by path, a bank import and its folder.
+        post(kPath, path("Presets/Plain.tavpreset"));
+        post(kLoadPresetFile);
+        post(kPath, (shared_.path() / "import.tavbank").string());
+        post(kLoadBank);
+        post(kPath, path("Imported"));
+        post(kSaveBankFolder);
+        post(kInterfaceStarted);
+        ops().LoadNames();
+        settle();
+        ops().SaveListSearch();
+        settle();
+        ops().LoadStartupBank();
+        settle();
+        // A burst while the worker is held: a folder, a selection and its program change, a
+        // save, a view switch and a page turn all wait for the request before them.
+        held([&] {
+            post(kFolderBase + kMany + 1);
+            post(7);
+            change(7);
+            post(kPath, path("Many/Burst.tavpreset"));
+            post(kSavePreset);
+            change(7);
+            runSeconds(0.4);
+            post(kFolderBase + kSearch);
+            change(7);
+            runSeconds(1.0);
+            post(kNextArrowRow);
+        });
+        seconds(1.0);
+        change(9);
+    }
+
+    void startRealTime()
+    {
+        realTime_ = true;
+        file_worker::setOffline(false);
+        library();
+        start();
+    }
+
+    Record run(bool realTime)
+    {
+        realTime_ = realTime;
+        file_worker::setOffline(!realTime);
+        library();
+        start();
+        EXPECT_EQ(file_worker::offline(), !realTime);
+        session();
+        Record r;
+        r.posted = posted();
+        r.midi = midiOut();
+        r.block = blockValues();
+        host_->shutdown();
+        host_.reset();
+        for (const auto& e : fs::recursive_directory_iterator(shared_.path() / "Quorvane"))
+            if (e.is_regular_file())
+                r.files[fs::relative(e.path(), shared_.path()).string()] = readBytes(e.path());
+        return r;
+    }
+
+    const bool wasOffline_ = file_worker::offline();
+    bool realTime_ = false;
+    bool held_ = false;
+};
+
+// The whole session, offline and in real time: the same messages in the same order, the same
+// MIDI, the same block and the same files.
+TEST_F(PrescatWorker, EveryOperationGivesInRealTimeWhatItGivesOffline)
+{
+    const Record offline = run(false);
+    const Record realTime = run(true);
+    EXPECT_EQ(realTime.posted.size(), offline.posted.size());
+    for (std::size_t i = 0; i < std::min(realTime.posted.size(), offline.posted.size()); ++i)
+        ASSERT_EQ(realTime.posted[i], offline.posted[i]) << "message " << i << " after " << offline.posted[i - 1].first << " "
+                                                         << offline.posted[i - 2].first << " " << offline.posted[i - 3].first;
+    EXPECT_EQ(realTime.midi, offline.midi);
+    EXPECT_EQ(realTime.block, offline.block);
+    EXPECT_EQ(realTime.files, offline.files);
+    // The session did reach its files: a save, a tag, a favourite, the bank folder, a deletion.
+    EXPECT_EQ(offline.files.count("Quorvane/TAVRIN TWO/Presetbase/2_SAVED/New Save.tavpreset"), 1u);
+    EXPECT_EQ(offline.files.count("Quorvane/TAVRIN TWO/Presetbase/Imported/#128 Imp 127.tavpreset"), 1u);
+    EXPECT_EQ(offline.files.count("Quorvane/TAVRIN TWO/Presetbase/Presets/Lead One #le #fav.tavpreset"), 1u);
+    EXPECT_EQ(offline.files.count("Quorvane/TAVRIN TWO/Presetbase/Presets/Bass Three #ba.tavpreset"), 0u);
+    EXPECT_EQ(offline.files.count("Quorvane/TAVRIN TWO/Presetbase/Many/Burst.tavpreset"), 1u);
+    EXPECT_EQ(offline.files.count("Quorvane/TAVRIN TWO/Presetbase/Bank/#001 Factory.tavpreset"), 1u);
+}
+
+// Held back, a request leaves the module answering nothing: a program change and a click wait,
+// and the lists they need arrive first when the worker goes on.
+TEST_F(PrescatWorker, InputWaitsForTheRequestBeforeIt)
+{
+    startRealTime();
+    post(kInterfaceStarted);
+    clear();
+    file_worker::hold();
+    PrescatTest::post(kFolderBase + kPresets);  // its list is asked for
+    PrescatTest::post(1);
+    programChange(1);
+    runSeconds(0.1);
+    EXPECT_TRUE(posted().empty());
+    EXPECT_TRUE(midiOut().empty());
+    file_worker::release();
+    file_worker::waitUntilIdle();
+    host_->runBlock(64);
+    const Values bass = blockValues();
+    EXPECT_EQ(postedIds(), (std::vector<int>{130, 129, 1}));
+    EXPECT_EQ(lastList()[1], "Lead One #le");
+    ASSERT_EQ(midiOut().size(), 116u);  // [C0 01 00], the dump, the echo
+    EXPECT_EQ(midiOut().front(), pc(1));
+    EXPECT_EQ(midiOut().back(), pc(1));
+    EXPECT_FLOAT_EQ(bass[0], 0.02f);
+}
+
+// A program change loads its preset from the list's read-ahead in the block it arrives in, even
+// with the worker held back; a save refreshes the entry it wrote, and a list entry renamed since
+// is read by the worker.
+TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
+{
+    startRealTime();
+    post(kInterfaceStarted);
+    post(kFolderBase + kPresets);
+    file_worker::hold();
+    clear();
+    programChange(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);  // Plain
+    EXPECT_EQ(midiOut().size(), 115u);
+    EXPECT_EQ(postedIds(), (std::vector<int>{3}));
+    // A file changed on disk since the list: the read-ahead is what loads.
+    preset("Presets/Plain.tavpreset", valuesOf([](int k) { return k == 0 ? 0.09f : 0.0f; }));
+    programChange(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);
+    file_worker::release();
+
+    // A save over the entry's file: the next program change loads what was written.
+    block().set(0, 0.0625f);
+    PrescatTest::post(kPath, path("Presets/Plain.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    settle();
+    file_worker::hold();
+    programChange(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.0625f);
+    file_worker::release();
+    settle();
+}
+
+// Released while its requests run or wait: the save being written and the save that waited
+// behind it both land; nothing reaches the host after the release.
+TEST_F(PrescatWorker, ReleasedWhileRequestsRunOrWaitStillWritesThem)
+{
+    startRealTime();
+    post(kInterfaceStarted);
+    file_worker::hold();
+    PrescatTest::post(kPath, path("Presets/First.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    PrescatTest::post(kPath, path("Presets/Second.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    std::thread releaser([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        file_worker::release();
+    });
+    host_->shutdown();
+    releaser.join();
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "First.tavpreset"));
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "Second.tavpreset"));
+    EXPECT_EQ(readBytes(root_ / "Presets" / "Second.tavpreset").substr(0, 28), ",                  Second;\r\n");
+}
+
+// More input than the waiting room holds while a request is owed: the newest is dropped, the
+// module goes on.
+TEST_F(PrescatWorker, InputBeyondTheWaitingRoomIsDropped)
+{
+    startRealTime();
+    post(kInterfaceStarted);
+    file_worker::hold();
+    PrescatTest::post(kFolderBase + kPresets);
+    for (int i = 0; i < 40; ++i)
+        PrescatTest::post(i);
+    clear();
+    file_worker::release();
+    settle();
+    // The list, then the 32 clicks that waited, each answered by its program change.
+    EXPECT_EQ(midiOut().size(), 32u);
+    EXPECT_EQ(midiOut().back(), pc(31));
+    post(kFolderBase + kMany);
+    EXPECT_EQ(lastList()[0], "Sound 1001 #pa");
+}
+
+} // namespace
