@@ -398,10 +398,15 @@ void LibraryJob::run() noexcept
         case What::Trash:
             ok = trashPresetFile(request.path.view(), root);
             break;
+        case What::StartupPath:
+            newPath.clear();
+            newPath.assign(startup.startupPath().workingPath.value_or(""));
+            break;
         }
     } catch (...) {
         // Out of memory: the work is left undone and the lists stay as they were.
         ok = false;
+        newPath.clear();
     }
 }
 

@@ -99,6 +99,7 @@ public:
         Retag,            // a preset file's category tag (favourite kept)
         ToggleFavourite,  // a preset file's favourite mark
         Trash,            // a preset file to the Trash
+        StartupPath,      // a graph start's settings: the startup bank path
     };
 
     // The processing half's state the work needs, copied when asked.
@@ -141,6 +142,7 @@ public:
     const preset_bank::BankMemory* bankFrom = nullptr;  // LoadBank starts from it; WriteBankFolder writes it
     preset_bank::BankMemory* bank = nullptr;             // LoadBank fills it
     const preset_bank::NameTable* bankNames = nullptr;   // WriteBankFolder
+    preset_bank::StartupSettings startup;                // StartupPath: a copy, as later graph starts retake theirs
     // For the asker: what it does with the result, and the list entry it was asked for.
     uint8_t then = 0;
     int entry = 0;
@@ -148,7 +150,8 @@ public:
     // Results
     bool ok = false;                    // the work was done (the file could be read, renamed, ...)
     PresetRead preset;                  // ReadPreset, SavePreset (the file written), LoadBank (entry 0), Retag/ToggleFavourite (the renamed file)
-    preset_bank::PathBuffer newPath;    // Retag/ToggleFavourite: the file's new path; LoadBank: entry 0's file
+    preset_bank::PathBuffer newPath;    // Retag/ToggleFavourite: the file's new path; LoadBank: entry 0's file;
+                                        // StartupPath: the path (empty: no file operation)
     preset_bank::NameTable names{preset_bank::kWideNameSlotBytes};  // LoadBank, LoadNames; SavePreset: slot 0 the name line read
     bool nameRead = false;              // SavePreset
 };

@@ -96,7 +96,7 @@ public:
     preset_bank::PathBuffer filePath_;
     preset_bank::PathBuffer guiPath_;
     bool guiPathValid_ = false;
-    std::string productId_;
+    preset_bank::StartupSettings startup_;  // the last graph start's, on their way to the worker
     char searchText_[kSearchBytes + 1] = {};
 
     int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
@@ -198,16 +198,15 @@ public:
         MpBase::process(count, events);
     }
 
+    // The settings are taken now; the worker forms the startup path from them (the shell-word
+    // expansion of PathMac may read the file system).
     void onGraphStart() override
     {
-        try {
-            const preset_bank::StartupPath start =
-                preset_bank::startupBankPath(host, autoPath_.value, id_.value, pathMac_.value);
-            productId_ = start.idText.value_or("");
-            filePath_.assign(start.workingPath.value_or(""));
-        } catch (...) {
-            filePath_.clear();  // no memory for the path texts: no startup path
-        }
+        startup_.take(host, autoPath_.value, id_.value, pathMac_.value);
+        if (busy())
+            wait({WaitingInput::Kind::GraphStart, 0});
+        else
+            handle([this] { askStartupPath(); });
         MpPluginBase::onGraphStart();
     }
 
@@ -342,6 +341,9 @@ private:
             break;
         case WaitingInput::Kind::ProgramChange:
             programChangeIn(input.id);
+            break;
+        case WaitingInput::Kind::GraphStart:
+            askStartupPath();
             break;
         case WaitingInput::Kind::Frames:
             passFrames(input.id);
@@ -548,6 +550,17 @@ private:
             if (job.ok)
                 presets().refresh(job.request.path.view(), kNoFile);
             break;
+        case What::StartupPath:
+            filePath_.assign(job.newPath.view());
+            break;
+        }
+    }
+
+    void askStartupPath()
+    {
+        if (LibraryJob* job = request(What::StartupPath)) {
+            job->startup = startup_;
+            ask(job);
         }
     }
 

@@ -79,6 +79,7 @@ struct WaitingInput {
         ProgramChange,  // id: the program
         Frames,         // id: frames that passed
         TimerPass,      // the rest of one timer pass: id frames, from timer number size on
+        GraphStart,     // the startup path from the last graph start's settings
     };
     Kind kind = Kind::Message;
     int32_t id = 0;

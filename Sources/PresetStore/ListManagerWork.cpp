@@ -7,30 +7,12 @@ namespace list_manager {
 
 namespace {
 
-// Answers the startup path rules' question for "Preset.txt" with what the host said at graph
-// start, so that the worker never calls the host.
-struct TakenHostPath {
-    const wchar_t* path;
-    int32_t expandFileName(const wchar_t*, int32_t chars, wchar_t* out) const
-    {
-        const std::size_t room = std::min(static_cast<std::size_t>(chars) + 1, StartupSettings::kChars);
-        std::copy(path, path + room, out);
-        return 0;
-    }
-};
 
 // Files chosen in a panel are absolute; anything else (an empty line, a stray relative path)
 // opens nothing, so that no file is read or written relative to the current folder.
 bool usable(const preset_bank::PathBuffer& path) { return !path.empty() && path.view().front() == '/'; }
 
 } // namespace
-
-preset_bank::StartupPath StartupSettings::startupPath() const
-{
-    TakenHostPath host{hostPresetPath};
-    return preset_bank::startupBankPath(&host, autoPath, std::wstring_view(id, idLength),
-                                        std::wstring_view(pathMac, pathMacLength));
-}
 
 void Work::run() noexcept
 {

@@ -385,6 +385,29 @@ bool ReadPresetFile(std::string_view path, PresetFile& file)
 
 namespace {
 
+// Answers the startup path rules' question for "Preset.txt" with what the host said at graph
+// start, so that the worker never calls the host.
+struct TakenHostPath {
+    const wchar_t* path;
+    int32_t expandFileName(const wchar_t*, int32_t chars, wchar_t* out) const
+    {
+        const std::size_t room = std::min(static_cast<std::size_t>(chars) + 1, StartupSettings::kChars);
+        std::copy(path, path + room, out);
+        return 0;
+    }
+};
+
+} // namespace
+
+StartupPath StartupSettings::startupPath() const
+{
+    TakenHostPath host{hostPresetPath};
+    return preset_bank::startupBankPath(&host, autoPath, std::wstring_view(id, idLength),
+                                        std::wstring_view(pathMac, pathMacLength));
+}
+
+namespace {
+
 template <class Target>
 bool loadPresetInto(std::string_view path, NameTable& names, int current, Target& target)
 {

@@ -32,7 +32,9 @@
 #include "Common/PinText.h"
 #include "PresetBlock.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -282,6 +284,28 @@ struct StartupPath {
 template <class Host>
 StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, std::wstring_view pathMacPin);
 
+// The start-up settings of a graph start, taken on the audio thread without allocating: the pin
+// texts (501 characters are enough to tell any text the path rules accept from one they refuse,
+// which is longer than 500 bytes) and the host's full path for "Preset.txt" when AutoPath is on.
+// The worker forms the startup bank path and the manager folder from them.
+struct StartupSettings {
+    static constexpr std::size_t kChars = 501;
+
+    bool autoPath = false;
+    wchar_t id[kChars] = {};
+    std::size_t idLength = 0;
+    wchar_t pathMac[kChars] = {};
+    std::size_t pathMacLength = 0;
+    wchar_t hostPresetPath[kChars] = {};  // as the host filled it, terminated within
+
+    // [audio thread] Takes the pins, and asks host (when autoPath) for "Preset.txt".
+    template <class Host>
+    void take(Host* host, bool autoPathPin, std::wstring_view idPin, std::wstring_view pathMacPin);
+
+    // [worker] The startup path as preset_bank::startupBankPath forms it from the pins then.
+    StartupPath startupPath() const;
+};
+
 // ---- Template definitions ---------------------------------------------------------------------
 
 template <class Host>
@@ -309,6 +333,17 @@ StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, 
             result.workingPath = startupBankPathIn(*result.baseFolder, *result.idText);
     }
     return result;
+}
+
+template <class Host>
+void StartupSettings::take(Host* host, bool autoPathPin, std::wstring_view idPin, std::wstring_view pathMacPin)
+{
+    autoPath = autoPathPin;
+    idLength = idPin.copy(id, kChars);
+    pathMacLength = pathMacPin.copy(pathMac, kChars);
+    std::fill(std::begin(hostPresetPath), std::end(hostPresetPath), L'\0');
+    if (autoPath && host)
+        host->expandFileName(L"Preset.txt", static_cast<int32_t>(pin_text::kIdBytes), hostPresetPath);
 }
 
 } // namespace preset_bank

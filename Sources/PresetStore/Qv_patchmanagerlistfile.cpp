@@ -19,9 +19,9 @@ public:
 
 private:
     using Task = list_manager::Work::Task;
-    static_assert(std::is_trivially_copyable_v<list_manager::StartupSettings>);
+    static_assert(std::is_trivially_copyable_v<preset_bank::StartupSettings>);
 
-    list_manager::StartupSettings settings_;  // the last graph start's, on their way to work_
+    preset_bank::StartupSettings settings_;  // the last graph start's, on their way to work_
     bool graphStarted_ = false;
     bool listAskedBeforeStart_ = false;  // a 134 came before the manager folder was known
     bool waiting_ = true;

@@ -35,16 +35,6 @@ using test_support::AuditReport;
 
 namespace {
 
-// Processing halves that still do on the audio thread what only the file worker may, with what
-// the audit sees them do there. The test plays them like every other half and fails once one of
-// them comes out clean, so that this list only shrinks; it is empty when every file operation has
-// moved to the worker.
-const std::map<std::string, std::string> kKnownOffenders = {
-    {"QV_PatchManagerPrescat", "program changes read preset files, timers walk the library, messages load, save, "
-                               "import, tag, delete and search: open, openat, stat, read, write, rename, "
-                               "realpath, operator new"},
-};
-
 // ---- The observer ------------------------------------------------------------------------------
 
 // Arms an audit for each call the host makes into a processing half on its audio thread, pauses
@@ -456,13 +446,7 @@ TEST_P(EveryProcessingHalf, LeavesTheAudioThreadFree)
     seen.add(auditor.seen(AudioCall::MessageFromGui));
     const std::string what = "process: " + auditor.seen(AudioCall::Process).describe() +
                              "; receiveMessageFromGui: " + auditor.seen(AudioCall::MessageFromGui).describe();
-    const auto known = kKnownOffenders.find(identifier);
-    if (known == kKnownOffenders.end()) {
-        EXPECT_TRUE(seen.clean()) << identifier << " on the audio thread, " << what;
-    } else {
-        ASSERT_FALSE(seen.clean()) << identifier << " keeps the audio thread free now: take it off kKnownOffenders";
-        GTEST_SKIP() << "known offender (" << known->second << "), " << what;
-    }
+    EXPECT_TRUE(seen.clean()) << identifier << " on the audio thread, " << what;
 }
 
 INSTANTIATE_TEST_SUITE_P(AudioThread, EveryProcessingHalf, ::testing::ValuesIn(processingHalves()),
