@@ -5,6 +5,7 @@
 #include "CategoryBrowser/PrescatTestSupport.h"
 #include "Log.h"
 #include "Trash.h"
+#include "platform/OddFilesSupport.h"
 #include "support/TemporaryFolder.h"
 
 #include <fcntl.h>
@@ -311,20 +312,7 @@ TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
                 names.push_back(entry.path().filename().string());
         return names;
     };
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_DFL);
-        rlimit limit {};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = 0;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        post(kDeletePreset);
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    ASSERT_TRUE(odd_files::killedMidWrite([&] { post(kDeletePreset); }));
     EXPECT_TRUE(fs::exists(root_ / "Presets" / "Gone.tavpreset"));
     EXPECT_EQ(infoFiles(), std::vector<std::string>{});
     EXPECT_EQ(std::distance(fs::directory_iterator(trash_ / "info"), fs::directory_iterator()), 1);  // written aside

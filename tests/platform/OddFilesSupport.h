@@ -11,11 +11,34 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace odd_files {
+
+// Runs action in a forked child whose first byte written to a file kills it (no room to grow any
+// file, SIGXFSZ fatal), as a crash in the middle of a write would; true when it died so.
+inline bool killedMidWrite(const std::function<void()>& action)
+{
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 0;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        action();
+        ::_exit(0);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
+}
 
 // Tells whether call returns within two seconds. A call waiting on one of the pipes is released
 // by opening the pipe's other end; one that still runs (reading an endless device) cannot be

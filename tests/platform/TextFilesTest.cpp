@@ -217,20 +217,7 @@ TEST_F(TextFilesTest, ReadsOnlyRegularFilesAndNoMoreThanAsked)
 TEST_F(TextFilesTest, AKilledWriteLeavesNoTemporaryForLong)
 {
     std::ofstream(folder_ / "kept.txt") << "old";
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_DFL);
-        rlimit limit {};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = 0;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        platform::writeFileAtomically(folder_ / "kept.txt", "new");
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    ASSERT_TRUE(odd_files::killedMidWrite([&] { platform::writeFileAtomically(folder_ / "kept.txt", "new"); }));
     const std::vector<std::string> afterKill = names();
     ASSERT_EQ(afterKill.size(), 2u);
     const std::string left = afterKill[0];
