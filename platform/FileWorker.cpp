@@ -60,7 +60,8 @@ public:
             waitFor(channel);
             const std::lock_guard lock(mutex_);
             std::erase(channels_, &channel);
-            if (!std::none_of(channels_.begin(), channels_.end(), [](Channel* c) { return !c->inline_; }))
+            // The thread stays while a channel still hands it work.
+            if (std::any_of(channels_.begin(), channels_.end(), [](Channel* c) { return !c->inline_; }))
                 return;
         }
         stopThread();
