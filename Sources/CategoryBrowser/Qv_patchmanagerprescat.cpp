@@ -5,8 +5,9 @@
 //
 // Its file work (walks, filters, preset and bank files, tags, the Trash) runs on the bundle's
 // file worker as LibraryJob requests; this file keeps the conversation (messages, timers, program
-// changes) and only asks and picks up, in the order of RequestOrder.h. A list comes with its
-// presets read, so a program change loads in the block it arrives in.
+// changes) and only asks and picks up, in the order of RequestOrder.h. Right after a list is
+// built its presets are read ahead, and the inputs after it wait for them, so a program change
+// loads in the block it is handled in.
 #include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/CategoryStore.h"
 #include "CategoryBrowser/PresetIndex.h"
@@ -435,6 +436,8 @@ private:
         }
         jobAsked_[job - jobs_] = true;
         made_.pushBack({Step::Kind::Apply, 0, job});
+        if (job->request.readAhead)
+            askReadAhead(*job);
     }
 
     // A list is asked for at most once per input, so the other buffer is free.
@@ -465,6 +468,20 @@ private:
     const preset_bank::NameTable& names() const { return lists_[shownList_].names; }
 
     PresetCache& presets() { return lists_[shownList_].presets; }
+
+    // The presets of a list are read by a request of their own right after it, so the list goes
+    // out as soon as it is built; the inputs after it wait for them. Until then the processing
+    // half leaves the list's presets alone (it touches only the presets of the list it shows).
+    void askReadAhead(const LibraryJob& listJob)
+    {
+        LibraryJob* job = request(What::ReadAhead);
+        if (!job)
+            return;
+        job->list = listJob.list;
+        job->request.base.assign(listJob.request.base.view());
+        job->request.subfoldersAllowed = listJob.request.subfoldersAllowed;
+        ask(job);
+    }
 
     void apply(LibraryJob& job)
     {
@@ -505,6 +522,8 @@ private:
             postToGui(kSelectBase + currentEntryInList());
             postToGui(kList, lists_[shownList_].textSize, lists_[shownList_].text);
             break;
+        case What::ReadAhead:
+            break;  // the presets are in place
         case What::ReadPreset:
             applyLoad(job.preset, job.entry);
             if (job.then == kLoadEntry) {
