@@ -21,6 +21,15 @@ constexpr std::string_view kLabels[kCategories] = {"ALL",    "ARPEGGIOS", "BASS"
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The two letters after " #" of some category's tag.
+bool isTagLetters(char a, char b)
+{
+    for (int k = 1; k < kCategories; ++k)
+        if (kTags[k][2] == a && kTags[k][3] == b)
+            return true;
+    return false;
+}
+
 // Removes every occurrence of part from text.
 void removeAll(std::string& text, std::string_view part)
 {
@@ -175,8 +184,10 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
     if (relative.empty())
         return false;
     out.inSaved = contains(relative, "2_SAVED");
-    const std::size_t slash = relative.find_last_of("/\\");
-    const std::string_view fileName = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+    std::size_t nameAt = relative.size();
+    while (nameAt > 0 && relative[nameAt - 1] != '/' && relative[nameAt - 1] != '\\')
+        --nameAt;
+    const std::string_view fileName = relative.substr(nameAt);
 
     // name: the file name without its number prefixes; number: the first of them.
     std::size_t nameLength = 0;
@@ -208,14 +219,10 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
     std::size_t displayRoom = sizeof out.text - 1 - fixed;
     out.text[0] = 0;
     for (std::size_t i = 0; i < name.size() && displayRoom > 0;) {
-        if (!keepCategoryTags && name[i] == ' ' && name.substr(i, 2) == " #") {
-            bool tag = false;
-            for (int k = 1; k < kCategories && !tag; ++k)
-                tag = name.substr(i, 4) == kTags[k];
-            if (tag) {
-                i += 4;
-                continue;
-            }
+        if (!keepCategoryTags && name[i] == ' ' && i + 4 <= name.size() && name[i + 1] == '#' &&
+            isTagLetters(name[i + 2], name[i + 3])) {
+            i += 4;
+            continue;
         }
         out.text[length++] = name[i++];
         --displayRoom;
