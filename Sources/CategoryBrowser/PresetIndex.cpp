@@ -40,18 +40,19 @@ PresetIndex::~PresetIndex() = default;
 
 namespace {
 
-// Eight bytes of an entry from at as a number that orders as the bytes do (unsigned); zeros
-// from its end on.
-uint64_t bigEndianAt(const char* text, std::size_t at)
+// The first 16 bytes of an entry (zeros from its end on) as two numbers that order as the bytes
+// do, unsigned.
+SortKey sortKeyOf(const char* text, uint16_t index)
 {
-    uint64_t v = 0;
-    bool ended = false;
-    for (std::size_t i = 0; i < at + 8; ++i) {
-        ended = ended || text[i] == 0;
-        if (i >= at)
-            v = v << 8 | (ended ? 0u : static_cast<unsigned char>(text[i]));
-    }
-    return v;
+    unsigned char bytes[16] = {};
+    std::memcpy(bytes, text, strnlen(text, sizeof bytes));
+    const auto number = [&bytes](int at) {
+        uint64_t v = 0;
+        for (int i = at; i < at + 8; ++i)
+            v = v << 8 | bytes[i];
+        return v;
+    };
+    return {number(0), number(8), index};
 }
 
 } // namespace
@@ -86,7 +87,7 @@ void PresetIndex::rescan(const char* root, bool onlySaved)
     fileCount_ = count;
     // Sorted by the first 16 bytes as numbers, the whole entry only where they are equal.
     for (int i = 0; i < count; ++i)
-        t.sortKeys[i] = {bigEndianAt(t.files[i], 0), bigEndianAt(t.files[i], 8), static_cast<uint16_t>(i)};
+        t.sortKeys[i] = sortKeyOf(t.files[i], static_cast<uint16_t>(i));
     std::sort(t.sortKeys, t.sortKeys + count, [&t](const SortKey& a, const SortKey& b) {
         if (a.high != b.high)
             return a.high < b.high;
