@@ -60,7 +60,8 @@ SortKey sortKeyOf(const char* text, uint16_t index)
 // The index keeps every preset file when the library has no more than it holds, so the walk
 // need not go in path order (the entries are sorted afterwards anyway): an unordered walk, which
 // sorts no folder, comes first, and only a library with more files is walked again in path
-// order for its first 16,384.
+// order for its first 16,384 (the next rescan of a library that filled the index walks in path
+// order at once).
 void PresetIndex::rescan(const char* root, bool onlySaved)
 {
     Tables& t = *tables_;
@@ -77,13 +78,14 @@ void PresetIndex::rescan(const char* root, bool onlySaved)
         }
         return true;
     };
-    if (!lister_.walkAnyOrder(root, presetFile, add)) {
+    if (overfull_ || !lister_.walkAnyOrder(root, presetFile, add)) {
         count = 0;
         lister_.walk(root, kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind kind) {
             add(relative, kind);
             return count < kMaxIndexEntries;
         });
     }
+    overfull_ = count == kMaxIndexEntries;
     fileCount_ = count;
     // Sorted by the first 16 bytes as numbers, the whole entry only where they are equal.
     for (int i = 0; i < count; ++i)
