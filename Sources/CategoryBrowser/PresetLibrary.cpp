@@ -485,19 +485,19 @@ bool readFolder(int fd, Each&& each)
 
 } // namespace
 
-bool DirectoryLister::walkAnyOrder(const char* path, Keep keep, Keep visit)
+bool DirectoryLister::walkUnordered(const char* path, Keep keep, Keep visit)
 {
     const int fd = openFolder(path);
     if (fd < 0)
         return false;
     path_[0] = 0;
-    const bool whole = walkFolderAnyOrder(fd, 0, 0, keep, visit);
+    const bool whole = walkFolderUnordered(fd, 0, 0, keep, visit);
     closeFolder(fd);
     return whole;
 }
 
 // The limits are walkFolder's (depth, path length), so both walks visit the same files.
-bool DirectoryLister::walkFolderAnyOrder(int fd, std::size_t pathLength, int depth, Keep keep, Keep visit)
+bool DirectoryLister::walkFolderUnordered(int fd, std::size_t pathLength, int depth, Keep keep, Keep visit)
 {
     // The folders met wait in the pool (names only) until the folder is read.
     const uint32_t firstFolder = entriesUsed_;
@@ -541,7 +541,7 @@ bool DirectoryLister::walkFolderAnyOrder(int fd, std::size_t pathLength, int dep
         path_[length] = 0;
         const int child = openFolderAt(fd, path_ + length - e.nameLength);
         if (child >= 0) {
-            whole = walkFolderAnyOrder(child, length, depth + 1, keep, visit);
+            whole = walkFolderUnordered(child, length, depth + 1, keep, visit);
             closeFolder(child);
         }
         path_[pathLength] = 0;

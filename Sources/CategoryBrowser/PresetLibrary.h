@@ -202,8 +202,8 @@ public:
 
 private:
     // The unordered walk; visit is called as visit(relativePath, kind, folderFd, unused).
-    bool walkAnyOrder(const char* path, Keep keep, Keep visit);
-    bool walkFolderAnyOrder(int fd, std::size_t pathLength, int depth, Keep keep, Keep visit);
+    bool walkUnordered(const char* path, Keep keep, Keep visit);
+    bool walkFolderUnordered(int fd, std::size_t pathLength, int depth, Keep keep, Keep visit);
     template <class Visit>
     bool walkFolder(int fd, std::size_t pathLength, int depth, uint32_t wanted, Keep keep, Visit& visit);
     // Moves the names of the entries from first on to the start of the region, closing holes.
@@ -285,7 +285,7 @@ bool DirectoryLister::walkAnyOrder(const char* path, KeepFile&& keep, Visit&& vi
 {
     auto keepFile = [&keep](std::string_view name, Kind kind, int, int64_t&) { return keep(name, kind); };
     auto visitFile = [&visit](std::string_view relative, Kind kind, int, int64_t&) { return visit(relative, kind); };
-    return walkAnyOrder(path, Keep(keepFile), Keep(visitFile));
+    return walkUnordered(path, Keep(keepFile), Keep(visitFile));
 }
 
 template <class Visit>
