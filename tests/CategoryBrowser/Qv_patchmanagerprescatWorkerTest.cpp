@@ -327,8 +327,12 @@ TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesWaitsForItsPresets)
     file_worker::hold();
     PrescatTest::post(kFolderBase + kMany);
     file_worker::release();
-    for (int i = 0; i < 100000 && lastList().empty(); ++i)
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (lastList().empty() && std::chrono::steady_clock::now() < giveUp) {
         host_->runBlock(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    ASSERT_EQ(lastList().size(), 128u);
     ASSERT_EQ(lastList()[5], "Sound 1006");
     programChange(5);
     settle();
