@@ -179,7 +179,7 @@ void LibraryWork::listFolder(const LibraryJob::Request& request, ListResult& out
         out.names.setName(i, kEmpty);
     out.numbered = numbered;
     joinNames(out);
-    readPresets(request, out);
+    out.presets.forgetAll();
 }
 
 FilterRules LibraryWork::filterRules(const LibraryJob::Request& request)
@@ -227,7 +227,7 @@ void LibraryWork::writePage(const LibraryJob::Request& request, ListResult& out)
     for (int k = 1; k < kCategories; ++k)
         label(kCategoryRow + k, categoryLabel(k));
     joinNames(out);
-    readPresets(request, out);
+    out.presets.forgetAll();
 }
 
 // Of the first 16384 entries listed only the 128 smallest are kept, in a heap whose top is the
@@ -272,14 +272,12 @@ void LibraryWork::listTree(const LibraryJob::Request& request, ListResult& out)
     for (int i = 0; i < kEntries; ++i)
         out.names.setName(i, i < kept ? std::string_view(treeEntries_[heap[i]].text + treeEntries_[heap[i]].relativeAt) : kEmpty);
     joinNames(out);
-    readPresets(request, out);
+    out.presets.forgetAll();
 }
 
 void LibraryWork::readPresets(const LibraryJob::Request& request, ListResult& out)
 {
     out.presets.forgetAll();
-    if (!request.readAhead)
-        return;
     preset_bank::PathBuffer path;
     PresetRead preset;
     for (int i = 0; i < kEntries; ++i) {
@@ -353,6 +351,9 @@ void LibraryJob::run() noexcept
             break;
         case What::TreeList:
             work.listTree(request, *list);
+            break;
+        case What::ReadAhead:
+            work.readPresets(request, *list);
             break;
         case What::ReadPreset:
             ok = work.readPreset(request.path.view(), preset);

@@ -1,13 +1,14 @@
 // The category manager's library work, done on the bundle's file worker: the folder table, the
-// folder and result lists with the presets they show read ahead, the whole-library index and its
-// filters (the search pattern is made, used and freed here), preset and bank files, tags by
-// renaming and the Trash. The processing half asks with a LibraryJob and picks up what it hands
-// back, ready to copy or to swap in; nothing here runs on the audio thread.
+// folder and result lists and, right after a list, its presets read ahead; the whole-library
+// index and its filters (the search pattern is made, used and freed here), preset and bank
+// files, tags by renaming and the Trash. The processing half asks with a LibraryJob and picks up
+// what it hands back, ready to copy or to swap in; nothing here runs on the audio thread.
 //
 // A job's request is a copy of what the work needs. Tables the processing half hands over by
 // pointer (the list buffer to fill, the bank to write or fill) are not touched by it until the job
-// is picked up. The index, the directory lister and the search pattern belong to LibraryWork and
-// are touched only by jobs, one at a time.
+// is picked up; a read-ahead fills only the presets of its list, which the processing half leaves
+// alone until the read-ahead is picked up. The index, the directory lister and the search
+// pattern belong to LibraryWork and are touched only by jobs, one at a time.
 #pragma once
 
 #include "CategoryBrowser/PresetIndex.h"
@@ -40,8 +41,9 @@ struct PresetRead {
     float values[preset_bank::kSlots] = {};
 };
 
-// The presets of the list shown, read by the worker when the list was built, so that a program
-// change loads in the block it arrives in. An entry answers only for the path it was read from.
+// The presets of the list shown, read by the worker right after the list was built (a request of
+// their own, so the list does not wait for them), so that a program change loads in the block it
+// arrives in. An entry answers only for the path it was read from.
 class PresetCache {
 public:
     // The preset read for list entry at path; nullptr when none was (the caller asks the worker).
@@ -91,6 +93,7 @@ public:
         FilterAndPage,    // the stored index filtered, then a page
         SavedAndPage,     // one folder straight into the results, then a page
         TreeList,         // the first 128 presets of a folder tree
+        ReadAhead,        // the presets of the list just built
         ReadPreset,       // one preset file
         SavePreset,       // the name line of the file there, then the values written to it
         LoadBank,         // a bank file, then the preset of its first name
@@ -108,7 +111,7 @@ public:
         preset_bank::PathBuffer path;   // the folder listed, or the file acted on
         preset_bank::PathBuffer base;   // where list entries are looked up: folder, or root in a result view
         bool subfoldersAllowed = false; // list entries are paths below the root (result view)
-        bool readAhead = false;         // a list: read its presets too (offline loads read their file)
+        bool readAhead = false;         // a list: its presets are read right after it (offline loads read their file)
         // Folder list
         bool timeOrder = false;
         bool checkNumbered = false;     // time order or its switch: note whether the folder is a bank
@@ -174,7 +177,8 @@ public:
     int collectSaved(const LibraryJob::Request& request);
     void writePage(const LibraryJob::Request& request, ListResult& out);
     void listTree(const LibraryJob::Request& request, ListResult& out);
-    // Reads the preset of every list entry that names a file (at most 128 files).
+    // Reads the preset of every list entry that names a file (at most 128 files); the list
+    // builders leave none read.
     void readPresets(const LibraryJob::Request& request, ListResult& out);
     // Reads the preset file at path (its name line is not kept). false when it cannot be opened.
     bool readPreset(std::string_view path, PresetRead& out);

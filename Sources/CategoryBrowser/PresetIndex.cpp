@@ -7,7 +7,14 @@
 
 namespace prescat {
 
+struct SortKey {
+    uint64_t high;
+    uint64_t low;
+    uint16_t index;
+};
+
 struct PresetIndex::Tables {
+    SortKey sortKeys[kMaxIndexEntries];
     char files[kMaxIndexEntries][kEntryBytes];
     uint8_t fileRelativeAt[kMaxIndexEntries];
     uint16_t order[kMaxIndexEntries];  // file array positions in sorted order
@@ -31,24 +38,67 @@ bool passesFilter(std::string_view text, const FilterRules& rules)
 PresetIndex::PresetIndex() : tables_(std::make_unique<Tables>()) {}
 PresetIndex::~PresetIndex() = default;
 
+namespace {
+
+// The first 16 bytes of an entry (zeros from its end on) as two numbers that order as the bytes
+// do, unsigned.
+SortKey sortKeyOf(const char* text, uint16_t index)
+{
+    unsigned char bytes[16] = {};
+    std::memcpy(bytes, text, strnlen(text, sizeof bytes));
+    const auto number = [&bytes](int at) {
+        uint64_t v = 0;
+        for (int i = at; i < at + 8; ++i)
+            v = v << 8 | bytes[i];
+        return v;
+    };
+    return {number(0), number(8), index};
+}
+
+} // namespace
+
+// The index keeps every preset file when the library has no more than it holds, so the walk
+// need not go in path order (the entries are sorted afterwards anyway): an unordered walk, which
+// sorts no folder, comes first, and only a library with more files is walked again in path
+// order for its first 16,384 (the next rescan of a library that filled the index walks in path
+// order at once).
 void PresetIndex::rescan(const char* root, bool onlySaved)
 {
     Tables& t = *tables_;
     int count = 0;
     const auto presetFile = [](std::string_view name, DirectoryLister::Kind) { return isPresetFileName(name); };
-    lister_.walk(root, kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind) {
+    const auto add = [&](std::string_view relative, DirectoryLister::Kind) {
         IndexEntry entry;
         if (makeIndexEntry(relative, false, entry) && !entry.emptySlot && !entry.dashes && (!onlySaved || entry.inSaved)) {
+            if (count == kMaxIndexEntries)
+                return false;  // more than the index holds
             std::memcpy(t.files[count], entry.text, sizeof entry.text);
             t.fileRelativeAt[count] = entry.relativeAt;
             ++count;
         }
-        return count < kMaxIndexEntries;
-    });
+        return true;
+    };
+    if (overfull_ || !lister_.walkAnyOrder(root, presetFile, add)) {
+        count = 0;
+        lister_.walk(root, kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind kind) {
+            add(relative, kind);
+            return count < kMaxIndexEntries;
+        });
+    }
+    overfull_ = count == kMaxIndexEntries;
     fileCount_ = count;
+    // Sorted by the first 16 bytes as numbers, the whole entry only where they are equal.
     for (int i = 0; i < count; ++i)
-        t.order[i] = static_cast<uint16_t>(i);
-    std::sort(t.order, t.order + count, [&t](uint16_t a, uint16_t b) { return std::strcmp(t.files[a], t.files[b]) < 0; });
+        t.sortKeys[i] = sortKeyOf(t.files[i], static_cast<uint16_t>(i));
+    std::sort(t.sortKeys, t.sortKeys + count, [&t](const SortKey& a, const SortKey& b) {
+        if (a.high != b.high)
+            return a.high < b.high;
+        if (a.low != b.low)
+            return a.low < b.low;
+        return std::strcmp(t.files[a.index], t.files[b.index]) < 0;
+    });
+    for (int i = 0; i < count; ++i)
+        t.order[i] = t.sortKeys[i].index;
 }
 
 void PresetIndex::addResult(const char* text, uint8_t relativeAt)

@@ -83,6 +83,7 @@ private:
     DirectoryLister lister_;
     int fileCount_ = 0;
     int resultCount_ = 0;
+    bool overfull_ = false;  // the last rescan filled the index
 };
 
 template <class Take>

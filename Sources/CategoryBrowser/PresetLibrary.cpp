@@ -21,6 +21,15 @@ constexpr std::string_view kLabels[kCategories] = {"ALL",    "ARPEGGIOS", "BASS"
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The two letters after " #" of some category's tag.
+bool isTagLetters(char a, char b)
+{
+    for (int k = 1; k < kCategories; ++k)
+        if (kTags[k][2] == a && kTags[k][3] == b)
+            return true;
+    return false;
+}
+
 // Removes every occurrence of part from text.
 void removeAll(std::string& text, std::string_view part)
 {
@@ -175,8 +184,10 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
     if (relative.empty())
         return false;
     out.inSaved = contains(relative, "2_SAVED");
-    const std::size_t slash = relative.find_last_of("/\\");
-    const std::string_view fileName = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+    std::size_t nameAt = relative.size();
+    while (nameAt > 0 && relative[nameAt - 1] != '/' && relative[nameAt - 1] != '\\')
+        --nameAt;
+    const std::string_view fileName = relative.substr(nameAt);
 
     // name: the file name without its number prefixes; number: the first of them.
     std::size_t nameLength = 0;
@@ -208,14 +219,10 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
     std::size_t displayRoom = sizeof out.text - 1 - fixed;
     out.text[0] = 0;
     for (std::size_t i = 0; i < name.size() && displayRoom > 0;) {
-        if (!keepCategoryTags && name[i] == ' ' && name.substr(i, 2) == " #") {
-            bool tag = false;
-            for (int k = 1; k < kCategories && !tag; ++k)
-                tag = name.substr(i, 4) == kTags[k];
-            if (tag) {
-                i += 4;
-                continue;
-            }
+        if (!keepCategoryTags && name[i] == ' ' && i + 4 <= name.size() && name[i + 1] == '#' &&
+            isTagLetters(name[i + 2], name[i + 3])) {
+            i += 4;
+            continue;
         }
         out.text[length++] = name[i++];
         --displayRoom;
@@ -447,6 +454,101 @@ DirectoryLister::Range DirectoryLister::list(int folderFd, uint32_t wanted, Orde
     entriesUsed_ = range.last;
     range.more = cut_.set;
     return range;
+}
+
+namespace {
+
+// Calls each(name, kind) for every entry of the folder open as fd but "." and ".." (names within
+// kMaxName), until it returns false. false: the folder was not read to its end.
+template <class Each>
+bool readFolder(int fd, Each&& each)
+{
+    alignas(8) char buffer[16384];
+    while (true) {
+        const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0)
+            return false;
+        for (ssize_t at = 0; at < got;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += d->d_reclen;
+            const std::size_t length = std::strlen(d->d_name);
+            if (length == 0 || length > DirectoryLister::kMaxName || (length == 1 && d->d_name[0] == '.') ||
+                (length == 2 && d->d_name[0] == '.' && d->d_name[1] == '.'))
+                continue;
+            if (!each(std::string_view(d->d_name, length), kindOf(fd, *d)))
+                return false;
+        }
+    }
+}
+
+} // namespace
+
+bool DirectoryLister::walkUnordered(const char* path, Keep keep, Keep visit)
+{
+    const int fd = openFolder(path);
+    if (fd < 0)
+        return false;
+    path_[0] = 0;
+    const bool whole = walkFolderUnordered(fd, 0, 0, keep, visit);
+    closeFolder(fd);
+    return whole;
+}
+
+// The limits are walkFolder's (depth, path length), so both walks visit the same files.
+bool DirectoryLister::walkFolderUnordered(int fd, std::size_t pathLength, int depth, Keep keep, Keep visit)
+{
+    // The folders met wait in the pool (names only) until the folder is read.
+    const uint32_t firstFolder = entriesUsed_;
+    const std::size_t bytesMark = bytesUsed_;
+    bool roomy = true;
+    const bool read = readFolder(fd, [&](std::string_view name, Kind kind) {
+        const std::size_t length = pathLength + (pathLength ? 1 : 0) + name.size();
+        if (length + 1 > sizeof path_)
+            return true;  // too deep to name: left out
+        if (kind == Kind::Folder) {
+            if (depth + 1 >= kMaxDepth)
+                return true;
+            roomy = entriesUsed_ < kPoolEntries && bytesUsed_ + name.size() <= kPoolBytes;
+            if (!roomy)
+                return false;
+            std::memcpy(bytes_ + bytesUsed_, name.data(), name.size());
+            entries_[entriesUsed_++] = Entry{0, static_cast<uint32_t>(bytesUsed_), static_cast<uint16_t>(name.size()), kind};
+            bytesUsed_ += name.size();
+            return true;
+        }
+        int64_t unused = 0;
+        if (!keep(name, kind, fd, unused))
+            return true;
+        char* at = path_ + pathLength;
+        if (pathLength)
+            *at++ = '/';
+        std::memcpy(at, name.data(), name.size());
+        path_[length] = 0;
+        const bool goOn = visit(std::string_view(path_, length), kind, fd, unused);
+        path_[pathLength] = 0;
+        return goOn;
+    });
+    bool whole = read && roomy;
+    for (uint32_t i = firstFolder; i < entriesUsed_ && whole; ++i) {
+        const Entry e = entries_[i];
+        const std::size_t length = pathLength + (pathLength ? 1 : 0) + e.nameLength;
+        char* at = path_ + pathLength;
+        if (pathLength)
+            *at++ = '/';
+        std::memcpy(at, bytes_ + e.nameAt, e.nameLength);
+        path_[length] = 0;
+        const int child = openFolderAt(fd, path_ + length - e.nameLength);
+        if (child >= 0) {
+            whole = walkFolderUnordered(child, length, depth + 1, keep, visit);
+            closeFolder(child);
+        }
+        path_[pathLength] = 0;
+    }
+    entriesUsed_ = firstFolder;
+    bytesUsed_ = bytesMark;
+    return whole;
 }
 
 void DirectoryLister::compact(uint32_t first, uint32_t count, std::size_t bytesMark)

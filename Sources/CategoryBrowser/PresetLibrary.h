@@ -188,12 +188,22 @@ public:
     template <class KeepFile, class Visit>
     bool walk(const char* path, uint32_t wanted, KeepFile&& keep, Visit&& visit);
 
+    // Visits the same files as walk() in no particular order: each folder is read once, its files
+    // visited as they come and its folders walked after it, nothing sorted. For callers that want
+    // the whole set and order it themselves. false when path cannot be opened, visit stopped the
+    // walk, or the folders still to walk did not fit the pool: then not every file was visited.
+    template <class KeepFile, class Visit>
+    bool walkAnyOrder(const char* path, KeepFile&& keep, Visit&& visit);
+
     // Lists the single folder at path; calls visit(name, kind, folderFd) in order for the entries
     // keep accepts (as for list()), about `wanted` at a time, until visit returns false.
     template <class Visit>
     bool each(const char* path, uint32_t wanted, Order order, Keep keep, Visit&& visit);
 
 private:
+    // The unordered walk; visit is called as visit(relativePath, kind, folderFd, unused).
+    bool walkUnordered(const char* path, Keep keep, Keep visit);
+    bool walkFolderUnordered(int fd, std::size_t pathLength, int depth, Keep keep, Keep visit);
     template <class Visit>
     bool walkFolder(int fd, std::size_t pathLength, int depth, uint32_t wanted, Keep keep, Visit& visit);
     // Moves the names of the entries from first on to the start of the region, closing holes.
@@ -268,6 +278,14 @@ bool DirectoryLister::walkFolder(int fd, std::size_t pathLength, int depth, uint
         release(range);
     }
     return goOn;
+}
+
+template <class KeepFile, class Visit>
+bool DirectoryLister::walkAnyOrder(const char* path, KeepFile&& keep, Visit&& visit)
+{
+    auto keepFile = [&keep](std::string_view name, Kind kind, int, int64_t&) { return keep(name, kind); };
+    auto visitFile = [&visit](std::string_view relative, Kind kind, int, int64_t&) { return visit(relative, kind); };
+    return walkUnordered(path, Keep(keepFile), Keep(visitFile));
 }
 
 template <class Visit>

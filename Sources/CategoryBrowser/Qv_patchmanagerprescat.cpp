@@ -5,8 +5,9 @@
 //
 // Its file work (walks, filters, preset and bank files, tags, the Trash) runs on the bundle's
 // file worker as LibraryJob requests; this file keeps the conversation (messages, timers, program
-// changes) and only asks and picks up, in the order of RequestOrder.h. A list comes with its
-// presets read, so a program change loads in the block it arrives in.
+// changes) and only asks and picks up, in the order of RequestOrder.h. Right after a list is
+// built its presets are read ahead, and the inputs after it wait for them, so a program change
+// loads in the block it is handled in.
 #include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/CategoryStore.h"
 #include "CategoryBrowser/PresetIndex.h"
@@ -82,9 +83,9 @@ public:
     int bank_ = 0;
     preset_bank::NameTable bankNames_{preset_bank::kWideNameSlotBytes};
     bool bankImported_ = false;
-    // The list the interface shows: file stems in a folder view, result paths and command labels
-    // in a result view. The worker builds the next list, with its presets, in the other buffer.
-    preset_bank::NameTable names_{preset_bank::kWideNameSlotBytes};
+    // The list the interface shows (names()): file stems in a folder view, result paths and
+    // command labels in a result view. The worker builds the next list, with its presets, in the
+    // other buffer; taking it is a swap, not a copy.
     ListResult lists_[2];
     int shownList_ = 0;
     bool listAsked_ = false;  // the other buffer is the worker's
@@ -435,6 +436,8 @@ private:
         }
         jobAsked_[job - jobs_] = true;
         made_.pushBack({Step::Kind::Apply, 0, job});
+        if (job->request.readAhead)
+            askReadAhead(*job);
     }
 
     // A list is asked for at most once per input, so the other buffer is free.
@@ -458,11 +461,27 @@ private:
     {
         listAsked_ = false;
         shownList_ = 1 - shownList_;
-        names_ = lists_[shownList_].names;
         return lists_[shownList_];
     }
 
+    preset_bank::NameTable& names() { return lists_[shownList_].names; }
+    const preset_bank::NameTable& names() const { return lists_[shownList_].names; }
+
     PresetCache& presets() { return lists_[shownList_].presets; }
+
+    // The presets of a list are read by a request of their own right after it, so the list goes
+    // out as soon as it is built; the inputs after it wait for them. Until then the processing
+    // half leaves the list's presets alone (it touches only the presets of the list it shows).
+    void askReadAhead(const LibraryJob& listJob)
+    {
+        LibraryJob* job = request(What::ReadAhead);
+        if (!job)
+            return;
+        job->list = listJob.list;
+        job->request.base.assign(listJob.request.base.view());
+        job->request.subfoldersAllowed = listJob.request.subfoldersAllowed;
+        ask(job);
+    }
 
     void apply(LibraryJob& job)
     {
@@ -503,6 +522,8 @@ private:
             postToGui(kSelectBase + currentEntryInList());
             postToGui(kList, lists_[shownList_].textSize, lists_[shownList_].text);
             break;
+        case What::ReadAhead:
+            break;  // the presets are in place
         case What::ReadPreset:
             applyLoad(job.preset, job.entry);
             if (job.then == kLoadEntry) {
@@ -515,14 +536,14 @@ private:
             break;
         case What::SavePreset:
             if (job.nameRead)
-                names_.setName(job.entry, job.names.view(0));
+                names().setName(job.entry, job.names.view(0));
             presets().refresh(job.request.path.view(), job.preset);
             break;
         case What::LoadBank:
             if (!job.ok)
                 break;
             bankNames_ = job.names;
-            names_ = job.names;
+            names() = job.names;
             bank_ = 1 - bank_;
             bankImported_ = true;
             currentEntry_ = 0;
@@ -536,7 +557,7 @@ private:
         case What::LoadNames:
             if (job.ok) {
                 bankNames_ = job.names;
-                names_ = job.names;
+                names() = job.names;
             }
             break;
         case What::Retag:
@@ -1004,7 +1025,7 @@ private:
     // that would lead outside the library names no file (out is emptied).
     void entryPath(int i, preset_bank::PathBuffer& out) const
     {
-        const std::string_view entry = i >= 0 && i < kEntries ? names_.view(i) : std::string_view();
+        const std::string_view entry = i >= 0 && i < kEntries ? names().view(i) : std::string_view();
         prescat::entryPath(searchView_ ? std::string_view(root_) : folderPath_.view(), entry, searchView_, out);
     }
 
@@ -1074,7 +1095,7 @@ private:
         if (preset.count != PresetRead::kMissing) {
             std::copy(preset.values, preset.values + preset.count, values);
             migrateOldPreset(values);
-        } else if (entry >= 0 && entry < kEntries && names_.view(entry) == kEmpty) {
+        } else if (entry >= 0 && entry < kEntries && names().view(entry) == kEmpty) {
             writeInitPatch(values);
         } else {
             return;
@@ -1129,7 +1150,7 @@ private:
             job->request.path.assign(filePath_.view());
             job->request.base.assign(searchView_ ? std::string_view(root_) : folderPath_.view());
             job->request.subfoldersAllowed = searchView_;
-            job->names = names_;
+            job->names = names();
             job->bankFrom = &banks_[bank_];
             job->bank = &banks_[1 - bank_];
             ask(job);
@@ -1165,7 +1186,7 @@ private:
     {
         if (currentEntry_ != selectedEntry_ || !selectionShown())
             return;
-        if (hasNumberPrefix(names_.view(currentEntry_))) {
+        if (hasNumberPrefix(names().view(currentEntry_))) {
             postToGui(kRemovalDenied);
             return;
         }
@@ -1349,7 +1370,7 @@ private:
         handle([this] {
             if (LibraryJob* job = request(What::LoadNames)) {
                 job->request.path.assign(filePath_.view());
-                job->names = names_;
+                job->names = names();
                 ask(job);
             }
         });

@@ -1,10 +1,14 @@
 // The result filters of the category manager's index on the library's worked example. Paging and
 // the index over whole libraries are driven through the module in Qv_patchmanagerprescatTest.cpp.
 #include "CategoryBrowser/PresetIndex.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 using namespace prescat;
 
@@ -32,6 +36,29 @@ TEST(PresetIndex, FilterRules)
     EXPECT_FALSE(passes(second, 0, true, false));
     EXPECT_TRUE(passes(second, 5, true, true));
     EXPECT_FALSE(passes("a--b,,F/a--b", 0, false, true));
+}
+
+// The index sorts whole entries as unsigned bytes, whichever order the folders are read in:
+// entries alike in their first 16 bytes by the rest (" " before ","), 8-bit names last; empty
+// slots and names with "--" left out.
+TEST(PresetIndex, EntriesSortedAsBytes)
+{
+    test_support::TemporaryFolder root("tavrin-index");
+    for (const char* file : {"b/Same display name b", "a/Same display name a", "Same display name", "c/d/\xc3\xa9",
+                             "Zed #ar", "c/#003 empty", "c/x--y", "1 #003 One"}) {
+        std::filesystem::create_directories((root.path() / file).parent_path());
+        std::ofstream(root.path() / (std::string(file) + ".tavpreset")) << "";
+    }
+    PresetIndex index;
+    index.rescan(root.path().c_str(), false);
+    index.filter(FilterRules{});
+    preset_bank::NameTable names(preset_bank::kWideNameSlotBytes);
+    index.writePage(0, names);
+    std::vector<std::string> shown;
+    for (int row = 0; row < 7; ++row)
+        shown.emplace_back(names.view(row));
+    EXPECT_EQ(shown, (std::vector<std::string>{"1 #003 One", "a/Same display name a", "b/Same display name b", "Same display name",
+                                               "Zed #ar", "c/d/\xc3\xa9", preset_bank::kEmptyName}));
 }
 
 } // namespace

@@ -104,6 +104,19 @@ TEST(PresetLibrary, ListerWalksInPathOrder)
         EXPECT_EQ(seen, (std::vector<std::string>{"1", "B", "a/b/c", "a/z", "a b", "\xc3\xa9"})) << wanted;
     }
     EXPECT_FALSE(lister.walk((root / "missing").c_str(), 16384, any, any));
+
+    // In any order: the same files, each once; a walk stopped early says so.
+    std::vector<std::string> seen;
+    EXPECT_TRUE(lister.walkAnyOrder(root.c_str(), any, [&](std::string_view path, DirectoryLister::Kind) {
+        seen.emplace_back(path);
+        return true;
+    }));
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"1", "B", "a b", "a/b/c", "a/z", "\xc3\xa9"}));
+    int visits = 0;
+    EXPECT_FALSE(lister.walkAnyOrder(root.c_str(), any, [&](std::string_view, DirectoryLister::Kind) { return ++visits < 3; }));
+    EXPECT_EQ(visits, 3);
+    EXPECT_FALSE(lister.walkAnyOrder((root / "missing").c_str(), any, any));
 }
 
 // Empty files folder/name(i) for i in 0..count-1, made in a scrambled order as links to a few

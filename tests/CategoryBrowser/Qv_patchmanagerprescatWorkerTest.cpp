@@ -1,8 +1,8 @@
 // The category manager with its file work on the file worker (real-time mode): one scripted
 // session over every operation gives the same messages, MIDI, block values and files as offline,
 // also when the worker is held back while more input arrives; a program change loads from the
-// list's read-ahead in the block it arrives; a module released while its requests run or wait
-// still lands their writes.
+// list's read-ahead in the block it arrives, and one given as the list arrives waits for that
+// read-ahead; a module released while its requests run or wait still lands their writes.
 #include "CategoryBrowser/PrescatOperations.h"
 #include "CategoryBrowser/PrescatTestSupport.h"
 #include "FileWorker.h"
@@ -313,6 +313,34 @@ TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
     EXPECT_FLOAT_EQ(blockValues()[0], 0.0625f);
     file_worker::release();
     settle();
+}
+
+// A list goes out as soon as it is built; its presets are read by a request of their own right
+// after it. A program change given as the list arrives waits for them and then loads exactly its
+// entry's preset, in its place after the list.
+TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesWaitsForItsPresets)
+{
+    startRealTime();
+    preset("Many/Sound 1006.tavpreset", valuesOf([](int k) { return k == 0 ? 0.125f : 0.5f; }), "Sound 1006");
+    post(kInterfaceStarted);
+    clear();
+    file_worker::hold();
+    PrescatTest::post(kFolderBase + kMany);
+    file_worker::release();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (lastList().empty() && std::chrono::steady_clock::now() < giveUp) {
+        host_->runBlock(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    ASSERT_EQ(lastList().size(), 128u);
+    ASSERT_EQ(lastList()[5], "Sound 1006");
+    programChange(5);
+    settle();
+    EXPECT_EQ(postedIds(), (std::vector<int>{130, 129, 5}));
+    ASSERT_EQ(midiOut().size(), 115u);  // the dump and the echo
+    EXPECT_EQ(midiOut().back(), pc(5));
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.125f);
+    EXPECT_FLOAT_EQ(blockValues()[1], 0.5f);
 }
 
 // Released while its requests run or wait: the save being written and the save that waited
