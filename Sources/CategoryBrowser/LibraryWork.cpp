@@ -401,7 +401,7 @@ void LibraryJob::run() noexcept
             break;
         case What::StartupPath:
             newPath.clear();
-            newPath.assign(startup.startupPath().workingPath.value_or(""));
+            newPath.assign(preset_bank::startupBankPath(startup).workingPath.value_or(""));
             break;
         }
     } catch (...) {

@@ -145,7 +145,7 @@ public:
     const preset_bank::BankMemory* bankFrom = nullptr;  // LoadBank starts from it; WriteBankFolder writes it
     preset_bank::BankMemory* bank = nullptr;             // LoadBank fills it
     const preset_bank::NameTable* bankNames = nullptr;   // WriteBankFolder
-    preset_bank::StartupSettings startup;                // StartupPath: a copy, as later graph starts retake theirs
+    pin_text::FileSettings startup;                      // StartupPath: a copy, as later graph starts retake theirs
     // For the asker: what it does with the result, and the list entry it was asked for.
     uint8_t then = 0;
     int entry = 0;

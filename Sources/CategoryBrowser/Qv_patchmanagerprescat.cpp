@@ -97,7 +97,7 @@ public:
     preset_bank::PathBuffer filePath_;
     preset_bank::PathBuffer guiPath_;
     bool guiPathValid_ = false;
-    preset_bank::StartupSettings startup_;  // the last graph start's, on their way to the worker
+    pin_text::FileSettings startup_;  // the last graph start's, on their way to the worker
     char searchText_[kSearchBytes + 1] = {};
 
     int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
@@ -203,7 +203,7 @@ public:
     // expansion of PathMac may read the file system).
     void onGraphStart() override
     {
-        startup_.take(host, autoPath_.value, id_.value, pathMac_.value);
+        startup_.take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
         if (busy())
             wait({WaitingInput::Kind::GraphStart, 0});
         else

@@ -3,11 +3,15 @@
 // the host fills in. Every subsystem that takes a name or a folder from a pin uses these, so a
 // text is cut or refused the same way everywhere.
 //
-// Nothing here is shared or locked. The conversions allocate: call them from message handling,
-// pin changes or graph start, never from a sub-process.
+// Nothing here is shared or locked. The conversions allocate: the file worker and the interface
+// halves call them; a processing half only takes its pins into FileSettings, which allocates
+// nothing.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,5 +50,40 @@ std::optional<std::string> baseFolderText(std::wstring_view pathMac);
 
 // Converts a host-filled wide buffer (terminated within its size) to UTF-8 within maxBytes.
 std::optional<std::string> hostPathText(const wchar_t* buffer, std::size_t bufferChars, std::size_t maxBytes);
+
+// The file settings of a graph start, taken on the audio thread without allocating, for the file
+// worker to form a module's paths from: the ID and PathMac pins (one character more than the path
+// rules take, so that a longer text is refused as the whole text would be) and, with AutoPath on,
+// the host's full path for the module's file.
+struct FileSettings {
+    static constexpr std::size_t kChars = kIdBytes + 1;
+
+    bool autoPath = false;
+    wchar_t id[kChars] = {};
+    std::size_t idLength = 0;
+    wchar_t pathMac[kChars] = {};
+    std::size_t pathMacLength = 0;
+    wchar_t hostPath[kChars] = {};  // as the host filled it, terminated within; empty without AutoPath
+
+    // [audio thread] Takes the pins, and asks host (with AutoPath on) for fileName's full path.
+    template <class Host>
+    void take(Host* host, const wchar_t* fileName, bool autoPathPin, std::wstring_view idPin, std::wstring_view pathMacPin)
+    {
+        autoPath = autoPathPin;
+        idLength = idPin.copy(id, kChars);
+        pathMacLength = pathMacPin.copy(pathMac, kChars);
+        std::fill(std::begin(hostPath), std::end(hostPath), L'\0');
+        if (autoPath && host)
+            host->expandFileName(fileName, static_cast<int32_t>(kIdBytes), hostPath);
+    }
+
+    std::wstring_view idPin() const { return {id, idLength}; }
+    std::wstring_view pathMacPin() const { return {pathMac, pathMacLength}; }
+    // The host's path as UTF-8; nothing without AutoPath, or when the host gave none.
+    std::optional<std::string> hostFilePath() const
+    {
+        return autoPath ? hostPathText(hostPath, kChars, kIdBytes) : std::nullopt;
+    }
+};
 
 } // namespace pin_text

@@ -8,6 +8,7 @@
 // leaves the remaining entries as they were.
 #pragma once
 
+#include "Common/PinText.h"
 #include "FileWorker.h"
 
 #include <array>
@@ -24,6 +25,7 @@ inline constexpr int kEntries = 128;
 inline constexpr std::size_t kLineBytes = 9;
 inline constexpr std::size_t kFileBytes = kEntries * kLineBytes;
 inline constexpr const char* kFileName = "Controllers.txt";
+inline constexpr const wchar_t* kFileNameWide = L"Controllers.txt";  // as the host is asked for it
 inline constexpr std::size_t kPathBytes = 1024;  // a path with its terminator
 
 using Map = std::array<int32_t, kEntries>;
@@ -75,32 +77,13 @@ void setSaveFunction(SaveFunction function) noexcept;
 // file: a graph start anywhere loads the newest map of its file, pending or written, and a failed
 // write is tried again at every later learn-map job and at the final flush.
 
-// A pin text copied without allocating. A text longer than any the path rules take keeps one
-// character more than they take, so it is refused as the whole text would be.
-struct PinCopy {
-    static constexpr std::size_t kChars = 501;
-    std::array<wchar_t, kChars> chars{};
-    std::size_t length = 0;
-
-    void assign(std::wstring_view text) noexcept;
-    std::wstring_view view() const noexcept { return {chars.data(), length}; }
-};
-
-// The host's path for "Controllers.txt" (500 characters and a terminator).
-inline constexpr int kHostPathChars = 500;
-
 // Reads the map a graph start loads. The audio thread fills request and map (the map in memory:
 // a short file leaves the rest of it as it was) and submits; the worker forms the path, then
 // leaves in map the newest map of that file and in target where later stores go.
 class LoadJob final : public file_worker::Job {
 public:
-    struct Request {
-        bool autoPath = false;
-        bool hostAnswered = false;  // hostPath holds the host's expansion
-        std::array<wchar_t, kHostPathChars + 1> hostPath{};
-        PinCopy id;
-        PinCopy pathMac;
-    } request;
+    using Request = pin_text::FileSettings;  // with the host's path of "Controllers.txt"
+    Request request;
     Map map{};
     Target target;
 

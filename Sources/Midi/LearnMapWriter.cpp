@@ -52,12 +52,6 @@ void setSaveFunction(SaveFunction function) noexcept
     saveFunction.store(function, std::memory_order_release);
 }
 
-void PinCopy::assign(std::wstring_view text) noexcept
-{
-    length = std::min(text.size(), chars.size());
-    std::copy_n(text.data(), length, chars.data());
-}
-
 namespace {
 
 // [worker] The maps stored and not yet on disk, per file, for the whole bundle. Only learn-map
@@ -136,10 +130,7 @@ PendingMaps& pendingMaps()
 void LoadJob::run() noexcept
 {
     try {
-        std::optional<std::string> hostPath;
-        if (request.autoPath && request.hostAnswered)
-            hostPath = pin_text::hostPathText(request.hostPath.data(), request.hostPath.size(), pin_text::kIdBytes);
-        const Location where = locate(std::move(hostPath), request.autoPath, request.id.view(), request.pathMac.view());
+        const Location where = locate(request.hostFilePath(), request.autoPath, request.idPin(), request.pathMacPin());
         target = targetOf(where);
         if (!pendingMaps().newest(target, map))
             load(where, map);

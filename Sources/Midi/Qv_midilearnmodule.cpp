@@ -89,13 +89,7 @@ public:
     void onGraphStart() override
     {
         learn_map::LoadJob::Request& request = waiting_ ? staged_ : load_.request;
-        request.autoPath = autoPath_.value;
-        request.hostAnswered = autoPath_.value && host;
-        request.hostPath.fill(L'\0');
-        if (request.hostAnswered)
-            host->expandFileName(L"Controllers.txt", learn_map::kHostPathChars, request.hostPath.data());
-        request.id.assign(id_.value);
-        request.pathMac.assign(pathMac_.value);
+        request.take(host, learn_map::kFileNameWide, autoPath_.value, id_.value, pathMac_.value);
         if (!waiting_)
             LoadTable();
         else if (!defer(Deferred{Deferred::kGraphStart, {}, {}}))

@@ -31,7 +31,7 @@ void Work::runTask()
 {
     if (task == Task::StartUp) {
         folder_.reset();
-        const preset_bank::StartupPath start = settings.startupPath();
+        const preset_bank::StartupPath start = preset_bank::startupBankPath(settings);
         folder_ = list_file::managerFolder(start, settings.autoPath);
         path.assign(start.workingPath.value_or(std::string()));
         opened = preset_bank::LoadBank(path.view(), names, bank, conversion);

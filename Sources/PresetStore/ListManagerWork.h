@@ -48,7 +48,7 @@ public:
     preset_bank::NameTable names;         // in: the manager's; out: as the file left them
     preset_bank::BankMemory bank;
     preset_bank::ListText list;           // WriteList
-    preset_bank::StartupSettings settings;  // StartUp
+    pin_text::FileSettings settings;  // StartUp
     bool writeList = false;               // StartUp
 
     // ---- result (audio side, after the job came back) ----

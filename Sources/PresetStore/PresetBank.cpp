@@ -383,27 +383,25 @@ bool ReadPresetFile(std::string_view path, PresetFile& file)
     return true;
 }
 
-namespace {
-
-// Answers the startup path rules' question for "Preset.txt" with what the host said at graph
-// start, so that the worker never calls the host.
-struct TakenHostPath {
-    const wchar_t* path;
-    int32_t expandFileName(const wchar_t*, int32_t chars, wchar_t* out) const
-    {
-        const std::size_t room = std::min(static_cast<std::size_t>(chars) + 1, StartupSettings::kChars);
-        std::copy(path, path + room, out);
-        return 0;
-    }
-};
-
-} // namespace
-
-StartupPath StartupSettings::startupPath() const
+StartupPath startupBankPath(std::optional<std::string> hostPath, bool autoPath, std::wstring_view idPin,
+                            std::wstring_view pathMacPin)
 {
-    TakenHostPath host{hostPresetPath};
-    return preset_bank::startupBankPath(&host, autoPath, std::wstring_view(id, idLength),
-                                        std::wstring_view(pathMac, pathMacLength));
+    StartupPath result;
+    result.idText = pin_text::idText(idPin);
+    if (autoPath) {
+        result.baseFolder = std::string();
+        result.workingPath = std::move(hostPath);
+    } else {
+        result.baseFolder = pin_text::baseFolderText(pathMacPin);
+        if (result.baseFolder && result.idText)
+            result.workingPath = startupBankPathIn(*result.baseFolder, *result.idText);
+    }
+    return result;
+}
+
+StartupPath startupBankPath(const pin_text::FileSettings& settings)
+{
+    return startupBankPath(settings.hostFilePath(), settings.autoPath, settings.idPin(), settings.pathMacPin());
 }
 
 namespace {

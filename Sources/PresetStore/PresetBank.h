@@ -32,9 +32,7 @@
 #include "Common/PinText.h"
 #include "PresetBlock.h"
 
-#include <algorithm>
 #include <cstddef>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -268,6 +266,9 @@ private:
 // result would not fit a 1024-byte path.
 std::optional<std::string> startupBankPathIn(std::string_view baseFolder, std::string_view id);
 
+// The short name whose full path the host gives with AutoPath on.
+inline constexpr const wchar_t* kHostPresetName = L"Preset.txt";
+
 // The host's full path for the short name "Preset.txt" (limit 500 characters) as UTF-8. Nothing
 // without a host, when the host gives an empty path, or when it has more than 500 bytes.
 // Host is mpapi::IMpHost or mpapi::IMpUserInterfaceHost (both have expandFileName).
@@ -284,27 +285,11 @@ struct StartupPath {
 template <class Host>
 StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, std::wstring_view pathMacPin);
 
-// The start-up settings of a graph start, taken on the audio thread without allocating: the pin
-// texts (501 characters are enough to tell any text the path rules accept from one they refuse,
-// which is longer than 500 bytes) and the host's full path for "Preset.txt" when AutoPath is on.
-// The worker forms the startup bank path and the manager folder from them.
-struct StartupSettings {
-    static constexpr std::size_t kChars = 501;
-
-    bool autoPath = false;
-    wchar_t id[kChars] = {};
-    std::size_t idLength = 0;
-    wchar_t pathMac[kChars] = {};
-    std::size_t pathMacLength = 0;
-    wchar_t hostPresetPath[kChars] = {};  // as the host filled it, terminated within
-
-    // [audio thread] Takes the pins, and asks host (when autoPath) for "Preset.txt".
-    template <class Host>
-    void take(Host* host, bool autoPathPin, std::wstring_view idPin, std::wstring_view pathMacPin);
-
-    // [worker] The startup path as preset_bank::startupBankPath forms it from the pins then.
-    StartupPath startupPath() const;
-};
+// The same from a host path already asked for (nothing without AutoPath), and from the settings
+// a graph start took (the file worker forms the path from them).
+StartupPath startupBankPath(std::optional<std::string> hostPath, bool autoPath, std::wstring_view idPin,
+                            std::wstring_view pathMacPin);
+StartupPath startupBankPath(const pin_text::FileSettings& settings);
 
 // ---- Template definitions ---------------------------------------------------------------------
 
@@ -315,35 +300,14 @@ std::optional<std::string> hostPresetPath(Host* host)
         return std::nullopt;
     constexpr int kChars = static_cast<int>(pin_text::kIdBytes);
     wchar_t full[kChars + 1] = {};
-    host->expandFileName(L"Preset.txt", kChars, full);
+    host->expandFileName(kHostPresetName, kChars, full);
     return pin_text::hostPathText(full, kChars + 1, pin_text::kIdBytes);
 }
 
 template <class Host>
 StartupPath startupBankPath(Host* host, bool autoPath, std::wstring_view idPin, std::wstring_view pathMacPin)
 {
-    StartupPath result;
-    result.idText = pin_text::idText(idPin);
-    if (autoPath) {
-        result.baseFolder = std::string();
-        result.workingPath = hostPresetPath(host);
-    } else {
-        result.baseFolder = pin_text::baseFolderText(pathMacPin);
-        if (result.baseFolder && result.idText)
-            result.workingPath = startupBankPathIn(*result.baseFolder, *result.idText);
-    }
-    return result;
-}
-
-template <class Host>
-void StartupSettings::take(Host* host, bool autoPathPin, std::wstring_view idPin, std::wstring_view pathMacPin)
-{
-    autoPath = autoPathPin;
-    idLength = idPin.copy(id, kChars);
-    pathMacLength = pathMacPin.copy(pathMac, kChars);
-    std::fill(std::begin(hostPresetPath), std::end(hostPresetPath), L'\0');
-    if (autoPath && host)
-        host->expandFileName(L"Preset.txt", static_cast<int32_t>(pin_text::kIdBytes), hostPresetPath);
+    return startupBankPath(autoPath ? hostPresetPath(host) : std::nullopt, autoPath, idPin, pathMacPin);
 }
 
 } // namespace preset_bank

@@ -19,9 +19,9 @@ public:
 
 private:
     using Task = list_manager::Work::Task;
-    static_assert(std::is_trivially_copyable_v<preset_bank::StartupSettings>);
+    static_assert(std::is_trivially_copyable_v<pin_text::FileSettings>);
 
-    preset_bank::StartupSettings settings_;  // the last graph start's, on their way to work_
+    pin_text::FileSettings settings_;  // the last graph start's, on their way to work_
     bool graphStarted_ = false;
     bool listAskedBeforeStart_ = false;  // a 134 came before the manager folder was known
     bool waiting_ = true;
@@ -49,7 +49,7 @@ public:
     // worker, never in the sub-process.
     void onGraphStart() override
     {
-        settings_.take(host, autoPath_.value, id_.value, pathMac_.value);
+        settings_.take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
         take(list_manager::Input::Kind::GraphStart, 0,
              std::string_view(reinterpret_cast<const char*>(&settings_), sizeof settings_));
         MpBase::onGraphStart();

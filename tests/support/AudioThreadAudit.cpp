@@ -201,12 +201,12 @@ Function nextDefinition(std::atomic<void*>& slot, const char* name) noexcept
 
 #define AUDIT_EXPORT extern "C" __attribute__((visibility("default")))
 
-// A counted function of kind; spec is noexcept where libc declares the function so.
-#define AUDIT_FORWARD(kind, spec, result, name, params, args) \
-    AUDIT_EXPORT result name params spec                       \
-    {                                                          \
-        const Seen seen(AuditKind::kind, #name);               \
-        return AUDIT_NEXT(name) args;                          \
+// A counted function of kind; except is noexcept where libc declares the function so.
+#define AUDIT_FORWARD(kind, except, result, name, params, args) \
+    AUDIT_EXPORT result name params except                      \
+    {                                                           \
+        const Seen seen(AuditKind::kind, #name);                \
+        return AUDIT_NEXT(name) args;                           \
     }
 #define AUDIT_NOTHROW noexcept
 #define AUDIT_CANCELS
