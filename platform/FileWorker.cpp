@@ -1,10 +1,13 @@
 // The file worker's thread, its channels and the order it runs their jobs in.
 #include "FileWorker.h"
 
+#include "Log.h"
+
 #include <pthread.h>
 #include <semaphore.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -24,12 +27,21 @@ bool offlineFromEnvironment()
 }
 
 std::atomic<bool> offlineMode{offlineFromEnvironment()};
+std::atomic<std::size_t> unfinishedJobs{0};
+std::atomic<unsigned> slowestJob{0};  // microseconds
+std::atomic<uint32_t> slowSeed{1};
 
 } // namespace
 
 bool offline() noexcept { return offlineMode.load(std::memory_order_relaxed); }
 
 void setOffline(bool inline_) { offlineMode.store(inline_, std::memory_order_relaxed); }
+std::size_t unfinished() noexcept { return unfinishedJobs.load(std::memory_order_acquire); }
+void slowDown(unsigned maxMicroseconds, uint32_t seed)
+{
+    slowSeed.store(seed ? seed : 1, std::memory_order_relaxed);
+    slowestJob.store(maxMicroseconds, std::memory_order_relaxed);
+}
 
 class Worker {
 public:
@@ -134,6 +146,12 @@ private:
                 continue;
             }
             waitWhileHeld();
+            if (const unsigned slowest = slowestJob.load(std::memory_order_relaxed)) {
+                uint32_t x = slowSeed.load(std::memory_order_relaxed);
+                x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                slowSeed.store(x, std::memory_order_relaxed);
+                std::this_thread::sleep_for(std::chrono::microseconds(x % (slowest + 1)));
+            }
             request.job->run();
             {
                 const std::lock_guard lock(mutex_);
@@ -216,6 +234,7 @@ bool Channel::submit(Job& job) noexcept
     if (outstanding() >= capacity_)
         return false;
     ++submitted_;
+    unfinishedJobs.fetch_add(1, std::memory_order_relaxed);
     if (inline_) {
         job.run();
         results_.try_enqueue(&job);
@@ -237,6 +256,7 @@ Job* Channel::finished() noexcept
     if (handedBack_.load(std::memory_order_acquire) == taken_ || !results_.try_dequeue(job))
         return nullptr;
     ++taken_;
+    unfinishedJobs.fetch_sub(1, std::memory_order_release);
     return job;
 }
 
@@ -252,6 +272,17 @@ void Channel::runAndWait(Job& job)
     requests_.enqueue(Request{&job, w.nextSequence(), true});
     w.wake();
     w.waitFor(*this);
+}
+
+void Channel::refused(const char* action) noexcept
+{
+    platform::logLine("TAVRIN: %s refused: the file worker has not answered for too long", action);
+}
+
+void Channel::drain()
+{
+    if (!inline_)
+        worker().waitFor(*this);
 }
 
 void hold() { worker().setHeld(true); }

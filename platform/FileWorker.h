@@ -3,18 +3,26 @@
 //
 // A module keeps one Channel (a pair of wait-free queues whose memory is set aside when it is
 // made) and its jobs (objects it owns, set aside beforehand). On the audio thread it submits a
-// job and, at the start of a later `process`, takes the jobs that have run from finished() in the
-// order it submitted them, and applies their results. The worker runs the jobs of all channels in
-// the order they were submitted, so a write by one module and a read of the same file by another
-// meet in that order too.
+// job the moment an input needs the disk, carrying what it read of the module's state then, and,
+// at the start of a later `process`, takes the jobs that have run from finished() in the order it
+// submitted them, and applies their results. Every submit takes the next number of one sequence
+// shared by all channels, and the worker runs jobs strictly in that order, never a later number
+// before an earlier one still on its way: a write by one module and a read of the same file by
+// another meet in the order they were asked for.
+//
+// The audio thread never enters the kernel: submit only stores into the channel's queue, and the
+// worker finds the work by polling (well under a millisecond between looks, a small fraction of
+// a core) while any real-time channel exists.
 //
 // Offline (TAVRIN_OFFLINE=1 in the environment when the bundle is loaded) a job runs inside
 // submit() and is finished at once: both modes share one code path and differ only in when the
 // result is picked up, so offline renders stay exact, block for block.
 //
 // The thread starts with the first channel made in real-time mode (construction and `open` are
-// not on the audio thread) and stops, after running every job still queued, when the last
-// channel is gone or the bundle unloads.
+// not on the audio thread), at normal priority with every signal blocked, and stops, after
+// running every job still queued, when the last channel is gone, the bundle unloads or the
+// process exits. The worker itself is never destroyed, so a channel that goes during exit (a
+// module held in a host's global object) still finds it; it then runs its own jobs itself.
 #pragma once
 
 #include <readerwriterqueue/readerwriterqueue.h>
@@ -57,15 +65,26 @@ public:
     Channel& operator=(const Channel&) = delete;
 
     // [audio thread] Hands job to the worker; offline, runs it now. false, with nothing done, when
-    // capacity jobs are outstanding. Takes no lock and allocates nothing; wakes the worker with
-    // one semaphore post.
+    // capacity jobs are outstanding. Takes no lock, allocates nothing, makes no system call.
     bool submit(Job& job) noexcept;
     // [audio thread] The next job that has run, in submit order; nullptr when none has yet.
     Job* finished() noexcept;
     // [audio thread] Jobs submitted and not yet returned by finished().
     std::size_t outstanding() const noexcept { return submitted_ - taken_; }
+    // [audio thread] Jobs that can still be submitted before submit() refuses.
+    std::size_t room() const noexcept { return capacity_ - outstanding(); }
     bool runsInline() const noexcept { return inline_; }
 
+    // [audio thread] An action the module could not keep because its room was full, named by a
+    // static text ("save preset"): the worker logs it as refused, so nothing is lost in silence.
+    // Takes no lock and allocates nothing; refusals beyond what the channel can note are counted
+    // and logged as a number.
+    void refused(const char* action) noexcept;
+
+    // [not the audio thread, after the last audio call] Returns when every job submitted to this
+    // channel has run (not waiting for other channels' later jobs). The results stay to be taken
+    // from finished().
+    void drain();
     // [not the audio thread] Runs job after this channel's queued jobs and waits for it; it is not
     // returned by finished(). For work at the end of a module's life.
     void runAndWait(Job& job);
@@ -89,12 +108,19 @@ private:
     uint64_t completed_ = 0;              // requests run; guarded by the worker's mutex
 };
 
+// [any thread] Jobs submitted to any channel and not yet taken back by finished(): 0 once every
+// result has been picked up. Tests run blocks until it is 0 (and the worker idle).
+std::size_t unfinished() noexcept;
+
 // For tests. hold() makes the worker wait before it starts its next job, until release(), so a
 // test can see the states between a request and its result. [not the audio thread]
 void hold();
 void release();
 // [not the audio thread] Returns when every job submitted so far, to any channel, has run.
 void waitUntilIdle();
+// [not the audio thread] For tests of any timing of the disk: before each job the worker sleeps
+// a time drawn from seed, up to maxMicroseconds (0: never).
+void slowDown(unsigned maxMicroseconds, uint32_t seed = 1);
 // [not the audio thread, while no channel exists in the other mode] Overrides TAVRIN_OFFLINE for
 // channels made from now on.
 void setOffline(bool inline_);
