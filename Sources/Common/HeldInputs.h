@@ -102,6 +102,8 @@ private:
             return true;
         if (bytes > kPayloadBytes - used_)
             return false;
+        if (used_ == 0)
+            payloadFirst_ = 0;  // an empty ring starts over, so any payload that fits the ring fits
         std::size_t offset = (payloadFirst_ + used_) % ring();
         std::size_t skipped = 0;
         if (offset + bytes > kPayloadBytes) {
