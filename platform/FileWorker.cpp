@@ -171,6 +171,7 @@ private:
             const std::lock_guard lock(mutex_);
             stopping_ = false;
         }
+        stopRequested_.store(false, std::memory_order_relaxed);
         const int error = ::pthread_create(&thread_, &attributes, &Worker::start, this);
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         ::pthread_attr_destroy(&attributes);
@@ -192,6 +193,7 @@ private:
             stopping_ = true;
             held_ = false;
         }
+        stopRequested_.store(true, std::memory_order_release);
         holdChanged_.notify_all();
         ::pthread_join(thread_, nullptr);
         const std::lock_guard lock(mutex_);
@@ -208,6 +210,12 @@ private:
     void run()
     {
         for (;;) {
+            // An idle look costs two loads: nothing claimed beyond what ran, no refusal to log.
+            if (claimed_.load(std::memory_order_acquire) == next_ && !refusalsNoted_.load(std::memory_order_acquire) &&
+                !stopRequested_.load(std::memory_order_acquire)) {
+                sleepFor(kPollNanoseconds);
+                continue;
+            }
             Channel* from = nullptr;
             Channel::Request request;
             {
@@ -261,6 +269,7 @@ private:
     // Called with mutex_ held.
     void logRefusals()
     {
+        refusalsNoted_.store(false, std::memory_order_relaxed);
         for (Channel* channel : channels_)
             channel->logRefusals();
     }
@@ -307,6 +316,10 @@ private:
     std::atomic<uint64_t> claimed_{0};  // places handed out
     uint64_t next_ = 0;                 // the place to run next; the worker's own
     std::atomic<bool> exited_{false};
+    std::atomic<bool> stopRequested_{false};  // stopping_, for the idle look that takes no lock
+
+public:
+    std::atomic<bool> refusalsNoted_{false};  // a channel has refusals to log
 };
 
 namespace {
@@ -394,10 +407,12 @@ void Channel::refused(const char* action) noexcept
     const std::size_t written = refusalsWritten_.load(std::memory_order_relaxed);
     if (written - refusalsRead_.load(std::memory_order_acquire) >= kRefusals) {
         refusalsLost_.fetch_add(1, std::memory_order_relaxed);
+        worker_->refusalsNoted_.store(true, std::memory_order_release);
         return;
     }
     refusals_[written % kRefusals] = action;
     refusalsWritten_.store(written + 1, std::memory_order_release);
+    worker_->refusalsNoted_.store(true, std::memory_order_release);
 }
 
 void Channel::logRefusals() noexcept
