@@ -367,7 +367,12 @@ Channel::Channel(std::size_t capacity)
     worker_->join(*this);
 }
 
-Channel::~Channel() { worker_->leave(*this); }
+Channel::~Channel()
+{
+    worker_->leave(*this);
+    // Results nobody will take are no longer owed.
+    unfinishedJobs.fetch_sub(outstanding(), std::memory_order_release);
+}
 
 bool Channel::submit(Job& job) noexcept
 {

@@ -164,6 +164,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesWaitsForItsQueuedAndRunningJobs)
         channel.reset();
         EXPECT_EQ(running.runs, 1);
         EXPECT_EQ(queued.runs, 1);
+        EXPECT_EQ(file_worker::unfinished(), 0u);  // results nobody takes are owed to nobody
     }
     // A job run at the end of a channel's life comes after its queued ones and is not handed back.
     file_worker::Channel channel(4);
