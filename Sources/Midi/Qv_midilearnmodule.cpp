@@ -83,7 +83,7 @@ public:
         takeFinished();
         replay(count);
         MpBase::process(count, events);
-        submitEdits();
+        submitEdits(kReadJobs);
         stayAwake(!held_.empty() || readsOut() > 0);
     }
 
@@ -143,8 +143,10 @@ private:
     };
     static constexpr std::size_t kHeldInputs = 16384;
     static constexpr std::size_t kEditRoom = 256;  // of it, only for edits and reads: never refused for MIDI
-    static constexpr std::size_t kReadJobs = 8;
-    static constexpr std::size_t kEditJobs = 16;
+    static constexpr std::size_t kReadJobs = 16;  // graph starts whose maps are not yet in use
+    // Edit jobs: a block's edits leave kReadJobs of them free, so that a graph start always finds
+    // one for the edits before it while it finds a read job.
+    static constexpr std::size_t kEditJobs = 32;
     static inline std::atomic<int> modules{0};  // learn modules alive: the last one flushes
 
     // Translation through the map: hardware controller c goes to the synth as every k with
@@ -222,7 +224,7 @@ private:
         for (std::size_t i = 0; i < kReadJobs && free == kReadJobs; ++i)
             if (!readOut_[i])
                 free = i;
-        if (free == kReadJobs || held_.full() || !submitEdits()) {
+        if (free == kReadJobs || held_.full() || !submitEdits(0)) {
             channel_.refused("controller map read at graph start");
             return;
         }
@@ -264,12 +266,14 @@ private:
         pendingEdits_.add(e);
     }
 
-    // [audio thread] The edits not yet handed over go in one job; when every edit job is still
-    // out they wait, merged, for the next one back. false when they still wait.
-    bool submitEdits() noexcept
+    // [audio thread] The edits not yet handed over go in one job, if more than spare jobs are
+    // free; else they wait, merged, for a later block. false when they still wait.
+    bool submitEdits(std::size_t spare) noexcept
     {
         if (pendingEdits_.empty())
             return true;
+        if (static_cast<std::size_t>(std::count(editOut_.begin(), editOut_.end(), false)) <= spare)
+            return false;
         for (std::size_t i = 0; i < kEditJobs; ++i) {
             if (editOut_[i])
                 continue;
