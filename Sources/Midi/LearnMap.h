@@ -126,7 +126,7 @@ public:
     KnownMap* known = nullptr;
     Map map{};  // the result
 
-    void run() noexcept override;
+    void run() noexcept override;  // [worker; inside submit offline]
 };
 
 // A block's edits, as the buttons made them: applied to the module's map, which becomes its file's
@@ -136,7 +136,7 @@ public:
     MergedEdits edits;
     KnownMap* known = nullptr;
 
-    void run() noexcept override;
+    void run() noexcept override;  // [worker; inside submit offline]
 };
 
 // Tries again every write that failed; run when the last learn module goes.

@@ -17,10 +17,11 @@
 // messages per block, so the spacing between them is kept. Messages that come meanwhile queue
 // behind them; the delay ends with the first block in which nothing waits.
 //
-// Room: the held log takes 16384 inputs, a message on each sample of both inputs for 170 ms at
-// 48 kHz, or eight seconds of two MIDI cables at full speed, while the map is read. Should a disk
-// stall even longer, each input that finds no room is refused by name through the worker's log,
-// and the rest keep their order; nothing is ever translated on an older map out of turn.
+// Room: the held log takes 16384 inputs (the last 256 kept for edits and reads): a message on
+// each sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at
+// full speed, while the map is read. Should a disk stall even longer, each input that finds no
+// room is refused by name through the worker's log and the rest keep their order; nothing is
+// ever translated on an older map out of turn.
 #include "Common/HeldInputs.h"
 #include "Midi/LearnMap.h"
 #include "Midi/MidiBytes.h"
