@@ -643,6 +643,50 @@ TEST_F(MidiLearn, AFloodBeyondTheRoomIsRefusedByNameAndTheRestKeepsOrder)
     EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}}));
 }
 
+// The host quits (exit()) while a slow write runs and another store waits behind it, an earlier
+// failed write still pending: both run while the process exits, find the bundle's table of maps
+// not yet on disk alive, and the file gets every entry. (Under AddressSanitizer a table destroyed
+// before the worker's last jobs shows as a use after free.)
+TEST(MidiLearnExit, AStoreQueuedAtExitIsWritten)
+{
+    const test_support::TemporaryFolder temporary{"tavrin-learn-exit"};
+    const fs::path file = temporary.path() / "Quorvane" / "TAVRIN TWO" / "Controllers.txt";
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
+    EXPECT_EXIT(
+        {
+            file_worker::setOffline(false);
+            // Held as a host's global object: never released.
+            Host& host = *new Host(test_support::factory(), test_support::config64());
+            const std::size_t module = test_support::add(host, "QV_MidiLearnModule");
+            host.setInitialValue(module, Side::Dsp, kId, textValue("TAVRIN TWO"));
+            host.setInitialValue(module, Side::Dsp, kPathMac, textValue(temporary.path().string() + "/"));
+            static std::int64_t learnAt = 1 << 30;
+            host.setInputFunction(module, kLearn, [](std::int64_t s) { return s >= learnAt && s < learnAt + 64 ? 1.0f : 0.0f; });
+            host.runBlock(64);
+            test_support::settle(host);
+            const auto learn = [&](uint8_t internal, uint8_t external) {
+                learnAt = host.samplesRun();
+                host.runBlock(64);
+                host.queueMidi(module, kInternalIn, {0xB0, internal, 1}, 5);
+                host.queueMidi(module, kExternalIn, {0xB0, external, 1}, 5);
+                host.runBlock(64);
+            };
+            learn_map::setSaveFunction([](const learn_map::Location&, const learn_map::Map&) { return false; });
+            learn(7, 20);
+            test_support::settle(host);  // written in vain: pending
+            learn_map::setSaveFunction([](const learn_map::Location& where, const learn_map::Map& map) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                return learn_map::save(where, map);
+            });
+            learn(8, 21);  // written slowly
+            learn(9, 22);  // queued behind it
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(readAll(file), mapFile({{3, 4}, {7, 20}, {8, 21}, {9, 22}}));
+}
+
 // Played like a musician on both inputs, notes pass to the synth and back to the controller
 // unchanged, so every note-on sent has had its note-off once every key is up. No map is found and
 // no button is pressed, so no file is written.
