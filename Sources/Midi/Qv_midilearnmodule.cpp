@@ -56,13 +56,16 @@ public:
     }
 
     // [host thread, after the last process] Edits that found every edit job out are stored now,
-    // after this module's queued jobs; the channel then waits for its own jobs, and the last learn
-    // module tries every failed write once more.
+    // after this module's queued jobs; then the module waits for its own jobs (not other
+    // modules') and takes them back, and the last learn module tries every failed write once more.
     ~Qv_midilearnmodule() override
     {
         if (!pendingEdits_.empty()) {
             finalEdits_.edits = pendingEdits_;
             channel_.runAndWait(finalEdits_);
+        }
+        channel_.drain();
+        while (channel_.finished()) {
         }
         if (modules.fetch_sub(1, std::memory_order_acq_rel) == 1)
             channel_.runAndWait(flush_);
