@@ -59,7 +59,7 @@ Outcome session(std::uint32_t seed, bool live, const fs::path& root)
     for (int f = 0; f < 2; ++f) {
         fs::create_directories(folder / "Quorvane" / kIds[f]);
         std::ofstream file(folder / "Quorvane" / kIds[f] / "Controllers.txt", std::ios::binary);
-        char line[16];
+        char line[32];
         for (int i = 0; i < (f == 0 ? 128 : 40); ++i) {
             std::snprintf(line, sizeof line, "%3d,%3d\r\n", i, i % 5 == f ? 20 + i % 4 : 0);
             file << line;
