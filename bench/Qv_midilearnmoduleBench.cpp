@@ -15,6 +15,7 @@
 // allocations per call.
 #include "AllocationCounter.h"
 #include "BlockBudget.h"
+#include "CallTimes.h"
 #include "FileWorker.h"
 #include "RoutingBench.h"
 #include "support/TemporaryFolder.h"
@@ -47,36 +48,6 @@ void writeMapFile(const std::filesystem::path& root)
         file << line;
     }
 }
-
-// The calls timed through it: the worst and the 99.9th percentile, in microseconds, and the worst
-// as a share of a block's budget. Room for the times is set aside before any call is timed.
-class CallTimes {
-public:
-    explicit CallTimes(std::size_t calls) { times_.reserve(calls); }
-    template <class Call>
-    void time(Call&& call)
-    {
-        const auto start = std::chrono::steady_clock::now();
-        call();
-        const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-        if (times_.size() < times_.capacity())
-            times_.push_back(us);
-    }
-    void report(benchmark::State& state, const std::string& name)
-    {
-        if (times_.empty())
-            return;
-        std::sort(times_.begin(), times_.end());
-        const double worst = times_.back();
-        const double p999 = times_[std::min(times_.size() - 1, times_.size() * 999 / 1000)];
-        state.counters[name + "worst_us"] = worst;
-        state.counters[name + "p999_us"] = p999;
-        state.counters[name + "worst_budget_percent"] = worst / (1e4 * kBlock / static_cast<double>(kSampleRate));
-    }
-
-private:
-    std::vector<double> times_;
-};
 
 // Real-time mode for the modules made while it lives; the worker let go at the end.
 struct RealTime {
@@ -134,7 +105,7 @@ void BM_MidiLearn_HeldReplayRealTime(benchmark::State& state)
         mpapi::MpEvent* streamEvents = stream.link();
 
         const auto iterations = static_cast<std::size_t>(state.max_iterations);
-        CallTimes graphStart(iterations), replay(iterations), idle(iterations * 8);
+        bench::CallTimes graphStart(iterations), replay(iterations), idle(iterations * 8);
         const bench::AllocationsPerIteration allocations;
         host.pinValues = 0;
         for (auto _ : state) {
@@ -193,7 +164,7 @@ void BM_MidiLearn_LearnCycleRealTime(benchmark::State& state)
         mpapi::MpEvent* events = pair.link();
         const bench::AllocationsPerIteration allocations;
         bool cycled = true;
-        CallTimes block(static_cast<std::size_t>(state.max_iterations));
+        bench::CallTimes block(static_cast<std::size_t>(state.max_iterations));
         for (auto _ : state) {
             file_worker::hold();
             {

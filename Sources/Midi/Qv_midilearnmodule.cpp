@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 
 class Qv_midilearnmodule : public MpBase {
 public:
@@ -163,9 +164,11 @@ private:
             if (!m.isController()) {
                 midi::send(toSynth_, m, position);
             } else if (controller && m.data1 != 0) {
-                for (int k = 0; k < learn_map::kEntries; ++k)
-                    if (map_[static_cast<std::size_t>(k)] == m.data1)
-                        midi::send(toSynth_, midi::kControlChange, static_cast<uint8_t>(k), m.data2, position);
+                const auto& words = usedBy_[m.data1];
+                for (std::size_t w = 0; w < words.size(); ++w)
+                    for (uint64_t bits = words[w]; bits != 0; bits &= bits - 1)
+                        midi::send(toSynth_, midi::kControlChange, static_cast<uint8_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(bits))),
+                                   m.data2, position);
             }
         } else {
             if (!m.isController()) {
@@ -174,6 +177,17 @@ private:
                 midi::send(toExternal_, midi::kControlChange, static_cast<uint8_t>(map_[m.data1]), m.data2, position);
             }
         }
+    }
+
+    // The map the other way round, so a hardware controller finds its synth controllers in a few
+    // words instead of a walk over every entry (a block replaying hundreds of held controllers).
+    void mapChanged() noexcept
+    {
+        for (auto& words : usedBy_)
+            words = {};
+        for (std::size_t k = 0; k < map_.size(); ++k)
+            if (map_[k] > 0 && map_[k] < learn_map::kEntries)
+                usedBy_[static_cast<std::size_t>(map_[k])][k / 64] |= uint64_t{1} << (k % 64);
     }
 
     // [audio thread] Whatever comes now waits behind what is held (or what went out held in this
@@ -207,6 +221,7 @@ private:
                 applyRead(next->read);
             } else if (next->kind == Held::kEdit) {
                 learn_map::apply(next->edit, map_);
+                mapChanged();
             } else {
                 if (replayedThisBlock_ && next->block != from)
                     break;
@@ -249,6 +264,7 @@ private:
     void applyRead(std::size_t i) noexcept
     {
         map_ = loads_[i].map;
+        mapChanged();
         readOut_[i] = readBack_[i] = false;
     }
 
@@ -260,6 +276,7 @@ private:
     {
         if (held_.empty()) {
             learn_map::apply(e, map_);
+            mapChanged();
         } else {
             Held held;
             held.kind = Held::kEdit;
@@ -385,6 +402,7 @@ private:
     MidiOutPin toExternal_;
 
     learn_map::Map map_{};             // internal controller -> external controller, 0 unassigned
+    std::array<std::array<uint64_t, 2>, learn_map::kEntries> usedBy_{};  // external -> internal ones, as bits
     float ledLevel_ = 0.0f;            // 1.0 while learning, else 0.0 (idle)
     uint8_t capturedExternal_ = 0;     // 0-127
     uint8_t capturedInternal_ = 0;     // 0-127
