@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <new>
 #include <string>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -112,10 +113,13 @@ private:
     std::array<Entry, 32> entries_{};
 };
 
-// Never destroyed: a file-worker job may still write while the process exits and its statics go.
+// Made on first use and never destroyed: a file-worker job may still write while the process
+// exits and its statics go. It lives in static storage rather than on the heap, so that the
+// bundle unloading takes it along instead of leaking it.
 SweptFolders& sweptFolders()
 {
-    static SweptFolders& folders = *new SweptFolders;
+    alignas(SweptFolders) static unsigned char storage[sizeof(SweptFolders)];
+    static SweptFolders& folders = *new (storage) SweptFolders;
     return folders;
 }
 
