@@ -3,15 +3,12 @@
 #include "Common/PayloadText.h"
 #include "Common/SampleCount.h"
 
-namespace {
+#include <algorithm>
+#include <cstring>
+#include <utility>
 
-// Runs nothing: waiting for it waits for the work submitted before it.
-class Nothing final : public file_worker::Job {
-public:
-    void run() noexcept override {}
-};
-
-} // namespace
+using list_manager::Effect;
+using list_manager::Work;
 
 ListManagerProcessing::ListManagerProcessing()
 {
@@ -22,6 +19,10 @@ ListManagerProcessing::ListManagerProcessing()
     initializePin(kPathPc, pathPc_);
     initializePin(kPathMac, pathMac_);
     initializePin(kAudioOut, audioOut_);
+    for (Work& job : jobs_) {
+        job.side = &workerSide_;
+        freeJobs_[freeCount_++] = &job;
+    }
 }
 
 int32_t ListManagerProcessing::open() noexcept
@@ -29,143 +30,300 @@ int32_t ListManagerProcessing::open() noexcept
     MpBase::open();
     sampleRate_ = getSampleRate();
     block_.open(host);
-    bank_.clear();
+    bank_->clear();
+    block_.read(seen_);
+    std::copy(std::begin(seen_), std::end(seen_), std::begin(lastWrite_));
     return mpapi::MP_RESULT_OK;
 }
 
+// [audio thread]
 void ListManagerProcessing::process(int32_t count, const mpapi::MpEvent* events)
 {
+    noticeTurns();
     pickUpWork();
     MpBase::process(count, events);
 }
 
+// [audio thread]
 void ListManagerProcessing::onMidiMessage(int, unsigned char* bytes, int size)
 {
     if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0 || bytes[1] >= preset_bank::kPresets)
         return;
-    take(list_manager::Input::Kind::ProgramChange, bytes[1]);
+    take(Kind::ProgramChange, bytes[1]);
 }
 
+// [audio thread]
 int32_t ListManagerProcessing::receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept
 {
     // Only texts travel with messages; what follows a text's NUL is nobody's.
-    take(list_manager::Input::Kind::Message, id, payload::text(size, data));
+    take(Kind::Message, id, payload::text(size, data));
     return mpapi::MP_RESULT_OK;
 }
 
-void ListManagerProcessing::take(list_manager::Input::Kind kind, int32_t id, std::string_view payload)
+// [audio thread]
+void ListManagerProcessing::take(Kind kind, int32_t id, std::string_view payload)
 {
-    const list_manager::Input input{kind, id, payload};
-    if (working() || !deferred_.empty())
-        deferred_.push(input);
-    else
-        handle(input);
+    noticeTurns();
+    if (!admit(kind, id, payload))
+        return;
+    const uint64_t sequence = ++sequence_;
+    const Needs needs = this->needs(kind, id);
+    if (held_.empty() && ready(needs)) {
+        if (needs.readsBlock)
+            block_.read(arrival_);
+        if (needs.writesBlock) {
+            ++writersOwed_;
+            lastWriterSequence_ = sequence;
+        }
+        handle(kind, id, sequence, needs, payload);
+        return;
+    }
+    hold(kind, id, sequence, needs, payload);
 }
 
-void ListManagerProcessing::handle(const list_manager::Input& input)
+bool ListManagerProcessing::owes(uint8_t effects) const
 {
-    switch (input.kind) {
-    case list_manager::Input::Kind::Message:
-        onMessage(input.id, input.payload);
+    for (std::size_t bit = 0; bit < owedCount_.size(); ++bit)
+        if ((effects & (1u << bit)) && owedCount_[bit] > 0)
+            return true;
+    return false;
+}
+
+bool ListManagerProcessing::ready(const Needs& needs) const
+{
+    return !owes(needs.waitsFor) && (!needs.job || freeCount_ > 0) && (!needs.bankBuffer || spares_ > 0);
+}
+
+// [audio thread] Kept in arrival order. An input that reads the block keeps it as it is now, and
+// which slots were turned since the last write before it that is still owed: those it reads as
+// they are now, the others as that write will leave them.
+void ListManagerProcessing::hold(Kind kind, int32_t id, uint64_t sequence, const Needs& needs, std::string_view payload)
+{
+    Held input{kind, id, sequence, needs.readsBlock, {}};
+    std::array<char, kBlockBytes + preset_bank::kPathBytes> staged;
+    std::string_view kept = payload;
+    if (needs.readsBlock) {
+        preset_bank::PresetValues now;
+        block_.read(now);
+        for (int k = 0; k < preset_bank::kSlots; ++k)
+            if (writersOwed_ == 0 || turnedAfter_[static_cast<std::size_t>(k)] >= lastWriterSequence_)
+                input.turned[static_cast<std::size_t>(k) / 32] |= 1u << (k % 32);
+        // Inputs that read the block carry at most a path.
+        const std::size_t tail = std::min(payload.size(), preset_bank::kPathBytes);
+        std::memcpy(staged.data(), now, kBlockBytes);
+        std::memcpy(staged.data() + kBlockBytes, payload.data(), tail);
+        kept = std::string_view(staged.data(), kBlockBytes + tail);
+    }
+    if (!held_.pushBack(input, kept)) {
+        channel_.refused(needs.action);
+        return;
+    }
+    if (needs.writesBlock) {
+        ++writersOwed_;
+        lastWriterSequence_ = sequence;
+    }
+}
+
+void ListManagerProcessing::handle(Kind kind, int32_t id, uint64_t sequence, const Needs& needs, std::string_view payload)
+{
+    arrivalSequence_ = sequence;
+    wroteByJob_ = false;
+    switch (kind) {
+    case Kind::Message:
+        onMessage(id, payload);
         break;
-    case list_manager::Input::Kind::ProgramChange:
-        selectAndAnnounce(input.id);
+    case Kind::ProgramChange:
+        selectAndAnnounce(id);
         break;
-    case list_manager::Input::Kind::GraphStart:
-        onGraphStarted(input.payload);
+    case Kind::GraphStart:
+        onGraphStarted(payload);
         break;
-    case list_manager::Input::Kind::CountdownEnd:
+    case Kind::CountdownEnd:
         onCountdownEnd();
         break;
     }
+    if (needs.writesBlock && !wroteByJob_)
+        --writersOwed_;
 }
 
-void ListManagerProcessing::startWork()
+// [audio thread] The inputs kept back, in order, while the oldest one can be handled.
+void ListManagerProcessing::replayHeld()
 {
-    // Room is certain: inputs are handled only while no work is out.
-    if (channel_.submit(work_) && channel_.runsInline())
+    while (const Held* front = held_.front()) {
+        const Needs needs = this->needs(front->kind, front->id);
+        if (!ready(needs))
+            return;
+        Held input;
+        std::string_view payload;
+        held_.popFront(input, payload);
+        if (input.hasCopy && payload.size() >= kBlockBytes) {
+            preset_bank::PresetValues copy;
+            std::memcpy(copy, payload.data(), kBlockBytes);
+            payload.remove_prefix(kBlockBytes);
+            for (std::size_t k = 0; k < preset_bank::kSlots; ++k)
+                arrival_[k] = (input.turned[k / 32] >> (k % 32)) & 1u ? copy[k] : lastWrite_[k];
+        }
+        handle(input.kind, input.id, input.sequence, needs, payload);
+    }
+}
+
+// [audio thread]
+void ListManagerProcessing::pickUpWork()
+{
+    if (picking_)
+        return;  // a job submitted while results are applied is picked up by the loop below
+    picking_ = true;
+    while (file_worker::Job* done = channel_.finished()) {
+        apply(static_cast<Work&>(*done));
+        replayHeld();
+    }
+    replayHeld();
+    picking_ = false;
+}
+
+void ListManagerProcessing::apply(Work& job)
+{
+    arrivalSequence_ = job.sequence;
+    applyWork(job);
+    for (std::size_t bit = 0; bit < owedCount_.size(); ++bit)
+        if (job.effects & (1u << bit))
+            --owedCount_[bit];
+    if (job.effects & Effect::kBlock)
+        --writersOwed_;
+    if (job.bank) {
+        spareBanks_[spares_++] = job.bank;
+        job.bank = nullptr;
+    }
+    freeJobs_[freeCount_++] = &job;
+}
+
+Work& ListManagerProcessing::newJob(Task task, uint8_t effects)
+{
+    Work& job = *freeJobs_[--freeCount_];
+    job.task = task;
+    job.effects = effects;
+    job.sequence = arrivalSequence_;
+    job.current = current_;
+    std::copy(std::begin(liveValues()), std::end(liveValues()), std::begin(job.values));
+    job.path.clear();
+    job.bank = nullptr;
+    job.writeList = false;
+    return job;
+}
+
+void ListManagerProcessing::submit(Work& job)
+{
+    if (job.effects & Effect::kBlock)
+        wroteByJob_ = true;
+    for (std::size_t bit = 0; bit < owedCount_.size(); ++bit)
+        if (job.effects & (1u << bit))
+            ++owedCount_[bit];
+    // Room is certain: a job is taken from the pool only when one is free.
+    if (channel_.submit(job) && channel_.runsInline())
         pickUpWork();
 }
 
-void ListManagerProcessing::startFileCommand(list_manager::Work::Task task)
+void ListManagerProcessing::startFileCommand(Task task, std::string_view path)
 {
-    using Task = list_manager::Work::Task;
-    work_.task = task;
-    work_.current = current_;
-    if (task == Task::SavePreset) {
-        work_.names.setName(current_, names_.view(current_));
-        block_.read(work_.live);
-    } else if (task == Task::LoadBank || task == Task::SaveBank) {
-        // A file with fewer names or values than a bank changes only what it holds.
-        work_.names = names_;
-        work_.bank = bank_;
-    }
-    startWork();
+    uint8_t effects = Effect::kNames;
+    if (task == Task::LoadPreset || task == Task::LoadBank)
+        effects |= Effect::kBlock | Effect::kBank;
+    if (task == Task::LoadBank)
+        effects |= Effect::kOutput;
+    Work& job = newJob(task, effects);
+    job.path.assign(path);
+    if (task == Task::LoadBank)
+        job.bank = takeSpareBank();
+    submit(job);
 }
 
-void ListManagerProcessing::applyWork()
+void ListManagerProcessing::storeLive()
 {
-    using Task = list_manager::Work::Task;
-    switch (work_.task) {
+    bank_->storeFrom(current_, liveValues());
+    submit(newJob(Task::StorePreset, 0));
+}
+
+void ListManagerProcessing::applyWork(Work& job)
+{
+    switch (job.task) {
     case Task::LoadPreset:
-        if (!work_.proceeded)
-            return;
-        if (work_.opened)
-            work_.preset.applyTo(names_, current_, block_);
-        bank_.storeFrom(current_, block_);
+        if (job.proceeded) {
+            names_.setName(job.current, job.names.view(job.current));
+            bank_->storeFrom(job.current, job.values);
+        }
+        writeBlock(job.values, job.sequence);
         return;
     case Task::SavePreset:
-        if (work_.proceeded)
-            names_.setName(current_, work_.names.view(current_));
+        if (job.proceeded)
+            names_.setName(job.current, job.names.view(job.current));
         return;
     case Task::LoadBank:
-        if (!work_.opened)
+        if (!job.opened) {
+            writeBlock(job.values, job.sequence);
             return;
-        names_ = work_.names;
-        bank_ = work_.bank;
+        }
+        swapBank(job);  // the old bank goes back with the job
+        names_ = job.names;
         selectAndAnnounce(0);
         return;
     case Task::SaveBank:
-        if (work_.proceeded)
-            names_ = work_.names;
+        if (job.proceeded)
+            names_ = job.names;
         return;
     default:
         return;
     }
 }
 
-void ListManagerProcessing::pickUpWork()
+// [audio thread] Slots another module changed since this module last looked: turned after the
+// inputs that arrived so far.
+void ListManagerProcessing::noticeTurns()
 {
-    while (channel_.finished()) {
-        applyWork();
-        handleKeptInputs();
+    for (std::size_t k = 0; k < preset_bank::kSlots; ++k) {
+        const float now = block_.get(static_cast<int>(k));
+        if (std::memcmp(&now, &seen_[k], sizeof now) != 0) {
+            seen_[k] = now;
+            turnedAfter_[k] = sequence_;
+        }
     }
 }
 
-void ListManagerProcessing::handleKeptInputs()
+// [audio thread] values into the block, except slots turned after the input that writes them
+// arrived: those turns came later, so they stay.
+void ListManagerProcessing::writeBlock(const preset_bank::PresetValues& values, uint64_t sequence)
 {
-    list_manager::Input input;
-    while (!working() && deferred_.pop(input))
-        handle(input);
+    noticeTurns();
+    for (std::size_t k = 0; k < preset_bank::kSlots; ++k) {
+        lastWrite_[k] = values[k];
+        if (turnedAfter_[k] >= sequence)
+            continue;
+        block_.set(static_cast<int>(k), values[k]);
+        seen_[k] = block_.get(static_cast<int>(k));
+    }
+}
+
+void ListManagerProcessing::changePreset()
+{
+    writeBlock(bank_->preset(current_), arrivalSequence_);
+    announcePreset(lastWrite_);
 }
 
 void ListManagerProcessing::finishWork()
 {
     closing_ = true;
-    while (working() || !deferred_.empty()) {
-        if (working()) {
-            Nothing nothing;
-            channel_.runAndWait(nothing);
-        }
+    while (channel_.outstanding() > 0 || !held_.empty()) {
+        const std::size_t heldBefore = held_.size();
+        channel_.drain();
         pickUpWork();
-        handleKeptInputs();
+        if (channel_.outstanding() == 0 && held_.size() == heldBefore && heldBefore > 0)
+            break;  // cannot happen: with nothing owed every kept input can be handled
     }
 }
 
 void ListManagerProcessing::selectAndAnnounce(int preset)
 {
     current_ = preset_bank::BankMemory::clampPreset(preset);
-    ChangePreset();
+    changePreset();
     postToGui(current_);
     sendProgramChange(current_);
 }

@@ -18,10 +18,9 @@ public:
     // payload here.
 
 private:
-    using Task = list_manager::Work::Task;
     static_assert(std::is_trivially_copyable_v<pin_text::FileSettings>);
 
-    pin_text::FileSettings settings_;  // the last graph start's, on their way to work_
+    pin_text::FileSettings settings_;  // the last graph start's, on their way to its job
     bool graphStarted_ = false;
     bool listAskedBeforeStart_ = false;  // a 134 came before the manager folder was known
     bool waiting_ = true;
@@ -33,8 +32,8 @@ public:
     // The file commands take their path from Path.txt, and bank values are read with atof.
     Qv_patchmanagerlistfile()
     {
-        work_.pathFromPathFile = true;
-        work_.conversion = preset_bank::FieldConversion::Atof;
+        workerSide_.pathFromPathFile = true;
+        workerSide_.conversion = preset_bank::FieldConversion::Atof;
     }
     ~Qv_patchmanagerlistfile() override { finishWork(); }
 
@@ -50,14 +49,13 @@ public:
     void onGraphStart() override
     {
         settings_.take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
-        take(list_manager::Input::Kind::GraphStart, 0,
-             std::string_view(reinterpret_cast<const char*>(&settings_), sizeof settings_));
+        take(Kind::GraphStart, 0, std::string_view(reinterpret_cast<const char*>(&settings_), sizeof settings_));
         MpBase::onGraphStart();
     }
 
     void onSetPins() override { audioOut_.setStreaming(true); }
 
-    // Busy gate and startup countdown: fills the gate, at most one 256-value copy, no file work.
+    // Busy gate and startup countdown: fills the gate, no file work.
     void subProcess(int offset, int frames)
     {
         const float level = countdown_.running() ? 1.0f : 0.0f;
@@ -67,33 +65,79 @@ public:
         if (countdown_.running() || snapshotDone_)
             return;
         snapshotDone_ = true;
-        take(list_manager::Input::Kind::CountdownEnd);
+        take(Kind::CountdownEnd);
     }
 
 private:
+    // [audio thread] The busy gate starts with the graph, whatever waits.
+    bool admit(Kind kind, int32_t, std::string_view&) override
+    {
+        if (kind == Kind::GraphStart)
+            countdown_.start(countdownSamples(countdownSeconds_));
+        return true;
+    }
+
+    Needs needs(Kind kind, int32_t id) const override
+    {
+        using namespace list_manager;
+        constexpr uint8_t kSelecting = kBlock | kBank | kOutput;
+        switch (kind) {
+        case Kind::ProgramChange:
+            return {kSelecting, false, true, false, false, "program change"};
+        case Kind::GraphStart:
+            return {0, false, false, true, true, "graph start"};
+        case Kind::CountdownEnd:
+            return {kBlock, true, false, true, false, "start-up store"};
+        case Kind::Message:
+            break;
+        }
+        if (id >= 0 && id <= list_message::kLastPreset)
+            return {kSelecting, false, true, false, false, "select"};
+        switch (id) {
+        case list_message::kLoadPreset:
+            return {kBlock, true, true, true, false, "load preset"};
+        case list_message::kSavePreset:
+            return {kBlock, true, false, true, false, "save preset"};
+        case list_message::kFixPreset:
+            return {kBlock, true, false, true, false, "store preset"};
+        case list_message::kLoadBank:
+            return {0, true, true, true, true, "load bank"};
+        case list_message::kSaveBank:
+            return {0, false, false, true, false, "save bank"};
+        case list_message::kNameList:
+            return {0, false, false, true, false, "name list"};
+        case list_message::kInterfaceStarted:
+            return {0, false, false, true, false, "interface start"};
+        case list_message::kStopWaiting:
+            return {kBlock, true, false, true, false, "stop waiting"};
+        default:
+            return {};
+        }
+    }
+
     // The interface half's start-up 134 usually comes before the first graph start, when the
     // manager folder is not known yet: it is answered once the startup bank's names are in.
     void onGraphStarted(std::string_view settings) override
     {
-        if (settings.size() == sizeof work_.settings)
-            std::memcpy(&work_.settings, settings.data(), sizeof work_.settings);
         graphStarted_ = true;
-        countdown_.start(countdownSamples(countdownSeconds_));
-        work_.task = Task::StartUp;
-        work_.writeList = listAskedBeforeStart_;
-        work_.names = names_;
-        work_.bank = bank_;
-        startWork();
+        list_manager::Work& job =
+            newJob(Task::StartUp, list_manager::kBank | list_manager::kNames | (listAskedBeforeStart_ ? list_manager::kOutput : 0));
+        if (settings.size() == sizeof job.settings)
+            std::memcpy(&job.settings, settings.data(), sizeof job.settings);
+        job.writeList = listAskedBeforeStart_;
+        job.bank = takeSpareBank();
+        listAskedBeforeStart_ = false;
+        submit(job);
     }
 
     // The one snapshot of the live preset into the current slot.
-    void onCountdownEnd() override { fixPreset(); }
+    void onCountdownEnd() override { storeLive(); }
 
     void onMessage(int32_t id, std::string_view) override
     {
         if (id >= 0 && id <= list_message::kLastPreset) {
             current_ = id;
-            ChangePreset();
+            changePreset();
             sendProgramChange(id);
             return;
         }
@@ -105,7 +149,7 @@ private:
             startFileCommand(Task::SavePreset);
             return;
         case list_message::kFixPreset:
-            fixPreset();
+            storeLive();
             return;
         case list_message::kLoadBank:
             startFileCommand(Task::LoadBank);
@@ -114,21 +158,18 @@ private:
             startFileCommand(Task::SaveBank);
             return;
         case list_message::kNameList:
-            work_.task = Task::ReadList;
-            startWork();
+            submit(newJob(Task::ReadList, list_manager::kNames));
             return;
         case list_message::kInterfaceStarted:
             if (!graphStarted_) {
                 listAskedBeforeStart_ = true;
                 return;
             }
-            work_.task = Task::WriteList;
-            work_.list.build(names_);
-            startWork();
+            submit(newJob(Task::WriteList, list_manager::kOutput));
             return;
         case list_message::kStopWaiting:
             if (waiting_)
-                fixPreset();
+                storeLive();
             waiting_ = false;
             return;
         default:
@@ -136,36 +177,32 @@ private:
         }
     }
 
-    void applyWork() override
+    void applyWork(list_manager::Work& job) override
     {
-        switch (work_.task) {
+        switch (job.task) {
         case Task::StartUp:
-            if (work_.opened) {
-                names_ = work_.names;
-                bank_ = work_.bank;
+            if (job.opened) {
+                swapBank(job);
+                names_ = job.names;
             }
-            if (work_.writeList) {
-                listAskedBeforeStart_ = false;
+            if (job.writeList)
                 announceList();
-            }
             return;
         case Task::ReadList:
-            if (work_.lineLength > 0)
-                preset_bank::ReadList(work_.lineView(), names_);
+            if (job.namesChanged)
+                names_ = job.names;
             return;
         case Task::WriteList:
             announceList();
             return;
         default:
-            ListManagerProcessing::applyWork();
+            ListManagerProcessing::applyWork(job);
             return;
         }
     }
 
     // Selecting announces nothing here: no controller dump.
-    void ChangePreset() override { bank_.copyTo(current_, block_); }
-
-    void fixPreset() { bank_.storeFrom(current_, block_); }
+    void announcePreset(const preset_bank::PresetValues&) override {}
 
     // List.txt has been written (or could not be): the current preset, then "read it".
     void announceList()

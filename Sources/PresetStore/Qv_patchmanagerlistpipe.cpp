@@ -20,7 +20,7 @@ public:
     // A received path this short is taken for no file at all.
     static constexpr std::size_t kShortestPath = 10;
 
-    Qv_patchmanagerlistpipe() { work_.conversion = preset_bank::FieldConversion::Decimal; }
+    Qv_patchmanagerlistpipe() { workerSide_.conversion = preset_bank::FieldConversion::Decimal; }
     ~Qv_patchmanagerlistpipe() override { finishWork(); }
 
     int32_t open() noexcept override
@@ -34,7 +34,7 @@ public:
     // the received path before it opens anything, so it would never be opened.
     void onGraphStart() override
     {
-        take(list_manager::Input::Kind::GraphStart);
+        take(Kind::GraphStart);
         MpPluginBase::onGraphStart();
     }
 
@@ -44,93 +44,29 @@ public:
     void subProcess(int /*offset*/, int frames)
     {
         if (countdown_.endsIn(frames))
-            take(list_manager::Input::Kind::CountdownEnd);
-    }
-
-    // The live preset into its bank slot.
-    void FixPreset() { bank_.storeFrom(current_, block_); }
-
-    // The current preset into the block, announced by the controller dump.
-    void ChangePreset() override
-    {
-        bank_.copyTo(current_, block_);
-        SendDump();
-    }
-
-    void SendDump()
-    {
-        if (!closing())
-            controller_dump::sendDump(block_, midiOut_);
-    }
-
-    // The factory bank into the names and the bank memory; the current preset keeps the live
-    // values.
-    void LoadStartupBank()
-    {
-        factory_bank::layInto(names_, bank_);
-        FixPreset();
-        postToGui(list_message::kFactoryBankLoaded);
+            take(Kind::CountdownEnd);
     }
 
 private:
-    void onGraphStarted(std::string_view) override { countdown_.start(countdownSamples(kCountdownSeconds)); }
-
-    // Until the interface half has started, the countdown runs out without storing.
-    void onCountdownEnd() override
+    // [audio thread] A path is remembered and a file command takes it at once, and the countdown
+    // starts with the graph, whatever waits: the command carries its path while it waits.
+    bool admit(Kind kind, int32_t id, std::string_view& payload) override
     {
-        if (waiting_)
-            return;
-        FixPreset();
-        if (std::string_view(names_.name(0)) == preset_bank::kDefaultName)
-            LoadStartupBank();
-    }
-
-    void onMessage(int32_t id, std::string_view payload) override
-    {
-        using Task = list_manager::Work::Task;
-        if (id >= 0 && id < kPresets) {
-            select(id);
-            return;
+        if (kind == Kind::GraphStart) {
+            countdown_.start(countdownSamples(kCountdownSeconds));
+            return false;
         }
+        if (kind != Kind::Message)
+            return true;
         switch (id) {
-        case list_message::kLoadPreset:
-            // The preset into the current name and the block, then the block into the slot.
-            if (LoadPath())
-                startFileCommand(Task::LoadPreset);
-            break;
-        case list_message::kSavePreset:
-            // The interface half has written the file; its name line becomes the current name and
-            // the file is written again with the live values.
-            if (LoadPath())
-                startFileCommand(Task::SavePreset);
-            break;
-        case list_message::kFixPreset:
-            FixPreset();
-            break;
-        case list_message::kLoadBank:
-            if (LoadPath())
-                startFileCommand(Task::LoadBank);
-            break;
-        case list_message::kSaveBank:
-            if (LoadPath())
-                startFileCommand(Task::SaveBank);
-            break;
-        case list_message::kNameList:
-            if (!payload.empty())
-                preset_bank::ReadList(payload, names_);
-            break;
         case list_message::kInterfaceStarted:
-            SaveList();
-            if (waiting_) {
-                waiting_ = false;
+            if (countdownWaits_)
                 countdown_.start(countdownSamples(kCountdownSeconds));
-            }
-            break;
+            countdownWaits_ = false;
+            return true;
         case list_message::kStopWaiting:
-            if (waiting_)
-                FixPreset();
-            waiting_ = false;
-            break;
+            countdownWaits_ = false;
+            return true;
         case list_message::kPath:
             // A path too long for the buffer is refused, not cut: the next command then finds
             // no path and does nothing.
@@ -138,6 +74,119 @@ private:
                 receivedPath_.clear();
             else
                 receivedPath_.assign(payload);
+            return false;
+        case list_message::kLoadPreset:
+        case list_message::kSavePreset:
+        case list_message::kLoadBank:
+        case list_message::kSaveBank:
+            // The received path is the command's, unless it is too short to name a file: it is
+            // then emptied and the command does nothing.
+            if (receivedPath_.size() <= kShortestPath) {
+                receivedPath_.clear();
+                return false;
+            }
+            payload = receivedPath_.view();
+            return true;
+        default:
+            return true;
+        }
+    }
+
+    Needs needs(Kind kind, int32_t id) const override
+    {
+        using namespace list_manager;
+        constexpr uint8_t kSelecting = kBlock | kBank | kOutput;
+        if (kind == Kind::ProgramChange)
+            return {kSelecting, false, true, false, false, "program change"};
+        if (kind == Kind::CountdownEnd)
+            return {kBlock | kNames | kOutput, true, false, true, false, "start-up store"};
+        if (kind != Kind::Message)
+            return {};
+        if (id >= 0 && id < kPresets)
+            return {kSelecting, false, true, false, false, "select"};
+        switch (id) {
+        case list_message::kLoadPreset:
+            return {kBlock, true, true, true, false, "load preset"};
+        case list_message::kSavePreset:
+            return {kBlock, true, false, true, false, "save preset"};
+        case list_message::kFixPreset:
+            return {kBlock, true, false, true, false, "store preset"};
+        case list_message::kLoadBank:
+            return {0, true, true, true, true, "load bank"};
+        case list_message::kSaveBank:
+            return {0, false, false, true, false, "save bank"};
+        case list_message::kNameList:
+            return {kNames, false, false, true, false, "name list"};
+        case list_message::kInterfaceStarted:
+            return {kBlock | kNames | kOutput, false, false, false, false, "interface start"};
+        case list_message::kStopWaiting:
+            return {kBlock, true, false, true, false, "stop waiting"};
+        default:
+            return {};
+        }
+    }
+
+    void onGraphStarted(std::string_view) override {}
+
+    // Until the interface half has started, the countdown runs out without storing. The live
+    // preset into its slot; while the names are the constructor's, the factory bank laid in (the
+    // current preset keeps the live values) and announced.
+    void onCountdownEnd() override
+    {
+        if (waiting_)
+            return;
+        if (std::string_view(names_.name(0)) != preset_bank::kDefaultName) {
+            storeLive();
+            return;
+        }
+        bank().storeFrom(current_, liveValues());
+        factory_bank::layInto(names_, bank());
+        bank().storeFrom(current_, liveValues());
+        submit(newJob(Task::FactoryBank, 0));
+        postToGui(list_message::kFactoryBankLoaded);
+    }
+
+    void onMessage(int32_t id, std::string_view payload) override
+    {
+        if (id >= 0 && id < kPresets) {
+            select(id);
+            return;
+        }
+        switch (id) {
+        case list_message::kLoadPreset:
+            // The preset into the current name and the block, then the block into the slot.
+            startFileCommand(Task::LoadPreset, payload);
+            break;
+        case list_message::kSavePreset:
+            // The interface half has written the file; its name line becomes the current name and
+            // the file is written again with the live values.
+            startFileCommand(Task::SavePreset, payload);
+            break;
+        case list_message::kFixPreset:
+            storeLive();
+            break;
+        case list_message::kLoadBank:
+            startFileCommand(Task::LoadBank, payload);
+            break;
+        case list_message::kSaveBank:
+            startFileCommand(Task::SaveBank, payload);
+            break;
+        case list_message::kNameList:
+            if (!payload.empty()) {
+                preset_bank::ReadList(payload, names_);
+                list_manager::Work& job = newJob(Task::SetNames, 0);
+                job.names = names_;
+                submit(job);
+            }
+            break;
+        case list_message::kInterfaceStarted:
+            SaveList();
+            waiting_ = false;
+            break;
+        case list_message::kStopWaiting:
+            if (waiting_)
+                storeLive();
+            waiting_ = false;
             break;
         default:
             break;
@@ -150,12 +199,23 @@ private:
     {
         if (!prelude_ && current_ >= 2) {
             current_ = 1;
-            ChangePreset();
+            changePreset();
             prelude_ = true;
         }
         current_ = preset;
-        ChangePreset();
+        changePreset();
         sendProgramChange(preset);
+    }
+
+    // Selecting announces the new sound by the controller dump of what was written.
+    void announcePreset(const preset_bank::PresetValues& values) override
+    {
+        if (closing())
+            return;
+        for (const controller_dump::Row& row : controller_dump::kRows) {
+            const unsigned char bytes[3] = {0xB0, row.controller, controller_dump::controllerValue(row, values[row.slot])};
+            midiOut_.send(bytes, 3, 0);
+        }
     }
 
     // The current preset and the numbered list to the interface half.
@@ -166,20 +226,11 @@ private:
         postToGui(list_message::kListText, static_cast<int32_t>(list_.size() + 1), list_.c_str());
     }
 
-    // The received path becomes the file command's path, unless it is too short to name a file:
-    // it is then emptied and the command does nothing.
-    bool LoadPath()
-    {
-        if (receivedPath_.size() <= kShortestPath) {
-            receivedPath_.clear();
-            return false;
-        }
-        return work_.path.assign(receivedPath_.view());
-    }
-
     preset_bank::PathBuffer receivedPath_;  // the last message 136
     preset_bank::ListText list_;            // the list text SaveList sends
     bool waiting_ = true;                   // until the interface half has started
+    bool countdownWaits_ = true;            // the same, as the inputs arrive: the countdown starts
+                                            // with the first 134 whatever waits before it
     SampleCountdown countdown_;             // samples to the start-up store
     bool prelude_ = false;                  // the one-time pass through preset 1 has happened
 };
