@@ -87,7 +87,7 @@ private:
         case Kind::GraphStart:
             return {0, false, false, true, true, "graph start"};
         case Kind::CountdownEnd:
-            return {kBlock, true, false, true, false, "start-up store"};
+            return {kBlock | kBank, true, false, true, false, "start-up store"};
         case Kind::Message:
             break;
         }
@@ -99,7 +99,7 @@ private:
         case list_message::kSavePreset:
             return {kBlock, true, false, true, false, "save preset"};
         case list_message::kFixPreset:
-            return {kBlock, true, false, true, false, "store preset"};
+            return {kBlock | kBank, true, false, true, false, "store preset"};
         case list_message::kLoadBank:
             return {0, true, true, true, true, "load bank"};
         case list_message::kSaveBank:
@@ -109,7 +109,7 @@ private:
         case list_message::kInterfaceStarted:
             return {0, false, false, true, false, "interface start"};
         case list_message::kStopWaiting:
-            return {kBlock, true, false, true, false, "stop waiting"};
+            return {kBlock | kBank, true, false, true, false, "stop waiting"};
         default:
             return {};
         }

@@ -99,7 +99,7 @@ private:
         if (kind == Kind::ProgramChange)
             return {kSelecting, false, true, false, false, "program change"};
         if (kind == Kind::CountdownEnd)
-            return {kBlock | kNames | kOutput, true, false, true, false, "start-up store"};
+            return {kBlock | kBank | kNames | kOutput, true, false, true, false, "start-up store"};
         if (kind != Kind::Message)
             return {};
         if (id >= 0 && id < kPresets)
@@ -110,7 +110,7 @@ private:
         case list_message::kSavePreset:
             return {kBlock, true, false, true, false, "save preset"};
         case list_message::kFixPreset:
-            return {kBlock, true, false, true, false, "store preset"};
+            return {kBlock | kBank, true, false, true, false, "store preset"};
         case list_message::kLoadBank:
             return {0, true, true, true, true, "load bank"};
         case list_message::kSaveBank:
@@ -120,7 +120,7 @@ private:
         case list_message::kInterfaceStarted:
             return {kBlock | kNames | kOutput, false, false, false, false, "interface start"};
         case list_message::kStopWaiting:
-            return {kBlock, true, false, true, false, "stop waiting"};
+            return {kBlock | kBank, true, false, true, false, "stop waiting"};
         default:
             return {};
         }

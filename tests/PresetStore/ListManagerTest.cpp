@@ -6,6 +6,7 @@
 // Qv_patchmanagerlistfile(Gui)Test.cpp and Qv_patchmanagerlistpipe(Gui)Test.cpp.
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 
 #include "Log.h"
 
@@ -44,6 +45,7 @@ protected:
     {
         host.start();
         host.runBlock(64);
+        test_support::settle(host);
     }
     void TearDown() override
     {

@@ -2,6 +2,7 @@
 // chosen path in Path.txt, the names in List.txt, scripted panels. Most cases run the interface
 // half alone so every message stays visible; the last runs both halves through a bank load.
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 #include "TextFiles.h"
 
 #include <gtest/gtest.h>
@@ -251,6 +252,7 @@ TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)
 {
     const std::size_t i = start(true);
     host_->runBlock(64);
+    test_support::settle(*host_);
     const fs::path bank = banks_ / "Both.tavbank";
     writeBytes(bank, bankText(namesWith({{0, "Bank Zero"}})));
 
@@ -259,7 +261,8 @@ TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(bank);
     release(i, kLoadBank);
-    host_->runBlock(64);
+    test_support::settle(*host_);
+    host_->drain();
     EXPECT_EQ(idsToGui(*host_, i), std::vector<int>{0});
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tav_host::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Bank Zero");

@@ -3,6 +3,7 @@
 // half writes and reads them, the preset and bank file commands, and the folders it refuses.
 // The shared preset block is watched through a small probe module that opens the same block.
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 
 #include <gtest/gtest.h>
 
@@ -106,10 +107,17 @@ protected:
             ASSERT_TRUE(host_->runBlock(64));
     }
 
-    // A message from the interface half: an id without payload.
+    // A message from the interface half: an id without payload; then blocks until what it asked
+    // of the disk is done.
     void message(int id)
     {
         host_->postToDsp(manager_, id, {});
+        settle();
+    }
+    void settle()
+    {
+        host_->drain();
+        test_support::settle(*host_);
         host_->drain();
     }
 
@@ -241,7 +249,7 @@ TEST_F(ListfileManagerTest, SelectionByMessage)
 
     // A payload, which no message of this module has, is ignored and the id still acts.
     host_->postToDsp(manager_, 4, Bytes{'x', 'y'});
-    host_->drain();
+    settle();
     EXPECT_EQ(liveAll(), numberedBank()[4]);
 }
 
@@ -505,6 +513,7 @@ TEST_F(ListfileManagerTest, RefusedFoldersDoNoFileWork)
         start({.id = refusedId, .pathMac = refusedPathMac});
         message(list_message::kInterfaceStarted);  // before the first graph start
         run(1);
+        settle();
         host_->clearCalls();
         message(list_message::kInterfaceStarted);
         writeBytes(root_ / "files" / "p.tavpreset", presetText("P", {}));
@@ -536,23 +545,26 @@ TEST_F(ListfileManagerTest, BothHalvesStartAndMeetOnTheSameFiles)
         EXPECT_TRUE(shownList().empty() || shownList() == listText(constructorNames()));
 
         run(1);
+        settle();
         EXPECT_EQ(readBytes(managerFolder / "List.txt"), listText(names) + "\r\n");
         EXPECT_EQ(shownList(), listText(names));
         EXPECT_EQ(last(textsOf(*host_, manager_, kPresetName)), names[0]);
 
         // A name typed into the interface half comes here through List.txt and message 133.
         ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tav_host::textValue("My:Pad")));
+        settle();
         Names renamed = names;
         renamed[0] = "My Pad";
         fs::remove(managerFolder / "List.txt");
         host_->postToDsp(manager_, list_message::kInterfaceStarted, {});
-        host_->drain();
+        settle();
         EXPECT_EQ(readBytes(managerFolder / "List.txt"), listText(renamed) + "\r\n");
 
         // A slot picked in the interface half is selected here and echoed as a program change.
         host_->clearCalls();
         ASSERT_TRUE(host_->guiSetPin(manager_, kPresetNumber, tav_host::intValue(5)));
         run(1);
+        settle();
         EXPECT_EQ(midiOut(), (std::vector<Bytes>{{0xC0, 0x05, 0x00}}));
 
         stop();
@@ -568,29 +580,31 @@ TEST_F(ListfileManagerTest, NamesComeBackByteForByte)
 {
     start({.bothHalves = true});
     run(1);
+    settle();
     ASSERT_TRUE(host_->guiSetPin(manager_, kPresetName, tav_host::textValue("Pad\rTwo")));
+    settle();
     const std::string fromInterface = readBytes(folder() / "List.txt");
     ASSERT_EQ(fromInterface.substr(0, 12), "  1:Pad\rTwo,");
     fs::remove(folder() / "List.txt");
     host_->postToDsp(manager_, list_message::kInterfaceStarted, {});
-    host_->drain();
+    settle();
     EXPECT_EQ(readBytes(folder() / "List.txt"), fromInterface);
 
     const std::string name = "abcdefghijklmnopqrstuvw";  // 23 bytes after two spaces
     writeBytes(folder() / "List.txt", "  1:  " + name + "\r\n");
     host_->postToDsp(manager_, list_message::kNameList, {});
-    host_->drain();
+    settle();
     const fs::path bank = root_ / "files" / "b.tavbank";
     const fs::path preset = root_ / "files" / "p.tavpreset";
     fs::create_directories(root_ / "files");
     for (const auto& [file, command] : {std::pair{bank, list_message::kSaveBank}, std::pair{preset, list_message::kSavePreset}}) {
         writePathFile(file.string() + "\r\n");
         host_->postToDsp(manager_, command, {});
-        host_->drain();
+        settle();
         const std::string first = readBytes(file);
         EXPECT_EQ(first.substr(0, 26), ", " + name + (command == list_message::kSaveBank ? "," : ";"));
         host_->postToDsp(manager_, command, {});  // reads the name back first, then writes again
-        host_->drain();
+        settle();
         EXPECT_TRUE(readBytes(file) == first) << file;
     }
 }

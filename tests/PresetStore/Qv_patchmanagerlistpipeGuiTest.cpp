@@ -4,6 +4,7 @@
 // both halves through a save.
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 #include "TextFiles.h"
 
 #include <gtest/gtest.h>
@@ -276,7 +277,7 @@ TEST_F(ListpipeGuiTest, TwoStepSaveWithTheProcessingHalf)
     host_->guiSetPin(i, kPresetName, textValue("My Keys"));
     ScriptedDialogs::instance().pushPanelAnswer(presets_ / "Mine");
     release(i, kSavePreset);
-    host_->runBlock(64);
+    test_support::settle(*host_);
 
     std::array<float, 256> live{};
     std::copy(std::begin(factory_bank::values(2)), std::end(factory_bank::values(2)), live.begin());

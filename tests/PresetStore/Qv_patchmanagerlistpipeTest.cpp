@@ -4,6 +4,7 @@
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 
 #include <gtest/gtest.h>
 
@@ -105,6 +106,13 @@ protected:
     {
         host.postToDsp(mgr, list_message::kPath, textPayload(path.string()));
         host.postToDsp(mgr, id, {});
+        test_support::settle(host);
+    }
+    // A message, then blocks until what it asked of the disk is done.
+    void settled(int32_t id, const Bytes& payload = {})
+    {
+        host.postToDsp(mgr, id, payload);
+        test_support::settle(host);
     }
 
     // The name table as a bank save to a new file writes it; no message goes to the interface.
@@ -257,7 +265,7 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
     host.clearCalls();
 
     command(list_message::kLoadBank, "0123456789");  // exactly 10 characters
-    host.postToDsp(mgr, list_message::kLoadBank, {});
+    settled(list_message::kLoadBank);
     EXPECT_TRUE(midiOut().empty());
 
     command(list_message::kLoadBank, shared.path() / "missing.tavbank");
@@ -266,7 +274,7 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
     // Refused: the valid path before it does not stay in effect.
     host.postToDsp(mgr, list_message::kPath, textPayload(bankPath.string()));
     host.postToDsp(mgr, list_message::kPath, textPayload(bankPath.string() + std::string(1100, 'x')));
-    host.postToDsp(mgr, list_message::kLoadBank, {});
+    settled(list_message::kLoadBank);
     EXPECT_TRUE(midiOut().empty());
 
     // A path of 1023 bytes is taken whole; one byte more is refused even though its first 1023
@@ -286,20 +294,20 @@ TEST_F(ListpipeManager, FileCommandsNeedAUsablePath)
 
     host.postToDsp(mgr, list_message::kPath, textPayload(bankPath.string()));
     host.postToDsp(mgr, list_message::kPath, {});  // size 0: empty path
-    host.postToDsp(mgr, list_message::kLoadBank, {});
+    settled(list_message::kLoadBank);
     EXPECT_TRUE(midiOut().empty());
 
     // A path without its terminating zero and one with bytes after the zero.
     const std::string path = bankPath.string();
     host.postToDsp(mgr, list_message::kPath, Bytes(path.begin(), path.end()));
-    host.postToDsp(mgr, list_message::kLoadBank, {});
+    settled(list_message::kLoadBank);
     EXPECT_EQ(midiOut().size(), kDump + 1u);
 
     host.clearCalls();
     Bytes trailing = textPayload(path);
     trailing.insert(trailing.end(), {'x', 'y', 0});
     host.postToDsp(mgr, list_message::kPath, trailing);
-    host.postToDsp(mgr, list_message::kLoadBank, {});
+    settled(list_message::kLoadBank);
     EXPECT_EQ(midiOut().size(), kDump + 1u);
 }
 
@@ -371,7 +379,7 @@ TEST_F(ListpipeManager, NameListMessage)
     startInterface();
     auto names = constructorNames();
 
-    host.postToDsp(mgr, list_message::kNameList, textPayload("  1:Alpha,  2:Beta"));
+    settled(list_message::kNameList, textPayload("  1:Alpha,  2:Beta"));
     names[0] = "Alpha";
     names[1] = "Beta";
     EXPECT_EQ(namesInMemory(), names);

@@ -146,11 +146,14 @@ protected:
         host_->setInitialValue(manager_, Side::Dsp, 5, textValue(root_.string() + "/"));
         host_->start();
         host_->runBlock(64);
+        test_support::settle(*host_);
     }
+    // A message, then blocks until what it asked of the disk is done.
     void message(int id)
     {
         host_->postToDsp(manager_, id, {});
         host_->drain();
+        test_support::settle(*host_);
     }
     bool messageReturnsAtOnce(int id, const std::vector<fs::path>& pipes = {})
     {
