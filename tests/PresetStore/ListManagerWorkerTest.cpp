@@ -6,6 +6,8 @@
 #include "PresetStore/ManagerTestSupport.h"
 
 #include "FileWorker.h"
+#include "Log.h"
+#include "PresetStore/ListManagerProcessing.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@
 
 namespace {
 
+using ListManagerProcessingRoom = ListManagerProcessing;
 using namespace manager_test;
 using tav_host::Bytes;
 using tav_host::CallKind;
@@ -118,6 +121,12 @@ public:
     void live(int slot, float value)
     {
         settle([&] { factory_.probe->block.set(slot, value); });
+    }
+    // A knob turned by another module between blocks, the worker still held.
+    void turn(int slot, float value)
+    {
+        factory_.probe->block.set(slot, value);
+        step();
     }
 
     // What left the manager, in order, whatever block it left in: messages to its interface half
@@ -466,29 +475,112 @@ TEST_P(BothManagersWorkerTest, ReleasedWithSavesRunningAndWaitingWritesThemAll)
     EXPECT_NE(bank.find(valueField(3.25f)), std::string::npos);
 }
 
-// More inputs than the room kept for them while file work is out: the first 64 wait and follow
-// in order, the rest are dropped; once the work is done, inputs are taken again.
-TEST_P(BothManagersWorkerTest, InputsBeyondTheRoomAreDropped)
+// A save waiting behind a load reads the block as it was when the save arrived, with what the
+// load put there: a knob turned after the save stays out of the file. A load that lands late
+// keeps a knob turned after it was asked for, and the next save has that knob.
+TEST_P(BothManagersWorkerTest, WaitingInputsReadTheBlockOfTheirArrival)
+{
+    Rig rig(GetParam(), true, prepareFiles);
+    rig.live(5, 0.42f);
+    writeBytes(rig.file("p.tavpreset"), ",Mine;\r\n,  1.5000000;\r\n");  // one value: slot 0
+    rig.choose(rig.file("p.tavpreset"));
+    rig.message(list_message::kLoadPreset);  // held on the worker
+    rig.message(list_message::kSavePreset);  // the same file: waits for the load
+    rig.turn(5, 0.895f);
+    rig.settle();
+    std::array<float, 256> saved{};
+    for (int k = 0; k < 256; ++k)
+        saved[k] = rig.live(k);
+    saved[5] = 0.42f;
+    EXPECT_EQ(saved[0], 1.5f);
+    EXPECT_EQ(readBytes(rig.file("p.tavpreset")), presetText("Mine", saved));
+    EXPECT_EQ(rig.live(5), 0.895f);
+
+    rig.choose(rig.file("a.tavpreset"));
+    rig.message(list_message::kLoadPreset);  // held on the worker
+    rig.turn(7, -2.25f);
+    rig.settle();
+    EXPECT_EQ(rig.live(7), -2.25f);
+    EXPECT_EQ(rig.live(8), presetValues(-10.0f)[8]);
+    rig.choose(rig.file("q.tavpreset"));
+    rig.message(list_message::kSavePreset);
+    rig.settle();
+    std::array<float, 256> expected = presetValues(-10.0f);
+    expected[7] = -2.25f;
+    EXPECT_EQ(readBytes(rig.file("q.tavpreset")), presetText("Lead One", expected));
+}
+
+// A program change whose preset is in the bank memory is answered in its own block while a save
+// is still on the worker.
+TEST_P(BothManagersWorkerTest, ProgramChangeIsNotHeldBehindASave)
 {
     Rig rig(GetParam(), true, prepareFiles);
     rig.record();
-    rig.choose(rig.file("x.tavbank"));
-    rig.message(list_message::kLoadBank);
-    for (int i = 0; i < 100; ++i)
-        rig.host().queueMidi(1, kMidiIn, tav_host::midiValue({0xC0, static_cast<std::uint8_t>(i), 0}));
-    rig.step();
-    rig.settle();
-    std::vector<std::string> expected{"gui 0 ", "midi C0 00 00"};
-    for (int i = 0; i < 64; ++i) {
-        char pc[32];
-        std::snprintf(pc, sizeof pc, "midi C0 %02X 00", i);
-        expected.push_back("gui " + std::to_string(i) + " ");
-        expected.push_back(pc);
+    rig.choose(rig.file("b.tavpreset"));
+    rig.message(list_message::kSavePreset);  // held on the worker
+    rig.programChange(9);
+    EXPECT_EQ(programChangesAndAnnouncements(rig), (std::vector<std::string>{"gui 9 ", "midi C0 09 00"}));
+    EXPECT_EQ(file_worker::unfinished(), 1u);
+}
+
+// Far more inputs than the room while the disk does not answer: none is dropped in silence. What
+// waits behind a bank load comes out in order up to the room; each input beyond it is logged as
+// refused, by name; the saves behind a held bank save are all written.
+TEST_P(BothManagersWorkerTest, NothingIsLostInSilence)
+{
+    std::vector<std::string> logged;
+    platform::setLogSink([](const char* line, void* lines) { static_cast<std::vector<std::string>*>(lines)->emplace_back(line); },
+                         &logged);
+    {
+        Rig rig(GetParam(), true, prepareFiles);
+        rig.record();
+        rig.choose(rig.file("x.tavbank"));
+        rig.message(list_message::kLoadBank);
+        constexpr int kBurst = 1100;
+        for (int i = 0; i < kBurst; ++i)
+            rig.host().queueMidi(1, kMidiIn, tav_host::midiValue({0xC0, static_cast<std::uint8_t>(i % 128), 0}));
+        rig.step();
+        rig.settle();
+        const std::vector<std::string> out = programChangesAndAnnouncements(rig);
+        constexpr int kKept = static_cast<int>(ListManagerProcessingRoom::kHeldInputs);
+        ASSERT_EQ(out.size(), 2u + 2u * kKept);
+        for (int i = 0; i < kKept; ++i) {
+            char pc[32];
+            std::snprintf(pc, sizeof pc, "midi C0 %02X 00", i % 128);
+            ASSERT_EQ(out[2 + 2 * i], "gui " + std::to_string(i % 128) + " ");
+            ASSERT_EQ(out[3 + 2 * i], pc);
+        }
+        int refused = 0;
+        for (const std::string& line : logged) {
+            int more = 0;
+            if (line.find("program change refused") != std::string::npos)
+                ++refused;
+            else if (std::sscanf(line.c_str(), "TAVRIN: %d more actions refused", &more) == 1)
+                refused += more;
+        }
+        EXPECT_EQ(refused, kBurst - kKept);
+
+        // 70 actions behind a held bank save, a preset save every tenth: every save is written.
+        const bool pipe = GetParam() == std::string("QV_PatchManagerListpipe");
+        logged.clear();
+        rig.choose(rig.file("y.tavbank"));
+        rig.message(list_message::kSaveBank);
+        for (int i = 0; i < 70; ++i) {
+            rig.message(i % 128);
+            rig.programChange((i * 7) % 128);
+            rig.message(list_message::kFixPreset);
+            if (i % 10 == 9 && pipe) {  // the list-file manager's paths come through Path.txt
+                rig.path(rig.file("save" + std::to_string(i) + ".tavpreset"));
+                rig.message(list_message::kSavePreset);
+            }
+        }
+        rig.settle();
+        for (int i = 9; i < 70 && pipe; i += 10) {
+            EXPECT_EQ(readBytes(rig.file("save" + std::to_string(i) + ".tavpreset")).size(), 3868u) << i;
+        }
+        EXPECT_TRUE(logged.empty());
     }
-    EXPECT_EQ(programChangesAndAnnouncements(rig), expected);
-    rig.programChange(100);
-    rig.settle();
-    EXPECT_EQ(programChangesAndAnnouncements(rig), (std::vector<std::string>{"gui 100 ", "midi C0 64 00"}));
+    platform::setLogSink(nullptr, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, BothManagersWorkerTest,
