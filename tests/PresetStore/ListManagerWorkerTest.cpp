@@ -4,6 +4,7 @@
 // files as offline. Two saves of one file land in order, a load after a save reads what was saved,
 // and a manager released while saves run or wait still writes them, whole.
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 
 #include "FileWorker.h"
 #include "Log.h"
@@ -375,6 +376,46 @@ TEST_F(ListManagerWorkerTest, ListfileSessionGivesWhatOfflineGives)
 {
     const SessionResult offline = expectSameAsOffline("QV_PatchManagerListfile", listfileSession);
     EXPECT_EQ(offline.files.at("x.tavbank").substr(0, 25), nameField("Pad 0"));
+}
+
+// Manager A saves a bank, then a preset to F; manager B then loads F. A's preset save is a job
+// from the moment it arrives, not after A's bank save came back, so B's load, asked for later,
+// reads what A saved.
+TEST_F(ListManagerWorkerTest, ASaveIsOnDiskBeforeAnotherManagersLaterLoad)
+{
+    file_worker::setOffline(false);
+    test_support::TemporarySharedFolder shared;
+    OneSideFactory factory{mpapi::MP_TYPE_AUDIO};
+    tav_host::Host host(&factory, tav_host::HostConfig{.sampleRate = 1000.0f, .blockLength = 64, .fileFolder = shared.path()});
+    test_support::add(host, "TEST_BlockProbe");
+    const std::size_t a = test_support::add(host, "QV_PatchManagerListpipe");
+    const std::size_t b = test_support::add(host, "QV_PatchManagerListpipe");
+    host.start();
+    const fs::path f = shared.path() / "F.tavpreset", bank = shared.path() / "y.tavbank";
+    writeBytes(f, presetText("Old", presetValues(1.0f)));
+    writeBytes(bank, bankText(constructorNames()));
+    factory.probe->block.set(0, 3.0f);
+    test_support::settle(host);
+    const auto command = [&](std::size_t manager, const fs::path& path, int id) {
+        const std::string name = path.string();
+        Bytes text(name.begin(), name.end());
+        text.push_back(0);
+        host.postToDsp(manager, list_message::kPath, text);
+        host.postToDsp(manager, id, {});
+        host.drain();
+    };
+    file_worker::hold();
+    command(a, bank, list_message::kSaveBank);
+    command(a, f, list_message::kSavePreset);
+    command(b, f, list_message::kLoadPreset);
+    file_worker::release();
+    test_support::settle(host);
+    std::array<float, 256> saved{};
+    saved[0] = 3.0f;
+    EXPECT_EQ(readBytes(f), presetText("Old", saved));
+    for (int k = 0; k < 256; ++k)
+        ASSERT_EQ(factory.probe->block.get(k), saved[static_cast<std::size_t>(k)]) << k;  // not 1.0 + k / 2
+    host.shutdown();
 }
 
 } // namespace
