@@ -89,9 +89,12 @@ bool ListManagerProcessing::owes(uint8_t effects) const
     return false;
 }
 
+// An input that reads the block also waits for a write of it that is owed: it reads the block as
+// that write leaves it.
 bool ListManagerProcessing::ready(const Needs& needs) const
 {
-    return !owes(needs.waitsFor) && (!needs.job || freeCount_ > 0) && (!needs.bankBuffer || spares_ > 0);
+    const uint8_t waitsFor = needs.waitsFor | (needs.readsBlock ? Effect::kBlock : 0);
+    return !owes(waitsFor) && (!needs.job || freeCount_ > 0) && (!needs.bankBuffer || spares_ > 0);
 }
 
 // [audio thread] Kept in arrival order. An input that reads the block keeps it as it is now, and
