@@ -292,10 +292,10 @@ void ListManagerProcessing::noticeTurns()
 }
 
 // [audio thread] values into the block, except slots turned after the input that writes them
-// arrived: those turns came later, so they stay.
+// arrived: those turns came later, so they stay. (Turns were noticed when this call began: no
+// other module runs inside it.)
 void ListManagerProcessing::writeBlock(const preset_bank::PresetValues& values, uint64_t sequence)
 {
-    noticeTurns();
     for (std::size_t k = 0; k < preset_bank::kSlots; ++k) {
         lastWrite_[k] = values[k];
         if (turnedAfter_[k] >= sequence)
