@@ -114,7 +114,8 @@ void ListManagerProcessing::hold(Kind kind, int32_t id, uint64_t sequence, const
         // Inputs that read the block carry at most a path.
         const std::size_t tail = std::min(payload.size(), preset_bank::kPathBytes);
         std::memcpy(staged.data(), now, kBlockBytes);
-        std::memcpy(staged.data() + kBlockBytes, payload.data(), tail);
+        if (tail > 0)
+            std::memcpy(staged.data() + kBlockBytes, payload.data(), tail);
         kept = std::string_view(staged.data(), kBlockBytes + tail);
     }
     if (!held_.pushBack(input, kept)) {
@@ -216,13 +217,21 @@ Work& ListManagerProcessing::newJob(Task task, uint8_t effects)
 
 void ListManagerProcessing::submit(Work& job)
 {
+    // Room is certain: the channel holds as many jobs as the pool, and a job is taken from the
+    // pool only when one is free. Were it refused even so, it is logged and given back.
+    if (!channel_.submit(job)) {
+        channel_.refused("list manager file job");
+        if (job.bank)
+            spareBanks_[spares_++] = std::exchange(job.bank, nullptr);
+        freeJobs_[freeCount_++] = &job;
+        return;
+    }
     if (job.effects & Effect::kBlock)
         wroteByJob_ = true;
     for (std::size_t bit = 0; bit < owedCount_.size(); ++bit)
         if (job.effects & (1u << bit))
             ++owedCount_[bit];
-    // Room is certain: a job is taken from the pool only when one is free.
-    if (channel_.submit(job) && channel_.runsInline())
+    if (channel_.runsInline())
         pickUpWork();
 }
 
