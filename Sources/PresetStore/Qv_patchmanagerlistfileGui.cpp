@@ -1,6 +1,12 @@
 // Interface half of the list-file manager: the list-pipe manager's interface with another way of
 // talking to its processing half. Every message is a bare id; the chosen path travels in Path.txt
 // and the name list in List.txt, both in the manager folder.
+//
+// The processing half reads those files on the bundle's file worker when a command's job runs,
+// which on a slow disk can be long after the command was posted. So this half writes them through
+// the worker too, and waits for the write: a file chosen for the next command is written only
+// after every command posted before has read the one chosen for it.
+#include "FileWorker.h"
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ListManagerGui.h"
 
@@ -96,23 +102,48 @@ private:
     // the choice is dropped as if cancelled (no file operation here, no command).
     void SavePath() override
     {
-        bool written = false;
-        if (folder_) {
-            list_file::createManagerFolders(*folder_);
-            written = list_file::writePathFile(folder_->path, chosenPath_);
-        }
-        if (!written)
+        if (!folder_ || !exchange(ExchangeWrite::kPath, chosenPath_))
             chosen_ = false;
     }
 
     // List.txt gets the list text; 133 follows even when the write failed.
     void SaveList()
     {
-        if (folder_) {
-            list_file::createManagerFolders(*folder_);
-            list_file::writeListFile(folder_->path, listText_);
-        }
+        if (folder_)
+            exchange(ExchangeWrite::kList, listText_);
         send(list_message::kNameList);
+    }
+
+    // One of the files the processing half reads, written on the worker in the order of all file
+    // work; the interface thread waits for it.
+    class ExchangeWrite final : public file_worker::Job {
+    public:
+        enum File { kPath, kList };
+        File file = kPath;
+        list_file::ManagerFolder folder;
+        std::string text;
+        bool written = false;
+
+        void run() noexcept override
+        {
+            try {
+                list_file::createManagerFolders(folder);
+                written = file == kPath ? list_file::writePathFile(folder.path, text) : list_file::writeListFile(folder.path, text);
+            } catch (...) {
+                written = false;
+            }
+        }
+    };
+
+    bool exchange(ExchangeWrite::File file, const std::string& text)
+    {
+        write_.file = file;
+        write_.folder = *folder_;
+        write_.text = text;
+        channel_.submit(write_);  // never refused: the one write is always back before the next
+        channel_.drain();
+        channel_.finished();
+        return write_.written;
     }
 
     // The panel itself gives the file its type; no question of this half's own.
@@ -136,6 +167,8 @@ private:
     }
 
     std::optional<list_file::ManagerFolder> folder_; // from initialize; nothing: no List/Path.txt
+    ExchangeWrite write_;
+    file_worker::Channel channel_{1};  // last: it goes first
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerlistfileGui, L"QV_PatchManagerListfile")

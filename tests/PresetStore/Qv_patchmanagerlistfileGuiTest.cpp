@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -267,6 +270,43 @@ TEST_F(ListfileGuiTest, BankLoadThroughBothHalves)
     EXPECT_EQ(values(i, kPresetNumber), std::vector<tav_host::Bytes>{intValue(0)});
     EXPECT_EQ(last(texts(i, kPresetName)), "Bank Zero");
     EXPECT_TRUE(host_->faults().empty());
+}
+
+} // namespace
+
+namespace {
+
+// Both halves on a slow disk: the bank file is chosen while the load of the preset chosen before
+// still waits on the worker. The load takes the preset, and the bank saved after it holds it, as
+// offline.
+TEST_F(ListfileGuiTest, EachCommandActsOnTheFileChosenForIt)
+{
+    const std::size_t i = start(true);
+    for (int block = 0; block < 800; ++block)  // past the start-up wait, when commands are taken
+        host_->runBlock(64);
+    test_support::settle(*host_);
+    std::array<float, 256> values{};
+    values[0] = 0.25f;
+    writeBytes(presets_ / "A.tavpreset", presetText("Preset A", values));
+
+    ScriptedDialogs::instance().pushPanelAnswer(presets_ / "A.tavpreset");
+    release(i, kLoadPreset);
+    file_worker::hold();
+    host_->runBlock(64);  // the processing half hands its load to the worker, which waits
+    std::thread releaser([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        file_worker::release();
+    });
+    const fs::path bank = banks_ / "Saved.tavbank";
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(i, kSaveBank);
+    releaser.join();
+    test_support::settle(*host_);
+
+    preset_bank::NameTable names;
+    preset_bank::BankMemory memory;
+    ASSERT_TRUE(preset_bank::LoadBank(bank.string(), names, memory, preset_bank::FieldConversion::Decimal));
+    EXPECT_EQ(memory.get(0, 0), 0.25f);
 }
 
 } // namespace
