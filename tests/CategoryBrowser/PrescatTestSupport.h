@@ -6,6 +6,7 @@
 #include "CategoryBrowser/PrescatMessages.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,7 @@ protected:
         probe_ = test_support::add(*host_, "TEST_BlockProbe");
         host_->start();
         host_->runBlock(64);
+        settle();
         host_->clearCalls();
     }
 
@@ -115,8 +117,20 @@ protected:
         Bytes b(text.begin(), text.end());
         b.push_back(0);
         host_->postToDsp(mgr_, id, b);
+        settle();
     }
-    void post(int id) { host_->postToDsp(mgr_, id, {}); }
+    void post(int id)
+    {
+        host_->postToDsp(mgr_, id, {});
+        settle();
+    }
+    // Real time: blocks until every file job asked for has run and its answers are out (unless a
+    // test paces the worker itself).
+    void settle()
+    {
+        if (settles_)
+            test_support::settle(*host_);
+    }
     // The interface half starting, then cleared.
     void interfaceStarted()
     {
@@ -128,6 +142,7 @@ protected:
     {
         host_->queueMidi(mgr_, 0, std::move(bytes));
         host_->runBlock(64);
+        settle();
     }
     void programChange(int n) { programChange(Bytes{0xC0, static_cast<uint8_t>(n), 0}); }
 
@@ -135,6 +150,7 @@ protected:
     {
         for (int i = 0; i < static_cast<int>(seconds * 48000.0 / 64.0 + 0.5); ++i)
             host_->runBlock(64);
+        settle();
     }
 
     std::vector<Posted> posted() const
@@ -190,6 +206,7 @@ protected:
     std::unique_ptr<tav_host::Host> host_;
     std::size_t mgr_ = 0;
     std::size_t probe_ = 0;
+    bool settles_ = true;
 };
 
 } // namespace prescat_test

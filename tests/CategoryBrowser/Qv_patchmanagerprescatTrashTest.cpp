@@ -3,6 +3,7 @@
 // trash-restore puts them back; the one log line tells the result; nothing outside the library
 // is ever trashed.
 #include "CategoryBrowser/PrescatTestSupport.h"
+#include "FileWorker.h"
 #include "Log.h"
 #include "Trash.h"
 #include "platform/OddFilesSupport.h"
@@ -300,6 +301,14 @@ TEST_F(PrescatTrash, AHomeVolumePresetGoesToTheHomeTrashOrNowhere)
 // another process's delete under way).
 TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
 {
+    // The delete is killed in a forked copy of the process, which has no file worker thread:
+    // the module works offline there.
+    const bool wasOffline = file_worker::offline();
+    file_worker::setOffline(true);
+    struct Restore {
+        bool mode;
+        ~Restore() { file_worker::setOffline(mode); }
+    } restore{wasOffline};
     preset("Presets/Gone.tavpreset");
     preset("Presets/Keep.tavpreset");
     start();

@@ -32,6 +32,7 @@ struct Record {
 
 class PrescatWorker : public PrescatTest {
 protected:
+    PrescatWorker() { settles_ = false; }
     ~PrescatWorker() override
     {
         file_worker::release();
