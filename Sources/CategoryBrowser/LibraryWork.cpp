@@ -352,9 +352,6 @@ void LibraryJob::run() noexcept
         case What::TreeList:
             work.listTree(request, *list);
             break;
-        case What::ReadAhead:
-            work.readPresets(request, *list);
-            break;
         case What::ReadPreset:
             ok = work.readPreset(request.path.view(), preset);
             break;
@@ -404,6 +401,10 @@ void LibraryJob::run() noexcept
             newPath.assign(preset_bank::startupBankPath(startup).workingPath.value_or(""));
             break;
         }
+        // A list goes out with its presets, so that a program change on any row it shows loads in
+        // the block it arrives in.
+        if (request.readAhead && list)
+            work.readPresets(request, *list);
     } catch (...) {
         // Out of memory: the work is left undone and the lists stay as they were.
         ok = false;

@@ -1,5 +1,5 @@
 // The category manager's library work, done on the bundle's file worker: the folder table, the
-// folder and result lists and, right after a list, its presets read ahead; the whole-library
+// folder and result lists with their presets read ahead; the whole-library
 // index and its filters (the search pattern is made, used and freed here), preset and bank
 // files, tags by renaming and the Trash. The processing half asks with a LibraryJob and picks up
 // what it hands back, ready to copy or to swap in; nothing here runs on the audio thread.
@@ -41,9 +41,8 @@ struct PresetRead {
     float values[preset_bank::kSlots] = {};
 };
 
-// The presets of the list shown, read by the worker right after the list was built (a request of
-// their own, so the list does not wait for them), so that a program change loads in the block it
-// arrives in. An entry answers only for the path it was read from.
+// The presets of the list shown, read by the worker with the list, so that a program change loads
+// in the block it arrives in. An entry answers only for the path it was read from.
 class PresetCache {
 public:
     // The preset read for list entry at path; nullptr when none was (the caller asks the worker).
@@ -93,7 +92,6 @@ public:
         FilterAndPage,    // the stored index filtered, then a page
         SavedAndPage,     // one folder straight into the results, then a page
         TreeList,         // the first 128 presets of a folder tree
-        ReadAhead,        // the presets of the list just built
         ReadPreset,       // one preset file
         SavePreset,       // the name line of the file there, then the values written to it
         LoadBank,         // a bank file, then the preset of its first name
@@ -111,7 +109,7 @@ public:
         preset_bank::PathBuffer path;   // the folder listed, or the file acted on
         preset_bank::PathBuffer base;   // where list entries are looked up: folder, or root in a result view
         bool subfoldersAllowed = false; // list entries are paths below the root (result view)
-        bool readAhead = false;         // a list: its presets are read right after it (offline loads read their file)
+        bool readAhead = false;         // a list: its presets are read with it (offline loads read their file)
         // Folder list
         bool timeOrder = false;
         bool checkNumbered = false;     // time order or its switch: note whether the folder is a bank

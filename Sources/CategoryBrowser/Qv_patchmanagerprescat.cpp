@@ -5,9 +5,8 @@
 //
 // Its file work (walks, filters, preset and bank files, tags, the Trash) runs on the bundle's
 // file worker as LibraryJob requests; this file keeps the conversation (messages, timers, program
-// changes) and only asks and picks up, in the order of RequestOrder.h. Right after a list is
-// built its presets are read ahead, and the inputs after it wait for them, so a program change
-// loads in the block it is handled in.
+// changes) and only asks and picks up, in the order of RequestOrder.h. A list comes with its
+// presets read ahead, so a program change on a row shown loads in the block it arrives in.
 #include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/CategoryStore.h"
 #include "CategoryBrowser/PresetIndex.h"
@@ -42,7 +41,9 @@ constexpr std::string_view kEmpty = preset_bank::kEmptyName;
 constexpr std::size_t kShortestPath = 10;  // a path this short names no file
 constexpr int kMutedSlots[] = {16, 17, 19, 93, 95};
 constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
-constexpr int kJobs = 8;  // requests one input can leave outstanding, with room to spare
+// Requests outstanding at once: an input leaves a few; writes (saves, tags, the Trash) do not
+// hold the inputs after them, so a burst of them while the disk is slow needs the rest.
+constexpr int kJobs = 64;
 
 std::string_view lastComponent(std::string_view path)
 {
@@ -149,8 +150,12 @@ public:
     bool jobAsked_[kJobs] = {};
     bool jobDone_[kJobs] = {};
     FixedQueue<Step, kOwedSteps> owed_;
-    FixedQueue<Step, kOwedSteps> made_;  // steps made by what is being handled, owed before owed_
-    FixedQueue<WaitingInput, kWaitingInputs> waiting_;
+    FixedQueue<Step, kOwedSteps> made_;  // steps made by what is being handled
+    held_inputs::HeldInputs<HeldInput, kHeldInputs, kHeldBytes> held_;
+    int heldBlockChanges_ = 0;   // held inputs that may write the shared block
+    bool pathRefused_ = false;   // the last path found no room: the command it was for goes too
+    const float* saveValues_ = nullptr;  // a held save's values, while it is handled
+    float blockSeen_[PresetBlock::kSlots] = {};  // while inputs are held: the block as this module left it
     bool quiet_ = false;  // at teardown: requests finish without a word to the host
     file_worker::Channel channel_{kJobs};  // last: it goes first, after every job has run
 
@@ -171,12 +176,12 @@ public:
 
     // Requests still owed run to their end, so every file write asked for lands; the host hears
     // nothing more and the shared block is left alone.
+    // [not the audio thread]
     ~Qv_patchmanagerprescat() override
     {
         quiet_ = true;
-        NoWork waitForJobs;
-        for (int rounds = 0; busy() && rounds < 1000; ++rounds) {
-            channel_.runAndWait(waitForJobs);
+        for (int rounds = 0; (busy() || !owed_.empty()) && rounds < 1000; ++rounds) {
+            channel_.drain();
             pickUp();
         }
     }
@@ -195,6 +200,7 @@ public:
     using MpBase::process;
     void process(int32_t count, const mpapi::MpEvent* events) override
     {
+        holdTurns();
         pickUp();
         MpBase::process(count, events);
     }
@@ -205,7 +211,7 @@ public:
     {
         startup_.take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
         if (busy())
-            wait({WaitingInput::Kind::GraphStart, 0});
+            hold({HeldInput::Kind::GraphStart}, "graph start");
         else
             handle([this] { askStartupPath(); });
         MpPluginBase::onGraphStart();
@@ -213,36 +219,55 @@ public:
 
     void onSetPins() override { audioOut_.setStreaming(true); }
 
+    // [audio thread]
     using MpBase::onMidiMessage;
     void onMidiMessage(int, unsigned char* bytes, int size) override
     {
         if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0)
             return;
         const int program = bytes[1];
-        if (busy())
-            wait({WaitingInput::Kind::ProgramChange, program});
+        if (busy() || (!ignoreNextProgramChange_ && writeOwedFor(program)))
+            hold({HeldInput::Kind::ProgramChange, true, program}, "program change");
         else
             handle([&] { programChangeIn(program); });
     }
 
-    // While a request is owed the module's time stands still: the frames wait like an input, so
-    // every timer keeps its sample count relative to the inputs around it.
+    // [audio thread] While a list, a load or an answer is owed the module's time stands still:
+    // the frames wait like an input, so every timer keeps its sample count relative to the
+    // inputs around it. Behind writes alone it goes on.
     void subProcess(int, int frames)
     {
         if (busy())
-            waitFrames(frames);
+            holdFrames(frames);
         else
             runTimers(frames, 0);
     }
 
     static constexpr int kTimers = 5;
 
+    // [audio thread]
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
     {
-        if (busy()) {
-            WaitingInput input{WaitingInput::Kind::Message, id};
-            input.keep(size, data);
-            wait(input);
+        const std::string_view payload = data && size > 0 ? std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string_view();
+        if (id == kPath) {
+            if (busy())
+                pathRefused_ = !hold({HeldInput::Kind::Message, false, id}, "path", payload);
+            else
+                handle([&] { dispatch(id, size, data); });
+            return mpapi::MP_RESULT_OK;
+        }
+        if (takesPath(id) && pathRefused_) {
+            pathRefused_ = false;
+            channel_.refused(actionName(id));  // its path is gone: it would act on another file
+            return mpapi::MP_RESULT_OK;
+        }
+        if (id == kSavePreset && busy() && !blockMayChange()) {
+            // The values are the block's now, whatever turns the knobs before the save is handled.
+            float values[PresetBlock::kSlots];
+            block_.read(values);
+            hold({HeldInput::Kind::Save, false, id}, actionName(id), std::string_view(reinterpret_cast<const char*>(values), sizeof values));
+        } else if (busy() || (readsNames(id) && quietOwed())) {
+            hold({HeldInput::Kind::Message, changesBlock(id), id}, actionName(id), payload);
         } else {
             handle([&] { dispatch(id, size, data); });
         }
@@ -252,44 +277,158 @@ public:
 private:
     // ---- Order of requests and answers ----------------------------------------------------------
 
-    struct NoWork final : file_worker::Job {
-        void run() noexcept override {}
-    };
+    // A write whose result only refreshes what was read ahead (and, for a save, the name of the
+    // entry it was made from): inputs that do not read those go on while it is owed.
+    static bool quietWrite(const Step& step)
+    {
+        if (step.kind != Step::Kind::Apply)
+            return false;
+        const What what = step.job->request.what;
+        return what == What::SavePreset || what == What::Retag || what == What::ToggleFavourite || what == What::Trash;
+    }
+    template <class Visit>
+    bool anyOwed(Visit&& visit)
+    {
+        for (std::size_t i = 0; i < owed_.size(); ++i)
+            if (visit(owed_.at(i)))
+                return true;
+        for (std::size_t i = 0; i < made_.size(); ++i)
+            if (visit(made_.at(i)))
+                return true;
+        return false;
+    }
+    // A step owed that answers the host or changes what inputs read.
+    bool owing() { return anyOwed([](const Step& step) { return !quietWrite(step); }); }
+    bool quietOwed() { return anyOwed(quietWrite); }
+    // busy: owing, or inputs are held (a new one is held behind them).
+    bool busy() { return !held_.empty() || owing(); }
 
-    // A request's steps are owed; busy: that, or inputs wait (a new one waits behind them).
-    bool owing() const { return !owed_.empty() || !made_.empty(); }
-    bool busy() const { return owing() || !waiting_.empty(); }
+    // A program change whose entry a write still owed renames or rewrites: it waits for the write,
+    // so it loads what was written.
+    bool writeOwedFor(int program)
+    {
+        if (program >= kEntries || !quietOwed())
+            return false;
+        preset_bank::PathBuffer path;
+        entryPath(program, path);
+        return anyOwed([&](const Step& step) {
+            return quietWrite(step) && ((step.job->request.what == What::SavePreset && step.job->entry == program) ||
+                                        step.job->request.path.view() == path.view());
+        });
+    }
 
-    void wait(const WaitingInput& input) { waiting_.pushBack(input); }
-    // Waits before every other input: the rest of what is being handled.
-    void waitFirst(const WaitingInput& input) { waiting_.pushFront(input); }
+    // A held input that may write the shared block comes before a save: the save then reads the
+    // block when it is handled, after that input.
+    bool blockMayChange()
+    {
+        return heldBlockChanges_ > 0 || anyOwed([](const Step& step) {
+                   return step.kind == Step::Kind::Apply &&
+                          (step.job->request.what == What::ReadPreset || step.job->request.what == What::LoadBank);
+               });
+    }
+
+    static bool takesPath(int32_t id)
+    {
+        return id == kLoadPresetFile || id == kSavePreset || id == kLoadBank || id == kSaveBankFolder;
+    }
+    // Messages that act on the selection or the list's names, which an owed save may rename.
+    static bool readsNames(int32_t id) { return id == kDeletePreset || id == kToggleFavourite || id == kLoadBank; }
+    static bool changesBlock(int32_t id) { return id != kPath && id != kSearchText && !(id >= kSelectRowBase && id < kSelectRowBase + kEntries); }
+    static const char* actionName(int32_t id)
+    {
+        switch (id) {
+        case kLoadPresetFile: return "load preset file";
+        case kSavePreset: return "save preset";
+        case kLoadBank: return "load bank";
+        case kSaveBankFolder: return "save bank folder";
+        case kDeletePreset: return "delete preset";
+        case kToggleFavourite: return "favourite";
+        case kSearchText: return "search text";
+        case kFixPreset: return "fix preset";
+        case kInterfaceStarted: return "interface start";
+        default: return id >= kSelectRowBase && id < kSelectRowBase + kEntries ? "selection" : "interface message";
+        }
+    }
+
+    // [audio thread] Keeps input (and its payload) until what it depends on is done; false, with
+    // the action logged by name, when there is no room.
+    bool hold(const HeldInput& input, const char* action, std::string_view payload = {})
+    {
+        if (held_.empty())
+            block_.read(blockSeen_);
+        else
+            holdTurns();
+        if (!held_.pushBack(input, payload)) {
+            channel_.refused(action);
+            return false;
+        }
+        if (input.changesBlock)
+            ++heldBlockChanges_;
+        return true;
+    }
+    // [audio thread] While inputs are held, what other modules wrote into the shared block since
+    // this module last looked is held after them, slot by slot.
+    void holdTurns()
+    {
+        if (held_.empty())
+            return;
+        for (int slot = 0; slot < PresetBlock::kSlots; ++slot) {
+            const float value = block_.get(slot);
+            if (value == blockSeen_[slot] || (value != value && blockSeen_[slot] != blockSeen_[slot]))
+                continue;
+            blockSeen_[slot] = value;
+            HeldInput turn{HeldInput::Kind::Turn, true, slot};
+            std::memcpy(&turn.first, &value, sizeof value);
+            if (!held_.pushBack(turn))
+                channel_.refused("knob turn");
+            else
+                ++heldBlockChanges_;
+        }
+    }
+
+    // Held before every other input: the rest of what is being handled.
+    void holdFirst(const HeldInput& input)
+    {
+        if (held_.pushFront(input)) {
+            if (input.changesBlock)
+                ++heldBlockChanges_;
+        } else {
+            channel_.refused("timer pass");
+        }
+    }
 
     // Handles one input. Offline its requests have already run, so what they owe is carried out
     // now.
     template <class Handler>
     void handle(Handler&& handler)
     {
-        run(handler);
+        run(handler, false);
         if (channel_.runsInline())
             pickUp();
     }
 
-    // What the handler makes is owed before anything already owed.
+    // What the handler makes is owed after what is owed already, or, for the rest of a step being
+    // carried out, before it.
     template <class Handler>
-    void run(Handler&& handler)
+    void run(Handler&& handler, bool first)
     {
         try {
             handler();
         } catch (...) {
             // Nothing here allocates; a failure ends the request, never the host.
         }
-        for (std::size_t i = made_.size(); i-- > 0;)
-            owed_.pushFront(made_.at(i));
+        if (first) {
+            for (std::size_t i = made_.size(); i-- > 0;)
+                owed_.pushFront(made_.at(i));
+        } else {
+            for (std::size_t i = 0; i < made_.size(); ++i)
+                owed_.pushBack(made_.at(i));
+        }
         made_.clear();
     }
 
-    // [start of process; offline at the end of each input] Carries out what is owed, as far as
-    // the worker has got, then the inputs that waited.
+    // [audio thread: start of process; offline at the end of each input] Carries out what is
+    // owed, as far as the worker has got, then the inputs that waited.
     void pickUp()
     {
         for (;;) {
@@ -298,14 +437,20 @@ private:
                 if (step.kind == Step::Kind::Apply && !jobHasRun(*step.job))
                     return;
                 owed_.popFront();
-                run([&] { carryOut(step); });
+                run([&] { carryOut(step); }, true);
+                if (!held_.empty())
+                    block_.read(blockSeen_);  // the module's own writes are no turns
                 continue;
             }
-            if (waiting_.empty())
+            HeldInput input;
+            std::string_view payload;
+            if (!held_.popFront(input, payload))
                 return;
-            const WaitingInput input = waiting_.front();
-            waiting_.popFront();
-            run([&] { replay(input); });
+            if (input.changesBlock)
+                --heldBlockChanges_;
+            run([&] { replay(input, payload); }, true);
+            if (!held_.empty())
+                block_.read(blockSeen_);
         }
     }
 
@@ -334,24 +479,39 @@ private:
         }
     }
 
-    void replay(const WaitingInput& input)
+    void replay(const HeldInput& input, std::string_view payload)
     {
         switch (input.kind) {
-        case WaitingInput::Kind::Message:
-            dispatch(input.id, input.size, input.text);
+        case HeldInput::Kind::Message:
+            dispatch(input.id, static_cast<int32_t>(payload.size()), payload.data());
             break;
-        case WaitingInput::Kind::ProgramChange:
+        case HeldInput::Kind::Save: {
+            float values[PresetBlock::kSlots];
+            std::memcpy(values, payload.data(), std::min(payload.size(), sizeof values));
+            saveValues_ = values;
+            dispatch(input.id, 0, nullptr);
+            saveValues_ = nullptr;
+            break;
+        }
+        case HeldInput::Kind::ProgramChange:
             programChangeIn(input.id);
             break;
-        case WaitingInput::Kind::GraphStart:
+        case HeldInput::Kind::GraphStart:
             askStartupPath();
             break;
-        case WaitingInput::Kind::Frames:
+        case HeldInput::Kind::Frames:
             passFrames(input.id);
             break;
-        case WaitingInput::Kind::TimerPass:
-            runTimers(input.id, input.size);
+        case HeldInput::Kind::TimerPass:
+            runTimers(input.id, input.first);
             break;
+        case HeldInput::Kind::Turn: {
+            float value = 0.0f;
+            std::memcpy(&value, &input.first, sizeof value);
+            if (!quiet_)
+                block_.set(input.id, value);
+            break;
+        }
         }
     }
 
@@ -360,16 +520,22 @@ private:
     {
         const int stopped = passTimers(frames, first);
         if (stopped < kTimers)
-            waitFirst({WaitingInput::Kind::TimerPass, frames, stopped});
+            holdFirst({HeldInput::Kind::TimerPass, effectTimersRunning(), frames, stopped});
     }
 
+    bool effectTimersRunning() const { return muteTimer_.running() || restoreTimer_.running(); }
+
     // Frames that passed while a request was owed (consecutive ones together).
-    void waitFrames(int32_t frames)
+    void holdFrames(int32_t frames)
     {
-        if (!waiting_.empty() && waiting_.at(waiting_.size() - 1).kind == WaitingInput::Kind::Frames)
-            waiting_.at(waiting_.size() - 1).id += frames;
-        else
-            wait({WaitingInput::Kind::Frames, frames});
+        HeldInput* last = held_.back();
+        if (last && last->kind == HeldInput::Kind::Frames) {
+            last->id += frames;
+        } else if (!held_.full()) {
+            hold({HeldInput::Kind::Frames, effectTimersRunning(), frames}, "frames");
+        } else {
+            channel_.refused("frames");
+        }
     }
 
     // Frames that waited, counted off in steps that end where a timer runs out, so each ends at
@@ -385,13 +551,13 @@ private:
             const int stopped = passTimers(step, 0);
             if (stopped < kTimers) {
                 if (frames > 0)
-                    waitFirst({WaitingInput::Kind::Frames, frames});
-                waitFirst({WaitingInput::Kind::TimerPass, step, stopped});
+                    holdFirst({HeldInput::Kind::Frames, effectTimersRunning(), frames});
+                holdFirst({HeldInput::Kind::TimerPass, effectTimersRunning(), step, stopped});
                 return;
             }
         }
         if (frames > 0)
-            waitFirst({WaitingInput::Kind::Frames, frames});
+            holdFirst({HeldInput::Kind::Frames, effectTimersRunning(), frames});
     }
 
     // One stretch of frames counted off the timers from `first` on, in order; an ending timer is
@@ -409,7 +575,22 @@ private:
         return kTimers;
     }
 
-    // A free request, or nullptr when all are out (never with one input's few requests).
+    static const char* requestName(What what)
+    {
+        switch (what) {
+        case What::SavePreset: return "save preset";
+        case What::WriteBankFolder: return "save bank folder";
+        case What::Retag: return "tag preset";
+        case What::ToggleFavourite: return "favourite";
+        case What::Trash: return "delete preset";
+        case What::ReadPreset: return "load preset";
+        case What::LoadBank: return "load bank";
+        default: return "list";
+        }
+    }
+
+    // A free request, or nullptr, with the action logged by name, when all are out (only while
+    // the disk has not answered a long burst of writes).
     LibraryJob* request(What what)
     {
         for (int i = 0; i < kJobs; ++i)
@@ -421,6 +602,7 @@ private:
                 job.entry = currentEntry_;
                 return &job;
             }
+        channel_.refused(requestName(what));
         return nullptr;
     }
 
@@ -428,16 +610,14 @@ private:
     {
         if (!job)
             return;
-        if (made_.full() || !channel_.submit(*job)) {
-            // No room: the request is dropped.
-            if (job->request.what >= What::FolderList && job->request.what <= What::TreeList)
+        if (made_.full() || owed_.size() + made_.size() >= kOwedSteps || !channel_.submit(*job)) {
+            channel_.refused(requestName(job->request.what));
+            if (job->list)
                 listAsked_ = false;
             return;
         }
         jobAsked_[job - jobs_] = true;
         made_.pushBack({Step::Kind::Apply, 0, job});
-        if (job->request.readAhead)
-            askReadAhead(*job);
     }
 
     // A list is asked for at most once per input, so the other buffer is free.
@@ -468,20 +648,6 @@ private:
     const preset_bank::NameTable& names() const { return lists_[shownList_].names; }
 
     PresetCache& presets() { return lists_[shownList_].presets; }
-
-    // The presets of a list are read by a request of their own right after it, so the list goes
-    // out as soon as it is built; the inputs after it wait for them. Until then the processing
-    // half leaves the list's presets alone (it touches only the presets of the list it shows).
-    void askReadAhead(const LibraryJob& listJob)
-    {
-        LibraryJob* job = request(What::ReadAhead);
-        if (!job)
-            return;
-        job->list = listJob.list;
-        job->request.base.assign(listJob.request.base.view());
-        job->request.subfoldersAllowed = listJob.request.subfoldersAllowed;
-        ask(job);
-    }
 
     void apply(LibraryJob& job)
     {
@@ -522,8 +688,6 @@ private:
             postToGui(kSelectBase + currentEntryInList());
             postToGui(kList, lists_[shownList_].textSize, lists_[shownList_].text);
             break;
-        case What::ReadAhead:
-            break;  // the presets are in place
         case What::ReadPreset:
             applyLoad(job.preset, job.entry);
             if (job.then == kLoadEntry) {
@@ -1114,7 +1278,13 @@ private:
     // written there.
     void SavePreset()
     {
-        BackupEffects();
+        if (saveValues_) {
+            for (int slot : kBackedUpSlots)
+                effectBackup_[slot] = saveValues_[slot];
+            effectBackupTaken_ = true;
+        } else {
+            BackupEffects();
+        }
         std::string_view name = lastComponent(filePath_.view());
         name = name.substr(0, name.rfind('.'));
         if (name.size() >= static_cast<std::size_t>(preset_bank::kNameKeepWhole))
@@ -1125,7 +1295,10 @@ private:
             const std::size_t n = std::min(name.size(), sizeof job->request.name - 1);
             std::memcpy(job->request.name, name.data(), n);
             job->request.name[n] = 0;
-            block_.read(job->request.values);
+            if (saveValues_)
+                std::copy(saveValues_, saveValues_ + PresetBlock::kSlots, job->request.values);
+            else
+                block_.read(job->request.values);
             ask(job);
         }
         rescan_ = true;

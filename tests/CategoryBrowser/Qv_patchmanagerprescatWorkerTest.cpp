@@ -6,6 +6,7 @@
 #include "CategoryBrowser/PrescatOperations.h"
 #include "CategoryBrowser/PrescatTestSupport.h"
 #include "FileWorker.h"
+#include "Log.h"
 
 #include <chrono>
 #include <functional>
@@ -211,14 +212,15 @@ protected:
         start();
     }
 
-    Record run(bool realTime)
+    Record run(bool realTime) { return runSession(realTime, [this] { session(); }); }
+    Record runSession(bool realTime, const std::function<void()>& inputs)
     {
         realTime_ = realTime;
         file_worker::setOffline(!realTime);
         library();
         start();
         EXPECT_EQ(file_worker::offline(), !realTime);
-        session();
+        inputs();
         Record r;
         r.posted = posted();
         r.midi = midiOut();
@@ -366,24 +368,117 @@ TEST_F(PrescatWorker, ReleasedWhileRequestsRunOrWaitStillWritesThem)
     EXPECT_EQ(readBytes(root_ / "Presets" / "Second.tavpreset").substr(0, 28), ",                  Second;\r\n");
 }
 
-// More input than the waiting room holds while a request is owed: the newest is dropped, the
-// module goes on.
-TEST_F(PrescatWorker, InputBeyondTheWaitingRoomIsDropped)
+// A save, 40 clicks with their program changes and a second save, all while a folder's list is
+// owed and the disk does not answer: every input comes out as offline, in order, and both saves
+// are written with the block as it was when each was given (a knob turned after a save is not in
+// its file).
+TEST_F(PrescatWorker, ABurstWhileAListIsOwedLosesNothingAndSavesTheSoundGiven)
+{
+    const auto burst = [&] {
+        post(kInterfaceStarted);
+        post(kFolderBase + kPresets);
+        held([&] {
+            post(kFolderBase + kMany);
+            block().set(5, 0.42f);
+            post(kPath, path("Many/First.tavpreset"));
+            post(kSavePreset);
+            block().set(5, 0.895f);
+            for (int i = 0; i < 40; ++i) {
+                post(i);
+                change(i);
+            }
+            block().set(7, 0.25f);
+            post(kPath, path("Many/Second.tavpreset"));
+            post(kSavePreset);
+            block().set(7, 0.5f);
+            runSeconds(0.1);
+        });
+        seconds(0.5);
+    };
+    const Record offline = runSession(false, burst);
+    const Record realTime = runSession(true, burst);
+    EXPECT_TRUE(realTime.posted == offline.posted);
+    EXPECT_TRUE(realTime.midi == offline.midi);
+    EXPECT_EQ(realTime.block, offline.block);
+    for (const auto& [file, bytes] : offline.files)
+        EXPECT_TRUE(realTime.files.count(file) && realTime.files.at(file) == bytes) << file;
+    EXPECT_EQ(realTime.files.size(), offline.files.size());
+    const std::string many = "Quorvane/TAVRIN TWO/Presetbase/Many/";
+    ASSERT_EQ(offline.files.count(many + "First.tavpreset"), 1u);
+    ASSERT_EQ(offline.files.count(many + "Second.tavpreset"), 1u);
+    EXPECT_NE(offline.files.at(many + "First.tavpreset").find(",  0.4200000;"), std::string::npos);
+    EXPECT_EQ(offline.files.at(many + "First.tavpreset").find(",  0.8950000;"), std::string::npos);
+    EXPECT_NE(offline.files.at(many + "Second.tavpreset").find(",  0.2500000;"), std::string::npos);
+    std::size_t programChanges = 0;
+    for (const Bytes& m : offline.midi)
+        programChanges += m[0] == 0xC0;
+    EXPECT_EQ(programChanges, 1u + 40u + 39u + 1u);  // the saves' own, the clicks', the echoes but the first (the save's)
+}
+
+// Far more input than the room holds while the disk does not answer: each action refused is
+// logged by name, a path refused takes its save with it (no earlier file is overwritten), and
+// what was kept is answered in order.
+TEST_F(PrescatWorker, ABurstBeyondTheRoomIsRefusedByName)
+{
+    static std::vector<std::string> lines;
+    lines.clear();
+    platform::setLogSink([](const char* line, void*) { lines.emplace_back(line); }, nullptr);
+    startRealTime();
+    post(kInterfaceStarted);
+    post(kPath, path("Presets/Kept.tavpreset"));
+    post(kSavePreset);
+    const std::string kept = readBytes(root_ / "Presets" / "Kept.tavpreset");
+    clear();
+    held([&] {
+        post(kFolderBase + kMany);
+        for (int i = 0; i < 5000; ++i)
+            post(i % 100);
+        block().set(3, 0.75f);
+        post(kPath, path("Presets/Kept.tavpreset"));
+        post(kSavePreset);
+    });
+    platform::setLogSink(nullptr, nullptr);
+    std::map<std::string, int> refused;
+    for (const std::string& line : lines)
+        ++refused[line];
+    EXPECT_EQ(refused["TAVRIN: selection refused: the file worker has not answered for too long"], 5000 - 4096);
+    EXPECT_EQ(refused["TAVRIN: path refused: the file worker has not answered for too long"], 1);
+    EXPECT_EQ(refused["TAVRIN: save preset refused: the file worker has not answered for too long"], 1);
+    EXPECT_EQ(readBytes(root_ / "Presets" / "Kept.tavpreset"), kept);
+    EXPECT_EQ(midiOut().size(), 4096u);
+    EXPECT_EQ(midiOut().back(), pc(4095 % 100));
+}
+
+// Answers that need no disk come in their own block while a write is owed: a program change on
+// a listed preset loads, a selection goes out, the timers run.
+TEST_F(PrescatWorker, AWriteOwedHoldsBackNothingElse)
 {
     startRealTime();
     post(kInterfaceStarted);
+    post(kFolderBase + kPresets);
     file_worker::hold();
-    PrescatTest::post(kFolderBase + kPresets);
-    for (int i = 0; i < 40; ++i)
-        PrescatTest::post(i);
     clear();
+    PrescatTest::post(kPath, path("Presets/Another.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(0)}));
+    programChange(0);  // the save's own, carried back: ignored
+    clear();
+    programChange(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);  // Plain
+    EXPECT_EQ(midiOut().size(), 115u);
+    EXPECT_EQ(postedIds(), (std::vector<int>{3}));
+    clear();
+    PrescatTest::post(1);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(1)}));
+    // The refresh after the save lists the folders 0.3 s later: that needs the disk, the time
+    // before it does not.
+    clear();
+    runSeconds(0.35);
+    EXPECT_TRUE(posted().empty());
     file_worker::release();
     settle();
-    // The list, then the 32 clicks that waited, each answered by its program change.
-    EXPECT_EQ(midiOut().size(), 32u);
-    EXPECT_EQ(midiOut().back(), pc(31));
-    post(kFolderBase + kMany);
-    EXPECT_EQ(lastList()[0], "Sound 1001 #pa");
+    EXPECT_EQ(postedIds(), (std::vector<int>{kFolderNumberBase + kPresets, kFolderList, kSelectBase + 3, kList}));
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "Another.tavpreset"));
 }
 
 } // namespace
