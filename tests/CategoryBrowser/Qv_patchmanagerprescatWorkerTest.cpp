@@ -318,10 +318,10 @@ TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
     settle();
 }
 
-// A list goes out as soon as it is built; its presets are read by a request of their own right
-// after it. A program change given as the list arrives waits for them and then loads exactly its
-// entry's preset, in its place after the list.
-TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesWaitsForItsPresets)
+// A list comes with its presets: a program change given in the block the list arrives loads its
+// entry's preset at once, so knobs turned after it and a save then keep the sound the user had,
+// and the save's refresh comes 0.3 s later.
+TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesLoadsInItsBlock)
 {
     startRealTime();
     preset("Many/Sound 1006.tavpreset", valuesOf([](int k) { return k == 0 ? 0.125f : 0.5f; }), "Sound 1006");
@@ -338,12 +338,18 @@ TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesWaitsForItsPresets)
     ASSERT_EQ(lastList().size(), 128u);
     ASSERT_EQ(lastList()[5], "Sound 1006");
     programChange(5);
-    settle();
     EXPECT_EQ(postedIds(), (std::vector<int>{130, 129, 5}));
     ASSERT_EQ(midiOut().size(), 115u);  // the dump and the echo
     EXPECT_EQ(midiOut().back(), pc(5));
     EXPECT_FLOAT_EQ(blockValues()[0], 0.125f);
     EXPECT_FLOAT_EQ(blockValues()[1], 0.5f);
+    block().set(1, 0.75f);
+    PrescatTest::post(kPath, path("Many/Kept Sound.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    clear();
+    seconds(0.35);
+    EXPECT_NE(readBytes(root_ / "Many" / "Kept Sound.tavpreset").find(",  0.7500000;"), std::string::npos);
+    EXPECT_EQ(postedIds(), (std::vector<int>{kFolderNumberBase + kMany, kFolderList, kSelectBase + 5, kList}));
 }
 
 // Released while its requests run or wait: the save being written and the save that waited
