@@ -58,6 +58,9 @@ enum Then : uint8_t {
     kRefreshAfterSave,    // folder table after a save: then the list of the view
     kLoadEntry,           // a program change's preset: then the dump, the entry shown and the echo
     kLoadAndStore,        // message 128's preset: then into bank memory
+    kAnswerFavourite,     // the favourite mark toggled on the file selected: then the answers
+    kAnswerTag,           // the file selected tagged: then the answers
+    kAnswerDelete,        // the file selected to the Trash: then the answers
 };
 
 const PresetRead kNoFile{};  // what a list entry naming no file loads: nothing, or the init patch
@@ -106,8 +109,12 @@ public:
     // list. Delete, favourite and tagging act on it only while that row of the list now shown
     // still names that file (after a folder change, a view switch, a new search or time order,
     // a delete, it names another file or none).
+    // The file itself is remembered too: they act only while the path still names that file (not
+    // one another process or another manager wrote there since).
     int selectedEntry_ = -1;
     preset_bank::PathBuffer selectedFile_;
+    FileIdentity selectedId_;
+    FileIdentity loadedId_;  // of the file the last program change loaded from the list
     int selectedFolder_ = 0;  // 0-127
     int loadedFolder_ = 0;
     bool firstStart_ = true;
@@ -156,6 +163,13 @@ public:
     bool pathRefused_ = false;   // the last path found no room: the command it was for goes too
     const float* saveValues_ = nullptr;  // a held save's values, while it is handled
     float blockSeen_[PresetBlock::kSlots] = {};  // while inputs are held: the block as this module left it
+    // The read-ahead kept current: the worker is asked what changed on disk every few
+    // milliseconds, and the library writes of every manager it has seen.
+    PresetChanges changes_;
+    bool changesAsked_ = false;
+    int32_t sinceLook_ = 0;  // samples
+    uint64_t writesSeen_ = libraryWrites.load(std::memory_order_relaxed);
+    uint64_t listGeneration_ = 0;
     bool quiet_ = false;  // at teardown: requests finish without a word to the host
     file_worker::Channel channel_{kJobs};  // last: it goes first, after every job has run
 
@@ -202,6 +216,7 @@ public:
     {
         holdTurns();
         pickUp();
+        lookForChanges(count);
         MpBase::process(count, events);
     }
 
@@ -284,7 +299,13 @@ private:
         if (step.kind != Step::Kind::Apply)
             return false;
         const What what = step.job->request.what;
-        return what == What::SavePreset || what == What::Retag || what == What::ToggleFavourite || what == What::Trash;
+        return what == What::SavePreset ||
+               ((what == What::Retag || what == What::ToggleFavourite || what == What::Trash) && step.job->then == kNothingMore);
+    }
+    // A look for changed presets answers nobody and holds nothing back.
+    static bool background(const Step& step)
+    {
+        return step.kind == Step::Kind::Apply && step.job->request.what == What::PresetChanges;
     }
     template <class Visit>
     bool anyOwed(Visit&& visit)
@@ -298,7 +319,7 @@ private:
         return false;
     }
     // A step owed that answers the host or changes what inputs read.
-    bool owing() { return anyOwed([](const Step& step) { return !quietWrite(step); }); }
+    bool owing() { return anyOwed([](const Step& step) { return !quietWrite(step) && !background(step); }); }
     bool quietOwed() { return anyOwed(quietWrite); }
     // busy: owing, or inputs are held (a new one is held behind them).
     bool busy() { return !held_.empty() || owing(); }
@@ -606,6 +627,12 @@ private:
         return nullptr;
     }
 
+    static bool writes(What what)
+    {
+        return what == What::SavePreset || what == What::WriteBankFolder || what == What::Retag ||
+               what == What::ToggleFavourite || what == What::Trash;
+    }
+
     void ask(LibraryJob* job)
     {
         if (!job)
@@ -618,7 +645,39 @@ private:
         }
         jobAsked_[job - jobs_] = true;
         made_.pushBack({Step::Kind::Apply, 0, job});
+        if (writes(job->request.what)) {
+            // This module refreshes what it wrote itself; another's write is looked for.
+            const uint64_t before = libraryWrites.fetch_add(1, std::memory_order_relaxed);
+            if (writesSeen_ == before)
+                writesSeen_ = before + 1;
+        }
     }
+
+    // [audio thread, real time] Every few milliseconds, while a list with its presets is shown and
+    // no list is on its way, the worker is asked which of them changed on disk.
+    void lookForChanges(int32_t samples)
+    {
+        if (channel_.runsInline())
+            return;
+        sinceLook_ = sinceLook_ > INT32_MAX - samples ? INT32_MAX : sinceLook_ + samples;
+        if (changesAsked_ || listAsked_ || lists_[shownList_].generation == 0 || sinceLook_ < samplesIn(0.01f, sampleRate_))
+            return;
+        handle([this] {
+            LibraryJob* job = request(What::PresetChanges);
+            if (!job)
+                return;
+            job->changes = &changes_;
+            job->writesBefore = libraryWrites.load(std::memory_order_relaxed);
+            changesAsked_ = true;
+            sinceLook_ = 0;
+            ask(job);
+            if (!jobAsked_[job - jobs_])
+                changesAsked_ = false;
+        });
+    }
+
+    // The read-ahead has seen every write into the library asked for so far.
+    bool readAheadCurrent() const { return libraryWrites.load(std::memory_order_relaxed) == writesSeen_; }
 
     // A list is asked for at most once per input, so the other buffer is free.
     LibraryJob* requestList(What what)
@@ -634,6 +693,7 @@ private:
         job->request.base.assign(searchView_ ? std::string_view(root_) : folderPath_.view());
         job->request.subfoldersAllowed = searchView_;
         job->request.readAhead = !channel_.runsInline();
+        job->request.generation = ++listGeneration_;
         return job;
     }
 
@@ -690,6 +750,8 @@ private:
             break;
         case What::ReadPreset:
             applyLoad(job.preset, job.entry);
+            if (job.then == kLoadEntry && job.request.path.view() == selectedFile_.view())
+                selectedId_ = job.preset.file;
             if (job.then == kLoadEntry) {
                 SendDump();
                 postToGui(job.entry);
@@ -699,6 +761,8 @@ private:
             }
             break;
         case What::SavePreset:
+            if (job.ok && job.request.path.view() == selectedFile_.view())
+                selectedId_ = job.preset.file;  // saved over by the user: still the file selected
             if (job.nameRead)
                 names().setName(job.entry, job.names.view(0));
             presets().refresh(job.request.path.view(), job.preset);
@@ -730,10 +794,22 @@ private:
                 presets().refresh(job.request.path.view(), kNoFile);
                 presets().refresh(job.newPath.view(), job.preset);
             }
+            if (job.sameFile)
+                job.request.what == What::Retag ? answerTag() : answerFavourite();
             break;
         case What::Trash:
             if (job.ok)
                 presets().refresh(job.request.path.view(), kNoFile);
+            if (job.sameFile)
+                answerDelete();
+            break;
+        case What::PresetChanges:
+            changesAsked_ = false;
+            if (job.writesBefore - writesSeen_ < (uint64_t{1} << 63))
+                writesSeen_ = job.writesBefore;
+            if (changes_.list == lists_[shownList_].generation)
+                for (int i = 0; i < changes_.count; ++i)
+                    presets().store(changes_.entries[i], changes_.paths[i].view(), changes_.presets[i]);
             break;
         case What::StartupPath:
             filePath_.assign(job.newPath.view());
@@ -1077,10 +1153,15 @@ private:
         pageTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
+    // The file selected, if the path still names it, renamed on the worker; then the answers.
     void toggleFavourite()
     {
-        if (!selectionShown())
-            return;
+        if (selectionShown())
+            askFileWork(What::ToggleFavourite, selectedFile_.view(), kAnswerFavourite);
+    }
+
+    void answerFavourite()
+    {
         MuteEffects();
         muteTimer_.start(samplesIn(0.2f, sampleRate_));
         postToGui(kSelectBase + 1);
@@ -1088,7 +1169,6 @@ private:
         postToGui(kDropSelection);
         muteOnNextProgramChange_ = true;
         sendProgramChange(currentEntry_);
-        askFileWork(What::ToggleFavourite, selectedFile_.view());
         rescan_ = true;
         MuteEffects();
         restoreTimer_.start(samplesIn(0.4f, sampleRate_));
@@ -1199,6 +1279,7 @@ private:
     {
         selectedEntry_ = currentEntry_;
         selectedFile_.assign(filePath_.view());
+        selectedId_ = loadedId_;
     }
 
     bool selectionShown() const
@@ -1211,18 +1292,21 @@ private:
     }
 
     // In real time the entry's preset comes from the list's read-ahead, so it loads in this
-    // block; an entry changed since (renamed, an imported bank's names) is read by the worker.
-    // Offline the file is read now, as it stands.
+    // block; an entry changed since (renamed, an imported bank's names), or any preset after
+    // another manager wrote into the library and before the worker told what changed, is read by
+    // the worker. Offline the file is read now, as it stands.
     void ChangePreset()
     {
         setFilePathToEntry();
-        const PresetRead* preset = filePath_.empty()        ? &kNoFile
-                                   : channel_.runsInline() ? nullptr
-                                                           : presets().find(currentEntry_, filePath_.view());
+        loadedId_ = FileIdentity{};
+        const PresetRead* preset = filePath_.empty()                               ? &kNoFile
+                                   : channel_.runsInline() || !readAheadCurrent() ? nullptr
+                                                                                  : presets().find(currentEntry_, filePath_.view());
         if (!preset) {
             LoadPreset(kLoadEntry);
             return;
         }
+        loadedId_ = preset->file;
         startLoad();
         applyLoad(*preset, currentEntry_);
         SendDump();
@@ -1330,22 +1414,28 @@ private:
         }
     }
 
-    // Renames or trashes the file at path on the worker.
-    void askFileWork(What what, std::string_view path)
+    // Renames or trashes the file selected on the worker, if its path still names it; then what
+    // `then` says.
+    void askFileWork(What what, std::string_view path, Then then)
     {
         if (LibraryJob* job = request(what)) {
             job->request.path.assign(path);
             job->request.category = category_;
+            job->request.file = selectedId_;
+            job->then = then;
             ask(job);
         }
     }
 
     void SetCategory()
     {
-        if (!selectionShown())
-            return;
+        if (selectionShown())
+            askFileWork(What::Retag, selectedFile_.view(), kAnswerTag);
+    }
+
+    void answerTag()
+    {
         sendProgramChange(currentEntry_);
-        askFileWork(What::Retag, selectedFile_.view());
         rescan_ = true;
         favouriteFilter_ = false;
         category_ = 0;
@@ -1364,8 +1454,12 @@ private:
             return;
         }
         setFilePathToEntry();
+        askFileWork(What::Trash, selectedFile_.view(), kAnswerDelete);
+    }
+
+    void answerDelete()
+    {
         rescan_ = true;
-        askFileWork(What::Trash, selectedFile_.view());
         if (searchView_)
             CollectListSearch();
         else

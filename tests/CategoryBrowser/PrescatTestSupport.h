@@ -92,10 +92,14 @@ protected:
 
     // Creates the module (after the library is in place: construction restores from backup) and
     // a probe on the shared preset block, and starts the host.
-    void start()
+    // second: a second manager on the same library and block (second_), as two instances of the
+    // product on one machine.
+    void start(bool second = false)
     {
         host_ = std::make_unique<tav_host::Host>(&factory_, test_support::config64());
         mgr_ = test_support::add(*host_, "QV_PatchManagerPrescat");
+        if (second)
+            second_ = test_support::add(*host_, "QV_PatchManagerPrescat");
         probe_ = test_support::add(*host_, "TEST_BlockProbe");
         host_->start();
         host_->runBlock(64);
@@ -112,11 +116,17 @@ protected:
         return v;
     }
 
-    void post(int id, const std::string& text)
+    void post(int id, const std::string& text) { postTo(mgr_, id, text); }
+    void postTo(std::size_t manager, int id, const std::string& text)
     {
         Bytes b(text.begin(), text.end());
         b.push_back(0);
-        host_->postToDsp(mgr_, id, b);
+        host_->postToDsp(manager, id, b);
+        settle();
+    }
+    void postTo(std::size_t manager, int id)
+    {
+        host_->postToDsp(manager, id, {});
         settle();
     }
     void post(int id)
@@ -206,6 +216,7 @@ protected:
     std::unique_ptr<tav_host::Host> host_;
     std::size_t mgr_ = 0;
     std::size_t probe_ = 0;
+    std::size_t second_ = 0;
     bool settles_ = true;
 };
 

@@ -287,8 +287,7 @@ TEST_F(PrescatWorker, InputWaitsForTheRequestBeforeIt)
 }
 
 // A program change loads its preset from the list's read-ahead in the block it arrives in, even
-// with the worker held back; a save refreshes the entry it wrote, and a list entry renamed since
-// is read by the worker.
+// with the worker held back; a save refreshes the entry it wrote.
 TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
 {
     startRealTime();
@@ -300,11 +299,8 @@ TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
     EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);  // Plain
     EXPECT_EQ(midiOut().size(), 115u);
     EXPECT_EQ(postedIds(), (std::vector<int>{3}));
-    // A file changed on disk since the list: the read-ahead is what loads.
-    preset("Presets/Plain.tavpreset", valuesOf([](int k) { return k == 0 ? 0.09f : 0.0f; }));
-    programChange(3);
-    EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);
     file_worker::release();
+    settle();
 
     // A save over the entry's file: the next program change loads what was written.
     block().set(0, 0.0625f);
@@ -316,6 +312,42 @@ TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
     EXPECT_FLOAT_EQ(blockValues()[0], 0.0625f);
     file_worker::release();
     settle();
+}
+
+// The read-ahead stays current: a preset another process changes or removes loads as it is on
+// disk once the worker has looked (every few milliseconds), and one another manager saves over
+// loads what it wrote, even in the block of that save.
+TEST_F(PrescatWorker, ProgramChangeLoadsThePresetAsItIsOnDisk)
+{
+    realTime_ = true;
+    file_worker::setOffline(false);
+    library();
+    start(true);
+    post(kInterfaceStarted);
+    post(kFolderBase + kPresets);
+    PrescatTest::postTo(second_, kInterfaceStarted);
+    PrescatTest::postTo(second_, kFolderBase + kPresets);
+    settle();
+
+    preset("Presets/Plain.tavpreset", valuesOf([](int k) { return k == 0 ? 0.09f : 0.0f; }));
+    seconds(0.02);
+    change(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.09f);
+    fs::remove(root_ / "Presets" / "Plain.tavpreset");
+    block().set(0, 0.0f);
+    seconds(0.02);
+    change(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.0f);  // gone: nothing loads
+
+    block().set(0, 0.375f);
+    PrescatTest::postTo(second_, kPath, path("Presets/Lead One #le.tavpreset"));
+    PrescatTest::postTo(second_, kSavePreset);
+    block().set(0, 0.0f);
+    clear();
+    programChange(1);
+    settle();
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.375f);
+    EXPECT_EQ(midiOut().back(), pc(1));
 }
 
 // A list comes with its presets: a program change given in the block the list arrives loads its
