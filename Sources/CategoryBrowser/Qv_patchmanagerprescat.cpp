@@ -159,10 +159,13 @@ public:
     FixedQueue<Step, kOwedSteps> owed_;
     FixedQueue<Step, kOwedSteps> made_;  // steps made by what is being handled
     held_inputs::HeldInputs<HeldInput, kHeldInputs, kHeldBytes> held_;
-    int heldBlockChanges_ = 0;   // held inputs that may write the shared block
     bool pathRefused_ = false;   // the last path found no room: the command it was for goes too
-    const float* saveValues_ = nullptr;  // a held save's values, while it is handled
-    float blockSeen_[PresetBlock::kSlots] = {};  // while inputs are held: the block as this module left it
+    // While inputs are held and handled: the block as they see it, in their order (knob turns
+    // given after an input are not in it when that input is handled), and the block as this
+    // module last saw it, to tell turns by other modules from its own writes.
+    bool shadowed_ = false;
+    float shadow_[PresetBlock::kSlots] = {};
+    float blockSeen_[PresetBlock::kSlots] = {};
     // The read-ahead kept current: the worker is asked what changed on disk every few
     // milliseconds, and the library writes of every manager it has seen.
     PresetChanges changes_;
@@ -242,7 +245,7 @@ public:
             return;
         const int program = bytes[1];
         if (busy() || (!ignoreNextProgramChange_ && writeOwedFor(program)))
-            hold({HeldInput::Kind::ProgramChange, true, program}, "program change");
+            hold({HeldInput::Kind::ProgramChange, program}, "program change");
         else
             handle([&] { programChangeIn(program); });
     }
@@ -266,7 +269,7 @@ public:
         const std::string_view payload = data && size > 0 ? std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string_view();
         if (id == kPath) {
             if (busy())
-                pathRefused_ = !hold({HeldInput::Kind::Message, false, id}, "path", payload);
+                pathRefused_ = !hold({HeldInput::Kind::Message, id}, "path", payload);
             else
                 handle([&] { dispatch(id, size, data); });
             return mpapi::MP_RESULT_OK;
@@ -276,13 +279,8 @@ public:
             channel_.refused(actionName(id));  // its path is gone: it would act on another file
             return mpapi::MP_RESULT_OK;
         }
-        if (id == kSavePreset && busy() && !blockMayChange()) {
-            // The values are the block's now, whatever turns the knobs before the save is handled.
-            float values[PresetBlock::kSlots];
-            block_.read(values);
-            hold({HeldInput::Kind::Save, false, id}, actionName(id), std::string_view(reinterpret_cast<const char*>(values), sizeof values));
-        } else if (busy() || (readsNames(id) && quietOwed())) {
-            hold({HeldInput::Kind::Message, changesBlock(id), id}, actionName(id), payload);
+        if (busy() || (readsNames(id) && quietOwed())) {
+            hold({HeldInput::Kind::Message, id}, actionName(id), payload);
         } else {
             handle([&] { dispatch(id, size, data); });
         }
@@ -338,23 +336,12 @@ private:
         });
     }
 
-    // A held input that may write the shared block comes before a save: the save then reads the
-    // block when it is handled, after that input.
-    bool blockMayChange()
-    {
-        return heldBlockChanges_ > 0 || anyOwed([](const Step& step) {
-                   return step.kind == Step::Kind::Apply &&
-                          (step.job->request.what == What::ReadPreset || step.job->request.what == What::LoadBank);
-               });
-    }
-
     static bool takesPath(int32_t id)
     {
         return id == kLoadPresetFile || id == kSavePreset || id == kLoadBank || id == kSaveBankFolder;
     }
     // Messages that act on the selection or the list's names, which an owed save may rename.
     static bool readsNames(int32_t id) { return id == kDeletePreset || id == kToggleFavourite || id == kLoadBank; }
-    static bool changesBlock(int32_t id) { return id != kPath && id != kSearchText && !(id >= kSelectRowBase && id < kSelectRowBase + kEntries); }
     static const char* actionName(int32_t id)
     {
         switch (id) {
@@ -375,47 +362,42 @@ private:
     // the action logged by name, when there is no room.
     bool hold(const HeldInput& input, const char* action, std::string_view payload = {})
     {
-        if (held_.empty())
+        if (!shadowed_) {
             block_.read(blockSeen_);
-        else
+            std::copy(std::begin(blockSeen_), std::end(blockSeen_), shadow_);
+            shadowed_ = true;
+        } else {
             holdTurns();
+        }
         if (!held_.pushBack(input, payload)) {
             channel_.refused(action);
             return false;
         }
-        if (input.changesBlock)
-            ++heldBlockChanges_;
         return true;
     }
     // [audio thread] While inputs are held, what other modules wrote into the shared block since
     // this module last looked is held after them, slot by slot.
     void holdTurns()
     {
-        if (held_.empty())
+        if (!shadowed_)
             return;
         for (int slot = 0; slot < PresetBlock::kSlots; ++slot) {
             const float value = block_.get(slot);
             if (value == blockSeen_[slot] || (value != value && blockSeen_[slot] != blockSeen_[slot]))
                 continue;
             blockSeen_[slot] = value;
-            HeldInput turn{HeldInput::Kind::Turn, true, slot};
+            HeldInput turn{HeldInput::Kind::Turn, slot};
             std::memcpy(&turn.first, &value, sizeof value);
             if (!held_.pushBack(turn))
                 channel_.refused("knob turn");
-            else
-                ++heldBlockChanges_;
         }
     }
 
     // Held before every other input: the rest of what is being handled.
     void holdFirst(const HeldInput& input)
     {
-        if (held_.pushFront(input)) {
-            if (input.changesBlock)
-                ++heldBlockChanges_;
-        } else {
+        if (!held_.pushFront(input))
             channel_.refused("timer pass");
-        }
     }
 
     // Handles one input. Offline its requests have already run, so what they owe is carried out
@@ -455,22 +437,24 @@ private:
         for (;;) {
             if (!owed_.empty()) {
                 const Step step = owed_.front();
-                if (step.kind == Step::Kind::Apply && !jobHasRun(*step.job))
+                if (step.kind == Step::Kind::Apply && !jobHasRun(*step.job)) {
+                    shadowed_ = shadowed_ && !held_.empty();
                     return;
+                }
                 owed_.popFront();
                 run([&] { carryOut(step); }, true);
-                if (!held_.empty())
+                if (shadowed_)
                     block_.read(blockSeen_);  // the module's own writes are no turns
                 continue;
             }
             HeldInput input;
             std::string_view payload;
-            if (!held_.popFront(input, payload))
+            if (!held_.popFront(input, payload)) {
+                shadowed_ = false;  // every turn is in the block again
                 return;
-            if (input.changesBlock)
-                --heldBlockChanges_;
+            }
             run([&] { replay(input, payload); }, true);
-            if (!held_.empty())
+            if (shadowed_)
                 block_.read(blockSeen_);
         }
     }
@@ -506,14 +490,6 @@ private:
         case HeldInput::Kind::Message:
             dispatch(input.id, static_cast<int32_t>(payload.size()), payload.data());
             break;
-        case HeldInput::Kind::Save: {
-            float values[PresetBlock::kSlots];
-            std::memcpy(values, payload.data(), std::min(payload.size(), sizeof values));
-            saveValues_ = values;
-            dispatch(input.id, 0, nullptr);
-            saveValues_ = nullptr;
-            break;
-        }
         case HeldInput::Kind::ProgramChange:
             programChangeIn(input.id);
             break;
@@ -530,7 +506,7 @@ private:
             float value = 0.0f;
             std::memcpy(&value, &input.first, sizeof value);
             if (!quiet_)
-                block_.set(input.id, value);
+                setSlot(input.id, value);
             break;
         }
         }
@@ -541,10 +517,8 @@ private:
     {
         const int stopped = passTimers(frames, first);
         if (stopped < kTimers)
-            holdFirst({HeldInput::Kind::TimerPass, effectTimersRunning(), frames, stopped});
+            holdFirst({HeldInput::Kind::TimerPass, frames, stopped});
     }
-
-    bool effectTimersRunning() const { return muteTimer_.running() || restoreTimer_.running(); }
 
     // Frames that passed while a request was owed (consecutive ones together).
     void holdFrames(int32_t frames)
@@ -553,7 +527,7 @@ private:
         if (last && last->kind == HeldInput::Kind::Frames) {
             last->id += frames;
         } else if (!held_.full()) {
-            hold({HeldInput::Kind::Frames, effectTimersRunning(), frames}, "frames");
+            hold({HeldInput::Kind::Frames, frames}, "frames");
         } else {
             channel_.refused("frames");
         }
@@ -572,13 +546,13 @@ private:
             const int stopped = passTimers(step, 0);
             if (stopped < kTimers) {
                 if (frames > 0)
-                    holdFirst({HeldInput::Kind::Frames, effectTimersRunning(), frames});
-                holdFirst({HeldInput::Kind::TimerPass, effectTimersRunning(), step, stopped});
+                    holdFirst({HeldInput::Kind::Frames, frames});
+                holdFirst({HeldInput::Kind::TimerPass, step, stopped});
                 return;
             }
         }
         if (frames > 0)
-            holdFirst({HeldInput::Kind::Frames, effectTimersRunning(), frames});
+            holdFirst({HeldInput::Kind::Frames, frames});
     }
 
     // One stretch of frames counted off the timers from `first` on, in order; an ending timer is
@@ -1215,6 +1189,29 @@ private:
         }
     }
 
+    // ---- The shared block as the inputs see it ----------------------------------------------------
+
+    float slotValue(int slot) const { return shadowed_ ? shadow_[slot] : block_.get(slot); }
+    void setSlot(int slot, float value)
+    {
+        if (shadowed_)
+            shadow_[slot] = value;
+        block_.set(slot, value);
+    }
+    void readBlock(float (&values)[PresetBlock::kSlots]) const
+    {
+        if (shadowed_)
+            std::copy(std::begin(shadow_), std::end(shadow_), values);
+        else
+            block_.read(values);
+    }
+    void writeBlock(const float (&values)[PresetBlock::kSlots])
+    {
+        if (shadowed_)
+            std::copy(std::begin(values), std::end(values), shadow_);
+        block_.write(values);
+    }
+
     // ---- Effects ----------------------------------------------------------------------------------
 
     void MuteEffects()
@@ -1225,7 +1222,7 @@ private:
         if (!effectBackupTaken_)
             BackupEffects();
         for (int slot : kMutedSlots)
-            block_.set(slot, 0.0f);
+            setSlot(slot, 0.0f);
     }
 
     void RestoreEffects()
@@ -1233,13 +1230,13 @@ private:
         if (quiet_)
             return;
         for (int slot : kMutedSlots)
-            block_.set(slot, effectBackup_[slot]);
+            setSlot(slot, effectBackup_[slot]);
     }
 
     void BackupEffects()
     {
         for (int slot : kBackedUpSlots)
-            effectBackup_[slot] = block_.get(slot);
+            effectBackup_[slot] = slotValue(slot);
         effectBackupTaken_ = true;
     }
 
@@ -1249,8 +1246,11 @@ private:
 
     void FixPreset()
     {
-        if (validEntry())
-            banks_[bank_].storeFrom(currentEntry_, block_);
+        if (validEntry()) {
+            float values[PresetBlock::kSlots];
+            readBlock(values);
+            banks_[bank_].storeFrom(currentEntry_, values);
+        }
     }
 
     // The length check of the received path: 10 bytes or fewer name no file.
@@ -1339,7 +1339,7 @@ private:
         if (quiet_)
             return;
         float values[PresetBlock::kSlots];
-        block_.read(values);
+        readBlock(values);
         if (preset.count != PresetRead::kMissing) {
             std::copy(preset.values, preset.values + preset.count, values);
             migrateOldPreset(values);
@@ -1348,27 +1348,27 @@ private:
         } else {
             return;
         }
-        block_.write(values);
+        writeBlock(values);
         BackupEffects();
     }
 
     void SendDump()
     {
-        if (!quiet_)
-            controller_dump::sendDump(block_, midiOut_);
+        if (quiet_)
+            return;
+        float values[PresetBlock::kSlots];
+        readBlock(values);
+        std::array<controller_dump::Message, controller_dump::kMessages> dump;
+        controller_dump::computeDump(values, dump);
+        for (const controller_dump::Message& message : dump)
+            midiOut_.send(message.data(), 3, 0);
     }
 
     // The name line of an existing file at filePath into the current entry, then the block
     // written there.
     void SavePreset()
     {
-        if (saveValues_) {
-            for (int slot : kBackedUpSlots)
-                effectBackup_[slot] = saveValues_[slot];
-            effectBackupTaken_ = true;
-        } else {
-            BackupEffects();
-        }
+        BackupEffects();
         std::string_view name = lastComponent(filePath_.view());
         name = name.substr(0, name.rfind('.'));
         if (name.size() >= static_cast<std::size_t>(preset_bank::kNameKeepWhole))
@@ -1379,10 +1379,7 @@ private:
             const std::size_t n = std::min(name.size(), sizeof job->request.name - 1);
             std::memcpy(job->request.name, name.data(), n);
             job->request.name[n] = 0;
-            if (saveValues_)
-                std::copy(saveValues_, saveValues_ + PresetBlock::kSlots, job->request.values);
-            else
-                block_.read(job->request.values);
+            readBlock(job->request.values);
             ask(job);
         }
         rescan_ = true;

@@ -6,8 +6,9 @@
 // made while carrying one out goes before everything already owed.
 //
 // Knob turns that other modules write into the shared block while inputs are held are held too,
-// in their place among the inputs, and written again when their turn comes: a load that had to
-// wait does not erase a turn made after it, and a save that had to wait writes the sound as it
+// in their place among the inputs: the held inputs see the block as it was when each came (a
+// copy that follows them), and each turn is written again when its turn comes. So a load that had
+// to wait does not erase a turn made after it, and a save that had to wait writes the sound as it
 // was when the save was given.
 //
 // Only what truly depends on an owed result waits: while a step that answers the host or changes
@@ -18,8 +19,7 @@
 // and the timers, go on. So the host sees the answers, in the order, of a module that did its
 // file work inside the call; offline that is what happens.
 //
-// Bounds: 256 steps; 4096 held inputs with 256 KB of payload (paths, search texts, the values of
-// a held save), far beyond what a user gives while a request is owed. An action that still finds
+// Bounds: 256 steps; 4096 held inputs with 256 KB of payload (paths, search texts), far beyond what a user gives while a request is owed. An action that still finds
 // no room is refused by name through the worker's log; a path refused takes its command with it.
 // Nothing is allocated.
 #pragma once
@@ -86,7 +86,6 @@ struct Step {
 struct HeldInput {
     enum class Kind : uint8_t {
         Message,        // id; the payload is its text
-        Save,           // message id with the block's values when it came as payload
         ProgramChange,  // id: the program
         Frames,         // id: frames that passed
         TimerPass,      // the rest of one timer pass: id frames, from timer number `first` on
@@ -94,7 +93,6 @@ struct HeldInput {
         Turn,           // another module set slot id of the shared block to the value of bits `first`
     };
     Kind kind = Kind::Message;
-    bool changesBlock = false;  // may write the shared block when handled
     int32_t id = 0;
     int32_t first = 0;
 };

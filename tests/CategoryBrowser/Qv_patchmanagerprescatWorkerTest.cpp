@@ -7,6 +7,7 @@
 #include "CategoryBrowser/PrescatTestSupport.h"
 #include "FileWorker.h"
 #include "Log.h"
+#include "support/Settle.h"
 
 #include <chrono>
 #include <functional>
@@ -517,6 +518,101 @@ TEST_F(PrescatWorker, AWriteOwedHoldsBackNothingElse)
     settle();
     EXPECT_EQ(postedIds(), (std::vector<int>{kFolderNumberBase + kPresets, kFolderList, kSelectBase + 3, kList}));
     EXPECT_TRUE(fs::exists(root_ / "Presets" / "Another.tavpreset"));
+}
+
+// Seeded random sessions of every input the module takes (clicks, program changes, folders and
+// views, commands, pages, search text, saves with their paths, favourites, deletes, time order,
+// knob turns by another module between blocks), each run offline and in real time with the disk
+// slowed at random: the same messages and MIDI in the same order, the same block, the same files.
+TEST_F(PrescatWorker, RandomSessionsGiveInRealTimeWhatTheyGiveOffline)
+{
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const auto session = [&] {
+            uint32_t state = seed * 2654435761u;
+            const auto next = [&](uint32_t n) {
+                state = state * 1664525u + 1013904223u;
+                return (state >> 8) % n;
+            };
+            post(kInterfaceStarted);
+            int saves = 0;
+            int turns = 0;
+            for (int step = 0; step < 80; ++step) {
+                switch (next(12)) {
+                case 0:
+                case 1:
+                    PrescatTest::post(static_cast<int>(next(12)));
+                    break;
+                case 2:
+                case 3:
+                    host_->queueMidi(mgr_, 0, pc(static_cast<int>(next(12))));
+                    break;
+                case 4:
+                    PrescatTest::post(kFolderBase + static_cast<int>(next(6)));
+                    break;
+                case 5:
+                    // A knob turned: its slot takes a value it never had (a turn to the value a
+                    // slot holds changes nothing, and cannot be told from no turn).
+                    block().set(static_cast<int>(next(256)), 0.5f + 0.125f * static_cast<float>(++turns));
+                    break;
+                case 6:
+                    PrescatTest::post(kPath, path((next(2) ? "Presets/Saved " : "2_SAVED/Saved ") + std::to_string(saves++ % 3)));
+                    PrescatTest::post(kSavePreset);
+                    break;
+                case 7:
+                    PrescatTest::post(next(2) ? kToggleFavourite : kDeletePreset);
+                    break;
+                case 8: {
+                    const int rows[] = {kNextArrowRow, kPrevArrowRow, 104, 105, 107, 108, kCategoryRow + 8, kCategoryRow + 12};
+                    const int row = rows[next(8)];
+                    PrescatTest::post(row);
+                    if (next(2))
+                        host_->queueMidi(mgr_, 0, pc(row));
+                    break;
+                }
+                case 9:
+                    PrescatTest::post(kSearchText, next(2) ? "sound 10" : "a");
+                    break;
+                case 10:
+                    if (saves == 0)
+                        PrescatTest::post(next(2) ? kTimeOrderOn : kTimeOrderOff);
+                    break;
+                default:
+                    for (int b = static_cast<int>(next(40)); b >= 0; --b)
+                        host_->runBlock(64);
+                    break;
+                }
+            }
+            runSeconds(1.5);
+            settle();
+            runSeconds(1.0);
+            settle();
+        };
+        const Record offline = runSession(false, session);
+        file_worker::slowDown(2000, seed);
+        const Record realTime = runSession(true, [&] {
+            held_ = true;  // the inputs come as they come, whatever the disk does
+            session();
+            held_ = false;
+            for (int i = 0; i < 3; ++i) {
+                test_support::settle(*host_);
+                runSeconds(1.0);
+            }
+            test_support::settle(*host_);
+        });
+        file_worker::slowDown(0);
+        EXPECT_TRUE(realTime.posted == offline.posted) << realTime.posted.size() << " messages, offline " << offline.posted.size();
+        for (std::size_t i = 0; i < std::min(realTime.posted.size(), offline.posted.size()); ++i)
+            if (realTime.posted[i] != offline.posted[i]) {
+                ADD_FAILURE() << "message " << i << ": " << realTime.posted[i].first << " offline " << offline.posted[i].first;
+                break;
+            }
+        EXPECT_TRUE(realTime.midi == offline.midi) << realTime.midi.size() << " MIDI messages, offline " << offline.midi.size();
+        EXPECT_EQ(realTime.block, offline.block);
+        EXPECT_EQ(realTime.files.size(), offline.files.size());
+        for (const auto& [file, bytes] : offline.files)
+            EXPECT_TRUE(realTime.files.count(file) && realTime.files.at(file) == bytes) << file;
+    }
 }
 
 } // namespace
