@@ -27,7 +27,9 @@
 
 #include <readerwriterqueue/readerwriterqueue.h>
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -51,12 +53,15 @@ protected:
 // or setOffline(true).
 bool offline() noexcept;
 
+class Worker;
+
 class Channel {
 public:
     static constexpr std::size_t kDefaultCapacity = 16;
 
     // [not the audio thread] Sets aside room for capacity outstanding jobs and starts the worker
-    // thread unless it runs (not offline). The mode is fixed here for the channel's life.
+    // thread unless it runs (not offline). The mode is fixed here for the channel's life. Throws
+    // std::system_error, leaving nothing behind, when the thread cannot start.
     explicit Channel(std::size_t capacity = kDefaultCapacity);
     // [not the audio thread, after the last audio call] Waits until every job submitted has run
     // (a queued save is still written), then leaves; the last channel stops the worker and joins it.
@@ -96,8 +101,12 @@ private:
         uint64_t sequence = 0;  // global submit order
         bool waited = false;    // from runAndWait: not handed back
     };
+    static constexpr std::size_t kRefusals = 16;
 
-    const bool inline_;
+    // [worker] Logs the actions refused since it last looked.
+    void logRefusals() noexcept;
+
+    bool inline_;
     const std::size_t capacity_;
     moodycamel::ReaderWriterQueue<Request> requests_;  // audio thread -> worker
     moodycamel::ReaderWriterQueue<Job*> results_;      // worker -> audio thread
@@ -106,6 +115,12 @@ private:
     std::atomic<uint64_t> queued_{0};     // requests pushed, runAndWait's included
     std::atomic<std::size_t> handedBack_{0};  // results pushed by the worker
     uint64_t completed_ = 0;              // requests run; guarded by the worker's mutex
+    Worker* worker_;
+    // Refused actions on their way to the log: the audio thread writes, the worker reads.
+    std::array<const char*, kRefusals> refusals_{};
+    std::atomic<std::size_t> refusalsWritten_{0};
+    std::atomic<std::size_t> refusalsRead_{0};
+    std::atomic<std::size_t> refusalsLost_{0};
 };
 
 // [any thread] Jobs submitted to any channel and not yet taken back by finished(): 0 once every
@@ -121,6 +136,11 @@ void waitUntilIdle();
 // [not the audio thread] For tests of any timing of the disk: before each job the worker sleeps
 // a time drawn from seed, up to maxMicroseconds (0: never).
 void slowDown(unsigned maxMicroseconds, uint32_t seed = 1);
+// [not the audio thread] For tests: channels made while true find the thread cannot start.
+void failThreadStarts(bool fail);
+// [not the audio thread] The processor time the worker thread has used (0 when none runs), for
+// measuring what polling costs.
+std::chrono::nanoseconds workerCpuTime();
 // [not the audio thread, while no channel exists in the other mode] Overrides TAVRIN_OFFLINE for
 // channels made from now on.
 void setOffline(bool inline_);

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,19 +124,32 @@ bool writeAll(int fd, const std::string& bytes)
     return true;
 }
 
-// The info text, complete on disk under a name trash-list does not read ("info/.pending-XXXXXX").
+// The info text, complete on disk under a temporary name of ours, which trash-list does not read.
 std::optional<fs::path> writePendingInfo(const fs::path& trash, const std::string& text)
 {
-    std::string pattern = (trash / "info" / ".pending-XXXXXX").string();
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    fs::path pending;
+    const int fd = createTemporary(trash / "info", 0600, pending);
     if (fd < 0)
         return std::nullopt;
     const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !written) {
-        ::unlink(pattern.c_str());
+        ::unlink(pending.c_str());
         return std::nullopt;
     }
-    return fs::path(pattern);
+    return pending;
+}
+
+// Whether the info file name, another name of a pending text a killed delete left, reserves a
+// name whose item never reached "files" (the kill came between placing the one and moving the
+// other): such an info file names nothing and would stay in the Trash's list for good.
+bool placedForNothing(const fs::path& files, const char* name)
+{
+    constexpr std::string_view kInfo = ".trashinfo";
+    const std::string_view info(name);
+    if (info.size() <= kInfo.size() || info.substr(info.size() - kInfo.size()) != kInfo)
+        return false;
+    struct stat item {};
+    return ::lstat((files / info.substr(0, info.size() - kInfo.size())).c_str(), &item) != 0 && errno == ENOENT;
 }
 
 // Gives the complete pending file the name to; false with errno EEXIST when the name is taken.
@@ -162,8 +176,12 @@ bool moveExclusively(const fs::path& item, const fs::path& to)
 // and always before the item, so a trashed item never lacks its original path.
 bool moveInto(const fs::path& trash, const fs::path& item, const std::string& pathText)
 {
-    // Info text that a killed delete left aside earlier goes first.
-    sweepStaleTemporaries(trash / "info", TemporaryPattern{".pending-", 6});
+    // What a killed delete left earlier goes first: its text aside, and the info file it placed
+    // from that text for an item it never moved. An info file is only ever taken as such when it
+    // is another name (a hard link) of our own abandoned text, never by its name or content, so
+    // the info files of other programs stay whatever they hold.
+    const fs::path files = trash / "files";
+    sweepStaleTemporaries(trash / "info", [&files](int, const char* name) { return placedForNothing(files, name); });
     const std::string text = "[Trash Info]\nPath=" + trashInfoPathText(pathText) + "\nDeletionDate=" + deletionDate() + "\n";
     const auto pending = writePendingInfo(trash, text);
     if (!pending)

@@ -5,9 +5,12 @@
 // (one "<name>.trashinfo" per item: "[Trash Info]", "Path=" with the original path
 // percent-encoded, "DeletionDate=" in local time). The info file is written aside and linked into
 // place under a name no other info file has, which reserves the name, before the item is renamed
-// into "files/"; so an info file is never seen incomplete, even after a kill. The text a killed
-// delete left aside ("info/.pending-" and six letters) is removed by a later delete into the same
-// trash once it is an hour old (StaleTemporaries.h).
+// into "files/"; so an info file is never seen incomplete, even after a kill. What a killed
+// delete left is removed by a later delete into the same trash once it is an hour old
+// (StaleTemporaries.h): the text aside (a temporary of ours in "info/"), and an info file it had
+// linked into place for an item that never reached "files/", which is known by being that same
+// file. On a file system without hard links (FAT) the info file is renamed into place instead,
+// and one left so by a kill stays.
 // The trash is chosen by the item's real location (its folder with every link resolved), and
 // that location is the recorded path:
 // - An item on the home volume (the file system of $XDG_DATA_HOME) goes to the home trash,

@@ -2,46 +2,14 @@
 
 #include "StaleTemporaries.h"
 
-#include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
-
-namespace {
-
-// Six letters for a temporary file's name: random, or from the clock and a counter when the
-// system gives no random bytes.
-std::string temporaryLetters()
-{
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static std::atomic<std::uint64_t> counter{0};
-    std::uint64_t bits = 0;
-    if (::getentropy(&bits, sizeof bits) != 0) {
-        timespec now {};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        bits = (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(now.tv_nsec) ^
-               (static_cast<std::uint64_t>(::getpid()) << 32);
-    }
-    std::string letters;
-    for (int i = 0; i < 6; ++i, bits /= sizeof kLetters - 1)
-        letters += kLetters[bits % (sizeof kLetters - 1)];
-    return letters;
-}
-
-// The temporaries of AtomicWriter: ".tav" and six letters. A preset file with an empty name,
-// ".tavpreset", fits the pattern too and is never taken for one.
-constexpr TemporaryPattern kTemporaryPattern{".tav", 6};
-constexpr std::string_view kPresetWithoutName = ".tavpreset";
-
-} // namespace
 
 std::optional<WriteTarget> resolveWriteTarget(const std::filesystem::path& target, std::string& error, LinkTrust links)
 {
@@ -110,24 +78,19 @@ bool AtomicWriter::begin(const std::filesystem::path& file)
 {
     abandon();
     // What a killed write left here earlier goes first, before it fills the disk.
-    sweepStaleTemporaries(file.parent_path(), kTemporaryPattern, kPresetWithoutName);
+    sweepStaleTemporaries(file.parent_path());
     // Made no more open than the file it replaces, and for a new file as the umask says, which
     // open applies itself (reading the umask would change it for every thread meanwhile).
     struct stat existing {};
     const mode_t mode = ::stat(file.c_str(), &existing) == 0 ? (existing.st_mode & 0666) : 0666;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::filesystem::path temporary = file.parent_path() / (".tav" + temporaryLetters());
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            fd_ = fd;
-            file_ = file;
-            temporary_ = std::move(temporary);
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+    std::filesystem::path temporary;
+    const int fd = createTemporary(file.parent_path(), mode, temporary);
+    if (fd < 0)
+        return false;
+    fd_ = fd;
+    file_ = file;
+    temporary_ = std::move(temporary);
+    return true;
 }
 
 bool AtomicWriter::write(std::string_view bytes)

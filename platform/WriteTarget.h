@@ -41,10 +41,10 @@ bool writeAll(int fd, const char* data, std::size_t size, const volatile std::si
 
 // A file replaced in one rename: the new bytes go to a temporary file beside it, which commit
 // renames over it, so that a reader, a crash or a full disk finds the old file or the new one,
-// never a mix. The temporary has a short name of its own (".tav" and six letters), so a file
-// whose name is as long as the file system allows can be written too. A temporary file that a
-// killed process left in the folder is removed by a later begin there once it is an hour old
-// (StaleTemporaries.h). Failures leave errno set.
+// never a mix. The temporary has a short name of ours (StaleTemporaries.h), so a file whose name
+// is as long as the file system allows can be written too. A temporary file that a killed process
+// left in the folder is removed by a later begin there once it is an hour old. Failures leave
+// errno set.
 class AtomicWriter {
 public:
     AtomicWriter() = default;

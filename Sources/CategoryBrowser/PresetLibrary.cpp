@@ -30,11 +30,26 @@ bool isTagLetters(char a, char b)
     return false;
 }
 
-// Removes every occurrence of part from text.
-void removeAll(std::string& text, std::string_view part)
+// True when a number prefix "#NNN " ends just before end: its space is the byte at end - 1.
+bool numberPrefixEndsAt(std::string_view text, std::size_t end)
 {
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at))
-        text.erase(at, part.size());
+    return end >= static_cast<std::size_t>(kNumberPrefixBytes) &&
+           findNumberPrefix(text, end - kNumberPrefixBytes) == end - kNumberPrefixBytes;
+}
+
+// Removes every occurrence of a tag (" #xx") from a stem. A tag right after a number prefix
+// ("#001 #fav") shares the prefix's space: that space stays, or the prefix that keeps a factory
+// preset from being deleted would be gone.
+void removeTag(std::string& stem, std::string_view tag)
+{
+    for (std::size_t at = stem.find(tag); at != std::string::npos; at = stem.find(tag, at)) {
+        if (numberPrefixEndsAt(stem, at + 1)) {
+            stem.erase(at + 1, tag.size() - 1);
+            ++at;
+        } else {
+            stem.erase(at, tag.size());
+        }
+    }
 }
 
 // Copies src into out (capacity bytes with NUL) at *length; false when it does not fit.
@@ -114,8 +129,10 @@ std::string stemOf(std::string_view fileName)
 
 std::string fileNameOf(std::string stem, std::string_view tags)
 {
-    if (stem == kTagsOnlyStem && !tags.empty())
-        stem.clear();
+    // The first tag's space serves as the space of a number prefix the stem ends in, as the tag
+    // removal leaves it ("#001 " and " #fav" give "#001 #fav").
+    if (!tags.empty() && (stem == kTagsOnlyStem || numberPrefixEndsAt(stem, stem.size())))
+        stem.pop_back();
     stem += tags;
     return (stem.empty() ? std::string(kTagsOnlyStem) : stem) + std::string(kExtension);
 }
@@ -127,8 +144,8 @@ std::string retaggedName(std::string_view fileName, int category)
     std::string stem = stemOf(fileName);
     const bool favourite = contains(stem, kFavouriteTag);
     for (int k = 1; k < kCategories; ++k)
-        removeAll(stem, kTags[k]);
-    removeAll(stem, kFavouriteTag);
+        removeTag(stem, kTags[k]);
+    removeTag(stem, kFavouriteTag);
     return fileNameOf(stem, std::string(categoryTag(category)) + std::string(favourite ? kFavouriteTag : ""));
 }
 
@@ -137,7 +154,7 @@ std::string favouriteToggledName(std::string_view fileName)
     std::string stem = stemOf(fileName);
     if (!contains(stem, kFavouriteTag))
         return fileNameOf(stem, kFavouriteTag);
-    removeAll(stem, kFavouriteTag);
+    removeTag(stem, kFavouriteTag);
     return fileNameOf(stem, "");
 }
 

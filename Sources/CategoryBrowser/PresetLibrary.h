@@ -49,7 +49,9 @@ bool isPresetFileName(std::string_view name);
 // A preset file name re-tagged: every category tag and the favourite mark taken out of the stem,
 // then the tag of category (1-17; none for other values) and, when the name had it, " #fav".
 // Only the file's own name is given and changed, never its folders. The name must satisfy
-// isPresetFileName. A name left with no stem is " .tavpreset", which the library lists.
+// isPresetFileName. A name left with no stem is " .tavpreset", which the library lists. A number
+// prefix stays whole, so a factory preset stays one: a tag right after it shares its space, which
+// stays when the tag comes off ("#001 #fav" <-> "#001 ").
 std::string retaggedName(std::string_view fileName, int category);
 // The favourite mark taken off the name (every occurrence), or put on before the extension.
 std::string favouriteToggledName(std::string_view fileName);

@@ -961,8 +961,10 @@ void ArpeggiatorBase::afterDown(int32_t slot, int32_t dir)
             --octave_;
     } else {
         const int32_t turnAt = mode(kEndNoteTurn) >= 3 || mode(kUpDownTurn) < 2 ? 1 : 2;
-        // Only a position below slot 1 wraps to the octave below: slot 1 of every octave is played
-        // on the way down too, so the run reaches the turn instead of descending for ever.
+        // A position below slot 2 wraps to the octave below: the way down passes over slot 1 of
+        // an upper octave. In the bottom octave only a position below slot 1 wraps, so a run that
+        // turns after slot 1 (turnAt 1) gets there instead of descending for ever; a run that
+        // turns after slot 2 has turned before.
         position_ = slot - 1;
         if (octave_ == 1 && slot <= turnAt) {
             phaseUp_ = true;
@@ -971,7 +973,7 @@ void ArpeggiatorBase::afterDown(int32_t slot, int32_t dir)
                 octave_ = octaves() < 2 ? octaves() : 2;
                 downRun_ = 0;
             }
-        } else if (position_ < 1) {
+        } else if (position_ < (octave_ == 1 ? 1 : 2)) {
             position_ = kSlots;
             --octave_;
             downRun_ = 0;

@@ -72,39 +72,6 @@ Location locationOf(const Target& target);
 using SaveFunction = bool (*)(const Location& where, const Map& map);
 void setSaveFunction(SaveFunction function) noexcept;
 
-// The file work of the learn map, done by the bundle's file worker. The worker keeps, for the
-// whole bundle, every map stored and not yet on disk (not yet written, or its write failed), per
-// file: a graph start anywhere loads the newest map of its file, pending or written, and a failed
-// write is tried again at every later learn-map job and at the final flush.
-
-// Reads the map a graph start loads. The audio thread fills request and map (the map in memory:
-// a short file leaves the rest of it as it was) and submits; the worker forms the path, then
-// leaves in map the newest map of that file and in target where later stores go.
-class LoadJob final : public file_worker::Job {
-public:
-    using Request = pin_text::FileSettings;  // with the host's path of "Controllers.txt"
-    Request request;
-    Map map{};
-    Target target;
-
-    void run() noexcept override;
-};
-
-// Stores map for target: it becomes the file's newest map at once and is written.
-class SaveJob final : public file_worker::Job {
-public:
-    Map map{};
-    Target target;
-
-    void run() noexcept override;
-};
-
-// Tries again every write that failed; run when the last learn module goes.
-class FlushJob final : public file_worker::Job {
-public:
-    void run() noexcept override;
-};
-
 // A change the buttons make to the map: clear it all, store a learnt pair, or take a pair back
 // (the entry becomes 0 only while it still holds that external number).
 struct Edit {
@@ -115,12 +82,12 @@ struct Edit {
 };
 void apply(const Edit& edit, Map& map) noexcept;
 
-// Edits made while a graph start's file is read, merged into one change of whatever map the read
-// gives: fixed in size however many edits come.
+// Edits merged into one change of whatever map they meet, exactly as the edits in order would
+// change it: fixed in size however many edits come.
 class MergedEdits {
 public:
     void add(const Edit& edit) noexcept;
-    // The map read (entries 0-127) changed as the edits in order would change it.
+    // map (entries 0-127) changed as the edits in order would change it.
     void applyTo(Map& map) const noexcept;
     bool empty() const noexcept { return !any_; }
     void reset() noexcept;
@@ -130,6 +97,52 @@ private:
     Map values_{};                                   // those values
     std::array<std::bitset<kEntries>, kEntries> zeroWhen_{};  // other entries: values taken back
     bool any_ = false;
+};
+
+// The file work of the learn map, done by the bundle's file worker. The worker keeps, for the
+// whole bundle, every map stored and not yet on disk (not yet written, or its write failed), per
+// file: a graph start anywhere loads the newest map of its file, pending or written, and a failed
+// write is tried again at every later learn-map job and at the final flush.
+//
+// A module's jobs go to the worker the moment their input arrives (a graph start's read, the
+// block's edits), and the worker resolves them against the module's map as it knows it, in the
+// order they were asked for: an edit made while a read is out is stored on the map that read
+// gives, before any later read of that file, without the audio side waiting to hand it over.
+
+// The map of one module as its jobs leave it, and where it is stored. [worker; inside submit
+// offline] Only that module's jobs touch it, one at a time, in order.
+struct KnownMap {
+    Map map{};
+    Target target;
+};
+
+// Reads the map a graph start loads, with the request taken when the graph start came. The worker
+// forms the path, leaves in map the newest map of that file (a short file changes only the entries
+// it has lines for, of the map as the module's earlier jobs left it) and makes it the module's map.
+class LoadJob final : public file_worker::Job {
+public:
+    using Request = pin_text::FileSettings;  // with the host's path of "Controllers.txt"
+    Request request;
+    KnownMap* known = nullptr;
+    Map map{};  // the result
+
+    void run() noexcept override;  // [worker; inside submit offline]
+};
+
+// A block's edits, as the buttons made them: applied to the module's map, which becomes its file's
+// newest map at once and is written.
+class EditJob final : public file_worker::Job {
+public:
+    MergedEdits edits;
+    KnownMap* known = nullptr;
+
+    void run() noexcept override;  // [worker; inside submit offline]
+};
+
+// Tries again every write that failed; run when the last learn module goes.
+class FlushJob final : public file_worker::Job {
+public:
+    void run() noexcept override;
 };
 
 } // namespace learn_map

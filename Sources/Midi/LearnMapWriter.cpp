@@ -119,9 +119,11 @@ private:
     std::map<std::string, Pending> pending_;
 };
 
+// Made on first use and never destroyed: a job the worker runs while the process exits (a store
+// still queued when the host quits) must not meet a map table already gone.
 PendingMaps& pendingMaps()
 {
-    static PendingMaps maps;
+    static PendingMaps& maps = *new PendingMaps;
     return maps;
 }
 
@@ -131,19 +133,23 @@ void LoadJob::run() noexcept
 {
     try {
         const Location where = locate(request.hostFilePath(), request.autoPath, request.idPin(), request.pathMacPin());
-        target = targetOf(where);
+        const Target target = targetOf(where);
+        map = known->map;  // a short file leaves the rest as it was
         if (!pendingMaps().newest(target, map))
             load(where, map);
+        known->target = target;
     } catch (...) {
-        target = Target{};  // no path: nothing is read or written
+        known->target = Target{};  // no path: nothing is read or written
         map.fill(0);
     }
+    known->map = map;
 }
 
-void SaveJob::run() noexcept
+void EditJob::run() noexcept
 {
+    edits.applyTo(known->map);
     try {
-        pendingMaps().store(target, map);
+        pendingMaps().store(known->target, known->map);
     } catch (...) {
         // Out of memory before the map was kept: it is lost as a failed write once was.
     }

@@ -77,6 +77,14 @@ public:
             midi::send(midiOut_, m);
             return;
         }
+        // A byte of 0x80 or more where a data byte belongs (a real-time byte between status and
+        // data, a status byte missing) holds no number a rule could map, and clamping it would
+        // make a note nobody played: the message leaves as it came, on channel 1 as with no rule,
+        // unseen by the rules and the parameter-number assembly, as the other MIDI modules pass it.
+        if (m.status < 0x80 || !midi::isTableIndex(m.data1) || !midi::isTableIndex(m.data2)) {
+            midi::send(midiOut_, m.onChannelOne());
+            return;
+        }
         const Message msg{m.kind(), m.status & 0x0F, m.data1, m.data2, size};
         if (queued_ == 0 && !(m.isController() && isCompositePart(m.data1)))
             processMsg(msg, false);

@@ -2,25 +2,34 @@
 // controller from the learn and reset buttons, and translates controllers both ways through the
 // map, which it keeps in "Controllers.txt".
 //
-// The bundle's file worker reads and writes the file: a graph start hands it the pins' texts and
-// the host's path, a store hands it a copy of the map, and the map read is applied at the start of
-// a later block. Offline both happen inside the call, as if there were no worker.
+// The bundle's file worker reads and writes the file. Each input that needs the disk becomes a job
+// when it comes: a graph start hands over the pins' texts and the host's path, and the edits the
+// buttons make in a block go at its end; the worker applies them to the map as it knows it, in
+// order, so nothing on the audio side waits to be handed over. Offline both happen inside the
+// call, as if there were no worker.
 //
-// Until the map read at a graph start is applied, the module still plays: the LED, the captures
-// and the learn state follow the buttons and controllers sample by sample. What needs the map
-// waits, in order, in a log set aside at construction: every MIDI message's translation (notes
-// too, so nothing overtakes) and every edit the buttons make. Once the map arrives the log is run
-// on it at the start of that block, so the synth and the controller get exactly the messages, and
-// the file exactly the map, that they would have got with the map at once; the messages go out at
-// the block's first sample, and the module does not sleep while it waits.
-// When the log is full (a flood of MIDI during a slow read), the module stops holding MIDI back for
-// that read: the log is run at once on the map it has (the previous one) and later messages are
-// translated at once; the edits still reach the map read, merged, so no learnt entry is lost.
+// Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
+// learn state follow the buttons and controllers sample by sample. What needs the map is held, in
+// arrival order (HeldInputs, set aside at construction): every MIDI message's translation (notes
+// too, so nothing overtakes) and every edit's change to the map in memory. Once the map is here,
+// what was held is translated exactly as it would have been with the map at once, and goes out
+// delayed by whole blocks, each message at its own sample offset: one block's worth of held
+// messages per block, so the spacing between them is kept. Messages that come meanwhile queue
+// behind them; the delay ends with the first block in which nothing waits.
+//
+// Room: the held log takes 16384 inputs (the last 256 kept for edits and reads): a message on
+// each sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at
+// full speed, while the map is read. Should a disk stall even longer, each input that finds no
+// room is refused by name through the worker's log and the rest keep their order; nothing is
+// ever translated on an older map out of turn.
+#include "Common/HeldInputs.h"
 #include "Midi/LearnMap.h"
 #include "Midi/MidiBytes.h"
 #include "MpProcessing.h"
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 
 class Qv_midilearnmodule : public MpBase {
 public:
@@ -39,33 +48,25 @@ public:
         initializePin(kPathMac, pathMac_);
         initializePin(kToSynth, toSynth_);
         initializePin(kToExternal, toExternal_);
+        for (learn_map::LoadJob& job : loads_)
+            job.known = &known_;
+        for (learn_map::EditJob& job : edits_)
+            job.known = &known_;
+        finalEdits_.known = &known_;
         modules.fetch_add(1, std::memory_order_relaxed);
     }
 
-    // [host thread, after the last process] What the audio side left waiting is finished here, in
-    // order: a store that found no job free, a map still being read with the edits made meanwhile.
-    // The channel then waits for the stores in flight, and the last learn module tries every
-    // failed write once more.
+    // [host thread, after the last process] Edits that found every edit job out are stored now,
+    // after this module's queued jobs; then the module waits for its own jobs (not other
+    // modules') and takes them back, and the last learn module tries every failed write once more.
     ~Qv_midilearnmodule() override
     {
-        if (saveWanted_) {
-            lastSave_.map = map_;
-            lastSave_.target = target_;
-            channel_.runAndWait(lastSave_);
+        if (!pendingEdits_.empty()) {
+            finalEdits_.edits = pendingEdits_;
+            channel_.runAndWait(finalEdits_);
         }
-        if (waiting_) {
-            if (!loadSubmitted_) {
-                load_.map = map_;
-                channel_.runAndWait(load_);
-            } else {
-                channel_.runAndWait(flush_);  // runs after the read
-            }
-            if (!edits_.empty()) {
-                lastSave_.map = load_.map;
-                edits_.applyTo(lastSave_.map);
-                lastSave_.target = load_.target;
-                channel_.runAndWait(lastSave_);
-            }
+        channel_.drain();
+        while (channel_.finished()) {
         }
         if (modules.fetch_sub(1, std::memory_order_acq_rel) == 1)
             channel_.runAndWait(flush_);
@@ -79,21 +80,22 @@ public:
     }
 
     using MpBase::process;
-    // Applies what the worker has done, then runs the block.
+    // [audio thread] Takes what the worker has done, lets out what held for it, runs the block,
+    // then hands the block's edits to the worker.
     void process(int32_t count, const mpapi::MpEvent* events) override
     {
+        ++block_;
         takeFinished();
+        replay(count);
         MpBase::process(count, events);
+        submitEdits(kReadJobs);
+        stayAwake(!held_.empty() || readsOut() > 0);
     }
 
+    // [audio thread] The map of the file the pins name now is read; what follows waits for it.
     void onGraphStart() override
     {
-        learn_map::LoadJob::Request& request = waiting_ ? staged_ : load_.request;
-        request.take(host, learn_map::kFileNameWide, autoPath_.value, id_.value, pathMac_.value);
-        if (!waiting_)
-            LoadTable();
-        else if (!defer(Deferred{Deferred::kGraphStart, {}, {}}))
-            reloadWanted_ = true;
+        readMap();
         MpBase::onGraphStart();
     }
 
@@ -116,6 +118,7 @@ public:
         }
     }
 
+    // [audio thread]
     void onMidiMessage(int pin, unsigned char* bytes, int size) override
     {
         const midi::Message m = midi::Message::read(bytes, size);
@@ -123,36 +126,49 @@ public:
             capture(pin, m.data1);
         if (pin != kExternalIn && pin != kInternalIn)
             return;
-        const Deferred translation{pin == kExternalIn ? Deferred::kFromExternal : Deferred::kFromInternal, m, {}};
-        if (!defer(translation))
+        Held translation;
+        translation.kind = pin == kExternalIn ? Held::kFromExternal : Held::kFromInternal;
+        translation.message = m;
+        if (!holding())
             translate(translation);
+        else
+            keep(translation, "MIDI message held for the controller map");
     }
 
 private:
     // What waits for the map a graph start reads, in arrival order.
-    struct Deferred {
-        enum Kind : uint8_t { kFromExternal, kFromInternal, kEdit, kGraphStart };
+    struct Held {
+        enum Kind : uint8_t { kFromExternal, kFromInternal, kEdit, kMapRead };
         Kind kind = kEdit;
         midi::Message message;  // kFromExternal, kFromInternal
         learn_map::Edit edit;   // kEdit
+        uint8_t read = 0;       // kMapRead: which read job brings the map
+        int32_t offset = 0;     // in the block it came in
+        uint32_t block = 0;     // the block it came in
     };
-    static constexpr std::size_t kLogCapacity = 512;
-    static constexpr std::size_t kSaveJobs = 4;
+    static constexpr std::size_t kHeldInputs = 16384;
+    static constexpr std::size_t kEditRoom = 256;  // of it, only for edits and reads: never refused for MIDI
+    static constexpr std::size_t kReadJobs = 16;  // graph starts whose maps are not yet in use
+    // Edit jobs: a block's edits leave kReadJobs of them free, so that a graph start always finds
+    // one for the edits before it while it finds a read job.
+    static constexpr std::size_t kEditJobs = 32;
     static inline std::atomic<int> modules{0};  // learn modules alive: the last one flushes
 
     // Translation through the map: hardware controller c goes to the synth as every k with
     // map[k] = c; synth controller c goes to the hardware as map[c]; other messages pass.
-    void translate(const Deferred& d, int32_t position = -1)
+    void translate(const Held& d, int32_t position = -1)
     {
         const midi::Message& m = d.message;
         const bool controller = m.isController() && m.data1 < learn_map::kEntries;
-        if (d.kind == Deferred::kFromExternal) {
+        if (d.kind == Held::kFromExternal) {
             if (!m.isController()) {
                 midi::send(toSynth_, m, position);
             } else if (controller && m.data1 != 0) {
-                for (int k = 0; k < learn_map::kEntries; ++k)
-                    if (map_[static_cast<std::size_t>(k)] == m.data1)
-                        midi::send(toSynth_, midi::kControlChange, static_cast<uint8_t>(k), m.data2, position);
+                const auto& words = usedBy_[m.data1];
+                for (std::size_t w = 0; w < words.size(); ++w)
+                    for (uint64_t bits = words[w]; bits != 0; bits &= bits - 1)
+                        midi::send(toSynth_, midi::kControlChange, static_cast<uint8_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(bits))),
+                                   m.data2, position);
             }
         } else {
             if (!m.isController()) {
@@ -163,128 +179,137 @@ private:
         }
     }
 
-    // Asks the worker for the map of the file load_.request names; from now on what needs the map
-    // waits for it.
-    void LoadTable()
+    // The map the other way round, so a hardware controller finds its synth controllers in a few
+    // words instead of a walk over every entry (a block replaying hundreds of held controllers).
+    void mapChanged() noexcept
     {
-        waiting_ = true;
-        loadSubmitted_ = false;
-        edits_.reset();
-        if (!channel_.runsInline())
-            stayAwake(true);
-        readAfterStores();
+        for (auto& words : usedBy_)
+            words = {};
+        for (std::size_t k = 0; k < map_.size(); ++k)
+            if (map_[k] > 0 && map_[k] < learn_map::kEntries)
+                usedBy_[static_cast<std::size_t>(map_[k])][k / 64] |= uint64_t{1} << (k % 64);
     }
 
-    // The read goes to the worker once no store waits to be handed over, so it comes after them.
-    void readAfterStores()
-    {
-        if (saveWanted_)
-            return;
-        load_.map = map_;  // a short file leaves the rest as it is
-        loadSubmitted_ = true;
-        submit(load_);
-    }
+    // [audio thread] Whatever comes now waits behind what is held (or what went out held in this
+    // block, so that nothing goes out before it in the block).
+    bool holding() const { return replayedThisBlock_ || !held_.empty(); }
 
-    // The map read, and what waited for it.
-    void applyLoad()
+    // [audio thread] Keeps input at the back of the log, stamped with its block and offset; an
+    // input that finds no room is refused by name (MIDI leaves room for edits and reads).
+    bool keep(Held input, const char* action) noexcept
     {
-        map_ = load_.map;
-        target_ = load_.target;
-        waiting_ = false;
-        const bool merged = overflowed_;
-        overflowed_ = false;
-        std::size_t next = 0;
-        bool edited = false;
-        if (merged) {
-            edits_.applyTo(map_);
-            edited = !edits_.empty();
-        } else {
-            for (; next < logLength_ && log_[next].kind != Deferred::kGraphStart; ++next) {
-                if (log_[next].kind == Deferred::kEdit) {
-                    learn_map::apply(log_[next].edit, map_);
-                    edited = true;
-                } else {
-                    translate(log_[next], 0);
-                }
-            }
-        }
-        if (edited)
-            SaveTable();
-        const bool reload = reloadWanted_ || next < logLength_;
-        reloadWanted_ = false;
-        if (!reload) {
-            logLength_ = 0;
-            stayAwake(false);
-            return;
-        }
-        // A later graph start waited in the log: its read comes now, and what followed it waits on.
-        load_.request = staged_;
-        LoadTable();
-        std::size_t kept = 0;
-        for (std::size_t i = next + (next < logLength_ ? 1 : 0); i < logLength_; ++i) {
-            if (log_[i].kind == Deferred::kEdit)
-                edits_.add(log_[i].edit);
-            log_[kept++] = log_[i];
-        }
-        logLength_ = kept;
-    }
-
-    // [audio thread] Keeps d for the map being read; false when nothing waits (or the log is full).
-    bool defer(const Deferred& d) noexcept
-    {
-        if (!waiting_ || overflowed_)
-            return false;
-        if (logLength_ < log_.size()) {
-            log_[logLength_++] = d;
+        const bool message = input.kind == Held::kFromExternal || input.kind == Held::kFromInternal;
+        input.offset = blockPos;
+        input.block = block_;
+        if (held_.size() + (message ? kEditRoom : 0) < kHeldInputs && held_.pushBack(input))
             return true;
-        }
-        // Full: the log runs now on the map at hand, without a store (the edits are merged for the
-        // map read), and nothing more waits until it arrives.
-        overflowed_ = true;
-        for (std::size_t i = 0; i < logLength_; ++i) {
-            if (log_[i].kind == Deferred::kEdit)
-                learn_map::apply(log_[i].edit, map_);
-            else if (log_[i].kind == Deferred::kGraphStart)
-                reloadWanted_ = true;
-            else
-                translate(log_[i]);
-        }
-        logLength_ = 0;
+        channel_.refused(action);
         return false;
     }
 
-    // A change to the map by the buttons, stored at once, or after the map being read.
-    void edit(learn_map::Edit e)
+    // [audio thread] At the start of a block, what is held and no longer waits for a read: edits
+    // change the map in memory, reads replace it, and the messages of the oldest block held go out
+    // at their own offsets.
+    void replay(int32_t count) noexcept
     {
-        if (waiting_)
-            edits_.add(e);
-        if (defer(Deferred{Deferred::kEdit, {}, e}))
-            return;
-        learn_map::apply(e, map_);
-        if (!waiting_)
-            SaveTable();
+        replayedThisBlock_ = false;
+        uint32_t from = 0;
+        while (Held* next = held_.front()) {
+            if (next->kind == Held::kMapRead) {
+                if (!readBack_[next->read])
+                    break;
+                applyRead(next->read);
+            } else if (next->kind == Held::kEdit) {
+                learn_map::apply(next->edit, map_);
+                mapChanged();
+            } else {
+                if (replayedThisBlock_ && next->block != from)
+                    break;
+                replayedThisBlock_ = true;
+                from = next->block;
+                translate(*next, std::min(next->offset, count > 0 ? count - 1 : 0));
+            }
+            Held taken;
+            held_.popFront(taken);
+        }
     }
 
-    // [audio thread] The worker writes a copy of the map; nothing is allocated here. When every
-    // store is still out, the newest map goes as soon as one comes back.
-    void SaveTable() noexcept
+    // [audio thread] A graph start: the block's edits so far go to the worker first, then the read
+    // with the pins as they are now. With no job or no room left (a disk that has not answered for
+    // a long time), the graph start is refused by name and the map stays as it is.
+    void readMap() noexcept
     {
-        for (std::size_t i = 0; i < kSaveJobs; ++i) {
-            if (saveOut_[i])
-                continue;
-            saveWanted_ = false;
-            saves_[i].map = map_;
-            saves_[i].target = target_;
-            saveOut_[i] = true;
-            submit(saves_[i]);
+        std::size_t free = kReadJobs;
+        for (std::size_t i = 0; i < kReadJobs && free == kReadJobs; ++i)
+            if (!readOut_[i])
+                free = i;
+        if (free == kReadJobs || held_.full() || !submitEdits(0)) {
+            channel_.refused("controller map read at graph start");
             return;
         }
-        saveWanted_ = true;
+        learn_map::LoadJob& job = loads_[free];
+        job.request.take(host, learn_map::kFileNameWide, autoPath_.value, id_.value, pathMac_.value);
+        readOut_[free] = true;
+        submit(job);
+        if (held_.empty() && readBack_[free]) {
+            applyRead(free);  // offline: here at once
+            return;
+        }
+        Held read;
+        read.kind = Held::kMapRead;
+        read.read = static_cast<uint8_t>(free);
+        keep(read, "controller map read at graph start");  // room checked above
+    }
+
+    void applyRead(std::size_t i) noexcept
+    {
+        map_ = loads_[i].map;
+        mapChanged();
+        readOut_[i] = readBack_[i] = false;
+    }
+
+    std::size_t readsOut() const noexcept { return static_cast<std::size_t>(std::count(readOut_.begin(), readOut_.end(), true)); }
+
+    // [audio thread] A change to the map by the buttons: made to the map in memory in its turn,
+    // and handed to the worker with the block's other edits.
+    void edit(learn_map::Edit e) noexcept
+    {
+        if (held_.empty()) {
+            learn_map::apply(e, map_);
+            mapChanged();
+        } else {
+            Held held;
+            held.kind = Held::kEdit;
+            held.edit = e;
+            if (!keep(held, "controller map edit"))
+                return;  // neither in memory nor on disk: both stay alike
+        }
+        pendingEdits_.add(e);
+    }
+
+    // [audio thread] The edits not yet handed over go in one job, if more than spare jobs are
+    // free; else they wait, merged, for a later block. false when they still wait.
+    bool submitEdits(std::size_t spare) noexcept
+    {
+        if (pendingEdits_.empty())
+            return true;
+        if (static_cast<std::size_t>(std::count(editOut_.begin(), editOut_.end(), false)) <= spare)
+            return false;
+        for (std::size_t i = 0; i < kEditJobs; ++i) {
+            if (editOut_[i])
+                continue;
+            edits_[i].edits = pendingEdits_;
+            pendingEdits_.reset();
+            editOut_[i] = true;
+            submit(edits_[i]);
+            return true;
+        }
+        return false;
     }
 
     void submit(file_worker::Job& job) noexcept
     {
-        channel_.submit(job);  // room is certain: one read and kSaveJobs stores at most
+        channel_.submit(job);  // room is certain: the channel holds every job above
         if (channel_.runsInline())
             takeFinished();
     }
@@ -293,22 +318,17 @@ private:
     void takeFinished() noexcept
     {
         while (file_worker::Job* done = channel_.finished()) {
-            if (done == &load_) {
-                applyLoad();
-                continue;
-            }
-            for (std::size_t i = 0; i < kSaveJobs; ++i)
-                if (done == &saves_[i])
-                    saveOut_[i] = false;
+            for (std::size_t i = 0; i < kReadJobs; ++i)
+                if (done == &loads_[i])
+                    readBack_[i] = true;
+            for (std::size_t i = 0; i < kEditJobs; ++i)
+                if (done == &edits_[i])
+                    editOut_[i] = false;
         }
-        if (saveWanted_)
-            SaveTable();
-        if (waiting_ && !loadSubmitted_)
-            readAfterStores();
     }
 
-    // A module waiting for its map asks not to sleep, so what waits goes out without waiting for
-    // the next event.
+    // A module with work owed or held asks not to sleep, so what is held goes out without waiting
+    // for the next event.
     void stayAwake(bool awake)
     {
         if (awake) {
@@ -382,6 +402,7 @@ private:
     MidiOutPin toExternal_;
 
     learn_map::Map map_{};             // internal controller -> external controller, 0 unassigned
+    std::array<std::array<uint64_t, 2>, learn_map::kEntries> usedBy_{};  // external -> internal ones, as bits
     float ledLevel_ = 0.0f;            // 1.0 while learning, else 0.0 (idle)
     uint8_t capturedExternal_ = 0;     // 0-127
     uint8_t capturedInternal_ = 0;     // 0-127
@@ -390,24 +411,20 @@ private:
     bool pairComplete_ = false;
     float previousLearn_ = 0.0f;       // last learn button sample
     float previousReset_ = 0.0f;       // last reset button sample
-    learn_map::Target target_;         // where the file goes, from the last map read
-
-    // The file work, all set aside here: one read, a few stores in flight, the final ones.
-    learn_map::LoadJob load_;
-    learn_map::LoadJob::Request staged_;  // a graph start's request while a read is out
-    std::array<learn_map::SaveJob, kSaveJobs> saves_;
-    std::array<bool, kSaveJobs> saveOut_{};  // handed to the worker, not yet back
-    learn_map::SaveJob lastSave_;
+    // The file work, all set aside here: reads and edit jobs in flight, the final ones.
+    learn_map::KnownMap known_;  // the worker's side of the map
+    std::array<learn_map::LoadJob, kReadJobs> loads_;
+    std::array<bool, kReadJobs> readOut_{};   // asked for, its map not yet in use
+    std::array<bool, kReadJobs> readBack_{};  // its map is back from the worker
+    std::array<learn_map::EditJob, kEditJobs> edits_;
+    std::array<bool, kEditJobs> editOut_{};   // handed to the worker, not yet back
+    learn_map::MergedEdits pendingEdits_;    // edits not yet handed over
+    learn_map::EditJob finalEdits_;
     learn_map::FlushJob flush_;
-    bool waiting_ = false;        // a graph start's map is being read: translations and edits wait
-    bool loadSubmitted_ = false;  // that read is with the worker
-    bool saveWanted_ = false;     // a store found every save job out
-    bool reloadWanted_ = false;   // a graph start came after the log was full
-    bool overflowed_ = false;     // the log was full: nothing more waits, edits_ holds the edits
-    std::array<Deferred, kLogCapacity> log_{};
-    std::size_t logLength_ = 0;
-    learn_map::MergedEdits edits_;  // every edit since the read was asked for
-    file_worker::Channel channel_{kSaveJobs + 1};  // last: it waits for the jobs above
+    held_inputs::HeldInputs<Held, kHeldInputs> held_;
+    bool replayedThisBlock_ = false;  // held messages went out in this block
+    uint32_t block_ = 0;              // blocks run, for what is held
+    file_worker::Channel channel_{kReadJobs + kEditJobs};  // last: it waits for the jobs above
 };
 
 MP_REGISTER_MODULE(Qv_midilearnmodule, L"QV_MidiLearnModule")

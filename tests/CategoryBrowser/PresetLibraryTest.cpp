@@ -56,7 +56,8 @@ TEST(PresetLibrary, IndexEntries)
 }
 
 // Renames: category before favourite, category 0 drops the tag, the favourite toggles. A name
-// of tags only keeps a one-space stem (a listed name, not the hidden ".tavpreset").
+// of tags only keeps a one-space stem (a listed name, not the hidden ".tavpreset"), and a
+// numbered (factory) preset keeps its number prefix whole through every rename.
 TEST(PresetLibrary, Renames)
 {
     EXPECT_EQ(favouriteToggledName(" #fav.tavpreset"), " .tavpreset");
@@ -70,6 +71,29 @@ TEST(PresetLibrary, Renames)
     EXPECT_EQ(retaggedName("Name #ba #le.tavpreset", 17), "Name #sw.tavpreset");
     EXPECT_EQ(favouriteToggledName("Name #pa #fav.tavpreset"), "Name #pa.tavpreset");
     EXPECT_EQ(favouriteToggledName("Name #pa.tavpreset"), "Name #pa #fav.tavpreset");
+    // A factory preset stays one: a tag that follows the number prefix shares its space, and the
+    // space stays when the tag comes off; a prefix with a stem after it keeps its own.
+    EXPECT_EQ(favouriteToggledName("#001 #fav.tavpreset"), "#001 .tavpreset");
+    EXPECT_EQ(favouriteToggledName("#001 .tavpreset"), "#001 #fav.tavpreset");
+    EXPECT_EQ(retaggedName("#001 #pa.tavpreset", 0), "#001 .tavpreset");
+    EXPECT_EQ(retaggedName("#001 .tavpreset", 2), "#001 #ba.tavpreset");
+    EXPECT_EQ(retaggedName("#001 #pa #fav.tavpreset", 0), "#001 #fav.tavpreset");
+    EXPECT_EQ(retaggedName("#001 #pa #fav.tavpreset", 17), "#001 #sw #fav.tavpreset");
+    EXPECT_EQ(retaggedName("#001 #party.tavpreset", 0), "#001 rty.tavpreset");
+    EXPECT_EQ(retaggedName("#001 #fav #pa #fav.tavpreset", 0), "#001 #fav.tavpreset");
+    EXPECT_EQ(favouriteToggledName("#001  #fav.tavpreset"), "#001 .tavpreset");  // written spaced before
+    EXPECT_EQ(favouriteToggledName("Bank #012 #fav.tavpreset"), "Bank #012 .tavpreset");
+    EXPECT_EQ(retaggedName("#001 Name #pa.tavpreset", 0), "#001 Name.tavpreset");
+    EXPECT_EQ(retaggedName("#001#pa.tavpreset", 0), "#001#pa.tavpreset");
+    for (const char* name : {"#001 #fav.tavpreset", "#001 #pa.tavpreset", "#001 #pa #fav.tavpreset", "#128  #fav.tavpreset",
+                             "x #099 #sw #fav.tavpreset", "#001 #party #fav.tavpreset"})
+        for (int category = 0; category < kCategories; ++category) {
+            const std::string retagged = retaggedName(name, category), toggled = favouriteToggledName(name);
+            EXPECT_TRUE(hasNumberPrefix(retagged)) << name << " " << category << " " << retagged;
+            EXPECT_TRUE(hasNumberPrefix(toggled)) << name << " " << toggled;
+            EXPECT_TRUE(hasNumberPrefix(favouriteToggledName(retagged))) << name << " " << category;
+            EXPECT_TRUE(hasNumberPrefix(retaggedName(toggled, category))) << name << " " << category;
+        }
     EXPECT_EQ(safeNameComponent("../../evil"), ".._.._evil");
     EXPECT_EQ(safeNameComponent(".."), "_..");
     EXPECT_EQ(safeNameComponent(""), "_");

@@ -4,6 +4,7 @@
 // the effect mute, the backup restore and the bounds on what comes from outside.
 #include "CategoryBrowser/PrescatTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -371,6 +372,74 @@ TEST_F(PrescatManager, TagsAndFavouritesByRenaming)
     EXPECT_TRUE(fs::exists(root_ / "Presets" / "Other #fav.tavpreset"));
     runSeconds(0.5);
     EXPECT_EQ(lastList()[0], "Presets/Other #fav");  // the mark is no category: still listed in EDIT mode
+}
+
+// A factory preset stays one through every tag change: with the favourite mark off, tagged from
+// no category and with the mark on and off again its number prefix keeps its space, the result
+// rows show it, and a delete is refused with the file left in place.
+TEST_F(PrescatManager, FactoryPresetsStayFactoryPresetsThroughTagChanges)
+{
+    folder("3_SEARCH");
+    preset("Presets/#001 #fav.tavpreset");
+    preset("Presets/#002 #pa.tavpreset");
+    start();
+    interfaceStarted();
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.8);
+    // The row showing slot 1 in the list shown last, whatever its tags.
+    std::vector<std::string> shown;
+    const auto slotOneRow = [&] {
+        if (const auto list = lastList(); !list.empty())
+            shown = list;
+        const auto at = std::find_if(shown.begin(), shown.end(), [](const std::string& e) { return e.rfind("Presets/#001", 0) == 0; });
+        EXPECT_NE(at, shown.end());
+        return static_cast<int>(at - shown.begin());
+    };
+    const auto deleteRefused = [&](const std::string& file) {
+        SCOPED_TRACE(file);
+        const int row = slotOneRow();
+        post(row);
+        programChange(row);
+        clear();
+        post(kDeletePreset);
+        runSeconds(0.5);
+        EXPECT_EQ(postedIds(), (std::vector<int>{500}));
+        EXPECT_TRUE(fs::exists(root_ / "Presets" / file));
+    };
+    const auto toggleFavourite = [&] {
+        const int row = slotOneRow();
+        post(row);
+        programChange(row);
+        post(kToggleFavourite);
+        runSeconds(0.5);
+    };
+
+    toggleFavourite();
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "#001 .tavpreset"));
+    const auto unmarked = static_cast<std::size_t>(slotOneRow());
+    ASSERT_LT(unmarked, shown.size());
+    EXPECT_EQ(shown[unmarked], "Presets/#001 ");
+    deleteRefused("#001 .tavpreset");
+
+    // EDIT lists the untagged: slot 1 takes PADS.
+    post(105);
+    runSeconds(0.5);
+    const int row = slotOneRow();
+    post(row);
+    programChange(row);
+    post(kCategoryRow + 12);
+    post(108);
+    programChange(108);
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "#001 #pa.tavpreset"));
+    post(104);  // SEARCH lists them all again
+    runSeconds(0.5);
+    deleteRefused("#001 #pa.tavpreset");
+    toggleFavourite();
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "#001 #pa #fav.tavpreset"));
+    toggleFavourite();
+    deleteRefused("#001 #pa.tavpreset");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "Presets"), fs::directory_iterator()), 2);
 }
 
 // Time order: in a plain folder the names come oldest first, files of the same second all

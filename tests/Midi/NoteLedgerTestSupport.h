@@ -4,6 +4,7 @@
 // go of everything, so a test can check that every note-on sent has had its note-off.
 #pragma once
 
+#include "FileWorker.h"
 #include "framework/HostTestSupport.h"
 
 #include <algorithm>
@@ -84,6 +85,9 @@ struct Stage {
     Stage& gates(std::vector<std::int32_t> pins) { return gatePins = std::move(pins), *this; }
     Stage& cvs(std::vector<std::int32_t> pins) { return cvPins = std::move(pins), *this; }
     Stage& initially(std::int32_t pin, Bytes value) { return initial.emplace_back(pin, std::move(value)), *this; }
+    // For a module that holds MIDI back while its file work is owed: after letting go, blocks
+    // run once the file worker is idle, before what sounds is counted.
+    Stage& thenQuiet(int blocks) { return quietBlocks = blocks, *this; }
 
     const char* identifier;
     std::vector<std::int32_t> midiIns{0};
@@ -92,6 +96,7 @@ struct Stage {
     std::vector<std::int32_t> gatePins;   // audio inputs played as gates, 1.0 or 0.0
     std::vector<std::int32_t> cvPins;     // audio inputs held at a random level from 0.0 to 1.0 per block
     std::vector<std::pair<std::int32_t, Bytes>> initial;  // values set before graph start
+    int quietBlocks = 0;
 };
 
 // One module played through the stand-in host, run after run. Each run plays a few blocks of
@@ -130,6 +135,10 @@ public:
         }
         letGo();
         block();
+        for (int quiet = 0; quiet < stage_.quietBlocks; ++quiet) {
+            file_worker::waitUntilIdle();
+            block();
+        }
         return ledger_.left();
     }
     std::string log() const { return log_.str(); }

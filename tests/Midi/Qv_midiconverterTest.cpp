@@ -3,6 +3,8 @@
 #include "Midi/RoutingTestSupport.h"
 #include "Midi/NoteLedgerTestSupport.h"
 
+#include <random>
+
 using namespace tav_host;
 using namespace routing_test;
 
@@ -147,6 +149,65 @@ TEST_F(MidiConverter, RulesSeeAndMakeCompositeMessages)
               (std::vector<Bytes>{{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 7, 0}, {0xB0, 38, 127}}));
     // Parameter numbers and values beyond 14 bits are bounded.
     EXPECT_EQ(convert({{0xB0, 2, 1}}), (std::vector<Bytes>{{0xB0, 99, 127}, {0xB0, 98, 127}, {0xB0, 6, 0}, {0xB0, 38, 0}}));
+}
+
+// A data byte of 0x80 or more (a real-time byte between status and data, a cut message) is no
+// number the rules could map: the message leaves as it came, on channel 1, as with no rule, and a
+// parameter-number sequence around it is assembled as if it were not there. Rule outputs are still
+// bounded to 0-127.
+TEST_F(MidiConverter, MalformedMessagesLeaveAsTheyCame)
+{
+    rules({{0, "* NoteOn * * * * Y * NoteOn 60 60 * *"}, {1, "* Ctrl * * * * N * NoteOn * * * *"},
+           {2, "* KeyAft * * * * N * NoteOn 200 200 * *"}});
+    EXPECT_EQ(convert({{0x90, 0xF8, 0x21, 0x64}}), (std::vector<Bytes>{{0x90, 0xF8, 0x21}}));
+    EXPECT_EQ(convert({{0x95, 0x40, 0xFE}, {0xB3, 0xFF, 0x7F}, {0xC1, 0x80}, {0x01, 0x40, 0x40}}),
+              (std::vector<Bytes>{{0x90, 0x40, 0xFE}, {0xB0, 0xFF, 0x7F}, {0xC0, 0x80, 0x00}, {0x00, 0x40, 0x40}}));
+    EXPECT_EQ(convert({{0xA0, 0x40, 0x30}}), (std::vector<Bytes>{{0x90, 0x7F, 0x30}}));
+    rules({{0, "1 Ctrl 200 200 * * N 1 Ctrl 200 200 * *"}, {1, ""}, {2, ""}});  // never sees a byte 200
+    EXPECT_EQ(convert({{0xB0, 99, 7}, {0xB0, 0xF8, 1}, {0xB0, 98, 104}, {0xB0, 6, 0xC0}, {0xB0, 6, 64}, {0xB0, 38, 1}}),
+              (std::vector<Bytes>{{0xB0, 0xF8, 1}, {0xB0, 6, 0xC0}, {0xB0, 99, 7}, {0xB0, 98, 104}, {0xB0, 6, 64}, {0xB0, 38, 1}}));
+}
+
+// Seeded runs of malformed messages (a data byte of 0x80 or more in either data place, sizes 2 to
+// 4, the fourth byte anything) and cut ones (sizes 0 to 2) through rule sets that make notes out
+// of notes, controllers, program changes, aftertouch, bends and NRPN: each malformed message
+// leaves alone and as it came, and no other note-on leaves (the cut messages carry none).
+TEST(MidiConverterInput, MalformedAndCutMessagesMakeNoNotes)
+{
+    const std::vector<std::vector<std::string>> ruleSets = {
+        {},
+        {"* NoteOn * * * * Y * NoteOn 60 60 * *", "* NoteOn * * * * N * NoteOn * * * *"},
+        {"* Ctrl * * * * N * NoteOn * * * *", "* ProgChg * * * * N * NoteOn * * * *"},
+        {"* KeyAft * * * * N * NoteOn * * * *", "* PitchB 0 127 0 127 N * NoteOn 0 127 * *", "* NRPN * * * * N * NoteOn * * * *"},
+    };
+    for (const auto& texts : ruleSets) {
+        SCOPED_TRACE(texts.empty() ? "no rule" : texts[0]);
+        Host host{test_support::factory(), test_support::config64()};
+        const std::size_t module = test_support::add(host, "QV_MidiConverter");
+        for (std::size_t k = 0; k < texts.size(); ++k)
+            host.setInitialValue(module, Side::Dsp, static_cast<std::int32_t>(2 + k), textValue(texts[k]));
+        host.runBlock(64);
+        std::mt19937 random(static_cast<std::uint32_t>(texts.size()) + 7u);
+        const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+        for (int i = 0; i < 3000; ++i) {
+            const bool cut = pick(0, 3) == 0;
+            const std::size_t size = static_cast<std::size_t>(cut ? pick(0, 2) : pick(2, 4));
+            Bytes m(size);
+            for (std::size_t b = 0; b < size; ++b)
+                m[b] = static_cast<std::uint8_t>(b == 0 ? pick(0x80, 0xEF) : b == 3 ? pick(0, 0xFF) : pick(0, 0x7F));
+            if (!cut)
+                m[static_cast<std::size_t>(pick(1, size > 2 ? 2 : 1))] = static_cast<std::uint8_t>(pick(0x80, 0xFF));
+            const Bytes framed{static_cast<std::uint8_t>(size > 0 ? m[0] & 0xF0 : 0), size > 1 ? m[1] : std::uint8_t{0},
+                               size > 2 ? m[2] : std::uint8_t{0}};
+            const auto sent = afterMidi(host, module, 0, {m});
+            if (!cut) {
+                ASSERT_EQ(sent, (std::vector<Sent>{{1, framed}})) << tav_host::hexBytes(m.data(), m.size());
+            }
+            for (const auto& s : sent)
+                ASSERT_FALSE((s.bytes[0] & 0xF0) == 0x90 && s.bytes[2] > 0 && !(s.bytes == framed && !cut))
+                    << tav_host::hexBytes(m.data(), m.size()) << " sent " << s;
+        }
+    }
 }
 
 // Rules that arrive with the first block apply to the MIDI of the same time stamp: a note struck at

@@ -58,15 +58,28 @@ TEST_F(PowerArpeggiator, DescendsFromTheTopAfterARestart)
     EXPECT_EQ(stepNotes(2), (std::vector<int>{79, 76}));
 }
 
+// Up-down, end notes played once: the way down passes over the top note and the lowest note of
+// each upper octave (72; over three octaves 84 and 72), and turns at the second note of the
+// bottom octave, so the lowest note opens the next way up.
 TEST_F(PowerArpeggiator, UpDownTurnsWithoutRepeatingTheEndNotes)
 {
     makeOn(3, 2, {{Pin::kUpDownTurn, 5}});
     play({on(60, 90), on(64, 90), on(67, 90)});
-    EXPECT_EQ(stepNotes(14), (std::vector<int>{60, 64, 67, 72, 76, 79, 76, 72, 67, 64, 60, 64, 67, 72}));
+    EXPECT_EQ(stepNotes(18), (std::vector<int>{60, 64, 67, 72, 76, 79, 76, 67, 64, 60, 64, 67, 72, 76, 79, 76, 67, 64}));
+
+    makeOn(3, 3, {{Pin::kUpDownTurn, 5}});
+    play({on(60, 90), on(64, 90), on(67, 90)});
+    EXPECT_EQ(stepNotes(15), (std::vector<int>{60, 64, 67, 72, 76, 79, 84, 88, 91, 88, 79, 76, 67, 64, 60}));
+
+    makeOn(3, 2, {{Pin::kUpDownTurn, 5}});
+    play({on(60, 90), on(64, 90)});
+    // With two notes the pass over the top note takes the scan on to the lowest of the octave.
+    EXPECT_EQ(stepNotes(12), (std::vector<int>{60, 64, 72, 76, 72, 64, 60, 64, 72, 76, 72, 64}));
 }
 
-// Over two octaves the way down plays the lowest note of the upper octave (72) as the way up
-// does, and reaches the bottom, where the run turns.
+// Up-down, end notes repeated (the turn comes after the lowest note of the bottom octave): the way
+// down passes over the lowest note of each upper octave as above, and in the bottom octave goes on
+// to the lowest note, where the run turns and plays it again.
 TEST_F(PowerArpeggiator, UpDownRepeatsTheEndNotesWhenTheTurnPinSaysSo)
 {
     makeOn(3, 1, {{Pin::kUpDownTurn, 0}});
@@ -75,7 +88,7 @@ TEST_F(PowerArpeggiator, UpDownRepeatsTheEndNotesWhenTheTurnPinSaysSo)
 
     makeOn(3, 2, {{Pin::kUpDownTurn, 0}});
     play({on(60, 90), on(64, 90), on(67, 90)});
-    EXPECT_EQ(stepNotes(16), (std::vector<int>{60, 64, 67, 72, 76, 79, 79, 76, 72, 67, 64, 60, 60, 64, 67, 72}));
+    EXPECT_EQ(stepNotes(16), (std::vector<int>{60, 64, 67, 72, 76, 79, 79, 76, 67, 64, 60, 60, 64, 67, 72, 76}));
 }
 
 TEST_F(PowerArpeggiator, UpDownWithOneNoteAlternatesItsOctaves)

@@ -8,9 +8,15 @@
 #include "Host.h"
 #include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
+#include "Log.h"
 #include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <system_error>
 #include <optional>
 #include <mutex>
 #include <string>
@@ -157,6 +164,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesWaitsForItsQueuedAndRunningJobs)
         channel.reset();
         EXPECT_EQ(running.runs, 1);
         EXPECT_EQ(queued.runs, 1);
+        EXPECT_EQ(file_worker::unfinished(), 0u);  // results nobody takes are owed to nobody
     }
     // A job run at the end of a channel's life comes after its queued ones and is not handed back.
     file_worker::Channel channel(4);
@@ -216,6 +224,199 @@ TEST_F(FileWorkerTest, ManyAudioThreadsAtOnce)
         thread.join();
     EXPECT_EQ(wrongOrder, 0);
     EXPECT_EQ(log.order.size(), static_cast<std::size_t>(kThreads * kJobs));
+}
+
+// Two audio threads submit at once with 32 idle channels between theirs. A job whose submit
+// returned before another's began runs before it: no later place ever overtakes an earlier one.
+TEST_F(FileWorkerTest, NoJobOvertakesOneSubmittedBeforeItAcrossManyIdleChannels)
+{
+    struct StampedJob final : file_worker::Job {
+        std::atomic<uint64_t>* clock = nullptr;
+        std::vector<const StampedJob*>* ran = nullptr;
+        uint64_t before = 0, after = 0;
+        void run() noexcept override { ran->push_back(this); }  // the worker's alone
+    };
+    constexpr int kJobs = 20'000;
+    std::atomic<uint64_t> clock{0};
+    std::vector<const StampedJob*> ran;
+    ran.reserve(2 * kJobs);
+    std::vector<StampedJob> jobs(2 * kJobs);
+    auto first = std::make_unique<file_worker::Channel>(64);
+    std::vector<std::unique_ptr<file_worker::Channel>> idle;
+    for (int i = 0; i < 32; ++i)
+        idle.push_back(std::make_unique<file_worker::Channel>(1));
+    auto second = std::make_unique<file_worker::Channel>(64);
+    const auto play = [&](file_worker::Channel& channel, StampedJob* mine) {
+        for (int i = 0; i < kJobs;) {
+            while (channel.finished()) {
+            }
+            StampedJob& job = mine[i];
+            job.clock = &clock;
+            job.ran = &ran;
+            job.before = clock.fetch_add(1);
+            if (!channel.submit(job))
+                continue;
+            job.after = clock.fetch_add(1);
+            ++i;
+        }
+    };
+    std::thread a([&] { play(*first, jobs.data()); });
+    std::thread b([&] { play(*second, jobs.data() + kJobs); });
+    a.join();
+    b.join();
+    file_worker::waitUntilIdle();
+    ASSERT_EQ(ran.size(), jobs.size());
+    int inversions = 0;
+    uint64_t latestStart = 0;  // of the jobs run so far
+    for (const StampedJob* job : ran) {
+        inversions += latestStart > job->after;
+        latestStart = std::max(latestStart, job->before);
+    }
+    EXPECT_EQ(inversions, 0);
+}
+
+// A channel that goes waits for its own jobs, not for a long one another module asked for later.
+TEST_F(FileWorkerTest, AChannelThatGoesDoesNotWaitForOthersLaterJobs)
+{
+    struct Latch final : file_worker::Job {
+        std::atomic<bool> open{false}, ran{false};
+        void run() noexcept override
+        {
+            for (int i = 0; i < 2000 && !open; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ran = true;
+        }
+    } slow;
+    RunLog log;
+    RecordingJob mine(log, 1);
+    file_worker::Channel other(1);
+    auto channel = std::make_unique<file_worker::Channel>(1);
+    ASSERT_TRUE(channel->submit(mine));
+    ASSERT_TRUE(other.submit(slow));
+    channel.reset();  // returns once `mine` has run, with the slow job still running
+    EXPECT_EQ(mine.runs, 1);
+    EXPECT_FALSE(slow.ran);
+    slow.open = true;
+    file_worker::waitUntilIdle();
+    EXPECT_TRUE(slow.ran);
+}
+
+// The thread cannot start: the channel is not made and nothing of it stays with the worker.
+TEST_F(FileWorkerTest, AThreadThatCannotStartLeavesNoChannelBehind)
+{
+    file_worker::failThreadStarts(true);
+    EXPECT_THROW(file_worker::Channel channel(1), std::system_error);
+    file_worker::failThreadStarts(false);
+    EXPECT_EQ(workerThreads(), 0);
+    file_worker::waitUntilIdle();  // would read the channel that is gone
+    RunLog log;
+    RecordingJob job(log, 1);
+    file_worker::Channel channel(1);
+    ASSERT_TRUE(channel.submit(job));
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(channel.finished(), &job);
+}
+
+// Made from a real-time thread, the worker still runs at normal priority, and no signal a host
+// sends the process lands on it.
+TEST_F(FileWorkerTest, TheThreadRunsAtNormalPriorityWithSignalsBlocked)
+{
+    sched_param fifo{};
+    fifo.sched_priority = 10;
+    const bool realTime = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &fifo) == 0;
+    std::optional<file_worker::Channel> channel;
+    channel.emplace(1);
+    if (realTime) {
+        sched_param normal{};
+        ::pthread_setschedparam(::pthread_self(), SCHED_OTHER, &normal);
+    }
+    int checked = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name != file_worker::kThreadName)
+            continue;
+        ++checked;
+        std::string blocked;
+        EXPECT_EQ(::sched_getscheduler(std::stoi(task.path().filename())), SCHED_OTHER);
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("SigBlk:", 0) == 0)
+                blocked = line.substr(line.find_first_not_of(" \t", 7));
+        }
+        const unsigned long long mask = std::stoull(blocked, nullptr, 16);
+        for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGPROF, SIGRTMIN + 2})
+            EXPECT_TRUE(mask >> (signal - 1) & 1) << "signal " << signal << " in " << blocked;
+    }
+    EXPECT_EQ(checked, 1);
+}
+
+TEST_F(FileWorkerTest, RefusedActionsAreLoggedByNameThroughTheWorker)
+{
+    std::vector<std::string> lines;
+    platform::setLogSink([](const char* line, void* to) { static_cast<std::vector<std::string>*>(to)->push_back(line); }, &lines);
+    RunLog log;
+    RecordingJob job(log, 1);
+    {
+        file_worker::Channel channel(1);
+        channel.refused("save preset");
+        for (int i = 0; i < 40; ++i)
+            channel.refused("delete preset");
+        ASSERT_TRUE(channel.submit(job));
+        file_worker::waitUntilIdle();
+    }
+    platform::setLogSink(nullptr, nullptr);
+    ASSERT_EQ(lines.size(), 17u);
+    EXPECT_NE(lines[0].find("save preset refused"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[15].find("delete preset refused"), std::string::npos) << lines[15];
+    EXPECT_NE(lines[16].find("25 more actions refused"), std::string::npos) << lines[16];
+}
+
+// exit() with jobs queued, and a channel in a global object that goes after the exit drain:
+// every job runs, once, before the objects the jobs use are gone (checked under ASan in CI).
+TEST_F(FileWorkerTest, ExitWithJobsQueuedRunsThemAll)
+{
+    test_support::TemporaryFolder folder("file-worker-exit");
+    const std::string marks = (folder.path() / "marks").string();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct Mark final : file_worker::Job {
+            std::string file;
+            std::string* text = new std::string("whole");  // freed by nobody: the job outlives main
+            void run() noexcept override
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                std::ofstream(file, std::ios::app) << *text << '\n';
+            }
+        };
+        // Jobs are members of a module, its channel the last one, so it goes first and waits.
+        struct Module {
+            Mark jobs[20];  // 2 ms each: most are still queued at exit
+            file_worker::Channel channel{20};
+        };
+        static Module global;              // a module held in a global object
+        Module* leaked = new Module;       // one nobody destroys: the exit drain runs its jobs
+        for (Module* module : {&global, leaked}) {
+            for (Mark& job : module->jobs) {
+                job.file = marks;
+                if (!module->channel.submit(job))
+                    std::_Exit(3);
+            }
+        }
+        std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream in(marks);
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines)
+        EXPECT_EQ(line, "whole");
+    EXPECT_EQ(lines, 40);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ManagerTestSupport.h"
 #include "platform/OddFilesSupport.h"
+#include "support/Settle.h"
 
 #include <gtest/gtest.h>
 
@@ -47,12 +48,16 @@ protected:
         host_->setInitialValue(module_, Side::Dsp, kLearnPathMac, textValue(root_.string() + "/"));
         host_->setInputFunction(module_, kReset, [this](std::int64_t s) { return s >= resetAt_ && s < resetAt_ + 64 ? 1.0f : 0.0f; });
         host_->runBlock(64);
+        test_support::settle(*host_);
     }
-    // A graph start in the next block, as the host gives when the patch restarts.
+    // A graph start in the next block, as the host gives when the patch restarts; then the map
+    // it reads is taken up.
     bool restartReturnsAtOnce(const std::vector<fs::path>& pipes = {})
     {
         host_->queueRawEvents(module_, {RawEvent{0, mpapi::MP_EVENT_GRAPH_START}});
-        return returnsAtOnce([this] { host_->runBlock(64); }, pipes);
+        const bool atOnce = returnsAtOnce([this] { host_->runBlock(64); }, pipes);
+        test_support::settle(*host_);
+        return atOnce;
     }
     // What external controller 20 becomes on its way to the synth.
     std::vector<routing_test::Sent> controller20() { return routing_test::afterMidi(*host_, module_, kExternalIn, {{0xB0, 20, 64}}); }

@@ -209,57 +209,85 @@ TEST_F(TextFilesTest, ReadsOnlyRegularFilesAndNoMoreThanAsked)
     EXPECT_EQ(platform::readFile(folder_ / "missing"), std::nullopt);
 }
 
-// A write killed part way leaves its temporary file beside the target; the next write into that
-// folder removes it once it is an hour old, and nothing else: not a younger one (a write still
-// running elsewhere), not a link (nor what it names), a folder or another user's file of that
-// name, not names that only look alike, and not a preset named ".tavpreset". One process looks
-// through a folder once per ten minutes, whatever it writes there meanwhile.
-TEST_F(TextFilesTest, AKilledWriteLeavesNoTemporaryForLong)
+// A write killed part way leaves its temporary file beside the target, under a name of ours that
+// no one else would choose; the next write into that folder removes it once it is an hour old,
+// and nothing else. A library folder holds other programs' and the user's files too, so names
+// that only look alike stay (".tavistock", ".tavconfig", debris of earlier versions named ".tav"
+// and six letters, our marker with too few, too many or other characters), and of our exact name
+// a younger file (a write still running elsewhere), a folder, a link (nor what it names), a pipe
+// and another user's file stay too.
+TEST_F(TextFilesTest, AKilledWriteLeavesNoTemporaryForLongAndTouchesNothingElse)
 {
+    platform::forgetSweptFolders();  // a folder removed by an earlier test may have had this one's inode
     std::ofstream(folder_ / "kept.txt") << "old";
     ASSERT_TRUE(odd_files::killedMidWrite([&] { platform::writeFileAtomically(folder_ / "kept.txt", "new"); }));
     const std::vector<std::string> afterKill = names();
     ASSERT_EQ(afterKill.size(), 2u);
     const std::string left = afterKill[0];
-    ASSERT_TRUE((platform::TemporaryPattern{".tav", 6}.matches(left))) << left;
+    EXPECT_EQ(left.substr(0, 12), ".tavrin-tmp.");
+    ASSERT_TRUE(platform::isTemporaryName(left)) << left;
     EXPECT_EQ(platform::readFile(folder_ / "kept.txt"), "old");
 
     constexpr long kOld = 3601, kYoung = 3540;
-    age(folder_ / left, kOld);
-    const std::vector<std::string> spared = {".tav12345", ".tav1234567", ".tav12-456", "x.tav123456", ".tavpreset"};
-    for (const auto& name : spared)
+    const std::vector<std::string> alike = {
+        ".tavistock", ".tavPRESET", ".tavconfig", ".tavAbc123", ".tavpreset", ".tavrin-tmp.Abc1234", ".tavrin-tmp.Abc123456",
+        ".tavrin-tmp.Abc-1234", ".tavrin-tmp.Abc 1234", ".tavrin-tmp.Ab.c1234", ".tavrin-tmp.Ab\xC3\xA9" "1234",
+        ".tavrin-tmpXAbcd1234", ".TAVRIN-TMP.Abcd1234", "x.tavrin-tmp.Abcd1234", ".tavrin-tmp.Abcd1234~"};
+    for (const auto& name : alike)
         std::ofstream(folder_ / name) << name;
-    std::ofstream(folder_ / ".tavYoung1") << "still being written";
-    fs::create_directory(folder_ / ".tavFolder");
-    std::ofstream(folder_ / ".tavFolder" / "inside") << "x";
+    std::ofstream(folder_ / ".tavrin-tmp.Stale001") << "an older kill's";
+    std::ofstream(folder_ / ".tavrin-tmp.Young001") << "still being written";
+    fs::create_directory(folder_ / ".tavrin-tmp.Folder01");
+    std::ofstream(folder_ / ".tavrin-tmp.Folder01" / "inside") << "x";
     std::ofstream(folder_ / "victim") << "named by a link";
-    fs::create_symlink("victim", folder_ / ".tavLinked");
-    std::ofstream(folder_ / ".tavOthers") << "another user's";
-    if (!odd_files::giveAway(folder_ / ".tavOthers"))
-        fs::remove(folder_ / ".tavOthers");  // not root: no other user's file to make
-    for (const auto& name : spared)
-        age(folder_ / name, kOld);
-    for (const char* name : {".tavFolder", "victim", ".tavLinked", ".tavOthers"})
-        if (fs::exists(fs::symlink_status(folder_ / name)))
-            age(folder_ / name, kOld);
-    age(folder_ / ".tavYoung1", kYoung);
+    fs::create_symlink("victim", folder_ / ".tavrin-tmp.Linked01");
+    odd_files::makePipe(folder_ / ".tavrin-tmp.Piped001");
+    std::ofstream(folder_ / ".tavrin-tmp.Others01") << "another user's";
+    if (!odd_files::giveAway(folder_ / ".tavrin-tmp.Others01"))
+        fs::remove(folder_ / ".tavrin-tmp.Others01");  // not root: no other user's file to make
+    for (const auto& entry : fs::directory_iterator(folder_))
+        age(entry.path(), kOld);
+    age(folder_ / ".tavrin-tmp.Young001", kYoung);
     std::vector<std::string> expected = names();
-    expected.erase(std::find(expected.begin(), expected.end(), left));
+    for (const std::string& gone : {left, std::string(".tavrin-tmp.Stale001")})
+        expected.erase(std::find(expected.begin(), expected.end(), gone));
 
     ASSERT_TRUE(platform::writeFileAtomically(folder_ / "kept.txt", "new"));
     EXPECT_EQ(names(), expected);
     EXPECT_EQ(platform::readFile(folder_ / "kept.txt"), "new");
+    for (const auto& name : alike)
+        EXPECT_EQ(platform::readFile(folder_ / name), name);
     EXPECT_EQ(platform::readFile(folder_ / "victim"), "named by a link");
-    EXPECT_EQ(platform::readFile(folder_ / ".tavFolder" / "inside"), "x");
+    EXPECT_EQ(platform::readFile(folder_ / ".tavrin-tmp.Folder01" / "inside"), "x");
+    EXPECT_TRUE(fs::is_symlink(folder_ / ".tavrin-tmp.Linked01"));
+    EXPECT_TRUE(fs::is_fifo(folder_ / ".tavrin-tmp.Piped001"));
+}
 
-    // Looked through a moment ago: a second write leaves even an old one for later.
-    std::ofstream(folder_ / ".tavAgain1") << "left by another kill";
-    age(folder_ / ".tavAgain1", kOld);
-    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "other.txt", "x"));
-    EXPECT_TRUE(fs::exists(folder_ / ".tavAgain1"));
+// One process looks through a folder once per ten minutes, whatever it writes there meanwhile
+// and whatever path names the folder ("dir/.", a link to it); another folder has its own turn.
+TEST_F(TextFilesTest, AFolderIsLookedThroughOncePerTenMinutesUnderEveryPath)
+{
+    platform::forgetSweptFolders();
+    const fs::path sub = folder_ / "sub";
+    fs::create_directory(sub);
+    fs::create_directory_symlink(folder_, sub / "up");
+    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "a.txt", "looked through now"));
+    const auto leftByAKill = [&](const fs::path& in) {
+        std::ofstream(in / ".tavrin-tmp.Again001") << "left by another kill";
+        age(in / ".tavrin-tmp.Again001", 3601);
+    };
+    leftByAKill(folder_);
+    leftByAKill(sub);
+    for (const fs::path& file : {folder_ / "b.txt", folder_ / "." / "c.txt", folder_ / "sub" / ".." / "d.txt",
+                                 sub / "up" / "e.txt", sub / "up" / "." / "f.txt"}) {
+        ASSERT_TRUE(platform::writeFileAtomically(file, "x")) << file;
+        EXPECT_TRUE(fs::exists(folder_ / ".tavrin-tmp.Again001")) << file;
+    }
+    ASSERT_TRUE(platform::writeFileAtomically(sub / "g.txt", "x"));
+    EXPECT_FALSE(fs::exists(sub / ".tavrin-tmp.Again001"));
     platform::forgetSweptFolders();  // as a process started later
-    ASSERT_TRUE(platform::writeFileAtomically(folder_ / "other.txt", "y"));
-    EXPECT_FALSE(fs::exists(folder_ / ".tavAgain1"));
+    ASSERT_TRUE(platform::writeFileAtomically(sub / "up" / "." / "h.txt", "y"));
+    EXPECT_FALSE(fs::exists(folder_ / ".tavrin-tmp.Again001"));
 }
 
 } // namespace

@@ -21,8 +21,14 @@
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <time.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/select.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -72,12 +78,23 @@ public:
     Seen& operator=(const Seen&) = delete;
 };
 
+// A call of ours that is not counted itself (a syscall other than a futex call); what it calls
+// is not counted either.
+class Unseen {
+public:
+    Unseen() noexcept { ++tState.inside; }
+    ~Unseen() { --tState.inside; }
+    Unseen(const Unseen&) = delete;
+    Unseen& operator=(const Unseen&) = delete;
+};
+
 const char* const kKindNames[kAuditKinds][2] = {
     {"allocation", "allocations"},
     {"free", "frees"},
     {"file system call", "file system calls"},
     {"lock", "locks"},
     {"thread start", "thread starts"},
+    {"wait or wake", "waits and wakes"},
 };
 
 } // namespace
@@ -166,6 +183,7 @@ namespace {
 
 using test_support::AuditKind;
 using test_support::Seen;
+using test_support::Unseen;
 
 // The definition this executable's one replaced, resolved on first use.
 template <class Function>
@@ -319,10 +337,77 @@ AUDIT_FORWARD(Lock, AUDIT_NOTHROW, int, pthread_rwlock_timedrdlock, (pthread_rwl
 AUDIT_FORWARD(Lock, AUDIT_NOTHROW, int, pthread_rwlock_timedwrlock, (pthread_rwlock_t * l, const struct timespec* t), (l, t))
 AUDIT_FORWARD(Lock, AUDIT_NOTHROW, int, pthread_spin_lock, (pthread_spinlock_t * l), (l))
 AUDIT_FORWARD(Lock, AUDIT_NOTHROW, int, pthread_spin_trylock, (pthread_spinlock_t * l), (l))
-AUDIT_FORWARD(Lock, AUDIT_CANCELS, int, sem_wait, (sem_t * s), (s))
-AUDIT_FORWARD(Lock, AUDIT_NOTHROW, int, sem_trywait, (sem_t * s), (s))
-AUDIT_FORWARD(Lock, AUDIT_CANCELS, int, sem_timedwait, (sem_t * s, const struct timespec* t), (s, t))
-AUDIT_FORWARD(Lock, AUDIT_CANCELS, int, sem_clockwait, (sem_t * s, clockid_t c, const struct timespec* t), (s, c, t))
+
+// ---- Waits and wakes ---------------------------------------------------------------------------
+
+// A semaphore is counted here and not as a lock: its wait sleeps until another thread posts, and
+// its post wakes one; one call is one count, so it is not a lock as well.
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, nanosleep, (const struct timespec* t, struct timespec* r), (t, r))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, clock_nanosleep, (clockid_t c, int f, const struct timespec* t, struct timespec* r),
+              (c, f, t, r))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, usleep, (useconds_t u), (u))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, unsigned, sleep, (unsigned s), (s))
+AUDIT_FORWARD(Wait, AUDIT_NOTHROW, int, sched_yield, (), ())
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, pthread_cond_wait, (pthread_cond_t * c, pthread_mutex_t* m), (c, m))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, pthread_cond_timedwait,
+              (pthread_cond_t * c, pthread_mutex_t* m, const struct timespec* t), (c, m, t))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, pthread_cond_clockwait,
+              (pthread_cond_t * c, pthread_mutex_t* m, clockid_t k, const struct timespec* t), (c, m, k, t))
+AUDIT_FORWARD(Wait, AUDIT_NOTHROW, int, pthread_cond_signal, (pthread_cond_t * c), (c))
+AUDIT_FORWARD(Wait, AUDIT_NOTHROW, int, pthread_cond_broadcast, (pthread_cond_t * c), (c))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, sem_wait, (sem_t * s), (s))
+AUDIT_FORWARD(Wait, AUDIT_NOTHROW, int, sem_trywait, (sem_t * s), (s))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, sem_timedwait, (sem_t * s, const struct timespec* t), (s, t))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, sem_clockwait, (sem_t * s, clockid_t c, const struct timespec* t), (s, c, t))
+AUDIT_FORWARD(Wait, AUDIT_NOTHROW, int, sem_post, (sem_t * s), (s))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, eventfd_read, (int fd, eventfd_t* v), (fd, v))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, eventfd_write, (int fd, eventfd_t v), (fd, v))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, pthread_join, (pthread_t t, void** r), (t, r))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, pthread_timedjoin_np, (pthread_t t, void** r, const struct timespec* w), (t, r, w))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, pthread_clockjoin_np, (pthread_t t, void** r, clockid_t c, const struct timespec* w),
+              (t, r, c, w))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, poll, (struct pollfd * f, nfds_t n, int t), (f, n, t))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, ppoll, (struct pollfd * f, nfds_t n, const struct timespec* t, const sigset_t* s),
+              (f, n, t, s))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, select, (int n, fd_set* r, fd_set* w, fd_set* e, struct timeval* t), (n, r, w, e, t))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, pselect,
+              (int n, fd_set* r, fd_set* w, fd_set* e, const struct timespec* t, const sigset_t* s), (n, r, w, e, t, s))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, epoll_wait, (int fd, struct epoll_event* e, int n, int t), (fd, e, n, t))
+AUDIT_FORWARD(Wait, AUDIT_CANCELS, int, epoll_pwait, (int fd, struct epoll_event* e, int n, int t, const sigset_t* s),
+              (fd, e, n, t, s))
+
+// syscall: only the futex calls are counted (std::atomic's wait and notify, and waits built by
+// hand on a futex). Like the C library's own syscall, it passes on six arguments whether the
+// caller gave them or not; reading the ones not given reads the caller's registers and stack,
+// which the address sanitizer would take for a fault.
+namespace {
+
+bool futex(long number)
+{
+#ifdef SYS_futex_waitv
+    if (number == SYS_futex_waitv)
+        return true;
+#endif
+    return number == SYS_futex;
+}
+
+} // namespace
+
+AUDIT_EXPORT __attribute__((no_sanitize_address)) long syscall(long number, ...) noexcept
+{
+    va_list arguments;
+    va_start(arguments, number);
+    long a[6];
+    for (long& argument : a)
+        argument = va_arg(arguments, long);
+    va_end(arguments);
+    if (!futex(number)) {
+        const Unseen unseen;
+        return AUDIT_NEXT(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+    }
+    const Seen seen(AuditKind::Wait, "syscall(SYS_futex)");
+    return AUDIT_NEXT(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
 
 // ---- Thread and process starts -----------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // Counts what a thread does that the host's audio thread must never do: heap allocations and
-// frees, file system calls, locks and thread starts. The test binary defines those functions
+// frees, file system calls, locks, thread starts, and waits and wakes (a module that waits or
+// wakes another thread through the kernel cannot pass). The test binary defines those functions
 // itself (AudioThreadAudit.cpp) and forwards each to the next definition (libc, or the sanitizer
 // that wraps it), counting a call only when the calling thread has an armed audit that is not
 // paused. Calls from other threads are never counted, and a call made from inside a call being
@@ -18,7 +19,16 @@
 //     utimensat, futimens, chmod, realpath, getcwd, mkstemp, mkdtemp (the 64-bit twins too).
 //     fstatat is the libc entry of the newfstatat system call.
 //   - locks: pthread_mutex_lock/trylock/timedlock/clocklock, pthread_rwlock_*lock,
-//     pthread_spin_lock/trylock, sem_wait/trywait/timedwait/clockwait.
+//     pthread_spin_lock/trylock.
+//   - waits and wakes: nanosleep, clock_nanosleep, usleep, sleep, sched_yield (pthread_yield
+//     too: the C library's header makes it a call of sched_yield), pthread_cond_wait/timedwait/
+//     clockwait/signal/broadcast, sem_wait/trywait/timedwait/clockwait and sem_post (a semaphore
+//     is a wait, not a lock, and is counted once), pthread_join/timedjoin_np/clockjoin_np (so
+//     std::thread::join), eventfd_read/eventfd_write, poll, ppoll,
+//     select, pselect, epoll_wait, epoll_pwait, and syscall when it is a futex call. So
+//     std::this_thread::sleep_for and yield (nanosleep, sched_yield), std::condition_variable and
+//     std::atomic's wait and notify (a futex through syscall) are seen. read and write on an
+//     eventfd count as file system calls.
 //   - thread and process starts: pthread_create, fork, posix_spawn, posix_spawnp, system, popen.
 // Calls libc makes to itself (fopen's own open) do not pass through these definitions; only what
 // module code, the C++ library and RE2 call.
@@ -34,8 +44,8 @@
 
 namespace test_support {
 
-enum class AuditKind : std::uint8_t { Allocation, Free, FileSystem, Lock, ThreadStart };
-inline constexpr std::size_t kAuditKinds = 5;
+enum class AuditKind : std::uint8_t { Allocation, Free, FileSystem, Lock, ThreadStart, Wait };
+inline constexpr std::size_t kAuditKinds = 6;
 
 // What one or more armed audits saw.
 struct AuditReport {
