@@ -169,6 +169,7 @@ public:
     LibraryJob(const LibraryJob&) = delete;
     LibraryJob& operator=(const LibraryJob&) = delete;
 
+    // [worker; inside submit() offline]
     void run() noexcept override;
 
     Request request;
@@ -197,7 +198,8 @@ public:
     bool sameFile = false;              // Retag, ToggleFavourite, Trash: the path still named the file asked for
 };
 
-// The worker's side of one category manager: its library root, index, lister and search pattern.
+// The worker's side of one category manager: its library root, index, lister, search pattern and
+// the watch on the folders of the presets read ahead. [worker] (made and destroyed with the module)
 class LibraryWork {
 public:
     explicit LibraryWork(std::string root);

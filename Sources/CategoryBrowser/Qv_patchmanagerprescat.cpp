@@ -215,6 +215,7 @@ public:
     }
 
     using MpBase::process;
+    // [audio thread]
     void process(int32_t count, const mpapi::MpEvent* events) override
     {
         holdTurns();
@@ -223,8 +224,8 @@ public:
         MpBase::process(count, events);
     }
 
-    // The settings are taken now; the worker forms the startup path from them (the shell-word
-    // expansion of PathMac may read the file system).
+    // [audio thread] The settings are taken now; the worker forms the startup path from them (the
+    // shell-word expansion of PathMac may read the file system).
     void onGraphStart() override
     {
         startup_.take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
@@ -290,15 +291,11 @@ public:
 private:
     // ---- Order of requests and answers ----------------------------------------------------------
 
-    // A write whose result only refreshes what was read ahead (and, for a save, the name of the
-    // entry it was made from): inputs that do not read those go on while it is owed.
+    // A save: its result only refreshes what was read ahead and the name of the entry it was made
+    // from, so inputs that read neither go on while it is owed.
     static bool quietWrite(const Step& step)
     {
-        if (step.kind != Step::Kind::Apply)
-            return false;
-        const What what = step.job->request.what;
-        return what == What::SavePreset ||
-               ((what == What::Retag || what == What::ToggleFavourite || what == What::Trash) && step.job->then == kNothingMore);
+        return step.kind == Step::Kind::Apply && step.job->request.what == What::SavePreset;
     }
     // A look for changed presets answers nobody and holds nothing back.
     static bool background(const Step& step)
@@ -459,6 +456,7 @@ private:
         }
     }
 
+    // [audio thread] Takes what the worker has finished; whether job is among it.
     bool jobHasRun(const LibraryJob& job)
     {
         while (file_worker::Job* done = channel_.finished())
@@ -683,6 +681,7 @@ private:
 
     PresetCache& presets() { return lists_[shownList_].presets; }
 
+    // [audio thread] The result of a job the worker has finished (the job is ours again).
     void apply(LibraryJob& job)
     {
         switch (job.request.what) {

@@ -1,27 +1,30 @@
 // How the category manager's processing half keeps its answers in order while its file work runs
-// on the worker. Every input that needs the disk becomes a job when it arrives (a save carries the
-// block's values and its path). What a request owes the host after the work was asked for
-// (messages, program changes, the applying of the result) becomes a step, and steps are carried
-// out in order at the start of a later block, an apply step as soon as its job has run; a step
-// made while carrying one out goes before everything already owed.
-//
-// Knob turns that other modules write into the shared block while inputs are held are held too,
-// in their place among the inputs: the held inputs see the block as it was when each came (a
-// copy that follows them), and each turn is written again when its turn comes. So a load that had
-// to wait does not erase a turn made after it, and a save that had to wait writes the sound as it
-// was when the save was given.
+// on the worker. Every input that needs the disk and depends on nothing owed becomes a job when
+// it arrives (a save carries the block's values and its path). What a request owes the host
+// after the work was asked for (messages, program changes, the applying of the result) becomes a
+// step, and steps are carried out in order at the start of a later block, an apply step as soon
+// as its job has run; a step made while carrying one out goes before everything already owed.
 //
 // Only what truly depends on an owed result waits: while a step that answers the host or changes
-// what inputs read (a list, the folder table, a load) is owed, new inputs are held in arrival
+// what inputs read (a list, the folder table, a load, the answers to a delete, tag or favourite,
+// which wait for the worker to find the file still there) is owed, new inputs are held in arrival
 // order (HeldInputs), and so are the frames that pass (timers keep their sample counts relative
-// to the inputs around them). A write whose result only refreshes the presets read ahead (a save,
-// a tag, a favourite, the Trash) holds back only the inputs that read what it writes; the rest,
-// and the timers, go on. So the host sees the answers, in the order, of a module that did its
-// file work inside the call; offline that is what happens.
+// to the inputs around them). A save, whose result only refreshes the presets read ahead and the
+// name of the entry it was made from, holds back only the inputs that read those; the rest, and
+// the timers, go on. A look for changed presets holds back nothing.
 //
-// Bounds: 256 steps; 4096 held inputs with 256 KB of payload (paths, search texts), far beyond what a user gives while a request is owed. An action that still finds
-// no room is refused by name through the worker's log; a path refused takes its command with it.
-// Nothing is allocated.
+// Knob turns that other modules write into the shared block while inputs are held are held too,
+// in their place among the inputs: the held inputs see the block as it was when each came (a copy
+// that follows them), and each turn is written again in its place. So a load that had to wait
+// does not erase a turn made after it, and a save that had to wait writes the sound as it was
+// when the save was given. (A turn to the value a slot holds cannot be told from no turn.)
+//
+// So the host sees the answers, in the order, of a module that did its file work inside the
+// call; offline that is what happens.
+//
+// Bounds: 256 steps; 4096 held inputs with 256 KB of payload (paths, search texts), far beyond
+// what a user gives while a request is owed. An action that still finds no room is refused by
+// name through the worker's log; a path refused takes its command with it. Nothing is allocated.
 #pragma once
 
 #include "Common/HeldInputs.h"
