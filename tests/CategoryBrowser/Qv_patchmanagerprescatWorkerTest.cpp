@@ -351,9 +351,9 @@ TEST_F(PrescatWorker, ProgramChangeLoadsThePresetAsItIsOnDisk)
     EXPECT_EQ(midiOut().back(), pc(1));
 }
 
-// A list comes with its presets: a program change given in the block the list arrives loads its
-// entry's preset at once, so knobs turned after it and a save then keep the sound the user had,
-// and the save's refresh comes 0.3 s later.
+// A list comes with its presets: a click on it is answered at once, a program change given in the
+// block the list arrives loads its entry's preset at once, so knobs turned after it and a save
+// then keep the sound the user had, and the save's refresh comes 0.3 s later.
 TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesLoadsInItsBlock)
 {
     startRealTime();
@@ -370,9 +370,11 @@ TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesLoadsInItsBlock)
     }
     ASSERT_EQ(lastList().size(), 128u);
     ASSERT_EQ(lastList()[5], "Sound 1006");
+    host_->postToDsp(mgr_, 5, {});  // the click: answered at once
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(5)}));
     programChange(5);
     EXPECT_EQ(postedIds(), (std::vector<int>{130, 129, 5}));
-    ASSERT_EQ(midiOut().size(), 115u);  // the dump and the echo
+    ASSERT_EQ(midiOut().size(), 116u);  // the click's, the dump and the echo
     EXPECT_EQ(midiOut().back(), pc(5));
     EXPECT_FLOAT_EQ(blockValues()[0], 0.125f);
     EXPECT_FLOAT_EQ(blockValues()[1], 0.5f);
