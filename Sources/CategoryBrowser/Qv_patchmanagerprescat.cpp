@@ -267,7 +267,11 @@ public:
     // [audio thread]
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
     {
-        const std::string_view payload = data && size > 0 ? std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string_view();
+        // A held payload is kept to one byte more than a path holds: longer is refused as a path
+        // all the same, and cannot fill the room.
+        const std::string_view payload =
+            data && size > 0 ? std::string_view(static_cast<const char*>(data), std::min<std::size_t>(static_cast<std::size_t>(size), preset_bank::kPathBytes + 1))
+                             : std::string_view();
         if (id == kPath) {
             if (busy())
                 pathRefused_ = !hold({HeldInput::Kind::Message, id}, "path", payload);
