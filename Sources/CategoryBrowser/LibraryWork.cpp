@@ -326,10 +326,15 @@ void LibraryWork::readChanges(PresetChanges& out)
                 changed[i] = true;
         }
     });
+    // Changes lost: every preset is read again, but while the watch keeps losing them (it could
+    // not be set up) only at every 32nd look, so the disk is not read in a loop.
+    const bool all = !complete && lostLooks_++ % 32 == 0;
+    if (complete)
+        lostLooks_ = 0;
     out.list = watchedList_;
     out.count = 0;
     for (int i = 0; i < kEntries; ++i) {
-        if (watched_[i].empty() || !(changed[i] || !complete))
+        if (watched_[i].empty() || !(changed[i] || all))
             continue;
         out.entries[out.count] = i;
         out.paths[out.count].assign(watched_[i].view());

@@ -239,6 +239,7 @@ private:
     platform::FolderWatch watch_;       // the folders of the presets read ahead
     preset_bank::PathBuffer watched_[kEntries];  // their files, by list entry
     uint64_t watchedList_ = 0;
+    unsigned lostLooks_ = 0;  // looks in a row that found changes lost
     preset_bank::NameTable nameLine_{2};  // where readPreset drops the name line
 };
 
