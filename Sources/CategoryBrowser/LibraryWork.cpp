@@ -4,6 +4,7 @@
 #include "Common/PinText.h"
 
 #include <re2/re2.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -67,8 +68,26 @@ bool joinPath(preset_bank::PathBuffer& out, std::initializer_list<std::string_vi
 
 // ---- Presets ----------------------------------------------------------------------------------
 
+FileIdentity identify(std::string_view path)
+{
+    char text[preset_bank::kPathBytes];
+    FileIdentity id;
+    struct stat info {};
+    if (path.empty() || path.size() >= sizeof text)
+        return id;
+    std::memcpy(text, path.data(), path.size());
+    text[path.size()] = 0;
+    if (::lstat(text, &info) != 0)
+        return id;
+    id.device = info.st_dev;
+    id.inode = info.st_ino;
+    id.known = true;
+    return id;
+}
+
 bool LibraryWork::readPreset(std::string_view path, PresetRead& out)
 {
+    out.file = identify(path);
     // The reader fills slots 0, 1, 2 ... in file order and never stores a NaN (it reads one as
     // 0), so the first NaN left marks how far the file went.
     std::fill(std::begin(out.values), std::end(out.values), std::numeric_limits<float>::quiet_NaN());
@@ -277,14 +296,50 @@ void LibraryWork::listTree(const LibraryJob::Request& request, ListResult& out)
 
 void LibraryWork::readPresets(const LibraryJob::Request& request, ListResult& out)
 {
+    // Watched first, so that a change made while they are read is seen at the next look.
+    watch_.clear();
+    watchedList_ = request.generation;
+    out.generation = request.generation;
+    for (int i = 0; i < kEntries; ++i) {
+        watched_[i].clear();
+        if (entryPath(request.base.view(), out.names.view(i), request.subfoldersAllowed, watched_[i]))
+            watch_.add(watched_[i].view().substr(0, watched_[i].view().size() - lastComponent(watched_[i].view()).size() - 1));
+    }
     out.presets.forgetAll();
-    preset_bank::PathBuffer path;
     PresetRead preset;
     for (int i = 0; i < kEntries; ++i) {
-        if (!entryPath(request.base.view(), out.names.view(i), request.subfoldersAllowed, path))
+        if (watched_[i].empty())
             continue;
-        readPreset(path.view(), preset);
-        out.presets.store(i, path.view(), preset);
+        readPreset(watched_[i].view(), preset);
+        out.presets.store(i, watched_[i].view(), preset);
+    }
+}
+
+void LibraryWork::readChanges(PresetChanges& out)
+{
+    bool changed[kEntries] = {};
+    const bool complete = watch_.poll([&](std::string_view folder, std::string_view name) {
+        for (int i = 0; i < kEntries; ++i) {
+            const std::string_view path = watched_[i].view();
+            if (path.size() == folder.size() + 1 + name.size() && path.substr(0, folder.size()) == folder &&
+                path[folder.size()] == '/' && path.substr(folder.size() + 1) == name)
+                changed[i] = true;
+        }
+    });
+    // Changes lost: every preset is read again, but while the watch keeps losing them (it could
+    // not be set up) only at every 32nd look, so the disk is not read in a loop.
+    const bool all = !complete && lostLooks_++ % 32 == 0;
+    if (complete)
+        lostLooks_ = 0;
+    out.list = watchedList_;
+    out.count = 0;
+    for (int i = 0; i < kEntries; ++i) {
+        if (watched_[i].empty() || !(changed[i] || all))
+            continue;
+        out.entries[out.count] = i;
+        out.paths[out.count].assign(watched_[i].view());
+        readPreset(watched_[i].view(), out.presets[out.count]);
+        ++out.count;
     }
 }
 
@@ -352,9 +407,6 @@ void LibraryJob::run() noexcept
         case What::TreeList:
             work.listTree(request, *list);
             break;
-        case What::ReadAhead:
-            work.readPresets(request, *list);
-            break;
         case What::ReadPreset:
             ok = work.readPreset(request.path.view(), preset);
             break;
@@ -387,7 +439,8 @@ void LibraryJob::run() noexcept
             const std::string_view path = request.path.view();
             ok = false;
             newPath.clear();
-            if (isPresetFileInLibrary(path, root)) {
+            sameFile = identify(path) == request.file;
+            if (sameFile && isPresetFileInLibrary(path, root)) {
                 const std::string name = request.what == What::Retag ? retaggedName(lastComponent(path), request.category)
                                                                      : favouriteToggledName(lastComponent(path));
                 const std::string_view folder = path.substr(0, path.size() - lastComponent(path).size());
@@ -397,13 +450,21 @@ void LibraryJob::run() noexcept
             break;
         }
         case What::Trash:
-            ok = trashPresetFile(request.path.view(), root);
+            sameFile = identify(request.path.view()) == request.file;
+            ok = sameFile && trashPresetFile(request.path.view(), root);
+            break;
+        case What::PresetChanges:
+            work.readChanges(*changes);
             break;
         case What::StartupPath:
             newPath.clear();
             newPath.assign(preset_bank::startupBankPath(startup).workingPath.value_or(""));
             break;
         }
+        // A list goes out with its presets, so that a program change on any row it shows loads in
+        // the block it arrives in.
+        if (request.readAhead && list)
+            work.readPresets(request, *list);
     } catch (...) {
         // Out of memory: the work is left undone and the lists stay as they were.
         ok = false;

@@ -1,5 +1,5 @@
 // The category manager's library work, done on the bundle's file worker: the folder table, the
-// folder and result lists and, right after a list, its presets read ahead; the whole-library
+// folder and result lists with their presets read ahead; the whole-library
 // index and its filters (the search pattern is made, used and freed here), preset and bank
 // files, tags by renaming and the Trash. The processing half asks with a LibraryJob and picks up
 // what it hands back, ready to copy or to swap in; nothing here runs on the audio thread.
@@ -15,8 +15,12 @@
 #include "CategoryBrowser/PresetLibrary.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "FileWorker.h"
+#include "FolderWatch.h"
 #include "PresetStore/PresetBank.h"
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -34,16 +38,43 @@ inline constexpr std::size_t kSearchBytes = 49;
 // 128 entries of up to 99 bytes, each byte possibly shown as a look-alike, and 127 commas.
 inline constexpr std::size_t kListTextBytes = kEntries * (shownEntryBytes(kEntryBytes - 1) + 1);
 
+// Which file a path named when it was read: the link itself for a linked preset; not known when
+// there was none. A delete, a tag or a favourite acts only while the path still names that file
+// (or still none).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// [worker] The identity of the file at path now (not known when there is none).
+FileIdentity identify(std::string_view path);
+
 // What a load needs of one preset file: the values it gives to slots 0 .. count - 1.
 struct PresetRead {
     static constexpr int kMissing = -1;  // the file could not be opened
     int count = kMissing;
     float values[preset_bank::kSlots] = {};
+    FileIdentity file;
 };
 
-// The presets of the list shown, read by the worker right after the list was built (a request of
-// their own, so the list does not wait for them), so that a program change loads in the block it
-// arrives in. An entry answers only for the path it was read from.
+// Writes into the library asked for by every category manager in the process, counted on the
+// audio thread as they are submitted: a manager whose read-ahead has not seen them all asks
+// the worker what changed before a program change loads from it.
+inline std::atomic<uint64_t> libraryWrites{0};
+
+// What changed among the presets of the list shown since the last look: the entries re-read.
+struct PresetChanges {
+    uint64_t list = 0;  // the list whose entries these are
+    int count = 0;
+    int entries[kEntries] = {};
+    preset_bank::PathBuffer paths[kEntries];
+    PresetRead presets[kEntries];
+};
+
+// The presets of the list shown, read by the worker with the list, so that a program change loads
+// in the block it arrives in. An entry answers only for the path it was read from.
 class PresetCache {
 public:
     // The preset read for list entry at path; nullptr when none was (the caller asks the worker).
@@ -72,6 +103,7 @@ struct ListResult {
     PresetIndex::Arrows arrows;   // result page
     int page = 0;                 // result page shown (a saved view in time order opens the last)
     PresetCache presets;
+    uint64_t generation = 0;      // which request built it
 };
 
 // The library root's folders (at most 128, each at most 49 bytes) and their list text.
@@ -93,7 +125,6 @@ public:
         FilterAndPage,    // the stored index filtered, then a page
         SavedAndPage,     // one folder straight into the results, then a page
         TreeList,         // the first 128 presets of a folder tree
-        ReadAhead,        // the presets of the list just built
         ReadPreset,       // one preset file
         SavePreset,       // the name line of the file there, then the values written to it
         LoadBank,         // a bank file, then the preset of its first name
@@ -103,6 +134,7 @@ public:
         ToggleFavourite,  // a preset file's favourite mark
         Trash,            // a preset file to the Trash
         StartupPath,      // a graph start's settings: the startup bank path
+        PresetChanges,    // the presets of the list shown that changed on disk, read again
     };
 
     // The processing half's state the work needs, copied when asked.
@@ -111,7 +143,9 @@ public:
         preset_bank::PathBuffer path;   // the folder listed, or the file acted on
         preset_bank::PathBuffer base;   // where list entries are looked up: folder, or root in a result view
         bool subfoldersAllowed = false; // list entries are paths below the root (result view)
-        bool readAhead = false;         // a list: its presets are read right after it (offline loads read their file)
+        bool readAhead = false;         // a list: its presets are read with it (offline loads read their file)
+        uint64_t generation = 0;        // a list: its number
+        FileIdentity file;              // Retag, ToggleFavourite, Trash: act only while the path names this file
         // Folder list
         bool timeOrder = false;
         bool checkNumbered = false;     // time order or its switch: note whether the folder is a bank
@@ -135,6 +169,7 @@ public:
     LibraryJob(const LibraryJob&) = delete;
     LibraryJob& operator=(const LibraryJob&) = delete;
 
+    // [worker; inside submit() offline]
     void run() noexcept override;
 
     Request request;
@@ -145,10 +180,13 @@ public:
     const preset_bank::BankMemory* bankFrom = nullptr;  // LoadBank starts from it; WriteBankFolder writes it
     preset_bank::BankMemory* bank = nullptr;             // LoadBank fills it
     const preset_bank::NameTable* bankNames = nullptr;   // WriteBankFolder
+    PresetChanges* changes = nullptr;                    // PresetChanges fills it
     pin_text::FileSettings startup;                      // StartupPath: a copy, as later graph starts retake theirs
-    // For the asker: what it does with the result, and the list entry it was asked for.
+    // For the asker: what it does with the result, the list entry it was asked for, and the
+    // library writes submitted before it.
     uint8_t then = 0;
     int entry = 0;
+    uint64_t writesBefore = 0;
 
     // Results
     bool ok = false;                    // the work was done (the file could be read, renamed, ...)
@@ -157,9 +195,11 @@ public:
                                         // StartupPath: the path (empty: no file operation)
     preset_bank::NameTable names{preset_bank::kWideNameSlotBytes};  // LoadBank, LoadNames; SavePreset: slot 0 the name line read
     bool nameRead = false;              // SavePreset
+    bool sameFile = false;              // Retag, ToggleFavourite, Trash: the path still named the file asked for
 };
 
-// The worker's side of one category manager: its library root, index, lister and search pattern.
+// The worker's side of one category manager: its library root, index, lister, search pattern and
+// the watch on the folders of the presets read ahead. [worker] (made and destroyed with the module)
 class LibraryWork {
 public:
     explicit LibraryWork(std::string root);
@@ -178,8 +218,10 @@ public:
     void writePage(const LibraryJob::Request& request, ListResult& out);
     void listTree(const LibraryJob::Request& request, ListResult& out);
     // Reads the preset of every list entry that names a file (at most 128 files); the list
-    // builders leave none read.
+    // builders leave none read. Their folders are watched from then on.
     void readPresets(const LibraryJob::Request& request, ListResult& out);
+    // The presets of the last list read ahead whose files changed since the last look, read again.
+    void readChanges(PresetChanges& out);
     // Reads the preset file at path (its name line is not kept). false when it cannot be opened.
     bool readPreset(std::string_view path, PresetRead& out);
 
@@ -194,6 +236,10 @@ private:
     std::unique_ptr<re2::RE2> search_;
     std::string searchText_;
     IndexEntry treeEntries_[kEntries];  // listTree's smallest entries so far
+    platform::FolderWatch watch_;       // the folders of the presets read ahead
+    preset_bank::PathBuffer watched_[kEntries];  // their files, by list entry
+    uint64_t watchedList_ = 0;
+    unsigned lostLooks_ = 0;  // looks in a row that found changes lost
     preset_bank::NameTable nameLine_{2};  // where readPreset drops the name line
 };
 

@@ -5,9 +5,8 @@
 //
 // Its file work (walks, filters, preset and bank files, tags, the Trash) runs on the bundle's
 // file worker as LibraryJob requests; this file keeps the conversation (messages, timers, program
-// changes) and only asks and picks up, in the order of RequestOrder.h. Right after a list is
-// built its presets are read ahead, and the inputs after it wait for them, so a program change
-// loads in the block it is handled in.
+// changes) and only asks and picks up, in the order of RequestOrder.h. A list comes with its
+// presets read ahead, so a program change on a row shown loads in the block it arrives in.
 #include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/CategoryStore.h"
 #include "CategoryBrowser/PresetIndex.h"
@@ -42,7 +41,9 @@ constexpr std::string_view kEmpty = preset_bank::kEmptyName;
 constexpr std::size_t kShortestPath = 10;  // a path this short names no file
 constexpr int kMutedSlots[] = {16, 17, 19, 93, 95};
 constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
-constexpr int kJobs = 8;  // requests one input can leave outstanding, with room to spare
+// Requests outstanding at once: an input leaves a few; writes (saves, tags, the Trash) do not
+// hold the inputs after them, so a burst of them while the disk is slow needs the rest.
+constexpr int kJobs = 64;
 
 std::string_view lastComponent(std::string_view path)
 {
@@ -57,6 +58,9 @@ enum Then : uint8_t {
     kRefreshAfterSave,    // folder table after a save: then the list of the view
     kLoadEntry,           // a program change's preset: then the dump, the entry shown and the echo
     kLoadAndStore,        // message 128's preset: then into bank memory
+    kAnswerFavourite,     // the favourite mark toggled on the file selected: then the answers
+    kAnswerTag,           // the file selected tagged: then the answers
+    kAnswerDelete,        // the file selected to the Trash: then the answers
 };
 
 const PresetRead kNoFile{};  // what a list entry naming no file loads: nothing, or the init patch
@@ -105,8 +109,12 @@ public:
     // list. Delete, favourite and tagging act on it only while that row of the list now shown
     // still names that file (after a folder change, a view switch, a new search or time order,
     // a delete, it names another file or none).
+    // The file itself is remembered too: they act only while the path still names that file (not
+    // one another process or another manager wrote there since).
     int selectedEntry_ = -1;
     preset_bank::PathBuffer selectedFile_;
+    FileIdentity selectedId_;
+    FileIdentity loadedId_;  // of the file the last program change loaded from the list
     int selectedFolder_ = 0;  // 0-127
     int loadedFolder_ = 0;
     bool firstStart_ = true;
@@ -149,8 +157,22 @@ public:
     bool jobAsked_[kJobs] = {};
     bool jobDone_[kJobs] = {};
     FixedQueue<Step, kOwedSteps> owed_;
-    FixedQueue<Step, kOwedSteps> made_;  // steps made by what is being handled, owed before owed_
-    FixedQueue<WaitingInput, kWaitingInputs> waiting_;
+    FixedQueue<Step, kOwedSteps> made_;  // steps made by what is being handled
+    held_inputs::HeldInputs<HeldInput, kHeldInputs, kHeldBytes> held_;
+    bool pathRefused_ = false;   // the last path found no room: the command it was for goes too
+    // While inputs are held and handled: the block as they see it, in their order (knob turns
+    // given after an input are not in it when that input is handled), and the block as this
+    // module last saw it, to tell turns by other modules from its own writes.
+    bool shadowed_ = false;
+    float shadow_[PresetBlock::kSlots] = {};
+    float blockSeen_[PresetBlock::kSlots] = {};
+    // The read-ahead kept current: the worker is asked what changed on disk every few
+    // milliseconds, and the library writes of every manager it has seen.
+    PresetChanges changes_;
+    bool changesAsked_ = false;
+    int32_t sinceLook_ = 0;  // samples
+    uint64_t writesSeen_ = libraryWrites.load(std::memory_order_relaxed);
+    uint64_t listGeneration_ = 0;
     bool quiet_ = false;  // at teardown: requests finish without a word to the host
     file_worker::Channel channel_{kJobs};  // last: it goes first, after every job has run
 
@@ -171,12 +193,12 @@ public:
 
     // Requests still owed run to their end, so every file write asked for lands; the host hears
     // nothing more and the shared block is left alone.
+    // [not the audio thread]
     ~Qv_patchmanagerprescat() override
     {
         quiet_ = true;
-        NoWork waitForJobs;
-        for (int rounds = 0; busy() && rounds < 1000; ++rounds) {
-            channel_.runAndWait(waitForJobs);
+        for (int rounds = 0; (busy() || !owed_.empty()) && rounds < 1000; ++rounds) {
+            channel_.drain();
             pickUp();
         }
     }
@@ -193,19 +215,22 @@ public:
     }
 
     using MpBase::process;
+    // [audio thread]
     void process(int32_t count, const mpapi::MpEvent* events) override
     {
+        holdTurns();
         pickUp();
+        lookForChanges(count);
         MpBase::process(count, events);
     }
 
-    // The settings are taken now; the worker forms the startup path from them (the shell-word
-    // expansion of PathMac may read the file system).
+    // [audio thread] The settings are taken now; the worker forms the startup path from them (the
+    // shell-word expansion of PathMac may read the file system).
     void onGraphStart() override
     {
         startup_.take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
         if (busy())
-            wait({WaitingInput::Kind::GraphStart, 0});
+            hold({HeldInput::Kind::GraphStart}, "graph start");
         else
             handle([this] { askStartupPath(); });
         MpPluginBase::onGraphStart();
@@ -213,36 +238,54 @@ public:
 
     void onSetPins() override { audioOut_.setStreaming(true); }
 
+    // [audio thread]
     using MpBase::onMidiMessage;
     void onMidiMessage(int, unsigned char* bytes, int size) override
     {
         if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0)
             return;
         const int program = bytes[1];
-        if (busy())
-            wait({WaitingInput::Kind::ProgramChange, program});
+        if (busy() || (!ignoreNextProgramChange_ && writeOwedFor(program)))
+            hold({HeldInput::Kind::ProgramChange, program}, "program change");
         else
             handle([&] { programChangeIn(program); });
     }
 
-    // While a request is owed the module's time stands still: the frames wait like an input, so
-    // every timer keeps its sample count relative to the inputs around it.
+    // [audio thread] While a list, a load or an answer is owed the module's time stands still:
+    // the frames wait like an input, so every timer keeps its sample count relative to the
+    // inputs around it. Behind writes alone it goes on.
     void subProcess(int, int frames)
     {
         if (busy())
-            waitFrames(frames);
+            holdFrames(frames);
         else
             runTimers(frames, 0);
     }
 
     static constexpr int kTimers = 5;
 
+    // [audio thread]
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override
     {
-        if (busy()) {
-            WaitingInput input{WaitingInput::Kind::Message, id};
-            input.keep(size, data);
-            wait(input);
+        // A held payload is kept to one byte more than a path holds: longer is refused as a path
+        // all the same, and cannot fill the room.
+        const std::string_view payload =
+            data && size > 0 ? std::string_view(static_cast<const char*>(data), std::min<std::size_t>(static_cast<std::size_t>(size), preset_bank::kPathBytes + 1))
+                             : std::string_view();
+        if (id == kPath) {
+            if (busy())
+                pathRefused_ = !hold({HeldInput::Kind::Message, id}, "path", payload);
+            else
+                handle([&] { dispatch(id, size, data); });
+            return mpapi::MP_RESULT_OK;
+        }
+        if (takesPath(id) && pathRefused_) {
+            pathRefused_ = false;
+            channel_.refused(actionName(id));  // its path is gone: it would act on another file
+            return mpapi::MP_RESULT_OK;
+        }
+        if (busy() || (readsNames(id) && quietOwed())) {
+            hold({HeldInput::Kind::Message, id}, actionName(id), payload);
         } else {
             handle([&] { dispatch(id, size, data); });
         }
@@ -252,63 +295,172 @@ public:
 private:
     // ---- Order of requests and answers ----------------------------------------------------------
 
-    struct NoWork final : file_worker::Job {
-        void run() noexcept override {}
-    };
+    // A save: its result only refreshes what was read ahead and the name of the entry it was made
+    // from, so inputs that read neither go on while it is owed.
+    static bool quietWrite(const Step& step)
+    {
+        return step.kind == Step::Kind::Apply && step.job->request.what == What::SavePreset;
+    }
+    // A look for changed presets answers nobody and holds nothing back.
+    static bool background(const Step& step)
+    {
+        return step.kind == Step::Kind::Apply && step.job->request.what == What::PresetChanges;
+    }
+    template <class Visit>
+    bool anyOwed(Visit&& visit)
+    {
+        for (std::size_t i = 0; i < owed_.size(); ++i)
+            if (visit(owed_.at(i)))
+                return true;
+        for (std::size_t i = 0; i < made_.size(); ++i)
+            if (visit(made_.at(i)))
+                return true;
+        return false;
+    }
+    // A step owed that answers the host or changes what inputs read.
+    bool owing() { return anyOwed([](const Step& step) { return !quietWrite(step) && !background(step); }); }
+    bool quietOwed() { return anyOwed(quietWrite); }
+    // busy: owing, or inputs are held (a new one is held behind them).
+    bool busy() { return !held_.empty() || owing(); }
 
-    // A request's steps are owed; busy: that, or inputs wait (a new one waits behind them).
-    bool owing() const { return !owed_.empty() || !made_.empty(); }
-    bool busy() const { return owing() || !waiting_.empty(); }
+    // A program change whose entry a write still owed renames or rewrites: it waits for the write,
+    // so it loads what was written.
+    bool writeOwedFor(int program)
+    {
+        if (program >= kEntries || !quietOwed())
+            return false;
+        preset_bank::PathBuffer path;
+        entryPath(program, path);
+        return anyOwed([&](const Step& step) {
+            return quietWrite(step) && ((step.job->request.what == What::SavePreset && step.job->entry == program) ||
+                                        step.job->request.path.view() == path.view());
+        });
+    }
 
-    void wait(const WaitingInput& input) { waiting_.pushBack(input); }
-    // Waits before every other input: the rest of what is being handled.
-    void waitFirst(const WaitingInput& input) { waiting_.pushFront(input); }
+    static bool takesPath(int32_t id)
+    {
+        return id == kLoadPresetFile || id == kSavePreset || id == kLoadBank || id == kSaveBankFolder;
+    }
+    // Messages that act on the selection or the list's names, which an owed save may rename.
+    static bool readsNames(int32_t id) { return id == kDeletePreset || id == kToggleFavourite || id == kLoadBank; }
+    static const char* actionName(int32_t id)
+    {
+        switch (id) {
+        case kLoadPresetFile: return "load preset file";
+        case kSavePreset: return "save preset";
+        case kLoadBank: return "load bank";
+        case kSaveBankFolder: return "save bank folder";
+        case kDeletePreset: return "delete preset";
+        case kToggleFavourite: return "favourite";
+        case kSearchText: return "search text";
+        case kFixPreset: return "fix preset";
+        case kInterfaceStarted: return "interface start";
+        default: return id >= kSelectRowBase && id < kSelectRowBase + kEntries ? "selection" : "interface message";
+        }
+    }
+
+    // [audio thread] Keeps input (and its payload) until what it depends on is done; false, with
+    // the action logged by name, when there is no room.
+    bool hold(const HeldInput& input, const char* action, std::string_view payload = {})
+    {
+        if (!shadowed_) {
+            block_.read(blockSeen_);
+            std::copy(std::begin(blockSeen_), std::end(blockSeen_), shadow_);
+            shadowed_ = true;
+        } else {
+            holdTurns();
+        }
+        if (!held_.pushBack(input, payload)) {
+            channel_.refused(action);
+            return false;
+        }
+        return true;
+    }
+    // [audio thread] While inputs are held, what other modules wrote into the shared block since
+    // this module last looked is held after them, slot by slot.
+    void holdTurns()
+    {
+        if (!shadowed_)
+            return;
+        for (int slot = 0; slot < PresetBlock::kSlots; ++slot) {
+            const float value = block_.get(slot);
+            if (value == blockSeen_[slot] || (value != value && blockSeen_[slot] != blockSeen_[slot]))
+                continue;
+            blockSeen_[slot] = value;
+            HeldInput turn{HeldInput::Kind::Turn, slot};
+            std::memcpy(&turn.first, &value, sizeof value);
+            if (!held_.pushBack(turn))
+                channel_.refused("knob turn");
+        }
+    }
+
+    // Held before every other input: the rest of what is being handled.
+    void holdFirst(const HeldInput& input)
+    {
+        if (!held_.pushFront(input))
+            channel_.refused("timer pass");
+    }
 
     // Handles one input. Offline its requests have already run, so what they owe is carried out
     // now.
     template <class Handler>
     void handle(Handler&& handler)
     {
-        run(handler);
+        run(handler, false);
         if (channel_.runsInline())
             pickUp();
     }
 
-    // What the handler makes is owed before anything already owed.
+    // What the handler makes is owed after what is owed already, or, for the rest of a step being
+    // carried out, before it.
     template <class Handler>
-    void run(Handler&& handler)
+    void run(Handler&& handler, bool first)
     {
         try {
             handler();
         } catch (...) {
             // Nothing here allocates; a failure ends the request, never the host.
         }
-        for (std::size_t i = made_.size(); i-- > 0;)
-            owed_.pushFront(made_.at(i));
+        if (first) {
+            for (std::size_t i = made_.size(); i-- > 0;)
+                owed_.pushFront(made_.at(i));
+        } else {
+            for (std::size_t i = 0; i < made_.size(); ++i)
+                owed_.pushBack(made_.at(i));
+        }
         made_.clear();
     }
 
-    // [start of process; offline at the end of each input] Carries out what is owed, as far as
-    // the worker has got, then the inputs that waited.
+    // [audio thread: start of process; offline at the end of each input] Carries out what is
+    // owed, as far as the worker has got, then the inputs that waited.
     void pickUp()
     {
         for (;;) {
             if (!owed_.empty()) {
                 const Step step = owed_.front();
-                if (step.kind == Step::Kind::Apply && !jobHasRun(*step.job))
+                if (step.kind == Step::Kind::Apply && !jobHasRun(*step.job)) {
+                    shadowed_ = shadowed_ && !held_.empty();
                     return;
+                }
                 owed_.popFront();
-                run([&] { carryOut(step); });
+                run([&] { carryOut(step); }, true);
+                if (shadowed_)
+                    block_.read(blockSeen_);  // the module's own writes are no turns
                 continue;
             }
-            if (waiting_.empty())
+            HeldInput input;
+            std::string_view payload;
+            if (!held_.popFront(input, payload)) {
+                shadowed_ = false;  // every turn is in the block again
                 return;
-            const WaitingInput input = waiting_.front();
-            waiting_.popFront();
-            run([&] { replay(input); });
+            }
+            run([&] { replay(input, payload); }, true);
+            if (shadowed_)
+                block_.read(blockSeen_);
         }
     }
 
+    // [audio thread] Takes what the worker has finished; whether job is among it.
     bool jobHasRun(const LibraryJob& job)
     {
         while (file_worker::Job* done = channel_.finished())
@@ -334,24 +486,31 @@ private:
         }
     }
 
-    void replay(const WaitingInput& input)
+    void replay(const HeldInput& input, std::string_view payload)
     {
         switch (input.kind) {
-        case WaitingInput::Kind::Message:
-            dispatch(input.id, input.size, input.text);
+        case HeldInput::Kind::Message:
+            dispatch(input.id, static_cast<int32_t>(payload.size()), payload.data());
             break;
-        case WaitingInput::Kind::ProgramChange:
+        case HeldInput::Kind::ProgramChange:
             programChangeIn(input.id);
             break;
-        case WaitingInput::Kind::GraphStart:
+        case HeldInput::Kind::GraphStart:
             askStartupPath();
             break;
-        case WaitingInput::Kind::Frames:
+        case HeldInput::Kind::Frames:
             passFrames(input.id);
             break;
-        case WaitingInput::Kind::TimerPass:
-            runTimers(input.id, input.size);
+        case HeldInput::Kind::TimerPass:
+            runTimers(input.id, input.first);
             break;
+        case HeldInput::Kind::Turn: {
+            float value = 0.0f;
+            std::memcpy(&value, &input.first, sizeof value);
+            if (!quiet_)
+                setSlot(input.id, value);
+            break;
+        }
         }
     }
 
@@ -360,16 +519,20 @@ private:
     {
         const int stopped = passTimers(frames, first);
         if (stopped < kTimers)
-            waitFirst({WaitingInput::Kind::TimerPass, frames, stopped});
+            holdFirst({HeldInput::Kind::TimerPass, frames, stopped});
     }
 
     // Frames that passed while a request was owed (consecutive ones together).
-    void waitFrames(int32_t frames)
+    void holdFrames(int32_t frames)
     {
-        if (!waiting_.empty() && waiting_.at(waiting_.size() - 1).kind == WaitingInput::Kind::Frames)
-            waiting_.at(waiting_.size() - 1).id += frames;
-        else
-            wait({WaitingInput::Kind::Frames, frames});
+        HeldInput* last = held_.back();
+        if (last && last->kind == HeldInput::Kind::Frames) {
+            last->id += frames;
+        } else if (!held_.full()) {
+            hold({HeldInput::Kind::Frames, frames}, "frames");
+        } else {
+            channel_.refused("frames");
+        }
     }
 
     // Frames that waited, counted off in steps that end where a timer runs out, so each ends at
@@ -385,13 +548,13 @@ private:
             const int stopped = passTimers(step, 0);
             if (stopped < kTimers) {
                 if (frames > 0)
-                    waitFirst({WaitingInput::Kind::Frames, frames});
-                waitFirst({WaitingInput::Kind::TimerPass, step, stopped});
+                    holdFirst({HeldInput::Kind::Frames, frames});
+                holdFirst({HeldInput::Kind::TimerPass, step, stopped});
                 return;
             }
         }
         if (frames > 0)
-            waitFirst({WaitingInput::Kind::Frames, frames});
+            holdFirst({HeldInput::Kind::Frames, frames});
     }
 
     // One stretch of frames counted off the timers from `first` on, in order; an ending timer is
@@ -409,7 +572,22 @@ private:
         return kTimers;
     }
 
-    // A free request, or nullptr when all are out (never with one input's few requests).
+    static const char* requestName(What what)
+    {
+        switch (what) {
+        case What::SavePreset: return "save preset";
+        case What::WriteBankFolder: return "save bank folder";
+        case What::Retag: return "tag preset";
+        case What::ToggleFavourite: return "favourite";
+        case What::Trash: return "delete preset";
+        case What::ReadPreset: return "load preset";
+        case What::LoadBank: return "load bank";
+        default: return "list";
+        }
+    }
+
+    // A free request, or nullptr, with the action logged by name, when all are out (only while
+    // the disk has not answered a long burst of writes).
     LibraryJob* request(What what)
     {
         for (int i = 0; i < kJobs; ++i)
@@ -421,24 +599,61 @@ private:
                 job.entry = currentEntry_;
                 return &job;
             }
+        channel_.refused(requestName(what));
         return nullptr;
+    }
+
+    static bool writes(What what)
+    {
+        return what == What::SavePreset || what == What::WriteBankFolder || what == What::Retag ||
+               what == What::ToggleFavourite || what == What::Trash;
     }
 
     void ask(LibraryJob* job)
     {
         if (!job)
             return;
-        if (made_.full() || !channel_.submit(*job)) {
-            // No room: the request is dropped.
-            if (job->request.what >= What::FolderList && job->request.what <= What::TreeList)
+        if (made_.full() || owed_.size() + made_.size() >= kOwedSteps || !channel_.submit(*job)) {
+            channel_.refused(requestName(job->request.what));
+            if (job->list)
                 listAsked_ = false;
             return;
         }
         jobAsked_[job - jobs_] = true;
         made_.pushBack({Step::Kind::Apply, 0, job});
-        if (job->request.readAhead)
-            askReadAhead(*job);
+        if (writes(job->request.what)) {
+            // This module refreshes what it wrote itself; another's write is looked for.
+            const uint64_t before = libraryWrites.fetch_add(1, std::memory_order_relaxed);
+            if (writesSeen_ == before)
+                writesSeen_ = before + 1;
+        }
     }
+
+    // [audio thread, real time] Every few milliseconds, while a list with its presets is shown and
+    // no list is on its way, the worker is asked which of them changed on disk.
+    void lookForChanges(int32_t samples)
+    {
+        if (channel_.runsInline())
+            return;
+        sinceLook_ = sinceLook_ > INT32_MAX - samples ? INT32_MAX : sinceLook_ + samples;
+        if (changesAsked_ || listAsked_ || lists_[shownList_].generation == 0 || sinceLook_ < samplesIn(0.01f, sampleRate_))
+            return;
+        handle([this] {
+            LibraryJob* job = request(What::PresetChanges);
+            if (!job)
+                return;
+            job->changes = &changes_;
+            job->writesBefore = libraryWrites.load(std::memory_order_relaxed);
+            changesAsked_ = true;
+            sinceLook_ = 0;
+            ask(job);
+            if (!jobAsked_[job - jobs_])
+                changesAsked_ = false;
+        });
+    }
+
+    // The read-ahead has seen every write into the library asked for so far.
+    bool readAheadCurrent() const { return libraryWrites.load(std::memory_order_relaxed) == writesSeen_; }
 
     // A list is asked for at most once per input, so the other buffer is free.
     LibraryJob* requestList(What what)
@@ -454,6 +669,7 @@ private:
         job->request.base.assign(searchView_ ? std::string_view(root_) : folderPath_.view());
         job->request.subfoldersAllowed = searchView_;
         job->request.readAhead = !channel_.runsInline();
+        job->request.generation = ++listGeneration_;
         return job;
     }
 
@@ -469,20 +685,7 @@ private:
 
     PresetCache& presets() { return lists_[shownList_].presets; }
 
-    // The presets of a list are read by a request of their own right after it, so the list goes
-    // out as soon as it is built; the inputs after it wait for them. Until then the processing
-    // half leaves the list's presets alone (it touches only the presets of the list it shows).
-    void askReadAhead(const LibraryJob& listJob)
-    {
-        LibraryJob* job = request(What::ReadAhead);
-        if (!job)
-            return;
-        job->list = listJob.list;
-        job->request.base.assign(listJob.request.base.view());
-        job->request.subfoldersAllowed = listJob.request.subfoldersAllowed;
-        ask(job);
-    }
-
+    // [audio thread] The result of a job the worker has finished (the job is ours again).
     void apply(LibraryJob& job)
     {
         switch (job.request.what) {
@@ -522,10 +725,10 @@ private:
             postToGui(kSelectBase + currentEntryInList());
             postToGui(kList, lists_[shownList_].textSize, lists_[shownList_].text);
             break;
-        case What::ReadAhead:
-            break;  // the presets are in place
         case What::ReadPreset:
             applyLoad(job.preset, job.entry);
+            if (job.then == kLoadEntry && job.request.path.view() == selectedFile_.view())
+                selectedId_ = job.preset.file;
             if (job.then == kLoadEntry) {
                 SendDump();
                 postToGui(job.entry);
@@ -535,6 +738,8 @@ private:
             }
             break;
         case What::SavePreset:
+            if (job.ok && job.request.path.view() == selectedFile_.view())
+                selectedId_ = job.preset.file;  // saved over by the user: still the file selected
             if (job.nameRead)
                 names().setName(job.entry, job.names.view(0));
             presets().refresh(job.request.path.view(), job.preset);
@@ -566,10 +771,22 @@ private:
                 presets().refresh(job.request.path.view(), kNoFile);
                 presets().refresh(job.newPath.view(), job.preset);
             }
+            if (job.sameFile)
+                job.request.what == What::Retag ? answerTag() : answerFavourite();
             break;
         case What::Trash:
             if (job.ok)
                 presets().refresh(job.request.path.view(), kNoFile);
+            if (job.sameFile)
+                answerDelete();
+            break;
+        case What::PresetChanges:
+            changesAsked_ = false;
+            if (job.writesBefore - writesSeen_ < (uint64_t{1} << 63))
+                writesSeen_ = job.writesBefore;
+            if (changes_.list == lists_[shownList_].generation)
+                for (int i = 0; i < changes_.count; ++i)
+                    presets().store(changes_.entries[i], changes_.paths[i].view(), changes_.presets[i]);
             break;
         case What::StartupPath:
             filePath_.assign(job.newPath.view());
@@ -913,10 +1130,15 @@ private:
         pageTimer_.start(samplesIn(0.5f, sampleRate_));
     }
 
+    // The file selected, if the path still names it, renamed on the worker; then the answers.
     void toggleFavourite()
     {
-        if (!selectionShown())
-            return;
+        if (selectionShown())
+            askFileWork(What::ToggleFavourite, selectedFile_.view(), kAnswerFavourite);
+    }
+
+    void answerFavourite()
+    {
         MuteEffects();
         muteTimer_.start(samplesIn(0.2f, sampleRate_));
         postToGui(kSelectBase + 1);
@@ -924,7 +1146,6 @@ private:
         postToGui(kDropSelection);
         muteOnNextProgramChange_ = true;
         sendProgramChange(currentEntry_);
-        askFileWork(What::ToggleFavourite, selectedFile_.view());
         rescan_ = true;
         MuteEffects();
         restoreTimer_.start(samplesIn(0.4f, sampleRate_));
@@ -971,6 +1192,29 @@ private:
         }
     }
 
+    // ---- The shared block as the inputs see it ----------------------------------------------------
+
+    float slotValue(int slot) const { return shadowed_ ? shadow_[slot] : block_.get(slot); }
+    void setSlot(int slot, float value)
+    {
+        if (shadowed_)
+            shadow_[slot] = value;
+        block_.set(slot, value);
+    }
+    void readBlock(float (&values)[PresetBlock::kSlots]) const
+    {
+        if (shadowed_)
+            std::copy(std::begin(shadow_), std::end(shadow_), values);
+        else
+            block_.read(values);
+    }
+    void writeBlock(const float (&values)[PresetBlock::kSlots])
+    {
+        if (shadowed_)
+            std::copy(std::begin(values), std::end(values), shadow_);
+        block_.write(values);
+    }
+
     // ---- Effects ----------------------------------------------------------------------------------
 
     void MuteEffects()
@@ -981,7 +1225,7 @@ private:
         if (!effectBackupTaken_)
             BackupEffects();
         for (int slot : kMutedSlots)
-            block_.set(slot, 0.0f);
+            setSlot(slot, 0.0f);
     }
 
     void RestoreEffects()
@@ -989,13 +1233,13 @@ private:
         if (quiet_)
             return;
         for (int slot : kMutedSlots)
-            block_.set(slot, effectBackup_[slot]);
+            setSlot(slot, effectBackup_[slot]);
     }
 
     void BackupEffects()
     {
         for (int slot : kBackedUpSlots)
-            effectBackup_[slot] = block_.get(slot);
+            effectBackup_[slot] = slotValue(slot);
         effectBackupTaken_ = true;
     }
 
@@ -1005,8 +1249,11 @@ private:
 
     void FixPreset()
     {
-        if (validEntry())
-            banks_[bank_].storeFrom(currentEntry_, block_);
+        if (validEntry()) {
+            float values[PresetBlock::kSlots];
+            readBlock(values);
+            banks_[bank_].storeFrom(currentEntry_, values);
+        }
     }
 
     // The length check of the received path: 10 bytes or fewer name no file.
@@ -1035,6 +1282,7 @@ private:
     {
         selectedEntry_ = currentEntry_;
         selectedFile_.assign(filePath_.view());
+        selectedId_ = loadedId_;
     }
 
     bool selectionShown() const
@@ -1047,18 +1295,21 @@ private:
     }
 
     // In real time the entry's preset comes from the list's read-ahead, so it loads in this
-    // block; an entry changed since (renamed, an imported bank's names) is read by the worker.
-    // Offline the file is read now, as it stands.
+    // block; an entry changed since (renamed, an imported bank's names), or any preset after
+    // another manager wrote into the library and before the worker told what changed, is read by
+    // the worker. Offline the file is read now, as it stands.
     void ChangePreset()
     {
         setFilePathToEntry();
-        const PresetRead* preset = filePath_.empty()        ? &kNoFile
-                                   : channel_.runsInline() ? nullptr
-                                                           : presets().find(currentEntry_, filePath_.view());
+        loadedId_ = FileIdentity{};
+        const PresetRead* preset = filePath_.empty()                               ? &kNoFile
+                                   : channel_.runsInline() || !readAheadCurrent() ? nullptr
+                                                                                  : presets().find(currentEntry_, filePath_.view());
         if (!preset) {
             LoadPreset(kLoadEntry);
             return;
         }
+        loadedId_ = preset->file;
         startLoad();
         applyLoad(*preset, currentEntry_);
         SendDump();
@@ -1091,7 +1342,7 @@ private:
         if (quiet_)
             return;
         float values[PresetBlock::kSlots];
-        block_.read(values);
+        readBlock(values);
         if (preset.count != PresetRead::kMissing) {
             std::copy(preset.values, preset.values + preset.count, values);
             migrateOldPreset(values);
@@ -1100,14 +1351,20 @@ private:
         } else {
             return;
         }
-        block_.write(values);
+        writeBlock(values);
         BackupEffects();
     }
 
     void SendDump()
     {
-        if (!quiet_)
-            controller_dump::sendDump(block_, midiOut_);
+        if (quiet_)
+            return;
+        float values[PresetBlock::kSlots];
+        readBlock(values);
+        std::array<controller_dump::Message, controller_dump::kMessages> dump;
+        controller_dump::computeDump(values, dump);
+        for (const controller_dump::Message& message : dump)
+            midiOut_.send(message.data(), 3, 0);
     }
 
     // The name line of an existing file at filePath into the current entry, then the block
@@ -1125,7 +1382,7 @@ private:
             const std::size_t n = std::min(name.size(), sizeof job->request.name - 1);
             std::memcpy(job->request.name, name.data(), n);
             job->request.name[n] = 0;
-            block_.read(job->request.values);
+            readBlock(job->request.values);
             ask(job);
         }
         rescan_ = true;
@@ -1157,22 +1414,28 @@ private:
         }
     }
 
-    // Renames or trashes the file at path on the worker.
-    void askFileWork(What what, std::string_view path)
+    // Renames or trashes the file selected on the worker, if its path still names it; then what
+    // `then` says.
+    void askFileWork(What what, std::string_view path, Then then)
     {
         if (LibraryJob* job = request(what)) {
             job->request.path.assign(path);
             job->request.category = category_;
+            job->request.file = selectedId_;
+            job->then = then;
             ask(job);
         }
     }
 
     void SetCategory()
     {
-        if (!selectionShown())
-            return;
+        if (selectionShown())
+            askFileWork(What::Retag, selectedFile_.view(), kAnswerTag);
+    }
+
+    void answerTag()
+    {
         sendProgramChange(currentEntry_);
-        askFileWork(What::Retag, selectedFile_.view());
         rescan_ = true;
         favouriteFilter_ = false;
         category_ = 0;
@@ -1191,8 +1454,12 @@ private:
             return;
         }
         setFilePathToEntry();
+        askFileWork(What::Trash, selectedFile_.view(), kAnswerDelete);
+    }
+
+    void answerDelete()
+    {
         rescan_ = true;
-        askFileWork(What::Trash, selectedFile_.view());
         if (searchView_)
             CollectListSearch();
         else

@@ -1,25 +1,37 @@
 // How the category manager's processing half keeps its answers in order while its file work runs
-// on the worker. Everything a request owes the host after the work was asked for (messages,
-// program changes, the applying of the result) becomes a step, and steps are carried out in order
-// at the start of a later block, an apply step as soon as its job has run. While steps are owed,
-// every new input (a message with its payload, a program change) waits in arrival order, and so
-// do the frames that pass (the module's time stands still, its timers keep their sample counts);
-// they are handled when the steps are done. A step made while handling one thing goes before
-// everything that was already owed. So the host sees exactly the answers, in exactly the
-// order, of a module that did its file work inside the call; offline that is what happens, with
-// the same steps carried out at the end of the call.
+// on the worker. Every input that needs the disk and depends on nothing owed becomes a job when
+// it arrives (a save carries the block's values and its path). What a request owes the host
+// after the work was asked for (messages, program changes, the applying of the result) becomes a
+// step, and steps are carried out in order at the start of a later block, an apply step as soon
+// as its job has run; a step made while carrying one out goes before everything already owed.
 //
-// Bounds: 64 steps and 32 waiting inputs. A step that finds no room is dropped; so is an input,
-// the newest, when 32 wait (the user's 33rd click during one request; the frames of the blocks
-// between two inputs count as one). Nothing is allocated.
+// Only what truly depends on an owed result waits: while a step that answers the host or changes
+// what inputs read (a list, the folder table, a load, the answers to a delete, tag or favourite,
+// which wait for the worker to find the file still there) is owed, new inputs are held in arrival
+// order (HeldInputs), and so are the frames that pass (timers keep their sample counts relative
+// to the inputs around them). A save, whose result only refreshes the presets read ahead and the
+// name of the entry it was made from, holds back only the inputs that read those; the rest, and
+// the timers, go on. A look for changed presets holds back nothing.
+//
+// Knob turns that other modules write into the shared block while inputs are held are held too,
+// in their place among the inputs: the held inputs see the block as it was when each came (a copy
+// that follows them), and each turn is written again in its place. So a load that had to wait
+// does not erase a turn made after it, and a save that had to wait writes the sound as it was
+// when the save was given. (A turn to the value a slot holds cannot be told from no turn.)
+//
+// So the host sees the answers, in the order, of a module that did its file work inside the
+// call; offline that is what happens.
+//
+// Bounds: 256 steps; 4096 held inputs with 256 KB of payload (paths, search texts), far beyond
+// what a user gives while a request is owed. An action that still finds no room is refused by
+// name through the worker's log; a path refused takes its command with it. Nothing is allocated.
 #pragma once
 
-#include "PresetStore/PresetBank.h"
+#include "Common/HeldInputs.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 namespace prescat {
@@ -72,30 +84,24 @@ struct Step {
     LibraryJob* job = nullptr;  // Apply
 };
 
-// An input that waits for the steps owed before it.
-struct WaitingInput {
+// An input held while a result it depends on is owed; its payload (message text, a save's values)
+// is kept beside it.
+struct HeldInput {
     enum class Kind : uint8_t {
-        Message,        // id, payload of size bytes in text
+        Message,        // id; the payload is its text
         ProgramChange,  // id: the program
         Frames,         // id: frames that passed
-        TimerPass,      // the rest of one timer pass: id frames, from timer number size on
+        TimerPass,      // the rest of one timer pass: id frames, from timer number `first` on
         GraphStart,     // the startup path from the last graph start's settings
+        Turn,           // another module set slot id of the shared block to the value of bits `first`
     };
     Kind kind = Kind::Message;
     int32_t id = 0;
-    int32_t size = 0;
-    char text[preset_bank::kPathBytes + 1] = {};  // payload: a longer one is kept cut, and refused as a path
-
-    void keep(int32_t payloadSize, const void* payload)
-    {
-        const std::size_t n = payload && payloadSize > 0 ? std::min<std::size_t>(static_cast<std::size_t>(payloadSize), sizeof text) : 0;
-        if (n)
-            std::memcpy(text, payload, n);
-        size = static_cast<int32_t>(n);
-    }
+    int32_t first = 0;
 };
 
-inline constexpr std::size_t kOwedSteps = 64;
-inline constexpr std::size_t kWaitingInputs = 32;
+inline constexpr std::size_t kOwedSteps = 256;
+inline constexpr std::size_t kHeldInputs = 4096;
+inline constexpr std::size_t kHeldBytes = 256 * 1024;
 
 } // namespace prescat

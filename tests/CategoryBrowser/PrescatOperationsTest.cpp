@@ -269,6 +269,7 @@ TEST_F(PrescatProcessingOperations, BankNamesAndStartingOver)
     post(prescat::kSaveBankFolder);
     clear();
     ops().LoadNames();
+    settle();
     EXPECT_TRUE(posted().empty());
     const fs::path target = root_ / "MyBank";
     post(prescat::kPath, target.string());
@@ -277,6 +278,7 @@ TEST_F(PrescatProcessingOperations, BankNamesAndStartingOver)
 
     clear();
     ops().LoadStartupBank();
+    settle();
     EXPECT_EQ(posted(), (std::vector<prescat_test::Posted>{prescat_test::bare(130), {129, prescat_test::listOf({"Lead"})}}));
     post(prescat::kPath, (root_ / "Zero").string());
     post(prescat::kSaveBankFolder);
@@ -303,6 +305,7 @@ TEST_F(PrescatProcessingOperations, SaveListSearchListsTheTreeSorted)
     post(prescat::kFolderBase + 1);  // "Presets", after "Many"
     clear();
     ops().SaveListSearch();
+    settle();
     EXPECT_EQ(posted(), (std::vector<prescat_test::Posted>{
                             prescat_test::bare(130),
                             {129, prescat_test::listOf({"Presets/Alpha--x", "Presets/#002 Beta #pa", "Presets/Sub/Gamma #fav"})}}));
@@ -310,6 +313,7 @@ TEST_F(PrescatProcessingOperations, SaveListSearchListsTheTreeSorted)
     post(prescat::kFolderBase + 0);
     clear();
     ops().SaveListSearch();
+    settle();
     const auto list = lastList();
     ASSERT_EQ(list.size(), 128u);
     EXPECT_EQ(list[0], "Many/#129 N000");

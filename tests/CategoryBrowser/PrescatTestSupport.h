@@ -6,6 +6,7 @@
 #include "CategoryBrowser/PrescatMessages.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/ManagerTestSupport.h"
+#include "support/Settle.h"
 
 #include <gtest/gtest.h>
 
@@ -91,13 +92,18 @@ protected:
 
     // Creates the module (after the library is in place: construction restores from backup) and
     // a probe on the shared preset block, and starts the host.
-    void start()
+    // second: a second manager on the same library and block (second_), as two instances of the
+    // product on one machine.
+    void start(bool second = false)
     {
         host_ = std::make_unique<tav_host::Host>(&factory_, test_support::config64());
         mgr_ = test_support::add(*host_, "QV_PatchManagerPrescat");
+        if (second)
+            second_ = test_support::add(*host_, "QV_PatchManagerPrescat");
         probe_ = test_support::add(*host_, "TEST_BlockProbe");
         host_->start();
         host_->runBlock(64);
+        settle();
         host_->clearCalls();
     }
 
@@ -110,13 +116,31 @@ protected:
         return v;
     }
 
-    void post(int id, const std::string& text)
+    void post(int id, const std::string& text) { postTo(mgr_, id, text); }
+    void postTo(std::size_t manager, int id, const std::string& text)
     {
         Bytes b(text.begin(), text.end());
         b.push_back(0);
-        host_->postToDsp(mgr_, id, b);
+        host_->postToDsp(manager, id, b);
+        settle();
     }
-    void post(int id) { host_->postToDsp(mgr_, id, {}); }
+    void postTo(std::size_t manager, int id)
+    {
+        host_->postToDsp(manager, id, {});
+        settle();
+    }
+    void post(int id)
+    {
+        host_->postToDsp(mgr_, id, {});
+        settle();
+    }
+    // Real time: blocks until every file job asked for has run and its answers are out (unless a
+    // test paces the worker itself).
+    void settle()
+    {
+        if (settles_)
+            test_support::settle(*host_);
+    }
     // The interface half starting, then cleared.
     void interfaceStarted()
     {
@@ -128,6 +152,7 @@ protected:
     {
         host_->queueMidi(mgr_, 0, std::move(bytes));
         host_->runBlock(64);
+        settle();
     }
     void programChange(int n) { programChange(Bytes{0xC0, static_cast<uint8_t>(n), 0}); }
 
@@ -135,6 +160,7 @@ protected:
     {
         for (int i = 0; i < static_cast<int>(seconds * 48000.0 / 64.0 + 0.5); ++i)
             host_->runBlock(64);
+        settle();
     }
 
     std::vector<Posted> posted() const
@@ -190,6 +216,8 @@ protected:
     std::unique_ptr<tav_host::Host> host_;
     std::size_t mgr_ = 0;
     std::size_t probe_ = 0;
+    std::size_t second_ = 0;
+    bool settles_ = true;
 };
 
 } // namespace prescat_test

@@ -10,6 +10,8 @@
 #include "PresetStore/ManagerTestSupport.h"
 #include "framework/HostTestSupport.h"
 #include "Dialogs.h"
+#include "FileWorker.h"
+#include "support/Settle.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -69,6 +71,7 @@ TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
     host.start();
     for (int b = 0; b < 10; ++b)
         host.runBlock(64);
+    test_support::settle(host);
 
     // The manager listed the folder; the view shows it.
     auto lastText = [&](std::size_t instance, int pin) {
@@ -107,6 +110,7 @@ TEST(PresetBrowserRoad, ARowClickLoadsThePresetAndEveryPartFollows)
     host.clearCalls();
     host.queueMidi(mgr, kMidiIn, Bytes{0xC0, 0x01, 0x00});
     host.runBlock(64);
+    test_support::settle(host);
     const std::vector<Bytes> midi = midiOut();
     ASSERT_EQ(midi.size(), controller_dump::kMessages + 1u);
     for (std::size_t i = 0; i + 1 < midi.size(); ++i)
@@ -175,7 +179,9 @@ protected:
     void settle(double seconds)
     {
         bool looped = false;
-        for (int b = 0; b < static_cast<int>(seconds * 48000.0 / 64.0) + 2; ++b) {
+        const int blocks = static_cast<int>(seconds * 48000.0 / 64.0) + 2;
+        // Real time: on until every file job has run and its answers are out.
+        for (int b = 0; b < blocks || (b < 100000 && (file_worker::waitUntilIdle(), file_worker::unfinished() > 0)); ++b) {
             host_.runBlock(64);
             for (const CallRecord& c : host_.callsOf(CallKind::SendPinValue, mgr_)) {
                 if (c.side != Side::Dsp || c.pin != kMidiOut)

@@ -3,6 +3,7 @@
 // trash-restore puts them back; the one log line tells the result; nothing outside the library
 // is ever trashed.
 #include "CategoryBrowser/PrescatTestSupport.h"
+#include "FileWorker.h"
 #include "Log.h"
 #include "Trash.h"
 #include "platform/OddFilesSupport.h"
@@ -300,6 +301,14 @@ TEST_F(PrescatTrash, AHomeVolumePresetGoesToTheHomeTrashOrNowhere)
 // another process's delete under way).
 TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
 {
+    // The delete is killed in a forked copy of the process, which has no file worker thread:
+    // the module works offline there.
+    const bool wasOffline = file_worker::offline();
+    file_worker::setOffline(true);
+    struct Restore {
+        bool mode;
+        ~Restore() { file_worker::setOffline(mode); }
+    } restore{wasOffline};
     preset("Presets/Gone.tavpreset");
     preset("Presets/Keep.tavpreset");
     start();
@@ -332,6 +341,61 @@ TEST_F(PrescatTrash, AKilledDeleteLeavesNoIncompleteInfoFile)
     const std::string info = readBytes(trash_ / "info" / "Gone.tavpreset.trashinfo");
     EXPECT_EQ(info.substr(0, info.find("DeletionDate=")),
               "[Trash Info]\nPath=" + platform::trashInfoPathText((root_ / "Presets" / "Gone.tavpreset").string()) + "\n");
+}
+
+// Delete, favourite and tagging trust the file, not the path: after the file loaded was renamed
+// away and a new one written at its path by another process, or replaced by another manager on
+// the same library, they change nothing and answer nothing, as with nothing selected.
+TEST_F(PrescatTrash, ActionsActOnlyOnTheFileLoaded)
+{
+    preset("Presets/Keep.tavpreset");
+    preset("Presets/Other.tavpreset", valuesOf([](int) { return 0.25f; }));
+    const auto other = root_ / "Presets" / "Other.tavpreset";
+    start(true);
+    interfaceStarted();
+    postTo(second_, kInterfaceStarted);
+
+    // Another process: the file loaded is renamed away, a new one written where it was.
+    programChange(1);
+    fs::rename(other, root_ / "Presets" / "Zold.tavpreset");
+    preset("Presets/Other.tavpreset", valuesOf([](int) { return 0.5f; }));
+    const std::string newer = readBytes(other);
+    clear();
+    for (int id : {kDeletePreset, kToggleFavourite})
+        post(id);
+    EXPECT_TRUE(posted().empty());
+    EXPECT_TRUE(midiOut().empty());
+    EXPECT_TRUE(logged.empty());
+    EXPECT_EQ(readBytes(other), newer);
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "Zold.tavpreset"));
+
+    // The second manager trashes the file both loaded and saves a new one of that name; the
+    // first one's list is stale and its Delete finds another file at the path.
+    post(kFolderBase + 0);
+    programChange(1);
+    postTo(second_, kFolderBase + 0);
+    host_->queueMidi(second_, 0, pc(1));
+    host_->runBlock(64);
+    settle();
+    postTo(second_, kDeletePreset);
+    EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1"}));
+    EXPECT_FALSE(fs::exists(other));
+    postTo(second_, kPath, other.string());
+    postTo(second_, kSavePreset);
+    const std::string saved = readBytes(other);
+    clear();
+    post(kDeletePreset);
+    EXPECT_TRUE(posted().empty());
+    EXPECT_EQ(readBytes(other), saved);
+    EXPECT_EQ(logged.size(), 1u);
+
+    // Loaded again, it is the file loaded: the delete goes through.
+    programChange(1);
+    clear();
+    post(kDeletePreset);
+    EXPECT_FALSE(fs::exists(other));
+    EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1", "trashItemAtURL 1"}));
+    EXPECT_EQ(lastList(), split(listOf({"Keep", "Zold"})));
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "CategoryBrowser/PrescatOperations.h"
 #include "CategoryBrowser/PrescatTestSupport.h"
 #include "FileWorker.h"
+#include "Log.h"
+#include "support/Settle.h"
 
 #include <chrono>
 #include <functional>
@@ -32,6 +34,7 @@ struct Record {
 
 class PrescatWorker : public PrescatTest {
 protected:
+    PrescatWorker() { settles_ = false; }
     ~PrescatWorker() override
     {
         file_worker::release();
@@ -210,14 +213,15 @@ protected:
         start();
     }
 
-    Record run(bool realTime)
+    Record run(bool realTime) { return runSession(realTime, [this] { session(); }); }
+    Record runSession(bool realTime, const std::function<void()>& inputs)
     {
         realTime_ = realTime;
         file_worker::setOffline(!realTime);
         library();
         start();
         EXPECT_EQ(file_worker::offline(), !realTime);
-        session();
+        inputs();
         Record r;
         r.posted = posted();
         r.midi = midiOut();
@@ -284,8 +288,7 @@ TEST_F(PrescatWorker, InputWaitsForTheRequestBeforeIt)
 }
 
 // A program change loads its preset from the list's read-ahead in the block it arrives in, even
-// with the worker held back; a save refreshes the entry it wrote, and a list entry renamed since
-// is read by the worker.
+// with the worker held back; a save refreshes the entry it wrote.
 TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
 {
     startRealTime();
@@ -297,11 +300,8 @@ TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
     EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);  // Plain
     EXPECT_EQ(midiOut().size(), 115u);
     EXPECT_EQ(postedIds(), (std::vector<int>{3}));
-    // A file changed on disk since the list: the read-ahead is what loads.
-    preset("Presets/Plain.tavpreset", valuesOf([](int k) { return k == 0 ? 0.09f : 0.0f; }));
-    programChange(3);
-    EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);
     file_worker::release();
+    settle();
 
     // A save over the entry's file: the next program change loads what was written.
     block().set(0, 0.0625f);
@@ -315,10 +315,46 @@ TEST_F(PrescatWorker, ProgramChangeLoadsFromTheReadAheadInItsBlock)
     settle();
 }
 
-// A list goes out as soon as it is built; its presets are read by a request of their own right
-// after it. A program change given as the list arrives waits for them and then loads exactly its
-// entry's preset, in its place after the list.
-TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesWaitsForItsPresets)
+// The read-ahead stays current: a preset another process changes or removes loads as it is on
+// disk once the worker has looked (every few milliseconds), and one another manager saves over
+// loads what it wrote, even in the block of that save.
+TEST_F(PrescatWorker, ProgramChangeLoadsThePresetAsItIsOnDisk)
+{
+    realTime_ = true;
+    file_worker::setOffline(false);
+    library();
+    start(true);
+    post(kInterfaceStarted);
+    post(kFolderBase + kPresets);
+    PrescatTest::postTo(second_, kInterfaceStarted);
+    PrescatTest::postTo(second_, kFolderBase + kPresets);
+    settle();
+
+    preset("Presets/Plain.tavpreset", valuesOf([](int k) { return k == 0 ? 0.09f : 0.0f; }));
+    seconds(0.02);
+    change(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.09f);
+    fs::remove(root_ / "Presets" / "Plain.tavpreset");
+    block().set(0, 0.0f);
+    seconds(0.02);
+    change(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.0f);  // gone: nothing loads
+
+    block().set(0, 0.375f);
+    PrescatTest::postTo(second_, kPath, path("Presets/Lead One #le.tavpreset"));
+    PrescatTest::postTo(second_, kSavePreset);
+    block().set(0, 0.0f);
+    clear();
+    programChange(1);
+    settle();
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.375f);
+    EXPECT_EQ(midiOut().back(), pc(1));
+}
+
+// A list comes with its presets: a click on it is answered at once, a program change given in the
+// block the list arrives loads its entry's preset at once, so knobs turned after it and a save
+// then keep the sound the user had, and the save's refresh comes 0.3 s later.
+TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesLoadsInItsBlock)
 {
     startRealTime();
     preset("Many/Sound 1006.tavpreset", valuesOf([](int k) { return k == 0 ? 0.125f : 0.5f; }), "Sound 1006");
@@ -334,13 +370,21 @@ TEST_F(PrescatWorker, ProgramChangeAsTheListArrivesWaitsForItsPresets)
     }
     ASSERT_EQ(lastList().size(), 128u);
     ASSERT_EQ(lastList()[5], "Sound 1006");
+    host_->postToDsp(mgr_, 5, {});  // the click: answered at once
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(5)}));
     programChange(5);
-    settle();
     EXPECT_EQ(postedIds(), (std::vector<int>{130, 129, 5}));
-    ASSERT_EQ(midiOut().size(), 115u);  // the dump and the echo
+    ASSERT_EQ(midiOut().size(), 116u);  // the click's, the dump and the echo
     EXPECT_EQ(midiOut().back(), pc(5));
     EXPECT_FLOAT_EQ(blockValues()[0], 0.125f);
     EXPECT_FLOAT_EQ(blockValues()[1], 0.5f);
+    block().set(1, 0.75f);
+    PrescatTest::post(kPath, path("Many/Kept Sound.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    clear();
+    seconds(0.35);
+    EXPECT_NE(readBytes(root_ / "Many" / "Kept Sound.tavpreset").find(",  0.7500000;"), std::string::npos);
+    EXPECT_EQ(postedIds(), (std::vector<int>{kFolderNumberBase + kMany, kFolderList, kSelectBase + 5, kList}));
 }
 
 // Released while its requests run or wait: the save being written and the save that waited
@@ -365,24 +409,224 @@ TEST_F(PrescatWorker, ReleasedWhileRequestsRunOrWaitStillWritesThem)
     EXPECT_EQ(readBytes(root_ / "Presets" / "Second.tavpreset").substr(0, 28), ",                  Second;\r\n");
 }
 
-// More input than the waiting room holds while a request is owed: the newest is dropped, the
-// module goes on.
-TEST_F(PrescatWorker, InputBeyondTheWaitingRoomIsDropped)
+// A save, 40 clicks with their program changes and a second save, all while a folder's list is
+// owed and the disk does not answer: every input comes out as offline, in order, and both saves
+// are written with the block as it was when each was given (a knob turned after a save is not in
+// its file).
+TEST_F(PrescatWorker, ABurstWhileAListIsOwedLosesNothingAndSavesTheSoundGiven)
+{
+    const auto burst = [&] {
+        post(kInterfaceStarted);
+        post(kFolderBase + kPresets);
+        held([&] {
+            post(kFolderBase + kMany);
+            block().set(5, 0.42f);
+            post(kPath, path("Many/First.tavpreset"));
+            post(kSavePreset);
+            block().set(5, 0.895f);
+            for (int i = 0; i < 40; ++i) {
+                post(i);
+                change(i);
+            }
+            block().set(7, 0.25f);
+            post(kPath, path("Many/Second.tavpreset"));
+            post(kSavePreset);
+            block().set(7, 0.5f);
+            runSeconds(0.1);
+        });
+        seconds(0.5);
+    };
+    const Record offline = runSession(false, burst);
+    const Record realTime = runSession(true, burst);
+    EXPECT_TRUE(realTime.posted == offline.posted);
+    EXPECT_TRUE(realTime.midi == offline.midi);
+    EXPECT_EQ(realTime.block, offline.block);
+    for (const auto& [file, bytes] : offline.files)
+        EXPECT_TRUE(realTime.files.count(file) && realTime.files.at(file) == bytes) << file;
+    EXPECT_EQ(realTime.files.size(), offline.files.size());
+    const std::string many = "Quorvane/TAVRIN TWO/Presetbase/Many/";
+    ASSERT_EQ(offline.files.count(many + "First.tavpreset"), 1u);
+    ASSERT_EQ(offline.files.count(many + "Second.tavpreset"), 1u);
+    EXPECT_NE(offline.files.at(many + "First.tavpreset").find(",  0.4200000;"), std::string::npos);
+    EXPECT_EQ(offline.files.at(many + "First.tavpreset").find(",  0.8950000;"), std::string::npos);
+    EXPECT_NE(offline.files.at(many + "Second.tavpreset").find(",  0.2500000;"), std::string::npos);
+    std::size_t programChanges = 0;
+    for (const Bytes& m : offline.midi)
+        programChanges += m[0] == 0xC0;
+    EXPECT_EQ(programChanges, 1u + 40u + 39u + 1u);  // the saves' own, the clicks', the echoes but the first (the save's)
+}
+
+// Far more input than the room holds while the disk does not answer: each action refused is
+// logged by name (the worker names the first few and counts the rest), a path refused takes its
+// save with it (no earlier file is overwritten), and what was kept is answered in order.
+TEST_F(PrescatWorker, ABurstBeyondTheRoomIsRefusedByName)
+{
+    static std::vector<std::string> lines;
+    lines.clear();
+    platform::setLogSink([](const char* line, void*) { lines.emplace_back(line); }, nullptr);
+    startRealTime();
+    post(kInterfaceStarted);
+    post(kPath, path("Presets/Kept.tavpreset"));
+    post(kSavePreset);
+    const std::string kept = readBytes(root_ / "Presets" / "Kept.tavpreset");
+    clear();
+    held([&] {
+        post(kFolderBase + kMany);
+        for (int i = 0; i < 4096 + 10; ++i)
+            post(i % 100);
+        block().set(3, 0.75f);
+        post(kPath, path("Presets/Kept.tavpreset"));
+        post(kSavePreset);
+        for (int i = 0; i < 1000; ++i)
+            post(i % 100);
+    });
+    platform::setLogSink(nullptr, nullptr);
+    std::vector<std::string> named;
+    long counted = 0;
+    for (const std::string& line : lines) {
+        const std::size_t at = line.find(" refused");
+        ASSERT_NE(at, std::string::npos) << line;
+        const std::string what = line.substr(std::string("TAVRIN: ").size(), at - std::string("TAVRIN: ").size());
+        if (what.find(" more actions") != std::string::npos)
+            counted += std::stol(what);
+        else
+            named.push_back(what);
+    }
+    std::vector<std::string> expected(10, "selection");
+    expected.insert(expected.end(), {"knob turn", "path", "save preset"});
+    expected.resize(16, "selection");
+    EXPECT_EQ(named, expected);
+    EXPECT_EQ(counted, 1000 - 3);
+    EXPECT_EQ(readBytes(root_ / "Presets" / "Kept.tavpreset"), kept);
+    EXPECT_EQ(midiOut().size(), 4096u);
+    EXPECT_EQ(midiOut().back(), pc(4095 % 100));
+}
+
+// Answers that need no disk come in their own block while a write is owed: a program change on
+// a listed preset loads, a selection goes out, the timers run.
+TEST_F(PrescatWorker, AWriteOwedHoldsBackNothingElse)
 {
     startRealTime();
     post(kInterfaceStarted);
+    post(kFolderBase + kPresets);
     file_worker::hold();
-    PrescatTest::post(kFolderBase + kPresets);
-    for (int i = 0; i < 40; ++i)
-        PrescatTest::post(i);
     clear();
+    PrescatTest::post(kPath, path("Presets/Another.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(0)}));
+    programChange(0);  // the save's own, carried back: ignored
+    clear();
+    programChange(3);
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);  // Plain
+    EXPECT_EQ(midiOut().size(), 115u);
+    EXPECT_EQ(postedIds(), (std::vector<int>{3}));
+    clear();
+    PrescatTest::post(1);
+    EXPECT_EQ(midiOut(), (std::vector<Bytes>{pc(1)}));
+    // The refresh after the save lists the folders 0.3 s later: that needs the disk, the time
+    // before it does not.
+    clear();
+    runSeconds(0.35);
+    EXPECT_TRUE(posted().empty());
     file_worker::release();
     settle();
-    // The list, then the 32 clicks that waited, each answered by its program change.
-    EXPECT_EQ(midiOut().size(), 32u);
-    EXPECT_EQ(midiOut().back(), pc(31));
-    post(kFolderBase + kMany);
-    EXPECT_EQ(lastList()[0], "Sound 1001 #pa");
+    EXPECT_EQ(postedIds(), (std::vector<int>{kFolderNumberBase + kPresets, kFolderList, kSelectBase + 3, kList}));
+    EXPECT_TRUE(fs::exists(root_ / "Presets" / "Another.tavpreset"));
+}
+
+// Seeded random sessions of every input the module takes (clicks, program changes, folders and
+// views, commands, pages, search text, saves with their paths, favourites, deletes, time order,
+// knob turns by another module between blocks), each run offline and in real time with the disk
+// slowed at random: the same messages and MIDI in the same order, the same block, the same files.
+TEST_F(PrescatWorker, RandomSessionsGiveInRealTimeWhatTheyGiveOffline)
+{
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const auto session = [&] {
+            uint32_t state = seed * 2654435761u;
+            const auto next = [&](uint32_t n) {
+                state = state * 1664525u + 1013904223u;
+                return (state >> 8) % n;
+            };
+            post(kInterfaceStarted);
+            int saves = 0;
+            int turns = 0;
+            for (int step = 0; step < 80; ++step) {
+                switch (next(12)) {
+                case 0:
+                case 1:
+                    PrescatTest::post(static_cast<int>(next(12)));
+                    break;
+                case 2:
+                case 3:
+                    host_->queueMidi(mgr_, 0, pc(static_cast<int>(next(12))));
+                    break;
+                case 4:
+                    PrescatTest::post(kFolderBase + static_cast<int>(next(6)));
+                    break;
+                case 5:
+                    // A knob turned: its slot takes a value it never had (a turn to the value a
+                    // slot holds changes nothing, and cannot be told from no turn).
+                    block().set(static_cast<int>(next(256)), 0.5f + 0.125f * static_cast<float>(++turns));
+                    break;
+                case 6:
+                    PrescatTest::post(kPath, path((next(2) ? "Presets/Saved " : "2_SAVED/Saved ") + std::to_string(saves++ % 3)));
+                    PrescatTest::post(kSavePreset);
+                    break;
+                case 7:
+                    PrescatTest::post(next(2) ? kToggleFavourite : kDeletePreset);
+                    break;
+                case 8: {
+                    const int rows[] = {kNextArrowRow, kPrevArrowRow, 104, 105, 107, 108, kCategoryRow + 8, kCategoryRow + 12};
+                    const int row = rows[next(8)];
+                    PrescatTest::post(row);
+                    if (next(2))
+                        host_->queueMidi(mgr_, 0, pc(row));
+                    break;
+                }
+                case 9:
+                    PrescatTest::post(kSearchText, next(2) ? "sound 10" : "a");
+                    break;
+                case 10:
+                    if (saves == 0)
+                        PrescatTest::post(next(2) ? kTimeOrderOn : kTimeOrderOff);
+                    break;
+                default:
+                    for (int b = static_cast<int>(next(40)); b >= 0; --b)
+                        host_->runBlock(64);
+                    break;
+                }
+            }
+            runSeconds(1.5);
+            settle();
+            runSeconds(1.0);
+            settle();
+        };
+        const Record offline = runSession(false, session);
+        file_worker::slowDown(2000, seed);
+        const Record realTime = runSession(true, [&] {
+            held_ = true;  // the inputs come as they come, whatever the disk does
+            session();
+            held_ = false;
+            for (int i = 0; i < 3; ++i) {
+                test_support::settle(*host_);
+                runSeconds(1.0);
+            }
+            test_support::settle(*host_);
+        });
+        file_worker::slowDown(0);
+        EXPECT_TRUE(realTime.posted == offline.posted) << realTime.posted.size() << " messages, offline " << offline.posted.size();
+        for (std::size_t i = 0; i < std::min(realTime.posted.size(), offline.posted.size()); ++i)
+            if (realTime.posted[i] != offline.posted[i]) {
+                ADD_FAILURE() << "message " << i << ": " << realTime.posted[i].first << " offline " << offline.posted[i].first;
+                break;
+            }
+        EXPECT_TRUE(realTime.midi == offline.midi) << realTime.midi.size() << " MIDI messages, offline " << offline.midi.size();
+        EXPECT_EQ(realTime.block, offline.block);
+        EXPECT_EQ(realTime.files.size(), offline.files.size());
+        for (const auto& [file, bytes] : offline.files)
+            EXPECT_TRUE(realTime.files.count(file) && realTime.files.at(file) == bytes) << file;
+    }
 }
 
 } // namespace

@@ -75,9 +75,23 @@ std::vector<std::string> dumpLines(const std::string& stamp, float slot0, float 
     return out;
 }
 
+// The run is tavrin-run's: an offline render, compared block for block, whatever mode the other
+// tests run in. The bundle reads the mode when it is loaded, as under the runner.
 class PresetBrowserExampleTest : public patch_run::PatchRunTest {
 protected:
     PresetBrowserExampleTest() : PatchRunTest("tavrin-browser", "") {}
+
+    void SetUp() override
+    {
+        const char* mode = std::getenv("TAVRIN_OFFLINE");
+        const std::string was = mode ? mode : "";
+        ::setenv("TAVRIN_OFFLINE", "1", 1);
+        PatchRunTest::SetUp();
+        if (mode)
+            ::setenv("TAVRIN_OFFLINE", was.c_str(), 1);
+        else
+            ::unsetenv("TAVRIN_OFFLINE");
+    }
 };
 
 // The library is made by the run itself: two sounds set on the links are saved under typed names
