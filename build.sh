@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds TAVRIN and runs the demo, the tests or the sanitizer tests.
 #   ./build.sh demo       build, then run example patches on the stand-in host
-#   ./build.sh test       build, then run every test (ctest)
+#   ./build.sh test       build, then run every test (ctest), offline and again in real time
 #   ./build.sh sanitize   build with AddressSanitizer + UBSan, then run every test
 #   ./build.sh clang      build with clang 14, then run every test
 #   ./build.sh tsan       build with ThreadSanitizer (clang 14, debug), then run every test
@@ -78,7 +78,12 @@ case "$command" in
     [ "$command" != test ] || preset=default
     [ "$command" != tsan ] || choose_tsan_runner
     build "$preset"
-    "${runner[@]}" ctest --preset "$preset"
+    # Twice: with file work done inside each call (exact offline renders), then in real time, as a
+    # live host runs the bundle, with the file worker's thread doing it.
+    echo "=== $preset: offline (TAVRIN_OFFLINE=1)"
+    TAVRIN_OFFLINE=1 "${runner[@]}" ctest --preset "$preset"
+    echo "=== $preset: real time (TAVRIN_OFFLINE=0)"
+    TAVRIN_OFFLINE=0 "${runner[@]}" ctest --preset "$preset"
     ;;
   bench)
     build default
