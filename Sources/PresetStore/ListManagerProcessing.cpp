@@ -358,3 +358,29 @@ int32_t ListManagerProcessing::countdownSamples(float seconds) const
 {
     return samplesIn(seconds, sampleRate_);
 }
+
+std::optional<ListManagerProcessing::Needs> ListManagerProcessing::commonNeeds(Kind kind, int32_t id)
+{
+    using namespace list_manager;
+    constexpr uint8_t kSelecting = kBlock | kBank | kOutput;
+    if (kind == Kind::ProgramChange || (kind == Kind::Message && id >= 0 && id <= list_message::kLastPreset))
+        return Needs{kSelecting, false, true, false, false, kind == Kind::ProgramChange ? "program change" : "select"};
+    if (kind != Kind::Message)
+        return std::nullopt;
+    switch (id) {
+    case list_message::kLoadPreset:
+        return Needs{kBlock, true, true, true, false, "load preset"};
+    case list_message::kSavePreset:
+        return Needs{kBlock, true, false, true, false, "save preset"};
+    case list_message::kFixPreset:
+        return Needs{kBlock | kBank, true, false, true, false, "store preset"};
+    case list_message::kLoadBank:
+        return Needs{0, true, true, true, true, "load bank"};
+    case list_message::kSaveBank:
+        return Needs{0, false, false, true, false, "save bank"};
+    case list_message::kStopWaiting:
+        return Needs{kBlock | kBank, true, false, true, false, "stop waiting"};
+    default:
+        return std::nullopt;
+    }
+}

@@ -29,6 +29,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -90,6 +91,9 @@ protected:
     // payload may be replaced by a view that stays valid until take returns (a command's path).
     virtual bool admit(Kind kind, int32_t id, std::string_view& payload) = 0;
     virtual Needs needs(Kind kind, int32_t id) const = 0;
+    // What both managers' selections and file commands take alike (a program change, a select
+    // message, the preset and bank file commands, the store); nothing for the others.
+    static std::optional<Needs> commonNeeds(Kind kind, int32_t id);
     // The manager's own rules for its inputs (a program change is the base's).
     virtual void onMessage(int32_t id, std::string_view payload) = 0;
     virtual void onGraphStarted(std::string_view settings) = 0;

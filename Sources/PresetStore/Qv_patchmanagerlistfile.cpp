@@ -79,40 +79,18 @@ private:
 
     Needs needs(Kind kind, int32_t id) const override
     {
+        if (const auto common = commonNeeds(kind, id))
+            return *common;
         using namespace list_manager;
-        constexpr uint8_t kSelecting = kBlock | kBank | kOutput;
-        switch (kind) {
-        case Kind::ProgramChange:
-            return {kSelecting, false, true, false, false, "program change"};
-        case Kind::GraphStart:
+        if (kind == Kind::GraphStart)
             return {0, false, false, true, true, "graph start"};
-        case Kind::CountdownEnd:
+        if (kind == Kind::CountdownEnd)
             return {kBlock | kBank, true, false, true, false, "start-up store"};
-        case Kind::Message:
-            break;
-        }
-        if (id >= 0 && id <= list_message::kLastPreset)
-            return {kSelecting, false, true, false, false, "select"};
-        switch (id) {
-        case list_message::kLoadPreset:
-            return {kBlock, true, true, true, false, "load preset"};
-        case list_message::kSavePreset:
-            return {kBlock, true, false, true, false, "save preset"};
-        case list_message::kFixPreset:
-            return {kBlock | kBank, true, false, true, false, "store preset"};
-        case list_message::kLoadBank:
-            return {0, true, true, true, true, "load bank"};
-        case list_message::kSaveBank:
-            return {0, false, false, true, false, "save bank"};
-        case list_message::kNameList:
+        if (kind == Kind::Message && id == list_message::kNameList)
             return {0, false, false, true, false, "name list"};
-        case list_message::kInterfaceStarted:
+        if (kind == Kind::Message && id == list_message::kInterfaceStarted)
             return {0, false, false, true, false, "interface start"};
-        case list_message::kStopWaiting:
-            return {kBlock | kBank, true, false, true, false, "stop waiting"};
-        default:
-            return {};
-        }
+        return {};
     }
 
     // The interface half's start-up 134 usually comes before the first graph start, when the

@@ -94,36 +94,16 @@ private:
 
     Needs needs(Kind kind, int32_t id) const override
     {
+        if (const auto common = commonNeeds(kind, id))
+            return *common;
         using namespace list_manager;
-        constexpr uint8_t kSelecting = kBlock | kBank | kOutput;
-        if (kind == Kind::ProgramChange)
-            return {kSelecting, false, true, false, false, "program change"};
         if (kind == Kind::CountdownEnd)
             return {kBlock | kBank | kNames | kOutput, true, false, true, false, "start-up store"};
-        if (kind != Kind::Message)
-            return {};
-        if (id >= 0 && id < kPresets)
-            return {kSelecting, false, true, false, false, "select"};
-        switch (id) {
-        case list_message::kLoadPreset:
-            return {kBlock, true, true, true, false, "load preset"};
-        case list_message::kSavePreset:
-            return {kBlock, true, false, true, false, "save preset"};
-        case list_message::kFixPreset:
-            return {kBlock | kBank, true, false, true, false, "store preset"};
-        case list_message::kLoadBank:
-            return {0, true, true, true, true, "load bank"};
-        case list_message::kSaveBank:
-            return {0, false, false, true, false, "save bank"};
-        case list_message::kNameList:
+        if (kind == Kind::Message && id == list_message::kNameList)
             return {kNames, false, false, true, false, "name list"};
-        case list_message::kInterfaceStarted:
+        if (kind == Kind::Message && id == list_message::kInterfaceStarted)
             return {kBlock | kNames | kOutput, false, false, false, false, "interface start"};
-        case list_message::kStopWaiting:
-            return {kBlock | kBank, true, false, true, false, "stop waiting"};
-        default:
-            return {};
-        }
+        return {};
     }
 
     void onGraphStarted(std::string_view) override {}
