@@ -492,11 +492,14 @@ TEST_F(PrescatWorker, ABurstBeyondTheRoomIsRefusedByName)
         else
             named.push_back(what);
     }
+    // The worker names at least the refusals the channel can note between two of its looks and
+    // counts the rest; every one is either named or counted.
+    ASSERT_GE(named.size(), 16u);
     std::vector<std::string> expected(10, "selection");
     expected.insert(expected.end(), {"knob turn", "path", "save preset"});
-    expected.resize(16, "selection");
+    expected.resize(named.size(), "selection");
     EXPECT_EQ(named, expected);
-    EXPECT_EQ(counted, 1000 - 3);
+    EXPECT_EQ(static_cast<long>(named.size()) + counted, 10 + 3 + 1000);
     EXPECT_EQ(readBytes(root_ / "Presets" / "Kept.tavpreset"), kept);
     EXPECT_EQ(midiOut().size(), 4096u);
     EXPECT_EQ(midiOut().back(), pc(4095 % 100));

@@ -368,10 +368,19 @@ TEST_F(FileWorkerTest, RefusedActionsAreLoggedByNameThroughTheWorker)
         file_worker::waitUntilIdle();
     }
     platform::setLogSink(nullptr, nullptr);
-    ASSERT_EQ(lines.size(), 17u);
+    // Named while the channel had room to note them between two of the worker's looks (at least
+    // 16), the rest counted: every refusal is in the log.
+    ASSERT_GE(lines.size(), 16u);
     EXPECT_NE(lines[0].find("save preset refused"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[15].find("delete preset refused"), std::string::npos) << lines[15];
-    EXPECT_NE(lines[16].find("25 more actions refused"), std::string::npos) << lines[16];
+    std::size_t named = 0, counted = 0;
+    for (const std::string& line : lines) {
+        if (line.find("delete preset refused") != std::string::npos)
+            ++named;
+        else if (const std::size_t more = line.find(" more actions refused"); more != std::string::npos)
+            counted += std::stoul(line.substr(std::string("TAVRIN: ").size()));
+    }
+    EXPECT_GE(named, 15u);
+    EXPECT_EQ(named + counted, 40u);
 }
 
 // exit() with jobs queued, and a channel in a global object that goes after the exit drain:
