@@ -219,12 +219,17 @@ Function nextDefinition(std::atomic<void*>& slot, const char* name) noexcept
 
 #define AUDIT_EXPORT extern "C" __attribute__((visibility("default")))
 
-// A counted function of kind; except is noexcept where libc declares the function so.
-#define AUDIT_FORWARD(kind, except, result, name, params, args) \
-    AUDIT_EXPORT result name params except                      \
-    {                                                           \
-        const Seen seen(AuditKind::kind, #name);                \
-        return AUDIT_NEXT(name) args;                           \
+// A counted function of kind; except is noexcept where libc declares the function so. The next
+// definition is found when the program starts, not at a first call: a sanitizer's leak check at
+// exit yields while it holds its allocator's lock, and looking a name up then would allocate.
+#define AUDIT_FORWARD(kind, except, result, name, params, args)                                           \
+    static std::atomic<void*> audit_slot_##name{nullptr};                                                 \
+    [[maybe_unused]] static const bool audit_found_##name =                                               \
+        nextDefinition<decltype(&::name)>(audit_slot_##name, #name) != nullptr;                           \
+    AUDIT_EXPORT result name params except                                                                \
+    {                                                                                                     \
+        const Seen seen(AuditKind::kind, #name);                                                          \
+        return nextDefinition<decltype(&::name)>(audit_slot_##name, #name) args;                          \
     }
 #define AUDIT_NOTHROW noexcept
 #define AUDIT_CANCELS
