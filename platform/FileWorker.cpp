@@ -387,7 +387,8 @@ bool Channel::submit(Job& job) noexcept
         return true;
     }
     queued_.fetch_add(1, std::memory_order_release);
-    requests_.try_enqueue(Request{&job, worker_->claim(), false});
+    job.place_ = worker_->claim();
+    requests_.try_enqueue(Request{&job, job.place_, false});
     return true;
 }
 

@@ -44,9 +44,16 @@ class Job {
 public:
     // [worker thread; inside submit() offline] Must not throw.
     virtual void run() noexcept = 0;
+    // Its place in the order of all channels' submits, given by submit (0 offline); the worker
+    // runs places in increasing order.
+    uint64_t place() const noexcept { return place_; }
 
 protected:
     ~Job() = default;
+
+private:
+    friend class Channel;
+    uint64_t place_ = 0;
 };
 
 // [any thread] True when jobs run inside submit(): TAVRIN_OFFLINE=1 when the bundle was loaded,
