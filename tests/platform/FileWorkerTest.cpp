@@ -226,36 +226,41 @@ TEST_F(FileWorkerTest, ManyAudioThreadsAtOnce)
     EXPECT_EQ(log.order.size(), static_cast<std::size_t>(kThreads * kJobs));
 }
 
-// Two audio threads submit at once with 32 idle channels between theirs. The worker runs the
-// places submit gave in increasing order, never a later one before an earlier one still on its
-// way; so a job whose submit returned before another's began runs before it.
-TEST_F(FileWorkerTest, NoJobOvertakesOneSubmittedBeforeItAcrossManyIdleChannels)
+// Sixteen audio threads submit at once, more than the machine has cores, with idle channels
+// between theirs (48 in all): a thread is now and then switched out between taking its place and
+// queuing the job. The worker still runs places in increasing order, never a later one before an
+// earlier one still on its way.
+TEST_F(FileWorkerTest, NoJobOvertakesAnEarlierPlaceAcrossManyChannels)
 {
     struct PlacedJob final : file_worker::Job {
         std::vector<uint64_t>* ran = nullptr;
         void run() noexcept override { ran->push_back(place()); }  // the worker's alone
     };
-    constexpr int kJobs = 50'000;
+    constexpr int kThreads = 16, kJobs = 10'000;
     std::vector<uint64_t> ran;
-    ran.reserve(2 * kJobs);
-    std::vector<PlacedJob> jobs(2 * kJobs);
-    auto first = std::make_unique<file_worker::Channel>(64);
-    std::vector<std::unique_ptr<file_worker::Channel>> idle;
-    for (int i = 0; i < 32; ++i)
-        idle.push_back(std::make_unique<file_worker::Channel>(1));
-    auto second = std::make_unique<file_worker::Channel>(64);
-    const auto play = [&](file_worker::Channel& channel, PlacedJob* mine) {
-        for (int i = 0; i < kJobs;) {
-            while (channel.finished()) {
+    ran.reserve(kThreads * kJobs);
+    std::vector<PlacedJob> jobs(kThreads * kJobs);
+    std::vector<std::unique_ptr<file_worker::Channel>> active, idle;
+    for (int t = 0; t < kThreads; ++t) {
+        active.push_back(std::make_unique<file_worker::Channel>(64));
+        for (int i = 0; i < 2; ++i)
+            idle.push_back(std::make_unique<file_worker::Channel>(1));
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            file_worker::Channel& channel = *active[t];
+            PlacedJob* mine = jobs.data() + t * kJobs;
+            for (int i = 0; i < kJobs;) {
+                while (channel.finished()) {
+                }
+                mine[i].ran = &ran;
+                i += channel.submit(mine[i]);
             }
-            mine[i].ran = &ran;
-            i += channel.submit(mine[i]);
-        }
-    };
-    std::thread a([&] { play(*first, jobs.data()); });
-    std::thread b([&] { play(*second, jobs.data() + kJobs); });
-    a.join();
-    b.join();
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
     file_worker::waitUntilIdle();
     ASSERT_EQ(ran.size(), jobs.size());
     int inversions = 0;
