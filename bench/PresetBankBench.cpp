@@ -11,6 +11,7 @@
 #include "PresetStore/FactoryBank.h"
 #include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
+#include "RoutingBench.h"
 #include "support/TemporaryFolder.h"
 
 #include <benchmark/benchmark.h>
@@ -213,15 +214,11 @@ private:
     std::int64_t allocations_ = 0;
 };
 
+// A two-byte message on the MIDI input (pin 0) at block position 0.
 mpapi::MpEvent midi(unsigned char status, unsigned char data)
 {
-    mpapi::MpEvent e{};
-    e.eventType = mpapi::MP_EVENT_MIDI;
-    e.parm1 = 0;  // MIDI input
-    e.parm2 = 2;
-    const unsigned char bytes[4] = {status, data, 0, 0};
-    std::memcpy(&e.parm3, bytes, 4);
-    return e;
+    const unsigned char bytes[2] = {status, data};
+    return routing_bench::midiEvent(0, 0, bytes, 2);
 }
 
 const wchar_t* managerOf(const benchmark::State& state)

@@ -238,8 +238,8 @@ public:
 
     void onSetPins() override { audioOut_.setStreaming(true); }
 
-    // [audio thread]
     using MpBase::onMidiMessage;
+    // [audio thread]
     void onMidiMessage(int, unsigned char* bytes, int size) override
     {
         if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0)
@@ -1361,10 +1361,7 @@ private:
             return;
         float values[PresetBlock::kSlots];
         readBlock(values);
-        std::array<controller_dump::Message, controller_dump::kMessages> dump;
-        controller_dump::computeDump(values, dump);
-        for (const controller_dump::Message& message : dump)
-            midiOut_.send(message.data(), 3, 0);
+        controller_dump::sendDump(values, midiOut_);
     }
 
     // The name line of an existing file at filePath into the current entry, then the block

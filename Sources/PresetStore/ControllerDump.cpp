@@ -161,4 +161,9 @@ void sendDump(const PresetBlock& block, MidiOutPin& out)
     sendDump(block, [&](const unsigned char* bytes) { out.send(bytes, 3, 0); });
 }
 
+void sendDump(const float (&slots)[PresetBlock::kSlots], MidiOutPin& out)
+{
+    sendDumpOf([&](int slot) { return slots[slot]; }, [&](const unsigned char* bytes) { out.send(bytes, 3, 0); });
+}
+
 } // namespace controller_dump

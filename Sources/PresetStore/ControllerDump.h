@@ -39,18 +39,27 @@ using Message = std::array<std::uint8_t, 3>;
 // [any thread] The whole dump for 256 slot values, in sending order.
 void computeDump(const float (&slots)[PresetBlock::kSlots], std::array<Message, kMessages>& out);
 
-// [audio thread] Reads the block and hands each message to send(const unsigned char* bytes) in
-// order. Allocates nothing.
-template <class Send>
-void sendDump(const PresetBlock& block, Send&& send)
+// [audio thread] The dump of the slot values slot(k) gives, each message handed to
+// send(const unsigned char* bytes) in order. Allocates nothing.
+template <class Slot, class Send>
+void sendDumpOf(Slot&& slot, Send&& send)
 {
     for (const Row& row : kRows) {
-        const unsigned char bytes[3] = {0xB0, row.controller, controllerValue(row, block.get(row.slot))};
+        const unsigned char bytes[3] = {0xB0, row.controller, controllerValue(row, slot(row.slot))};
         send(bytes);
     }
 }
 
-// [audio thread] Sends the dump on a MIDI output, every message 3 bytes at block position 0.
+// [audio thread] Reads the block and hands each message to send in order.
+template <class Send>
+void sendDump(const PresetBlock& block, Send&& send)
+{
+    sendDumpOf([&](int slot) { return block.get(slot); }, send);
+}
+
+// [audio thread] Sends the dump on a MIDI output, every message 3 bytes at block position 0: of
+// the block, or of 256 slot values a module keeps for it.
 void sendDump(const PresetBlock& block, MidiOutPin& out);
+void sendDump(const float (&slots)[PresetBlock::kSlots], MidiOutPin& out);
 
 } // namespace controller_dump
