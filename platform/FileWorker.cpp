@@ -95,6 +95,10 @@ public:
 
     // [audio thread] The next place in the order of all channels' requests.
     uint64_t claim() noexcept { return claimed_.fetch_add(1, std::memory_order_acq_rel); }
+    // [any thread] Requests hold the even places from 2, inputs without a job the odd ones
+    // between them, so neither leaves a place for the worker to wait on.
+    uint64_t inputPlace() noexcept { return 2 * claimed_.load(std::memory_order_acquire) + 1; }
+    static uint64_t requestPlace(uint64_t sequence) noexcept { return 2 * sequence + 2; }
 
     // [not the audio thread] Returns when every request queued on channel has run. Without a
     // thread (after the exit drain) the caller runs them itself.
@@ -381,14 +385,16 @@ bool Channel::submit(Job& job) noexcept
     ++submitted_;
     unfinishedJobs.fetch_add(1, std::memory_order_relaxed);
     if (inline_) {
+        job.place_ = Worker::requestPlace(worker_->claim());
         job.run();
         results_.try_enqueue(&job);
         handedBack_.fetch_add(1, std::memory_order_release);
         return true;
     }
     queued_.fetch_add(1, std::memory_order_release);
-    job.place_ = worker_->claim();
-    requests_.try_enqueue(Request{&job, job.place_, false});
+    const uint64_t sequence = worker_->claim();
+    job.place_ = Worker::requestPlace(sequence);
+    requests_.try_enqueue(Request{&job, sequence, false});
     return true;
 }
 
@@ -449,6 +455,8 @@ void Channel::runAndWait(Job& job)
     requests_.enqueue(Request{&job, worker_->claim(), true});
     worker_->finish(*this);
 }
+
+uint64_t takePlace() noexcept { return worker().inputPlace(); }
 
 void hold() { worker().setHeld(true); }
 void release() { worker().setHeld(false); }

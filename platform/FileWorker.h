@@ -56,6 +56,11 @@ private:
     uint64_t place_ = 0;
 };
 
+// [any thread] The next place in the one order of every module's inputs, for an input that hands
+// the worker nothing (a knob turn, a program change answered at once). A job submitted before
+// this call has a smaller place, one submitted after it a greater one. Takes no lock.
+uint64_t takePlace() noexcept;
+
 // [any thread] True when jobs run inside submit(): TAVRIN_OFFLINE=1 when the bundle was loaded,
 // or setOffline(true).
 bool offline() noexcept;
