@@ -174,6 +174,8 @@ private:
         {
             const std::lock_guard lock(mutex_);
             stopping_ = false;
+            // Places claimed by inline jobs while no thread ran are never queued: start after them.
+            next_ = claimed_.load(std::memory_order_acquire);
         }
         stopRequested_.store(false, std::memory_order_relaxed);
         const int error = ::pthread_create(&thread_, &attributes, &Worker::start, this);
@@ -349,14 +351,21 @@ void stopAtExit()
     }
 }
 
+// Made once and never destroyed: once it is there, finding it takes no lock (takePlace is called
+// on audio threads).
+std::atomic<Worker*> made{nullptr};
+
 Worker& worker()
 {
+    if (Worker* found = made.load(std::memory_order_acquire))
+        return *found;
     const std::lock_guard lock(instanceMutex);
     if (!instance) {
         instance = new Worker;
         static const bool registered = std::atexit(stopAtExit) == 0;
         (void)registered;
     }
+    made.store(instance, std::memory_order_release);
     return *instance;
 }
 

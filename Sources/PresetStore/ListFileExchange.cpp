@@ -4,6 +4,9 @@
 #include "PresetStore/PresetBank.h"
 #include "TextFiles.h"
 
+#include <mutex>
+#include <set>
+
 #include <sys/stat.h>
 
 namespace list_file {
@@ -19,21 +22,64 @@ struct FirstLine {
     std::size_t total = 0;
     char lastByte = 0;
 };
+// The first line of bytes, keeping at most keep bytes of it; bytes holds at most keep + 1.
+FirstLine firstLineOf(std::string_view bytes, std::size_t keep)
+{
+    FirstLine line;
+    const std::string_view text = bytes.substr(0, bytes.find('\n'));
+    line.kept = std::string(text.substr(0, keep));
+    line.total = text.size();
+    line.lastByte = text.empty() ? 0 : text.back();
+    line.status = bytes.empty() ? FirstLine::Status::NoLine : FirstLine::Status::Line;
+    return line;
+}
+
 FirstLine readFirstLine(const std::string& file, std::size_t keep)
 {
     // keep + 1 bytes tell every line the callers accept from one they refuse or cut: nothing
     // further is read, so a huge file (or a link to an endless device) costs no more. A link of
     // another user at these fixed names is not followed.
-    FirstLine line;
     const auto bytes = platform::readFileStart(file, keep + 1, platform::LinkTrust::OwnOnly);
     if (!bytes)
-        return line;
-    const std::string_view text = std::string_view(*bytes).substr(0, bytes->find('\n'));
-    line.kept = std::string(text.substr(0, keep));
-    line.total = text.size();
-    line.lastByte = text.empty() ? 0 : text.back();
-    line.status = bytes->empty() ? FirstLine::Status::NoLine : FirstLine::Status::Line;
-    return line;
+        return FirstLine{};
+    return firstLineOf(*bytes, keep);
+}
+
+// What List.txt's reader takes from a first line read with one byte more than its limit.
+std::optional<std::string> listLineOf(FirstLine line)
+{
+    if (line.status != FirstLine::Status::Line)
+        return std::nullopt;
+    std::size_t length = line.total;
+    if (line.lastByte == '\r')
+        --length;
+    // Cut back to a character boundary only where the text is UTF-8; 8-bit text is cut at the limit.
+    if (length > kMaxListLineBytes)
+        length = pin_text::cutAtCharBoundary(line.kept, kMaxListLineBytes).size();
+    line.kept.resize(length);
+    return std::move(line.kept);
+}
+
+// The manager folders whose Path.txt this process last failed to write: their readers find it
+// unreadable until a write succeeds, so that no older choice is taken for the one that failed.
+std::mutex failedMutex;
+std::set<std::string, std::less<>> failedPathFolders;
+
+void notePathFileWrite(std::string_view folder, bool written)
+{
+    const std::lock_guard lock(failedMutex);
+    if (written) {
+        if (const auto found = failedPathFolders.find(folder); found != failedPathFolders.end())
+            failedPathFolders.erase(found);
+    } else {
+        failedPathFolders.emplace(folder);
+    }
+}
+
+bool pathFileWriteFailed(std::string_view folder)
+{
+    const std::lock_guard lock(failedMutex);
+    return failedPathFolders.find(folder) != failedPathFolders.end();
 }
 
 std::string fileIn(std::string_view folder, const char* name)
@@ -100,35 +146,39 @@ std::optional<std::string> readListFile(std::string_view folder)
     if (folder.empty())
         return std::nullopt;
     // One byte more than the limit, so that a CR right after it can still be told apart.
-    FirstLine line = readFirstLine(fileIn(folder, kListFileName), kMaxListLineBytes + 1);
-    if (line.status != FirstLine::Status::Line)
-        return std::nullopt;
-    std::size_t length = line.total;
-    if (line.lastByte == '\r')
-        --length;
-    // Cut back to a character boundary only where the text is UTF-8; 8-bit text is cut at the limit.
-    if (length > kMaxListLineBytes)
-        length = pin_text::cutAtCharBoundary(line.kept, kMaxListLineBytes).size();
-    line.kept.resize(length);
-    return std::move(line.kept);
+    return listLineOf(readFirstLine(fileIn(folder, kListFileName), kMaxListLineBytes + 1));
+}
+
+std::optional<std::string> listLine(std::string_view fileBytes)
+{
+    constexpr std::size_t kKeep = kMaxListLineBytes + 1;
+    return listLineOf(firstLineOf(fileBytes.substr(0, kKeep + 1), kKeep));
+}
+
+bool fitsPathFile(std::string_view chosenPath)
+{
+    return chosenPath.size() <= kMaxChosenPathBytes && !holdsNul(chosenPath) &&
+           chosenPath.find_first_of("\r\n") == std::string_view::npos;
 }
 
 bool writePathFile(std::string_view folder, std::string_view chosenPath)
 {
     if (folder.empty())
         return false;
-    const bool fits = chosenPath.size() <= kMaxChosenPathBytes && !holdsNul(chosenPath) &&
-                      chosenPath.find_first_of("\r\n") == std::string_view::npos;
+    const bool fits = fitsPathFile(chosenPath);
     // A refused path leaves the file saying "nothing chosen", never an older choice.
     std::string bytes(fits ? chosenPath : std::string_view());
     bytes += "\r\n";
-    return platform::writeFileAtomically(fileIn(folder, kPathFileName), bytes, platform::LinkTrust::OwnOnly) && fits;
+    const std::string file = fileIn(folder, kPathFileName);
+    const bool written = platform::writeFileAtomically(file, bytes, platform::LinkTrust::OwnOnly);
+    notePathFileWrite(folder, written);
+    return written && fits;
 }
 
 PathFileRead readPathFile(std::string_view folder)
 {
     PathFileRead read;
-    if (folder.empty())
+    if (folder.empty() || pathFileWriteFailed(folder))
         return read;
     FirstLine line = readFirstLine(fileIn(folder, kPathFileName), kMaxChosenPathBytes + 1);
     if (line.status == FirstLine::Status::NoLine)

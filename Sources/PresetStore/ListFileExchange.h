@@ -55,12 +55,19 @@ bool writeListFile(std::string_view folder, std::string_view listText);
 // UTF-8 is cut at 3999 bytes exactly). Nothing when the file
 // cannot be opened or has no line; an empty first line is returned as an empty text.
 std::optional<std::string> readListFile(std::string_view folder);
+// What readListFile gives for a List.txt holding fileBytes.
+std::optional<std::string> listLine(std::string_view fileBytes);
+
+// Whether chosenPath can be the one line of Path.txt: at most 1022 bytes, no CR, LF or NUL.
+bool fitsPathFile(std::string_view chosenPath);
 
 // Replaces folder + "Path.txt" with chosenPath + CR LF (CR LF alone for an empty path). A path
 // longer than 1022 bytes or holding CR, LF or NUL (it could not be read back as the one line it
 // must be) is refused: the file then gets CR LF alone, as for a cancelled panel, so that no older
 // choice is left in it, and false is returned; callers send no file command after false. false
-// also when the write failed.
+// also when the write failed: until a later write succeeds readPathFile in this process then finds
+// the file unreadable, so a command sent before the writer learnt of the failure does nothing
+// rather than act on an older choice.
 bool writePathFile(std::string_view folder, std::string_view chosenPath);
 
 // What the reader of Path.txt found.
@@ -75,7 +82,8 @@ struct PathFileRead {
 };
 
 // Reads folder + "Path.txt". The line's last byte is dropped only when it is the CR of the line
-// end. What writePathFile refuses to write is refused here rather than cut: a first line of more
+// end; Unreadable too while this process's last write of it failed. What writePathFile refuses
+// to write is refused here rather than cut: a first line of more
 // than 1022 bytes without its CR, or one holding another CR or a NUL byte: Unreadable.
 PathFileRead readPathFile(std::string_view folder);
 

@@ -2,15 +2,28 @@
 
 #include "Common/PayloadText.h"
 #include "Common/SampleCount.h"
+#include "PresetStore/ControllerDump.h"
+#include "PresetStore/FactoryBank.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
-using list_manager::Effect;
-using list_manager::Work;
+namespace {
 
-ListManagerProcessing::ListManagerProcessing()
+// The outbox hands back the jobs this module owed, as it keeps them.
+list_manager::Work& asWork(const file_worker::Job& job)
+{
+    return const_cast<list_manager::Work&>(static_cast<const list_manager::Work&>(job));
+}
+template <class Job>
+list_manager::Work& asWork(Job* job)
+{
+    return asWork(*job);
+}
+
+} // namespace
+
+ListManagerProcessing::ListManagerProcessing(bool dumps) : dumps_(dumps)
 {
     initializePin(kMidiIn, midiIn_);
     initializePin(kMidiOut, midiOut_);
@@ -30,16 +43,19 @@ int32_t ListManagerProcessing::open() noexcept
     MpBase::open();
     sampleRate_ = getSampleRate();
     block_.open(host);
+    try {
+        shadow_.attach(block_);
+    } catch (...) {
+    }
+    for (Work& job : jobs_)
+        job.shadow = shadow_.get();
     bank_->clear();
-    block_.read(seen_);
-    std::copy(std::begin(seen_), std::end(seen_), std::begin(lastWrite_));
     return mpapi::MP_RESULT_OK;
 }
 
 // [audio thread]
 void ListManagerProcessing::process(int32_t count, const mpapi::MpEvent* events)
 {
-    noticeTurns();
     pickUpWork();
     MpBase::process(count, events);
 }
@@ -49,170 +65,71 @@ void ListManagerProcessing::onMidiMessage(int, unsigned char* bytes, int size)
 {
     if (!bytes || size < 2 || (bytes[0] & 0xF0) != 0xC0 || bytes[1] >= preset_bank::kPresets)
         return;
-    take(Kind::ProgramChange, bytes[1]);
+    selectPreset(bytes[1], false, true, "program change");
 }
 
 // [audio thread]
 int32_t ListManagerProcessing::receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept
 {
     // Only texts travel with messages; what follows a text's NUL is nobody's.
-    take(Kind::Message, id, payload::text(size, data));
+    onMessage(id, payload::text(size, data));
     return mpapi::MP_RESULT_OK;
 }
 
-// [audio thread]
-void ListManagerProcessing::take(Kind kind, int32_t id, std::string_view payload)
+// [audio thread] With the bank and the current preset known here, the block is written now, at
+// this input's place; while a job changing either is owed, the worker selects from its own.
+void ListManagerProcessing::selectPreset(int preset, bool prelude, bool tellGui, const char* action)
 {
-    noticeTurns();
-    if (!admit(kind, id, payload))
-        return;
-    const uint64_t sequence = ++sequence_;
-    const Needs needs = this->needs(kind, id);
-    if (held_.empty() && ready(needs)) {
-        if (needs.readsBlock)
-            block_.read(arrival_);
-        if (needs.writesBlock) {
-            ++writersOwed_;
-            lastWriterSequence_ = sequence;
+    preset = preset_bank::BankMemory::clampPreset(preset);
+    if (bankOwed_ > 0 || bankStale_) {
+        if (Work* job = newJob(Task::Select, {.changesBank = true, .answers = true}, action)) {
+            job->program = preset;
+            job->prelude = prelude;
+            job->tellsGui = tellGui;
+            submit(*job);
         }
-        handle(kind, id, sequence, needs, payload);
         return;
     }
-    hold(kind, id, sequence, needs, payload);
-}
-
-bool ListManagerProcessing::owes(uint8_t effects) const
-{
-    for (std::size_t bit = 0; bit < owedCount_.size(); ++bit)
-        if ((effects & (1u << bit)) && owedCount_[bit] > 0)
-            return true;
-    return false;
-}
-
-// An input that reads the block also waits for a write of it that is owed: it reads the block as
-// that write leaves it.
-bool ListManagerProcessing::ready(const Needs& needs) const
-{
-    const uint8_t waitsFor = needs.waitsFor | (needs.readsBlock ? Effect::kBlock : 0);
-    return !owes(waitsFor) && (!needs.job || freeCount_ > 0) && (!needs.bankBuffer || spares_ > 0);
-}
-
-// [audio thread] Kept in arrival order. An input that reads the block keeps it as it is now, and
-// which slots were turned since the last write before it that is still owed: those it reads as
-// they are now, the others as that write will leave them.
-void ListManagerProcessing::hold(Kind kind, int32_t id, uint64_t sequence, const Needs& needs, std::string_view payload)
-{
-    Held input{kind, id, sequence, needs.readsBlock, {}};
-    std::array<char, kBlockBytes + preset_bank::kPathBytes> staged;
-    std::string_view kept = payload;
-    if (needs.readsBlock) {
-        preset_bank::PresetValues now;
-        block_.read(now);
-        for (int k = 0; k < preset_bank::kSlots; ++k)
-            if (writersOwed_ == 0 || turnedAfter_[static_cast<std::size_t>(k)] >= lastWriterSequence_)
-                input.turned[static_cast<std::size_t>(k) / 32] |= 1u << (k % 32);
-        // Inputs that read the block carry at most a path.
-        const std::size_t tail = std::min(payload.size(), preset_bank::kPathBytes);
-        std::memcpy(staged.data(), now, kBlockBytes);
-        if (tail > 0)
-            std::memcpy(staged.data() + kBlockBytes, payload.data(), tail);
-        kept = std::string_view(staged.data(), kBlockBytes + tail);
-    }
-    if (!held_.pushBack(input, kept)) {
-        channel_.refused(needs.action);
+    const bool passes = prelude && !selection_.prelude && selection_.current >= 2;
+    if (!answerRoom(4)) {
+        channel_.refused(action);
         return;
     }
-    if (needs.writesBlock) {
-        ++writersOwed_;
-        lastWriterSequence_ = sequence;
+    if (passes) {
+        selection_.prelude = true;
+        postDump(bank_->preset(1));
     }
+    selection_.current = preset;
+    block_.write(bank_->preset(preset));
+    postDump(bank_->preset(preset));
+    if (tellGui)
+        postToGui(preset);
+    postProgramChange(preset);
 }
 
-void ListManagerProcessing::handle(Kind kind, int32_t id, uint64_t sequence, const Needs& needs, std::string_view payload)
+list_manager::Work* ListManagerProcessing::newJob(Task task, JobNeeds needs, const char* action)
 {
-    arrivalSequence_ = sequence;
-    wroteByJob_ = false;
-    switch (kind) {
-    case Kind::Message:
-        onMessage(id, payload);
-        break;
-    case Kind::ProgramChange:
-        selectAndAnnounce(id);
-        break;
-    case Kind::GraphStart:
-        onGraphStarted(payload);
-        break;
-    case Kind::CountdownEnd:
-        onCountdownEnd();
-        break;
+    if (freeCount_ == 0 || (needs.answers && !answerRoom(1)) || (needs.bankBuffer && spares_ == 0) ||
+        (needs.names && nameTables_.count == 0) || (needs.settings && settings_.count == 0)) {
+        channel_.refused(action);
+        return nullptr;
     }
-    if (needs.writesBlock && !wroteByJob_)
-        --writersOwed_;
-}
-
-// [audio thread] The inputs kept back, in order, while the oldest one can be handled.
-void ListManagerProcessing::replayHeld()
-{
-    while (const Held* front = held_.front()) {
-        const Needs needs = this->needs(front->kind, front->id);
-        if (!ready(needs))
-            return;
-        Held input;
-        std::string_view payload;
-        held_.popFront(input, payload);
-        if (input.hasCopy && payload.size() >= kBlockBytes) {
-            preset_bank::PresetValues copy;
-            std::memcpy(copy, payload.data(), kBlockBytes);
-            payload.remove_prefix(kBlockBytes);
-            for (std::size_t k = 0; k < preset_bank::kSlots; ++k)
-                arrival_[k] = (input.turned[k / 32] >> (k % 32)) & 1u ? copy[k] : lastWrite_[k];
-        }
-        handle(input.kind, input.id, input.sequence, needs, payload);
-    }
-}
-
-// [audio thread]
-void ListManagerProcessing::pickUpWork()
-{
-    if (picking_)
-        return;  // a job submitted while results are applied is picked up by the loop below
-    picking_ = true;
-    while (file_worker::Job* done = channel_.finished()) {
-        apply(static_cast<Work&>(*done));
-        replayHeld();
-    }
-    replayHeld();
-    picking_ = false;
-}
-
-void ListManagerProcessing::apply(Work& job)
-{
-    arrivalSequence_ = job.sequence;
-    applyWork(job);
-    for (std::size_t bit = 0; bit < owedCount_.size(); ++bit)
-        if (job.effects & (1u << bit))
-            --owedCount_[bit];
-    if (job.effects & Effect::kBlock)
-        --writersOwed_;
-    if (job.bank) {
-        spareBanks_[spares_++] = job.bank;
-        job.bank = nullptr;
-    }
-    freeJobs_[freeCount_++] = &job;
-}
-
-Work& ListManagerProcessing::newJob(Task task, uint8_t effects)
-{
     Work& job = *freeJobs_[--freeCount_];
     job.task = task;
-    job.effects = effects;
-    job.sequence = arrivalSequence_;
-    job.current = current_;
-    std::copy(std::begin(liveValues()), std::end(liveValues()), std::begin(job.values));
+    job.changesBank = needs.changesBank;
+    job.answers = needs.answers;
+    job.selectionKnown = bankOwed_ == 0;
+    job.selection = selection_;
+    job.readsBlock = needs.readsBlock;
+    if (needs.readsBlock)
+        block_.read(job.seen);
     job.path.clear();
-    job.bank = nullptr;
-    job.writeList = false;
-    return job;
+    job.touched = 0;
+    job.prelude = job.tellsGui = job.writeList = false;
+    job.bank = needs.bankBuffer ? spareBanks_[--spares_] : nullptr;
+    job.names = needs.names ? nameTables_.take() : nullptr;
+    job.settings = needs.settings ? settings_.take() : nullptr;
+    return &job;
 }
 
 void ListManagerProcessing::submit(Work& job)
@@ -221,166 +138,239 @@ void ListManagerProcessing::submit(Work& job)
     // pool only when one is free. Were it refused even so, it is logged and given back.
     if (!channel_.submit(job)) {
         channel_.refused("list manager file job");
-        if (job.bank)
-            spareBanks_[spares_++] = std::exchange(job.bank, nullptr);
-        freeJobs_[freeCount_++] = &job;
+        release(job);
         return;
     }
-    if (job.effects & Effect::kBlock)
-        wroteByJob_ = true;
-    for (std::size_t bit = 0; bit < owedCount_.size(); ++bit)
-        if (job.effects & (1u << bit))
-            ++owedCount_[bit];
+    if (job.changesBank)
+        ++bankOwed_;
+    if (job.answers)
+        outbox_.owe(job);
     if (channel_.runsInline())
         pickUpWork();
 }
 
-void ListManagerProcessing::startFileCommand(Task task, std::string_view path)
+void ListManagerProcessing::fileCommand(Task task, std::string_view path, const char* action)
 {
-    uint8_t effects = Effect::kNames;
-    if (task == Task::LoadPreset || task == Task::LoadBank)
-        effects |= Effect::kBlock | Effect::kBank;
-    if (task == Task::LoadBank)
-        effects |= Effect::kOutput;
-    Work& job = newJob(task, effects);
-    job.path.assign(path);
-    if (task == Task::LoadBank)
-        job.bank = takeSpareBank();
+    const bool load = task == Task::LoadPreset || task == Task::LoadBank;
+    const JobNeeds needs{.changesBank = load,
+                         .answers = task == Task::LoadBank,
+                         .readsBlock = task == Task::LoadPreset || task == Task::SavePreset};
+    if (Work* job = newJob(task, needs, action)) {
+        job->path.assign(path);
+        submit(*job);
+    }
+}
+
+void ListManagerProcessing::storeLive(Task task, const char* action)
+{
+    if (Work* job = newJob(task, {.changesBank = true, .answers = task == Task::StartStore, .readsBlock = true}, action))
+        submit(*job);
+}
+
+// [audio thread] Jobs come back in submit order: each is applied, then the answers up to the
+// next owed one still out leave.
+void ListManagerProcessing::pickUpWork()
+{
+    if (picking_)
+        return;  // a job submitted while results are applied is picked up by the loop below
+    picking_ = true;
+    while (file_worker::Job* done = channel_.finished()) {
+        Work& job = asWork(done);
+        applyWork(job);
+        if (job.changesBank)
+            --bankOwed_;
+        if (job.bank)
+            spareBanks_[spares_++] = std::exchange(job.bank, nullptr);
+        if (job.answers)
+            outbox_.cameBack(job);
+        else
+            release(job);
+        flushAnswers();
+    }
+    flushAnswers();
+    picking_ = false;
+    if (bankStale_ && bankOwed_ == 0 && !closing_)
+        fetchBank();
+}
+
+// [audio thread] A bank read on the worker comes here once no job changing the bank is owed: one
+// copy however many were read, and selections go to the worker until it is in.
+void ListManagerProcessing::fetchBank()
+{
+    if (freeCount_ == 0 || spares_ == 0)
+        return;  // tried again after the next job comes back
+    Work& job = *freeJobs_[--freeCount_];
+    job.task = Task::FetchBank;
+    job.changesBank = true;
+    job.answers = job.readsBlock = false;
+    job.selectionKnown = true;
+    job.selection = selection_;
+    job.names = nullptr;
+    job.settings = nullptr;
+    job.bank = spareBanks_[--spares_];
     submit(job);
 }
 
-void ListManagerProcessing::storeLive()
+void ListManagerProcessing::flushAnswers()
 {
-    bank_->storeFrom(current_, liveValues());
-    submit(newJob(Task::StorePreset, 0));
+    outbox_.flush([this](const Answer& answer, std::string_view payload) { sendAnswer(answer, payload); },
+                  [this](auto&& job) { settle(asWork(job)); });
+}
+
+void ListManagerProcessing::settle(Work& job)
+{
+    settleWork(job);
+    release(job);
+}
+
+void ListManagerProcessing::release(Work& job)
+{
+    if (job.bank)
+        spareBanks_[spares_++] = std::exchange(job.bank, nullptr);
+    nameTables_.giveBack(job.names);
+    settings_.giveBack(job.settings);
+    freeJobs_[freeCount_++] = &job;
 }
 
 void ListManagerProcessing::applyWork(Work& job)
 {
+    if (job.changesBank)
+        selection_ = job.selection;
     switch (job.task) {
-    case Task::LoadPreset:
-        if (job.proceeded) {
-            names_.setName(job.current, job.names.view(job.current));
-            bank_->storeFrom(job.current, job.values);
-        }
-        writeBlock(job.values, job.sequence);
+    case Task::Select:
+        block_.writeAsOf(job.values, job.place());
         return;
-    case Task::SavePreset:
+    case Task::LoadPreset:
         if (job.proceeded)
-            names_.setName(job.current, job.names.view(job.current));
+            bank_->storeFrom(job.selection.current, job.values);
+        if (job.opened)
+            block_.writeAsOf(job.values, job.place());
         return;
     case Task::LoadBank:
-        if (!job.opened) {
-            writeBlock(job.values, job.sequence);
+        if (!job.opened)
             return;
-        }
-        swapBank(job);  // the old bank goes back with the job
-        names_ = job.names;
-        selectAndAnnounce(0);
+        bankStale_ = true;
+        block_.writeAsOf(job.values, job.place());
         return;
-    case Task::SaveBank:
-        if (job.proceeded)
-            names_ = job.names;
+    case Task::FetchBank:
+        swapBank(job);  // the old bank goes back with the job
+        bankStale_ = false;
+        return;
+    case Task::Store:
+    case Task::StartStore:
+        bank_->storeFrom(job.selection.current, job.values);
+        if (!job.factory)
+            return;
+        factory_bank::layInto(factoryNames_, *bank_);
+        bank_->storeFrom(job.selection.current, job.values);
+        return;
+    case Task::StartUp:
+        bankStale_ = bankStale_ || job.opened;
         return;
     default:
         return;
     }
 }
 
-// [audio thread] Slots another module changed since this module last looked: turned after the
-// inputs that arrived so far.
-void ListManagerProcessing::noticeTurns()
+void ListManagerProcessing::settleWork(Work& job)
 {
-    for (std::size_t k = 0; k < preset_bank::kSlots; ++k) {
-        const float now = block_.get(static_cast<int>(k));
-        if (std::memcmp(&now, &seen_[k], sizeof now) != 0) {
-            seen_[k] = now;
-            turnedAfter_[k] = sequence_;
-        }
+    switch (job.task) {
+    case Task::Select:
+        if (job.preludeDone && dumps_)
+            sendAnswer({Answer::Kind::Midi, 0},
+                       std::string_view(reinterpret_cast<const char*>(job.preludeDump.data()), sizeof job.preludeDump));
+        sendDump(job.values);
+        if (job.tellsGui)
+            sendToGui(job.program);
+        sendProgramChange(job.program);
+        return;
+    case Task::LoadBank:
+        if (!job.opened)
+            return;
+        sendDump(job.values);
+        sendToGui(0);
+        sendProgramChange(0);
+        return;
+    case Task::StartStore:
+        if (job.factory)
+            sendToGui(list_message::kFactoryBankLoaded);
+        return;
+    default:
+        return;
     }
-}
-
-// [audio thread] values into the block, except slots turned after the input that writes them
-// arrived: those turns came later, so they stay. (Turns were noticed when this call began: no
-// other module runs inside it.)
-void ListManagerProcessing::writeBlock(const preset_bank::PresetValues& values, uint64_t sequence)
-{
-    for (std::size_t k = 0; k < preset_bank::kSlots; ++k) {
-        lastWrite_[k] = values[k];
-        if (turnedAfter_[k] >= sequence)
-            continue;
-        block_.set(static_cast<int>(k), values[k]);
-        seen_[k] = block_.get(static_cast<int>(k));
-    }
-}
-
-void ListManagerProcessing::changePreset()
-{
-    writeBlock(bank_->preset(current_), arrivalSequence_);
-    announcePreset(lastWrite_);
 }
 
 void ListManagerProcessing::finishWork()
 {
     closing_ = true;
-    while (channel_.outstanding() > 0 || !held_.empty()) {
-        const std::size_t heldBefore = held_.size();
+    while (channel_.outstanding() > 0) {
         channel_.drain();
         pickUpWork();
-        if (channel_.outstanding() == 0 && held_.size() == heldBefore && heldBefore > 0)
-            break;  // cannot happen: with nothing owed every kept input can be handled
     }
 }
 
-void ListManagerProcessing::selectAndAnnounce(int preset)
+bool ListManagerProcessing::post(const Answer& answer, std::string_view payload)
 {
-    current_ = preset_bank::BankMemory::clampPreset(preset);
-    changePreset();
-    postToGui(current_);
-    sendProgramChange(current_);
+    const bool kept = outbox_.post(answer, payload);
+    flushAnswers();
+    return kept;
+}
+
+void ListManagerProcessing::postToGui(int32_t id, std::string_view payload) { post({Answer::Kind::Gui, id}, payload); }
+
+void ListManagerProcessing::postProgramChange(int program)
+{
+    const char bytes[3] = {static_cast<char>(0xC0), static_cast<char>(program & 0x7F), 0x00};
+    post({Answer::Kind::Midi, 0}, std::string_view(bytes, 3));
+}
+
+void ListManagerProcessing::postDump(const preset_bank::PresetValues& values)
+{
+    if (!dumps_)
+        return;
+    std::array<controller_dump::Message, controller_dump::kMessages> dump;
+    controller_dump::computeDump(values, dump);
+    post({Answer::Kind::Midi, 0}, std::string_view(reinterpret_cast<const char*>(dump.data()), sizeof dump));
+}
+
+void ListManagerProcessing::sendAnswer(const Answer& answer, std::string_view payload)
+{
+    if (answer.kind == Answer::Kind::Gui) {
+        sendToGui(answer.id, payload);
+        return;
+    }
+    for (std::size_t at = 0; at + 3 <= payload.size() && !closing_; at += 3) {
+        unsigned char bytes[3];
+        std::copy_n(payload.data() + at, 3, reinterpret_cast<char*>(bytes));
+        midiOut_.send(bytes, 3, 0);
+    }
+}
+
+void ListManagerProcessing::sendToGui(int32_t id, std::string_view payload)
+{
+    if (host && !closing_)
+        host->postMessageToGui(id, static_cast<int32_t>(payload.size()), payload.empty() ? nullptr : payload.data());
 }
 
 void ListManagerProcessing::sendProgramChange(int program)
 {
-    if (closing_)
-        return;
-    const unsigned char bytes[3] = {0xC0, static_cast<unsigned char>(program & 0x7F), 0x00};
-    midiOut_.send(bytes, 3, 0);
+    const char bytes[3] = {static_cast<char>(0xC0), static_cast<char>(program & 0x7F), 0x00};
+    sendAnswer({Answer::Kind::Midi, 0}, std::string_view(bytes, 3));
 }
 
-void ListManagerProcessing::postToGui(int32_t id, int32_t size, const void* data)
+void ListManagerProcessing::sendDump(const preset_bank::PresetValues& values)
 {
-    if (host && !closing_)
-        host->postMessageToGui(id, size, data);
+    if (dumps_ && !closing_)
+        controller_dump::sendDump(values, midiOut_);
+}
+
+void ListManagerProcessing::sendList(const preset_bank::NameTable& names)
+{
+    list_.build(names);
+    sendToGui(list_message::kListText, std::string_view(list_.c_str(), list_.size() + 1));
 }
 
 int32_t ListManagerProcessing::countdownSamples(float seconds) const
 {
     return samplesIn(seconds, sampleRate_);
-}
-
-std::optional<ListManagerProcessing::Needs> ListManagerProcessing::commonNeeds(Kind kind, int32_t id)
-{
-    using namespace list_manager;
-    constexpr uint8_t kSelecting = kBlock | kBank | kOutput;
-    if (kind == Kind::ProgramChange || (kind == Kind::Message && id >= 0 && id <= list_message::kLastPreset))
-        return Needs{kSelecting, false, true, false, false, kind == Kind::ProgramChange ? "program change" : "select"};
-    if (kind != Kind::Message)
-        return std::nullopt;
-    switch (id) {
-    case list_message::kLoadPreset:
-        return Needs{kBlock, true, true, true, false, "load preset"};
-    case list_message::kSavePreset:
-        return Needs{kBlock, true, false, true, false, "save preset"};
-    case list_message::kFixPreset:
-        return Needs{kBlock | kBank, true, false, true, false, "store preset"};
-    case list_message::kLoadBank:
-        return Needs{0, true, true, true, true, "load bank"};
-    case list_message::kSaveBank:
-        return Needs{0, false, false, true, false, "save bank"};
-    case list_message::kStopWaiting:
-        return Needs{kBlock | kBank, true, false, true, false, "stop waiting"};
-    default:
-        return std::nullopt;
-    }
 }

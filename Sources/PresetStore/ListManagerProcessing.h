@@ -1,27 +1,28 @@
 // What the processing halves of the two list preset managers share: the seven pins, the shared
-// preset block with the 128-preset bank and its names behind it, the program changes in and out,
-// and the way their file work goes to the bundle's file worker. Each manager's file keeps its own
-// rules: what selecting puts out besides the block, its start-up countdown, and how it takes its
-// file and list commands.
+// preset block with the 128-preset bank behind it, the program changes in and out, the way their
+// file work goes to the bundle's file worker and the order their answers leave in. Each manager's
+// file keeps its own rules: what selecting puts out besides the block, its start-up countdown,
+// and how it takes its file and list commands.
 //
-// File work (ListManagerWork.h): every input that needs the disk becomes a job the moment it
-// arrives, carrying the block's values, the current preset and its path as they were then; the
-// worker runs the jobs of every module in submit order. An input is kept back (HeldInputs) only
-// when a job it depends on is still owed (a program change while a bank load is out, a save while
-// a preset load is out), or when an input before it is kept back; everything else is answered in
-// its own block. Inputs kept back leave in arrival order as soon as what they wait for is applied.
+// The one order: every input takes its place when it arrives and is never held. A selection
+// whose bank and current preset are known here is carried out at once: the block written at its
+// place. Everything else (file commands, stores, names, the list) is a job at arrival, and so is a
+// selection while a job that changes the bank or the current preset is owed: the worker completes
+// it from the names, bank and selection it keeps (ListManagerWork.h). A job's result that writes
+// the block writes it as of its place, so a knob turned or a preset chosen by any module after the
+// request stays, equal values included.
 //
-// Knob turns: another module may write the shared block between blocks. An input kept back reads
-// the block as it was when it arrived (a copy kept with it), and a result or a kept-back selection
-// written into the block later leaves the slots turned since its input arrived as they are, so the
-// block, the files and the bank end as they would had the disk answered at once.
+// Only answers wait (the outbox): messages to the interface half and MIDI leave in the order of
+// the inputs that caused them; an answer owed by a job holds later answers back until the job
+// comes back. Results are applied in submit order as jobs come back.
 //
-// Offline every job runs inside submit and its result is applied at once, so nothing is ever kept.
+// Offline every job runs inside submit and its result is applied and answered at once.
 #pragma once
 
-#include "Common/HeldInputs.h"
+#include "Common/Outbox.h"
 #include "FileWorker.h"
 #include "MpProcessing.h"
+#include "PresetStore/BlockShadow.h"
 #include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/ListManagerWork.h"
 #include "PresetStore/PresetBank.h"
@@ -29,7 +30,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -37,21 +37,22 @@ class ListManagerProcessing : public MpBase {
 public:
     enum Pin { kMidiIn, kMidiOut, kId, kAutoPath, kPathPc, kPathMac, kAudioOut };
 
-    // Jobs set aside with the module: more inputs needing the disk than this while the worker has
-    // not answered are kept back in order, then submitted as jobs come back.
-    static constexpr std::size_t kJobs = 32;
-    // Inputs kept back, and their payload bytes (a kept-back input that reads the block keeps a
-    // copy of it, 1 KB); beyond these an input is refused and logged by name.
-    static constexpr std::size_t kHeldInputs = 1024;
-    static constexpr std::size_t kHeldPayloadBytes = std::size_t{768} << 10;
+    // Jobs set aside with the module: an input needing a job when all are out is refused and
+    // logged by name.
+    static constexpr std::size_t kJobs = 256;
+    // Name tables for name lists and list texts on their way, and start settings for graph starts.
+    static constexpr std::size_t kNameTables = 16;
+    static constexpr std::size_t kSettings = 2;
+    // Answers waiting behind an owed one, and their bytes (a controller dump is 342).
+    static constexpr std::size_t kAnswers = 1024;
+    static constexpr std::size_t kAnswerBytes = std::size_t{384} << 10;
 
     // [load time] Sample rate from the host, the shared preset block opened, the bank zeroed. The
     // module installs its sub-process after this.
     int32_t open() noexcept override;
 
     using MpBase::process;
-    // [audio thread] Results that came back are applied and the inputs they held back handled,
-    // then the block runs.
+    // [audio thread] Results that came back are applied and their answers sent, then the block runs.
     void process(int32_t count, const mpapi::MpEvent* events) override;
 
     using MpBase::onMidiMessage;
@@ -59,84 +60,69 @@ public:
     // and is passed on, on channel 1. Other, short or out-of-range messages are ignored.
     void onMidiMessage(int pin, unsigned char* bytes, int size) override;
 
-    // [audio thread] An interface message, handled by the manager's onMessage (or kept back).
+    // [audio thread] An interface message, handled by the manager's onMessage.
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override;
 
 protected:
     using Task = list_manager::Work::Task;
-    enum class Kind : uint8_t { Message, ProgramChange, GraphStart, CountdownEnd };
+    using Work = list_manager::Work;
 
-    // What handling an input takes, as each manager's rules say.
-    struct Needs {
-        uint8_t waitsFor = 0;       // list_manager::Effect bits: kept back while a job changing one is owed
-        bool readsBlock = false;    // reads the shared block (kept back, it keeps a copy of it)
-        bool writesBlock = false;   // writes the block now or by its job's result
-        bool job = false;           // submits one job
-        bool bankBuffer = false;    // its job fills a bank buffer
-        const char* action = "";    // its name when it must be refused
-    };
-
-    ListManagerProcessing();
+    // dumps: selecting announces the values by the controller dump (list-pipe).
+    explicit ListManagerProcessing(bool dumps);
     ~ListManagerProcessing() override = default;
 
     // [not the audio thread, after its last call] Each manager's destructor calls this first:
-    // waits for this module's jobs, applies them and handles the inputs kept back, submitting
-    // their jobs too, so a save asked for before the end is written. Nothing more goes to the host.
+    // waits for this module's jobs and applies them, so a save asked for before the end is
+    // written. Nothing more goes to the host.
     void finishWork();
 
-    // [audio thread] An input arrives: admitted, then handled now or kept back.
-    void take(Kind kind, int32_t id = 0, std::string_view payload = {});
-    // [audio thread] Called for every input on arrival, before anything waits: what must happen at
-    // arrival whatever waits (a path remembered, a countdown started). false: the input is done.
-    // payload may be replaced by a view that stays valid until take returns (a command's path).
-    virtual bool admit(Kind kind, int32_t id, std::string_view& payload) = 0;
-    virtual Needs needs(Kind kind, int32_t id) const = 0;
-    // What both managers' selections and file commands take alike (a program change, a select
-    // message, the preset and bank file commands, the store); nothing for the others.
-    static std::optional<Needs> commonNeeds(Kind kind, int32_t id);
-    // The manager's own rules for its inputs (a program change is the base's).
+    // The manager's own rules for its interface messages.
     virtual void onMessage(int32_t id, std::string_view payload) = 0;
-    virtual void onGraphStarted(std::string_view settings) = 0;
-    virtual void onCountdownEnd() = 0;
 
-    // A free job for the input being handled (its Needs said job), of task, with the current
-    // preset, the block as the input saw it and the input's arrival number.
-    list_manager::Work& newJob(Task task, uint8_t effects);
-    // Hands a job from newJob to the worker (offline: runs it and applies it now).
-    void submit(list_manager::Work& job);
+    // Selects preset (0-127): the block and the answers, at once or by a job while the bank or
+    // the current preset is owed. prelude: the list-pipe select message's one pass through preset
+    // 1; tellGui: the preset number goes to the interface half (a program change).
+    void selectPreset(int preset, bool prelude, bool tellGui, const char* action);
+
+    // What a job is asked for.
+    struct JobNeeds {
+        bool changesBank = false;  // its result changes the bank or the current preset
+        bool answers = false;      // its result makes answers
+        bool readsBlock = false;   // carries the block as the input saw it
+        bool bankBuffer = false;   // its result fills a bank buffer
+        bool names = false;        // carries a name table
+        bool settings = false;     // carries start settings
+    };
+    // A free job of task for the input being handled, with the selection when it is known, the
+    // block when it reads it; nullptr (the action refused and logged) when there is no room.
+    Work* newJob(Task task, JobNeeds needs, const char* action);
+    // Hands a job from newJob to the worker (offline: runs it, applies it and answers at once).
+    void submit(Work& job);
     // A preset or bank file command on path (the list-file manager's come from Path.txt).
-    void startFileCommand(Task task, std::string_view path = {});
-    // The live preset, as the input being handled saw it, into the current slot; the worker's
-    // copy follows.
-    void storeLive();
-    // Applies what a job left; called once per job, in submit order. This one applies the file
-    // commands: a loaded preset into its name, slot and the block; a name read back from a saved
-    // file; a loaded bank, then preset 0 selected and announced.
-    virtual void applyWork(list_manager::Work& job);
+    void fileCommand(Task task, std::string_view path, const char* action);
+    // The live preset into the current slot, on the worker (another module's owed load is there).
+    void storeLive(Task task, const char* action);
 
-    // The shared block as the input being handled saw it when it arrived.
-    const preset_bank::PresetValues& liveValues() const { return *arrivalBlock_; }
-    // The current preset into the block (slots turned since the input arrived kept), and what
-    // the manager announces with it.
-    void changePreset();
-    virtual void announcePreset(const preset_bank::PresetValues& values) = 0;
+    // Applies what a job left; called once per job, in submit order, as it comes back.
+    virtual void applyWork(Work& job);
+    // The answers a job's result makes, sent now: every earlier answer has left.
+    virtual void settleWork(Work& job);
 
-    // Current preset = preset (0-127), changePreset, the preset to the interface half, and
-    // [C0 preset 00]: a program change, and the selection after a bank load.
-    void selectAndAnnounce(int preset);
-    // [C0 program 00] at block position 0.
+    // Answers, in the order of their inputs: sent now unless an owed one is still out.
+    void postToGui(int32_t id, std::string_view payload = {});
+    void postProgramChange(int program);
+    void postDump(const preset_bank::PresetValues& values);
+    // Answers of a job being settled, sent directly.
+    void sendToGui(int32_t id, std::string_view payload = {});
     void sendProgramChange(int program);
-    void postToGui(int32_t id, int32_t size = 0, const void* data = nullptr);
+    void sendDump(const preset_bank::PresetValues& values);
+    // The numbered list text of names to the interface half (list-pipe's message 129), directly.
+    void sendList(const preset_bank::NameTable& names);
+
     // trunc(seconds x sample rate), safe for any rate the host gives.
     int32_t countdownSamples(float seconds) const;
-    // The module is going: nothing is sent to the host any more.
     bool closing() const { return closing_; }
-
-    preset_bank::BankMemory& bank() { return *bank_; }
-    // A bank buffer for a job whose input's Needs said bankBuffer; it comes back with the job.
-    preset_bank::BankMemory* takeSpareBank() { return spareBanks_[--spares_]; }
-    // The bank a job filled becomes the module's: the buffers change hands, nothing is copied.
-    void swapBank(list_manager::Work& job) { std::swap(bank_, job.bank); }
+    int current() const { return selection_.current; }
 
     MidiInPin midiIn_;
     MidiOutPin midiOut_;
@@ -147,63 +133,67 @@ protected:
     AudioOutPin audioOut_;  // streaming from the first pin update, so the sub-process always runs
 
     PresetBlock block_;
-    preset_bank::NameTable names_;
-    int current_ = 0;         // preset 0-127 that selection, storing and the files act on
     float sampleRate_ = 0.0f; // Hz
 
     // The worker's own state; declared before the channel, which goes first and waits for the jobs.
     list_manager::WorkerSide workerSide_;
+    preset_block::ShadowHandle shadow_;
 
 private:
-    struct Held {
-        Kind kind = Kind::Message;
-        int32_t id = 0;
-        uint64_t sequence = 0;
-        bool hasCopy = false;               // the payload starts with the block as it arrived
-        std::array<uint32_t, 8> turned{};   // slots turned since the last write before it
+    struct Answer {
+        enum class Kind : uint8_t { Gui, Midi } kind = Kind::Gui;
+        int32_t id = 0;  // Gui: the message id; Midi: the payload is 3-byte messages
     };
-    static constexpr std::size_t kBlockBytes = sizeof(preset_bank::PresetValues);
 
-    bool ready(const Needs& needs) const;
-    void hold(Kind kind, int32_t id, uint64_t sequence, const Needs& needs, std::string_view payload);
-    void handle(Kind kind, int32_t id, uint64_t sequence, const Needs& needs, std::string_view payload);
-    void replayHeld();
     void pickUpWork();
-    void apply(list_manager::Work& job);
-    void noticeTurns();
-    void writeBlock(const preset_bank::PresetValues& values, uint64_t sequence);
-    bool owes(uint8_t effects) const;
+    void fetchBank();
+    void flushAnswers();
+    void settle(Work& job);
+    void sendAnswer(const Answer& answer, std::string_view payload);
+    void release(Work& job);
+    bool post(const Answer& answer, std::string_view payload);
+    bool answerRoom(std::size_t answers) const { return outbox_.size() + answers <= kAnswers; }
+    void swapBank(Work& job) { std::swap(bank_, job.bank); }
 
-    std::array<preset_bank::BankMemory, 3> banks_;  // the module's, and two for bank loads on their way
+    const bool dumps_;
+    list_manager::Selection selection_;  // exact while no job changing the bank is owed
+    int bankOwed_ = 0;                    // jobs owed whose result changes the bank or selection
+    bool bankStale_ = false;              // a bank was read on the worker and is not here yet
+
+    std::array<preset_bank::BankMemory, 2> banks_;  // the module's, and one for a bank on its way
     preset_bank::BankMemory* bank_ = &banks_[0];
-    std::array<preset_bank::BankMemory*, 2> spareBanks_{&banks_[1], &banks_[2]};
-    std::size_t spares_ = 2;
+    std::array<preset_bank::BankMemory*, 1> spareBanks_{&banks_[1]};
+    std::size_t spares_ = 1;
+    template <class Buffer, std::size_t kCount>
+    struct Spares {
+        std::array<Buffer, kCount> buffers;
+        std::array<Buffer*, kCount> free = [this] {
+            std::array<Buffer*, kCount> all{};
+            for (std::size_t k = 0; k < kCount; ++k)
+                all[k] = &buffers[k];
+            return all;
+        }();
+        std::size_t count = kCount;
+        Buffer* take() { return count > 0 ? free[--count] : nullptr; }
+        void giveBack(Buffer*& buffer)
+        {
+            if (buffer)
+                free[count++] = std::exchange(buffer, nullptr);
+        }
+    };
+    Spares<preset_bank::NameTable, kNameTables> nameTables_;
+    Spares<pin_text::FileSettings, kSettings> settings_;
+    preset_bank::NameTable factoryNames_;  // the factory bank's names, laid in with its values here
 
-    std::array<list_manager::Work, kJobs> jobs_;
-    std::array<list_manager::Work*, kJobs> freeJobs_{};
+    std::array<Work, kJobs> jobs_;
+    std::array<Work*, kJobs> freeJobs_{};
     std::size_t freeCount_ = 0;
-    std::array<int, 4> owedCount_{};  // jobs owed, by the effect bit of their result
 
-    held_inputs::HeldInputs<Held, kHeldInputs, kHeldPayloadBytes> held_;
-
-    // Knob turns: the block as this module last saw it, the arrival number after which each slot
-    // was last seen turned by another module, the values of the last write of this module and the
-    // arrival of the last input that writes the block and has not yet written it.
-    preset_bank::PresetValues seen_ = {};
-    std::array<uint64_t, preset_bank::kSlots> turnedAfter_{};
-    preset_bank::PresetValues lastWrite_ = {};
-    uint64_t lastWriterSequence_ = 0;
-    int writersOwed_ = 0;
-    uint64_t sequence_ = 0;        // arrivals so far
-
-    // The input being handled.
-    preset_bank::PresetValues arrival_ = {};
-    const preset_bank::PresetValues* arrivalBlock_ = &arrival_;
-    uint64_t arrivalSequence_ = 0;
-    bool wroteByJob_ = false;
-
+    outbox::Outbox<Answer, kAnswers, kAnswerBytes> outbox_;
+    preset_bank::ListText list_;  // a list text being sent
     bool picking_ = false;
     bool closing_ = false;
 
     file_worker::Channel channel_{kJobs};
+
 };

@@ -1,36 +1,39 @@
 // The file work of the list managers' processing halves, done on the bundle's file worker: preset
-// and bank files loaded and saved, and for the list-file manager the startup bank, Path.txt and
-// List.txt. Each input that needs the disk becomes one Work the moment it arrives, carrying what
-// it reads of the module's state then (the block's 256 values, the current preset, a path).
+// and bank files loaded and saved, the block stored into the bank, and for the list-file manager
+// the startup bank, Path.txt and List.txt. Each input that needs the disk, or that depends on a
+// result still owed, becomes one Work the moment it arrives and takes its place in the one order
+// of every module's inputs.
 //
-// The worker keeps its own copy of the names and the bank (WorkerSide), brought up to date in
-// submit order by every job, the ones that need no disk included (a store, a name list, the
-// factory bank). So a job never needs the audio side's names or bank: a bank save writes the
-// worker's copy (the audio thread copies nothing for it), a save whose name is still owed by an
-// earlier job finds that name there, and a bank load fills a buffer the audio side swaps with its
-// own. A job that fails midway leaves the worker's copy as it was and its result says so.
+// The worker keeps what its jobs made (WorkerSide): the names, the bank and the selection (the
+// current preset and the list-pipe manager's prelude), brought up to date in place order by every
+// job, the ones that need no disk included (a store, a name list, a selection). The shared block
+// as the worker knows it is the Shadow every manager on the block shares: a job that reads the
+// block carries the block as it saw it on arrival (its turns) and merges it there first, so it
+// reads the block as offline would have it at its place, owed loads of every module included.
+// A job that fails midway leaves the worker's copy as it was and its result says so.
 //
 // Between submit and the job's return from the channel everything in it belongs to the worker;
-// the rest of the time, to the audio side. WorkerSide is touched only by run().
+// the rest of the time, to the audio side. WorkerSide and the Shadow are touched only by run().
 #pragma once
 
 #include "FileWorker.h"
+#include "PresetStore/BlockShadow.h"
+#include "PresetStore/ControllerDump.h"
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/PresetBank.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
 namespace list_manager {
 
-// What a job's result changes on the audio side when it is applied: inputs that read one of these
-// wait while a job that changes it is owed.
-enum Effect : uint8_t {
-    kBlock = 1,   // the current preset and the shared preset block
-    kBank = 2,    // the bank memory
-    kNames = 4,   // the name table
-    kOutput = 8,  // messages to the interface half or MIDI
+// The preset that selecting, storing and the files act on, and whether the list-pipe manager's
+// one pass through preset 1 has happened.
+struct Selection {
+    int current = 0;
+    bool prelude = false;
 };
 
 // The worker's own state of one manager. [worker]
@@ -42,52 +45,81 @@ struct WorkerSide {
     std::optional<list_file::ManagerFolder> folder;
     preset_bank::PathBuffer receivedPath;
     bool receivedValid = false;
-    // The names and bank as they are after every job submitted so far (offline's).
+    // The names, bank and selection as they are after every job submitted so far (offline's).
     preset_bank::NameTable names;
     preset_bank::BankMemory bank;
+    preset_bank::BankMemory reading;  // a bank file being read, the bank until it is read whole
+    Selection selection;
     preset_bank::ListText list;  // List.txt's text being written
 };
 
 class Work final : public file_worker::Job {
 public:
     enum class Task : uint8_t {
-        LoadPreset,  // path: the preset file over values (the block when asked) into names[current],
-                     // bank[current] and values
-        SavePreset,  // path: its name line into names[current], then the file written from it and values
-        LoadBank,    // path: the bank file into names and the bank, a copy left in *bank
+        Select,      // program (after preset 1 once, with prelude) becomes current; its values into
+                     // the block at the job's place
+        LoadPreset,  // path: the preset file over the block into names[current], bank[current] and
+                     // the block
+        SavePreset,  // path: its name line into names[current], then the file written from it and
+                     // the block
+        LoadBank,    // path: the bank file into names and the bank; preset 0 selected
         SaveBank,    // path: its names line into names, then the file written from names and bank
-        StorePreset, // values into bank[current]
-        SetNames,    // names (the audio side's, after a name list) become the worker's
-        FactoryBank, // values into bank[current], the factory bank laid in, values into bank[current]
-        StartUp,     // list-file: settings -> manager folder; the startup bank as LoadBank; then, with
-                     // writeList, List.txt from the names
+        Store,       // the block into bank[current]
+        StartStore,  // list-pipe's start-up store: as Store; while name 0 is "Default" the factory
+                     // bank laid in and the block stored again
+        SetNames,    // names[0, touched) from the names a name list gave
+        ListNames,   // the names copied out, for the list text
+        FetchBank,   // the bank copied into *bank, for the audio side after a bank was read
+        StartUp,     // list-file: settings -> manager folder; the startup bank as LoadBank (no
+                     // selection); then, with writeList, List.txt from the names
         ReadList,    // list-file: List.txt's first line read into names
         WriteList,   // list-file: the manager folders made, the names' list + CR LF into List.txt
     };
 
     // ---- request (audio side, before submit) ----
-    Task task = Task::LoadPreset;
+    Task task = Task::Store;
     WorkerSide* side = nullptr;
-    uint64_t sequence = 0;     // the input's arrival number
-    uint8_t effects = 0;       // Effect bits its result changes when applied
+    preset_block::Shadow* shadow = nullptr;
+    bool changesBank = false;    // its result changes the bank or the selection
+    bool answers = false;        // its result makes answers: owed in the outbox
+    bool selectionKnown = false; // selection is the audio side's, exact: the worker takes it
+    Selection selection;         // in when known; out: the worker's after the job
+    int program = 0;             // Select
+    bool prelude = false;        // Select: the list-pipe select message's pass through preset 1
+    bool tellsGui = false;       // Select: the preset number goes to the interface half
+    bool readsBlock = false;     // seen holds the block as the input found it
+    preset_block::Snapshot seen;
     preset_bank::PathBuffer path;  // unless side->pathFromPathFile
-    int current = 0;
-    preset_bank::PresetValues values = {};  // the block when asked; LoadPreset: the block after it
-    preset_bank::NameTable names;           // SetNames: in; else out: the worker's names after it
-    preset_bank::BankMemory* bank = nullptr;  // LoadBank, StartUp: a buffer the result fills
-    pin_text::FileSettings settings;          // StartUp
+    preset_bank::NameTable* names = nullptr;  // SetNames: in; ListNames: out (a table set aside)
+    int touched = 0;               // SetNames: slots the name list named
+    preset_bank::BankMemory* bank = nullptr;  // FetchBank: a buffer the result fills
+    pin_text::FileSettings* settings = nullptr;  // StartUp (a buffer set aside)
     bool writeList = false;                   // StartUp
 
     // ---- result (audio side, after the job came back) ----
-    bool proceeded = false;  // the command had a path and was carried out
-    bool opened = false;     // the file read opened
-    bool namesChanged = false;
+    bool proceeded = false;     // the command had a path and was carried out
+    bool opened = false;        // the file read opened
+    bool factory = false;       // StartStore laid the factory bank in
+    bool preludeDone = false;   // Select passed through preset 1, announced by preludeDump
+    std::array<controller_dump::Message, controller_dump::kMessages> preludeDump{};
+    preset_bank::PresetValues values = {};  // the values written into the block or stored
 
     // [worker; inside submit offline]
     void run() noexcept override;
 
 private:
     void runTask();
+    void readBlock();
+    void select();
+    void loadPreset();
+    void savePreset();
+    void loadBank();
+    void saveBank();
+    void storeBlock();
+    void startUp();
+    void readList();
+    bool takePath();
+    bool opens() const;
     bool takePathFile();
     void writeListFile();
 };

@@ -4,11 +4,15 @@
 //
 // The processing half reads those files on the bundle's file worker when a command's job runs,
 // which on a slow disk can be long after the command was posted. So this half writes them through
-// the worker too, and waits for the write: a file chosen for the next command is written only
-// after every command posted before has read the one chosen for it.
+// the worker too, and goes on: each write takes its place in the one order before the message
+// that uses it, so a file chosen for the next command is written only after every command posted
+// before has read the one chosen for it, and this thread never waits behind other modules' work.
 #include "FileWorker.h"
 #include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ListManagerGui.h"
+
+#include <array>
+#include <cstddef>
 
 class Qv_patchmanagerlistfileGui : public ListManagerGui {
 public:
@@ -97,13 +101,19 @@ private:
     void ReadNamesavePin() { takeNameSave(); }
 
     // Path.txt gets the chosen path, or only CR LF after a cancel; without a manager folder
-    // nothing is written. The processing half learns the file only from Path.txt: when it could
-    // not be written, an older path left there would have it read or overwrite another file, so
-    // the choice is dropped as if cancelled (no file operation here, no command).
+    // nothing is written. The processing half learns the file only from Path.txt: a path that
+    // cannot be its one line is dropped as if cancelled (no file operation here, no command).
+    // A write that fails on the disk leaves the processing half's command doing nothing
+    // (list_file::writePathFile).
     void SavePath() override
     {
-        if (!folder_ || !exchange(ExchangeWrite::kPath, chosenPath_))
+        if (!folder_) {
             chosen_ = false;
+            return;
+        }
+        if (!list_file::fitsPathFile(chosenPath_))
+            chosen_ = false;
+        exchange(ExchangeWrite::kPath, chosenPath_);
     }
 
     // List.txt gets the list text; 133 follows even when the write failed.
@@ -115,35 +125,56 @@ private:
     }
 
     // One of the files the processing half reads, written on the worker in the order of all file
-    // work; the interface thread waits for it.
+    // work.
     class ExchangeWrite final : public file_worker::Job {
     public:
         enum File { kPath, kList };
         File file = kPath;
         list_file::ManagerFolder folder;
         std::string text;
-        bool written = false;
 
         void run() noexcept override
         {
             try {
                 list_file::createManagerFolders(folder);
-                written = file == kPath ? list_file::writePathFile(folder.path, text) : list_file::writeListFile(folder.path, text);
+                if (file == kPath)
+                    list_file::writePathFile(folder.path, text);
+                else
+                    list_file::writeListFile(folder.path, text);
             } catch (...) {
-                written = false;
             }
         }
     };
+    static constexpr std::size_t kWrites = 32;
 
-    bool exchange(ExchangeWrite::File file, const std::string& text)
+    // Hands the write to the worker and goes on. Only with every one of its writes still out
+    // (the disk stalled through kWrites edits) does this half wait for its oldest.
+    void exchange(ExchangeWrite::File file, const std::string& text)
     {
-        write_.file = file;
-        write_.folder = *folder_;
-        write_.text = text;
-        channel_.submit(write_);  // never refused: the one write is always back before the next
-        channel_.drain();
-        channel_.finished();
-        return write_.written;
+        takeBackWrites();
+        if (freeWrites_ == 0) {
+            channel_.drain();
+            takeBackWrites();
+        }
+        ExchangeWrite& write = *free_[--freeWrites_];
+        write.file = file;
+        write.folder = *folder_;
+        write.text = text;
+        if (file == ExchangeWrite::kList) {
+            ++listWritesOut_;
+            lastListText_ = text;
+        }
+        channel_.submit(write);  // never refused: a job is free only when the channel has room
+    }
+
+    void takeBackWrites()
+    {
+        while (file_worker::Job* done = channel_.finished()) {
+            auto& write = static_cast<ExchangeWrite&>(*done);
+            if (write.file == ExchangeWrite::kList)
+                --listWritesOut_;
+            free_[freeWrites_++] = &write;
+        }
     }
 
     // The panel itself gives the file its type; no question of this half's own.
@@ -154,10 +185,15 @@ private:
     }
 
     // The processing half's names from List.txt; a name the host keeps then renames the current
-    // preset here only.
+    // preset here only. While a List.txt write of this half is still out, the file will hold
+    // what it writes (it was asked for after the processing half's write this answers), so that
+    // text is read.
     void ReadList()
     {
-        const auto line = folder_ ? list_file::readListFile(folder_->path) : std::nullopt;
+        takeBackWrites();
+        std::optional<std::string> line;
+        if (folder_)
+            line = listWritesOut_ > 0 ? list_file::listLine(list_file::listFileBytes(lastListText_)) : list_file::readListFile(folder_->path);
         if (line && !line->empty()) {
             preset_bank::ReadList(*line, names_);
             setTextPin(presetList_, *line);
@@ -167,8 +203,20 @@ private:
     }
 
     std::optional<list_file::ManagerFolder> folder_; // from initialize; nothing: no List/Path.txt
-    ExchangeWrite write_;
-    file_worker::Channel channel_{1};  // last: it goes first
+    std::array<ExchangeWrite, kWrites> writes_;
+    std::array<ExchangeWrite*, kWrites> free_ = freeList();
+    std::size_t freeWrites_ = kWrites;
+    int listWritesOut_ = 0;
+    std::string lastListText_;  // the text of this half's last List.txt write
+    file_worker::Channel channel_{kWrites};  // last: it goes first
+
+    std::array<ExchangeWrite*, kWrites> freeList()
+    {
+        std::array<ExchangeWrite*, kWrites> list{};
+        for (std::size_t k = 0; k < kWrites; ++k)
+            list[k] = &writes_[k];
+        return list;
+    }
 };
 
 MP_REGISTER_MODULE(Qv_patchmanagerlistfileGui, L"QV_PatchManagerListfile")

@@ -232,6 +232,7 @@ TEST_P(ListManagerRealTimeTest, RandomSessionsGiveWhatOfflineGives)
         const Result realTime = run(identifier, steps, true, seed, syncBlocks);
         const Result offline = run(identifier, steps, false, seed, syncBlocks);
         EXPECT_TRUE(same(realTime.outputs, offline.outputs));
+        if (getenv("DBG")) { for (std::size_t i = 0; i < offline.outputs.size() && i < realTime.outputs.size(); ++i) if (offline.outputs[i].rfind("midi B0",0)!=0 || realTime.outputs[i]!=offline.outputs[i]) printf("%zu R[%s] O[%s]\n", i, realTime.outputs[i].substr(0,40).c_str(), offline.outputs[i].substr(0,40).c_str()); }
 
         EXPECT_EQ(realTime.block, offline.block);
         for (const auto& [name, bytes] : offline.files)

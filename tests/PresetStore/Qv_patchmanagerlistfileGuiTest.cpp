@@ -1,6 +1,7 @@
 // The list-file manager's interface half driven as the host drives it: bare-id messages, the
 // chosen path in Path.txt, the names in List.txt, scripted panels. Most cases run the interface
 // half alone so every message stays visible; the last runs both halves through a bank load.
+#include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ManagerTestSupport.h"
 #include "support/Settle.h"
 #include "TextFiles.h"
@@ -39,8 +40,14 @@ protected:
         }
         return ids;
     }
-    std::optional<std::string> pathFile() const { return platform::readFile(manager_ / "Path.txt"); }
-    std::optional<std::string> listFile() const { return platform::readFile(manager_ / "List.txt"); }
+    // The files as this half's writes leave them: it hands them to the worker and goes on.
+    static std::optional<std::string> written(const fs::path& file)
+    {
+        file_worker::waitUntilIdle();
+        return platform::readFile(file);
+    }
+    std::optional<std::string> pathFile() const { return written(manager_ / "Path.txt"); }
+    std::optional<std::string> listFile() const { return written(manager_ / "List.txt"); }
 };
 
 // Start reads no bank and sends 134; a cancelled panel leaves Path.txt holding only CR LF and
@@ -199,8 +206,8 @@ TEST_F(ListfileGuiTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     host_->guiSetPin(i, kPresetName, textValue("Auto"));
     release(i, kLoadPreset);
     const fs::path hostManager = hostFolder_ / "Quorvane" / "TAVRIN ONE";
-    EXPECT_EQ(platform::readFile(hostManager / "Path.txt"), "\r\n");
-    EXPECT_EQ(platform::readFile(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
+    EXPECT_EQ(written(hostManager / "Path.txt"), "\r\n");
+    EXPECT_EQ(written(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
     EXPECT_FALSE(fs::exists(hostManager / "Presetbase"));
     EXPECT_FALSE(fs::exists(folder_ / "Quorvane"));
 
@@ -212,32 +219,43 @@ TEST_F(ListfileGuiTest, AutoPathUsesTheFolderOfTheHostPresetFile)
     EXPECT_EQ(messages(i), std::vector<int>{list_message::kNameList});
     fs::current_path(previous);
     EXPECT_TRUE(fs::is_empty(folder_ / "cwd"));
-    EXPECT_EQ(platform::readFile(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
+    EXPECT_EQ(written(hostManager / "List.txt"), listWith({{0, "Auto"}}) + "\r\n");
 }
 
-// The processing half learns a chosen file only from Path.txt: when Path.txt cannot be written
-// (here a folder stands in its place) or there is no manager folder at all, the choice is dropped
-// like a cancel, so neither half touches any file and no command is sent.
-TEST_F(ListfileGuiTest, UnwritablePathFileDropsTheChoice)
+// The processing half learns a chosen file only from Path.txt. This half hands its write to the
+// worker and goes on, so it cannot drop a choice whose write fails on the disk (here a folder
+// stands in its place): the processing half's command then finds Path.txt unreadable and does
+// nothing, rather than take an older choice. With no manager folder at all a choice is dropped
+// like a cancel: no file operation here, no command.
+TEST_F(ListfileGuiTest, UnwritablePathFileLeavesTheCommandDoingNothing)
 {
+    const std::size_t i = start(true);
+    for (int block = 0; block < 20; ++block)
+        host_->runBlock(64);
+    test_support::settle(*host_);
     const fs::path bank = banks_ / "B.tavbank";
-    writeBytes(bank, bankText(namesWith({{0, "Zero"}})));
-    fs::create_directories(manager_ / "Path.txt");
+    writeBytes(bank, bankText(namesWith({{0, "Zero"}}), [](int p, int k) { return static_cast<float>(p + k); }));
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(i, kLoadBank);
+    test_support::settle(*host_);
+    host_->drain();
+    EXPECT_EQ(idsToGui(*host_, i), std::vector<int>{0});  // the bank is in: preset 0 selected
 
-    const std::size_t i = start();
+    fs::remove(written(manager_ / "Path.txt") ? manager_ / "Path.txt" : fs::path());
+    fs::create_directories(manager_ / "Path.txt");
+    host_->guiSetPin(i, kPresetNumber, intValue(3));
+    host_->runBlock(64);
     host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(bank);
     release(i, kLoadBank);
-    ScriptedDialogs::instance().pushPanelAnswer(banks_ / "Out.tavbank");
-    release(i, kSaveBank);
     ScriptedDialogs::instance().pushPanelAnswer(presets_ / "Out.tavpreset");
     release(i, kSavePreset);
-    EXPECT_EQ(ScriptedDialogs::instance().requests().size(), 3u);
-    EXPECT_TRUE(messages(i).empty());
-    EXPECT_TRUE(texts(i, kPresetName).empty());
-    EXPECT_TRUE(values(i, kGuiUpdate).empty());
-    EXPECT_FALSE(fs::exists(banks_ / "Out.tavbank"));
-    EXPECT_FALSE(fs::exists(presets_ / "Out.tavpreset"));
+    test_support::settle(*host_);
+    host_->drain();
+    EXPECT_TRUE(idsToGui(*host_, i).empty());  // no bank load answered
+    EXPECT_EQ(list_file::readPathFile(manager_.string() + "/").status, list_file::PathFileRead::Status::Unreadable);
+    // The processing half wrote no preset over the interface half's copy.
+    EXPECT_EQ(readBytes(presets_ / "Out.tavpreset"), presetText("Zero", {}));
 
     // AutoPath with a host that gives no absolute path: no manager folder, no Path.txt.
     hostFolder_.clear();
