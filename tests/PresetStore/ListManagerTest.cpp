@@ -60,6 +60,7 @@ protected:
         host.postToDsp(mgr, preset, {});
         processingOnly.probe->block.set(1, value);
         host.postToDsp(mgr, list_message::kFixPreset, {});
+        test_support::settle(host);  // the store is the worker's: it knows another module's owed load
     }
     std::vector<Bytes> midiOut() const { return midiSent(host, mgr, kMidiOut); }
     std::vector<Bytes> programChanges() const

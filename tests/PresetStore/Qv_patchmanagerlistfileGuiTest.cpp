@@ -235,6 +235,7 @@ TEST_F(ListfileGuiTest, UnwritablePathFileLeavesTheCommandDoingNothing)
     test_support::settle(*host_);
     const fs::path bank = banks_ / "B.tavbank";
     writeBytes(bank, bankText(namesWith({{0, "Zero"}}), [](int p, int k) { return static_cast<float>(p + k); }));
+    host_->clearCalls();
     ScriptedDialogs::instance().pushPanelAnswer(bank);
     release(i, kLoadBank);
     test_support::settle(*host_);

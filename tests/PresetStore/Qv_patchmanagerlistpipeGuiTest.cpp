@@ -270,6 +270,7 @@ TEST_F(ListpipeGuiTest, TwoStepSaveWithTheProcessingHalf)
     const std::size_t i = start(true);
     for (int block = 0; block < 800; ++block)
         host_->runBlock(64);
+    test_support::settle(*host_);  // the list and the factory bank come back from the worker
     ASSERT_EQ(last(texts(i, kPresetList)), factoryList());
 
     host_->guiSetPin(i, kPresetNumber, intValue(2));

@@ -150,7 +150,10 @@ protected:
 // factory bank comes in and 260 tells the interface half. A second 134 does not restart the count.
 TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond)
 {
+    // The list comes from the names the worker keeps; the blocks run until it is back count
+    // towards the second.
     startInterface();
+    int blocks = test_support::settle(host);
     const auto answer = host.callsOf(CallKind::PostMessageToGui, mgr);
     ASSERT_EQ(answer.size(), 2u);
     EXPECT_EQ(answer[0].pin, list_message::kCurrentPresetBase + 0);
@@ -162,10 +165,12 @@ TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond
 
     runBlocks(700);
     host.postToDsp(mgr, list_message::kInterfaceStarted, {});  // list again, countdown untouched
+    blocks += 700 + test_support::settle(host);
     host.clearCalls();
-    runBlocks(kBlocksPerSecond - 1 - 700);
+    runBlocks(kBlocksPerSecond - 1 - blocks);
     EXPECT_TRUE(toGui().empty());
-    runBlocks(1);
+    runBlocks(1);  // the store and the factory bank go to the worker in this block
+    test_support::settle(host);
     EXPECT_EQ(idsToGui(host, mgr, true), std::vector<int>{list_message::kFactoryBankLoaded});
     EXPECT_TRUE(midiOut().empty());  // no dump, no program change
 
@@ -174,7 +179,7 @@ TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond
         factoryNames.push_back(factory_bank::name(p));
     EXPECT_EQ(namesInMemory(), factoryNames);
     host.clearCalls();
-    host.postToDsp(mgr, list_message::kInterfaceStarted, {});
+    settled(list_message::kInterfaceStarted);
     EXPECT_EQ(host.callsOf(CallKind::PostMessageToGui, mgr).back().data, textPayload(listText(factoryNames)));
 
     // Preset 0 kept the live (zero) block; the others hold factory values.
@@ -195,6 +200,7 @@ TEST_F(ListpipeManager, StartUpAnswersWithListThenLoadsFactoryBankAfterOneSecond
 TEST_F(ListpipeManager, LoadedBankSelectsPresetZeroAndKeepsFactoryBankOut)
 {
     startInterface();
+    test_support::settle(host);
     host.clearCalls();
     writeBytes(bankPath, bankFile(numberedNames("Bank Preset ")));
     command(list_message::kLoadBank, bankPath);
@@ -206,7 +212,7 @@ TEST_F(ListpipeManager, LoadedBankSelectsPresetZeroAndKeepsFactoryBankOut)
     runBlocks(kBlocksPerSecond);
     EXPECT_TRUE(toGui().empty());
     // The store put the live block (preset 0 of the file) back into preset 0.
-    host.postToDsp(mgr, 0, {});
+    settled(0);
     EXPECT_EQ(midiOut(), concat({presetDump(0), {{0xC0, 0, 0}}}));
 }
 
@@ -407,18 +413,18 @@ TEST_F(ListpipeManager, FixStoresLiveBlock)
     host.queuePinValue(link, 0, floatValue(40.5f / 127.0f));
     runBlocks(1);
     host.guiSetPin(mgr, 0, intValue(list_message::kFixPreset));  // PresetNumber 130: the command, from the interface half
-    host.postToDsp(mgr, 6, {});
+    settled(6);
     host.clearCalls();
-    host.postToDsp(mgr, 4, {});
+    settled(4);
     EXPECT_EQ(midiOut(), concat({presetDump(40), {{0xC0, 4, 0}}}));
 
     // No longer waiting: 135 stores nothing.
     host.queuePinValue(link, 0, floatValue(50.5f / 127.0f));
     runBlocks(1);
     host.postToDsp(mgr, list_message::kStopWaiting, {});
-    host.postToDsp(mgr, 6, {});
+    settled(6);
     host.clearCalls();
-    host.postToDsp(mgr, 4, {});
+    settled(4);
     EXPECT_EQ(midiOut(), concat({presetDump(40), {{0xC0, 4, 0}}}));
 }
 
@@ -457,14 +463,17 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
         EXPECT_EQ(midiOut(host, mgr), concat({kZeroDump, {{0xC0, 5, 0}}}));
         EXPECT_EQ(idsToGui(host, mgr), std::vector<int>{5});
 
-        // A late 134: the list, and one second later the store and the factory bank.
+        // A late 134: the list, and one second later the store and the factory bank (the blocks
+        // until the worker's list is back count towards it).
         host.clearCalls();
         host.postToDsp(mgr, list_message::kInterfaceStarted, {});
+        const int blocks = test_support::settle(host);
         EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{list_message::kCurrentPresetBase + 5, list_message::kListText}));
         host.clearCalls();
-        runBlocks(host, kBlocksPerSecond - 1);
+        runBlocks(host, kBlocksPerSecond - 1 - blocks);
         EXPECT_TRUE(idsToGui(host, mgr).empty());
         host.runBlock(64);
+        test_support::settle(host);
         EXPECT_EQ(idsToGui(host, mgr), std::vector<int>{list_message::kFactoryBankLoaded});
         host.shutdown();
         EXPECT_TRUE(host.faults().empty());
@@ -483,6 +492,7 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
         processingOnly.probe->block.set(1, 60.5f / 127.0f);
         host.postToDsp(mgr, list_message::kStopWaiting, {});  // no longer waiting: stores nothing
         host.postToDsp(mgr, 0, {});
+        test_support::settle(host);
         host.clearCalls();
         host.postToDsp(mgr, 3, {});
         EXPECT_EQ(midiOut(host, mgr), concat({presetDump(30), {{0xC0, 3, 0}}}));
@@ -490,6 +500,7 @@ TEST(ListpipeManagerAlone, WaitsForItsInterfaceHalf)
         // 134 after 135 answers with the list but starts no countdown: the expired one stays so.
         host.clearCalls();
         host.postToDsp(mgr, list_message::kInterfaceStarted, {});
+        test_support::settle(host);
         EXPECT_EQ(idsToGui(host, mgr), (std::vector<int>{list_message::kCurrentPresetBase + 3, list_message::kListText}));
         host.clearCalls();
         runBlocks(host, 2 * kBlocksPerSecond);
