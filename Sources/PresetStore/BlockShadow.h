@@ -1,97 +1,83 @@
-// The shared preset block as the file worker knows it (stand-in until the shared one lands).
+// The shared preset block as the file worker knows it. A job that reads the block (a save) runs
+// after jobs whose results the audio side has not yet written into the block (a slow load of this
+// or another module): the block itself is behind. The shadow is ahead: every job on the block
+// writes its result here as of its place, and brings what its input saw of the block when it
+// arrived (knob turns, results already written). Merged by place, the shadow holds at each job
+// exactly what the block held at that job's place had every job answered at once.
+//
+// One shadow per block, shared by the jobs of every module that opened it; only jobs touch it,
+// and jobs run one at a time in the one order (on the worker, or inside submit offline).
 #pragma once
 
 #include "PresetStore/PresetBlock.h"
 
-#include <map>
-#include <mutex>
+#include <cstdint>
 
 namespace preset_block {
 
 class Shadow {
 public:
+    // What an input saw on arrival: each slot written there no earlier than here is taken.
     void merge(const Snapshot& seen)
     {
-        for (int k = 0; k < kSlots; ++k)
-            if (seen.places[k] > places_[k]) {
-                values_[k] = seen.values[k];
-                places_[k] = seen.places[k];
+        for (int slot = 0; slot < kSlots; ++slot)
+            if (seen.places[slot] >= places_[slot]) {
+                places_[slot] = seen.places[slot];
+                values_[slot] = seen.values[slot];
             }
     }
+    // A result asked for at place, under the block's own rule: only slots last written before it.
     bool setAsOf(int slot, float value, uint64_t place)
     {
         if (slot < 0 || slot >= kSlots || places_[slot] >= place)
             return false;
-        values_[slot] = value;
         places_[slot] = place;
+        values_[slot] = value;
         return true;
     }
     int writeAsOf(const float (&values)[kSlots], uint64_t place)
     {
-        int n = 0;
-        for (int k = 0; k < kSlots; ++k)
-            n += setAsOf(k, values[k], place) ? 1 : 0;
-        return n;
+        int written = 0;
+        for (int slot = 0; slot < kSlots; ++slot)
+            written += setAsOf(slot, values[slot], place) ? 1 : 0;
+        return written;
     }
+
     void read(float (&values)[kSlots]) const
     {
-        for (int k = 0; k < kSlots; ++k)
-            values[k] = values_[k];
+        for (int slot = 0; slot < kSlots; ++slot)
+            values[slot] = values_[slot];
     }
-    float get(int slot) const { return slot < 0 || slot >= kSlots ? 0.0f : values_[slot]; }
-    uint64_t placeOf(int slot) const { return slot < 0 || slot >= kSlots ? 0 : places_[slot]; }
+    float get(int slot) const { return slot >= 0 && slot < kSlots ? values_[slot] : 0.0f; }
+    uint64_t placeOf(int slot) const { return slot >= 0 && slot < kSlots ? places_[slot] : 0; }
 
 private:
     float values_[kSlots] = {};
     uint64_t places_[kSlots] = {};
 };
 
+// A module's share of the shadow of the block it opened. Declare it before the module's file
+// worker channel, so the channel (which waits for the module's jobs) goes first.
 class ShadowHandle {
 public:
     ShadowHandle() = default;
+    ~ShadowHandle() { detach(); }
     ShadowHandle(const ShadowHandle&) = delete;
     ShadowHandle& operator=(const ShadowHandle&) = delete;
-    ~ShadowHandle() { detach(); }
-    void attach(const PresetBlock& block)
-    {
-        detach();
-        std::lock_guard lock(mutex());
-        key_ = &block;  // stand-in: keyed by the first slot's address is not reachable; one per process
-        key_ = nullptr;
-        Entry& entry = table()[key_];
-        ++entry.users;
-        shadow_ = &entry.shadow;
-    }
+
+    // [not the audio thread] Shares the shadow of block (opened), leaving any other; without an
+    // open block the module keeps a shadow of its own.
+    void attach(const PresetBlock& block);
+    // [not the audio thread]
+    void detach();
+
     Shadow* get() const { return shadow_; }
     Shadow* operator->() const { return shadow_; }
+    Shadow& operator*() const { return *shadow_; }
 
 private:
-    struct Entry {
-        Shadow shadow;
-        int users = 0;
-    };
-    static std::mutex& mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static std::map<const void*, Entry>& table()
-    {
-        static std::map<const void*, Entry> t;
-        return t;
-    }
-    void detach()
-    {
-        if (!shadow_)
-            return;
-        std::lock_guard lock(mutex());
-        auto it = table().find(key_);
-        if (it != table().end() && --it->second.users == 0)
-            table().erase(it);
-        shadow_ = nullptr;
-    }
-    const void* key_ = nullptr;
     Shadow* shadow_ = nullptr;
+    const void* key_ = nullptr;
 };
 
 } // namespace preset_block
