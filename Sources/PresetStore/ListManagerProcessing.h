@@ -42,7 +42,7 @@ public:
     static constexpr std::size_t kJobs = 256;
     // Name tables for name lists and list texts on their way, and start settings for graph starts.
     static constexpr std::size_t kNameTables = 16;
-    static constexpr std::size_t kSettings = 2;
+    static constexpr std::size_t kSettings = 32;
     // Answers waiting behind an owed one, and their bytes (a controller dump is 342).
     static constexpr std::size_t kAnswers = 1024;
     static constexpr std::size_t kAnswerBytes = std::size_t{384} << 10;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -212,6 +213,57 @@ public:
 
 private:
     int32_t type_;
+};
+
+// Processing halves on one host with the block probe: a patch of list managers (and later other
+// preset managers) sharing the preset block, at 1000 Hz in blocks of 64, every manager's ID pin
+// "TAVRIN ONE" and PathMac root + "/", the host's files in root/host.
+class ManagerHost {
+public:
+    ManagerHost(const fs::path& root, const std::vector<std::string>& identifiers)
+        : host(&factory, tav_host::HostConfig{.sampleRate = 1000.0f, .blockLength = 64, .fileFolder = root / "host"})
+    {
+        test_support::add(host, "TEST_BlockProbe");
+        for (const std::string& identifier : identifiers) {
+            const std::size_t i = test_support::add(host, identifier);
+            host.setInitialValue(i, tav_host::Side::Dsp, 2, tav_host::textValue("TAVRIN ONE"));
+            host.setInitialValue(i, tav_host::Side::Dsp, 5, tav_host::textValue(root.string() + "/"));
+            managers.push_back(i);
+        }
+        host.start();
+    }
+
+    PresetBlock& block() { return factory.probe->block; }
+    // A message from a manager's interface half with a text payload (and its zero), delivered now.
+    void post(std::size_t manager, int id, const std::string& text = {})
+    {
+        tav_host::Bytes bytes(text.begin(), text.end());
+        if (!text.empty())
+            bytes.push_back(0);
+        host.postToDsp(manager, id, bytes);
+        host.drain();
+    }
+    // Each manager's messages to its interface half and MIDI out (pin 1), in order, since the last
+    // call; the calls are cleared.
+    void record(std::vector<std::vector<std::string>>& outputs)
+    {
+        outputs.resize(managers.size());
+        for (const auto& call : host.calls()) {
+            const auto at = std::find(managers.begin(), managers.end(), call.instance);
+            if (at == managers.end())
+                continue;
+            std::vector<std::string>& out = outputs[static_cast<std::size_t>(at - managers.begin())];
+            if (call.kind == tav_host::CallKind::PostMessageToGui)
+                out.push_back("gui " + std::to_string(call.pin) + " " + std::string(call.data.begin(), call.data.end()));
+            else if (call.kind == tav_host::CallKind::SendPinValue && call.pin == 1)
+                out.push_back("midi " + tav_host::formatValue(call.data, tav_host::ValueType::Midi));
+        }
+        host.clearCalls();
+    }
+
+    OneSideFactory factory{mpapi::MP_TYPE_AUDIO};
+    tav_host::Host host;
+    std::vector<std::size_t> managers;
 };
 
 // ---- Interface halves ---------------------------------------------------------------------------
