@@ -418,6 +418,111 @@ TEST_F(ListManagerWorkerTest, ASaveIsOnDiskBeforeAnotherManagersLaterLoad)
     host.shutdown();
 }
 
+// Two list-pipe managers on one block, under a folder of their own, started with the worker idle.
+class TwoManagers : public ListManagerWorkerTest {
+protected:
+    void SetUp() override
+    {
+        writeBytes(loaded_, presetText("Loaded", presetValues(1.0f)));
+        writeBytes(target_, presetText("Target", {}));
+        test_support::settle(rig_.host);
+    }
+    void TearDown() override
+    {
+        file_worker::release();
+        rig_.host.shutdown();
+        EXPECT_TRUE(rig_.host.faults().empty());
+        ListManagerWorkerTest::TearDown();
+    }
+    void command(std::size_t manager, const fs::path& file, int id)
+    {
+        rig_.post(manager, list_message::kPath, file.string());
+        rig_.post(manager, id);
+        rig_.host.runBlock(64);
+    }
+
+    test_support::TemporarySharedFolder shared_;
+    fs::path loaded_ = shared_.path() / "Loaded.tavpreset", target_ = shared_.path() / "Target.tavpreset";
+    ManagerHost rig_{shared_.path(), {"QV_PatchManagerListpipe", "QV_PatchManagerListpipe"}};
+    std::size_t a_ = rig_.managers[0], b_ = rig_.managers[1];
+};
+
+// B loads a preset file and saves its sound to F while the load is owed; another module turns a
+// knob; then A saves its sound to F. F ends with A's save, the loaded values and the turn in it,
+// as offline: B's save took its place when it arrived, not after A's.
+TEST_F(TwoManagers, ALaterSaveOfAnotherManagerLandsLast)
+{
+    file_worker::hold();
+    command(b_, loaded_, list_message::kLoadPreset);
+    command(b_, target_, list_message::kSavePreset);
+    rig_.block().set(7, 0.5f);
+    rig_.host.runBlock(64);
+    command(a_, target_, list_message::kSavePreset);
+    file_worker::release();
+    test_support::settle(rig_.host);
+    std::array<float, 256> expected = presetValues(1.0f);
+    expected[7] = 0.5f;
+    EXPECT_EQ(readBytes(target_), presetText("Target", expected));
+}
+
+// A's load is owed while B's program change selects a preset holding what the block holds (all
+// 256 slots equal): the newer preset stays, whatever A's load brings later. A switch pressed to the
+// value it shows while a load is owed keeps that value too.
+TEST_F(TwoManagers, ALateLoadLeavesWhatWasWrittenSince)
+{
+    file_worker::hold();
+    command(a_, loaded_, list_message::kLoadPreset);
+    rig_.host.queueMidi(b_, 0, tav_host::midiValue({0xC0, 3, 0}));  // B's preset 3: zeros, as the block
+    rig_.host.runBlock(64);
+    file_worker::release();
+    test_support::settle(rig_.host);
+    for (int k = 0; k < 256; ++k)
+        ASSERT_EQ(rig_.block().get(k), 0.0f) << k;
+
+    file_worker::hold();
+    command(a_, loaded_, list_message::kLoadPreset);
+    rig_.block().set(9, 0.0f);  // the value it shows while the load is owed
+    rig_.host.runBlock(64);
+    file_worker::release();
+    test_support::settle(rig_.host);
+    EXPECT_EQ(rig_.block().get(9), 0.0f);
+    EXPECT_EQ(rig_.block().get(8), presetValues(1.0f)[8]);
+    EXPECT_EQ(rig_.block().get(10), presetValues(1.0f)[10]);
+}
+
+// An owed answer holds later answers back, never inputs: the list answering 134 comes from the
+// worker; a program change after it selects at once (the block is written), but its dump, message
+// and program change leave after the list.
+TEST_F(TwoManagers, AnOwedAnswerHoldsLaterAnswersNotInputs)
+{
+    const fs::path bank = shared_.path() / "x.tavbank";
+    writeBytes(bank, bankText(numberedNames("Pad "), bankValue));
+    command(a_, bank, list_message::kLoadBank);
+    test_support::settle(rig_.host);
+    std::vector<std::vector<std::string>> out;
+    rig_.record(out);
+    out.clear();
+
+    file_worker::hold();
+    rig_.post(a_, list_message::kInterfaceStarted);
+    rig_.host.queueMidi(a_, 0, tav_host::midiValue({0xC0, 5, 0}));
+    rig_.host.runBlock(64);
+    EXPECT_EQ(rig_.block().get(1), bankValue(5, 1));
+    rig_.record(out);
+    if (!file_worker::offline()) {
+        EXPECT_TRUE(out[0].empty());
+    }
+    file_worker::release();
+    test_support::settle(rig_.host);
+    rig_.record(out);
+    ASSERT_EQ(out[0].size(), 2u + 114u + 2u);
+    EXPECT_EQ(out[0][0], "gui 130 ");
+    EXPECT_EQ(out[0][1].substr(0, 20), "gui 129   1:Pad 0,  ");
+    EXPECT_EQ(out[0][2].substr(0, 7), "midi B0");
+    EXPECT_EQ(out[0][116], "gui 5 ");
+    EXPECT_EQ(out[0][117], "midi C0 05 00");
+}
+
 } // namespace
 
 namespace {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -266,6 +267,46 @@ TEST_F(ListfileGuiTest, UnwritablePathFileLeavesTheCommandDoingNothing)
     release(j, kLoadBank);
     EXPECT_TRUE(messages(j).empty());
     EXPECT_TRUE(texts(j, kPresetName).empty());
+}
+
+// The interface half never waits for the worker: with the worker held (behind some other module's
+// slow job), a name edit and a chosen bank return at once. Once the worker goes on, List.txt and
+// Path.txt are written before the commands that read them: the bank chosen is the one loaded.
+TEST_F(ListfileGuiTest, InterfaceCallsDoNotWaitForTheWorker)
+{
+    const std::size_t i = start(true);
+    for (int block = 0; block < 20; ++block)
+        host_->runBlock(64);
+    test_support::settle(*host_);
+    const fs::path bank = banks_ / "Chosen.tavbank";
+    writeBytes(bank, bankText(namesWith({{0, "Chosen Zero"}})));
+    host_->clearCalls();
+
+    std::atomic<bool> returned{false}, stuck{false};
+    file_worker::hold();
+    std::thread watchdog([&] {
+        // Only a wait would keep the calls below from returning; it is ended, and noted, here.
+        for (int look = 0; look < 300 && !returned; ++look)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!returned) {
+            stuck = true;
+            file_worker::release();
+        }
+    });
+    host_->guiSetPin(i, kPresetName, textValue("Edited"));
+    ScriptedDialogs::instance().pushPanelAnswer(bank);
+    release(i, kLoadBank);
+    returned = true;
+    watchdog.join();
+    EXPECT_FALSE(stuck);
+    file_worker::release();
+    test_support::settle(*host_);
+    host_->drain();
+    test_support::settle(*host_);
+    host_->drain();
+    EXPECT_EQ(idsToGui(*host_, i), std::vector<int>{0});  // the bank is in: preset 0 selected
+    EXPECT_EQ(last(texts(i, kPresetName)), "Chosen Zero");
+    EXPECT_EQ(pathFile(), bank.string() + "\r\n");
 }
 
 // Both halves: a chosen bank goes through Path.txt; the processing half loads it and answers
