@@ -77,34 +77,44 @@ int32_t ListManagerProcessing::receiveMessageFromGui(int32_t id, int32_t size, c
 }
 
 // [audio thread] With the bank and the current preset known here, the block is written now, at
-// this input's place; while a job changing either is owed, the worker selects from its own.
+// this input's place; while a job changing either is owed, the worker selects from its own. The
+// selection itself is known here unless a bank load (or a selection made while one was owed) is
+// out: it then comes back with the result.
 void ListManagerProcessing::selectPreset(int preset, bool prelude, bool tellGui, const char* action)
 {
     preset = preset_bank::BankMemory::clampPreset(preset);
-    if (bankOwed_ > 0 || bankStale_) {
-        if (Work* job = newJob(Task::Select, {.changesBank = true, .answers = true}, action)) {
-            job->program = preset;
-            job->prelude = prelude;
-            job->tellsGui = tellGui;
-            submit(*job);
-        }
+    if (bankOwed_ > 0 || bankStale_ || selectionOwed_ > 0) {
+        Work* job = newJob(Task::Select, {.answers = true}, action);
+        if (!job)
+            return;
+        job->program = preset;
+        job->prelude = prelude;
+        job->tellsGui = tellGui;
+        if (job->selectionKnown)
+            select(preset, prelude);  // as the worker will
+        submit(*job);
         return;
     }
-    const bool passes = prelude && !selection_.prelude && selection_.current >= 2;
     if (!answerRoom(4)) {
         channel_.refused(action);
         return;
     }
-    if (passes) {
-        selection_.prelude = true;
+    if (select(preset, prelude))
         postDump(bank_->preset(1));
-    }
-    selection_.current = preset;
     block_.write(bank_->preset(preset));
     postDump(bank_->preset(preset));
     if (tellGui)
         postToGui(preset);
     postProgramChange(preset);
+}
+
+// The selection after selecting preset; true when it passed through preset 1 first.
+bool ListManagerProcessing::select(int preset, bool prelude)
+{
+    const bool passes = prelude && !selection_.prelude && selection_.current >= 2;
+    selection_.prelude = selection_.prelude || passes;
+    selection_.current = preset;
+    return passes;
 }
 
 list_manager::Work* ListManagerProcessing::newJob(Task task, JobNeeds needs, const char* action)
@@ -118,7 +128,8 @@ list_manager::Work* ListManagerProcessing::newJob(Task task, JobNeeds needs, con
     job.task = task;
     job.changesBank = needs.changesBank;
     job.answers = needs.answers;
-    job.selectionKnown = bankOwed_ == 0;
+    job.selectionKnown = selectionOwed_ == 0;
+    job.setsSelection = task == Task::LoadBank || (task == Task::Select && !job.selectionKnown);
     job.selection = selection_;
     job.readsBlock = needs.readsBlock;
     if (needs.readsBlock)
@@ -143,6 +154,8 @@ void ListManagerProcessing::submit(Work& job)
     }
     if (job.changesBank)
         ++bankOwed_;
+    if (job.setsSelection)
+        ++selectionOwed_;
     if (job.answers)
         outbox_.owe(job);
     if (channel_.runsInline())
@@ -202,8 +215,8 @@ void ListManagerProcessing::fetchBank()
     Work& job = *freeJobs_[--freeCount_];
     job.task = Task::FetchBank;
     job.changesBank = true;
-    job.answers = job.readsBlock = false;
-    job.selectionKnown = true;
+    job.answers = job.readsBlock = job.setsSelection = false;
+    job.selectionKnown = selectionOwed_ == 0;
     job.selection = selection_;
     job.names = nullptr;
     job.settings = nullptr;
@@ -234,8 +247,10 @@ void ListManagerProcessing::release(Work& job)
 
 void ListManagerProcessing::applyWork(Work& job)
 {
-    if (job.changesBank)
+    if (job.setsSelection) {
         selection_ = job.selection;
+        --selectionOwed_;
+    }
     switch (job.task) {
     case Task::Select:
         block_.writeAsOf(job.values, job.place());

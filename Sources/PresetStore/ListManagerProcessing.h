@@ -86,7 +86,7 @@ protected:
 
     // What a job is asked for.
     struct JobNeeds {
-        bool changesBank = false;  // its result changes the bank or the current preset
+        bool changesBank = false;  // its result changes the bank
         bool answers = false;      // its result makes answers
         bool readsBlock = false;   // carries the block as the input saw it
         bool bankBuffer = false;   // its result fills a bank buffer
@@ -147,6 +147,7 @@ private:
 
     void pickUpWork();
     void fetchBank();
+    bool select(int preset, bool prelude);
     void flushAnswers();
     void settle(Work& job);
     void sendAnswer(const Answer& answer, std::string_view payload);
@@ -156,8 +157,9 @@ private:
     void swapBank(Work& job) { std::swap(bank_, job.bank); }
 
     const bool dumps_;
-    list_manager::Selection selection_;  // exact while no job changing the bank is owed
-    int bankOwed_ = 0;                    // jobs owed whose result changes the bank or selection
+    list_manager::Selection selection_;  // exact while selectionOwed_ is 0
+    int bankOwed_ = 0;                    // jobs owed whose result changes the bank
+    int selectionOwed_ = 0;               // jobs owed whose result gives the selection
     bool bankStale_ = false;              // a bank was read on the worker and is not here yet
 
     std::array<preset_bank::BankMemory, 2> banks_;  // the module's, and one for a bank on its way

@@ -80,9 +80,10 @@ public:
     Task task = Task::Store;
     WorkerSide* side = nullptr;
     preset_block::Shadow* shadow = nullptr;
-    bool changesBank = false;    // its result changes the bank or the selection
+    bool changesBank = false;    // its result changes the bank
     bool answers = false;        // its result makes answers: owed in the outbox
     bool selectionKnown = false; // selection is the audio side's, exact: the worker takes it
+    bool setsSelection = false;  // the audio side takes the selection its result gives
     Selection selection;         // in when known; out: the worker's after the job
     int program = 0;             // Select
     bool prelude = false;        // Select: the list-pipe select message's pass through preset 1
