@@ -75,9 +75,19 @@ void Work::runTask()
 // of every module on the block before it left.
 void Work::readBlock()
 {
+    if (!shadow) {  // none could be made: the block as the input saw it
+        std::copy(std::begin(seen.values), std::end(seen.values), std::begin(values));
+        return;
+    }
     if (readsBlock)
         shadow->merge(seen);
     shadow->read(values);
+}
+
+void Work::writeBlock()
+{
+    if (shadow)
+        writeBlock();
 }
 
 // The prelude writes nothing the selection does not write again at the same place: only its
@@ -93,7 +103,7 @@ void Work::select()
     s.current = preset_bank::BankMemory::clampPreset(program);
     const preset_bank::PresetValues& chosen = side->bank.preset(s.current);
     std::copy(std::begin(chosen), std::end(chosen), std::begin(values));
-    shadow->writeAsOf(values, place());
+    writeBlock();
 }
 
 void Work::loadPreset()
@@ -110,7 +120,7 @@ void Work::loadPreset()
             preset_bank::NameTable loaded = w.names;
             file.applyTo(loaded, current, values);
             w.names = loaded;
-            shadow->writeAsOf(values, place());
+            writeBlock();
         }
     }
     // A path that opens nothing still stores the live preset.
@@ -146,7 +156,7 @@ void Work::loadBank()
     w.selection.current = 0;
     const preset_bank::PresetValues& first = w.bank.preset(0);
     std::copy(std::begin(first), std::end(first), std::begin(values));
-    shadow->writeAsOf(values, place());
+    writeBlock();
     proceeded = true;
 }
 

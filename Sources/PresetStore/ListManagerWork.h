@@ -111,6 +111,7 @@ public:
 private:
     void runTask();
     void readBlock();
+    void writeBlock();
     void select();
     void loadPreset();
     void savePreset();
