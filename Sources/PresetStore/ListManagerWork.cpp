@@ -87,7 +87,7 @@ void Work::readBlock()
 void Work::writeBlock()
 {
     if (shadow)
-        writeBlock();
+        shadow->writeAsOf(values, place());
 }
 
 // The prelude writes nothing the selection does not write again at the same place: only its
