@@ -119,8 +119,8 @@ bool ListManagerProcessing::select(int preset, bool prelude)
 
 list_manager::Work* ListManagerProcessing::newJob(Task task, JobNeeds needs, const char* action)
 {
-    if (freeCount_ == 0 || (needs.answers && !answerRoom(1)) || (needs.bankBuffer && spares_ == 0) ||
-        (needs.names && nameTables_.count == 0) || (needs.settings && settings_.count == 0)) {
+    if (freeCount_ == 0 || (needs.answers && !answerRoom(1)) || (needs.names && nameTables_.count == 0) ||
+        (needs.settings && settings_.count == 0)) {
         channel_.refused(action);
         return nullptr;
     }
@@ -137,7 +137,7 @@ list_manager::Work* ListManagerProcessing::newJob(Task task, JobNeeds needs, con
     job.path.clear();
     job.touched = 0;
     job.prelude = job.tellsGui = job.writeList = false;
-    job.bank = needs.bankBuffer ? spareBanks_[--spares_] : nullptr;
+    job.bank = nullptr;
     job.names = needs.names ? nameTables_.take() : nullptr;
     job.settings = needs.settings ? settings_.take() : nullptr;
     return &job;

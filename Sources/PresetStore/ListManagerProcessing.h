@@ -79,7 +79,7 @@ protected:
     // The manager's own rules for its interface messages.
     virtual void onMessage(int32_t id, std::string_view payload) = 0;
 
-    // Selects preset (0-127): the block and the answers, at once or by a job while the bank or
+    // Selects preset (0-127): the block and the answers, at once, or by a job while the bank or
     // the current preset is owed. prelude: the list-pipe select message's one pass through preset
     // 1; tellGui: the preset number goes to the interface half (a program change).
     void selectPreset(int preset, bool prelude, bool tellGui, const char* action);
@@ -89,7 +89,6 @@ protected:
         bool changesBank = false;  // its result changes the bank
         bool answers = false;      // its result makes answers
         bool readsBlock = false;   // carries the block as the input saw it
-        bool bankBuffer = false;   // its result fills a bank buffer
         bool names = false;        // carries a name table
         bool settings = false;     // carries start settings
     };
@@ -121,8 +120,6 @@ protected:
 
     // trunc(seconds x sample rate), safe for any rate the host gives.
     int32_t countdownSamples(float seconds) const;
-    bool closing() const { return closing_; }
-    int current() const { return selection_.current; }
 
     MidiInPin midiIn_;
     MidiOutPin midiOut_;
