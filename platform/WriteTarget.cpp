@@ -91,8 +91,12 @@ void flushFolder(const std::filesystem::path& folder)
     }
 }
 
-// A file a rename must not replace: it has further links, or another owner.
-bool keptInPlace(const struct stat& status) { return status.st_nlink > 1 || status.st_uid != ::geteuid(); }
+// A file a rename must not replace: it has further links, or another owner; and the user may
+// write it (else a rename, where the folder allows one, is still better than no save).
+bool keptInPlace(const std::filesystem::path& file, const struct stat& status)
+{
+    return (status.st_nlink > 1 || status.st_uid != ::geteuid()) && ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
+}
 
 } // namespace
 
@@ -119,7 +123,7 @@ bool AtomicWriter::begin(const std::filesystem::path& file)
     // open applies itself (reading the umask would change it for every thread meanwhile).
     struct stat existing {};
     const bool exists = ::stat(file.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
-    if (exists && keptInPlace(existing))
+    if (exists && keptInPlace(file, existing))
         return beginInPlace();
     std::filesystem::path temporary;
     const int fd = createTemporary(file.parent_path(), exists ? (existing.st_mode & 0666) : 0666, temporary);
