@@ -478,6 +478,7 @@ bool copyInto(int copyFd, off_t from, const std::filesystem::path& file, const F
     }
     off_t length = 0;
     ok = ok && copyContent(copyFd, from, target, length, touched);
+    touched = touched || ok;  // the cut below changes it too
     ok = ok && ::ftruncate(target, length) == 0;
     ok = ok && ::fsync(target) == 0;
     int failure = ok ? 0 : errno;

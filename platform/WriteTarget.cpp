@@ -146,7 +146,8 @@ bool AtomicWriter::beginInPlace()
     copyFolderFd_ = openCopyFolder(folder);
     if (copyFolderFd_ < 0)
         return failed("cannot save (no folder for a copy to write it in place)", errno);
-    const int file = ::open(file_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    sweepStaleTemporaries(folder);  // copies a kill cut off before they were complete
+    const int file = ::open(file_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     const bool known = file >= 0 && identifyFile(file, identity_);
     const int cause = errno;
     if (file >= 0)
