@@ -49,7 +49,7 @@ std::string shownName(std::string_view name, std::size_t most)
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string shown;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (i == most)
+        if (shown.size() >= most)
             return shown + "...";
         const auto byte = static_cast<unsigned char>(name[i]);
         if (byte < 0x20 || byte == 0x7F || byte == '"' || byte == '\\') {

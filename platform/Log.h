@@ -21,7 +21,7 @@ using LogSink = void (*)(const char* line, void* context);
 void setLogSink(LogSink sink, void* context);
 
 // A name as a log line shows it: a line break, another control byte, a quote or a backslash as
-// \xNN, and at most most bytes of the name, "..." standing for the rest. Allocates.
+// \xNN; once that text reaches most bytes, "..." stands for the rest. Allocates.
 std::string shownName(std::string_view name, std::size_t most = 512);
 
 // [any thread] Logs `TAVRIN: <what> "<file>"`, then ": " and the cause when error is not 0 (ESTALE
