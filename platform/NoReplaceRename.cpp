@@ -1,5 +1,6 @@
 #include "NoReplaceRename.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
@@ -10,8 +11,8 @@ namespace platform {
 
 namespace {
 
-bool pretending = false;
-void (*betweenLinkAndUnlink)() = nullptr;
+std::atomic<bool> pretending{false};
+std::atomic<void (*)()> betweenLinkAndUnlink{nullptr};
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
@@ -39,8 +40,8 @@ bool linkThenUnlink(const std::filesystem::path& from, const std::filesystem::pa
         errno = ESTALE;
         ok = false;
     }
-    if (ok && betweenLinkAndUnlink)
-        betweenLinkAndUnlink();
+    if (const auto hook = betweenLinkAndUnlink.load(); ok && hook)
+        hook();
     if (ok && ::lstat(from.c_str(), &named) == 0 && sameFile(named, ours))
         ::unlink(from.c_str());
     const int failure = errno;
@@ -54,8 +55,8 @@ bool linkThenUnlink(const std::filesystem::path& from, const std::filesystem::pa
 namespace rename_testing {
 void pretendNoNoReplace(bool pretend, void (*between)())
 {
-    pretending = pretend;
-    betweenLinkAndUnlink = between;
+    betweenLinkAndUnlink.store(between);
+    pretending.store(pretend);
 }
 } // namespace rename_testing
 

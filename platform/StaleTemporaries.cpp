@@ -560,10 +560,22 @@ std::size_t finishCutOffCopies()
     return written;
 }
 
+namespace {
+std::atomic<bool> copiesFinished{false};
+std::mutex finishing;
+} // namespace
+
 void finishCutOffCopiesOnce()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { finishCutOffCopies(); });
+    if (copiesFinished.load(std::memory_order_acquire))
+        return;
+    const std::lock_guard<std::mutex> lock(finishing);
+    if (copiesFinished.load(std::memory_order_relaxed))
+        return;
+    finishCutOffCopies();
+    copiesFinished.store(true, std::memory_order_release);
 }
+
+void forgetCutOffCopiesFinished() { copiesFinished.store(false, std::memory_order_release); }
 
 } // namespace platform

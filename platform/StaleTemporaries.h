@@ -134,5 +134,7 @@ bool copyInto(int copyFd, off_t from, const std::filesystem::path& file, const F
 std::size_t finishCutOffCopies();
 // [any thread] The same, once per process: the bundle's first file read or write calls it.
 void finishCutOffCopiesOnce();
+// [any thread] Makes the next finishCutOffCopiesOnce run again, as at a new start. Tests use it.
+void forgetCutOffCopiesFinished();
 
 } // namespace platform

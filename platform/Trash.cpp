@@ -2,6 +2,7 @@
 
 #include "StaleTemporaries.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -174,7 +175,7 @@ bool moveExclusively(const fs::path& item, const fs::path& to)
     return (errno == EINVAL || errno == ENOSYS) && ::rename(item.c_str(), to.c_str()) == 0;
 }
 
-void (*afterInfoPlaced)(const fs::path& infoFile) = nullptr;
+std::atomic<void (*)(const fs::path& infoFile)> afterInfoPlaced{nullptr};
 
 // Whether the info file placed from pending is still in place, made fresh so that no cleanup
 // takes it for an abandoned one from now on (a delete paused over an hour after placing it, or
@@ -208,8 +209,8 @@ Placing placeAndMove(const fs::path& trash, const fs::path& item, const std::str
                 continue;
             break;
         }
-        if (afterInfoPlaced)
-            afterInfoPlaced(infoFile);
+        if (const auto hook = afterInfoPlaced.load())
+            hook(infoFile);
         // An info file renamed into place is no temporary of ours, which no cleanup takes.
         if (!renamed && !stillPlaced(*pending, infoFile)) {
             result = Placing::Lost;  // the name it held may be another's now: never removed here

@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "StaleTemporaries.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -78,7 +79,7 @@ bool writeAll(int fd, const char* data, std::size_t size, const volatile std::si
 
 namespace {
 
-void (*beforeWriteInPlace)(const std::filesystem::path& file) = nullptr;
+std::atomic<void (*)(const std::filesystem::path& file)> beforeWriteInPlace{nullptr};
 
 // Flushes folder's entries, so that a rename or removal in it outlives a power cut. Some file
 // systems cannot flush a folder; the rename stands all the same.
@@ -207,8 +208,8 @@ bool AtomicWriter::commitInPlace()
     copyName_ = ready;
     if (::fsync(copyFolderFd_) != 0)
         return failed("cannot save", errno);
-    if (beforeWriteInPlace)
-        beforeWriteInPlace(file_);
+    if (const auto hook = beforeWriteInPlace.load())
+        hook(file_);
     bool touched = false;
     if (!copyInto(fd_, contentOffset_, file_, identity_, touched)) {
         const int cause = errno;
