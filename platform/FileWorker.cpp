@@ -3,6 +3,7 @@
 
 #include "Log.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -145,6 +146,20 @@ public:
         return channels_.empty();
     }
 
+    void addWatch(Watch& watch)
+    {
+        const std::lock_guard lock(mutex_);
+        if (std::find(watches_.begin(), watches_.end(), &watch) == watches_.end())
+            watches_.push_back(&watch);
+    }
+    void removeWatch(Watch& watch)
+    {
+        std::unique_lock lock(mutex_);
+        std::erase(watches_, &watch);
+        if (std::this_thread::get_id() != workerId_)
+            ranOne_.wait(lock, [&] { return calling_ != &watch; });
+    }
+
     std::chrono::nanoseconds cpuTime()
     {
         const std::lock_guard lifecycle(lifecycle_);
@@ -207,6 +222,10 @@ private:
     static void* start(void* self)
     {
         ::prctl(PR_SET_TIMERSLACK, kTimerSlackNanoseconds);
+        {
+            const std::lock_guard lock(static_cast<Worker*>(self)->mutex_);
+            static_cast<Worker*>(self)->workerId_ = std::this_thread::get_id();
+        }
         static_cast<Worker*>(self)->run();
         return nullptr;
     }
@@ -217,7 +236,7 @@ private:
             // An idle look costs two loads: nothing claimed beyond what ran, no refusal to log.
             if (claimed_.load(std::memory_order_acquire) == next_ && !refusalsNoted_.load(std::memory_order_acquire) &&
                 !stopRequested_.load(std::memory_order_acquire)) {
-                sleepFor(kPollNanoseconds);
+                sleepAndWatch();
                 continue;
             }
             Channel* from = nullptr;
@@ -231,7 +250,7 @@ private:
                     if (stopping_ && claimed_.load(std::memory_order_acquire) == next_)
                         return;
                     lock.unlock();
-                    sleepFor(kPollNanoseconds);
+                    sleepAndWatch();
                     continue;
                 }
                 holdChanged_.wait(lock, [&] { return !held_; });
@@ -246,6 +265,38 @@ private:
                     from->handedBack_.fetch_add(1, std::memory_order_release);
                 }
                 ++from->completed_;
+            }
+            ranOne_.notify_all();
+        }
+    }
+
+    // Sleeps one look, woken early by a watch's descriptor, and calls the ready ones.
+    void sleepAndWatch()
+    {
+        std::vector<pollfd> fds;
+        std::vector<Watch*> watching;
+        {
+            const std::lock_guard lock(mutex_);
+            watching = watches_;
+        }
+        for (Watch* watch : watching)
+            fds.push_back(pollfd{watch->fd(), POLLIN, 0});
+        timespec pause{0, kPollNanoseconds};
+        if (::ppoll(fds.data(), fds.size(), &pause, nullptr) <= 0)
+            return;
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            {
+                const std::lock_guard lock(mutex_);
+                if (std::find(watches_.begin(), watches_.end(), watching[i]) == watches_.end())
+                    continue;
+                calling_ = watching[i];
+            }
+            watching[i]->ready();
+            {
+                const std::lock_guard lock(mutex_);
+                calling_ = nullptr;
             }
             ranOne_.notify_all();
         }
@@ -313,6 +364,9 @@ private:
     std::condition_variable ranOne_;
     std::condition_variable holdChanged_;
     std::vector<Channel*> channels_;
+    std::vector<Watch*> watches_;
+    Watch* calling_ = nullptr;  // the watch whose ready() runs
+    std::thread::id workerId_;
     bool running_ = false;
     bool stopping_ = false;
     bool held_ = false;
@@ -455,6 +509,9 @@ void Channel::runAndWait(Job& job)
     requests_.enqueue(Request{&job, worker_->claim(), true});
     worker_->finish(*this);
 }
+
+void addWatch(Watch& watch) { worker().addWatch(watch); }
+void removeWatch(Watch& watch) { worker().removeWatch(watch); }
 
 uint64_t takePlace() noexcept { return worker().inputPlace(); }
 

@@ -135,6 +135,29 @@ private:
     std::atomic<std::size_t> refusalsLost_{0};
 };
 
+// Worker-side code of a module woken by a file descriptor (a folder watch's inotify descriptor):
+// the worker waits on fd() with its own sleep and calls ready() when fd() is readable.
+class Watch {
+public:
+    // [any thread] The descriptor to wait on for reading; the same while the watch is added.
+    virtual int fd() const noexcept = 0;
+    // [worker thread, between two jobs, never during one] fd() is readable: read what it holds
+    // (until it would block), or ready() is called again at once. Must not throw, must not wait
+    // for a job.
+    virtual void ready() noexcept = 0;
+
+protected:
+    ~Watch() = default;
+};
+
+// [not the audio thread] From now on the worker calls watch.ready() whenever watch.fd() is
+// readable, while its thread runs (a real-time channel exists; offline no thread runs and ready()
+// is never called: poll in your jobs instead). Adding a watch that is added does nothing.
+void addWatch(Watch& watch);
+// [not the audio thread] Returns once watch.ready() is not running and will not be called again
+// (so fd() may be closed then). May be called from inside a ready() (of any watch).
+void removeWatch(Watch& watch);
+
 // [any thread] Jobs submitted to any channel and not yet taken back by finished(): 0 once every
 // result has been picked up. Tests run blocks until it is 0 (and the worker idle).
 std::size_t unfinished() noexcept;
