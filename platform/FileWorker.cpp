@@ -366,8 +366,9 @@ private:
         while (runNext(false)) {
         }
     }
-    // Sleeps until the next look, a kick or a watch's descriptor, and calls the ready watches.
-    void sleep(bool recent);
+    // Sleeps until the next look (0: only looks), a kick or a watch's descriptor, and calls the
+    // ready watches.
+    void sleep(long nanoseconds);
     void callReady(std::size_t count);
     void logRefusals()
     {
@@ -412,6 +413,7 @@ private:
     std::vector<pollfd> fds_;  // the worker's own: its kick, then the watches
     std::vector<Watch*> watching_;
     uint64_t watchingVersion_ = ~uint64_t{0};
+    unsigned long slack_ = 0;  // the thread's timer slack
 
     std::mutex mutex_;  // what follows, but for the atomics
     std::condition_variable changed_;  // a job ran, a watch's ready() ended, the thread started or stopped, release()
@@ -462,8 +464,10 @@ void Worker::startThread()
 void Worker::run()
 {
     workerId_.store(std::this_thread::get_id(), std::memory_order_release);
+    slack_ = 0;  // a new thread has its creator's
     // A new thread is soon given work: a module reads its files when it opens.
     auto lastWork = std::chrono::steady_clock::now();
+    auto lastLook = lastWork;
     for (;;) {
         logRefusals();
         bool ran = false;
@@ -480,6 +484,11 @@ void Worker::run()
         const auto now = std::chrono::steady_clock::now();
         if (ran) {
             lastWork = now;
+            // A long run of jobs still lets the watches be heard.
+            if (now - lastLook > kRecent / 250) {
+                sleep(0);
+                lastLook = now;
+            }
             continue;
         }
         // Nothing waits: every job pushed before the stop was asked for has run.
@@ -490,7 +499,8 @@ void Worker::run()
                 break;
             continue;
         }
-        sleep(now - lastWork < kRecent);
+        sleep(now - lastWork < kRecent ? kBusyLookNanoseconds : kIdleLookNanoseconds);
+        lastLook = std::chrono::steady_clock::now();
     }
     logRefusals();
     workerId_.store(std::thread::id{}, std::memory_order_release);
@@ -553,12 +563,12 @@ void Worker::complete(const Taken& taken)
     changed_.notify_all();
 }
 
-void Worker::sleep(bool recent)
+void Worker::sleep(long nanoseconds)
 {
-    static thread_local bool slackRecent = false;
-    if (recent != slackRecent || fds_.empty()) {
-        ::prctl(PR_SET_TIMERSLACK, recent ? kBusySlackNanoseconds : kIdleSlackNanoseconds);
-        slackRecent = recent;
+    const unsigned long slack = nanoseconds < kIdleLookNanoseconds ? kBusySlackNanoseconds : kIdleSlackNanoseconds;
+    if (slack != slack_) {
+        ::prctl(PR_SET_TIMERSLACK, slack);
+        slack_ = slack;
     }
     {
         const std::lock_guard lock(mutex_);
@@ -570,7 +580,7 @@ void Worker::sleep(bool recent)
                 fds_.push_back(pollfd{watch->fd(), POLLIN, 0});
         }
     }
-    timespec pause{0, recent ? kBusyLookNanoseconds : kIdleLookNanoseconds};
+    timespec pause{0, nanoseconds};
     const int ready = ::ppoll(fds_.data(), fds_.size(), &pause, nullptr);
     if (ready <= 0)
         return;

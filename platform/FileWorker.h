@@ -153,7 +153,8 @@ public:
     // [any thread] The descriptor to wait on for reading; the same while the watch is added.
     virtual int fd() const noexcept = 0;
     // [worker thread, between two jobs, never during one] fd() is readable: read what it holds
-    // (until it would block), or ready() is called again at once. Must not throw, must not wait
+    // (until it would block), or ready() is called again at once. It runs on the thread of every
+    // Job::run(), so state kept on the worker side needs no lock. Must not throw, must not wait
     // for a job.
     virtual void ready() noexcept = 0;
 
@@ -189,7 +190,7 @@ void setSubmitHook(void (*hook)(void* context), void* context);
 // [not the audio thread] For tests: channels made while true find the thread cannot start.
 void failThreadStarts(bool fail);
 // [not the audio thread] The processor time the worker thread has used (0 when none runs), for
-// measuring what polling costs.
+// measuring what an idle patch costs.
 std::chrono::nanoseconds workerCpuTime();
 // [not the audio thread, while no channel exists in the other mode] Overrides TAVRIN_OFFLINE for
 // channels made from now on.
