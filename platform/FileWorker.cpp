@@ -671,10 +671,11 @@ void Worker::afterForkInParent()
 
 void Worker::afterForkInChild()
 {
-    // The locks were held by the thread that forked, which the child is; fresh ones are the same,
-    // and a condition variable may have had waiters the child does not have.
-    new (&mutex_) std::mutex;
-    new (&jobMutex_) std::mutex;
+    // The locks are held by the thread that forked, which the child is; the condition variable
+    // may have had waiters the child does not have, so it starts afresh.
+    mutex_.unlock();
+    if (!forkedFromWorker_)
+        jobMutex_.unlock();
     new (&changed_) std::condition_variable;
     running_ = false;
     stopping_ = false;
@@ -693,53 +694,58 @@ namespace {
 // finds it. At exit, quick exit, or when the bundle unloads, every queued job runs first, before
 // the objects the jobs use are destroyed (those made after this is registered never die: see the
 // debris sweep and the learn map's pending maps).
+// Found without a lock once made: a job or a watch that asks the worker something must not wait
+// for a fork that waits for it.
 std::mutex instanceMutex;
-Worker* instance = nullptr;
+std::atomic<Worker*> instance{nullptr};
 
 void stopAtExit()
 {
     const std::lock_guard lock(instanceMutex);
-    if (!instance)
+    Worker* made = instance.load(std::memory_order_acquire);
+    if (!made)
         return;
-    instance->stopForExit();
+    made->stopForExit();
     // No channel is left when the bundle unloads: the worker goes with it.
-    if (instance->unused()) {
-        delete instance;
-        instance = nullptr;
+    if (made->unused()) {
+        instance.store(nullptr, std::memory_order_release);
+        delete made;
     }
 }
 
 void beforeFork()
 {
     instanceMutex.lock();
-    if (instance)
-        instance->beforeFork();
+    if (Worker* made = instance.load(std::memory_order_acquire))
+        made->beforeFork();
 }
 
 void afterForkInParent()
 {
-    if (instance)
-        instance->afterForkInParent();
+    if (Worker* made = instance.load(std::memory_order_acquire))
+        made->afterForkInParent();
     instanceMutex.unlock();
 }
 
 void afterForkInChild()
 {
-    if (instance)
-        instance->afterForkInChild();
-    new (&instanceMutex) std::mutex;
+    if (Worker* made = instance.load(std::memory_order_acquire))
+        made->afterForkInChild();
+    instanceMutex.unlock();
 }
 
 Worker& worker()
 {
+    if (Worker* made = instance.load(std::memory_order_acquire))
+        return *made;
     const std::lock_guard lock(instanceMutex);
-    if (!instance) {
-        instance = new Worker;
+    if (!instance.load(std::memory_order_relaxed)) {
+        instance.store(new Worker, std::memory_order_release);
         static const bool registered = std::atexit(stopAtExit) == 0 && ::at_quick_exit(stopAtExit) == 0 &&
                                        ::pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) == 0;
         (void)registered;
     }
-    return *instance;
+    return *instance.load(std::memory_order_relaxed);
 }
 
 // After the exit drain there is no thread: a channel made then runs its jobs inside submit.
