@@ -49,6 +49,8 @@ public:
     RecordingJob(RunLog& log, int name) : log_(log), name_(name) {}
     void run() noexcept override
     {
+        started.store(true);
+        started.notify_all();
         if (pause_)
             std::this_thread::sleep_for(pause_.value());
         const std::lock_guard lock(log_.mutex);
@@ -56,7 +58,8 @@ public:
         log_.threads.push_back(std::this_thread::get_id());
         ++runs;
     }
-    std::optional<std::chrono::milliseconds> pause_;
+    std::optional<std::chrono::milliseconds> pause_;  // a slow disk
+    std::atomic<bool> started{false};
     int runs = 0;
 
 private:
@@ -100,8 +103,7 @@ TEST_F(FileWorkerTest, JobsRunOnTheWorkerInSubmitOrderAcrossChannels)
     ASSERT_TRUE(b.submit(b2));
     ASSERT_TRUE(a.submit(a3));
     ASSERT_TRUE(b.submit(b4));
-    // Held back: nothing has run, nothing is handed back.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Held back: nothing runs, nothing is handed back.
     EXPECT_EQ(a.finished(), nullptr);
     EXPECT_EQ(b.finished(), nullptr);
     EXPECT_EQ(a.outstanding(), 2u);
@@ -164,7 +166,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesWaitsForItsQueuedAndRunningJobs)
         auto channel = std::make_unique<file_worker::Channel>(4);
         ASSERT_TRUE(channel->submit(running));
         ASSERT_TRUE(channel->submit(queued));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the first is running
+        running.started.wait(false);
         channel.reset();
         EXPECT_EQ(running.runs, 1);
         EXPECT_EQ(queued.runs, 1);
@@ -174,10 +176,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesWaitsForItsQueuedAndRunningJobs)
     file_worker::Channel channel(4);
     file_worker::hold();
     ASSERT_TRUE(channel.submit(queued));
-    std::thread releaser([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        file_worker::release();
-    });
+    std::thread releaser([] { file_worker::release(); });  // before or during the wait: the same
     channel.runAndWait(last);
     releaser.join();
     EXPECT_EQ(log.order, (std::vector<int>{1, 2, 2, 3}));
