@@ -8,20 +8,23 @@
 // order, so nothing on the audio side waits to be handed over. Offline both happen inside the
 // call, as if there were no worker.
 //
+// The audio side keeps the map it translates with: an edit by the buttons changes it at once, so
+// a pair just learnt translates from the next sample on, and the worker only writes the file.
+//
 // Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
 // learn state follow the buttons and controllers sample by sample. What needs the map is held, in
 // arrival order (HeldInputs, set aside at construction): every MIDI message's translation (notes
-// too, so nothing overtakes) and every edit's change to the map in memory. Once the map is here,
-// what was held is translated exactly as it would have been with the map at once, and goes out
-// delayed by whole blocks, each message at its own sample offset: one block's worth of held
-// messages per block, so the spacing between them is kept. Messages that come meanwhile queue
-// behind them; the delay ends with the first block in which nothing waits.
+// too, so nothing overtakes) and every edit's change to the map in memory. In the first block
+// after the map is here, everything held goes out, translated exactly as it would have been with
+// the map at once, in order, each message at its own sample offset or just after the one before
+// it; what comes later in that block follows it. So a slow read delays nothing past that block.
 //
-// Room: the held log takes 16384 inputs (the last 256 kept for edits and reads): a message on
-// each sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at
-// full speed, while the map is read. Should a disk stall even longer, each input that finds no
-// room is refused by name through the worker's log and the rest keep their order; nothing is
-// ever translated on an older map out of turn.
+// Room: the held log takes 16384 inputs (256 of them kept for edits and reads): a message on each
+// sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at full
+// speed, while the map is read. Should a disk stall even longer, each input that finds no room is
+// refused by name through the worker's log and the rest keep their order; nothing is ever
+// translated on an older map out of turn. The release of a note that went in is never refused:
+// the log keeps a place for the release of every note sounding on either input.
 #include "Common/HeldInputs.h"
 #include "Midi/LearnMap.h"
 #include "Midi/MidiBytes.h"
@@ -30,6 +33,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <bitset>
 
 class Qv_midilearnmodule : public MpBase {
 public:
@@ -84,7 +88,6 @@ public:
     // then hands the block's edits to the worker.
     void process(int32_t count, const mpapi::MpEvent* events) override
     {
-        ++block_;
         takeFinished();
         replay(count);
         MpBase::process(count, events);
@@ -129,10 +132,18 @@ public:
         Held translation;
         translation.kind = pin == kExternalIn ? Held::kFromExternal : Held::kFromInternal;
         translation.message = m;
-        if (!holding())
-            translate(translation);
-        else
-            keep(translation, "MIDI message held for the controller map");
+        const std::size_t note = noteIndex(pin, m);
+        const bool ends = note != kNoNote && m.isNoteOff() && sounding_.test(note);
+        const bool starts = note != kNoNote && m.isNoteOn() && !sounding_.test(note);
+        if (!holding()) {
+            translate(translation, std::max(blockPos, floor_));
+        } else if (!keep(translation, ends ? 0 : kEditRoom + (starts ? 2 : 1), "MIDI message held for the controller map")) {
+            return;  // did not go in: no note starts or ends
+        }
+        if (ends || starts) {
+            sounding_.flip(note);
+            soundingCount_ = starts ? soundingCount_ + 1 : soundingCount_ - 1;
+        }
     }
 
 private:
@@ -144,10 +155,12 @@ private:
         learn_map::Edit edit;   // kEdit
         uint8_t read = 0;       // kMapRead: which read job brings the map
         int32_t offset = 0;     // in the block it came in
-        uint32_t block = 0;     // the block it came in
     };
     static constexpr std::size_t kHeldInputs = 16384;
     static constexpr std::size_t kEditRoom = 256;  // of it, only for edits and reads: never refused for MIDI
+    // A note per input, channel and number: its bit in sounding_.
+    static constexpr std::size_t kNotesPerInput = 16 * midi::kNotes;
+    static constexpr std::size_t kNoNote = 2 * kNotesPerInput;
     static constexpr std::size_t kReadJobs = 16;  // graph starts whose maps are not yet in use
     // Edit jobs: a block's edits leave kReadJobs of them free, so that a graph start always finds
     // one for the edits before it while it finds a read job.
@@ -156,8 +169,9 @@ private:
 
     // Translation through the map: hardware controller c goes to the synth as every k with
     // map[k] = c; synth controller c goes to the hardware as map[c]; other messages pass.
-    void translate(const Held& d, int32_t position = -1)
+    void translate(const Held& d, int32_t position)
     {
+        floor_ = position;  // what follows in this block goes no earlier
         const midi::Message& m = d.message;
         const bool controller = m.isController() && m.data1 < learn_map::kEntries;
         if (d.kind == Held::kFromExternal) {
@@ -190,30 +204,36 @@ private:
                 usedBy_[static_cast<std::size_t>(map_[k])][k / 64] |= uint64_t{1} << (k % 64);
     }
 
-    // [audio thread] Whatever comes now waits behind what is held (or what went out held in this
-    // block, so that nothing goes out before it in the block).
-    bool holding() const { return replayedThisBlock_ || !held_.empty(); }
+    // [audio thread] Whatever comes now waits behind what is held.
+    bool holding() const { return !held_.empty(); }
 
-    // [audio thread] Keeps input at the back of the log, stamped with its block and offset; an
-    // input that finds no room is refused by name (MIDI leaves room for edits and reads).
-    bool keep(Held input, const char* action) noexcept
+    // The bit of a note-on or note-off in sounding_; kNoNote for any other message.
+    static std::size_t noteIndex(int pin, const midi::Message& m) noexcept
     {
-        const bool message = input.kind == Held::kFromExternal || input.kind == Held::kFromInternal;
+        if ((!m.isNoteOn() && !m.isNoteOff()) || !midi::isTableIndex(m.data1))
+            return kNoNote;
+        return static_cast<std::size_t>(pin) * kNotesPerInput + (m.status & 0x0Fu) * midi::kNotes + m.data1;
+    }
+
+    // [audio thread] Keeps input at the back of the log, stamped with its offset, when it leaves
+    // free at least needs places beyond those kept for the releases of sounding notes (a release
+    // of one of them needs none: it takes its own). An input that finds no room is refused by name.
+    bool keep(Held input, std::size_t needs, const char* action) noexcept
+    {
         input.offset = blockPos;
-        input.block = block_;
-        if (held_.size() + (message ? kEditRoom : 0) < kHeldInputs && held_.pushBack(input))
+        const std::size_t free = kHeldInputs - held_.size() - soundingCount_;
+        if (free >= needs && held_.pushBack(input))
             return true;
         channel_.refused(action);
         return false;
     }
 
-    // [audio thread] At the start of a block, what is held and no longer waits for a read: edits
-    // change the map in memory, reads replace it, and the messages of the oldest block held go out
-    // at their own offsets.
+    // [audio thread] At the start of a block, everything held that no longer waits for a read:
+    // edits change the map in memory, reads replace it, and the messages go out in order, each at
+    // its own offset or, when an earlier one went later, just with it.
     void replay(int32_t count) noexcept
     {
-        replayedThisBlock_ = false;
-        uint32_t from = 0;
+        floor_ = 0;
         while (Held* next = held_.front()) {
             if (next->kind == Held::kMapRead) {
                 if (!readBack_[next->read])
@@ -223,11 +243,7 @@ private:
                 learn_map::apply(next->edit, map_);
                 mapChanged();
             } else {
-                if (replayedThisBlock_ && next->block != from)
-                    break;
-                replayedThisBlock_ = true;
-                from = next->block;
-                translate(*next, std::min(next->offset, count > 0 ? count - 1 : 0));
+                translate(*next, std::max(floor_, std::min(next->offset, count > 0 ? count - 1 : 0)));
             }
             Held taken;
             held_.popFront(taken);
@@ -243,7 +259,7 @@ private:
         for (std::size_t i = 0; i < kReadJobs && free == kReadJobs; ++i)
             if (!readOut_[i])
                 free = i;
-        if (free == kReadJobs || held_.full() || !submitEdits(0)) {
+        if (free == kReadJobs || held_.size() + soundingCount_ >= kHeldInputs || !submitEdits(0)) {
             channel_.refused("controller map read at graph start");
             return;
         }
@@ -258,7 +274,7 @@ private:
         Held read;
         read.kind = Held::kMapRead;
         read.read = static_cast<uint8_t>(free);
-        keep(read, "controller map read at graph start");  // room checked above
+        keep(read, 1, "controller map read at graph start");  // room checked above
     }
 
     void applyRead(std::size_t i) noexcept
@@ -281,7 +297,7 @@ private:
             Held held;
             held.kind = Held::kEdit;
             held.edit = e;
-            if (!keep(held, "controller map edit"))
+            if (!keep(held, 1, "controller map edit"))
                 return;  // neither in memory nor on disk: both stay alike
         }
         pendingEdits_.add(e);
@@ -422,8 +438,10 @@ private:
     learn_map::EditJob finalEdits_;
     learn_map::FlushJob flush_;
     held_inputs::HeldInputs<Held, kHeldInputs> held_;
-    bool replayedThisBlock_ = false;  // held messages went out in this block
-    uint32_t block_ = 0;              // blocks run, for what is held
+    int32_t floor_ = 0;  // the offset of the last message sent in this block
+    // Notes that went in (sent or held) and are not yet released, per input (see noteIndex).
+    std::bitset<kNoNote> sounding_;
+    std::size_t soundingCount_ = 0;
     file_worker::Channel channel_{kReadJobs + kEditJobs};  // last: it waits for the jobs above
 };
 

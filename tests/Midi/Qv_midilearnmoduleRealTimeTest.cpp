@@ -1,9 +1,10 @@
 // The MIDI learn map in real time against offline: seeded random sessions of two learn modules
 // (MIDI on both inputs of each, learn and reset presses, graph starts on either of two files, one
 // of them short) run once offline and once with the file worker slowed at random. Whatever the
-// disk's timing, real time gives the same messages in the same order, each at the same offset in
-// its block (later by whole blocks while a map is read), the same LED sample for sample, and the
-// same files.
+// disk's timing, real time gives the same messages in the same order, never earlier and never
+// out of order within a block (a map read holds them back until the first block after it is in),
+// the same LED sample for sample, and the same files; once the maps are in, messages leave at the
+// very samples offline sends them.
 #include "FileWorker.h"
 #include "Log.h"
 #include "Midi/RoutingTestSupport.h"
@@ -30,6 +31,7 @@ enum Pin { kExternalIn, kInternalIn, kLearn, kReset, kLed, kId, kAutoPath, kPath
 
 constexpr int kModules = 2;
 constexpr int kBlocks = 40;
+constexpr int kQuietBlocks = 4;  // at the end, with the worker idle before each: one note each
 constexpr const char* kIds[] = {"ONE", "TWO"};
 
 std::string readAll(const fs::path& p)
@@ -41,7 +43,8 @@ std::string readAll(const fs::path& p)
 }
 
 struct Outcome {
-    std::vector<std::string> midi[kModules];  // "pin bytes @offset", in the order sent
+    std::vector<std::string> midi[kModules];  // "pin bytes", in the order sent
+    std::vector<std::int64_t> samples[kModules];  // where each was sent
     std::vector<float> led[kModules];
     std::string files[2];
 };
@@ -94,8 +97,10 @@ Outcome session(std::uint32_t seed, bool live, const fs::path& root)
         host.runBlock(64);
         for (int m = 0; m < kModules; ++m) {
             for (const auto& call : host.callsOf(CallKind::SendPinValue, modules[m]))
-                out.midi[m].push_back(std::to_string(call.pin) + " " + hexBytes(call.data.data(), call.data.size()) + " @" +
-                                      std::to_string(call.blockPosition));
+            {
+                out.midi[m].push_back(std::to_string(call.pin) + " " + hexBytes(call.data.data(), call.data.size()));
+                out.samples[m].push_back(call.sample);
+            }
             const auto led = host.buffer(modules[m], kLed);
             out.led[m].insert(out.led[m].end(), led.begin(), led.end());
         }
@@ -133,10 +138,12 @@ Outcome session(std::uint32_t seed, bool live, const fs::path& root)
         }
         block();
     }
-    // Quiet blocks, enough for everything held to go out one held block at a time.
-    for (int b = 0; b < kBlocks + 2; ++b) {
+    // Quiet blocks: the first one after the worker is idle lets out everything held.
+    for (int b = 0; b < kQuietBlocks; ++b) {
         if (live)
             file_worker::waitUntilIdle();
+        for (int m = 0; m < kModules; ++m)
+            host.queueMidi(modules[m], kExternalIn, {0x90, static_cast<uint8_t>(40 + b), 1}, b * 17 % 64);
         block();
     }
     host.shutdown();
@@ -160,6 +167,16 @@ TEST(MidiLearnRealTime, RandomSessionsGiveWhatOfflineGives)
         for (int m = 0; m < kModules; ++m) {
             EXPECT_EQ(live.midi[m], offline.midi[m]) << "seed " << seed << " module " << m;
             EXPECT_EQ(live.led[m], offline.led[m]) << "seed " << seed << " module " << m;
+            const auto& at = live.samples[m];
+            for (std::size_t i = 0; i < at.size() && i < offline.samples[m].size(); ++i) {
+                EXPECT_GE(at[i], offline.samples[m][i]) << "seed " << seed << " module " << m << " message " << i;
+                if (i > 0) {
+                    EXPECT_GE(at[i], at[i - 1]) << "seed " << seed << " module " << m << " message " << i;
+                }
+                if (i + kQuietBlocks - 1 >= at.size()) {  // after the catch-up: on time
+                    EXPECT_EQ(at[i], offline.samples[m][i]) << "seed " << seed << " module " << m << " message " << i;
+                }
+            }
         }
         for (int f = 0; f < 2; ++f)
             EXPECT_EQ(live.files[f], offline.files[f]) << "seed " << seed << " file " << kIds[f];
