@@ -12,20 +12,21 @@
 // a pair just learnt translates from the next sample on, and the worker only writes the file.
 //
 // Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
-// learn state follow the buttons and controllers sample by sample. What needs the map is held, in
-// arrival order (HeldInputs, set aside at construction): every MIDI message's translation (notes
-// too, so nothing overtakes) and every edit's change to the map in memory. In the first block
-// after the map is here, everything held goes out, translated exactly as it would have been with
+// learn state follow the buttons and controllers sample by sample, and each edit goes to the
+// worker at once. What needs the map waits in the outbox behind the read it owes, in arrival order
+// (fixed room, set aside at construction): every MIDI message's translation (notes too, so
+// nothing overtakes) and every edit's change to the map in memory. In the first block
+// after the map is here, everything that waited goes out, translated exactly as it would have been with
 // the map at once, in order, each message at its own sample offset or just after the one before
 // it; what comes later in that block follows it. So a slow read delays nothing past that block.
 //
-// Room: the held log takes 16384 inputs (256 of them kept for edits and reads): a message on each
+// Room: the outbox takes 16384 entries (256 of them kept for edits and reads): a message on each
 // sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at full
 // speed, while the map is read. Should a disk stall even longer, each input that finds no room is
 // refused by name through the worker's log and the rest keep their order; nothing is ever
 // translated on an older map out of turn. The release of a note that went in is never refused:
-// the log keeps a place for the release of every note sounding on either input.
-#include "Common/HeldInputs.h"
+// the outbox keeps a place for the release of every note sounding on either input.
+#include "Common/Outbox.h"
 #include "Midi/LearnMap.h"
 #include "Midi/MidiBytes.h"
 #include "MpProcessing.h"
@@ -84,7 +85,7 @@ public:
     }
 
     using MpBase::process;
-    // [audio thread] Takes what the worker has done, lets out what held for it, runs the block,
+    // [audio thread] Takes what the worker has done, lets out what waited for it, runs the block,
     // then hands the block's edits to the worker.
     void process(int32_t count, const mpapi::MpEvent* events) override
     {
@@ -92,7 +93,7 @@ public:
         replay(count);
         MpBase::process(count, events);
         submitEdits(kReadJobs);
-        stayAwake(!held_.empty() || readsOut() > 0);
+        stayAwake(!waiting_.empty() || readsOut() > 0);
     }
 
     // [audio thread] The map of the file the pins name now is read; what follows waits for it.
@@ -129,8 +130,8 @@ public:
             capture(pin, m.data1);
         if (pin != kExternalIn && pin != kInternalIn)
             return;
-        Held translation;
-        translation.kind = pin == kExternalIn ? Held::kFromExternal : Held::kFromInternal;
+        Waiting translation;
+        translation.kind = pin == kExternalIn ? Waiting::kFromExternal : Waiting::kFromInternal;
         translation.message = m;
         const std::size_t note = noteIndex(pin, m);
         const bool ends = note != kNoNote && m.isNoteOff() && sounding_.test(note);
@@ -148,15 +149,14 @@ public:
 
 private:
     // What waits for the map a graph start reads, in arrival order.
-    struct Held {
-        enum Kind : uint8_t { kFromExternal, kFromInternal, kEdit, kMapRead };
+    struct Waiting {
+        enum Kind : uint8_t { kFromExternal, kFromInternal, kEdit };
         Kind kind = kEdit;
         midi::Message message;  // kFromExternal, kFromInternal
         learn_map::Edit edit;   // kEdit
-        uint8_t read = 0;       // kMapRead: which read job brings the map
         int32_t offset = 0;     // in the block it came in
     };
-    static constexpr std::size_t kHeldInputs = 16384;
+    static constexpr std::size_t kWaitingRoom = 16384;
     static constexpr std::size_t kEditRoom = 256;  // of it, only for edits and reads: never refused for MIDI
     // A note per input, channel and number: its bit in sounding_.
     static constexpr std::size_t kNotesPerInput = 16 * midi::kNotes;
@@ -169,12 +169,12 @@ private:
 
     // Translation through the map: hardware controller c goes to the synth as every k with
     // map[k] = c; synth controller c goes to the hardware as map[c]; other messages pass.
-    void translate(const Held& d, int32_t position)
+    void translate(const Waiting& d, int32_t position)
     {
         floor_ = position;  // what follows in this block goes no earlier
         const midi::Message& m = d.message;
         const bool controller = m.isController() && m.data1 < learn_map::kEntries;
-        if (d.kind == Held::kFromExternal) {
+        if (d.kind == Waiting::kFromExternal) {
             if (!m.isController()) {
                 midi::send(toSynth_, m, position);
             } else if (controller && m.data1 != 0) {
@@ -204,8 +204,8 @@ private:
                 usedBy_[static_cast<std::size_t>(map_[k])][k / 64] |= uint64_t{1} << (k % 64);
     }
 
-    // [audio thread] Whatever comes now waits behind what is held.
-    bool holding() const { return !held_.empty(); }
+    // [audio thread] Whatever comes now waits behind what waits.
+    bool holding() const { return !waiting_.empty(); }
 
     // The bit of a note-on or note-off in sounding_; kNoNote for any other message.
     static std::size_t noteIndex(int pin, const midi::Message& m) noexcept
@@ -215,39 +215,42 @@ private:
         return static_cast<std::size_t>(pin) * kNotesPerInput + (m.status & 0x0Fu) * midi::kNotes + m.data1;
     }
 
-    // [audio thread] Keeps input at the back of the log, stamped with its offset, when it leaves
+    // Places free in the outbox beyond those kept for the releases of sounding notes.
+    std::size_t freePlaces() const noexcept { return kWaitingRoom - waiting_.size() - soundingCount_; }
+
+    // [audio thread] Puts input at the back of the outbox, stamped with its offset, when it leaves
     // free at least needs places beyond those kept for the releases of sounding notes (a release
     // of one of them needs none: it takes its own). An input that finds no room is refused by name.
-    bool keep(Held input, std::size_t needs, const char* action) noexcept
+    bool keep(Waiting input, std::size_t needs, const char* action) noexcept
     {
         input.offset = blockPos;
-        const std::size_t free = kHeldInputs - held_.size() - soundingCount_;
-        if (free >= needs && held_.pushBack(input))
+        if (freePlaces() >= needs && waiting_.post(input))
             return true;
         channel_.refused(action);
         return false;
     }
 
-    // [audio thread] At the start of a block, everything held that no longer waits for a read:
-    // edits change the map in memory, reads replace it, and the messages go out in order, each at
-    // its own offset or, when an earlier one went later, just with it.
+    // [audio thread] At the start of a block, everything that no longer waits for a read: reads
+    // replace the map, edits change it, and the messages go out in order, each at its own offset
+    // or, when an earlier one went later, just with it.
     void replay(int32_t count) noexcept
     {
         floor_ = 0;
-        while (Held* next = held_.front()) {
-            if (next->kind == Held::kMapRead) {
-                if (!readBack_[next->read])
-                    break;
-                applyRead(next->read);
-            } else if (next->kind == Held::kEdit) {
-                learn_map::apply(next->edit, map_);
+        const int32_t last = count > 0 ? count - 1 : 0;
+        waiting_.flush(
+            [&](const Waiting& next, std::string_view) {
+                if (next.kind != Waiting::kEdit) {
+                    translate(next, std::max(floor_, std::min(next.offset, last)));
+                    return;
+                }
+                learn_map::apply(next.edit, map_);
                 mapChanged();
-            } else {
-                translate(*next, std::max(floor_, std::min(next->offset, count > 0 ? count - 1 : 0)));
-            }
-            Held taken;
-            held_.popFront(taken);
-        }
+            },
+            [&](const file_worker::Job& read) {
+                for (std::size_t i = 0; i < kReadJobs; ++i)
+                    if (&read == &loads_[i])
+                        applyRead(i);
+            });
     }
 
     // [audio thread] A graph start: the block's edits so far go to the worker first, then the read
@@ -259,7 +262,7 @@ private:
         for (std::size_t i = 0; i < kReadJobs && free == kReadJobs; ++i)
             if (!readOut_[i])
                 free = i;
-        if (free == kReadJobs || held_.size() + soundingCount_ >= kHeldInputs || !submitEdits(0)) {
+        if (free == kReadJobs || freePlaces() == 0 || !submitEdits(0)) {
             channel_.refused("controller map read at graph start");
             return;
         }
@@ -267,14 +270,10 @@ private:
         job.request.take(host, learn_map::kFileNameWide, autoPath_.value, id_.value, pathMac_.value);
         readOut_[free] = true;
         submit(job);
-        if (held_.empty() && readBack_[free]) {
+        if (waiting_.empty() && readBack_[free])
             applyRead(free);  // offline: here at once
-            return;
-        }
-        Held read;
-        read.kind = Held::kMapRead;
-        read.read = static_cast<uint8_t>(free);
-        keep(read, 1, "controller map read at graph start");  // room checked above
+        else
+            waiting_.owe(job);  // room checked above
     }
 
     void applyRead(std::size_t i) noexcept
@@ -290,14 +289,14 @@ private:
     // and handed to the worker with the block's other edits.
     void edit(learn_map::Edit e) noexcept
     {
-        if (held_.empty()) {
+        if (waiting_.empty()) {
             learn_map::apply(e, map_);
             mapChanged();
         } else {
-            Held held;
-            held.kind = Held::kEdit;
-            held.edit = e;
-            if (!keep(held, 1, "controller map edit"))
+            Waiting change;
+            change.kind = Waiting::kEdit;
+            change.edit = e;
+            if (!keep(change, 1, "controller map edit"))
                 return;  // neither in memory nor on disk: both stay alike
         }
         pendingEdits_.add(e);
@@ -335,15 +334,17 @@ private:
     {
         while (file_worker::Job* done = channel_.finished()) {
             for (std::size_t i = 0; i < kReadJobs; ++i)
-                if (done == &loads_[i])
+                if (done == &loads_[i]) {
                     readBack_[i] = true;
+                    waiting_.cameBack(*done);
+                }
             for (std::size_t i = 0; i < kEditJobs; ++i)
                 if (done == &edits_[i])
                     editOut_[i] = false;
         }
     }
 
-    // A module with work owed or held asks not to sleep, so what is held goes out without waiting
+    // A module with work owed or waiting asks not to sleep, so what waits goes out without waiting
     // for the next event.
     void stayAwake(bool awake)
     {
@@ -437,7 +438,7 @@ private:
     learn_map::MergedEdits pendingEdits_;    // edits not yet handed over
     learn_map::EditJob finalEdits_;
     learn_map::FlushJob flush_;
-    held_inputs::HeldInputs<Held, kHeldInputs> held_;
+    outbox::Outbox<Waiting, kWaitingRoom> waiting_;
     int32_t floor_ = 0;  // the offset of the last message sent in this block
     // Notes that went in (sent or held) and are not yet released, per input (see noteIndex).
     std::bitset<kNoNote> sounding_;
