@@ -101,8 +101,10 @@ private:
 
 // The file work of the learn map, done by the bundle's file worker. The worker keeps, for the
 // whole bundle, every map stored and not yet on disk (not yet written, or its write failed), per
-// file: a graph start anywhere loads the newest map of its file, pending or written, and a failed
-// write is tried again at every later learn-map job and at the final flush.
+// file, in fixed room for 16 files that nothing tears down: a graph start anywhere loads the
+// newest map of its file, pending or written, and a failed write is tried again at every later
+// learn-map job and at the final flush. (A 17th file whose write fails while 16 others wait is
+// logged as not written.)
 //
 // A module's jobs go to the worker the moment their input arrives (a graph start's read, the
 // block's edits), and the worker resolves them against the module's map as it knows it, in the
