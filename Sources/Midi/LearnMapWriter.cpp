@@ -170,7 +170,8 @@ void LoadJob::run() noexcept
 
 void EditJob::run() noexcept
 {
-    edits.applyTo(known->map);
+    for (; known->applied != upTo; ++known->applied)
+        apply((*known->edits)[known->applied % kEditLog], known->map);
     if (!pendingMaps.store(known->target, known->map))
         platform::logLine("controller map not written: more files failing than can wait");
 }

@@ -13,12 +13,13 @@
 //
 // Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
 // learn state follow the buttons and controllers sample by sample, and each edit goes to the
-// worker at once. What needs the map waits in the outbox behind the read it owes, in arrival order
-// (fixed room, set aside at construction): every MIDI message's translation (notes too, so
-// nothing overtakes) and every edit's change to the map in memory. In the first block
-// after the map is here, everything that waited goes out, translated exactly as it would have been with
-// the map at once, in order, each message at its own sample offset or just after the one before
-// it; what comes later in that block follows it. So a slow read delays nothing past that block.
+// worker at once. What needs the map waits in the outbox behind the read it owes, in arrival
+// order (fixed room, set aside at construction): every MIDI message's translation (notes too, so
+// nothing overtakes) and every edit's change to the map in memory. In the first block after the
+// map is here, everything that waited goes out, translated exactly as it would have been with the
+// map at once, in order, each message at its own sample offset or with the one before it when
+// that went later; what comes later in that block follows. So a slow read delays nothing past
+// that block.
 //
 // Room: the outbox takes 16384 entries (256 of them kept for edits and reads): a message on each
 // sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at full
@@ -58,6 +59,7 @@ public:
         for (learn_map::EditJob& job : edits_)
             job.known = &known_;
         finalEdits_.known = &known_;
+        known_.edits = &editLog_;
         modules.fetch_add(1, std::memory_order_relaxed);
     }
 
@@ -66,8 +68,8 @@ public:
     // modules') and takes them back, and the last learn module tries every failed write once more.
     ~Qv_midilearnmodule() override
     {
-        if (!pendingEdits_.empty()) {
-            finalEdits_.edits = pendingEdits_;
+        if (editsSubmitted_ != editsMade_) {
+            finalEdits_.upTo = editsMade_;
             channel_.runAndWait(finalEdits_);
         }
         channel_.drain();
@@ -162,9 +164,11 @@ private:
     static constexpr std::size_t kNotesPerInput = 16 * midi::kNotes;
     static constexpr std::size_t kNoNote = 2 * kNotesPerInput;
     static constexpr std::size_t kReadJobs = 16;  // graph starts whose maps are not yet in use
-    // Edit jobs: a block's edits leave kReadJobs of them free, so that a graph start always finds
-    // one for the edits before it while it finds a read job.
-    static constexpr std::size_t kEditJobs = 32;
+    // Edit jobs, each a count of the ring's edits: a block's edits leave kReadJobs of them free,
+    // so that a graph start always finds one for the edits before it while it finds a read job.
+    // A block with edits takes one, so edits wait for a later block (and take a later place in the
+    // order) only when 240 blocks with edits are owed.
+    static constexpr std::size_t kEditJobs = 256;
     static inline std::atomic<int> modules{0};  // learn modules alive: the last one flushes
 
     // Translation through the map: hardware controller c goes to the synth as every k with
@@ -289,6 +293,10 @@ private:
     // and handed to the worker with the block's other edits.
     void edit(learn_map::Edit e) noexcept
     {
+        if (editsMade_ - editsTaken_ >= learn_map::kEditLog) {
+            channel_.refused("controller map edit");
+            return;  // neither in memory nor on disk: both stay alike
+        }
         if (waiting_.empty()) {
             learn_map::apply(e, map_);
             mapChanged();
@@ -299,27 +307,21 @@ private:
             if (!keep(change, 1, "controller map edit"))
                 return;  // neither in memory nor on disk: both stay alike
         }
-        pendingEdits_.add(e);
+        editLog_[editsMade_++ % learn_map::kEditLog] = e;
     }
 
     // [audio thread] The edits not yet handed over go in one job, if more than spare jobs are
-    // free; else they wait, merged, for a later block. false when they still wait.
+    // free; else they wait for a later block. false when they still wait.
     bool submitEdits(std::size_t spare) noexcept
     {
-        if (pendingEdits_.empty())
+        if (editsSubmitted_ == editsMade_)
             return true;
-        if (static_cast<std::size_t>(std::count(editOut_.begin(), editOut_.end(), false)) <= spare)
+        if (kEditJobs - (editJobsSent_ - editJobsBack_) <= spare)
             return false;
-        for (std::size_t i = 0; i < kEditJobs; ++i) {
-            if (editOut_[i])
-                continue;
-            edits_[i].edits = pendingEdits_;
-            pendingEdits_.reset();
-            editOut_[i] = true;
-            submit(edits_[i]);
-            return true;
-        }
-        return false;
+        learn_map::EditJob& job = edits_[editJobsSent_++ % kEditJobs];
+        job.upTo = editsSubmitted_ = editsMade_;
+        submit(job);
+        return true;
     }
 
     void submit(file_worker::Job& job) noexcept
@@ -338,9 +340,9 @@ private:
                     readBack_[i] = true;
                     waiting_.cameBack(*done);
                 }
-            for (std::size_t i = 0; i < kEditJobs; ++i)
-                if (done == &edits_[i])
-                    editOut_[i] = false;
+            // Edit jobs come back in the order they went.
+            if (editJobsSent_ != editJobsBack_ && done == &edits_[editJobsBack_ % kEditJobs])
+                editsTaken_ = edits_[editJobsBack_++ % kEditJobs].upTo;
         }
     }
 
@@ -433,9 +435,13 @@ private:
     std::array<learn_map::LoadJob, kReadJobs> loads_;
     std::array<bool, kReadJobs> readOut_{};   // asked for, its map not yet in use
     std::array<bool, kReadJobs> readBack_{};  // its map is back from the worker
-    std::array<learn_map::EditJob, kEditJobs> edits_;
-    std::array<bool, kEditJobs> editOut_{};   // handed to the worker, not yet back
-    learn_map::MergedEdits pendingEdits_;    // edits not yet handed over
+    std::array<learn_map::EditJob, kEditJobs> edits_;  // a ring: sent and back in order
+    std::size_t editJobsSent_ = 0;
+    std::size_t editJobsBack_ = 0;
+    learn_map::EditLog editLog_{};  // the edits made, for the worker
+    uint32_t editsMade_ = 0;        // written to editLog_
+    uint32_t editsSubmitted_ = 0;   // of them, handed to a job
+    uint32_t editsTaken_ = 0;       // of them, applied by a job that came back
     learn_map::EditJob finalEdits_;
     learn_map::FlushJob flush_;
     outbox::Outbox<Waiting, kWaitingRoom> waiting_;

@@ -678,6 +678,37 @@ TEST_F(MidiLearn, APairJustLearntTranslatesInTheSameBlock)
     }
 }
 
+// Twenty blocks in a row that each store a pair while the disk holds every write, then a pair
+// learnt by another instance on the same file: the file ends with the other instance's map, as
+// offline, because each block's edits take their place in the order in the block they are made.
+TEST_F(MidiLearn, EditsTakeTheirPlaceWhileTheDiskHoldsEveryWrite)
+{
+    for (const bool live : {false, true}) {
+        file_worker::setOffline(!live);
+        startInRoot("TAVRIN TWO", false, true);
+        if (live)
+            file_worker::hold();
+        const std::int64_t from = host->samplesRun();
+        host->setInputFunction(module, kLearn, [from](std::int64_t s) {
+            return s >= from && s < from + 64 * 20 && s % 64 < 10 ? 1.0f : 0.0f;
+        });
+        for (int b = 0; b < 20; ++b) {
+            host->queueMidi(module, kInternalIn, {0xB0, static_cast<uint8_t>(b + 1), 1}, 5);
+            host->queueMidi(module, kExternalIn, {0xB0, static_cast<uint8_t>(b + 30), 1}, 5);
+            host->runBlock(64);
+        }
+        const std::int64_t last = host->samplesRun();
+        host->setInputFunction(other, kLearn, [last](std::int64_t s) { return s >= last && s < last + 10 ? 1.0f : 0.0f; });
+        host->queueMidi(other, kInternalIn, {0xB0, 100, 1}, 5);
+        host->queueMidi(other, kExternalIn, {0xB0, 101, 1}, 5);
+        host->runBlock(64);
+        if (live)
+            file_worker::release();
+        EXPECT_EQ(fileAfterShutdown(file), mapFile({{100, 101}})) << live;
+        fs::remove(file);
+    }
+}
+
 // A read that takes 40 blocks, with a message in each: all 40 leave in the first block after the
 // map is in, in order, then the one that comes in that block; from the next block on each message
 // leaves in its own block at its own offset, as offline.
