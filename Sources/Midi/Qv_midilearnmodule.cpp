@@ -12,8 +12,8 @@
 // a pair just learnt translates from the next sample on, and the worker only writes the file.
 //
 // Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
-// learn state follow the buttons and controllers sample by sample, and each edit goes to the
-// worker at once. What needs the map waits in the outbox behind the read it owes, in arrival
+// learn state follow the buttons and controllers sample by sample, and the edits still go to the
+// worker at the end of their block. What needs the map waits in the outbox behind the read it owes, in arrival
 // order (fixed room, set aside at construction): every MIDI message's translation (notes too, so
 // nothing overtakes) and every edit's change to the map in memory. In the first block after the
 // map is here, everything that waited goes out, translated exactly as it would have been with the
