@@ -13,13 +13,13 @@
 //
 // Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
 // learn state follow the buttons and controllers sample by sample, and the edits still go to the
-// worker at the end of their block. What needs the map waits in the outbox behind the read it owes, in arrival
-// order (fixed room, set aside at construction): every MIDI message's translation (notes too, so
-// nothing overtakes) and every edit's change to the map in memory. In the first block after the
-// map is here, everything that waited goes out, translated exactly as it would have been with the
-// map at once, in order, each message at its own sample offset or with the one before it when
-// that went later; what comes later in that block follows. So a slow read delays nothing past
-// that block.
+// worker at the end of their block. What needs the map waits in the outbox behind the read it
+// owes, in arrival order (fixed room, set aside at construction): every MIDI message's
+// translation (notes too, so nothing overtakes) and every edit's change to the map in memory. In
+// the first block after the map is here, everything that waited goes out, translated exactly as
+// it would have been with the map at once, in order, each message at its own sample offset or
+// with the one before it when that went later; what comes later in that block follows. So a slow
+// read delays nothing past that block.
 //
 // Room: the outbox takes 16384 entries (256 of them kept for edits and reads): a message on each
 // sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at full
