@@ -54,11 +54,9 @@ struct Press {
     std::int64_t from, to;
 };
 
-Outcome session(std::uint32_t seed, bool live, const fs::path& root)
+// ONE holds a full map; TWO only its first 40 lines, so the rest of a map read stays.
+void writeMaps(const fs::path& folder)
 {
-    file_worker::setOffline(!live);
-    const fs::path folder = root / (live ? "live" : "offline");
-    // ONE holds a full map; TWO only its first 40 lines, so the rest of a map read stays.
     for (int f = 0; f < 2; ++f) {
         fs::create_directories(folder / "Quorvane" / kIds[f]);
         std::ofstream file(folder / "Quorvane" / kIds[f] / "Controllers.txt", std::ios::binary);
@@ -68,9 +66,39 @@ Outcome session(std::uint32_t seed, bool live, const fs::path& root)
             file << line;
         }
     }
+}
 
+int drawn(std::mt19937& random, int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); }
+
+// Up to 12 messages on either input of module, at random offsets in the next block: mostly
+// controllers (some mapped, some not, 0 and 127 among them), else notes.
+void queueRandomMidi(Host& host, std::size_t module, std::mt19937& random)
+{
+    static constexpr uint8_t kControllers[] = {0, 3, 5, 7, 8, 20, 21, 22, 23, 40, 127};
+    const auto pick = [&](int low, int high) { return drawn(random, low, high); };
+    std::vector<int> times(static_cast<std::size_t>(pick(0, 12)));
+    for (int& t : times)
+        t = pick(0, 63);
+    std::sort(times.begin(), times.end());
+    for (const int t : times) {
+        const int pin = pick(0, 1) == 0 ? kExternalIn : kInternalIn;
+        const int kind = pick(0, 9);
+        if (kind < 7)
+            host.queueMidi(module, pin, {static_cast<uint8_t>(0xB0 | pick(0, 1)), kControllers[pick(0, 10)],
+                                         static_cast<uint8_t>(pick(0, 127))}, t);
+        else
+            host.queueMidi(module, pin, {static_cast<uint8_t>(kind == 7 ? 0x90 : 0x80), static_cast<uint8_t>(pick(40, 80)),
+                                         static_cast<uint8_t>(pick(0, 127))}, t);
+    }
+}
+
+Outcome session(std::uint32_t seed, bool live, const fs::path& root)
+{
+    file_worker::setOffline(!live);
+    const fs::path folder = root / (live ? "live" : "offline");
+    writeMaps(folder);
     std::mt19937 random(seed);
-    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    const auto pick = [&](int low, int high) { return drawn(random, low, high); };
     std::vector<Press> presses[kModules][2];  // learn, reset
     Host host(test_support::factory(), test_support::config64());
     std::size_t modules[kModules];
@@ -96,8 +124,7 @@ Outcome session(std::uint32_t seed, bool live, const fs::path& root)
         host.clearCalls();
         host.runBlock(64);
         for (int m = 0; m < kModules; ++m) {
-            for (const auto& call : host.callsOf(CallKind::SendPinValue, modules[m]))
-            {
+            for (const auto& call : host.callsOf(CallKind::SendPinValue, modules[m])) {
                 out.midi[m].push_back(std::to_string(call.pin) + " " + hexBytes(call.data.data(), call.data.size()));
                 out.samples[m].push_back(call.sample);
             }
@@ -106,7 +133,6 @@ Outcome session(std::uint32_t seed, bool live, const fs::path& root)
         }
     };
     block();
-    static constexpr uint8_t kControllers[] = {0, 3, 5, 7, 8, 20, 21, 22, 23, 40, 127};
     for (int b = 0; b < kBlocks; ++b) {
         const std::int64_t start = host.samplesRun();
         for (int m = 0; m < kModules; ++m) {
@@ -121,20 +147,7 @@ Outcome session(std::uint32_t seed, bool live, const fs::path& root)
                     const std::int64_t from = start + pick(0, 63);
                     presses[m][button].push_back({from, from + pick(1, 80)});
                 }
-            std::vector<int> times(static_cast<std::size_t>(pick(0, 12)));
-            for (int& t : times)
-                t = pick(0, 63);
-            std::sort(times.begin(), times.end());
-            for (const int t : times) {
-                const int pin = pick(0, 1) == 0 ? kExternalIn : kInternalIn;
-                const int kind = pick(0, 9);
-                if (kind < 7)
-                    host.queueMidi(modules[m], pin, {static_cast<uint8_t>(0xB0 | pick(0, 1)), kControllers[pick(0, 10)],
-                                                     static_cast<uint8_t>(pick(0, 127))}, t);
-                else
-                    host.queueMidi(modules[m], pin, {static_cast<uint8_t>(kind == 7 ? 0x90 : 0x80), static_cast<uint8_t>(pick(40, 80)),
-                                                     static_cast<uint8_t>(pick(0, 127))}, t);
-            }
+            queueRandomMidi(host, modules[m], random);
         }
         block();
     }
