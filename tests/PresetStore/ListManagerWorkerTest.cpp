@@ -1,8 +1,10 @@
 // The list managers' processing halves with their file work on the bundle's file worker, as a
-// real-time host runs them: with the worker held back, inputs wait behind the file work and come
-// out in order once it is done, so a scripted session gives the same messages, MIDI, presets and
-// files as offline. Two saves of one file land in order, a load after a save reads what was saved,
-// and a manager released while saves run or wait still writes them, whole.
+// real-time host runs them: with the worker held back, every input still takes its place when it
+// arrives (what depends on an owed result becomes a job the worker completes) and only answers
+// wait, so a scripted session gives the same messages, MIDI, presets and files as offline. Two
+// saves of one file land in order, also from two managers; a load after a save reads what was
+// saved; a late load leaves what was written since; a manager released while saves run or wait
+// still writes them, whole.
 #include "PresetStore/ManagerTestSupport.h"
 #include "support/Settle.h"
 
@@ -547,9 +549,10 @@ protected:
     std::size_t seen_ = 0;
 };
 
-// A bank load held back on the worker: the program change after it waits, nothing goes out; once
-// the bank is in, its selection of preset 0 goes out first, then the program change's.
-TEST_P(BothManagersWorkerTest, InputsWaitBehindFileWorkAndFollowInOrder)
+// A bank load held back on the worker: the program changes after it are selected by the worker and
+// nothing goes out; once the bank is in, its selection of preset 0 goes out first, then the
+// program changes'.
+TEST_P(BothManagersWorkerTest, AnswersWaitBehindFileWorkAndFollowInOrder)
 {
     Rig rig(GetParam(), true, prepareFiles);
     rig.record();
@@ -669,9 +672,9 @@ TEST_P(BothManagersWorkerTest, ProgramChangeIsNotHeldBehindASave)
     EXPECT_EQ(file_worker::unfinished(), 1u);
 }
 
-// Far more inputs than the room while the disk does not answer: none is dropped in silence. What
-// waits behind a bank load comes out in order up to the room; each input beyond it is logged as
-// refused, by name; the saves behind a held bank save are all written.
+// Far more inputs than the room while the disk does not answer: none is dropped in silence. The
+// program changes behind a bank load become jobs up to the room and are answered in order; each
+// one beyond it is logged as refused, by name; the saves behind a held bank save are all written.
 TEST_P(BothManagersWorkerTest, NothingIsLostInSilence)
 {
     std::vector<std::string> logged;
