@@ -35,6 +35,19 @@ std::atomic<unsigned> slowestJob{0};  // microseconds
 std::atomic<uint32_t> slowSeed{1};
 std::atomic<bool> failStarts{false};
 
+// The one order. Request n holds place (n + 1) << 32; inputs without a job (and jobs run inline)
+// take the places between two requests in turn, so none leaves a place for the worker to wait on.
+// Plain atomics, not the worker's: taking a place never makes the worker.
+std::atomic<uint64_t> requestsClaimed{0};
+std::atomic<uint64_t> inputPlaces{0};
+
+uint64_t inputPlace() noexcept
+{
+    const uint64_t between = inputPlaces.fetch_add(1, std::memory_order_relaxed) % 0xFFFFFFFFu + 1;
+    return (requestsClaimed.load(std::memory_order_acquire) << 32) | between;
+}
+uint64_t requestPlace(uint64_t sequence) noexcept { return (sequence + 1) << 32; }
+
 // How long the idle worker sleeps between looks at its channels: a request waits at most this
 // (and the kernel's timer slack, set small) before it starts. Each look is a few loads; the
 // sleeps cost well under half a percent of a core.
@@ -95,10 +108,6 @@ public:
 
     // [audio thread] The next place in the order of all channels' requests.
     uint64_t claim() noexcept { return claimed_.fetch_add(1, std::memory_order_acq_rel); }
-    // [any thread] Requests hold the even places from 2, inputs without a job the odd ones
-    // between them, so neither leaves a place for the worker to wait on.
-    uint64_t inputPlace() noexcept { return 2 * claimed_.load(std::memory_order_acquire) + 1; }
-    static uint64_t requestPlace(uint64_t sequence) noexcept { return 2 * sequence + 2; }
 
     // [not the audio thread] Returns when every request queued on channel has run. Without a
     // thread (after the exit drain) the caller runs them itself.
@@ -317,8 +326,8 @@ private:
     bool stopping_ = false;
     bool held_ = false;
     pthread_t thread_{};
-    std::atomic<uint64_t> claimed_{0};  // places handed out
-    uint64_t next_ = 0;                 // the place to run next; the worker's own
+    std::atomic<uint64_t>& claimed_ = requestsClaimed;
+    uint64_t next_ = requestsClaimed.load();  // the place to run next; the worker's own
     std::atomic<bool> exited_{false};
     std::atomic<bool> stopRequested_{false};  // stopping_, for the idle look that takes no lock
 
@@ -385,7 +394,9 @@ bool Channel::submit(Job& job) noexcept
     ++submitted_;
     unfinishedJobs.fetch_add(1, std::memory_order_relaxed);
     if (inline_) {
-        job.place_ = Worker::requestPlace(worker_->claim());
+        // Between the worker's requests, so a worker running for real-time channels never waits
+        // for a place that an inline job took.
+        job.place_ = inputPlace();
         job.run();
         results_.try_enqueue(&job);
         handedBack_.fetch_add(1, std::memory_order_release);
@@ -393,7 +404,7 @@ bool Channel::submit(Job& job) noexcept
     }
     queued_.fetch_add(1, std::memory_order_release);
     const uint64_t sequence = worker_->claim();
-    job.place_ = Worker::requestPlace(sequence);
+    job.place_ = requestPlace(sequence);
     requests_.try_enqueue(Request{&job, sequence, false});
     return true;
 }
@@ -456,7 +467,7 @@ void Channel::runAndWait(Job& job)
     worker_->finish(*this);
 }
 
-uint64_t takePlace() noexcept { return worker().inputPlace(); }
+uint64_t takePlace() noexcept { return inputPlace(); }
 
 void hold() { worker().setHeld(true); }
 void release() { worker().setHeld(false); }

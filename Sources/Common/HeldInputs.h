@@ -58,6 +58,8 @@ public:
     // [audio thread] The newest kept input, for a policy that merges into it; nullptr when none.
     Input* back() { return empty() ? nullptr : &kept_[(first_ + count_ - 1) % kInputs].input; }
     Input* front() { return empty() ? nullptr : &kept_[first_].input; }
+    // The i-th oldest kept input (i < size()).
+    Input* at(std::size_t i) { return &kept_[(first_ + i) % kInputs].input; }
 
     // [audio thread] Takes the oldest input; its payload stays valid until the next push.
     bool popFront(Input& input, std::string_view& payload)

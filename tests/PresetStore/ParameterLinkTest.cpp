@@ -159,10 +159,13 @@ TEST_F(ParameterLinkTest, TwoLinksOnOneSlotPassOnAfterTwoPolls)
     ASSERT_EQ(streaming.size(), 1u);
     EXPECT_EQ(streaming[0].pin, 3);
     EXPECT_EQ(streaming[0].data, tav_host::boolValue(true));
+    // The values, and beside them the place of each slot's last write.
     const auto opened = host.callsOf(CallKind::OpenSharedBlock, reader);
-    ASSERT_EQ(opened.size(), 1u);
+    ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0].text, "TAVRIN ONE Preset");
     EXPECT_EQ(opened[0].size, 1024);
+    EXPECT_EQ(opened[1].text, "TAVRIN ONE Preset Places");
+    EXPECT_EQ(opened[1].size, 2048);
 
     writeAt(writer, {{2, 0.3f}});
     runUntil(20);
@@ -378,7 +381,7 @@ TEST_F(ParameterLinkTest, LaterOpenerKeepsTheValuesInTheBlock)
     runUntil(3);
     const auto late = link("QV_PatchMemoryFloat", 5);
     runUntil(30);
-    EXPECT_EQ(host.callsOf(CallKind::OpenSharedBlock).size(), 2u);
+    EXPECT_EQ(host.callsOf(CallKind::OpenSharedBlock).size(), 4u);  // values and places, twice
     // Opened before block 3: its periods end in blocks 10, 18 ...
     EXPECT_EQ(sentAfterStart(late), both(0.3f, 18 * 64));
 }
