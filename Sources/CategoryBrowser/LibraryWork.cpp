@@ -150,7 +150,7 @@ bool entryPath(std::string_view base, std::string_view entry, bool subfoldersAll
 
 // ---- The list shown -----------------------------------------------------------------------
 
-LibraryWork::LibraryWork(std::string root) : root_(std::move(root)) {}
+LibraryWork::LibraryWork(std::string root) : root_(std::move(root)) { setFolder(kPresetsFolder); }
 
 LibraryWork::~LibraryWork() { stop(); }
 
@@ -158,9 +158,18 @@ void LibraryWork::start(preset_block::Shadow* shadow, bool realTime)
 {
     shadow_ = shadow;
     readAhead_ = realTime;
+    if (realTime && !watching_ && watch_.started()) {
+        file_worker::addWatch(*this);
+        watching_ = true;
+    }
 }
 
-void LibraryWork::stop() { watching_ = false; }
+void LibraryWork::stop()
+{
+    if (watching_)
+        file_worker::removeWatch(*this);
+    watching_ = false;
+}
 
 int LibraryWork::fd() const noexcept { return watch_.fd(); }
 
@@ -220,8 +229,7 @@ void LibraryWork::listFolders(FolderTable& out)
 void LibraryWork::makeList(LibraryJob::What what, const LibraryJob::Request& request, ListText& out)
 {
     using What = LibraryJob::What;
-    preset_bank::PathBuffer path;
-    folderPath(request.folder, path);
+    const preset_bank::PathBuffer& path = listPath_;
     out.numbered = false;
     switch (what) {
     case What::FolderList:
@@ -657,6 +665,8 @@ void LibraryJob::run() noexcept
     try {
         if (request.resetPage)
             library->resetPage();
+        if (request.folder != kKeepFolder && request.what != What::Folders)
+            library->setFolder(request.folder);
         switch (request.what) {
         case What::None: break;
         case What::Folders: folderTable(); break;
@@ -691,6 +701,8 @@ void LibraryJob::run() noexcept
 void LibraryJob::folderTable()
 {
     library->listFolders(*folders);
+    if (request.folder != kKeepFolder)
+        library->setFolder(request.folder);
     if (request.listAfter != What::None)
         library->makeList(request.listAfter, request, *list);
 }

@@ -45,6 +45,7 @@ inline constexpr int kBackedUpSlots[] = {13, 16, 17, 19, 90, 93, 95};
 // Where a list is: a folder of the table (0-127), or one of these.
 inline constexpr int kRootFolder = -1;     // the library root, "root/": whole-library views
 inline constexpr int kPresetsFolder = -2;  // "root/Presets", before the first folder table
+inline constexpr int kKeepFolder = -3;     // where it was
 
 // Which file a path named when it was read: the link itself for a linked preset; not known when
 // there was none. A delete, a tag or a favourite acts only while the path still names that file
@@ -144,7 +145,8 @@ public:
     struct Request {
         What what = What::None;
         What listAfter = What::None;    // Folders, file work: the list made after it
-        int folder = kPresetsFolder;    // a list: where it is (kRootFolder, kPresetsFolder or 0-127)
+        int folder = kKeepFolder;       // lists from now on are here (the folder's path as the table
+                                        // names it now; after a folder table, as the new one does)
         bool searchView = false;        // list entries are paths below the root
         bool readAhead = false;         // a list: its presets are read with it
         bool clearArrows = false;       // a folder list of a folder view: no page arrows
@@ -213,7 +215,7 @@ private:
 
 // The worker's side of one category manager. [worker] (made and destroyed with the module; only
 // its jobs and its folder watch's ready() touch it, one at a time)
-class LibraryWork {
+class LibraryWork final : public file_worker::Watch {
 public:
     explicit LibraryWork(std::string root);
     ~LibraryWork();
@@ -229,9 +231,10 @@ public:
     const std::string& root() const { return root_; }
     preset_block::Shadow& shadow() { return *shadow_; }
 
-    // file_worker::Watch: the folders of the presets read ahead changed.
-    int fd() const noexcept;
-    void ready() noexcept;
+    // file_worker::Watch: the folders of the presets read ahead changed; their presets are read
+    // again into the read-ahead, so a program change loads them as they are now.
+    int fd() const noexcept override;
+    void ready() noexcept override;
 
     // ---- What jobs do -----------------------------------------------------------------------
     void listFolders(FolderTable& out);
@@ -239,6 +242,7 @@ public:
     // its text into out.
     void makeList(LibraryJob::What what, const LibraryJob::Request& request, ListText& out);
     void resetPage() { page_ = 0; }
+    void setFolder(int folder) { folderPath(folder, listPath_); }
     // A row of a result view: true when it is a page arrow shown.
     bool arrowRow(int row) const;
     // The page the arrow row points to (never beyond the first or last), into out.
@@ -295,6 +299,7 @@ private:
     FolderTable table_;
     // The list shown: its names, where they are, its presets and, in a result view, its page.
     preset_bank::NameTable names_{preset_bank::kWideNameSlotBytes};
+    preset_bank::PathBuffer listPath_;  // where lists are made
     preset_bank::PathBuffer base_;
     bool searchView_ = false;
     bool readAhead_ = false;

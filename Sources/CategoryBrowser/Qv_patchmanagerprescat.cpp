@@ -38,9 +38,9 @@ using What = LibraryJob::What;
 
 constexpr std::size_t kShortestPath = 10;  // a path this short names no file
 // Requests outstanding at once, and the lists and folder tables on their way.
-constexpr int kJobs = 64;
-constexpr int kLists = 16;
-constexpr int kFolderScans = 4;
+constexpr int kJobs = 128;
+constexpr int kLists = 32;
+constexpr int kFolderScans = 8;
 
 std::string_view lastComponent(std::string_view path)
 {
@@ -109,7 +109,7 @@ public:
     PresetBlock block_;
     FolderTable folders_;  // as last listed: folder switches read the names
     std::string root_ = libraryRootPath();  // fixed at construction
-    int listFolder_ = kPresetsFolder;        // where the list is: a folder, or the root in whole-library views
+    int listFolder_ = kKeepFolder;  // where lists are made from the next request on (the worker keeps it)
     preset_bank::PathBuffer guiPath_;
     bool guiPathValid_ = false;
     pin_text::FileSettings startup_;  // the last graph start's, on their way to the worker
@@ -176,6 +176,8 @@ public:
             job.library = &library_;
         shadow_.attach(block_);
         library_.start(shadow_.get(), !channel_.runsInline());
+        // Folder switches read the table from the first message on.
+        library_.listFolders(folders_);
     }
 
     // Requests still owed run to their end, so every file write asked for lands; the host hears
@@ -344,6 +346,7 @@ private:
             return false;
         job->owed = owed;
         job->request.resetPage = pageReset_;
+        job->request.folder = listFolder_;
         if ((owed && outbox_.size() >= outbox_.capacity()) || !channel_.submit(*job)) {
             channel_.refused(requestName(job->request.what));
             lists_.giveBack(job->list);
@@ -351,6 +354,7 @@ private:
             return false;
         }
         pageReset_ = false;
+        listFolder_ = kKeepFolder;
         jobOut_[job - jobs_] = true;
         if (owed)
             outbox_.owe(*job);
@@ -604,7 +608,6 @@ private:
     void describeList(LibraryJob& job, What what)
     {
         LibraryJob::Request& r = job.request;
-        r.folder = listFolder_;
         r.searchView = searchView_;
         r.readAhead = !channel_.runsInline();
         if (what == What::FolderList || what == What::TreeList) {

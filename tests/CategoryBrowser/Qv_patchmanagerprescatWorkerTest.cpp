@@ -619,6 +619,12 @@ TEST_F(PrescatWorker, RandomSessionsGiveInRealTimeWhatTheyGiveOffline)
         });
         file_worker::slowDown(0);
         EXPECT_TRUE(realTime.posted == offline.posted) << realTime.posted.size() << " messages, offline " << offline.posted.size();
+        if (realTime.posted.size() != offline.posted.size()) {
+            std::string a, b;
+            for (auto& p : realTime.posted) a += std::to_string(p.first) + " ";
+            for (auto& p : offline.posted) b += std::to_string(p.first) + " ";
+            ADD_FAILURE() << "rt: " << a << "\noff: " << b;
+        }
         for (std::size_t i = 0; i < std::min(realTime.posted.size(), offline.posted.size()); ++i)
             if (realTime.posted[i] != offline.posted[i]) {
                 ADD_FAILURE() << "message " << i << ": " << realTime.posted[i].first << " offline " << offline.posted[i].first;
