@@ -776,7 +776,7 @@ void LibraryJob::fileWork()
 
 void LibraryJob::startupPath()
 {
-    library->setFilePath(preset_bank::startupBankPath(startup).workingPath.value_or(""));
+    library->setFilePath(preset_bank::startupBankPath(*startup).workingPath.value_or(""));
 }
 
 } // namespace prescat

@@ -186,7 +186,7 @@ public:
 
     Request request;
     preset_block::Snapshot seen;        // the block as the input saw it (jobs on the block)
-    pin_text::FileSettings startup;     // StartupPath: a copy, as later graph starts retake theirs
+    const pin_text::FileSettings* startup = nullptr;  // StartupPath: a copy, as later graph starts retake theirs
     class LibraryWork* library = nullptr;
     ListText* list = nullptr;           // where a list goes (the processing half's)
     FolderTable* folders = nullptr;     // where a folder table goes

@@ -41,6 +41,7 @@ constexpr std::size_t kShortestPath = 10;  // a path this short names no file
 constexpr int kJobs = 128;
 constexpr int kLists = 32;
 constexpr int kFolderScans = 8;
+constexpr int kStartups = 4;
 
 std::string_view lastComponent(std::string_view path)
 {
@@ -112,7 +113,7 @@ public:
     int listFolder_ = kKeepFolder;  // where lists are made from the next request on (the worker keeps it)
     preset_bank::PathBuffer guiPath_;
     bool guiPathValid_ = false;
-    pin_text::FileSettings startup_;  // the last graph start's, on their way to the worker
+    Lent<pin_text::FileSettings, kStartups> startups_;  // graph starts' settings on their way to the worker
     char searchText_[kSearchBytes + 1] = {};
 
     int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
@@ -218,12 +219,17 @@ public:
     // shell-word expansion of PathMac may read the file system).
     void onGraphStart() override
     {
-        startup_.take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
         handle([this] {
-            if (LibraryJob* job = request(What::StartupPath)) {
-                job->startup = startup_;
-                ask(job, false);
+            LibraryJob* job = request(What::StartupPath);
+            pin_text::FileSettings* settings = job ? startups_.take() : nullptr;
+            if (!settings) {
+                channel_.refused("graph start");
+                return;
             }
+            settings->take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
+            job->startup = settings;
+            if (!ask(job, false))
+                startups_.giveBack(settings);
         });
         MpPluginBase::onGraphStart();
     }
@@ -330,6 +336,7 @@ private:
                 job.request.selectedFolder = selectedFolder_;
                 job.list = nullptr;
                 job.folders = nullptr;
+                job.startup = nullptr;
                 return &job;
             }
         channel_.refused(requestName(what));
@@ -366,8 +373,10 @@ private:
         jobOut_[&job - jobs_] = false;
         lists_.giveBack(job.list);
         scans_.giveBack(job.folders);
+        startups_.giveBack(job.startup);
         job.list = nullptr;
         job.folders = nullptr;
+        job.startup = nullptr;
     }
 
     // [audio thread] The result of a job at the front of the order: applied, then its answers.
