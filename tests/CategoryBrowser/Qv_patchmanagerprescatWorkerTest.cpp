@@ -47,25 +47,7 @@ protected:
     {
         fs::remove_all(shared_.path() / "Quorvane");
         fs::remove_all(shared_.path() / "xdg");
-        int second = 0;
-        const auto timed = [&](const std::string& relative, float slot0) {
-            const std::string stem = relative.substr(relative.rfind('/') + 1, relative.size() - relative.rfind('/') - 11);
-            preset(relative, valuesOf([&](int k) { return k == 0 ? slot0 : 0.01f * static_cast<float>(k % 50); }), stem);
-            fs::last_write_time(root_ / relative, fs::file_time_type::clock::now() - std::chrono::hours(100) +
-                                                      std::chrono::seconds(++second));
-        };
-        timed("Presets/Lead One #le.tavpreset", 0.02f);
-        timed("Presets/Pad Two #pa #fav.tavpreset", 0.03f);
-        timed("Presets/Bass Three #ba.tavpreset", 0.04f);
-        timed("Presets/Plain.tavpreset", 0.05f);
-        for (int i = 1; i <= 110; ++i)
-            timed("Many/Sound " + std::to_string(1000 + i) + (i % 3 ? " #pa" : "") + ".tavpreset", 0.06f);
-        timed("Bank/#001 Factory.tavpreset", 0.07f);
-        timed("2_SAVED/Old Save.tavpreset", 0.08f);
-        timed("2_SAVED/Older Save.tavpreset", 0.09f);
-        folder("3_SEARCH");
-        folder("3_FAVOURITES");
-        writeBytes(shared_.path() / "import.tavbank", manager_test::bankText(manager_test::numberedNames("Imp "), [](int p, int k) { return 0.001f * static_cast<float>(p + k); }));
+        writeSessionLibrary(root_, shared_.path() / "import.tavbank");
     }
 
     std::string path(const std::string& relative) const { return (root_ / relative).string(); }
@@ -663,51 +645,23 @@ TEST_F(PrescatWorker, RandomSessionsGiveInRealTimeWhatTheyGiveOffline)
             post(kInterfaceStarted);
             int saves = 0;
             int turns = 0;
+            const PrescatRig rig{host_.get(), mgr_, root_};
             for (int step = 0; step < 80; ++step) {
-                switch (next(12)) {
+                switch (next(6)) {
                 case 0:
-                case 1:
-                    PrescatTest::post(static_cast<int>(next(12)));
-                    break;
-                case 2:
-                case 3:
-                    host_->queueMidi(mgr_, 0, pc(static_cast<int>(next(12))));
-                    break;
-                case 4:
-                    PrescatTest::post(kFolderBase + static_cast<int>(next(6)));
-                    break;
-                case 5: {
                     // A knob turned, now and then to the value the library's presets give its slot,
                     // which it often holds already (a turn all the same).
-                    const int slot = static_cast<int>(next(256));
-                    block().set(slot, next(3) ? 0.5f + 0.125f * static_cast<float>(++turns) : 0.01f * static_cast<float>(slot % 50));
+                    if (const int slot = static_cast<int>(next(256)); next(3))
+                        block().set(slot, 0.5f + 0.125f * static_cast<float>(++turns));
+                    else
+                        block().set(slot, 0.01f * static_cast<float>(slot % 50));
                     break;
-                }
-                case 6:
-                    PrescatTest::post(kPath, path((next(2) ? "Presets/Saved " : "2_SAVED/Saved ") + std::to_string(saves++ % 3)));
-                    PrescatTest::post(kSavePreset);
-                    break;
-                case 7:
-                    PrescatTest::post(next(2) ? kToggleFavourite : kDeletePreset);
-                    break;
-                case 8: {
-                    const int rows[] = {kNextArrowRow, kPrevArrowRow, 104, 105, 107, 108, kCategoryRow + 8, kCategoryRow + 12};
-                    const int row = rows[next(8)];
-                    PrescatTest::post(row);
-                    if (next(2))
-                        host_->queueMidi(mgr_, 0, pc(row));
-                    break;
-                }
-                case 9:
-                    PrescatTest::post(kSearchText, next(2) ? "sound 10" : "a");
-                    break;
-                case 10:
-                    if (saves == 0)
-                        PrescatTest::post(next(2) ? kTimeOrderOn : kTimeOrderOff);
-                    break;
-                default:
+                case 1:
                     for (int b = static_cast<int>(next(40)); b >= 0; --b)
                         host_->runBlock(64);
+                    break;
+                default:
+                    rig.randomInput(next, saves);
                     break;
                 }
             }
