@@ -47,19 +47,6 @@ inline constexpr int kRootFolder = -1;     // the library root, "root/": whole-l
 inline constexpr int kPresetsFolder = -2;  // "root/Presets", before the first folder table
 inline constexpr int kKeepFolder = -3;     // where it was
 
-// Which file a path named when it was read: the link itself for a linked preset; not known when
-// there was none. A delete, a tag or a favourite acts only while the path still names that file
-// (or still none).
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool known = false;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// [worker] The identity of the file at path now (not known when there is none).
-FileIdentity identify(std::string_view path);
-
 // What a load needs of one preset file: the values it gives to slots 0 .. count - 1.
 struct PresetRead {
     static constexpr int kMissing = -1;  // the file could not be opened
