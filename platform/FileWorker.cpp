@@ -89,6 +89,16 @@ public:
     static constexpr std::size_t kChunk = 1024;
     static constexpr std::size_t kChunks = (kNone + kChunk - 1) / kChunk;
 
+    Registry() = default;
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+    // With the worker, when the bundle unloads with no channel left.
+    ~Registry()
+    {
+        for (std::size_t chunk = 0; chunk < kChunks; ++chunk)
+            delete[] chunks_[chunk].load(std::memory_order_relaxed);
+    }
+
     Node& at(uint32_t index) const
     {
         return chunks_[index / kChunk].load(std::memory_order_acquire)[index % kChunk];
