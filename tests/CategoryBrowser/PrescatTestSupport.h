@@ -90,7 +90,6 @@ inline bool replaceFile(const fs::path& path, const std::string& bytes)
     return prescat::identify(path.string()).inode == old.inode;
 }
 
-
 // ---- A category manager in a host of the caller's (for sessions with other modules) ----------
 
 // A library of the category manager under root, with fixed file times (oldest first in the
