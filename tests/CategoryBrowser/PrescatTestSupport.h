@@ -3,6 +3,7 @@
 // what it posted and sent read back.
 #pragma once
 
+#include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PresetLibrary.h"
 #include "PresetStore/ControllerDump.h"
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -88,6 +90,22 @@ inline bool replaceFile(const fs::path& path, const std::string& bytes)
     fs::remove(path);
     manager_test::writeBytes(path, bytes);
     return prescat::identify(path.string()).inode == old.inode;
+}
+
+// Real time: returns once the category managers' folder watches have read changed presets again
+// count times since refreshes was before (offline nothing is read ahead: at once). false when
+// they did not within 20 s.
+inline bool readAheadRefreshed(uint64_t before, uint64_t count = 1)
+{
+    if (file_worker::offline())
+        return true;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (prescat::readAheadRefreshes.load(std::memory_order_acquire) < before + count)
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        else
+            std::this_thread::yield();
+    return true;
 }
 
 // ---- A category manager in a host of the caller's (for sessions with other modules) ----------
