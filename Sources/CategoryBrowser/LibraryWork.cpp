@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -639,7 +641,39 @@ const re2::RE2* LibraryWork::searchPattern(std::string_view text)
     return search_.get();
 }
 
+void restoreLibraryFromBackup(const std::string& root)
+{
+    struct stat info {};
+    if (::lstat(root.c_str(), &info) == 0 || errno != ENOENT)
+        return;
+    const std::string backup = libraryBackupPath();
+    if (::lstat(backup.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        ::rename(backup.c_str(), root.c_str());
+}
+
 // ---- Jobs: one function per kind ----------------------------------------------------------------
+
+bool LibraryJob::isList(What what)
+{
+    return what == What::FolderList || what == What::ResultPage || what == What::RescanAndPage || what == What::FilterAndPage ||
+           what == What::SavedAndPage || what == What::TreeList;
+}
+
+const char* LibraryJob::name(What what)
+{
+    switch (what) {
+    case What::SavePreset: return "save preset";
+    case What::WriteBankFolder: return "save bank folder";
+    case What::Retag: return "tag preset";
+    case What::ToggleFavourite: return "favourite";
+    case What::Trash: return "delete preset";
+    case What::LoadEntry:
+    case What::LoadFile: return "load preset";
+    case What::LoadBank: return "load bank";
+    case What::Restore: return "restore effects";
+    default: return "list";
+    }
+}
 
 void LibraryJob::run() noexcept
 {

@@ -164,6 +164,10 @@ public:
         bool favouritesInTimeOrder = false;
     };
 
+    // The work's name in the log when it is refused; whether it makes a list.
+    static const char* name(What what);
+    static bool isList(What what);
+
     LibraryJob() = default;
     LibraryJob(const LibraryJob&) = delete;
     LibraryJob& operator=(const LibraryJob&) = delete;
@@ -311,6 +315,10 @@ private:
     unsigned lostLooks_ = 0;  // looks in a row that found changes lost
     preset_bank::NameTable nameLine_{2};  // where readPreset drops the name line
 };
+
+// A missing library is brought back from its backup; nothing is created. Errors leave the
+// library as it is: the lists then come out empty. [not the audio thread]
+void restoreLibraryFromBackup(const std::string& root);
 
 // out := the parts joined; false (out emptied, so no file operation follows) when they would not
 // fit a path.

@@ -24,12 +24,9 @@
 #include "PresetStore/PresetBlock.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -48,49 +45,6 @@ std::string_view lastComponent(std::string_view path)
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
-
-bool isList(What what)
-{
-    return what == What::FolderList || what == What::ResultPage || what == What::RescanAndPage || what == What::FilterAndPage ||
-           what == What::SavedAndPage || what == What::TreeList;
-}
-
-const char* requestName(What what)
-{
-    switch (what) {
-    case What::SavePreset: return "save preset";
-    case What::WriteBankFolder: return "save bank folder";
-    case What::Retag: return "tag preset";
-    case What::ToggleFavourite: return "favourite";
-    case What::Trash: return "delete preset";
-    case What::LoadEntry:
-    case What::LoadFile: return "load preset";
-    case What::LoadBank: return "load bank";
-    case What::Restore: return "restore effects";
-    default: return "list";
-    }
-}
-
-// Buffers lent to the worker with a job, and given back when it is settled.
-template <class T, int N>
-struct Lent {
-    T items[N];
-    bool out[N] = {};
-    T* take()
-    {
-        for (int i = 0; i < N; ++i)
-            if (!out[i]) {
-                out[i] = true;
-                return &items[i];
-            }
-        return nullptr;
-    }
-    void giveBack(const T* item)
-    {
-        if (item)
-            out[item - items] = false;
-    }
-};
 
 } // namespace
 
@@ -172,7 +126,7 @@ public:
         initializePin(kPathPc, pathPc_);
         initializePin(kPathMac, pathMac_);
         initializePin(kAudioOut, audioOut_);
-        restoreLibraryFromBackup();
+        restoreLibraryFromBackup(root_);
         for (LibraryJob& job : jobs_)
             job.library = &library_;
         shadow_.attach(block_);
@@ -318,10 +272,7 @@ private:
     }
 
     void postToGui(int32_t id) { answer({Answer::Kind::Message, id}); }
-    void postText(int32_t id, const char* text, int32_t size)
-    {
-        answer({Answer::Kind::Message, id}, std::string_view(text, static_cast<std::size_t>(size)));
-    }
+    void postList(const ListText& list) { answer({Answer::Kind::Message, kList}, {list.text, static_cast<std::size_t>(list.textSize)}); }
     void sendProgramChange(int program) { answer({Answer::Kind::ProgramChange, program}); }
 
     // A free request, or nullptr, with the action logged by name, when all are out.
@@ -339,7 +290,7 @@ private:
                 job.startup = nullptr;
                 return &job;
             }
-        channel_.refused(requestName(what));
+        channel_.refused(LibraryJob::name(what));
         return nullptr;
     }
 
@@ -355,7 +306,7 @@ private:
         job->request.resetPage = pageReset_;
         job->request.folder = listFolder_;
         if ((owed && outbox_.size() >= outbox_.capacity()) || !channel_.submit(*job)) {
-            channel_.refused(requestName(job->request.what));
+            channel_.refused(LibraryJob::name(job->request.what));
             lists_.giveBack(job->list);
             scans_.giveBack(job->folders);
             return false;
@@ -395,7 +346,7 @@ private:
         case What::ToggleFavourite:
         case What::Trash: settleFileWork(job); break;
         default:
-            if (isList(job.request.what))
+            if (LibraryJob::isList(job.request.what))
                 showList(job, job.request.what);
             break;
         }
@@ -686,7 +637,7 @@ private:
         case What::FolderList: showFolderList(job); break;
         case What::TreeList:
             postToGui(kSelectBase + entryInList(job));
-            postText(kList, job.list->text, job.list->textSize);
+            postList(*job.list);
             break;
         default: showPage(job); break;
         }
@@ -703,7 +654,7 @@ private:
             postToGui(kDropSelection);
         else
             postToGui(kSelectBase + entryInList(job));
-        postText(kList, job.list->text, job.list->textSize);
+        postList(*job.list);
     }
 
     void CollectListSearch() { askList(collectKind()); }
@@ -735,21 +686,7 @@ private:
             postToGui(kSelectBase + entryInList(job));
         }
         // The list comes last: the interface reads it with the selection and arrows in place.
-        postText(kList, list.text, list.textSize);
-    }
-
-    // ---- Construction -------------------------------------------------------------------------------
-
-    // A missing library is brought back from its backup; nothing is created. Errors leave the
-    // library as it is: the lists then come out empty.
-    void restoreLibraryFromBackup()
-    {
-        struct stat info {};
-        if (::lstat(root_.c_str(), &info) == 0 || errno != ENOENT)
-            return;
-        const std::string backup = libraryBackupPath();
-        if (::lstat(backup.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            ::rename(backup.c_str(), root_.c_str());
+        postList(list);
     }
 
     // ---- Program changes ------------------------------------------------------------------------
@@ -844,9 +781,9 @@ private:
             if (!guiPath_.assign(payload::text(size, data)))
                 guiPath_.clear();
             break;
-        case kTimeOrderOn: timeOrderOn(); break;
+        case kTimeOrderOn: timeOrder(true); break;
         case kDeletePreset: DeletePreset(); break;
-        case kTimeOrderOff: timeOrderOff(); break;
+        case kTimeOrderOff: timeOrder(false); break;
         case kToggleFavourite: toggleFavourite(); break;
         case kSearchText: setSearchText(payload::text(size, data)); break;
         default: break;
@@ -992,26 +929,16 @@ private:
         }
     }
 
-    void timeOrderOn()
+    // Time order on (400) or off (402), and the list or page again.
+    void timeOrder(bool on)
     {
-        timeOrder_ = true;
-        savedOrderHeld_ = favouritesOrderHeld_ = false;
-        timeOrderRefresh(true);
-    }
-
-    void timeOrderOff()
-    {
-        timeOrder_ = false;
-        if (savedView_ && !savedOrderHeld_) {
-            savedOrderHeld_ = true;
-            timeOrder_ = true;
+        timeOrder_ = on;
+        if (on) {
+            savedOrderHeld_ = favouritesOrderHeld_ = false;
+        } else if (savedView_ && !savedOrderHeld_) {
+            savedOrderHeld_ = timeOrder_ = true;
             postToGui(kFixPresetOn);
         }
-        timeOrderRefresh(false);
-    }
-
-    void timeOrderRefresh(bool on)
-    {
         UpdateBanks();
         orderToggled_ = false;
         if (!searchView_) {

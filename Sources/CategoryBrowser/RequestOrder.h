@@ -36,6 +36,28 @@ struct Answer {
     int32_t value = 0;
 };
 
+// Buffers lent to the worker with a job (a list text, a folder table), given back when the job
+// is settled.
+template <class T, int N>
+struct Lent {
+    T items[N];
+    bool out[N] = {};
+    T* take()
+    {
+        for (int i = 0; i < N; ++i)
+            if (!out[i]) {
+                out[i] = true;
+                return &items[i];
+            }
+        return nullptr;
+    }
+    void giveBack(const T* item)
+    {
+        if (item)
+            out[item - items] = false;
+    }
+};
+
 // Room for answers waiting behind an owed one, and for their texts.
 inline constexpr std::size_t kAnswers = 4096;
 inline constexpr std::size_t kAnswerBytes = 64 * 1024;
