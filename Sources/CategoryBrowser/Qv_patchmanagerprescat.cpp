@@ -129,10 +129,10 @@ public:
         restoreLibraryFromBackup(root_);
         for (LibraryJob& job : jobs_)
             job.library = &library_;
+        // Folder switches read the table from the first message on (before the worker may look).
+        library_.listFolders(folders_);
         shadow_.attach(block_);
         library_.start(shadow_.get(), !channel_.runsInline());
-        // Folder switches read the table from the first message on.
-        library_.listFolders(folders_);
     }
 
     // Requests still owed run to their end, so every file write asked for lands; the host hears

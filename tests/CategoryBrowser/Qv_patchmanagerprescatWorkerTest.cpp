@@ -533,6 +533,34 @@ TEST_F(PrescatWorker, AProgramChangeAfterAFolderChangeLoadsFromThatFolder)
     EXPECT_EQ(lastList()[3], "Sound 1004 #pa");
 }
 
+// Two managers on one block and one library, the disk held: the first loads a preset and saves
+// file F while its load is owed, then a knob turns and the second saves F. F keeps the later save,
+// which holds the first's load (as the block would have, had the disk answered at once) and the turn.
+TEST_F(PrescatWorker, ALaterSaveIsNeverOverwrittenByAnEarlierOne)
+{
+    realTime_ = true;
+    file_worker::setOffline(false);
+    library();
+    start(true);
+    post(kInterfaceStarted);
+    post(kFolderBase + kPresets);
+    PrescatTest::postTo(second_, kInterfaceStarted);
+    settle();
+    file_worker::hold();
+    programChange(3);  // Plain
+    PrescatTest::post(kPath, path("Presets/F.tavpreset"));
+    PrescatTest::post(kSavePreset);
+    block().set(1, 0.875f);
+    PrescatTest::postTo(second_, kPath, path("Presets/F.tavpreset"));
+    PrescatTest::postTo(second_, kSavePreset);
+    file_worker::release();
+    settle();
+    const std::string f = readBytes(root_ / "Presets" / "F.tavpreset");
+    EXPECT_EQ(f.substr(28, 30), ",  0.0500000;\r\n,  0.8750000;\r\n");
+    EXPECT_FLOAT_EQ(blockValues()[0], 0.05f);
+    EXPECT_FLOAT_EQ(blockValues()[1], 0.875f);
+}
+
 // A knob turned to the value its slot already holds while a load is owed is a turn like any other:
 // the late load leaves that slot alone, as offline, where the turn came after the load.
 TEST_F(PrescatWorker, ATurnToTheValueHeldCountsAgainstALateLoad)
