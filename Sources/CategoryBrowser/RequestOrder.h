@@ -58,8 +58,9 @@ struct Lent {
     }
 };
 
-// Room for answers waiting behind an owed one, and for their texts.
+// Room for answers waiting behind an owed one, and for their texts (lists and the folder table
+// are sent as their jobs are settled, or read when they leave, so none waits with its text).
 inline constexpr std::size_t kAnswers = 4096;
-inline constexpr std::size_t kAnswerBytes = 64 * 1024;
+inline constexpr std::size_t kAnswerBytes = 4096;
 
 } // namespace prescat
