@@ -78,6 +78,9 @@ TEST_F(MidiFilters, ThroughPasserLeavesBytesUnchangedFromModeThree)
     }
     setInt(passer, 2, 0x10004);
     EXPECT_EQ(pass(passer, {{0x9F, 1, 2}}), (std::vector<Bytes>{{0x9F, 1, 2}}));
+    // SysEx passes whole.
+    const Bytes sysex{0xF0, 0x7E, 0x01, 0x06, 0x01, 0xF7};
+    EXPECT_EQ(pass(passer, {sysex}), std::vector<Bytes>{sysex});
 }
 
 // Closed, the passer still lets the note-off of a note it let through pass, bytes unchanged and on
