@@ -1,5 +1,6 @@
 #include "CategoryListDisplay.h"
 
+#include "CategoryBrowser/PresetLibrary.h"
 #include "Common/PinText.h"
 
 #include <algorithm>
@@ -7,10 +8,6 @@
 namespace prescat::display {
 
 namespace {
-
-constexpr std::string_view kCategoryTags[] = {" #ar", " #ba", " #br", " #cl", " #dr", " #ef", " #ep", " #le", " #lf",
-                                              " #or", " #ot", " #pa", " #pe", " #sa", " #sb", " #st", " #sw"};
-constexpr std::string_view kFavourite = " #fav";
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -42,13 +39,6 @@ std::string removeNumbers(std::string_view text, std::string_view tail)
 {
     return removeAll(text, [tail](std::string_view t, std::size_t i) -> std::size_t {
         return numberAt(t, i, tail) ? 4 + tail.size() : 0;
-    });
-}
-
-std::string removeLiteral(std::string_view text, std::string_view literal)
-{
-    return removeAll(text, [literal](std::string_view t, std::size_t i) -> std::size_t {
-        return t.substr(i, literal.size()) == literal ? literal.size() : 0;
     });
 }
 
@@ -92,16 +82,10 @@ std::string withoutNumberPrefixes(std::string_view text) { return withoutMarkedN
 bool hasMarkedNumber(std::string_view text) { return hasNumber(text, "# "); }
 bool hasPlainNumber(std::string_view text) { return hasNumber(text, " "); }
 
-std::string withoutCategoryTags(std::string_view text)
-{
-    std::string out(text);
-    for (std::string_view tag : kCategoryTags)
-        out = removeLiteral(out, tag);
-    return out;
-}
-
-bool hasFavouriteTag(std::string_view text) { return text.find(kFavourite) != std::string_view::npos; }
-std::string withoutFavouriteTag(std::string_view text) { return removeLiteral(text, kFavourite); }
+// Tags are the library's: whole words only, so a name's own "#array" or "#favourite" shows as it is.
+std::string withoutCategoryTags(std::string_view text) { return withoutTags(text, kCategoryTags); }
+bool hasFavouriteTag(std::string_view text) { return prescat::hasFavouriteTag(text); }
+std::string withoutFavouriteTag(std::string_view text) { return withoutTags(text, kFavouriteTags); }
 
 std::string_view stem(std::string_view entry)
 {

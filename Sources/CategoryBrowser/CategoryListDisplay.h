@@ -23,7 +23,8 @@ std::string withoutMarkedNumbers(std::string_view text);
 std::string withoutPlainNumbers(std::string_view text);
 bool hasMarkedNumber(std::string_view text);
 bool hasPlainNumber(std::string_view text);
-// The 17 category tags (" #ar" ... " #sw"), each removed everywhere, in table order.
+// The 17 category tags (" #ar" ... " #sw"), each removed wherever it stands whole (a space or the
+// end after it); the favourite tag likewise.
 std::string withoutCategoryTags(std::string_view text);
 bool hasFavouriteTag(std::string_view text);
 std::string withoutFavouriteTag(std::string_view text);

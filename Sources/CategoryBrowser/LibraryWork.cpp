@@ -68,23 +68,6 @@ bool joinPath(preset_bank::PathBuffer& out, std::initializer_list<std::string_vi
 
 // ---- Presets ----------------------------------------------------------------------------------
 
-FileIdentity identify(std::string_view path)
-{
-    char text[preset_bank::kPathBytes];
-    FileIdentity id;
-    struct stat info {};
-    if (path.empty() || path.size() >= sizeof text)
-        return id;
-    std::memcpy(text, path.data(), path.size());
-    text[path.size()] = 0;
-    if (::lstat(text, &info) != 0)
-        return id;
-    id.device = info.st_dev;
-    id.inode = info.st_ino;
-    id.known = true;
-    return id;
-}
-
 bool LibraryWork::readPreset(std::string_view path, PresetRead& out)
 {
     out.file = identify(path);

@@ -38,19 +38,6 @@ inline constexpr std::size_t kSearchBytes = 49;
 // 128 entries of up to 99 bytes, each byte possibly shown as a look-alike, and 127 commas.
 inline constexpr std::size_t kListTextBytes = kEntries * (shownEntryBytes(kEntryBytes - 1) + 1);
 
-// Which file a path named when it was read: the link itself for a linked preset; not known when
-// there was none. A delete, a tag or a favourite acts only while the path still names that file
-// (or still none).
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool known = false;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// [worker] The identity of the file at path now (not known when there is none).
-FileIdentity identify(std::string_view path);
-
 // What a load needs of one preset file: the values it gives to slots 0 .. count - 1.
 struct PresetRead {
     static constexpr int kMissing = -1;  // the file could not be opened

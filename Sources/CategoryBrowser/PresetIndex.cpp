@@ -26,7 +26,7 @@ bool passesFilter(std::string_view text, const FilterRules& rules)
 {
     bool pass = rules.category == 0 || hasCategoryTag(text, rules.category);
     if (rules.favouriteOnly)
-        pass = pass && contains(text, kFavouriteTag);
+        pass = pass && hasFavouriteTag(text);
     if (rules.editMode)
         pass = !hasAnyCategoryTag(text);
     pass = pass && !contains(text, "--");

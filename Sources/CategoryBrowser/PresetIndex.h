@@ -25,8 +25,9 @@ inline constexpr int kMaxIndexEntries = 16384;
 // The page that shows the last result of a full result array.
 inline constexpr int kLastPage = (kMaxIndexEntries - 103 + 101) / 102;
 
-// The filters of a result view. search, when set, is matched case-insensitively anywhere in the
-// text (linear time); it is owned by the caller.
+// The filters of a result view. Tags count where they stand whole (PresetLibrary.h): in an index
+// entry the file name at the end of its relative field, or a folder's name in it. search, when
+// set, is matched case-insensitively anywhere in the text (linear time); it is owned by the caller.
 struct FilterRules {
     int category = 0;        // 0: any; 1-17: that tag
     bool favouriteOnly = false;

@@ -3,10 +3,12 @@
 #include "SharedFolder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace prescat {
@@ -21,35 +23,11 @@ constexpr std::string_view kLabels[kCategories] = {"ALL",    "ARPEGGIOS", "BASS"
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// The two letters after " #" of some category's tag.
-bool isTagLetters(char a, char b)
-{
-    for (int k = 1; k < kCategories; ++k)
-        if (kTags[k][2] == a && kTags[k][3] == b)
-            return true;
-    return false;
-}
-
 // True when a number prefix "#NNN " ends just before end: its space is the byte at end - 1.
 bool numberPrefixEndsAt(std::string_view text, std::size_t end)
 {
     return end >= static_cast<std::size_t>(kNumberPrefixBytes) &&
            findNumberPrefix(text, end - kNumberPrefixBytes) == end - kNumberPrefixBytes;
-}
-
-// Removes every occurrence of a tag (" #xx") from a stem. A tag right after a number prefix
-// ("#001 #fav") shares the prefix's space: that space stays, or the prefix that keeps a factory
-// preset from being deleted would be gone.
-void removeTag(std::string& stem, std::string_view tag)
-{
-    for (std::size_t at = stem.find(tag); at != std::string::npos; at = stem.find(tag, at)) {
-        if (numberPrefixEndsAt(stem, at + 1)) {
-            stem.erase(at + 1, tag.size() - 1);
-            ++at;
-        } else {
-            stem.erase(at, tag.size());
-        }
-    }
 }
 
 // Copies src into out (capacity bytes with NUL) at *length; false when it does not fit.
@@ -96,20 +74,80 @@ std::size_t findNumberPrefix(std::string_view text, std::size_t from)
     return std::string_view::npos;
 }
 
+namespace {
+
+bool isTagEnd(std::string_view text, std::size_t end) { return end == text.size() || text[end] == ' ' || text[end] == '/'; }
+
+// Bytes of the tag of kinds standing whole at `at`, or 0.
+std::size_t tagLengthAt(std::string_view text, std::size_t at, unsigned kinds)
+{
+    if ((kinds & kCategoryTags) && categoryTagAt(text, at) != 0)
+        return 4;
+    if ((kinds & kFavouriteTags) && tagAt(text, at, kFavouriteTag))
+        return kFavouriteTag.size();
+    return 0;
+}
+
+// text without the whole tags of kinds, in one pass. In a file name (numberedName) a tag right
+// after a number prefix ("#001 #fav") shares the prefix's space: that space stays, or the prefix
+// that keeps a factory preset from being deleted would be gone.
+std::string removeTags(std::string_view text, unsigned kinds, bool numberedName)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = text[i] == ' ' ? tagLengthAt(text, i, kinds) : 0;
+        if (length == 0) {
+            out += text[i++];
+            continue;
+        }
+        if (numberedName && numberPrefixEndsAt(text, i + 1))
+            out += ' ';
+        i += length;
+    }
+    return out;
+}
+
+} // namespace
+
+bool tagAt(std::string_view text, std::size_t at, std::string_view tag)
+{
+    return at < text.size() && text.substr(at, tag.size()) == tag && isTagEnd(text, at + tag.size());
+}
+
+std::size_t findTag(std::string_view text, std::string_view tag, std::size_t from)
+{
+    for (std::size_t at = text.find(tag, from); at != std::string_view::npos; at = text.find(tag, at + 1))
+        if (isTagEnd(text, at + tag.size()))
+            return at;
+    return std::string_view::npos;
+}
+
+int categoryTagAt(std::string_view text, std::size_t at)
+{
+    if (at + 4 > text.size() || text[at] != ' ' || text[at + 1] != '#' || !isTagEnd(text, at + 4))
+        return 0;
+    for (int k = 1; k < kCategories; ++k)
+        if (kTags[k][2] == text[at + 2] && kTags[k][3] == text[at + 3])
+            return k;
+    return 0;
+}
+
 bool hasCategoryTag(std::string_view text, int category)
 {
-    return category > 0 && category < kCategories && contains(text, kTags[category]);
+    return category > 0 && category < kCategories && hasTag(text, kTags[category]);
 }
 
 bool hasAnyCategoryTag(std::string_view text)
 {
     // Every tag starts " #": look only where that pair stands.
     for (std::size_t at = text.find(" #"); at != std::string_view::npos; at = text.find(" #", at + 1))
-        for (int k = 1; k < kCategories; ++k)
-            if (text.substr(at, 4) == kTags[k])
-                return true;
+        if (categoryTagAt(text, at) != 0)
+            return true;
     return false;
 }
+
+std::string withoutTags(std::string_view text, unsigned kinds) { return removeTags(text, kinds, false); }
 
 bool isPresetFileName(std::string_view name)
 {
@@ -141,21 +179,18 @@ std::string fileNameOf(std::string stem, std::string_view tags)
 
 std::string retaggedName(std::string_view fileName, int category)
 {
-    std::string stem = stemOf(fileName);
-    const bool favourite = contains(stem, kFavouriteTag);
-    for (int k = 1; k < kCategories; ++k)
-        removeTag(stem, kTags[k]);
-    removeTag(stem, kFavouriteTag);
-    return fileNameOf(stem, std::string(categoryTag(category)) + std::string(favourite ? kFavouriteTag : ""));
+    const std::string stem = stemOf(fileName);
+    const bool favourite = hasFavouriteTag(stem);
+    return fileNameOf(removeTags(stem, kCategoryTags | kFavouriteTags, true),
+                      std::string(categoryTag(category)) + std::string(favourite ? kFavouriteTag : ""));
 }
 
 std::string favouriteToggledName(std::string_view fileName)
 {
-    std::string stem = stemOf(fileName);
-    if (!contains(stem, kFavouriteTag))
+    const std::string stem = stemOf(fileName);
+    if (!hasFavouriteTag(stem))
         return fileNameOf(stem, kFavouriteTag);
-    removeTag(stem, kFavouriteTag);
-    return fileNameOf(stem, "");
+    return fileNameOf(removeTags(stem, kFavouriteTags, true), "");
 }
 
 std::string safeNameComponent(std::string_view name)
@@ -185,6 +220,61 @@ bool isInsideLibraryEntry(std::string_view entry, bool subfoldersAllowed)
         start = end + 1;
     }
 }
+
+// ---- Which file a path names -------------------------------------------------------------------
+
+namespace {
+
+int realStatus(const char* path, struct ::statx& out)
+{
+    if (::statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &out) == 0)
+        return 0;
+    // A kernel (or a sandbox) without statx: lstat, which knows no birth time.
+    struct stat info {};
+    if (::lstat(path, &info) != 0)
+        return -1;
+    out = {};
+    out.stx_mask = STATX_BASIC_STATS;
+    out.stx_dev_major = major(info.st_dev);
+    out.stx_dev_minor = minor(info.st_dev);
+    out.stx_ino = info.st_ino;
+    out.stx_ctime.tv_sec = info.st_ctim.tv_sec;
+    out.stx_ctime.tv_nsec = static_cast<uint32_t>(info.st_ctim.tv_nsec);
+    return 0;
+}
+
+std::atomic<StatusReader> statusReader{nullptr};
+
+} // namespace
+
+FileIdentity identityOf(const struct ::statx& status)
+{
+    FileIdentity id;
+    id.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+    id.inode = status.stx_ino;
+    id.born = (status.stx_mask & STATX_BTIME) != 0;
+    const struct statx_timestamp& time = id.born ? status.stx_btime : status.stx_ctime;
+    id.seconds = time.tv_sec;
+    id.nanoseconds = time.tv_nsec;
+    id.known = true;
+    return id;
+}
+
+FileIdentity identify(std::string_view path)
+{
+    char text[4096];
+    if (path.empty() || path.size() >= sizeof text || path.find('\0') != std::string_view::npos)
+        return FileIdentity{};
+    std::memcpy(text, path.data(), path.size());
+    text[path.size()] = 0;
+    struct ::statx status {};
+    const StatusReader reader = statusReader.load(std::memory_order_acquire);
+    if ((reader ? reader(text, status) : realStatus(text, status)) != 0)
+        return FileIdentity{};
+    return identityOf(status);
+}
+
+void setStatusReaderForTests(StatusReader reader) { statusReader.store(reader, std::memory_order_release); }
 
 bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexEntry& out)
 {
@@ -236,8 +326,7 @@ bool makeIndexEntry(std::string_view relativeFile, bool keepCategoryTags, IndexE
     std::size_t displayRoom = sizeof out.text - 1 - fixed;
     out.text[0] = 0;
     for (std::size_t i = 0; i < name.size() && displayRoom > 0;) {
-        if (!keepCategoryTags && name[i] == ' ' && i + 4 <= name.size() && name[i + 1] == '#' &&
-            isTagLetters(name[i + 2], name[i + 3])) {
+        if (!keepCategoryTags && categoryTagAt(name, i) != 0) {
             i += 4;
             continue;
         }

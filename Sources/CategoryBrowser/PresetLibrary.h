@@ -15,7 +15,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <type_traits>
+
+struct statx;
 
 namespace prescat {
 
@@ -38,22 +41,39 @@ inline bool contains(std::string_view text, std::string_view part) { return text
 // Position of the first "#" digit digit digit " " in text, or npos.
 std::size_t findNumberPrefix(std::string_view text, std::size_t from = 0);
 inline bool hasNumberPrefix(std::string_view text) { return findNumberPrefix(text) != std::string_view::npos; }
-// Category k's tag occurs in text (k 1-17); false for other k.
+
+// A tag (" #xx", " #fav", its leading space its own) is a word of its own: its bytes are the tag
+// only where the end of the text, a space or a "/" (the end of a folder's name in a path) follows
+// them. A word of the user's that starts like a tag ("Mix #array", "#001 #favourite") is never
+// taken for one: not found, not cut, not filtered on. Taking a whole tag out leaves every other
+// one whole and makes no new one, so the order tags are taken out in does not matter.
+bool tagAt(std::string_view text, std::size_t at, std::string_view tag);
+// Position of the first whole tag from `from` on, or npos.
+std::size_t findTag(std::string_view text, std::string_view tag, std::size_t from = 0);
+inline bool hasTag(std::string_view text, std::string_view tag) { return findTag(text, tag) != std::string_view::npos; }
+// The category (1-17) whose tag stands whole at `at`, or 0.
+int categoryTagAt(std::string_view text, std::size_t at);
+// Category k's tag occurs whole in text (k 1-17); false for other k.
 bool hasCategoryTag(std::string_view text, int category);
 bool hasAnyCategoryTag(std::string_view text);
+inline bool hasFavouriteTag(std::string_view text) { return hasTag(text, kFavouriteTag); }
+// text with every whole category tag (kCategoryTags) and/or favourite tag (kFavouriteTags) taken
+// out, byte for byte otherwise.
+enum TagKinds : unsigned { kCategoryTags = 1, kFavouriteTags = 2 };
+std::string withoutTags(std::string_view text, unsigned kinds);
 // text ends in exactly ".tavpreset" (byte comparison) and has a stem before it.
 bool isPresetFileName(std::string_view name);
 
 // ---- Renaming ---------------------------------------------------------------------------------
 
-// A preset file name re-tagged: every category tag and the favourite mark taken out of the stem,
+// A preset file name re-tagged: every whole category tag and favourite mark taken out of the stem,
 // then the tag of category (1-17; none for other values) and, when the name had it, " #fav".
 // Only the file's own name is given and changed, never its folders. The name must satisfy
 // isPresetFileName. A name left with no stem is " .tavpreset", which the library lists. A number
 // prefix stays whole, so a factory preset stays one: a tag right after it shares its space, which
 // stays when the tag comes off ("#001 #fav" <-> "#001 ").
 std::string retaggedName(std::string_view fileName, int category);
-// The favourite mark taken off the name (every occurrence), or put on before the extension.
+// The favourite mark taken off the name (every whole one), or put on before the extension.
 std::string favouriteToggledName(std::string_view fileName);
 
 // A list or bank name made fit to be one component of a file name in the library: "/" and
@@ -65,6 +85,35 @@ std::string safeNameComponent(std::string_view name);
 // root + "/" + entry stays inside the library. Folder views allow no "/" at all.
 bool isInsideLibraryEntry(std::string_view entry, bool subfoldersAllowed);
 
+// ---- Which file a path names -------------------------------------------------------------------
+
+// Which file a path named when it was read: the link itself for a linked preset; not known when
+// there was none. A file system may give a new file the inode number of one just removed (ext4
+// does at once), so the number alone does not tell a file from the one written after it under its
+// name: the time the file was born does, or, where the file system keeps none, the last change of
+// its status (which a rename, a link or a write changes as well: the file then counts as another
+// one, and an action on it is left undone rather than done on the wrong file).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    int64_t seconds = 0;       // born, or the status last changed
+    uint32_t nanoseconds = 0;
+    bool born = false;         // the time is the birth time
+    bool known = false;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// [worker] The identity of the file at path now (not known when there is none).
+FileIdentity identify(std::string_view path);
+// The identity a file's status gives (statx with or without its birth time).
+FileIdentity identityOf(const struct ::statx& status);
+
+// Where identify() reads a file's status: statx without following a link (lstat where the kernel
+// has no statx). Tests put a file system of their choosing in its place; nullptr puts the real
+// one back. Set while no file work runs.
+using StatusReader = int (*)(const char* path, struct ::statx& out);
+void setStatusReaderForTests(StatusReader reader);
+
 // ---- Index entries ----------------------------------------------------------------------------
 
 inline constexpr int kEntryBytes = 100;  // index, result and name slots hold 99 bytes + NUL
@@ -72,7 +121,7 @@ inline constexpr int kEntryBytes = 100;  // index, result and name slots hold 99
 // One preset file's index entry: display "," number "," relative, where relative is the path
 // below the library root without the extension, number the first "#NNN " prefix of the file
 // name (or nothing) and display the file name without extension with every number prefix and
-// (unless keepCategoryTags) every category tag removed. A display too long for the slot is cut;
+// (unless keepCategoryTags) every whole category tag removed. A display too long for the slot is cut;
 // a relative path too long for it makes no entry (it could not be loaded from a list slot).
 struct IndexEntry {
     char text[kEntryBytes] = {};

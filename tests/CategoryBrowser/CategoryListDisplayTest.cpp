@@ -11,18 +11,27 @@ using namespace prescat::display;
 
 namespace {
 
-// Markers: "#ddd " and "#ddd# " anywhere, three digits exactly; tags in table order, each
-// removal pass over the whole text once (so a tag formed by an earlier removal of a later tag
-// stays).
+// Markers: "#ddd " and "#ddd# " anywhere, three digits exactly; tags only as whole words (a space
+// or the end after them), so the user's own "#array" or "#favourite" is shown as it is.
 TEST(CategoryListDisplay, Markers)
 {
     EXPECT_EQ(withoutNumberPrefixes("#001 A #002# B #12 C #1234 D ##003 E"), "A B #12 C #1234 D #E");
-    EXPECT_EQ(withoutCategoryTags("X # #arep"), "X");    // " #ar" removed, then " #ep"
-    EXPECT_EQ(withoutCategoryTags("X # #epar"), "X #ar"); // " #ar" pass already done
+    EXPECT_EQ(withoutCategoryTags("X # #arep"), "X # #arep");
     EXPECT_EQ(withoutCategoryTags("Pad #pa #sw #xx"), "Pad #xx");
+    EXPECT_EQ(withoutCategoryTags("Mix #array #ar"), "Mix #array");
+    EXPECT_EQ(withoutCategoryTags("Pads #pa/Pad #pa #pa"), "Pads/Pad");  // a folder's tag ends at "/"
     EXPECT_TRUE(hasFavouriteTag("A #fav"));
     EXPECT_FALSE(hasFavouriteTag("A#fav"));
+    EXPECT_FALSE(hasFavouriteTag("#001 #favourite"));
     EXPECT_EQ(withoutFavouriteTag("A #fav #fav B"), "A B");
+    EXPECT_EQ(withoutFavouriteTag("A #favs #fav"), "A #favs");
+
+    Entry e = folderViewEntry("#001 Pad #favourite #pa");
+    EXPECT_EQ(e.name, "Pad #favourite");
+    EXPECT_EQ(e.display, "Pad #favourite");
+    e = searchViewEntry("Mixes/Mix #array #br #fav", true);
+    EXPECT_EQ(e.name, "Mixes/Mix #array");
+    EXPECT_EQ(e.display, ".Mix #array");
 }
 
 TEST(CategoryListDisplay, StemAndFolderPart)

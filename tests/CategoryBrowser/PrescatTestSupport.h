@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CategoryBrowser/PrescatMessages.h"
+#include "CategoryBrowser/PresetLibrary.h"
 #include "PresetStore/ControllerDump.h"
 #include "PresetStore/ManagerTestSupport.h"
 #include "support/Settle.h"
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -68,6 +70,23 @@ inline std::vector<std::string> split(const std::string& text)
             out.back() += c;
     }
     return out;
+}
+
+// Another program removes the file at path and writes a new one of its name, as it would some
+// time after the first one was born. A file system's clock moves in ticks (milliseconds on some
+// kernels) and two files born within one tick look born at once, so it first waits (spinning on
+// the clock, which always moves on) for the tick after the old file's. true when the new file got
+// the old one's inode number, as ext4 gives it at once.
+inline bool replaceFile(const fs::path& path, const std::string& bytes)
+{
+    const prescat::FileIdentity old = prescat::identify(path.string());
+    timespec now{};
+    do
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    while (now.tv_sec < old.seconds || (now.tv_sec == old.seconds && now.tv_nsec <= static_cast<long>(old.nanoseconds)));
+    fs::remove(path);
+    manager_test::writeBytes(path, bytes);
+    return prescat::identify(path.string()).inode == old.inode;
 }
 
 class PrescatTest : public ::testing::Test {

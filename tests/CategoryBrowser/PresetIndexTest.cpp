@@ -36,6 +36,14 @@ TEST(PresetIndex, FilterRules)
     EXPECT_FALSE(passes(second, 0, true, false));
     EXPECT_TRUE(passes(second, 5, true, true));
     EXPECT_FALSE(passes("a--b,,F/a--b", 0, false, true));
+
+    // Tags count as whole words only: the user's "#array" and "#favourite" are no tags.
+    const std::string words = "Mix #array #favourite,,Presets/Mix #array #favourite";
+    EXPECT_FALSE(passes(words, 1, false, false));
+    EXPECT_FALSE(passes(words, 0, true, false));
+    EXPECT_TRUE(passes(words, 0, false, true));
+    EXPECT_TRUE(passes("Thing,,Pads #pa/Thing", 12, false, false));  // a folder's tag counts
+    EXPECT_FALSE(passes("Mix #fav,x,,Presets/Mix #fav,x", 0, true, false));
 }
 
 // The index sorts whole entries as unsigned bytes, whichever order the folders are read in:

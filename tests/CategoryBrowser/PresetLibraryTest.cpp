@@ -4,6 +4,7 @@
 #include "CategoryBrowser/PresetLibrary.h"
 #include "PrescatTestSupport.h"
 #include "framework/HostTestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,7 @@ TEST(PresetLibrary, Renames)
     EXPECT_EQ(retaggedName("#001 .tavpreset", 2), "#001 #ba.tavpreset");
     EXPECT_EQ(retaggedName("#001 #pa #fav.tavpreset", 0), "#001 #fav.tavpreset");
     EXPECT_EQ(retaggedName("#001 #pa #fav.tavpreset", 17), "#001 #sw #fav.tavpreset");
-    EXPECT_EQ(retaggedName("#001 #party.tavpreset", 0), "#001 rty.tavpreset");
+    EXPECT_EQ(retaggedName("#001 #party.tavpreset", 0), "#001 #party.tavpreset");
     EXPECT_EQ(retaggedName("#001 #fav #pa #fav.tavpreset", 0), "#001 #fav.tavpreset");
     EXPECT_EQ(favouriteToggledName("#001  #fav.tavpreset"), "#001 .tavpreset");  // written spaced before
     EXPECT_EQ(favouriteToggledName("Bank #012 #fav.tavpreset"), "Bank #012 .tavpreset");
@@ -104,6 +105,81 @@ TEST(PresetLibrary, Renames)
     EXPECT_FALSE(isInsideLibraryEntry("/etc/passwd", true));
     EXPECT_EQ(findNumberPrefix("a #12 #123 b"), 6u);
     EXPECT_FALSE(hasNumberPrefix("#123b"));
+}
+
+// Tags are whole words: their own space before them, a space or the end after. A word of the
+// user's that starts like a tag stays through every rename, whatever stands around it: repeated
+// tags, a name of tags, double spaces, bytes that are not UTF-8, a long name.
+TEST(PresetLibrary, TagsAreWholeWords)
+{
+    EXPECT_EQ(retaggedName("Mix #array.tavpreset", 3), "Mix #array #br.tavpreset");
+    EXPECT_EQ(retaggedName("Mix #array #ar.tavpreset", 3), "Mix #array #br.tavpreset");
+    EXPECT_EQ(favouriteToggledName("#001 #favourite.tavpreset"), "#001 #favourite #fav.tavpreset");
+    EXPECT_EQ(favouriteToggledName("#001 #favourite #fav.tavpreset"), "#001 #favourite.tavpreset");
+    EXPECT_EQ(retaggedName("Pad #favs #pa.tavpreset", 1), "Pad #favs #ar.tavpreset");  // #favs is no favourite
+    EXPECT_EQ(retaggedName("A #pa #pa #fav #fav.tavpreset", 12), "A #pa #fav.tavpreset");
+    EXPECT_EQ(retaggedName(" #pa Name #pa.tavpreset", 0), " Name.tavpreset");
+    EXPECT_EQ(retaggedName("#pa Name.tavpreset", 1), "#pa Name #ar.tavpreset");  // no space of its own
+    EXPECT_EQ(retaggedName("A  #pa  B.tavpreset", 0), "A   B.tavpreset");
+    EXPECT_EQ(retaggedName("A #pa#fav #pa,b.tavpreset", 0), "A #pa#fav #pa,b.tavpreset");
+    EXPECT_EQ(retaggedName("\xff #pa\xfe #pa.tavpreset", 1), "\xff #pa\xfe #ar.tavpreset");
+    EXPECT_EQ(favouriteToggledName("A #fav\x80.tavpreset"), "A #fav\x80 #fav.tavpreset");
+    EXPECT_EQ(retaggedName("#001 #fav #sw.tavpreset", 0), "#001 #fav.tavpreset");
+    std::string words, tags;
+    for (int k = 0; k < 40; ++k) {
+        words += " #pax";
+        tags += " #pa";
+    }
+    EXPECT_EQ(retaggedName("L" + words + tags + ".tavpreset", 2), "L" + words + " #ba.tavpreset");
+    EXPECT_EQ(retaggedName(words + ".tavpreset", 0), words + ".tavpreset");
+
+    EXPECT_TRUE(hasCategoryTag("Presets/Mix #ar", 1));
+    EXPECT_TRUE(hasCategoryTag("Pads #pa/Mix", 12));  // a folder's name ends at "/"
+    EXPECT_FALSE(hasCategoryTag("Presets/Mix #array", 1));
+    EXPECT_FALSE(hasAnyCategoryTag("Mix #array #favourite #pa,x"));
+    EXPECT_TRUE(hasAnyCategoryTag("Mix #array #sw #favourite"));
+    EXPECT_EQ(findTag("A #favs #fav #fav", kFavouriteTag), 7u);
+    EXPECT_EQ(withoutTags("A #fav #pa #favs", kCategoryTags | kFavouriteTags), "A #favs");
+    EXPECT_EQ(entryOf("Presets/Mix #array #ar #fav.tavpreset"), "Mix #array #fav,,Presets/Mix #array #ar #fav");
+}
+
+// A file is its device, inode and birth: a file removed and another written under its name is
+// another file, whether or not it got the old inode number; a change of its status (a chmod, a
+// rename) leaves it the same file. Where the file system keeps no birth time, the last status
+// change tells files apart instead.
+TEST(PresetLibrary, FileIdentity)
+{
+    test_support::TemporaryFolder folder("tavrin-identity");
+    const auto pad = folder.path() / "Pad.tavpreset";
+    std::ofstream(pad) << "old";
+    const FileIdentity old = identify(pad.string());
+    ASSERT_TRUE(old.known);
+    EXPECT_EQ(identify(pad.string()), old);
+    ::chmod(pad.c_str(), 0600);
+    if (old.born) {
+        EXPECT_EQ(identify(pad.string()), old);
+    }
+    const bool reused = prescat_test::replaceFile(pad, "new");
+    EXPECT_NE(identify(pad.string()), old) << (reused ? "the inode number came back" : "a new inode number");
+    EXPECT_FALSE(identify((folder.path() / "none").string()).known);
+    EXPECT_FALSE(identify("").known);
+    EXPECT_FALSE(identify(std::string_view("Pad\0x", 5)).known);
+
+    struct statx a {};
+    a.stx_mask = STATX_BASIC_STATS | STATX_BTIME;
+    a.stx_ino = 7;
+    a.stx_btime = {100, 5, 0};
+    a.stx_ctime = {200, 0, 0};
+    struct statx b = a;
+    b.stx_ctime.tv_sec = 300;
+    EXPECT_EQ(identityOf(a), identityOf(b));
+    b.stx_btime.tv_nsec = 6;  // born later within the same second
+    EXPECT_NE(identityOf(a), identityOf(b));
+    a.stx_mask = STATX_BASIC_STATS;
+    b = a;
+    EXPECT_EQ(identityOf(a), identityOf(b));
+    b.stx_ctime.tv_nsec = 1;
+    EXPECT_NE(identityOf(a), identityOf(b));
 }
 
 // Path order: a folder's files come after the folder's name and before a longer sibling name;

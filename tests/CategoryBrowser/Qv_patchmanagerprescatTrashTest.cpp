@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -396,6 +397,126 @@ TEST_F(PrescatTrash, ActionsActOnlyOnTheFileLoaded)
     EXPECT_FALSE(fs::exists(other));
     EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1", "trashItemAtURL 1"}));
     EXPECT_EQ(lastList(), split(listOf({"Keep", "Zold"})));
+}
+
+// Another program removes the file loaded and writes a new one of its name, which ext4 gives the
+// old inode number at once: tag, delete and favourite find another file, change nothing and
+// answer nothing. Loaded again, it is the file loaded.
+TEST_F(PrescatTrash, AFileWrittenAnewUnderTheLoadedNameIsAnotherFile)
+{
+    folder("3_SEARCH");
+    preset("Presets/Pad.tavpreset");
+    const auto pad = root_ / "Presets" / "Pad.tavpreset";
+    start();
+    interfaceStarted();
+    // Tagged in EDIT mode in the result view.
+    post(kFolderBase + 0);
+    programChange(0);
+    runSeconds(0.8);
+    post(105);
+    runSeconds(0.5);
+    post(0);
+    programChange(0);
+    bool reused = replaceFile(pad, "new");
+    post(122);
+    clear();
+    programChange(108);
+    EXPECT_EQ(readBytes(pad), "new") << (reused ? "the inode number came back" : "a new inode number");
+    EXPECT_FALSE(fs::exists(root_ / "Presets" / "Pad #pa.tavpreset"));
+    EXPECT_TRUE(midiOut().empty());  // no echo of a tag given
+
+    post(kFolderBase + 1);
+    programChange(0);
+    reused = replaceFile(pad, "newer");
+    clear();
+    for (int id : {kDeletePreset, kToggleFavourite})
+        post(id);
+    EXPECT_TRUE(posted().empty());
+    EXPECT_TRUE(midiOut().empty());
+    EXPECT_TRUE(logged.empty());
+    EXPECT_EQ(readBytes(pad), "newer") << (reused ? "the inode number came back" : "a new inode number");
+
+    post(kFolderBase + 1);
+    programChange(0);
+    post(kToggleFavourite);
+    EXPECT_EQ(readBytes(root_ / "Presets" / "Pad #fav.tavpreset"), "newer");
+}
+
+// A file system that gives every file inode number 1, as one that hands a removed file's number
+// to the next file at once, with the times the test sets: born at `born`, status changed at
+// `changed`; with keepsBirth false it keeps no birth time.
+class ReusingFileSystem {
+public:
+    static inline std::atomic<int64_t> born{1};
+    static inline std::atomic<int64_t> changed{1};
+    static inline std::atomic<bool> keepsBirth{true};
+
+    ReusingFileSystem()
+    {
+        born = changed = 1;
+        keepsBirth = true;
+        prescat::setStatusReaderForTests(&status);
+    }
+    ~ReusingFileSystem() { prescat::setStatusReaderForTests(nullptr); }
+    ReusingFileSystem(const ReusingFileSystem&) = delete;
+    ReusingFileSystem& operator=(const ReusingFileSystem&) = delete;
+
+private:
+    static int status(const char* path, struct statx& out)
+    {
+        struct stat info {};
+        if (::lstat(path, &info) != 0)
+            return -1;
+        out = {};
+        out.stx_mask = STATX_BASIC_STATS | (keepsBirth ? STATX_BTIME : 0u);
+        out.stx_ino = 1;
+        out.stx_btime.tv_sec = born;
+        out.stx_ctime.tv_sec = changed;
+        return 0;
+    }
+};
+
+// Where inode numbers come back at once, the birth tells the file loaded from the one written in
+// its place, and a change of status (a chmod, a write in place) leaves it the file loaded. Where
+// no birth time is kept, the status change tells them apart: then any change of status makes it
+// another file, and only a file loaded again is acted on.
+TEST_F(PrescatTrash, WhereInodeNumbersComeBackTheBirthTellsFilesApart)
+{
+    preset("Presets/Pad.tavpreset");
+    const auto pad = root_ / "Presets" / "Pad.tavpreset";
+    ReusingFileSystem fileSystem;
+    start();
+    interfaceStarted();
+    programChange(0);
+    ReusingFileSystem::born = 2;
+    fs::remove(pad);
+    writeBytes(pad, "new");
+    clear();
+    for (int id : {kDeletePreset, kToggleFavourite})
+        post(id);
+    EXPECT_TRUE(posted().empty());
+    EXPECT_TRUE(logged.empty());
+    EXPECT_EQ(readBytes(pad), "new");
+
+    post(kFolderBase + 0);
+    programChange(0);
+    ReusingFileSystem::changed = 2;
+    post(kToggleFavourite);
+    const auto favourite = root_ / "Presets" / "Pad #fav.tavpreset";
+    EXPECT_EQ(readBytes(favourite), "new");
+
+    ReusingFileSystem::keepsBirth = false;
+    post(kFolderBase + 0);
+    programChange(0);
+    ReusingFileSystem::changed = 3;
+    post(kDeletePreset);
+    EXPECT_TRUE(logged.empty());
+    EXPECT_TRUE(fs::exists(favourite));
+    post(kFolderBase + 0);
+    programChange(0);
+    post(kDeletePreset);
+    EXPECT_EQ(logged, (std::vector<std::string>{"trashItemAtURL 1"}));
+    EXPECT_FALSE(fs::exists(favourite));
 }
 
 } // namespace
