@@ -1,7 +1,5 @@
 #include "MpProcessing.h"
 
-#include <algorithm>
-
 MpPluginBase::MpPluginBase(mpapi::IMpUnknown*) {}
 
 MpPluginBase::~MpPluginBase()
