@@ -7,12 +7,12 @@
 // And the file work in real time, as the audio thread sees it, headlined by the worst single call
 // and the 99.9th percentile (a host misses its deadline on one call, not on the mean): a graph
 // start (it asks the file worker for the map) with 600 hardware controllers that come while the
-// map is read, the block that picks the map up and plays those 600 at their own offsets, and, as
-// the control, a block of 32 controllers translated with nothing owed (no file work at all); and
-// a block that learns a pair and clears the map again (its edits handed to the worker). The worker
-// is held back while the audio thread's call runs and does its work between calls, so the
-// allocation counter (which counts every thread) sees the audio thread's calls alone: 0
-// allocations per call.
+// map is read, the block that picks the map up and plays all 600 (in order, from their own
+// offsets on), and, as the control, a block of 32 controllers translated with nothing owed (no
+// file work at all); and a block that learns a pair and clears the map again (its edits handed to
+// the worker). The worker is held back while the audio thread's call runs and does its work
+// between calls, so the allocation counter (which counts every thread) sees the audio thread's
+// calls alone: 0 allocations per call.
 #include "AllocationCounter.h"
 #include "BlockBudget.h"
 #include "CallTimes.h"

@@ -1,5 +1,8 @@
 #include "TextFiles.h"
 
+#include "Log.h"
+#include "StaleTemporaries.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -15,14 +18,22 @@ bool writeFileAtomically(const std::filesystem::path& target, std::string_view b
     // the rename stays on one file system. A pipe or a device is never turned into a regular file.
     std::string error;
     const auto resolved = resolveWriteTarget(target, error, links);
-    if (!resolved || resolved->kind != WriteTarget::Kind::Regular)
+    if (!resolved) {
+        logLine("TAVRIN: cannot save \"%s\": %s", shownName(target.native()).c_str(), shownName(error).c_str());
         return false;
+    }
+    if (resolved->kind != WriteTarget::Kind::Regular) {
+        logAboutFile("cannot save (not a regular file)", resolved->file);
+        return false;
+    }
     AtomicWriter writer;
     return writer.begin(resolved->file) && writer.write(bytes) && writer.commit();
 }
 
 ReadableFile::ReadableFile(const char* path)
 {
+    // A save cut off in the middle of writing a file in place is finished before anything reads.
+    finishCutOffCopiesOnce();
     // The status first, so that nothing but a regular file is ever opened (opening a device may
     // act on it); then again on what was opened, in case the name changed in between.
     struct stat status {};

@@ -19,9 +19,11 @@ namespace platform {
 // a full disk leaves either the old file or the new one, never a mix. A symlinked target keeps its
 // link: the file it names is replaced in that file's folder (with LinkTrust::OwnOnly, for a file
 // at a fixed name in a shared folder, only links of the user running the process are followed).
+// A file a rename cannot or must not replace (a read-only folder, further hard links, another
+// owner) is written in place, safe from a kill all the same (AtomicWriter in WriteTarget.h).
 // false when any step fails (the target is then untouched and the temporary file removed), for a
 // target that is not a regular file (a folder, a pipe, a device), which is never replaced, and
-// for a link that is not trusted.
+// for a link that is not trusted; each such failure is logged with the name and the cause.
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, LinkTrust links = LinkTrust::Any);
 
 // A regular file open for reading. Only regular files open, and without waiting: a pipe, a

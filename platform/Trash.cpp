@@ -2,6 +2,7 @@
 
 #include "StaleTemporaries.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -153,14 +154,17 @@ bool placedForNothing(const fs::path& files, const char* name)
 }
 
 // Gives the complete pending file the name to; false with errno EEXIST when the name is taken.
-bool placeExclusively(const fs::path& pending, const fs::path& to)
+// renamed tells that it was renamed rather than linked.
+bool placeExclusively(const fs::path& pending, const fs::path& to, bool& renamed)
 {
+    renamed = false;
     if (::link(pending.c_str(), to.c_str()) == 0)
         return true;
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
         return false;
     // A file system without hard links (FAT on a stick): a rename that refuses an existing name.
-    return ::renameat2(AT_FDCWD, pending.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    renamed = ::renameat2(AT_FDCWD, pending.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    return renamed;
 }
 
 // Moves item to a name in "files" that was free a moment ago, never over one taken since.
@@ -169,6 +173,56 @@ bool moveExclusively(const fs::path& item, const fs::path& to)
     if (::renameat2(AT_FDCWD, item.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     return (errno == EINVAL || errno == ENOSYS) && ::rename(item.c_str(), to.c_str()) == 0;
+}
+
+std::atomic<void (*)(const fs::path& infoFile)> afterInfoPlaced{nullptr};
+
+// Whether the info file placed from pending is still in place, made fresh so that no cleanup
+// takes it for an abandoned one from now on (a delete paused over an hour after placing it, or
+// its text aside, would otherwise lose it to another instance's cleanup).
+bool stillPlaced(const fs::path& pending, const fs::path& infoFile)
+{
+    struct stat text {}, placed {};
+    return ::utimensat(AT_FDCWD, pending.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0 && ::lstat(pending.c_str(), &text) == 0 &&
+           ::lstat(infoFile.c_str(), &placed) == 0 && text.st_dev == placed.st_dev && text.st_ino == placed.st_ino;
+}
+
+enum class Placing { Moved, Failed, Lost };
+
+// Places an info file under the first free name, then moves the item there.
+Placing placeAndMove(const fs::path& trash, const fs::path& item, const std::string& text)
+{
+    const auto pending = writePendingInfo(trash, text);
+    if (!pending)
+        return Placing::Failed;
+    Placing result = Placing::Failed;
+    for (int attempt = 1; attempt <= 10000; ++attempt) {
+        const std::string name = candidateName(item.filename(), attempt);
+        const fs::path infoFile = trash / "info" / (name + ".trashinfo");
+        const fs::path target = trash / "files" / name;
+        struct stat existing {};
+        if (::lstat(target.c_str(), &existing) == 0)
+            continue;  // an item whose info file is gone still holds its name
+        bool renamed = false;
+        if (!placeExclusively(*pending, infoFile, renamed)) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        if (const auto hook = afterInfoPlaced.load())
+            hook(infoFile);
+        // An info file renamed into place is no temporary of ours, which no cleanup takes.
+        if (!renamed && !stillPlaced(*pending, infoFile)) {
+            result = Placing::Lost;  // the name it held may be another's now: never removed here
+            break;
+        }
+        result = moveExclusively(item, target) ? Placing::Moved : Placing::Failed;
+        if (result == Placing::Failed)
+            ::unlink(infoFile.c_str());
+        break;
+    }
+    ::unlink(pending->c_str());
+    return result;
 }
 
 // Reserves a name in trash with its info file, then moves the item into "files". The info file
@@ -183,29 +237,14 @@ bool moveInto(const fs::path& trash, const fs::path& item, const std::string& pa
     const fs::path files = trash / "files";
     sweepStaleTemporaries(trash / "info", [&files](int, const char* name) { return placedForNothing(files, name); });
     const std::string text = "[Trash Info]\nPath=" + trashInfoPathText(pathText) + "\nDeletionDate=" + deletionDate() + "\n";
-    const auto pending = writePendingInfo(trash, text);
-    if (!pending)
-        return false;
-    bool moved = false;
-    for (int attempt = 1; attempt <= 10000; ++attempt) {
-        const std::string name = candidateName(item.filename(), attempt);
-        const fs::path infoFile = trash / "info" / (name + ".trashinfo");
-        const fs::path target = trash / "files" / name;
-        struct stat existing {};
-        if (::lstat(target.c_str(), &existing) == 0)
-            continue;  // an item whose info file is gone still holds its name
-        if (!placeExclusively(*pending, infoFile)) {
-            if (errno == EEXIST)
-                continue;
-            break;
-        }
-        moved = moveExclusively(item, target);
-        if (!moved)
-            ::unlink(infoFile.c_str());
-        break;
+    // An info file lost before the move is placed anew (a few times at most, should cleanups
+    // keep taking it).
+    for (int round = 0; round < 3; ++round) {
+        const Placing placed = placeAndMove(trash, item, text);
+        if (placed != Placing::Lost)
+            return placed == Placing::Moved;
     }
-    ::unlink(pending->c_str());
-    return moved;
+    return false;
 }
 
 // The item's own name in its folder with every link resolved; nothing when the folder is gone.
@@ -233,6 +272,10 @@ std::optional<dev_t> deviceOfNearest(fs::path path)
 
 } // namespace
 
+namespace trash_testing {
+void setAfterInfoPlaced(void (*hook)(const fs::path& infoFile)) { afterInfoPlaced = hook; }
+} // namespace trash_testing
+
 std::optional<fs::path> homeTrash()
 {
     const char* dataHome = std::getenv("XDG_DATA_HOME");
@@ -244,23 +287,7 @@ std::optional<fs::path> homeTrash()
     return std::nullopt;
 }
 
-std::string trashInfoPathText(const std::string& path)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') || byte == '-' ||
-            byte == '_' || byte == '.' || byte == '~' || byte == '/') {
-            out += c;
-        } else {
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 15];
-        }
-    }
-    return out;
-}
+std::string trashInfoPathText(const std::string& path) { return percentEncodedPath(path); }
 
 bool moveToTrash(const fs::path& itemPath)
 {

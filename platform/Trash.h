@@ -45,4 +45,11 @@ std::optional<std::filesystem::path> homeTrash();
 // "/" as %XX (upper-case hexadecimal).
 std::string trashInfoPathText(const std::string& path);
 
+namespace trash_testing {
+// For tests: called with the info file's path after it is placed and before the item is moved
+// (a test lets an hour pass there, and another delete's cleanup run); nullptr for none.
+// [not while a delete runs]
+void setAfterInfoPlaced(void (*hook)(const std::filesystem::path& infoFile));
+} // namespace trash_testing
+
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "CategoryBrowser/PresetLibrary.h"
 #include "Log.h"
+#include "NoReplaceRename.h"
 #include "Trash.h"
 
 #include <algorithm>
@@ -113,16 +114,7 @@ bool renamePresetFile(std::string_view path, const std::string& root, std::strin
     const std::string to = from.substr(0, from.size() - lastComponent(path).size()) + std::string(newName);
     if (to == from)
         return true;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the no-replace rename: a new link refuses an existing name (a symbolic
-    // link gets a new name itself, never its target).
-    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0)
-        return false;
-    ::unlink(from.c_str());
-    return true;
+    return platform::renameNoReplace(from, to);
 }
 
 void writeBankFolder(std::string_view folder, const preset_bank::NameTable& names, const preset_bank::BankMemory& bank)

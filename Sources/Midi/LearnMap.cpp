@@ -81,49 +81,4 @@ void apply(const Edit& edit, Map& map) noexcept
     }
 }
 
-void MergedEdits::add(const Edit& edit) noexcept
-{
-    if (edit.internal >= kEntries || edit.external >= kEntries)
-        return;
-    any_ = true;
-    const std::size_t i = edit.internal;
-    switch (edit.kind) {
-    case Edit::kClear:
-        assigned_.set();
-        values_.fill(0);
-        break;
-    case Edit::kStore:
-        assigned_.set(i);
-        values_[i] = edit.external;
-        break;
-    case Edit::kUnlearn:
-        if (assigned_.test(i)) {
-            if (values_[i] == edit.external)
-                values_[i] = 0;
-        } else {
-            zeroWhen_[i].set(edit.external);
-        }
-        break;
-    }
-}
-
-void MergedEdits::applyTo(Map& map) const noexcept
-{
-    for (std::size_t i = 0; i < map.size(); ++i) {
-        if (assigned_.test(i))
-            map[i] = values_[i];
-        else if (map[i] >= 0 && map[i] < kEntries && zeroWhen_[i].test(static_cast<std::size_t>(map[i])))
-            map[i] = 0;
-    }
-}
-
-void MergedEdits::reset() noexcept
-{
-    assigned_.reset();
-    values_.fill(0);
-    for (auto& values : zeroWhen_)
-        values.reset();
-    any_ = false;
-}
-
 } // namespace learn_map

@@ -12,7 +12,6 @@
 #include "FileWorker.h"
 
 #include <array>
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -82,27 +81,18 @@ struct Edit {
 };
 void apply(const Edit& edit, Map& map) noexcept;
 
-// Edits merged into one change of whatever map they meet, exactly as the edits in order would
-// change it: fixed in size however many edits come.
-class MergedEdits {
-public:
-    void add(const Edit& edit) noexcept;
-    // map (entries 0-127) changed as the edits in order would change it.
-    void applyTo(Map& map) const noexcept;
-    bool empty() const noexcept { return !any_; }
-    void reset() noexcept;
-
-private:
-    std::bitset<kEntries> assigned_;                 // entries whose value the edits set
-    Map values_{};                                   // those values
-    std::array<std::bitset<kEntries>, kEntries> zeroWhen_{};  // other entries: values taken back
-    bool any_ = false;
-};
+// The edits a module makes, in order, for its jobs: a ring the audio side writes and the worker
+// reads up to the count a job hands it. The audio side writes over an edit only once a job that
+// applied it came back.
+inline constexpr std::size_t kEditLog = 4096;
+using EditLog = std::array<Edit, kEditLog>;
 
 // The file work of the learn map, done by the bundle's file worker. The worker keeps, for the
 // whole bundle, every map stored and not yet on disk (not yet written, or its write failed), per
-// file: a graph start anywhere loads the newest map of its file, pending or written, and a failed
-// write is tried again at every later learn-map job and at the final flush.
+// file, in fixed room for 16 files that nothing tears down: a graph start anywhere loads the
+// newest map of its file, pending or written, and a failed write is tried again at every later
+// learn-map job and at the final flush. (A 17th file whose write fails while 16 others wait is
+// logged as not written.)
 //
 // A module's jobs go to the worker the moment their input arrives (a graph start's read, the
 // block's edits), and the worker resolves them against the module's map as it knows it, in the
@@ -114,6 +104,8 @@ private:
 struct KnownMap {
     Map map{};
     Target target;
+    const EditLog* edits = nullptr;  // the module's ring of edits
+    uint32_t applied = 0;            // edits of the ring applied to map
 };
 
 // Reads the map a graph start loads, with the request taken when the graph start came. The worker
@@ -129,11 +121,11 @@ public:
     void run() noexcept override;  // [worker; inside submit offline]
 };
 
-// A block's edits, as the buttons made them: applied to the module's map, which becomes its file's
-// newest map at once and is written.
+// A block's edits, as the buttons made them: the ring's edits up to upTo applied to the module's
+// map, which becomes its file's newest map at once and is written.
 class EditJob final : public file_worker::Job {
 public:
-    MergedEdits edits;
+    uint32_t upTo = 0;  // the count of edits the ring held when the job was submitted
     KnownMap* known = nullptr;
 
     void run() noexcept override;  // [worker; inside submit offline]

@@ -4,11 +4,13 @@
 
 #include "Common/PinText.h"
 
-#include <algorithm>
+#include "Log.h"
+
+#include <array>
 #include <atomic>
 #include <cstring>
-#include <map>
 #include <mutex>
+#include <type_traits>
 
 namespace learn_map {
 
@@ -57,75 +59,96 @@ namespace {
 // [worker] The maps stored and not yet on disk, per file, for the whole bundle. Only learn-map
 // jobs touch it: on the worker thread, or inside submit offline (where several hosts may run on
 // threads of their own, hence the lock).
+//
+// Fixed room in static storage, with nothing to destroy: a job the worker runs while the process
+// exits (a store still queued when the host quits) still finds it, and unloading the bundle
+// leaves nothing behind on the heap.
 class PendingMaps {
 public:
-    // map becomes target's newest map; then every pending map is written.
-    void store(const Target& target, const Map& map)
-    {
-        const std::lock_guard lock(mutex_);
-        Pending& pending = pending_[key(target)];
-        pending.target = target;
-        pending.map = map;
-        writeAll();
-    }
+    constexpr PendingMaps() = default;
 
-    // Writes what is pending; true, with the map, when target's newest map is not in its file.
-    bool newest(const Target& target, Map& map)
+    // map becomes target's newest map; then every pending map is written. false when the map
+    // was neither written nor kept (more files failing at once than there is room for).
+    bool store(const Target& target, const Map& map) noexcept
     {
         const std::lock_guard lock(mutex_);
+        if (target.pathLength == 0) {
+            writeAll();
+            return true;  // no file to hold it
+        }
+        Pending* pending = find(target);
+        if (!pending)
+            pending = find(Target{});
+        if (!pending)
+            return write(target, map);
+        pending->target = target;
+        pending->map = map;
         writeAll();
-        const auto found = pending_.find(key(target));
-        if (found == pending_.end())
-            return false;
-        map = found->second.map;
         return true;
     }
 
-    void flush()
+    // Writes what is pending; true, with the map, when target's newest map is not in its file.
+    bool newest(const Target& target, Map& map) noexcept
+    {
+        const std::lock_guard lock(mutex_);
+        writeAll();
+        const Pending* pending = target.pathLength == 0 ? nullptr : find(target);
+        if (!pending)
+            return false;
+        map = pending->map;
+        return true;
+    }
+
+    void flush() noexcept
     {
         const std::lock_guard lock(mutex_);
         writeAll();
     }
 
 private:
+    // Files whose maps may wait for a disk that fails at once; a free entry has no path.
+    static constexpr std::size_t kFiles = 16;
     struct Pending {
         Target target;
         Map map{};
     };
 
-    static std::string key(const Target& target) { return std::string(target.path.data(), target.pathLength); }
+    Pending* find(const Target& target) noexcept
+    {
+        for (Pending& pending : pending_)
+            if (pending.target.pathLength == target.pathLength &&
+                std::memcmp(pending.target.path.data(), target.path.data(), target.pathLength) == 0)
+                return &pending;
+        return nullptr;
+    }
 
     // A map leaves only once it is on disk; after a failed write it stays the map a graph start
     // loads, so no learnt entry is lost.
-    void writeAll()
+    void writeAll() noexcept
     {
-        for (auto it = pending_.begin(); it != pending_.end();)
-            it = write(it->second) ? pending_.erase(it) : std::next(it);
+        for (Pending& pending : pending_)
+            if (pending.target.pathLength != 0 && write(pending.target, pending.map))
+                pending.target = Target{};
     }
 
-    static bool write(const Pending& pending)
+    static bool write(const Target& target, const Map& map) noexcept
     {
-        if (pending.target.pathLength == 0)
+        if (target.pathLength == 0)
             return true;  // no file to hold it
         try {
             const SaveFunction replaced = saveFunction.load(std::memory_order_acquire);
-            return (replaced ? replaced : save)(locationOf(pending.target), pending.map);
+            return (replaced ? replaced : save)(locationOf(target), map);
         } catch (...) {
             return false;
         }
     }
 
     std::mutex mutex_;
-    std::map<std::string, Pending> pending_;
+    std::array<Pending, kFiles> pending_{};
 };
+static_assert(std::is_trivially_destructible_v<PendingMaps>, "never torn down: nothing to leak or to outlive");
 
-// Made on first use and never destroyed: a job the worker runs while the process exits (a store
-// still queued when the host quits) must not meet a map table already gone.
-PendingMaps& pendingMaps()
-{
-    static PendingMaps& maps = *new PendingMaps;
-    return maps;
-}
+constinit PendingMaps pendingMaps;
 
 } // namespace
 
@@ -135,7 +158,7 @@ void LoadJob::run() noexcept
         const Location where = locate(request.hostFilePath(), request.autoPath, request.idPin(), request.pathMacPin());
         const Target target = targetOf(where);
         map = known->map;  // a short file leaves the rest as it was
-        if (!pendingMaps().newest(target, map))
+        if (!pendingMaps.newest(target, map))
             load(where, map);
         known->target = target;
     } catch (...) {
@@ -147,20 +170,15 @@ void LoadJob::run() noexcept
 
 void EditJob::run() noexcept
 {
-    edits.applyTo(known->map);
-    try {
-        pendingMaps().store(known->target, known->map);
-    } catch (...) {
-        // Out of memory before the map was kept: it is lost as a failed write once was.
-    }
+    for (; known->applied != upTo; ++known->applied)
+        apply((*known->edits)[known->applied % kEditLog], known->map);
+    if (!pendingMaps.store(known->target, known->map))
+        platform::logLine("controller map not written: more files failing than can wait");
 }
 
 void FlushJob::run() noexcept
 {
-    try {
-        pendingMaps().flush();
-    } catch (...) {
-    }
+    pendingMaps.flush();
 }
 
 } // namespace learn_map

@@ -8,21 +8,26 @@
 // order, so nothing on the audio side waits to be handed over. Offline both happen inside the
 // call, as if there were no worker.
 //
-// Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
-// learn state follow the buttons and controllers sample by sample. What needs the map is held, in
-// arrival order (HeldInputs, set aside at construction): every MIDI message's translation (notes
-// too, so nothing overtakes) and every edit's change to the map in memory. Once the map is here,
-// what was held is translated exactly as it would have been with the map at once, and goes out
-// delayed by whole blocks, each message at its own sample offset: one block's worth of held
-// messages per block, so the spacing between them is kept. Messages that come meanwhile queue
-// behind them; the delay ends with the first block in which nothing waits.
+// The audio side keeps the map it translates with: an edit by the buttons changes it at once, so
+// a pair just learnt translates from the next sample on, and the worker only writes the file.
 //
-// Room: the held log takes 16384 inputs (the last 256 kept for edits and reads): a message on
-// each sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at
-// full speed, while the map is read. Should a disk stall even longer, each input that finds no
-// room is refused by name through the worker's log and the rest keep their order; nothing is
-// ever translated on an older map out of turn.
-#include "Common/HeldInputs.h"
+// Until the map a graph start reads arrives, the module still plays: the LED, the captures and the
+// learn state follow the buttons and controllers sample by sample, and the edits still go to the
+// worker at the end of their block. What needs the map waits in the outbox behind the read it
+// owes, in arrival order (fixed room, set aside at construction): every MIDI message's
+// translation (notes too, so nothing overtakes) and every edit's change to the map in memory. In
+// the first block after the map is here, everything that waited goes out, translated exactly as
+// it would have been with the map at once, in order, each message at its own sample offset or
+// with the one before it when that went later; what comes later in that block follows. So a slow
+// read delays nothing past that block.
+//
+// Room: the outbox takes 16384 entries (256 of them kept for edits and reads): a message on each
+// sample of both inputs for 170 ms at 48 kHz, or nearly eight seconds of two MIDI cables at full
+// speed, while the map is read. Should a disk stall even longer, each input that finds no room is
+// refused by name through the worker's log and the rest keep their order; nothing is ever
+// translated on an older map out of turn. The release of a note that went in is never refused:
+// the outbox keeps a place for the release of every note sounding on either input.
+#include "Common/Outbox.h"
 #include "Midi/LearnMap.h"
 #include "Midi/MidiBytes.h"
 #include "MpProcessing.h"
@@ -30,6 +35,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <bitset>
 
 class Qv_midilearnmodule : public MpBase {
 public:
@@ -53,6 +59,7 @@ public:
         for (learn_map::EditJob& job : edits_)
             job.known = &known_;
         finalEdits_.known = &known_;
+        known_.edits = &editLog_;
         modules.fetch_add(1, std::memory_order_relaxed);
     }
 
@@ -61,8 +68,8 @@ public:
     // modules') and takes them back, and the last learn module tries every failed write once more.
     ~Qv_midilearnmodule() override
     {
-        if (!pendingEdits_.empty()) {
-            finalEdits_.edits = pendingEdits_;
+        if (editsSubmitted_ != editsMade_) {
+            finalEdits_.upTo = editsMade_;
             channel_.runAndWait(finalEdits_);
         }
         channel_.drain();
@@ -80,16 +87,15 @@ public:
     }
 
     using MpBase::process;
-    // [audio thread] Takes what the worker has done, lets out what held for it, runs the block,
+    // [audio thread] Takes what the worker has done, lets out what waited for it, runs the block,
     // then hands the block's edits to the worker.
     void process(int32_t count, const mpapi::MpEvent* events) override
     {
-        ++block_;
         takeFinished();
         replay(count);
         MpBase::process(count, events);
         submitEdits(kReadJobs);
-        stayAwake(!held_.empty() || readsOut() > 0);
+        stayAwake(!waiting_.empty() || readsOut() > 0);
     }
 
     // [audio thread] The map of the file the pins name now is read; what follows waits for it.
@@ -126,41 +132,53 @@ public:
             capture(pin, m.data1);
         if (pin != kExternalIn && pin != kInternalIn)
             return;
-        Held translation;
-        translation.kind = pin == kExternalIn ? Held::kFromExternal : Held::kFromInternal;
+        Waiting translation;
+        translation.kind = pin == kExternalIn ? Waiting::kFromExternal : Waiting::kFromInternal;
         translation.message = m;
-        if (!holding())
-            translate(translation);
-        else
-            keep(translation, "MIDI message held for the controller map");
+        const std::size_t note = noteIndex(pin, m);
+        const bool ends = note != kNoNote && m.isNoteOff() && sounding_.test(note);
+        const bool starts = note != kNoNote && m.isNoteOn() && !sounding_.test(note);
+        if (!holding()) {
+            translate(translation, std::max(blockPos, floor_));
+        } else if (!keep(translation, ends ? 0 : kEditRoom + (starts ? 2 : 1), "MIDI message held for the controller map")) {
+            return;  // did not go in: no note starts or ends
+        }
+        if (ends || starts) {
+            sounding_.flip(note);
+            soundingCount_ = starts ? soundingCount_ + 1 : soundingCount_ - 1;
+        }
     }
 
 private:
     // What waits for the map a graph start reads, in arrival order.
-    struct Held {
-        enum Kind : uint8_t { kFromExternal, kFromInternal, kEdit, kMapRead };
+    struct Waiting {
+        enum Kind : uint8_t { kFromExternal, kFromInternal, kEdit };
         Kind kind = kEdit;
         midi::Message message;  // kFromExternal, kFromInternal
         learn_map::Edit edit;   // kEdit
-        uint8_t read = 0;       // kMapRead: which read job brings the map
         int32_t offset = 0;     // in the block it came in
-        uint32_t block = 0;     // the block it came in
     };
-    static constexpr std::size_t kHeldInputs = 16384;
+    static constexpr std::size_t kWaitingRoom = 16384;
     static constexpr std::size_t kEditRoom = 256;  // of it, only for edits and reads: never refused for MIDI
+    // A note per input, channel and number: its bit in sounding_.
+    static constexpr std::size_t kNotesPerInput = 16 * midi::kNotes;
+    static constexpr std::size_t kNoNote = 2 * kNotesPerInput;
     static constexpr std::size_t kReadJobs = 16;  // graph starts whose maps are not yet in use
-    // Edit jobs: a block's edits leave kReadJobs of them free, so that a graph start always finds
-    // one for the edits before it while it finds a read job.
-    static constexpr std::size_t kEditJobs = 32;
+    // Edit jobs, each a count of the ring's edits: a block's edits leave kReadJobs of them free,
+    // so that a graph start always finds one for the edits before it while it finds a read job.
+    // A block with edits takes one, so edits wait for a later block (and take a later place in the
+    // order) only when 240 blocks with edits are owed.
+    static constexpr std::size_t kEditJobs = 256;
     static inline std::atomic<int> modules{0};  // learn modules alive: the last one flushes
 
     // Translation through the map: hardware controller c goes to the synth as every k with
     // map[k] = c; synth controller c goes to the hardware as map[c]; other messages pass.
-    void translate(const Held& d, int32_t position = -1)
+    void translate(const Waiting& d, int32_t position)
     {
+        floor_ = position;  // what follows in this block goes no earlier
         const midi::Message& m = d.message;
         const bool controller = m.isController() && m.data1 < learn_map::kEntries;
-        if (d.kind == Held::kFromExternal) {
+        if (d.kind == Waiting::kFromExternal) {
             if (!m.isController()) {
                 midi::send(toSynth_, m, position);
             } else if (controller && m.data1 != 0) {
@@ -190,48 +208,53 @@ private:
                 usedBy_[static_cast<std::size_t>(map_[k])][k / 64] |= uint64_t{1} << (k % 64);
     }
 
-    // [audio thread] Whatever comes now waits behind what is held (or what went out held in this
-    // block, so that nothing goes out before it in the block).
-    bool holding() const { return replayedThisBlock_ || !held_.empty(); }
+    // [audio thread] Whatever comes now waits behind what waits.
+    bool holding() const { return !waiting_.empty(); }
 
-    // [audio thread] Keeps input at the back of the log, stamped with its block and offset; an
-    // input that finds no room is refused by name (MIDI leaves room for edits and reads).
-    bool keep(Held input, const char* action) noexcept
+    // The bit of a note-on or note-off in sounding_; kNoNote for any other message.
+    static std::size_t noteIndex(int pin, const midi::Message& m) noexcept
     {
-        const bool message = input.kind == Held::kFromExternal || input.kind == Held::kFromInternal;
+        if ((!m.isNoteOn() && !m.isNoteOff()) || !midi::isTableIndex(m.data1))
+            return kNoNote;
+        return static_cast<std::size_t>(pin) * kNotesPerInput + (m.status & 0x0Fu) * midi::kNotes + m.data1;
+    }
+
+    // Places free in the outbox beyond those kept for the releases of sounding notes.
+    std::size_t freePlaces() const noexcept { return kWaitingRoom - waiting_.size() - soundingCount_; }
+
+    // [audio thread] Puts input at the back of the outbox, stamped with its offset, when it leaves
+    // free at least needs places beyond those kept for the releases of sounding notes (a release
+    // of one of them needs none: it takes its own). An input that finds no room is refused by name.
+    bool keep(Waiting input, std::size_t needs, const char* action) noexcept
+    {
         input.offset = blockPos;
-        input.block = block_;
-        if (held_.size() + (message ? kEditRoom : 0) < kHeldInputs && held_.pushBack(input))
+        if (freePlaces() >= needs && waiting_.post(input))
             return true;
         channel_.refused(action);
         return false;
     }
 
-    // [audio thread] At the start of a block, what is held and no longer waits for a read: edits
-    // change the map in memory, reads replace it, and the messages of the oldest block held go out
-    // at their own offsets.
+    // [audio thread] At the start of a block, everything that no longer waits for a read: reads
+    // replace the map, edits change it, and the messages go out in order, each at its own offset
+    // or, when an earlier one went later, just with it.
     void replay(int32_t count) noexcept
     {
-        replayedThisBlock_ = false;
-        uint32_t from = 0;
-        while (Held* next = held_.front()) {
-            if (next->kind == Held::kMapRead) {
-                if (!readBack_[next->read])
-                    break;
-                applyRead(next->read);
-            } else if (next->kind == Held::kEdit) {
-                learn_map::apply(next->edit, map_);
+        floor_ = 0;
+        const int32_t last = count > 0 ? count - 1 : 0;
+        waiting_.flush(
+            [&](const Waiting& next, std::string_view) {
+                if (next.kind != Waiting::kEdit) {
+                    translate(next, std::max(floor_, std::min(next.offset, last)));
+                    return;
+                }
+                learn_map::apply(next.edit, map_);
                 mapChanged();
-            } else {
-                if (replayedThisBlock_ && next->block != from)
-                    break;
-                replayedThisBlock_ = true;
-                from = next->block;
-                translate(*next, std::min(next->offset, count > 0 ? count - 1 : 0));
-            }
-            Held taken;
-            held_.popFront(taken);
-        }
+            },
+            [&](const file_worker::Job& read) {
+                for (std::size_t i = 0; i < kReadJobs; ++i)
+                    if (&read == &loads_[i])
+                        applyRead(i);
+            });
     }
 
     // [audio thread] A graph start: the block's edits so far go to the worker first, then the read
@@ -243,7 +266,7 @@ private:
         for (std::size_t i = 0; i < kReadJobs && free == kReadJobs; ++i)
             if (!readOut_[i])
                 free = i;
-        if (free == kReadJobs || held_.full() || !submitEdits(0)) {
+        if (free == kReadJobs || freePlaces() == 0 || !submitEdits(0)) {
             channel_.refused("controller map read at graph start");
             return;
         }
@@ -251,14 +274,10 @@ private:
         job.request.take(host, learn_map::kFileNameWide, autoPath_.value, id_.value, pathMac_.value);
         readOut_[free] = true;
         submit(job);
-        if (held_.empty() && readBack_[free]) {
+        if (waiting_.empty() && readBack_[free])
             applyRead(free);  // offline: here at once
-            return;
-        }
-        Held read;
-        read.kind = Held::kMapRead;
-        read.read = static_cast<uint8_t>(free);
-        keep(read, "controller map read at graph start");  // room checked above
+        else
+            waiting_.owe(job);  // room checked above
     }
 
     void applyRead(std::size_t i) noexcept
@@ -274,37 +293,35 @@ private:
     // and handed to the worker with the block's other edits.
     void edit(learn_map::Edit e) noexcept
     {
-        if (held_.empty()) {
+        if (editsMade_ - editsTaken_ >= learn_map::kEditLog) {
+            channel_.refused("controller map edit");
+            return;  // neither in memory nor on disk: both stay alike
+        }
+        if (waiting_.empty()) {
             learn_map::apply(e, map_);
             mapChanged();
         } else {
-            Held held;
-            held.kind = Held::kEdit;
-            held.edit = e;
-            if (!keep(held, "controller map edit"))
+            Waiting change;
+            change.kind = Waiting::kEdit;
+            change.edit = e;
+            if (!keep(change, 1, "controller map edit"))
                 return;  // neither in memory nor on disk: both stay alike
         }
-        pendingEdits_.add(e);
+        editLog_[editsMade_++ % learn_map::kEditLog] = e;
     }
 
     // [audio thread] The edits not yet handed over go in one job, if more than spare jobs are
-    // free; else they wait, merged, for a later block. false when they still wait.
+    // free; else they wait for a later block. false when they still wait.
     bool submitEdits(std::size_t spare) noexcept
     {
-        if (pendingEdits_.empty())
+        if (editsSubmitted_ == editsMade_)
             return true;
-        if (static_cast<std::size_t>(std::count(editOut_.begin(), editOut_.end(), false)) <= spare)
+        if (kEditJobs - (editJobsSent_ - editJobsBack_) <= spare)
             return false;
-        for (std::size_t i = 0; i < kEditJobs; ++i) {
-            if (editOut_[i])
-                continue;
-            edits_[i].edits = pendingEdits_;
-            pendingEdits_.reset();
-            editOut_[i] = true;
-            submit(edits_[i]);
-            return true;
-        }
-        return false;
+        learn_map::EditJob& job = edits_[editJobsSent_++ % kEditJobs];
+        job.upTo = editsSubmitted_ = editsMade_;
+        submit(job);
+        return true;
     }
 
     void submit(file_worker::Job& job) noexcept
@@ -319,15 +336,17 @@ private:
     {
         while (file_worker::Job* done = channel_.finished()) {
             for (std::size_t i = 0; i < kReadJobs; ++i)
-                if (done == &loads_[i])
+                if (done == &loads_[i]) {
                     readBack_[i] = true;
-            for (std::size_t i = 0; i < kEditJobs; ++i)
-                if (done == &edits_[i])
-                    editOut_[i] = false;
+                    waiting_.cameBack(*done);
+                }
+            // Edit jobs come back in the order they went.
+            if (editJobsSent_ != editJobsBack_ && done == &edits_[editJobsBack_ % kEditJobs])
+                editsTaken_ = edits_[editJobsBack_++ % kEditJobs].upTo;
         }
     }
 
-    // A module with work owed or held asks not to sleep, so what is held goes out without waiting
+    // A module with work owed or waiting asks not to sleep, so what waits goes out without waiting
     // for the next event.
     void stayAwake(bool awake)
     {
@@ -416,14 +435,20 @@ private:
     std::array<learn_map::LoadJob, kReadJobs> loads_;
     std::array<bool, kReadJobs> readOut_{};   // asked for, its map not yet in use
     std::array<bool, kReadJobs> readBack_{};  // its map is back from the worker
-    std::array<learn_map::EditJob, kEditJobs> edits_;
-    std::array<bool, kEditJobs> editOut_{};   // handed to the worker, not yet back
-    learn_map::MergedEdits pendingEdits_;    // edits not yet handed over
+    std::array<learn_map::EditJob, kEditJobs> edits_;  // a ring: sent and back in order
+    std::size_t editJobsSent_ = 0;
+    std::size_t editJobsBack_ = 0;
+    learn_map::EditLog editLog_{};  // the edits made, for the worker
+    uint32_t editsMade_ = 0;        // written to editLog_
+    uint32_t editsSubmitted_ = 0;   // of them, handed to a job
+    uint32_t editsTaken_ = 0;       // of them, applied by a job that came back
     learn_map::EditJob finalEdits_;
     learn_map::FlushJob flush_;
-    held_inputs::HeldInputs<Held, kHeldInputs> held_;
-    bool replayedThisBlock_ = false;  // held messages went out in this block
-    uint32_t block_ = 0;              // blocks run, for what is held
+    outbox::Outbox<Waiting, kWaitingRoom> waiting_;
+    int32_t floor_ = 0;  // the offset of the last message sent in this block
+    // Notes that went in (sent or held) and are not yet released, per input (see noteIndex).
+    std::bitset<kNoNote> sounding_;
+    std::size_t soundingCount_ = 0;
     file_worker::Channel channel_{kReadJobs + kEditJobs};  // last: it waits for the jobs above
 };
 

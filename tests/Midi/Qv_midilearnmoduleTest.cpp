@@ -4,11 +4,13 @@
 // offline inside the calls, in real time on its thread, with the same messages, LED and files;
 // the last map lands by the time the host has released the module, so the file is read after
 // shutdown. No learnt entry is lost to a failed write, a later file, another instance or the end.
+#include "Bundle.h"
 #include "FileWorker.h"
 #include "Midi/LearnMap.h"
 #include "Midi/NoteLedgerTestSupport.h"
 #include "Midi/RoutingTestSupport.h"
 #include "Log.h"
+#include "support/AudioThreadAudit.h"
 #include "support/Settle.h"
 #include "support/TemporaryFolder.h"
 
@@ -286,8 +288,8 @@ TEST_F(MidiLearn, FilePathFromAutoPathOrNone)
 // One session, offline and in real time with the worker held back over the graph start's read:
 // while the map is read the LED and the learning follow the buttons at once, and what needs the
 // map (every message's translation, the stored pair) waits; once read, the same messages go out
-// in the same order, each at its own offset in a later block, and the file holds the same map as
-// offline.
+// in the same order, all in the first block after the map is in, each at its own offset or with
+// the one before it, and the file holds the same map as offline.
 TEST_F(MidiLearn, RealTimeSessionGivesWhatOfflineGives)
 {
     struct Outcome {
@@ -341,7 +343,7 @@ TEST_F(MidiLearn, RealTimeSessionGivesWhatOfflineGives)
             file_worker::waitUntilIdle();
         }
         host->queueMidi(module, kExternalIn, {0xB0, 20, 7}, 0);
-        for (int b = 0; b < 6; ++b)  // three blocks held, then one block of them a block
+        for (int b = 0; b < 2; ++b)
             block();
         out.file = fileAfterShutdown(map);
         return out;
@@ -361,9 +363,10 @@ TEST_F(MidiLearn, RealTimeSessionGivesWhatOfflineGives)
     EXPECT_EQ(offline.file, mapFile({{3, 4}, {7, 20}, {8, 21}, {9, 20}}));
     const Outcome live = session(true);
     EXPECT_EQ(live.midi, offline.midi);
-    EXPECT_EQ(live.offsets, offline.offsets);
-    for (std::size_t i = 0; i < live.samples.size() && i < offline.samples.size(); ++i)
-        EXPECT_GT(live.samples[i], offline.samples[i]) << i;
+    // Four blocks held go out in the fifth, the message that came in it after them.
+    EXPECT_EQ(live.offsets, (std::vector<std::int32_t>{2, 2, 3, 4, 5, 20, 20, 20, 20, 20}));
+    for (std::size_t i = 0; i < live.samples.size(); ++i)
+        EXPECT_EQ(live.samples[i] - live.offsets[i], 64 * 5) << i;
     EXPECT_EQ(live.led, offline.led);
     EXPECT_EQ(live.file, offline.file);
 }
@@ -561,8 +564,8 @@ void runInto(Host& host, std::size_t module, std::vector<Out>& out)
 }
 
 // 600 controllers from the hardware while "Controllers.txt" is read at graph start: all 1200
-// translations reach the synth, as offline, in order, each at its own offset, all delayed by the
-// same whole number of blocks.
+// translations reach the synth, as offline, in order, all in the first block after the map is in,
+// each at its own offset or with the one before it.
 TEST_F(MidiLearn, SixHundredControllersDuringTheReadAllReachTheSynth)
 {
     fs::create_directories(file.parent_path());
@@ -589,22 +592,23 @@ TEST_F(MidiLearn, SixHundredControllersDuringTheReadAllReachTheSynth)
     const std::vector<Out> live = session(true);
     ASSERT_EQ(offline.size(), 1200u);
     ASSERT_EQ(live.size(), offline.size());
-    const std::int64_t delay = live[0].sample - offline[0].sample;
-    EXPECT_GT(delay, 0);
-    EXPECT_EQ(delay % 64, 0);
+    std::int32_t floor = 0;
     for (std::size_t i = 0; i < live.size(); ++i) {
         const uint8_t value = static_cast<uint8_t>(i / 2 % 128);
         ASSERT_EQ(offline[i].sent, (Sent{kToSynth, {0xB0, static_cast<uint8_t>(i % 2 ? 9 : 7), value}})) << i;
         ASSERT_EQ(live[i].sent, offline[i].sent) << i;
-        ASSERT_EQ(live[i].offset, offline[i].offset) << i;
-        ASSERT_EQ(live[i].sample - offline[i].sample, delay) << i;
+        floor = std::max(floor, offline[i].offset);
+        ASSERT_EQ(live[i].offset, floor) << i;
+        ASSERT_EQ(live[i].sample - live[i].offset, live[0].sample - live[0].offset) << i;  // one block
     }
 }
 
 // Far more MIDI than a slow read leaves room for: the first messages are kept and go out in
 // order, each later one is refused by name in the log (never translated out of turn on the map
-// at hand), and a pair learnt meanwhile still reaches the map and its file.
-TEST_F(MidiLearn, AFloodBeyondTheRoomIsRefusedByNameAndTheRestKeepsOrder)
+// at hand), and a pair learnt meanwhile still reaches the map and its file. The release of a
+// note that went in before the flood still goes in, so no note sticks; a note that found no room
+// is refused whole.
+TEST_F(MidiLearn, AFloodBeyondTheRoomIsRefusedByNameButNoNoteSticks)
 {
     struct Lines {
         static void sink(const char* line, void* context)
@@ -621,26 +625,123 @@ TEST_F(MidiLearn, AFloodBeyondTheRoomIsRefusedByNameAndTheRestKeepsOrder)
     file_worker::hold();
     start(root.string() + "/", "TAVRIN TWO", false, false, false);
     std::vector<Out> out;
+    host->queueMidi(module, kExternalIn, {0x91, 60, 100}, 0);
     for (int b = 0; b < 20; ++b) {
         for (int i = 0; i < 1000; ++i)
             host->queueMidi(module, kInternalIn, {0xB0, 3, static_cast<uint8_t>((b * 1000 + i) % 128)}, i * 64 / 1000);
         runInto(*host, module, out);
     }
     learnPair(7, 20);  // the log is full of MIDI: the edit still finds room
+    host->queueMidi(module, kExternalIn, {0x90, 62, 100}, 1);  // no room: refused
+    host->queueMidi(module, kExternalIn, {0x81, 60, 0}, 2);
+    host->queueMidi(module, kExternalIn, {0x80, 62, 0}, 3);  // no room: refused
+    runInto(*host, module, out);
     EXPECT_TRUE(out.empty());
     file_worker::release();
     file_worker::waitUntilIdle();
-    for (int b = 0; b < 24; ++b)
-        runInto(*host, module, out);
+    runInto(*host, module, out);
     platform::setLogSink(nullptr, nullptr);
-    EXPECT_GE(out.size(), 16000u);
+    ASSERT_GE(out.size(), 16000u);
     EXPECT_LT(out.size(), 20000u);
-    for (std::size_t i = 0; i < out.size(); ++i)
-        ASSERT_EQ(out[i].sent, (Sent{kToExternal, {0xB0, 4, static_cast<uint8_t>(i % 128)}})) << i;
+    EXPECT_EQ(out.front().sent, (Sent{kToSynth, {0x91, 60, 100}}));
+    EXPECT_EQ(out.back().sent, (Sent{kToSynth, {0x81, 60, 0}}));
+    for (std::size_t i = 1; i + 1 < out.size(); ++i)
+        ASSERT_EQ(out[i].sent, (Sent{kToExternal, {0xB0, 4, static_cast<uint8_t>((i - 1) % 128)}})) << i;
     EXPECT_GE(refusals.load(), 1);
     EXPECT_EQ(midi(kInternalIn, {{0xB0, 7, 9}, {0xB0, 3, 8}}),
               (std::vector<Sent>{{kToExternal, {0xB0, 20, 9}}, {kToExternal, {0xB0, 4, 8}}}));
     EXPECT_EQ(fileAfterShutdown(file), mapFile({{3, 4}, {7, 20}}));
+}
+
+// A pair learnt translates from the sample after it completes, in the same block, offline and in
+// real time: the audio side changes its own map and the worker only writes the file.
+TEST_F(MidiLearn, APairJustLearntTranslatesInTheSameBlock)
+{
+    for (const bool live : {false, true}) {
+        file_worker::setOffline(!live);
+        startInRoot();
+        learnAt = at(0);
+        host->runBlock(64);
+        host->queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
+        host->queueMidi(module, kExternalIn, {0xB0, 20, 2}, 5);  // completes 7 -> 20
+        host->queueMidi(module, kInternalIn, {0xB0, 7, 9}, 6);
+        host->queueMidi(module, kExternalIn, {0xB0, 20, 8}, 31);
+        std::vector<Out> out;
+        runInto(*host, module, out);
+        ASSERT_EQ(out.size(), 2u) << live;
+        EXPECT_EQ(out[0].sent, (Sent{kToExternal, {0xB0, 20, 9}}));
+        EXPECT_EQ(out[0].offset, 6);
+        EXPECT_EQ(out[1].sent, (Sent{kToSynth, {0xB0, 7, 8}}));
+        EXPECT_EQ(out[1].offset, 31);
+        EXPECT_EQ(fileAfterShutdown(file), mapFile({{7, 20}})) << live;
+        fs::remove(file);
+    }
+}
+
+// Twenty blocks in a row that each store a pair while the disk holds every write, then a pair
+// learnt by another instance on the same file: the file ends with the other instance's map, as
+// offline, because each block's edits take their place in the order in the block they are made.
+TEST_F(MidiLearn, EditsTakeTheirPlaceWhileTheDiskHoldsEveryWrite)
+{
+    for (const bool live : {false, true}) {
+        file_worker::setOffline(!live);
+        startInRoot("TAVRIN TWO", false, true);
+        if (live)
+            file_worker::hold();
+        const std::int64_t from = host->samplesRun();
+        host->setInputFunction(module, kLearn, [from](std::int64_t s) {
+            return s >= from && s < from + 64 * 20 && s % 64 < 10 ? 1.0f : 0.0f;
+        });
+        for (int b = 0; b < 20; ++b) {
+            host->queueMidi(module, kInternalIn, {0xB0, static_cast<uint8_t>(b + 1), 1}, 5);
+            host->queueMidi(module, kExternalIn, {0xB0, static_cast<uint8_t>(b + 30), 1}, 5);
+            host->runBlock(64);
+        }
+        const std::int64_t last = host->samplesRun();
+        host->setInputFunction(other, kLearn, [last](std::int64_t s) { return s >= last && s < last + 10 ? 1.0f : 0.0f; });
+        host->queueMidi(other, kInternalIn, {0xB0, 100, 1}, 5);
+        host->queueMidi(other, kExternalIn, {0xB0, 101, 1}, 5);
+        host->runBlock(64);
+        if (live)
+            file_worker::release();
+        EXPECT_EQ(fileAfterShutdown(file), mapFile({{100, 101}})) << live;
+        fs::remove(file);
+    }
+}
+
+// A read that takes 40 blocks, with a message in each: all 40 leave in the first block after the
+// map is in, in order, then the one that comes in that block; from the next block on each message
+// leaves in its own block at its own offset, as offline.
+TEST_F(MidiLearn, MidiHeldOverASlowReadCatchesUpInOneBlock)
+{
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << mapFile({{3, 4}});
+    realTime();
+    file_worker::hold();
+    start(root.string() + "/", "TAVRIN TWO", false, false, false);
+    std::vector<Out> out;
+    std::vector<std::int32_t> offsets;
+    const auto block = [&](int i) {
+        offsets.push_back(i * 23 % 64);
+        host->queueMidi(module, kInternalIn, {0xB0, 3, static_cast<uint8_t>(i)}, offsets.back());
+        runInto(*host, module, out);
+    };
+    for (int i = 0; i < 40; ++i)
+        block(i);
+    EXPECT_TRUE(out.empty());
+    file_worker::release();
+    file_worker::waitUntilIdle();
+    const std::int64_t caughtUp = host->samplesRun();
+    for (int i = 40; i < 44; ++i)
+        block(i);
+    ASSERT_EQ(out.size(), 44u);
+    std::int32_t floor = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].sent, (Sent{kToExternal, {0xB0, 4, static_cast<uint8_t>(i)}})) << i;
+        floor = i <= 40 ? std::max(floor, offsets[i]) : offsets[i];
+        EXPECT_EQ(out[i].offset, floor) << i;
+        EXPECT_EQ(out[i].sample - out[i].offset, caughtUp + 64 * static_cast<std::int64_t>(i <= 40 ? 0 : i - 40)) << i;
+    }
 }
 
 // The host quits (exit()) while a slow write runs and another store waits behind it, an earlier
@@ -685,6 +786,55 @@ TEST(MidiLearnExit, AStoreQueuedAtExitIsWritten)
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(readAll(file), mapFile({{3, 4}, {7, 20}, {8, 21}, {9, 22}}));
+}
+
+// The bundle loaded, a learn module reading its map and storing a pair, the bundle unloaded:
+// the round frees as many allocations as it makes, as one with a module without file work does
+// (where a sanitizer counts the loader's own, those show in both). The maps not yet on disk once
+// took a table on the heap that no unload gave back.
+TEST(MidiLearnBundle, UnloadingAfterALearnMapLeavesNothingOnTheHeap)
+{
+    const test_support::TemporaryFolder temporary{"tavrin-learn-unload"};
+    const char* mode = std::getenv("TAVRIN_OFFLINE");
+    const std::string wasMode = mode ? mode : "";
+    ::setenv("TAVRIN_OFFLINE", "1", 1);  // the bundle reads it when it loads: no thread to count
+    // The fewest allocations one round of load, play and unload leaves unfreed.
+    const auto leftByRound = [&](const char* identifier) {
+        std::int64_t least = INT64_MAX;
+        for (int i = 0; i < 4; ++i) {
+            test_support::AudioThreadAudit audit;
+            {
+                std::string error;
+                auto bundle = tav_host::Bundle::load(TAVRIN_BUNDLE_PATH, error);
+                EXPECT_TRUE(bundle) << error;
+                if (!bundle)
+                    return least;
+                Host host(bundle->factory(), test_support::config64());
+                const std::size_t module = test_support::add(host, identifier);
+                host.setInitialValue(module, Side::Dsp, kId, textValue("TAVRIN TWO"));
+                host.setInitialValue(module, Side::Dsp, kPathMac, textValue(temporary.path().string() + "/"));
+                host.setInputFunction(module, kLearn, [](std::int64_t s) { return s < 64 ? 1.0f : 0.0f; });
+                host.runBlock(64);
+                host.queueMidi(module, kInternalIn, {0xB0, 7, 1}, 5);
+                host.queueMidi(module, kExternalIn, {0xB0, 20, 1}, 5);
+                host.runBlock(64);
+                host.shutdown();
+            }
+            const auto& seen = audit.report();
+            if (i > 0)  // the first round makes what the process keeps anyway
+                least = std::min(least, static_cast<std::int64_t>(seen.count(test_support::AuditKind::Allocation)) -
+                                            static_cast<std::int64_t>(seen.count(test_support::AuditKind::Free)));
+        }
+        return least;
+    };
+    const std::int64_t plain = leftByRound("QV_MidiThroughPasser");
+    const std::int64_t learn = leftByRound("QV_MidiLearnModule");
+    if (wasMode.empty())
+        ::unsetenv("TAVRIN_OFFLINE");
+    else
+        ::setenv("TAVRIN_OFFLINE", wasMode.c_str(), 1);
+    EXPECT_LE(learn, plain);
+    EXPECT_EQ(readAll(temporary.path() / "Quorvane" / "TAVRIN TWO" / "Controllers.txt"), mapFile({{7, 20}}));
 }
 
 // Played like a musician on both inputs, notes pass to the synth and back to the controller

@@ -1,7 +1,8 @@
-// The bundle's file worker: jobs of all channels run on one thread in the order they were
-// submitted and come back to each channel in its own order; offline they run inside submit; a
-// channel that goes waits for its jobs; the thread ends with the last channel, and a bundle
-// unloaded with work queued writes it first.
+// The bundle's file worker: jobs of all channels run on one thread in the order of their places
+// and come back to each channel in its own order; offline they run inside submit; a channel that
+// goes waits for its jobs and logs its refusals; the thread ends with the last channel, and a
+// bundle unloaded, an exit or a quick exit with work queued writes it first; a forked child gets
+// a worker of its own; watches wake worker-side code.
 #include "FileWorker.h"
 
 #include "Bundle.h"
@@ -15,10 +16,13 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +49,8 @@ public:
     RecordingJob(RunLog& log, int name) : log_(log), name_(name) {}
     void run() noexcept override
     {
+        started.store(true);
+        started.notify_all();
         if (pause_)
             std::this_thread::sleep_for(pause_.value());
         const std::lock_guard lock(log_.mutex);
@@ -52,7 +58,8 @@ public:
         log_.threads.push_back(std::this_thread::get_id());
         ++runs;
     }
-    std::optional<std::chrono::milliseconds> pause_;
+    std::optional<std::chrono::milliseconds> pause_;  // a slow disk
+    std::atomic<bool> started{false};
     int runs = 0;
 
 private:
@@ -96,8 +103,7 @@ TEST_F(FileWorkerTest, JobsRunOnTheWorkerInSubmitOrderAcrossChannels)
     ASSERT_TRUE(b.submit(b2));
     ASSERT_TRUE(a.submit(a3));
     ASSERT_TRUE(b.submit(b4));
-    // Held back: nothing has run, nothing is handed back.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Held back: nothing runs, nothing is handed back.
     EXPECT_EQ(a.finished(), nullptr);
     EXPECT_EQ(b.finished(), nullptr);
     EXPECT_EQ(a.outstanding(), 2u);
@@ -160,7 +166,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesWaitsForItsQueuedAndRunningJobs)
         auto channel = std::make_unique<file_worker::Channel>(4);
         ASSERT_TRUE(channel->submit(running));
         ASSERT_TRUE(channel->submit(queued));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the first is running
+        running.started.wait(false);
         channel.reset();
         EXPECT_EQ(running.runs, 1);
         EXPECT_EQ(queued.runs, 1);
@@ -170,10 +176,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesWaitsForItsQueuedAndRunningJobs)
     file_worker::Channel channel(4);
     file_worker::hold();
     ASSERT_TRUE(channel.submit(queued));
-    std::thread releaser([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        file_worker::release();
-    });
+    std::thread releaser([] { file_worker::release(); });  // before or during the wait: the same
     channel.runAndWait(last);
     releaser.join();
     EXPECT_EQ(log.order, (std::vector<int>{1, 2, 2, 3}));
@@ -227,9 +230,9 @@ TEST_F(FileWorkerTest, ManyAudioThreadsAtOnce)
 }
 
 // Sixteen audio threads submit at once, more than the machine has cores, with idle channels
-// between theirs (48 in all): a thread is now and then switched out between taking its place and
-// queuing the job. The worker still runs places in increasing order, never a later one before an
-// earlier one still on its way.
+// between theirs (48 in all), and take places for inputs between their submits: a thread is now
+// and then switched out in the middle of a submit. The worker still runs places in increasing
+// order, and each thread's places rise.
 TEST_F(FileWorkerTest, NoJobOvertakesAnEarlierPlaceAcrossManyChannels)
 {
     struct PlacedJob final : file_worker::Job {
@@ -246,16 +249,25 @@ TEST_F(FileWorkerTest, NoJobOvertakesAnEarlierPlaceAcrossManyChannels)
         for (int i = 0; i < 2; ++i)
             idle.push_back(std::make_unique<file_worker::Channel>(1));
     }
+    std::atomic<int> falling{0};  // a place not above the one its thread took before
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             file_worker::Channel& channel = *active[t];
             PlacedJob* mine = jobs.data() + t * kJobs;
+            uint64_t last = 0;
             for (int i = 0; i < kJobs;) {
                 while (channel.finished()) {
                 }
                 mine[i].ran = &ran;
-                i += channel.submit(mine[i]);
+                const uint64_t input = file_worker::takePlace();
+                falling += input <= last;
+                last = input;
+                if (channel.submit(mine[i])) {
+                    falling += mine[i].place() <= last;
+                    last = mine[i].place();
+                    ++i;
+                }
             }
         });
     }
@@ -265,8 +277,9 @@ TEST_F(FileWorkerTest, NoJobOvertakesAnEarlierPlaceAcrossManyChannels)
     ASSERT_EQ(ran.size(), jobs.size());
     int inversions = 0;
     for (std::size_t i = 1; i < ran.size(); ++i)
-        inversions += ran[i] < ran[i - 1];
+        inversions += ran[i] <= ran[i - 1];
     EXPECT_EQ(inversions, 0);
+    EXPECT_EQ(falling, 0);
 }
 
 // A channel that goes waits for its own jobs, not for a long one another module asked for later.
@@ -276,8 +289,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesDoesNotWaitForOthersLaterJobs)
         std::atomic<bool> open{false}, ran{false};
         void run() noexcept override
         {
-            for (int i = 0; i < 2000 && !open; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            open.wait(false);
             ran = true;
         }
     } slow;
@@ -291,6 +303,7 @@ TEST_F(FileWorkerTest, AChannelThatGoesDoesNotWaitForOthersLaterJobs)
     EXPECT_EQ(mine.runs, 1);
     EXPECT_FALSE(slow.ran);
     slow.open = true;
+    slow.open.notify_all();
     file_worker::waitUntilIdle();
     EXPECT_TRUE(slow.ran);
 }
@@ -377,9 +390,257 @@ TEST_F(FileWorkerTest, RefusedActionsAreLoggedByNameThroughTheWorker)
     EXPECT_EQ(named + counted, 40u);
 }
 
-// exit() with jobs queued, and a channel in a global object that goes after the exit drain:
-// every job runs, once, before the objects the jobs use are gone (checked under ASan in CI).
-TEST_F(FileWorkerTest, ExitWithJobsQueuedRunsThemAll)
+// Places rise strictly in the order they are taken, inputs' and jobs' alike, offline too, and
+// are never 0.
+TEST_F(FileWorkerTest, PlacesRiseStrictlyInTheOrderTheyAreTaken)
+{
+    for (const bool offline : {false, true}) {
+        file_worker::setOffline(offline);
+        RunLog log;
+        file_worker::Channel channel(2);
+        RecordingJob job(log, 1);
+        const uint64_t first = file_worker::takePlace();
+        const uint64_t second = file_worker::takePlace();
+        ASSERT_TRUE(channel.submit(job));
+        const uint64_t after = file_worker::takePlace();
+        EXPECT_GT(first, 0u);
+        EXPECT_LT(first, second);
+        EXPECT_LT(second, job.place());
+        EXPECT_LT(job.place(), after);
+        file_worker::waitUntilIdle();
+        EXPECT_EQ(channel.finished(), &job);
+    }
+}
+
+// A thread switched out in the middle of a submit (here stopped by the hook just before it
+// publishes) holds up no other channel's work: its job simply takes a later place.
+TEST_F(FileWorkerTest, ASubmitStoppedBeforeItPublishesStallsNoOtherChannel)
+{
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool stopped = false, open = false;
+        std::atomic<std::thread::id> whom{};
+    } gate;
+    file_worker::setSubmitHook(
+        [](void* context) {
+            Gate& gate = *static_cast<Gate*>(context);
+            if (gate.whom.load() != std::this_thread::get_id())
+                return;
+            std::unique_lock lock(gate.mutex);
+            gate.stopped = true;
+            gate.changed.notify_all();
+            gate.changed.wait(lock, [&] { return gate.open; });
+        },
+        &gate);
+    RunLog log;
+    file_worker::Channel stoppedChannel(1), other(1);
+    RecordingJob late(log, 1), going(log, 2);
+    std::thread audio([&] {
+        gate.whom.store(std::this_thread::get_id());
+        EXPECT_TRUE(stoppedChannel.submit(late));
+    });
+    {
+        std::unique_lock lock(gate.mutex);
+        gate.changed.wait(lock, [&] { return gate.stopped; });
+    }
+    ASSERT_TRUE(other.submit(going));
+    // A deadline only for the old fault, where the worker waited for the stopped thread for good.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    file_worker::Job* done = nullptr;
+    while (!(done = other.finished()) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(done, &going);
+    {
+        const std::lock_guard lock(gate.mutex);
+        gate.open = true;
+    }
+    gate.changed.notify_all();
+    audio.join();
+    file_worker::setSubmitHook(nullptr, nullptr);
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(stoppedChannel.finished(), &late);
+    EXPECT_GT(late.place(), going.place());
+    EXPECT_EQ(log.order, (std::vector<int>{2, 1}));
+}
+
+// A refusal made just before its channel goes is logged all the same, though the worker has not
+// looked since.
+TEST_F(FileWorkerTest, ARefusalIsLoggedBeforeItsChannelLeaves)
+{
+    std::vector<std::string> lines;
+    platform::setLogSink([](const char* line, void* to) { static_cast<std::vector<std::string>*>(to)->push_back(line); }, &lines);
+    {
+        file_worker::Channel keeper(1);  // the thread runs throughout
+        for (int i = 0; i < 200; ++i) {
+            file_worker::Channel channel(1);
+            channel.refused("save preset");
+        }
+    }
+    platform::setLogSink(nullptr, nullptr);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.find("save preset refused") != std::string::npos; }),
+              200);
+}
+
+// Worker-side code woken by a descriptor: ready() runs on the worker thread when it is readable,
+// may remove its own watch, and is never called once removed.
+TEST_F(FileWorkerTest, AWatchIsCalledOnTheWorkerWhenItsDescriptorIsReady)
+{
+    struct EventWatch final : file_worker::Watch {
+        int event = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        std::atomic<int> calls{0};
+        std::atomic<std::thread::id> on{};
+        std::atomic<bool> removeItself{false};
+        int fd() const noexcept override { return event; }
+        void ready() noexcept override
+        {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(event, &count, sizeof count);
+            on.store(std::this_thread::get_id());
+            if (removeItself.load())
+                file_worker::removeWatch(*this);
+            calls.fetch_add(1);
+            calls.notify_all();
+        }
+        void signal() const
+        {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(event, &one, sizeof one);
+        }
+        ~EventWatch() { ::close(event); }
+    } watch;
+    RunLog log;
+    RecordingJob job(log, 1);
+    file_worker::Channel channel(1);
+    ASSERT_TRUE(channel.submit(job));
+    file_worker::waitUntilIdle();
+    ASSERT_EQ(channel.finished(), &job);
+
+    file_worker::addWatch(watch);
+    watch.signal();
+    watch.calls.wait(0);
+    EXPECT_EQ(watch.on.load(), log.threads.at(0));  // the worker's
+    watch.removeItself = true;
+    watch.signal();
+    watch.calls.wait(1);
+    // Gone: a signal now is heard by nobody, across the worker's next looks and jobs.
+    watch.signal();
+    ASSERT_TRUE(channel.submit(job));
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(channel.finished(), &job);
+    EXPECT_EQ(watch.calls.load(), 2);
+    file_worker::removeWatch(watch);  // removing one removed does nothing
+}
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
+// A forked child has no worker thread: it starts its own, runs there the job queued when it
+// forked and its own, and a channel it releases waits for nothing of the parent's.
+TEST_F(FileWorkerTest, AForkedChildRunsItsJobsOnItsOwnWorker)
+{
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "ThreadSanitizer stops a forked child of a threaded parent that starts a thread";
+    struct Mark final : file_worker::Job {
+        std::string file, text;
+        void run() noexcept override { std::ofstream(file, std::ios::app) << text << '\n'; }
+    };
+    test_support::TemporaryFolder folder("file-worker-fork");
+    const std::string marks = (folder.path() / "marks").string();
+    auto channel = std::make_unique<file_worker::Channel>(4);
+    Mark queued, own, fresh;
+    queued.file = own.file = fresh.file = marks;
+    queued.text = "queued", own.text = "own", fresh.text = "fresh";
+    file_worker::hold();
+    ASSERT_TRUE(channel->submit(queued));  // waits when the process forks
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        file_worker::release();
+        if (!channel->submit(own))
+            std::_Exit(3);
+        {
+            file_worker::Channel another(1);  // a module made and released in the child
+            if (!another.submit(fresh))
+                std::_Exit(4);
+        }
+        channel->drain();
+        channel.reset();
+        std::_Exit(file_worker::unfinished() == 0 ? 0 : 5);
+    }
+    file_worker::release();
+    file_worker::waitUntilIdle();
+    EXPECT_EQ(channel->finished(), &queued);
+    // A deadline only for the old fault, where the child hung.
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the forked child hung";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream in(marks);
+    std::vector<std::string> childLines;
+    int queuedLines = 0;
+    for (std::string line; std::getline(in, line);) {
+        queuedLines += line == "queued";
+        if (line != "queued")
+            childLines.push_back(line);
+    }
+    EXPECT_EQ(queuedLines, 2);  // once in each process
+    EXPECT_EQ(childLines, (std::vector<std::string>{"own", "fresh"}));
+}
+
+// Made by a thread pinned to one processor (a host's audio thread), the worker may still run on
+// every processor the process may use.
+TEST_F(FileWorkerTest, TheThreadMayRunOnEveryProcessorOfTheProcess)
+{
+    cpu_set_t process;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof process, &process), 0);
+    if (CPU_COUNT(&process) < 2)
+        GTEST_SKIP() << "one processor";
+    ASSERT_EQ(workerThreads(), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &process))
+        ++first;
+    std::optional<file_worker::Channel> channel;
+    std::thread pinned([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        ASSERT_EQ(::pthread_setaffinity_np(::pthread_self(), sizeof one, &one), 0);
+        channel.emplace(1);
+    });
+    pinned.join();
+    int checked = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name != file_worker::kThreadName)
+            continue;
+        ++checked;
+        cpu_set_t allowed;
+        ASSERT_EQ(::sched_getaffinity(std::stoi(task.path().filename()), sizeof allowed, &allowed), 0);
+        EXPECT_TRUE(CPU_EQUAL(&allowed, &process)) << CPU_COUNT(&allowed) << " of " << CPU_COUNT(&process);
+    }
+    EXPECT_EQ(checked, 1);
+}
+
+// exit() or quick_exit() with jobs queued, and a channel in a global object that goes after the
+// exit drain: every job runs, once, before the objects the jobs use are gone (checked under ASan
+// in CI).
+void exitWithJobsQueued(void (*leave)(int))
 {
     test_support::TemporaryFolder folder("file-worker-exit");
     const std::string marks = (folder.path() / "marks").string();
@@ -409,7 +670,7 @@ TEST_F(FileWorkerTest, ExitWithJobsQueuedRunsThemAll)
                     std::_Exit(3);
             }
         }
-        std::exit(0);
+        leave(0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -421,6 +682,9 @@ TEST_F(FileWorkerTest, ExitWithJobsQueuedRunsThemAll)
         EXPECT_EQ(line, "whole");
     EXPECT_EQ(lines, 40);
 }
+
+TEST_F(FileWorkerTest, ExitWithJobsQueuedRunsThemAll) { exitWithJobsQueued(std::exit); }
+TEST_F(FileWorkerTest, QuickExitWithJobsQueuedRunsThemAll) { exitWithJobsQueued(std::quick_exit); }
 
 } // namespace
 

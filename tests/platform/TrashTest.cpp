@@ -119,4 +119,34 @@ TEST_F(TrashTest, AKilledDeleteLeavesNothingOfItsOwnForLongAndTouchesNothingElse
     EXPECT_EQ(read(trash_ / "info" / "notes.txt"), "linked under another name");
 }
 
+// A delete paused for over an hour between placing its info file and moving the item (a stopped
+// host, a suspended laptop) finds that another instance's delete took the entry for an abandoned
+// one: it places it again, so the item is never in the Trash without its original path.
+TEST_F(TrashTest, ADeletePausedOverAnHourPlacesItsEntryAgain)
+{
+    static decltype(this) test;
+    static int pauses;
+    test = this;
+    pauses = 0;
+    platform::trash_testing::setAfterInfoPlaced([](const fs::path& infoFile) {
+        if (pauses++ > 0)
+            return;  // the other instance's own delete, and the placing again, go on at once
+        test->age(infoFile, 3601);  // the info file and its text aside are one file
+        platform::forgetSweptFolders();
+        ASSERT_TRUE(platform::moveToTrash(test->library_ / "Other.tavpreset"));
+        ASSERT_FALSE(fs::exists(infoFile));
+    });
+    write(library_ / "Paused.tavpreset", "paused");
+    write(library_ / "Other.tavpreset", "other");
+    const bool moved = platform::moveToTrash(library_ / "Paused.tavpreset");
+    platform::trash_testing::setAfterInfoPlaced(nullptr);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(pauses, 3);
+    EXPECT_EQ(names(trash_ / "files"), (std::vector<std::string>{"Other.tavpreset", "Paused.tavpreset"}));
+    EXPECT_EQ(names(trash_ / "info"), (std::vector<std::string>{"Other.tavpreset.trashinfo", "Paused.tavpreset.trashinfo"}));
+    const std::string info = read(trash_ / "info" / "Paused.tavpreset.trashinfo");
+    EXPECT_EQ(info.substr(0, info.find("DeletionDate=") + 13), infoText("Paused.tavpreset"));
+    EXPECT_EQ(read(trash_ / "files" / "Paused.tavpreset"), "paused");
+}
+
 } // namespace

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -302,8 +303,24 @@ TEST(AudioThreadAudit, SeesEachWaitAndWakeOnTheArmedThreadOnly)
     ::sem_destroy(&semaphore);
 }
 
+// True once thread (of this process) is asleep in a futex system call: the moment a partner may
+// act so that the wait it is to end is really a wait.
+bool inFutexWait(pid_t thread)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long number = -1;
+    return in >> number && number == SYS_futex;
+}
+
+void untilInFutexWait(pid_t thread)
+{
+    while (!inFutexWait(thread))
+        std::this_thread::yield();
+}
+
 // The waits that block until another thread acts: a condition variable's wait, std::atomic's wait
-// and notify (a futex), and joining a thread. The partner's own sleeps and wakes are not counted.
+// and notify (a futex), and joining a thread. The partner's own waits and wakes are not counted.
+// Each partner acts only once the audited thread is waiting, however busy the machine.
 TEST(AudioThreadAudit, SeesWaitingForAndWakingAnotherThread)
 {
     std::mutex mutex;
@@ -311,16 +328,16 @@ TEST(AudioThreadAudit, SeesWaitingForAndWakingAnotherThread)
     bool ready = false;
     std::thread partner;
     const AuditReport waited = audited([&] {
+        // Held until the wait lets it go: the partner can only set ready while this thread waits.
+        std::unique_lock lock(mutex);
         {
             const AudioThreadAudit::Pause pause;
             partner = std::thread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 const std::lock_guard hold(mutex);
                 ready = true;
                 condition.notify_one();
             });
         }
-        std::unique_lock lock(mutex);
         condition.wait(lock, [&] { return ready; });
         lock.unlock();
         partner.join();
@@ -330,13 +347,20 @@ TEST(AudioThreadAudit, SeesWaitingForAndWakingAnotherThread)
     EXPECT_FALSE(waited.saw("nanosleep") || waited.saw("pthread_cond_signal")) << waited.describe();
 
     // Waiting on an atomic spins with yields, then sleeps on a futex until the partner notifies.
+    const pid_t self = ::gettid();
     std::atomic<int> flag{0};
+    std::atomic<bool> waiting{false};
     partner = std::thread([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (!waiting.load())
+            std::this_thread::yield();
+        untilInFutexWait(self);
         flag.store(1);
         flag.notify_one();
     });
-    const AuditReport atomicWait = audited([&] { flag.wait(0); });
+    const AuditReport atomicWait = audited([&] {
+        waiting.store(true);
+        flag.wait(0);
+    });
     {
         const AudioThreadAudit::Pause pause;
         partner.join();
@@ -345,27 +369,22 @@ TEST(AudioThreadAudit, SeesWaitingForAndWakingAnotherThread)
     EXPECT_TRUE(atomicWait.saw("syscall(SYS_futex)")) << atomicWait.describe();
     EXPECT_EQ(atomicWait.total(), atomicWait.count(AuditKind::Wait)) << atomicWait.describe();
 
-    // Notifying an atomic another thread waits on wakes it through a futex. The library skips the
-    // wake while no one has begun to wait, so the partner is given time to begin, and a few tries.
-    bool woke = false;
-    for (int attempt = 0; attempt < 10 && !woke; ++attempt) {
-        std::atomic<int> word{0};
-        std::atomic<bool> waiting{false};
-        std::thread waiter([&] {
-            waiting.store(true);
-            word.wait(0);
-        });
-        while (!waiting.load()) {
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const AuditReport notified = audited([&] {
-            word.store(1);
-            word.notify_one();
-        });
-        waiter.join();
-        woke = notified.describe() == "1 wait or wake (syscall(SYS_futex))";
-    }
-    EXPECT_TRUE(woke);
+    // Notifying an atomic another thread sleeps on wakes it through a futex.
+    std::atomic<int> word{0};
+    std::atomic<pid_t> waiterId{0};
+    std::thread waiter([&] {
+        waiterId.store(::gettid());
+        word.wait(0);
+    });
+    while (waiterId.load() == 0)
+        std::this_thread::yield();
+    untilInFutexWait(waiterId.load());
+    const AuditReport notified = audited([&] {
+        word.store(1);
+        word.notify_one();
+    });
+    waiter.join();
+    EXPECT_EQ(notified.describe(), "1 wait or wake (syscall(SYS_futex))");
 }
 
 } // namespace
