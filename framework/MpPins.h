@@ -3,6 +3,7 @@
 // the host's events to them. Everything here runs on the audio thread.
 #pragma once
 
+#include "MidiReader.h"
 #include "MpRawValue.h"
 #include "mpapi.h"
 
@@ -99,6 +100,9 @@ public:
 
 class MidiInPin : public MpPinBase {
 public:
+    // Reads this input's events as whole messages; keeps its running status between events.
+    MidiReader reader;
+
     void setBuffer(float*) override {}
     int32_t getDatatype() const override { return mpapi::MP_DATATYPE_MIDI; }
     int32_t getDirection() const override { return mpapi::MP_IN; }

@@ -1,7 +1,5 @@
 #include "MpProcessing.h"
 
-#include <algorithm>
-
 MpPluginBase::MpPluginBase(mpapi::IMpUnknown*) {}
 
 MpPluginBase::~MpPluginBase()
@@ -154,14 +152,14 @@ MpPinBase* MpPluginBase::getPin(int32_t pinId) const
 void MpPluginBase::midiHelper(const mpapi::MpEvent* event)
 {
     const MpEventData data = eventData(event);
-    if (data.size >= 3) {
-        onMidiMessage(event->parm1, const_cast<unsigned char*>(data.bytes), data.size);
-        return;
-    }
-    // Short messages reach the module padded, so bytes beyond the size read as 0.
-    unsigned char padded[4] = {};
-    std::copy_n(data.bytes, data.size, padded);
-    onMidiMessage(event->parm1, padded, data.size);
+    // The input's own reader keeps its running status; a pin of another kind reads each event
+    // afresh.
+    MidiReader fresh;
+    auto* input = dynamic_cast<MidiInPin*>(getPin(event->parm1));
+    MidiReader& reader = input ? input->reader : fresh;
+    const int32_t pin = event->parm1;
+    reader.read(const_cast<unsigned char*>(data.bytes), data.size,
+                [this, pin](unsigned char* bytes, int32_t size) { onMidiMessage(pin, bytes, size); });
 }
 
 void MpPluginBase::preProcessEvent(const mpapi::MpEvent* event)

@@ -49,8 +49,10 @@ public:
     // [audio thread, after open, between process calls] The overload modules override; must not
     // throw.
     int32_t receiveMessageFromGui(int32_t id, int32_t size, const void* data) noexcept override;
-    // [audio thread] MIDI for a MidiInPin without a handler of its own. Data beyond size reads
-    // as 0 up to the third byte; the bytes may be rewritten in place.
+    // [audio thread] MIDI for a MidiInPin without a handler of its own: one call per whole
+    // message of an event, as its MidiReader reads it (real-time bytes on their own, running
+    // status applied, malformed bytes dropped). Data beyond size reads as 0 up to the third byte;
+    // the bytes may be rewritten in place.
     virtual void onMidiMessage(int pin, const unsigned char* bytes, int size);
     virtual void onMidiMessage(int pin, unsigned char* bytes, int size);
     // [audio thread] Once per time stamp that carried a pin value or streaming change, after the
@@ -73,7 +75,7 @@ public:
     void resetSleepCounter();
     // [audio thread] A stream stopped: at least one more sample is computed before sleep.
     void oweSampleBeforeSleep() { sleepCount = sleepCount > 1 ? sleepCount : 1; }
-    // Default handler of MIDI inputs: onMidiMessage with the event's bytes.
+    // Default handler of MIDI inputs: onMidiMessage with each message of the event's bytes.
     void midiHelper(const mpapi::MpEvent* event);
 
     MpHost* getHost() const { return host; }

@@ -55,6 +55,9 @@ public:
     std::size_t folders() const { return folders_.size(); }
     // True while inotify is there: when false, every poll reports lost.
     bool started() const { return fd_ >= 0; }
+    // The descriptor that turns readable when a change waits to be polled (-1 when not started),
+    // for a thread that sleeps until then.
+    int fd() const { return fd_; }
 
 private:
     struct Folder {

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -45,6 +47,8 @@ std::string_view belowRoot(std::string_view folder, const std::string& root)
 {
     return folder.size() > root.size() + 1 ? folder.substr(root.size() + 1) : std::string_view();
 }
+
+const PresetRead kNoFile{};  // what a list entry naming no file loads: nothing, or the init patch
 
 } // namespace
 
@@ -129,10 +133,61 @@ bool entryPath(std::string_view base, std::string_view entry, bool subfoldersAll
     return joinPath(out, {base, "/", entry, kExtension});
 }
 
-// ---- Lists ------------------------------------------------------------------------------------
+// ---- The list shown -----------------------------------------------------------------------
 
-LibraryWork::LibraryWork(std::string root) : root_(std::move(root)) {}
-LibraryWork::~LibraryWork() = default;
+LibraryWork::LibraryWork(std::string root) : root_(std::move(root)) { setFolder(kPresetsFolder); }
+
+LibraryWork::~LibraryWork() { stop(); }
+
+void LibraryWork::start(preset_block::Shadow* shadow, bool realTime)
+{
+    shadow_ = shadow;
+    readAhead_ = realTime;
+    if (realTime && !watching_ && watch_.started()) {
+        file_worker::addWatch(*this);
+        watching_ = true;
+    }
+}
+
+void LibraryWork::stop()
+{
+    if (watching_)
+        file_worker::removeWatch(*this);
+    watching_ = false;
+}
+
+int LibraryWork::fd() const noexcept { return watch_.fd(); }
+
+void LibraryWork::ready() noexcept
+{
+    try {
+        refreshChanged();
+    } catch (...) {
+        // Out of memory: the read-ahead is read again at the next change.
+    }
+}
+
+bool LibraryWork::folderPath(int folder, preset_bank::PathBuffer& out) const
+{
+    if (folder == kRootFolder)
+        return joinPath(out, {root_, "/"});
+    if (folder < 0 || folder >= kFolders)
+        return joinPath(out, {root_, "/Presets"});
+    return joinPath(out, {root_, "/", table_.names[folder]});
+}
+
+bool LibraryWork::entryFile(int entry, preset_bank::PathBuffer& out) const
+{
+    const std::string_view name = entry >= 0 && entry < kEntries ? names_.view(entry) : std::string_view();
+    return entryPath(base_.view(), name, searchView_, out);
+}
+
+bool LibraryWork::selectionShown(int entry) const
+{
+    preset_bank::PathBuffer shown;
+    return !selectedFile_.empty() && entry == selectedEntry_ && entryFile(selectedEntry_, shown) &&
+           shown.view() == selectedFile_.view();
+}
 
 void LibraryWork::listFolders(FolderTable& out)
 {
@@ -145,17 +200,62 @@ void LibraryWork::listFolders(FolderTable& out)
     };
     index_.lister().each(root_.c_str(), kFolders, DirectoryLister::Order::Name, folder,
                          [&](std::string_view name, DirectoryLister::Kind, int) {
-                             std::memcpy(out.names[count], name.data(), name.size());
-                             out.names[count][name.size()] = 0;
+                             std::memcpy(table_.names[count], name.data(), name.size());
+                             table_.names[count][name.size()] = 0;
                              return ++count < kFolders;
                          });
-    out.count = count;
+    table_.count = count;
     for (int f = count; f < kFolders; ++f)
-        std::memcpy(out.names[f], kEmpty.data(), kEmpty.size() + 1);
-    out.textSize = joined(out.text, sizeof out.text, kFolders, [&out](int f) { return std::string_view(out.names[f]); });
+        std::memcpy(table_.names[f], kEmpty.data(), kEmpty.size() + 1);
+    table_.textSize = joined(table_.text, sizeof table_.text, kFolders, [this](int f) { return std::string_view(table_.names[f]); });
+    out = table_;
 }
 
-void LibraryWork::listFolder(const LibraryJob::Request& request, ListResult& out)
+void LibraryWork::makeList(LibraryJob::What what, const LibraryJob::Request& request, ListText& out)
+{
+    using What = LibraryJob::What;
+    const preset_bank::PathBuffer& path = listPath_;
+    out.numbered = false;
+    switch (what) {
+    case What::FolderList:
+        listFolder(path, request, out);
+        if (request.clearArrows)
+            arrows_ = {};
+        break;
+    case What::RescanAndPage:
+        index_.rescan(root_.c_str(), request.onlySaved);
+        index_.filter(filterRules(request));
+        writePage(request, out);
+        break;
+    case What::FilterAndPage:
+        index_.filter(filterRules(request));
+        writePage(request, out);
+        break;
+    case What::SavedAndPage:
+        index_.collectFolder(path.c_str(), belowRoot(path.view(), root_), request.timeOrder, filterRules(request));
+        if (request.timeOrder && request.savedOrderHeld)
+            index_.reverseResults();
+        else if (request.timeOrder)
+            page_ = lastPageOf(index_.resultCount());
+        writePage(request, out);
+        break;
+    case What::ResultPage:
+        writePage(request, out);
+        break;
+    default:
+        listTree(path);
+        break;
+    }
+    out.arrows = arrows_;
+    base_.assign(request.searchView ? std::string_view(root_) : path.view());
+    searchView_ = request.searchView;
+    joinNames(out);
+    presets_.forgetAll();
+    if (readAhead_)
+        readPresets();
+}
+
+void LibraryWork::listFolder(const preset_bank::PathBuffer& path, const LibraryJob::Request& request, ListText& out)
 {
     bool numbered = false;
     int count = 0;
@@ -163,25 +263,23 @@ void LibraryWork::listFolder(const LibraryJob::Request& request, ListResult& out
         const std::string_view stem = name.substr(0, name.size() - kExtension.size());
         // A stem too long for its slot could not be loaded from it: left out.
         if (stem.size() < static_cast<std::size_t>(kEntryBytes))
-            out.names.setName(count++, stem);
+            names_.setName(count++, stem);
         return count < kEntries;
     };
     bool first = true;
-    index_.eachPresetFile(request.path.c_str(), false, kEntries, [&](std::string_view name, int fd) {
+    index_.eachPresetFile(path.c_str(), false, kEntries, [&](std::string_view name, int fd) {
         if (request.checkNumbered && first)
-            numbered = hasNumberPrefix(request.path.view()) || hasNumberPrefix(name);
+            numbered = hasNumberPrefix(path.view()) || hasNumberPrefix(name);
         first = false;
         return fill(name, fd);
     });
     if (request.timeOrder && !numbered) {
         count = 0;
-        index_.eachPresetFile(request.path.c_str(), true, kEntries, fill);
+        index_.eachPresetFile(path.c_str(), true, kEntries, fill);
     }
     for (int i = count; i < kEntries; ++i)
-        out.names.setName(i, kEmpty);
+        names_.setName(i, kEmpty);
     out.numbered = numbered;
-    joinNames(out);
-    out.presets.forgetAll();
 }
 
 FilterRules LibraryWork::filterRules(const LibraryJob::Request& request)
@@ -194,30 +292,15 @@ FilterRules LibraryWork::filterRules(const LibraryJob::Request& request)
     return rules;
 }
 
-void LibraryWork::filter(const LibraryJob::Request& request) { index_.filter(filterRules(request)); }
-
-int LibraryWork::collectSaved(const LibraryJob::Request& request)
+void LibraryWork::writePage(const LibraryJob::Request& request, ListText&)
 {
-    index_.collectFolder(request.path.c_str(), belowRoot(request.path.view(), root_), request.timeOrder, filterRules(request));
-    if (!request.timeOrder)
-        return request.page;
-    if (request.savedOrderHeld) {
-        index_.reverseResults();
-        return request.page;
-    }
-    return lastPageOf(index_.resultCount());
-}
-
-void LibraryWork::writePage(const LibraryJob::Request& request, ListResult& out)
-{
-    out.page = request.page;
-    out.arrows = index_.writePage(request.page, out.names);
-    const auto label = [&out](int row, std::string_view word) {
+    arrows_ = index_.writePage(page_, names_);
+    const auto label = [this](int row, std::string_view word) {
         char text[kEntryBytes];
         const std::size_t n = std::min(word.size(), sizeof text - 1 - kNineSpaces.size());
         std::memcpy(text, kNineSpaces.data(), kNineSpaces.size());
         std::memcpy(text + kNineSpaces.size(), word.data(), n);
-        out.names.setName(row, std::string_view(text, kNineSpaces.size() + n));
+        names_.setName(row, std::string_view(text, kNineSpaces.size() + n));
     };
     label(104, "SEARCH");
     label(105, request.folderJustChosen ? "SET " : "SET");
@@ -228,21 +311,34 @@ void LibraryWork::writePage(const LibraryJob::Request& request, ListResult& out)
     label(110, request.editMode ? "NO CATEGORY" : "ALL");
     for (int k = 1; k < kCategories; ++k)
         label(kCategoryRow + k, categoryLabel(k));
-    joinNames(out);
-    out.presets.forgetAll();
+}
+
+bool LibraryWork::arrowRow(int row) const
+{
+    return (row == kNextArrowRow && arrows_.next) || (row == kPrevArrowRow && arrows_.previous);
+}
+
+bool LibraryWork::turnPage(int row, const LibraryJob::Request& request, ListText& out)
+{
+    if (row == kNextArrowRow && page_ < kLastPage)
+        ++page_;
+    else if (row == kPrevArrowRow && page_ > 0)
+        --page_;
+    makeList(LibraryJob::What::ResultPage, request, out);
+    return true;
 }
 
 // Of the first 16384 entries listed only the 128 smallest are kept, in a heap whose top is the
 // largest kept, so the list needs no more room than it shows.
-void LibraryWork::listTree(const LibraryJob::Request& request, ListResult& out)
+void LibraryWork::listTree(const preset_bank::PathBuffer& path)
 {
-    const std::string_view below = belowRoot(request.path.view(), root_);
+    const std::string_view below = belowRoot(path.view(), root_);
     const auto larger = [this](int a, int b) { return std::strcmp(treeEntries_[a].text, treeEntries_[b].text) < 0; };
     int heap[kEntries];
     int kept = 0;
     int listed = 0;
     const auto presetFile = [](std::string_view name, DirectoryLister::Kind) { return isPresetFileName(name); };
-    index_.lister().walk(request.path.c_str(), kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind) {
+    index_.lister().walk(path.c_str(), kMaxIndexEntries, presetFile, [&](std::string_view relative, DirectoryLister::Kind) {
         char file[2048];
         std::size_t length = 0;
         if (below.size() + 1 + relative.size() > sizeof file)
@@ -272,33 +368,35 @@ void LibraryWork::listTree(const LibraryJob::Request& request, ListResult& out)
     });
     std::sort_heap(heap, heap + kept, larger);
     for (int i = 0; i < kEntries; ++i)
-        out.names.setName(i, i < kept ? std::string_view(treeEntries_[heap[i]].text + treeEntries_[heap[i]].relativeAt) : kEmpty);
-    joinNames(out);
-    out.presets.forgetAll();
+        names_.setName(i, i < kept ? std::string_view(treeEntries_[heap[i]].text + treeEntries_[heap[i]].relativeAt) : kEmpty);
 }
 
-void LibraryWork::readPresets(const LibraryJob::Request& request, ListResult& out)
+void LibraryWork::joinNames(ListText& out)
+{
+    out.textSize = joined(out.text, sizeof out.text, kEntries, [this](int i) { return names_.view(i); });
+}
+
+// ---- Read-ahead -------------------------------------------------------------------------------
+
+void LibraryWork::readPresets()
 {
     // Watched first, so that a change made while they are read is seen at the next look.
     watch_.clear();
-    watchedList_ = request.generation;
-    out.generation = request.generation;
     for (int i = 0; i < kEntries; ++i) {
         watched_[i].clear();
-        if (entryPath(request.base.view(), out.names.view(i), request.subfoldersAllowed, watched_[i]))
+        if (entryFile(i, watched_[i]))
             watch_.add(watched_[i].view().substr(0, watched_[i].view().size() - lastComponent(watched_[i].view()).size() - 1));
     }
-    out.presets.forgetAll();
     PresetRead preset;
     for (int i = 0; i < kEntries; ++i) {
         if (watched_[i].empty())
             continue;
         readPreset(watched_[i].view(), preset);
-        out.presets.store(i, watched_[i].view(), preset);
+        presets_.store(i, watched_[i].view(), preset);
     }
 }
 
-void LibraryWork::readChanges(PresetChanges& out)
+void LibraryWork::refreshChanged()
 {
     bool changed[kEntries] = {};
     const bool complete = watch_.poll([&](std::string_view folder, std::string_view name) {
@@ -314,21 +412,208 @@ void LibraryWork::readChanges(PresetChanges& out)
     const bool all = !complete && lostLooks_++ % 32 == 0;
     if (complete)
         lostLooks_ = 0;
-    out.list = watchedList_;
-    out.count = 0;
+    PresetRead preset;
+    uint64_t refreshed = 0;
     for (int i = 0; i < kEntries; ++i) {
         if (watched_[i].empty() || !(changed[i] || all))
             continue;
-        out.entries[out.count] = i;
-        out.paths[out.count].assign(watched_[i].view());
-        readPreset(watched_[i].view(), out.presets[out.count]);
-        ++out.count;
+        readPreset(watched_[i].view(), preset);
+        presets_.store(i, watched_[i].view(), preset);
+        ++refreshed;
+    }
+    if (refreshed)
+        readAheadRefreshes.fetch_add(refreshed, std::memory_order_release);
+}
+
+void LibraryWork::counted() { libraryWrites.fetch_add(1, std::memory_order_release); }
+
+// ---- Loads and the block ----------------------------------------------------------------------
+
+// The preset's values over the block as the worker knows it, migrated; an "empty" entry without
+// a file gets the init patch; any other missing file changes nothing. values: the block then.
+bool LibraryWork::applyPreset(const PresetRead& preset, int entry, uint64_t place, float (&values)[preset_bank::kSlots])
+{
+    shadow_->read(values);
+    if (preset.count != PresetRead::kMissing) {
+        std::copy(preset.values, preset.values + preset.count, values);
+        migrateOldPreset(values);
+    } else if (entry >= 0 && entry < kEntries && names_.view(entry) == kEmpty) {
+        writeInitPatch(values);
+    } else {
+        return false;
+    }
+    shadow_->writeAsOf(values, place);
+    shadow_->read(values);
+    backupEffects(true);
+    return true;
+}
+
+bool LibraryWork::loadEntry(int entry, uint64_t place, float (&values)[preset_bank::kSlots])
+{
+    entryFile(entry, filePath_);
+    PresetRead read;
+    const PresetRead* preset = filePath_.empty() ? &kNoFile : nullptr;
+    if (!preset && readAhead_ && watch_.started()) {
+        // Another manager's write may not have reached ready() yet: look now.
+        const uint64_t writes = libraryWrites.load(std::memory_order_acquire);
+        if (writes != writesSeen_) {
+            writesSeen_ = writes;
+            refreshChanged();
+        }
+        preset = presets_.find(entry, filePath_.view());
+    }
+    if (!preset) {
+        readPreset(filePath_.view(), read);
+        preset = &read;
+    }
+    selectedEntry_ = entry;
+    selectedFile_.assign(filePath_.view());
+    selectedId_ = preset->file;
+    return applyPreset(*preset, entry, place, values);
+}
+
+bool LibraryWork::loadPath(std::string_view path, int entry, uint64_t place, float (&values)[preset_bank::kSlots])
+{
+    PresetRead read;
+    filePath_.assign(path);
+    readPreset(path, read);
+    const bool loaded = applyPreset(read, entry, place, values);
+    storeInBank(entry);
+    return loaded;
+}
+
+void LibraryWork::backupEffects(bool always)
+{
+    if (backupTaken_ && !always)
+        return;
+    for (int slot : kBackedUpSlots)
+        effectBackup_[slot] = shadow_->get(slot);
+    backupTaken_ = true;
+}
+
+void LibraryWork::restoreEffects(uint64_t place, float (&values)[preset_bank::kSlots])
+{
+    for (int slot : kMutedSlots) {
+        values[slot] = effectBackup_[slot];
+        shadow_->setAsOf(slot, values[slot], place);
     }
 }
 
-void LibraryWork::joinNames(ListResult& out)
+void LibraryWork::storeInBank(int entry)
 {
-    out.textSize = joined(out.text, sizeof out.text, kEntries, [&out](int i) { return out.names.view(i); });
+    if (entry < 0 || entry >= kEntries)
+        return;
+    float values[preset_bank::kSlots];
+    shadow_->read(values);
+    bank_.storeFrom(entry, values);
+}
+
+// ---- Files ------------------------------------------------------------------------------------
+
+bool LibraryWork::save(const LibraryJob::Request& request, float (&values)[preset_bank::kSlots])
+{
+    shadow_->read(values);
+    backupEffects(true);
+    const std::string_view path = request.path.view();
+    filePath_.assign(path);
+    // A stored name never holds ";", so one left in slot 0 means none was read.
+    scratchNames_.setName(0, ";");
+    if (request.loadName)
+        preset_bank::LoadName(path, scratchNames_, 0);
+    const bool ok = preset_bank::SavePreset(path, request.name, values);
+    counted();
+    if (scratchNames_.view(0) != ";")
+        names_.setName(request.entry, scratchNames_.view(0));
+    PresetRead written;
+    readPreset(path, written);
+    presets_.refresh(path, written);
+    if (ok && path == selectedFile_.view())
+        selectedId_ = written.file;  // saved over by the user: still the file selected
+    return ok;
+}
+
+bool LibraryWork::loadBank(std::string_view path, uint64_t place, float (&values)[preset_bank::kSlots])
+{
+    filePath_.assign(path);
+    bankIn_ = bank_;
+    scratchNames_ = names_;
+    if (!preset_bank::LoadBank(path, scratchNames_, bankIn_, preset_bank::FieldConversion::Decimal))
+        return false;
+    bank_ = bankIn_;
+    bankNames_ = scratchNames_;
+    names_ = scratchNames_;
+    bankImported_ = true;
+    entryFile(0, filePath_);
+    PresetRead read;
+    readPreset(filePath_.view(), read);
+    applyPreset(read, 0, place, values);
+    return true;
+}
+
+bool LibraryWork::loadNames()
+{
+    scratchNames_ = names_;
+    if (!preset_bank::LoadNames(filePath_.view(), scratchNames_))
+        return false;
+    bankNames_ = scratchNames_;
+    names_ = scratchNames_;
+    return true;
+}
+
+void LibraryWork::clearBank()
+{
+    bank_.clear();
+    bankImported_ = false;
+}
+
+bool LibraryWork::writeBank(std::string_view folder, FolderTable& out)
+{
+    if (!bankImported_)
+        return false;
+    filePath_.assign(folder);
+    writeBankFolder(folder, bankNames_, bank_);
+    counted();
+    presets_.forgetBelow(folder);
+    listFolders(out);
+    return true;
+}
+
+bool LibraryWork::retag(const LibraryJob::Request& request, bool favourite)
+{
+    if (!selectionShown(selectedEntry_) || !(identify(selectedFile_.view()) == selectedId_))
+        return false;
+    const std::string_view path = selectedFile_.view();
+    if (!isPresetFileInLibrary(path, root_))
+        return true;
+    const std::string name = favourite ? favouriteToggledName(lastComponent(path)) : retaggedName(lastComponent(path), request.category);
+    const std::string_view folder = path.substr(0, path.size() - lastComponent(path).size());
+    preset_bank::PathBuffer renamed;
+    if (renamePresetFile(path, root_, name) && joinPath(renamed, {folder, name})) {
+        counted();
+        PresetRead preset;
+        readPreset(renamed.view(), preset);
+        presets_.refresh(path, kNoFile);
+        presets_.refresh(renamed.view(), preset);
+    }
+    return true;
+}
+
+bool LibraryWork::trash(const LibraryJob::Request& request, bool& denied)
+{
+    if (!selectionShown(request.entry))
+        return false;
+    if (hasNumberPrefix(names_.view(request.entry))) {
+        denied = true;
+        return false;
+    }
+    filePath_.assign(selectedFile_.view());
+    if (!(identify(selectedFile_.view()) == selectedId_))
+        return false;
+    if (trashPresetFile(selectedFile_.view(), root_)) {
+        counted();
+        presets_.refresh(selectedFile_.view(), kNoFile);
+    }
+    return true;
 }
 
 // The user's search text as a case-insensitive pattern of linear matching time. A pattern the
@@ -356,103 +641,159 @@ const re2::RE2* LibraryWork::searchPattern(std::string_view text)
     return search_.get();
 }
 
-// ---- Jobs -------------------------------------------------------------------------------------
+void restoreLibraryFromBackup(const std::string& root)
+{
+    struct stat info {};
+    if (::lstat(root.c_str(), &info) == 0 || errno != ENOENT)
+        return;
+    const std::string backup = libraryBackupPath();
+    if (::lstat(backup.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        ::rename(backup.c_str(), root.c_str());
+}
+
+// ---- Jobs: one function per kind ----------------------------------------------------------------
+
+bool LibraryJob::isList(What what)
+{
+    return what == What::FolderList || what == What::ResultPage || what == What::RescanAndPage || what == What::FilterAndPage ||
+           what == What::SavedAndPage || what == What::TreeList;
+}
+
+const char* LibraryJob::name(What what)
+{
+    switch (what) {
+    case What::SavePreset: return "save preset";
+    case What::WriteBankFolder: return "save bank folder";
+    case What::Retag: return "tag preset";
+    case What::ToggleFavourite: return "favourite";
+    case What::Trash: return "delete preset";
+    case What::LoadEntry:
+    case What::LoadFile: return "load preset";
+    case What::LoadBank: return "load bank";
+    case What::Restore: return "restore effects";
+    default: return "list";
+    }
+}
 
 void LibraryJob::run() noexcept
 {
+    ok = true;
+    acted = write = turned = denied = false;
     try {
-        LibraryWork& work = *library;
-        const std::string& root = work.root();
-        ok = true;
+        if (request.resetPage)
+            library->resetPage();
+        if (request.folder != kKeepFolder && request.what != What::Folders)
+            library->setFolder(request.folder);
         switch (request.what) {
-        case What::Folders:
-            work.listFolders(*folders);
-            break;
+        case What::None: break;
+        case What::Folders: folderTable(); break;
         case What::FolderList:
-            work.listFolder(request, *list);
-            break;
-        case What::RescanAndPage:
-            work.rescan(request.onlySaved);
-            work.filter(request);
-            work.writePage(request, *list);
-            break;
-        case What::FilterAndPage:
-            work.filter(request);
-            work.writePage(request, *list);
-            break;
-        case What::SavedAndPage:
-            request.page = work.collectSaved(request);
-            work.writePage(request, *list);
-            break;
         case What::ResultPage:
-            work.writePage(request, *list);
-            break;
-        case What::TreeList:
-            work.listTree(request, *list);
-            break;
-        case What::ReadPreset:
-            ok = work.readPreset(request.path.view(), preset);
-            break;
-        case What::SavePreset:
-            // A stored name never holds ";", so one left in slot 0 means none was read.
-            names.setName(0, ";");
-            if (request.loadName)
-                preset_bank::LoadName(request.path.view(), names, 0);
-            nameRead = names.view(0) != ";";
-            ok = preset_bank::SavePreset(request.path.view(), request.name, request.values);
-            work.readPreset(request.path.view(), preset);
-            break;
-        case What::LoadBank:
-            *bank = *bankFrom;
-            ok = preset_bank::LoadBank(request.path.view(), names, *bank, preset_bank::FieldConversion::Decimal);
-            if (ok) {
-                entryPath(request.base.view(), names.view(0), request.subfoldersAllowed, newPath);
-                work.readPreset(newPath.view(), preset);
-            }
-            break;
-        case What::LoadNames:
-            ok = preset_bank::LoadNames(request.path.view(), names);
-            break;
-        case What::WriteBankFolder:
-            writeBankFolder(request.path.view(), *bankNames, *bankFrom);
-            work.listFolders(*folders);
-            break;
+        case What::RescanAndPage:
+        case What::FilterAndPage:
+        case What::SavedAndPage:
+        case What::TreeList: library->makeList(request.what, request, *list); break;
+        case What::Row: row(); break;
+        case What::LoadEntry: load(); break;
+        case What::LoadFile: loadFile(); break;
+        case What::SavePreset: save(); break;
+        case What::FixPreset: fix(); break;
+        case What::Backup:
+        case What::Restore: effects(); break;
+        case What::LoadBank: loadBank(); break;
+        case What::LoadNames: ok = library->loadNames(); break;
+        case What::ClearBank: library->clearBank(); break;
+        case What::WriteBankFolder: ok = library->writeBank(request.path.view(), *folders); break;
         case What::Retag:
-        case What::ToggleFavourite: {
-            const std::string_view path = request.path.view();
-            ok = false;
-            newPath.clear();
-            sameFile = identify(path) == request.file;
-            if (sameFile && isPresetFileInLibrary(path, root)) {
-                const std::string name = request.what == What::Retag ? retaggedName(lastComponent(path), request.category)
-                                                                     : favouriteToggledName(lastComponent(path));
-                const std::string_view folder = path.substr(0, path.size() - lastComponent(path).size());
-                ok = renamePresetFile(path, root, name) && joinPath(newPath, {folder, name});
-                work.readPreset(newPath.view(), preset);
-            }
-            break;
+        case What::ToggleFavourite:
+        case What::Trash: fileWork(); break;
+        case What::StartupPath: startupPath(); break;
         }
-        case What::Trash:
-            sameFile = identify(request.path.view()) == request.file;
-            ok = sameFile && trashPresetFile(request.path.view(), root);
-            break;
-        case What::PresetChanges:
-            work.readChanges(*changes);
-            break;
-        case What::StartupPath:
-            newPath.clear();
-            newPath.assign(preset_bank::startupBankPath(startup).workingPath.value_or(""));
-            break;
-        }
-        // A list goes out with its presets, so that a program change on any row it shows loads in
-        // the block it arrives in.
-        if (request.readAhead && list)
-            work.readPresets(request, *list);
     } catch (...) {
-        // Out of memory: the work is left undone and the lists stay as they were.
-        ok = false;
-        newPath.clear();
+        // Out of memory: the work is left undone; nothing is answered.
+        ok = acted = write = turned = denied = false;
     }
+}
+
+void LibraryJob::folderTable()
+{
+    library->listFolders(*folders);
+    if (request.folder != kKeepFolder)
+        library->setFolder(request.folder);
+    if (request.listAfter != What::None)
+        library->makeList(request.listAfter, request, *list);
+}
+
+// The program change goes out unless the row is a page arrow shown; then the page turns if asked.
+void LibraryJob::row()
+{
+    if (!library->arrowRow(request.entry))
+        acted = true;
+    else if (request.turnPage)
+        turned = library->turnPage(request.entry, request, *list);
+}
+
+// A row that is a page arrow loads nothing: the selection turned the page.
+void LibraryJob::load()
+{
+    library->shadow().merge(seen);
+    if (request.resultView && library->arrowRow(request.entry))
+        return;
+    acted = true;
+    write = library->loadEntry(request.entry, place(), values);
+}
+
+void LibraryJob::loadFile()
+{
+    library->shadow().merge(seen);
+    write = library->loadPath(request.path.view(), request.entry, place(), values);
+}
+
+void LibraryJob::save()
+{
+    library->shadow().merge(seen);
+    ok = library->save(request, values);
+}
+
+void LibraryJob::fix()
+{
+    library->shadow().merge(seen);
+    library->storeInBank(request.entry);
+}
+
+void LibraryJob::effects()
+{
+    if (request.what == What::Backup) {
+        library->shadow().merge(seen);
+        library->backupEffects(false);
+        return;
+    }
+    library->restoreEffects(place(), values);
+    write = true;
+}
+
+void LibraryJob::loadBank()
+{
+    library->shadow().merge(seen);
+    acted = ok = library->loadBank(request.path.view(), place(), values);
+}
+
+// What follows a file operation that acted (a list again) is made only then.
+void LibraryJob::fileWork()
+{
+    if (request.what == What::Trash)
+        acted = library->trash(request, denied);
+    else
+        acted = library->retag(request, request.what == What::ToggleFavourite);
+    if (acted && list) {
+        library->makeList(request.listAfter, request, *list);
+        turned = true;
+    }
+}
+
+void LibraryJob::startupPath()
+{
+    library->setFilePath(preset_bank::startupBankPath(*startup).workingPath.value_or(""));
 }
 
 } // namespace prescat

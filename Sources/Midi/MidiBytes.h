@@ -1,6 +1,7 @@
-// MIDI as the performance modules see it: every incoming message is read as three bytes with the
-// missing ones as 0 (the host's bytes are never written), status tests look at the kind nibble
-// only, and everything a module sends is exactly three bytes.
+// MIDI as the performance modules see it: every incoming message (whole, as the framework's
+// MidiReader delivers it) is read as three bytes with the missing ones as 0, status tests look at
+// the kind nibble only, and everything a module sends is exactly three bytes (a shorter message
+// padded with zeros, which the reader takes as padding).
 #pragma once
 
 #include "MpPins.h"
@@ -76,6 +77,15 @@ inline void send(MidiOutPin& out, uint8_t status, uint8_t data1, uint8_t data2, 
 inline void send(MidiOutPin& out, const Message& m, int32_t position = -1)
 {
     send(out, m.status, m.data1, m.data2, position);
+}
+
+// The message of status at its own length (MidiReader::lengthOf): no padding byte after a
+// two-byte message or a one-byte system message.
+inline void sendAtLength(MidiOutPin& out, uint8_t status, uint8_t data1, uint8_t data2, int32_t position = -1)
+{
+    const unsigned char bytes[3] = {status, data1, data2};
+    const int32_t length = MidiReader::lengthOf(status);
+    out.send(bytes, length > 0 ? length : 3, position);
 }
 
 // One message per note 0 to 127 in ascending order: the all-notes sweep.

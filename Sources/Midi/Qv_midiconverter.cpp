@@ -72,17 +72,19 @@ public:
         // patch's first block) are built first, so a note and its release meet the same rules.
         if (!haveRules_)
             buildRules();
+        // System messages leave whole, at their own length; rules and the parameter-number
+        // assembly never see them.
         const midi::Message m = midi::Message::read(bytes, size);
         if (m.status >= midi::kSystem) {
-            midi::send(midiOut_, m);
+            midiOut_.send(bytes, size);
             return;
         }
-        // A byte of 0x80 or more where a data byte belongs (a real-time byte between status and
-        // data, a status byte missing) holds no number a rule could map, and clamping it would
-        // make a note nobody played: the message leaves as it came, on channel 1 as with no rule,
-        // unseen by the rules and the parameter-number assembly, as the other MIDI modules pass it.
-        if (m.status < 0x80 || !midi::isTableIndex(m.data1) || !midi::isTableIndex(m.data2)) {
-            midi::send(midiOut_, m.onChannelOne());
+        // A data byte of 0x80 or more (an event that is one such message, as the preset managers'
+        // program number 130) holds no number a rule could map, and clamping it would make a
+        // message nobody sent: it leaves as it came, on channel 1, unseen by the rules and the
+        // parameter-number assembly.
+        if (!midi::isTableIndex(m.data1) || !midi::isTableIndex(m.data2)) {
+            midi::sendAtLength(midiOut_, m.kind(), m.data1, m.data2);
             return;
         }
         const Message msg{m.kind(), m.status & 0x0F, m.data1, m.data2, size};
@@ -128,15 +130,15 @@ private:
         emit(msg);
     }
 
-    // Sends a record: composite kinds as their controllers, the rest as three bytes on channel 1.
+    // Sends a record: composite kinds as their controllers, the rest at its own length on channel 1.
     void emit(const Message& out)
     {
         if (isComposite(out.status)) {
             processMacroMsg(out);
             return;
         }
-        midi::send(midiOut_, static_cast<uint8_t>(out.status & 0xFF), midi::clampData(out.data1),
-                   midi::clampData(out.data2));
+        midi::sendAtLength(midiOut_, static_cast<uint8_t>(out.status & 0xFF), midi::clampData(out.data1),
+                         midi::clampData(out.data2));
     }
 
     // ---- Composite output -----------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // what it posted and sent read back.
 #pragma once
 
+#include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PresetLibrary.h"
 #include "PresetStore/ControllerDump.h"
@@ -12,10 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -88,6 +91,128 @@ inline bool replaceFile(const fs::path& path, const std::string& bytes)
     manager_test::writeBytes(path, bytes);
     return prescat::identify(path.string()).inode == old.inode;
 }
+
+// Real time: returns once the category managers' folder watches have read changed presets again
+// count times since refreshes was before (offline nothing is read ahead: at once). false when
+// they did not within 20 s.
+inline bool readAheadRefreshed(uint64_t before, uint64_t count = 1)
+{
+    if (file_worker::offline())
+        return true;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (prescat::readAheadRefreshes.load(std::memory_order_acquire) < before + count)
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        else
+            std::this_thread::yield();
+    return true;
+}
+
+// ---- A category manager in a host of the caller's (for sessions with other modules) ----------
+
+// A library of the category manager under root, with fixed file times (oldest first in the
+// order written), and a bank file to import at bankFile. Folders in list order: "2_SAVED" (two
+// saves), "3_FAVOURITES", "3_SEARCH", "Bank" (one numbered preset), "Many" (110 presets, two of
+// three tagged PADS), "Presets" ("Lead One #le", "Pad Two #pa #fav", "Bass Three #ba", "Plain").
+// Preset values: slot 0 a value of its folder (Presets 0.02-0.05 by file, Many 0.06, Bank 0.07,
+// 2_SAVED 0.08 and 0.09), slot k > 0 0.01 x (k % 50).
+inline void writeSessionLibrary(const fs::path& root, const fs::path& bankFile)
+{
+    int second = 0;
+    const auto timed = [&](const std::string& relative, float slot0) {
+        const std::string stem = relative.substr(relative.rfind('/') + 1, relative.size() - relative.rfind('/') - 11);
+        manager_test::writeBytes(root / relative, manager_test::presetText(stem, valuesOf([&](int k) {
+                                                                              return k == 0 ? slot0 : 0.01f * static_cast<float>(k % 50);
+                                                                          })));
+        fs::last_write_time(root / relative, fs::file_time_type::clock::now() - std::chrono::hours(100) + std::chrono::seconds(++second));
+    };
+    timed("Presets/Lead One #le.tavpreset", 0.02f);
+    timed("Presets/Pad Two #pa #fav.tavpreset", 0.03f);
+    timed("Presets/Bass Three #ba.tavpreset", 0.04f);
+    timed("Presets/Plain.tavpreset", 0.05f);
+    for (int i = 1; i <= 110; ++i)
+        timed("Many/Sound " + std::to_string(1000 + i) + (i % 3 ? " #pa" : "") + ".tavpreset", 0.06f);
+    timed("Bank/#001 Factory.tavpreset", 0.07f);
+    timed("2_SAVED/Old Save.tavpreset", 0.08f);
+    timed("2_SAVED/Older Save.tavpreset", 0.09f);
+    fs::create_directories(root / "3_SEARCH");
+    fs::create_directories(root / "3_FAVOURITES");
+    manager_test::writeBytes(bankFile, manager_test::bankText(manager_test::numberedNames("Imp "), [](int p, int k) {
+                                 return 0.001f * static_cast<float>(p + k);
+                             }));
+}
+
+// One category manager added to a host: the inputs a session gives it and what it sent. The
+// library root is "Quorvane/TAVRIN TWO/Presetbase" below the host's shared folder (XDG_DATA_HOME
+// and the shared folder as PrescatTest sets them); add it before the host starts.
+struct PrescatRig {
+    tav_host::Host* host = nullptr;
+    std::size_t instance = 0;
+    fs::path root;
+
+    static PrescatRig add(tav_host::Host& host, const fs::path& sharedFolder)
+    {
+        return {&host, test_support::add(host, "QV_PatchManagerPrescat"), sharedFolder / "Quorvane" / "TAVRIN TWO" / "Presetbase"};
+    }
+
+    void message(int id) const { host->postToDsp(instance, id, {}); }
+    void message(int id, const std::string& text) const
+    {
+        tav_host::Bytes b(text.begin(), text.end());
+        b.push_back(0);
+        host->postToDsp(instance, id, b);
+    }
+    void programChange(int n) const { host->queueMidi(instance, 0, {0xC0, static_cast<uint8_t>(n), 0}); }
+    std::string path(const std::string& relative) const { return (root / relative).string(); }
+
+    // Messages to the interface half, in order (payload text without its NUL).
+    std::vector<Posted> posted() const
+    {
+        std::vector<Posted> out;
+        for (const auto& call : host->callsOf(tav_host::CallKind::PostMessageToGui, instance)) {
+            std::string text(call.data.begin(), call.data.end());
+            if (!text.empty() && text.back() == '\0')
+                text.pop_back();
+            out.emplace_back(call.pin, text);
+        }
+        return out;
+    }
+    std::vector<tav_host::Bytes> midi() const { return manager_test::midiSent(*host, instance, 1); }
+
+    // One random input of a session over writeSessionLibrary's library (clicks, program changes,
+    // folders and views, commands, pages, search text, saves with their paths, favourites,
+    // deletes, time order while nothing is saved), drawn with next(n) in 0 .. n-1. Returns false
+    // when the draw was none of these (the caller runs blocks, turns knobs, ...).
+    template <class Next>
+    bool randomInput(Next&& next, int& saves) const
+    {
+        switch (next(10)) {
+        case 0:
+        case 1: message(static_cast<int>(next(12))); return true;
+        case 2:
+        case 3: programChange(static_cast<int>(next(12))); return true;
+        case 4: message(prescat::kFolderBase + static_cast<int>(next(6))); return true;
+        case 5:
+            message(prescat::kPath, path((next(2) ? "Presets/Saved " : "2_SAVED/Saved ") + std::to_string(saves++ % 3)));
+            message(prescat::kSavePreset);
+            return true;
+        case 6: message(next(2) ? prescat::kToggleFavourite : prescat::kDeletePreset); return true;
+        case 7: {
+            const int rows[] = {prescat::kNextArrowRow, prescat::kPrevArrowRow, 104, 105, 107, 108, prescat::kCategoryRow + 8, prescat::kCategoryRow + 12};
+            const int row = rows[next(8)];
+            message(row);
+            if (next(2))
+                programChange(row);
+            return true;
+        }
+        case 8: message(prescat::kSearchText, next(2) ? "sound 10" : "a"); return true;
+        default:
+            if (saves == 0)
+                message(next(2) ? prescat::kTimeOrderOn : prescat::kTimeOrderOff);
+            return saves == 0;
+        }
+    }
+};
 
 class PrescatTest : public ::testing::Test {
 protected:

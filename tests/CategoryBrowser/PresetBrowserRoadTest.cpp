@@ -179,16 +179,18 @@ protected:
     void settle(double seconds)
     {
         bool looped = false;
+        bool carried = false;  // a program change carried back and not yet taken in
         const int blocks = static_cast<int>(seconds * 48000.0 / 64.0) + 2;
         // Real time: on until every file job has run and its answers are out.
-        for (int b = 0; b < blocks || (b < 100000 && (file_worker::waitUntilIdle(), file_worker::unfinished() > 0)); ++b) {
+        for (int b = 0; b < blocks || carried || (b < 100000 && (file_worker::waitUntilIdle(), file_worker::unfinished() > 0)); ++b) {
+            carried = false;
             host_.runBlock(64);
             for (const CallRecord& c : host_.callsOf(CallKind::SendPinValue, mgr_)) {
                 if (c.side != Side::Dsp || c.pin != kMidiOut)
                     continue;
                 if (c.data.at(0) == 0xC0 && !looped) {
                     host_.queueMidi(mgr_, kMidiIn, c.data);
-                    looped = true;
+                    looped = carried = true;
                     dump_.clear();
                 } else if (c.data.at(0) == 0xB0) {
                     dump_.push_back(c.data);

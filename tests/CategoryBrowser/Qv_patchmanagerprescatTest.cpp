@@ -129,9 +129,10 @@ TEST_F(PrescatManager, SelectionLoadsOnlyWhenItsProgramChangeReturns)
     EXPECT_EQ(midiOut(), concat(dumpOf(initPatch(3.5f)), {pc(5)}));
 
     // A file gone since the list was made: nothing loads, the dump and echo still go out. (In
-    // real time the worker looks for changed presets every few milliseconds.)
+    // real time once the folder watch has told the worker.)
+    const uint64_t refreshes = prescat::readAheadRefreshes.load();
     std::filesystem::remove(root_ / "Presets" / "A.tavpreset");
-    runSeconds(0.02);
+    ASSERT_TRUE(readAheadRefreshed(refreshes));
     clear();
     programChange(0);
     EXPECT_EQ(blockValues(), initPatch(3.5f));

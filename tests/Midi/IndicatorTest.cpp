@@ -68,7 +68,7 @@ TEST_F(Indicators, ControllerSwitchFollowsValuesAboveAndBelowOneHundred)
     EXPECT_TRUE(b.shown.empty());
 
     host.queueMidi(sw, 0, midiValue({0xB0, 20, 99}), 0);
-    host.queueMidi(sw, 0, midiValue({0xB0}), 1);  // short: value 0
+    host.queueMidi(sw, 0, midiValue({0xB0, 20}), 1);  // short: value 0
     b = runBlock(sw);
     EXPECT_EQ(b.posted, (Ids{indicator::kOff, indicator::kOff}));
     EXPECT_EQ(b.shown, Shown{boolValue(false)});

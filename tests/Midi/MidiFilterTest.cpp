@@ -24,7 +24,8 @@ TEST_F(MidiFilters, NoteFiltersPassNotesOnChannelOne)
     const auto notes = make("QV_NotesThroughOnly");
     EXPECT_EQ(pass(notes, kMixedLine), (std::vector<Bytes>{{0x90, 60, 100}, {0x80, 61, 0}, {0x80, 62, 30}}));
     // A message cut short reads its missing bytes as 0: a note-on without velocity is a note-off.
-    EXPECT_EQ(pass(notes, {{0x91, 64}}), (std::vector<Bytes>{{0x80, 64, 0}}));
+    // A lone data byte after it is no message.
+    EXPECT_EQ(pass(notes, {{0x91, 64}, {0x40}}), (std::vector<Bytes>{{0x80, 64, 0}}));
 
     const auto offs = make("QV_NoteOffThrough");
     EXPECT_EQ(pass(offs, kMixedLine), (std::vector<Bytes>{{0x80, 61, 0}, {0x80, 62, 30}}));
@@ -77,6 +78,9 @@ TEST_F(MidiFilters, ThroughPasserLeavesBytesUnchangedFromModeThree)
     }
     setInt(passer, 2, 0x10004);
     EXPECT_EQ(pass(passer, {{0x9F, 1, 2}}), (std::vector<Bytes>{{0x9F, 1, 2}}));
+    // SysEx passes whole.
+    const Bytes sysex{0xF0, 0x7E, 0x01, 0x06, 0x01, 0xF7};
+    EXPECT_EQ(pass(passer, {sysex}), std::vector<Bytes>{sysex});
 }
 
 // Closed, the passer still lets the note-off of a note it let through pass, bytes unchanged and on
@@ -136,8 +140,11 @@ TEST_F(MidiFilters, CubaseBugFilterDropsOnePanVolumePair)
     // Other pan values and other volumes pass and leave the flag as it was; any channel counts.
     EXPECT_EQ(pass(bug, {{0xB5, 10, 64}, {0xB0, 10, 65}, {0xB0, 7, 99}, {0x95, 1, 0}, {0xB2, 7, 100}, {0xB0, 7, 100}}),
               (std::vector<Bytes>{{0xB0, 10, 65}, {0xB0, 7, 99}, {0x80, 1, 0}, {0xB0, 7, 100}}));
-    // A short message still leaves as three bytes.
-    EXPECT_EQ(pass(bug, {{0xB3}}), (std::vector<Bytes>{{0xB0, 0, 0}}));
+    // A status byte alone is no message; the data bytes after it are read under it.
+    EXPECT_TRUE(pass(bug, {{0xB3}}).empty());
+    EXPECT_EQ(pass(bug, {{7, 98}}), (std::vector<Bytes>{{0xB0, 7, 98}}));
+    // A program change padded to three bytes leaves as three bytes.
+    EXPECT_EQ(pass(bug, {{0xC3, 5, 0}, {0xC3, 6}}), (std::vector<Bytes>{{0xC0, 5, 0}, {0xC0, 6, 0}}));
 }
 
 // The 87 patch controllers: 2-31, 64-97, 102, 103, 105-117, 119-122, 124-127.

@@ -1,7 +1,8 @@
 // Playing a module like a musician: a ledger of what a synth on each MIDI output hears, and a
 // seeded random performer (keys on any channel, the damper, controllers, program changes, pitch
-// bend, clock, mode pins with values in and out of range, gates) that ends every run by letting
-// go of everything, so a test can check that every note-on sent has had its note-off.
+// bend, clock, also inside a message, running status, mode pins with values in and out of range,
+// gates) that ends every run by letting go of everything, so a test can check that every note-on
+// sent has had its note-off.
 #pragma once
 
 #include "FileWorker.h"
@@ -167,10 +168,19 @@ private:
         time_ = std::min(63, time_ + pick(0, 15));
         return time_;
     }
+    // Now and then a three-byte message comes with a clock byte inside it, or without its status
+    // byte when the input's running status is that status: the module reads the same message.
     void midi(std::size_t input, Bytes m, const char* what)
     {
         if (stage_.midiIns.empty())
             return;
+        const bool threeBytes = m.size() == 3 && m[0] < 0xF0 && (m[0] & 0xE0) != 0xC0;
+        if (threeBytes && chance(8))
+            m.insert(m.begin() + pick(1, 2), std::uint8_t{0xF8});
+        else if (threeBytes && m[0] == running_[input] && chance(3))
+            m.erase(m.begin());
+        if (m[0] >= 0x80 && m[0] < 0xF0)
+            running_[input] = m[0];
         log_ << what << " " << tav_host::hexBytes(m.data(), m.size()) << " @" << time_ << "; ";
         host_.queueMidi(module_, stage_.midiIns[input], std::move(m), time_);
     }
@@ -289,6 +299,7 @@ private:
     std::size_t module_ = 0;
     std::vector<std::array<int, 128>> keys_;  // per MIDI input: the channel + 1 a key is held on, 0 when up
     std::array<bool, 32> pedals_{};           // per input and channel: the damper is down
+    std::array<std::uint8_t, 16> running_{};  // per input: the running status the module reads with
     std::vector<Level> levels_;               // gates, then CVs
     std::int64_t blockStart_ = 0;
     std::int32_t time_ = 0;

@@ -18,7 +18,7 @@ TEST_F(AllNotesOffTrig, AnyMessageSetsOffTheAllNotesSweep)
     }
     EXPECT_EQ(pass(trig, {{0xF8}}), expected);
     EXPECT_EQ(pass(trig, {{0x90, 60, 0}}), expected);
-    EXPECT_EQ(pass(trig, {{}}), expected);
+    EXPECT_TRUE(pass(trig, {{}}).empty());  // an event of no bytes is no message
 }
 
 // Whatever is played, every note the sweep strikes it also ends.

@@ -440,7 +440,7 @@ TEST_F(PowerArpeggiator, NoteBytesPast127AreNoNotes)
     play({on(60, 90), {0x90, 130, 90}});
     EXPECT_EQ(stepNotes(2), (std::vector<int>{60, 60}));  // no silent second slot
     setMode(Pin::kArpOn, 0);
-    EXPECT_TRUE(play({{0x90, 200, 90}, {0x80, 255, 0}}).empty());
+    EXPECT_TRUE(play({{0x90, 200, 90}, {0x80, 247, 0}}).empty());
 }
 
 TEST_F(PowerArpeggiator, EndNotesRepeatWhilePin29IsSet)

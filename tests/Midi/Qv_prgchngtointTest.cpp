@@ -20,7 +20,9 @@ TEST_F(PrgChngToInt, ProgramNumberIsSentOncePerChange)
     host.queueMidi(program, 0, midiValue({0xC5, 12}), 7);
     host.queueMidi(program, 0, midiValue({0xC0, 12, 0}), 9);  // same program: no update
     host.queueMidi(program, 0, midiValue({0xB0, 13, 0}), 10);
-    host.queueMidi(program, 0, midiValue({0xC0}), 11);  // short: program 0
+    // A status byte alone is no message; the data byte after it, in the next event, is program 0.
+    host.queueMidi(program, 0, midiValue({0xC0}), 11);
+    host.queueMidi(program, 0, midiValue({0x00}), 11);
     host.runBlock(64);
     sent = host.callsOf(CallKind::SendPinValue, program);
     ASSERT_EQ(sent.size(), 2u);

@@ -80,9 +80,9 @@ TEST_F(NoJumpMidi, NeutralSettingsAndOtherMessagesPassNothing)
     set(kMethod, 2);
     EXPECT_TRUE(knob({3, 4}).empty());
     set(kMode, 0);
-    EXPECT_TRUE(afterMidi(host, module, kControllerIn, {{0xC0, 5}, {0x90, 60, 100}, {0xB0}}).size() == 1);  // only CC 0
+    EXPECT_TRUE(afterMidi(host, module, kControllerIn, {{0xC0, 5}, {0x90, 60, 100}, {0xB0, 0}}).size() == 1);  // only CC 0
     EXPECT_TRUE(afterMidi(host, module, kControllerIn, {{0xB0, 200, 5}}).empty());  // no such controller
-    EXPECT_EQ(knob({255}), (std::vector<int>{127}));
+    EXPECT_EQ(knob({247}), (std::vector<int>{127}));
 }
 
 // Mode and method are whole numbers: values that only share their low 16 bits with 0 or 1 are

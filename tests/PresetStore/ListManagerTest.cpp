@@ -95,7 +95,7 @@ TEST_P(ListManagerProcessingTest, ProgramChangeOnAnyChannelSelects)
     EXPECT_EQ(last(midiOut()), (Bytes{0xC0, 7, 0}));
 
     host.clearCalls();
-    const std::vector<Bytes> ignored{{0x90, 60, 100}, {0xB0, 7, 127}, {0xC0}, {0xC0, 0x80, 0}, {0xC3, 0xFF}, {0x05, 0x05}, {}};
+    const std::vector<Bytes> ignored{{0x90, 60, 100}, {0xB0, 7, 127}, {0xC0}, {0xC0, 0x80, 0}, {0xC3, 0xFF}, {0xF6}, {0x05, 0x05}, {}};
     for (const Bytes& midi : ignored)
         host.queueMidi(mgr, kMidiIn, midi);
     host.runBlock(64);
