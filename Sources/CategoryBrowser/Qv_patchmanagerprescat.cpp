@@ -5,14 +5,16 @@
 //
 // Its file side (the lists, their presets read ahead, the selected file, the bank memory) lives
 // on the bundle's file worker (LibraryWork.h); this file keeps the conversation (messages, timers,
-// program changes), takes every input at once, and answers in the order of RequestOrder.h.
+// program changes), takes every input at once, and answers in the order of RequestOrder.h: its
+// requests wait in LibraryRequests.h, its answers leave through PrescatAnswers.h.
 #include "CategoryBrowser/LibraryWork.h"
 #include "CategoryBrowser/CategoryStore.h"
+#include "CategoryBrowser/LibraryRequests.h"
 #include "CategoryBrowser/PresetLibrary.h"
+#include "CategoryBrowser/PrescatAnswers.h"
 #include "CategoryBrowser/PrescatMessages.h"
 #include "CategoryBrowser/PrescatOperations.h"
 #include "CategoryBrowser/RequestOrder.h"
-#include "Common/Outbox.h"
 #include "Common/PayloadText.h"
 #include "Common/PinText.h"
 #include "Common/SampleCount.h"
@@ -34,11 +36,6 @@ using namespace prescat;
 using What = LibraryJob::What;
 
 constexpr std::size_t kShortestPath = 10;  // a path this short names no file
-// Requests outstanding at once, and the lists and folder tables on their way.
-constexpr int kJobs = 128;
-constexpr int kLists = 32;
-constexpr int kFolderScans = 8;
-constexpr int kStartups = 4;
 
 std::string_view lastComponent(std::string_view path)
 {
@@ -67,7 +64,6 @@ public:
     int listFolder_ = kKeepFolder;  // where lists are made from the next request on (the worker keeps it)
     preset_bank::PathBuffer guiPath_;
     bool guiPathValid_ = false;
-    Lent<pin_text::FileSettings, kStartups> startups_;  // graph starts' settings on their way to the worker
     char searchText_[kSearchBytes + 1] = {};
 
     int currentEntry_ = 0;    // list position 0-127 (104-127: commands in a result view)
@@ -108,14 +104,9 @@ public:
     // The worker's side, the requests and buffers set aside for it, and the answers in order.
     LibraryWork library_{root_};
     preset_block::ShadowHandle shadow_;
-    LibraryJob jobs_[kJobs];
-    bool jobOut_[kJobs] = {};
-    Lent<ListText, kLists> lists_;
-    Lent<FolderTable, kFolderScans> scans_;
-    outbox::Outbox<Answer, kAnswers, kAnswerBytes> outbox_;
-    bool settling_ = false;  // answers of the job at the front of the order go out at once
-    bool quiet_ = false;     // at teardown: requests finish without a word to the host
-    file_worker::Channel channel_{kJobs};  // last: it goes first, after every job has run
+    LibraryRequests requests_{library_};
+    PrescatAnswers answers_{host, midiOut_, folders_};
+    file_worker::Channel channel_{LibraryRequests::kJobs};  // last: it goes first, after every job has run
 
     Qv_patchmanagerprescat()
     {
@@ -127,8 +118,6 @@ public:
         initializePin(kPathMac, pathMac_);
         initializePin(kAudioOut, audioOut_);
         restoreLibraryFromBackup(root_);
-        for (LibraryJob& job : jobs_)
-            job.library = &library_;
         // Folder switches read the table from the first message on (before the worker may look).
         library_.listFolders(folders_);
         shadow_.attach(block_);
@@ -140,7 +129,7 @@ public:
     // [not the audio thread]
     ~Qv_patchmanagerprescat() override
     {
-        quiet_ = true;
+        answers_.silence();
         channel_.drain();
         pump();
         library_.stop();
@@ -175,7 +164,7 @@ public:
     {
         handle([this] {
             LibraryJob* job = request(What::StartupPath);
-            pin_text::FileSettings* settings = job ? startups_.take() : nullptr;
+            pin_text::FileSettings* settings = job ? requests_.startups.take() : nullptr;
             if (!settings) {
                 channel_.refused("graph start");
                 return;
@@ -183,7 +172,7 @@ public:
             settings->take(host, preset_bank::kHostPresetName, autoPath_.value, id_.value, pathMac_.value);
             job->startup = settings;
             if (!ask(job, false))
-                startups_.giveBack(settings);
+                requests_.startups.giveBack(settings);
         });
         MpPluginBase::onGraphStart();
     }
@@ -236,39 +225,17 @@ private:
         while (file_worker::Job* done = channel_.finished()) {
             auto& job = static_cast<LibraryJob&>(*done);
             if (job.owed)
-                outbox_.cameBack(job);
+                answers_.cameBack(job);
             else
-                giveBack(job);
+                requests_.giveBack(job);
         }
-        outbox_.flush([this](const Answer& answer, std::string_view payload) { send(answer, payload); },
-                      [this](file_worker::Job& job) { settle(static_cast<LibraryJob&>(job)); });
+        answers_.flush([this](LibraryJob& job) { settle(job); });
     }
 
     void answer(const Answer& answer, std::string_view payload = {})
     {
-        if (settling_ || outbox_.empty())
-            send(answer, payload);
-        else if (!outbox_.post(answer, payload))
+        if (!answers_.post(answer, payload))
             channel_.refused("answer");
-    }
-
-    void send(const Answer& answer, std::string_view payload)
-    {
-        if (quiet_ || !host)
-            return;
-        switch (answer.kind) {
-        case Answer::Kind::Message:
-            host->postMessageToGui(answer.value, static_cast<int32_t>(payload.size()), payload.empty() ? nullptr : payload.data());
-            break;
-        case Answer::Kind::ProgramChange: {
-            const unsigned char bytes[3] = {0xC0, static_cast<unsigned char>(answer.value), 0x00};
-            midiOut_.send(bytes, 3, 0);
-            break;
-        }
-        case Answer::Kind::FolderTable:
-            host->postMessageToGui(kFolderList, folders_.textSize, folders_.text);
-            break;
-        }
     }
 
     void postToGui(int32_t id) { answer({Answer::Kind::Message, id}); }
@@ -278,20 +245,10 @@ private:
     // A free request, or nullptr, with the action logged by name, when all are out.
     LibraryJob* request(What what)
     {
-        for (int i = 0; i < kJobs; ++i)
-            if (!jobOut_[i]) {
-                LibraryJob& job = jobs_[i];
-                job.request = LibraryJob::Request{};
-                job.request.what = what;
-                job.request.entry = currentEntry_;
-                job.request.selectedFolder = selectedFolder_;
-                job.list = nullptr;
-                job.folders = nullptr;
-                job.startup = nullptr;
-                return &job;
-            }
-        channel_.refused(LibraryJob::name(what));
-        return nullptr;
+        LibraryJob* job = requests_.take(what, currentEntry_, selectedFolder_);
+        if (!job)
+            channel_.refused(LibraryJob::name(what));
+        return job;
     }
 
     // The block as the input sees it goes with a job that reads or writes it.
@@ -305,35 +262,23 @@ private:
         job->owed = owed;
         job->request.resetPage = pageReset_;
         job->request.folder = listFolder_;
-        if ((owed && outbox_.size() >= outbox_.capacity()) || !channel_.submit(*job)) {
+        if ((owed && answers_.full()) || !channel_.submit(*job)) {
             channel_.refused(LibraryJob::name(job->request.what));
-            lists_.giveBack(job->list);
-            scans_.giveBack(job->folders);
+            requests_.lists.giveBack(job->list);
+            requests_.scans.giveBack(job->folders);
             return false;
         }
         pageReset_ = false;
         listFolder_ = kKeepFolder;
-        jobOut_[job - jobs_] = true;
+        requests_.submitted(*job);
         if (owed)
-            outbox_.owe(*job);
+            answers_.owe(*job);
         return true;
-    }
-
-    void giveBack(LibraryJob& job)
-    {
-        jobOut_[&job - jobs_] = false;
-        lists_.giveBack(job.list);
-        scans_.giveBack(job.folders);
-        startups_.giveBack(job.startup);
-        job.list = nullptr;
-        job.folders = nullptr;
-        job.startup = nullptr;
     }
 
     // [audio thread] The result of a job at the front of the order: applied, then its answers.
     void settle(LibraryJob& job)
     {
-        settling_ = true;
         switch (job.request.what) {
         case What::Folders:
         case What::WriteBankFolder: settleFolders(job); break;
@@ -350,8 +295,7 @@ private:
                 showList(job, job.request.what);
             break;
         }
-        settling_ = false;
-        giveBack(job);
+        requests_.giveBack(job);
     }
 
     void settleFolders(const LibraryJob& job)
@@ -378,7 +322,7 @@ private:
         if (!job.acted)
             return;
         writeResult(job);
-        if (!quiet_)
+        if (!answers_.quiet())
             controller_dump::sendDump(job.values, midiOut_);
         postToGui(job.request.what == What::LoadBank ? kShowEntryBase : job.request.entry);
         sendProgramChange(job.request.what == What::LoadBank ? 0 : job.request.entry);
@@ -386,7 +330,7 @@ private:
 
     void writeResult(const LibraryJob& job)
     {
-        if (quiet_ || !job.write)
+        if (answers_.quiet() || !job.write)
             return;
         if (job.request.what == What::Restore) {
             for (int slot : kMutedSlots)
@@ -418,7 +362,7 @@ private:
 
     void MuteEffects()
     {
-        if (quiet_)
+        if (answers_.quiet())
             return;
         // Restoring an empty backup would silence the effects for good: one is taken first.
         if (!backupAsked_)
@@ -607,19 +551,19 @@ private:
         LibraryJob* job = request(What::Folders);
         if (!job)
             return;
-        if (!(job->folders = scans_.take())) {
+        if (!(job->folders = requests_.scans.take())) {
             channel_.refused("folders");
             return;
         }
         if (then == What::None || lendList(*job, then, false))
             ask(job, true);
         else
-            scans_.giveBack(job->folders);
+            requests_.scans.giveBack(job->folders);
     }
 
     bool lendList(LibraryJob& job, What what, bool clearArrows)
     {
-        if (!(job.list = lists_.take())) {
+        if (!(job.list = requests_.lists.take())) {
             channel_.refused("list");
             return false;
         }
@@ -764,7 +708,7 @@ private:
             if (LoadPath())
                 if (LibraryJob* job = request(What::WriteBankFolder)) {
                     job->request.path.assign(guiPath_.view());
-                    if (!(job->folders = scans_.take()))
+                    if (!(job->folders = requests_.scans.take()))
                         channel_.refused("folders");
                     else
                         ask(job, true);
