@@ -149,7 +149,7 @@ void ListManagerProcessing::submit(Work& job)
     // pool only when one is free. Were it refused even so, it is logged and given back.
     if (!channel_.submit(job)) {
         channel_.refused("list manager file job");
-        release(job);
+        releaseJob(job);
         return;
     }
     if (job.changesBank)
@@ -197,7 +197,7 @@ void ListManagerProcessing::pickUpWork()
         if (job.answers)
             outbox_.cameBack(job);
         else
-            release(job);
+            releaseJob(job);
         flushAnswers();
     }
     flushAnswers();
@@ -233,10 +233,10 @@ void ListManagerProcessing::flushAnswers()
 void ListManagerProcessing::settle(Work& job)
 {
     settleWork(job);
-    release(job);
+    releaseJob(job);
 }
 
-void ListManagerProcessing::release(Work& job)
+void ListManagerProcessing::releaseJob(Work& job)
 {
     if (job.bank)
         spareBanks_[spares_++] = std::exchange(job.bank, nullptr);

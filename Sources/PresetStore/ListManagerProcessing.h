@@ -148,7 +148,7 @@ private:
     void flushAnswers();
     void settle(Work& job);
     void sendAnswer(const Answer& answer, std::string_view payload);
-    void release(Work& job);
+    void releaseJob(Work& job);
     bool post(const Answer& answer, std::string_view payload);
     bool answerRoom(std::size_t answers) const { return outbox_.size() + answers <= kAnswers; }
     void swapBank(Work& job) { std::swap(bank_, job.bank); }
