@@ -81,6 +81,21 @@ std::vector<pid_t> workerThreads()
     return workers;
 }
 
+// Returns once each of threads has been seen asleep (state S) twice, a yield apart.
+void waitUntilAsleep(const std::vector<pid_t>& threads)
+{
+    const auto asleep = [](pid_t thread) {
+        std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t end = line.rfind(')');
+        return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
+    };
+    for (const pid_t thread : threads)
+        for (int seen = 0; seen < 2; std::this_thread::yield())
+            seen = asleep(thread) ? seen + 1 : 0;
+}
+
 class FileWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override { file_worker::setOffline(false); }
@@ -553,6 +568,10 @@ TEST_F(FileWorkerTest, AForkedChildRunsItsJobsOnItsOwnWorker)
     queued.text = "queued", own.text = "own", fresh.text = "fresh";
     file_worker::hold();
     ASSERT_TRUE(channel->submit(queued));  // waits when the process forks
+    // The parent's worker is asleep when the process forks, as a host's idle worker mostly is:
+    // the sanitizers' allocators take no lock around fork, so a thread inside one at that moment
+    // would leave it locked in the child (glibc's own allocator is safe either way).
+    waitUntilAsleep(workerThreads());
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
