@@ -10,7 +10,7 @@
 // nothing here allocates, locks or waits.
 #pragma once
 
-#include "Common/HeldInputs.h"
+#include "Common/PayloadRing.h"
 #include "FileWorker.h"
 
 #include <cstddef>
@@ -93,7 +93,7 @@ private:
         bool back = false;                      // that job came back
     };
 
-    held_inputs::HeldInputs<Entry, kAnswers, kPayloadBytes> ring_;
+    payload_ring::PayloadRing<Entry, kAnswers, kPayloadBytes> ring_;
     std::size_t owed_ = 0;
 };
 

@@ -35,13 +35,7 @@ public:
         values_[slot] = value;
         return true;
     }
-    int writeAsOf(const float (&values)[kSlots], uint64_t place)
-    {
-        int written = 0;
-        for (int slot = 0; slot < kSlots; ++slot)
-            written += setAsOf(slot, values[slot], place) ? 1 : 0;
-        return written;
-    }
+    int writeAsOf(const float (&values)[kSlots], uint64_t place) { return writeEachAsOf(*this, values, place); }
 
     void read(float (&values)[kSlots]) const
     {

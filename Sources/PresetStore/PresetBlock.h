@@ -27,6 +27,17 @@ struct Snapshot {
     uint64_t places[kSlots] = {};
 };
 
+// Every slot of values into target (the block, or the worker's shadow of it) under their one rule:
+// only slots last written before place. Returns how many were written.
+template <class Target>
+int writeEachAsOf(Target& target, const float (&values)[kSlots], uint64_t place)
+{
+    int written = 0;
+    for (int slot = 0; slot < kSlots; ++slot)
+        written += target.setAsOf(slot, values[slot], place) ? 1 : 0;
+    return written;
+}
+
 } // namespace preset_block
 
 class PresetBlock {
@@ -99,13 +110,7 @@ public:
     // All 256 slots now, at one place (a preset chosen and written at once).
     void write(const float (&values)[kSlots]) { writeAsOf(values, file_worker::takePlace()); }
     // A preset asked for at place: only the slots last written before place. Returns how many.
-    int writeAsOf(const float (&values)[kSlots], uint64_t place)
-    {
-        int written = 0;
-        for (int slot = 0; slot < kSlots; ++slot)
-            written += setAsOf(slot, values[slot], place) ? 1 : 0;
-        return written;
-    }
+    int writeAsOf(const float (&values)[kSlots], uint64_t place) { return preset_block::writeEachAsOf(*this, values, place); }
 
     void read(float (&values)[kSlots]) const
     {

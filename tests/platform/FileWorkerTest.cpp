@@ -68,16 +68,17 @@ private:
 };
 
 // Threads of this process that are the file worker (a sanitizer may run threads of its own).
-int workerThreads()
+std::vector<pid_t> workerThreads()
 {
-    int count = 0;
+    std::vector<pid_t> workers;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream comm(task.path() / "comm");
         std::string name;
         std::getline(comm, name);
-        count += name == file_worker::kThreadName;
+        if (name == file_worker::kThreadName)
+            workers.push_back(static_cast<pid_t>(std::stoi(task.path().filename())));
     }
-    return count;
+    return workers;
 }
 
 class FileWorkerTest : public ::testing::Test {
@@ -134,7 +135,7 @@ TEST_F(FileWorkerTest, OfflineJobsRunInsideSubmitAndNoThreadStarts)
     EXPECT_EQ(job.runs, 1);
     EXPECT_EQ(log.threads.at(0), std::this_thread::get_id());
     EXPECT_EQ(channel.finished(), &job);
-    EXPECT_EQ(workerThreads(), 0);
+    EXPECT_EQ(workerThreads().size(), 0u);
 }
 
 TEST_F(FileWorkerTest, AFullChannelRefusesWithoutDoingAnything)
@@ -191,10 +192,10 @@ TEST_F(FileWorkerTest, TheThreadStartsWithTheFirstChannelAndEndsWithTheLast)
     for (int round = 0; round < 3; ++round) {
         {
             file_worker::Channel first(1), second(1);
-            EXPECT_EQ(workerThreads(), 1);
+            EXPECT_EQ(workerThreads().size(), 1u);
             ASSERT_TRUE(second.submit(job));
         }
-        EXPECT_EQ(workerThreads(), 0);
+        EXPECT_EQ(workerThreads().size(), 0u);
     }
     EXPECT_EQ(job.runs, 3);
 }
@@ -314,7 +315,7 @@ TEST_F(FileWorkerTest, AThreadThatCannotStartLeavesNoChannelBehind)
     file_worker::failThreadStarts(true);
     EXPECT_THROW(file_worker::Channel channel(1), std::system_error);
     file_worker::failThreadStarts(false);
-    EXPECT_EQ(workerThreads(), 0);
+    EXPECT_EQ(workerThreads().size(), 0u);
     file_worker::waitUntilIdle();  // would read the channel that is gone
     RunLog log;
     RecordingJob job(log, 1);
@@ -337,17 +338,11 @@ TEST_F(FileWorkerTest, TheThreadRunsAtNormalPriorityWithSignalsBlocked)
         sched_param normal{};
         ::pthread_setschedparam(::pthread_self(), SCHED_OTHER, &normal);
     }
-    int checked = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name != file_worker::kThreadName)
-            continue;
-        ++checked;
+    const std::vector<pid_t> workers = workerThreads();
+    for (const pid_t worker : workers) {
         std::string blocked;
-        EXPECT_EQ(::sched_getscheduler(std::stoi(task.path().filename())), SCHED_OTHER);
-        std::ifstream status(task.path() / "status");
+        EXPECT_EQ(::sched_getscheduler(worker), SCHED_OTHER);
+        std::ifstream status("/proc/self/task/" + std::to_string(worker) + "/status");
         std::string line;
         while (std::getline(status, line)) {
             if (line.rfind("SigBlk:", 0) == 0)
@@ -357,7 +352,7 @@ TEST_F(FileWorkerTest, TheThreadRunsAtNormalPriorityWithSignalsBlocked)
         for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGPROF, SIGRTMIN + 2})
             EXPECT_TRUE(mask >> (signal - 1) & 1) << "signal " << signal << " in " << blocked;
     }
-    EXPECT_EQ(checked, 1);
+    EXPECT_EQ(workers.size(), 1u);
 }
 
 TEST_F(FileWorkerTest, RefusedActionsAreLoggedByNameThroughTheWorker)
@@ -609,7 +604,7 @@ TEST_F(FileWorkerTest, TheThreadMayRunOnEveryProcessorOfTheProcess)
     ASSERT_EQ(::sched_getaffinity(0, sizeof process, &process), 0);
     if (CPU_COUNT(&process) < 2)
         GTEST_SKIP() << "one processor";
-    ASSERT_EQ(workerThreads(), 0);
+    ASSERT_EQ(workerThreads().size(), 0u);
     int first = 0;
     while (!CPU_ISSET(first, &process))
         ++first;
@@ -622,19 +617,13 @@ TEST_F(FileWorkerTest, TheThreadMayRunOnEveryProcessorOfTheProcess)
         channel.emplace(1);
     });
     pinned.join();
-    int checked = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name != file_worker::kThreadName)
-            continue;
-        ++checked;
+    const std::vector<pid_t> workers = workerThreads();
+    for (const pid_t worker : workers) {
         cpu_set_t allowed;
-        ASSERT_EQ(::sched_getaffinity(std::stoi(task.path().filename()), sizeof allowed, &allowed), 0);
+        ASSERT_EQ(::sched_getaffinity(worker, sizeof allowed, &allowed), 0);
         EXPECT_TRUE(CPU_EQUAL(&allowed, &process)) << CPU_COUNT(&allowed) << " of " << CPU_COUNT(&process);
     }
-    EXPECT_EQ(checked, 1);
+    EXPECT_EQ(workers.size(), 1u);
 }
 
 // exit() or quick_exit() with jobs queued, and a channel in a global object that goes after the
@@ -710,7 +699,7 @@ TEST(FileWorkerBundle, ReleaseAndUnloadWithSavesQueuedWriteThemAll)
         ASSERT_TRUE(manager.instance) << manager.error;
         host.start();
         host.runBlock(64);
-        EXPECT_EQ(workerThreads(), 1);
+        EXPECT_EQ(workerThreads().size(), 1u);
         for (int i = 0; i < kBanks; ++i) {
             const std::string path = bank(i).string();
             tav_host::Bytes bytes(path.begin(), path.end());
@@ -722,7 +711,7 @@ TEST(FileWorkerBundle, ReleaseAndUnloadWithSavesQueuedWriteThemAll)
         host.shutdown();
     }
     ::setenv("TAVRIN_OFFLINE", "1", 1);
-    EXPECT_EQ(workerThreads(), 0);
+    EXPECT_EQ(workerThreads().size(), 0u);
     for (int i = 0; i < kBanks; ++i) {
         preset_bank::NameTable names;
         preset_bank::BankMemory memory;

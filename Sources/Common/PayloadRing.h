@@ -1,15 +1,9 @@
-// The inputs a processing half keeps back, in arrival order, while a result of its file work that
-// they depend on is owed (a program change after a folder change waits for that folder's list).
-// Everything else is answered at once or becomes a file job when it arrives; this holds only what
-// must wait, and each module's own policy sits on top: what merges into the newest kept input
-// (a run of program changes, frames that pass) and what goes before everything (the rest of
-// something being handled).
+// A fixed ring of items in arrival order, each with an optional payload of bytes kept in a second
+// ring beside it (a message's text, a block's values): the outbox's answers wait here.
 //
-// Fixed room, set aside with the module: kInputs inputs and kPayloadBytes of payload bytes in one
-// ring (payloads leave in the order they came, so only inputs without payload may go in front).
-// A push that finds no room returns false and changes nothing: the module decides what that
-// costs (a merged input never needs room; an action it cannot keep is logged by name).
-// Nothing here allocates, locks or waits.
+// Fixed room, set aside with its owner: kItems items and kPayloadBytes of payload bytes (payloads
+// leave in the order they came). A push that finds no room returns false and changes nothing: the
+// owner decides what that costs. Nothing here allocates, locks or waits.
 #pragma once
 
 #include <array>
@@ -17,77 +11,64 @@
 #include <cstring>
 #include <string_view>
 
-namespace held_inputs {
+namespace payload_ring {
 
-template <class Input, std::size_t kInputs, std::size_t kPayloadBytes = 0>
-class HeldInputs {
+template <class Item, std::size_t kItems, std::size_t kPayloadBytes = 0>
+class PayloadRing {
 public:
-    static constexpr std::size_t capacity() { return kInputs; }
+    static constexpr std::size_t capacity() { return kItems; }
 
     bool empty() const { return count_ == 0; }
-    bool full() const { return count_ == kInputs; }
+    bool full() const { return count_ == kItems; }
     std::size_t size() const { return count_; }
 
-    // [audio thread] Keeps input, and a copy of payload, after the others; false when either room
+    // [audio thread] Keeps item, and a copy of payload, after the others; false when either room
     // is full.
-    bool pushBack(const Input& input, std::string_view payload = {})
+    bool pushBack(const Item& item, std::string_view payload = {})
     {
         if (full())
             return false;
-        Kept& kept = kept_[(first_ + count_) % kInputs];
+        Kept& kept = kept_[(first_ + count_) % kItems];
         if (!reserve(kept, payload.size()))
             return false;
-        kept.input = input;
+        kept.item = item;
         if (!payload.empty())
             std::memcpy(bytes_.data() + kept.offset, payload.data(), payload.size());
         ++count_;
         return true;
     }
 
-    // [audio thread] Keeps input (without payload) before all others; false when full.
-    bool pushFront(const Input& input)
-    {
-        if (full())
-            return false;
-        first_ = (first_ + kInputs - 1) % kInputs;
-        kept_[first_] = Kept{input};
-        ++count_;
-        return true;
-    }
+    Item* front() { return empty() ? nullptr : &kept_[first_].item; }
+    // The i-th oldest kept item (i < size()).
+    Item* at(std::size_t i) { return &kept_[(first_ + i) % kItems].item; }
 
-    // [audio thread] The newest kept input, for a policy that merges into it; nullptr when none.
-    Input* back() { return empty() ? nullptr : &kept_[(first_ + count_ - 1) % kInputs].input; }
-    Input* front() { return empty() ? nullptr : &kept_[first_].input; }
-    // The i-th oldest kept input (i < size()).
-    Input* at(std::size_t i) { return &kept_[(first_ + i) % kInputs].input; }
-
-    // [audio thread] Takes the oldest input; its payload stays valid until the next push.
-    bool popFront(Input& input, std::string_view& payload)
+    // [audio thread] Takes the oldest item; its payload stays valid until the next push.
+    bool popFront(Item& item, std::string_view& payload)
     {
         if (empty())
             return false;
         const Kept& kept = kept_[first_];
-        input = kept.input;
+        item = kept.item;
         payload = std::string_view(bytes_.data() + kept.offset, kept.size);
         if (kept.size + kept.skipped > 0) {
             payloadFirst_ = (payloadFirst_ + kept.skipped + kept.size) % ring();
             used_ -= kept.skipped + kept.size;
         }
-        first_ = (first_ + 1) % kInputs;
+        first_ = (first_ + 1) % kItems;
         --count_;
         return true;
     }
-    bool popFront(Input& input)
+    bool popFront(Item& item)
     {
         std::string_view payload;
-        return popFront(input, payload);
+        return popFront(item, payload);
     }
 
     void clear() { first_ = count_ = payloadFirst_ = used_ = 0; }
 
 private:
     struct Kept {
-        Input input{};
+        Item item{};
         std::size_t offset = 0;   // of the payload in the ring
         std::size_t size = 0;
         std::size_t skipped = 0;  // ring bytes left unused before it
@@ -121,7 +102,7 @@ private:
         return true;
     }
 
-    std::array<Kept, kInputs> kept_{};
+    std::array<Kept, kItems> kept_{};
     std::size_t first_ = 0;
     std::size_t count_ = 0;
     std::array<char, ring()> bytes_{};
@@ -129,4 +110,4 @@ private:
     std::size_t used_ = 0;
 };
 
-} // namespace held_inputs
+} // namespace payload_ring
