@@ -115,8 +115,9 @@ inline bool readAheadRefreshed(uint64_t before, uint64_t count = 1)
 // saves), "3_FAVOURITES", "3_SEARCH", "Bank" (one numbered preset), "Many" (110 presets, two of
 // three tagged PADS), "Presets" ("Lead One #le", "Pad Two #pa #fav", "Bass Three #ba", "Plain").
 // Preset values: slot 0 a value of its folder (Presets 0.02-0.05 by file, Many 0.06, Bank 0.07,
-// 2_SAVED 0.08 and 0.09), slot k > 0 0.01 x (k % 50).
-inline void writeSessionLibrary(const fs::path& root, const fs::path& bankFile)
+// 2_SAVED 0.08 and 0.09), slot k > 0 0.01 x (k % 50). many: fewer presets in "Many" for
+// sessions that need no second result page (each file costs its inode).
+inline void writeSessionLibrary(const fs::path& root, const fs::path& bankFile, int many = 110)
 {
     int second = 0;
     const auto timed = [&](const std::string& relative, float slot0) {
@@ -130,7 +131,7 @@ inline void writeSessionLibrary(const fs::path& root, const fs::path& bankFile)
     timed("Presets/Pad Two #pa #fav.tavpreset", 0.03f);
     timed("Presets/Bass Three #ba.tavpreset", 0.04f);
     timed("Presets/Plain.tavpreset", 0.05f);
-    for (int i = 1; i <= 110; ++i)
+    for (int i = 1; i <= many; ++i)
         timed("Many/Sound " + std::to_string(1000 + i) + (i % 3 ? " #pa" : "") + ".tavpreset", 0.06f);
     timed("Bank/#001 Factory.tavpreset", 0.07f);
     timed("2_SAVED/Old Save.tavpreset", 0.08f);
