@@ -93,35 +93,6 @@ std::vector<Step> session(uint32_t seed)
     return steps;
 }
 
-// Path.txt written on the file worker from the test's thread, as the list-file interface half does.
-class PathWrites {
-public:
-    void write(const fs::path& folder, const std::string& path)
-    {
-        while (file_worker::Job* done = channel_.finished())
-            free_.push_back(static_cast<Write*>(done));
-        if (free_.empty()) {
-            channel_.drain();
-            return write(folder, path);
-        }
-        Write& job = *free_.back();
-        free_.pop_back();
-        job.folder = folder.string() + "/";
-        job.path = path;
-        channel_.submit(job);
-    }
-
-private:
-    struct Write final : file_worker::Job {
-        std::string folder, path;
-        void run() noexcept override { list_file::writePathFile(folder, path); }
-    };
-    std::array<Write, 16> writes_;
-    std::vector<Write*> free_{&writes_[0], &writes_[1], &writes_[2], &writes_[3], &writes_[4], &writes_[5], &writes_[6], &writes_[7],
-                              &writes_[8], &writes_[9], &writes_[10], &writes_[11], &writes_[12], &writes_[13], &writes_[14], &writes_[15]};
-    file_worker::Channel channel_{16};
-};
-
 struct Result {
     std::vector<std::vector<std::string>> outputs;
     std::array<float, 256> block{};

@@ -7,6 +7,8 @@
 #include "Dialogs.h"
 #include "Host.h"
 #include "MpProcessing.h"
+#include "FileWorker.h"
+#include "PresetStore/ListFileExchange.h"
 #include "PresetStore/ListManagerMessages.h"
 #include "PresetStore/PresetBank.h"
 #include "PresetStore/PresetBlock.h"
@@ -213,6 +215,39 @@ public:
 
 private:
     int32_t type_;
+};
+
+// Path.txt written on the file worker from the test's thread, as the list-file interface half does.
+class PathWrites {
+public:
+    PathWrites()
+    {
+        for (Write& write : writes_)
+            free_.push_back(&write);
+    }
+    void write(const fs::path& folder, const std::string& path)
+    {
+        while (file_worker::Job* done = channel_.finished())
+            free_.push_back(static_cast<Write*>(done));
+        if (free_.empty()) {
+            channel_.drain();
+            return write(folder, path);
+        }
+        Write& job = *free_.back();
+        free_.pop_back();
+        job.folder = folder.string() + "/";
+        job.path = path;
+        channel_.submit(job);
+    }
+
+private:
+    struct Write final : file_worker::Job {
+        std::string folder, path;
+        void run() noexcept override { list_file::writePathFile(folder, path); }
+    };
+    std::array<Write, 16> writes_;
+    std::vector<Write*> free_;
+    file_worker::Channel channel_{16};
 };
 
 // Processing halves on one host with the block probe: a patch of list managers (and later other
