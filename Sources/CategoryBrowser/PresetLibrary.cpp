@@ -470,100 +470,6 @@ DirectoryLister::Kind kindOf(int folderFd, const struct dirent64& d)
                             : DirectoryLister::Kind::Other;
 }
 
-} // namespace
-
-DirectoryLister::Range DirectoryLister::list(int folderFd, uint32_t wanted, Order order, const Mark* after,
-                                             uint32_t levelsBelow, Keep keep)
-{
-    Range range;
-    range.first = range.last = entriesUsed_;
-    range.bytesMark = bytesUsed_;
-    // This listing's share of the pool: entries up to `capacity`, names within `region` bytes,
-    // of which at most half are live, so that closing the holes evicted names leave always
-    // frees room for the next name and costs little per name.
-    const uint32_t reservedEntries = levelsBelow * kEntriesPerLevel;
-    const std::size_t reservedBytes = levelsBelow * kBytesPerLevel;
-    if (kPoolEntries - entriesUsed_ <= reservedEntries || kPoolBytes - bytesUsed_ < reservedBytes + kBytesPerLevel)
-        return range;
-    const uint32_t capacity = std::min(std::max(wanted, 1u), kPoolEntries - entriesUsed_ - reservedEntries);
-    const std::size_t region = kPoolBytes - bytesUsed_ - reservedBytes;
-    const std::size_t liveLimit = region / 2;
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return range;
-
-    const char* bytes = bytes_;
-    const auto entryKey = [bytes](const Entry& e) { return Key{e.second, std::string_view(bytes + e.nameAt, e.nameLength)}; };
-    const auto before = [&entryKey](const Entry& a, const Entry& b) { return entryKey(a) < entryKey(b); };
-    const Key afterKey = after ? keyOf(*after) : Key{};
-    Entry* const first = entries_ + range.first;
-    uint32_t count = 0;
-    std::size_t live = 0;
-    bool heap = false;  // first[0, count) is a max-heap once something had to be left out
-    cut_.set = false;
-
-    alignas(8) char buffer[16384];
-    while (true) {
-        const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        for (ssize_t at = 0; at < got;) {
-            const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
-            at += d->d_reclen;
-            const std::size_t length = std::strlen(d->d_name);
-            if (length == 0 || length > kMaxName || (length == 1 && d->d_name[0] == '.') ||
-                (length == 2 && d->d_name[0] == '.' && d->d_name[1] == '.'))
-                continue;
-            const Kind kind = kindOf(fd, *d);
-            int64_t second = 0;
-            if (!keep(std::string_view(d->d_name, length), kind, folderFd, second))
-                continue;
-            if (order == Order::Name)
-                second = 0;
-            const Key key{second, std::string_view(d->d_name, length)};
-            if ((after && !(afterKey < key)) || (cut_.set && !(key < keyOf(cut_))))
-                continue;
-            if (count >= capacity || live + length > liveLimit) {
-                if (!heap) {
-                    std::make_heap(first, first + count, before);
-                    heap = true;
-                }
-                if (entryKey(first[0]) < key) {
-                    // After everything kept and no room: the first entry left out so far.
-                    setMark(cut_, second, d->d_name, length);
-                    continue;
-                }
-            }
-            if (bytesUsed_ + length > range.bytesMark + region) {
-                compact(range.first, count, range.bytesMark);
-                std::make_heap(first, first + count, before);
-            }
-            std::memcpy(bytes_ + bytesUsed_, d->d_name, length);
-            first[count++] = Entry{second, static_cast<uint32_t>(bytesUsed_), static_cast<uint16_t>(length), kind};
-            bytesUsed_ += length;
-            live += length;
-            if (heap)
-                std::push_heap(first, first + count, before);
-            while (count > capacity || live > liveLimit) {
-                std::pop_heap(first, first + count, before);
-                const Entry& out = first[--count];
-                live -= out.nameLength;
-                setMark(cut_, out.second, bytes_ + out.nameAt, out.nameLength);
-            }
-        }
-    }
-    ::close(fd);
-    if (bytesUsed_ - range.bytesMark > live)
-        compact(range.first, count, range.bytesMark);  // listings on top get the room back
-    std::sort(first, first + count, before);
-    range.last = range.first + count;
-    entriesUsed_ = range.last;
-    range.more = cut_.set;
-    return range;
-}
-
-namespace {
-
 // Calls each(name, kind) for every entry of the folder open as fd but "." and ".." (names within
 // kMaxName), until it returns false. false: the folder was not read to its end.
 template <class Each>
@@ -589,7 +495,116 @@ bool readFolder(int fd, Each&& each)
     }
 }
 
+// Listing order of pool entries whose names are in bytes.
+struct EntryOrder {
+    const char* bytes;
+    Key key(const DirectoryLister::Entry& e) const { return Key{e.second, std::string_view(bytes + e.nameAt, e.nameLength)}; }
+    bool operator()(const DirectoryLister::Entry& a, const DirectoryLister::Entry& b) const { return key(a) < key(b); }
+};
+
 } // namespace
+
+// A listing in progress: its share of the pool and the entries it keeps, entries_[range.first,
+// range.first + count).
+struct DirectoryLister::Listing {
+    Range range;
+    uint32_t capacity = 0;
+    std::size_t region = 0;
+    std::size_t liveLimit = 0;
+    uint32_t count = 0;
+    std::size_t live = 0;
+    bool heap = false;  // the entries are a max-heap once something had to be left out
+};
+
+DirectoryLister::Range DirectoryLister::list(int folderFd, uint32_t wanted, Order order, const Mark* after,
+                                             uint32_t levelsBelow, Keep keep)
+{
+    Listing listing;
+    listing.range.first = listing.range.last = entriesUsed_;
+    listing.range.bytesMark = bytesUsed_;
+    if (!shareOfPool(listing, wanted, levelsBelow))
+        return listing.range;
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return listing.range;
+
+    const Key afterKey = after ? keyOf(*after) : Key{};
+    cut_.set = false;
+    readFolder(fd, [&](std::string_view name, Kind kind) {
+        int64_t second = 0;
+        if (!keep(name, kind, folderFd, second))
+            return true;
+        if (order == Order::Name)
+            second = 0;
+        const Key key{second, name};
+        if ((after && !(afterKey < key)) || (cut_.set && !(key < keyOf(cut_))))
+            return true;
+        take(listing, second, name, kind);
+        return true;
+    });
+    ::close(fd);
+
+    Range& range = listing.range;
+    if (bytesUsed_ - range.bytesMark > listing.live)
+        compact(range.first, listing.count, range.bytesMark);  // listings on top get the room back
+    std::sort(entries_ + range.first, entries_ + range.first + listing.count, EntryOrder{bytes_});
+    range.last = range.first + listing.count;
+    entriesUsed_ = range.last;
+    range.more = cut_.set;
+    return range;
+}
+
+// This listing's share of the pool: entries up to `capacity`, names within `region` bytes,
+// of which at most half are live, so that closing the holes evicted names leave always
+// frees room for the next name and costs little per name. false: no room beside what the
+// listings that may be made on top need.
+bool DirectoryLister::shareOfPool(Listing& listing, uint32_t wanted, uint32_t levelsBelow) const
+{
+    const uint32_t reservedEntries = levelsBelow * kEntriesPerLevel;
+    const std::size_t reservedBytes = levelsBelow * kBytesPerLevel;
+    if (kPoolEntries - entriesUsed_ <= reservedEntries || kPoolBytes - bytesUsed_ < reservedBytes + kBytesPerLevel)
+        return false;
+    listing.capacity = std::min(std::max(wanted, 1u), kPoolEntries - entriesUsed_ - reservedEntries);
+    listing.region = kPoolBytes - bytesUsed_ - reservedBytes;
+    listing.liveLimit = listing.region / 2;
+    return true;
+}
+
+// Keeps the entry among the first ones in order; when the share is full it takes the place of
+// the last one kept, or is left out if it comes after it. cut_ marks the first entry left out.
+void DirectoryLister::take(Listing& listing, int64_t second, std::string_view name, Kind kind)
+{
+    Entry* const first = entries_ + listing.range.first;
+    const EntryOrder before{bytes_};
+    const std::size_t length = name.size();
+    if (listing.count >= listing.capacity || listing.live + length > listing.liveLimit) {
+        if (!listing.heap) {
+            std::make_heap(first, first + listing.count, before);
+            listing.heap = true;
+        }
+        if (before.key(first[0]) < Key{second, name}) {
+            // After everything kept and no room: the first entry left out so far.
+            setMark(cut_, second, name.data(), length);
+            return;
+        }
+    }
+    if (bytesUsed_ + length > listing.range.bytesMark + listing.region) {
+        compact(listing.range.first, listing.count, listing.range.bytesMark);
+        std::make_heap(first, first + listing.count, before);
+    }
+    std::memcpy(bytes_ + bytesUsed_, name.data(), length);
+    first[listing.count++] = Entry{second, static_cast<uint32_t>(bytesUsed_), static_cast<uint16_t>(length), kind};
+    bytesUsed_ += length;
+    listing.live += length;
+    if (listing.heap)
+        std::push_heap(first, first + listing.count, before);
+    while (listing.count > listing.capacity || listing.live > listing.liveLimit) {
+        std::pop_heap(first, first + listing.count, before);
+        const Entry& out = first[--listing.count];
+        listing.live -= out.nameLength;
+        setMark(cut_, out.second, bytes_ + out.nameAt, out.nameLength);
+    }
+}
 
 bool DirectoryLister::walkUnordered(const char* path, Keep keep, Keep visit)
 {

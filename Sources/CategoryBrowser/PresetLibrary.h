@@ -257,6 +257,10 @@ private:
     bool walkFolderUnordered(int fd, std::size_t pathLength, int depth, Keep keep, Keep visit);
     template <class Visit>
     bool walkFolder(int fd, std::size_t pathLength, int depth, uint32_t wanted, Keep keep, Visit& visit);
+    // list() in parts.
+    struct Listing;
+    bool shareOfPool(Listing& listing, uint32_t wanted, uint32_t levelsBelow) const;
+    void take(Listing& listing, int64_t second, std::string_view name, Kind kind);
     // Moves the names of the entries from first on to the start of the region, closing holes.
     void compact(uint32_t first, uint32_t count, std::size_t bytesMark);
     static uint32_t grown(uint32_t wanted) { return wanted < kPoolEntries / 2 ? wanted * 2 : kPoolEntries; }

@@ -745,6 +745,31 @@ void ArpeggiatorBase::step(uint8_t velocity)
     if (!arpeggiatorOn())
         return;
 
+    prepareStep(velocity);
+    endPreviousStep(velocity);
+    // Whatever still sounds now (direct play's notes: a ninth key, a key let go while the
+    // arpeggiator was on) ends with this step, unless the step strikes or ends it itself.
+    const bool leftOver = markLeftOver();
+    if (mode(kChordFromType) >= 3)
+        setChordSlots(chord_, mode(kChordType), ChordUse::Steps, userChordPins());
+    choosePlayList();
+    playStep(velocity, setStepDirection());
+
+    if (play_.used() == 0) {
+        resetSteps();
+        phaseUp_ = true;
+    }
+    if (position_ < 1 || position_ > kSlots)
+        position_ = 1;
+    if (leftOver)
+        endLeftOver(velocity);
+    newInput_ = 1;
+}
+
+// Direct play ends, the switched-on modes take hold of the note memory and the keys let go
+// leave it.
+void ArpeggiatorBase::prepareStep(uint8_t velocity)
+{
     if (directSounding_) {
         sendAllNotesOff(velocity);
         onCount_.fill(0);
@@ -765,8 +790,11 @@ void ArpeggiatorBase::step(uint8_t velocity)
     }
     releaseLatch(velocity);
     dropReleasedKeys();
+}
 
-    // End the previous step; the first step after a start ends what the held list holds.
+// The first step after a start ends what the held list holds.
+void ArpeggiatorBase::endPreviousStep(uint8_t velocity)
+{
     if (newInput_ == 0)
         for (int32_t k = 1; k <= kSlots; ++k)
             lastStep_[static_cast<std::size_t>(k)] = held_[k].note;
@@ -777,19 +805,22 @@ void ArpeggiatorBase::step(uint8_t velocity)
         if (mode(kChordNotes) < 2)
             chordNotesActive_ = false;
     }
-    // Whatever still sounds now (direct play's notes: a ninth key, a key let go while the
-    // arpeggiator was on) ends with this step, unless the step strikes or ends it itself.
-    const bool leftOver = markLeftOver();
-    if (mode(kChordFromType) >= 3)
-        setChordSlots(chord_, mode(kChordType), ChordUse::Steps, userChordPins());
+}
 
+// Step entries, keys in arrival order or keys in ascending order.
+void ArpeggiatorBase::choosePlayList()
+{
     if (mode(kPlayEntries) >= 2)
         play_ = entry_;
     else if (mode(kNoteOrder) < 2 || mode(kPatternMode) >= 3 || mode(kRandomOrder) >= 3)
         play_ = held_;
     else
         play_ = ascending_;
+}
 
+// Up, down, or in up-down the way the run is going.
+int32_t ArpeggiatorBase::setStepDirection()
+{
     const int32_t dir = direction();
     lastDirection_ = dir;
     if (dir == 1 || dir == 2) {
@@ -800,7 +831,13 @@ void ArpeggiatorBase::step(uint8_t velocity)
         up_ = phaseUp_;
         down_ = !phaseUp_;
     }
+    return dir;
+}
 
+// Plays the step's notes from the play list; in up-down a run that turns at the top goes on
+// down in the same step.
+void ArpeggiatorBase::playStep(uint8_t velocity, int32_t dir)
+{
     count_ = play_.used();
     if (mode(kPatternMode) < 2)
         patternCount_ = count_;
@@ -822,16 +859,6 @@ void ArpeggiatorBase::step(uint8_t velocity)
         else
             stepDown(velocity, dir);
     }
-
-    if (play_.used() == 0) {
-        resetSteps();
-        phaseUp_ = true;
-    }
-    if (position_ < 1 || position_ > kSlots)
-        position_ = 1;
-    if (leftOver)
-        endLeftOver(velocity);
-    newInput_ = 1;
 }
 
 // With end notes repeating, the first and the last note of a run are played twice.

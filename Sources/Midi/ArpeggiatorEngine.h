@@ -191,6 +191,11 @@ private:
     void learnChord(int32_t status, int32_t note);
 
     // Step engine.
+    void prepareStep(uint8_t velocity);
+    void endPreviousStep(uint8_t velocity);
+    void choosePlayList();
+    int32_t setStepDirection();
+    void playStep(uint8_t velocity, int32_t direction);
     void resetSteps();
     void endNoteRule();
     void stepUp(uint8_t velocity, int32_t direction);
