@@ -262,18 +262,6 @@ Result run(const std::vector<Step>& steps, bool realTime, uint32_t seed, int& en
     return result;
 }
 
-::testing::AssertionResult same(const std::vector<std::string>& realTime, const std::vector<std::string>& offline)
-{
-    for (std::size_t i = 0; i < std::max(realTime.size(), offline.size()); ++i) {
-        const std::string got = i < realTime.size() ? realTime[i] : "(end)";
-        const std::string expected = i < offline.size() ? offline[i] : "(end)";
-        if (got != expected)
-            return ::testing::AssertionFailure() << "at " << i << " of " << offline.size() << ": real-time \"" << got.substr(0, 80)
-                                                 << "\", offline \"" << expected.substr(0, 80) << "\"";
-    }
-    return ::testing::AssertionSuccess();
-}
-
 class PresetManagersRoadTest : public ::testing::Test {
 protected:
     void TearDown() override
@@ -290,9 +278,9 @@ protected:
         const Result offline = run(steps, false, seed, endBlocks);
         ASSERT_EQ(realTime.outputs.size(), 3u);
         ASSERT_EQ(offline.outputs.size(), 3u);
-        EXPECT_TRUE(same(realTime.outputs[kPipe], offline.outputs[kPipe])) << "list-pipe";
-        EXPECT_TRUE(same(realTime.outputs[kFile], offline.outputs[kFile])) << "list-file";
-        EXPECT_TRUE(same(realTime.outputs[kCat], offline.outputs[kCat])) << "category";
+        EXPECT_TRUE(sameStream(realTime.outputs[kPipe], offline.outputs[kPipe])) << "list-pipe";
+        EXPECT_TRUE(sameStream(realTime.outputs[kFile], offline.outputs[kFile])) << "list-file";
+        EXPECT_TRUE(sameStream(realTime.outputs[kCat], offline.outputs[kCat])) << "category";
         EXPECT_EQ(realTime.block, offline.block);
         EXPECT_EQ(realTime.files.size(), offline.files.size());
         for (const auto& [name, bytes] : offline.files)

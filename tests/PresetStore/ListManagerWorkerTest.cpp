@@ -298,19 +298,6 @@ SessionResult runSession(const std::string& identifier, bool realTime, const std
     return run;
 }
 
-// Equal streams, or the first place where they part (the whole streams are long).
-::testing::AssertionResult sameStream(const std::vector<std::string>& realTime, const std::vector<std::string>& offline)
-{
-    for (std::size_t i = 0; i < std::max(realTime.size(), offline.size()); ++i) {
-        const std::string got = i < realTime.size() ? realTime[i] : "(end)";
-        const std::string expected = i < offline.size() ? offline[i] : "(end)";
-        if (got != expected)
-            return ::testing::AssertionFailure() << "at " << i << ": real-time \"" << got.substr(0, 80) << "\", offline \""
-                                                 << expected.substr(0, 80) << "\"";
-    }
-    return ::testing::AssertionSuccess();
-}
-
 ::testing::AssertionResult sameFiles(const std::map<std::string, std::string>& realTime, const std::map<std::string, std::string>& offline)
 {
     // One entry a file, its name first, so that a difference names the file.

@@ -217,6 +217,20 @@ private:
     int32_t type_;
 };
 
+// Equal output streams of a real-time and an offline run, or the first place where they part
+// (the whole streams are long).
+inline ::testing::AssertionResult sameStream(const std::vector<std::string>& realTime, const std::vector<std::string>& offline)
+{
+    for (std::size_t i = 0; i < std::max(realTime.size(), offline.size()); ++i) {
+        const std::string got = i < realTime.size() ? realTime[i] : "(end)";
+        const std::string expected = i < offline.size() ? offline[i] : "(end)";
+        if (got != expected)
+            return ::testing::AssertionFailure() << "at " << i << " of " << offline.size() << ": real-time \"" << got.substr(0, 80)
+                                                 << "\", offline \"" << expected.substr(0, 80) << "\"";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // Path.txt written on the file worker from the test's thread, as the list-file interface half does.
 class PathWrites {
 public:
